@@ -1,0 +1,70 @@
+// The simulated world: a folder of Windows machines that every simulated
+// call reads and writes. This is the one interface the API families share;
+// none of it is visible to product code.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/sim/wintypes.h"
+
+namespace sim {
+
+// Root folder: $CORVAN_WORLD, else $HOME/.corvan/world (created on first use
+// with one empty local machine). Re-read whenever CORVAN_WORLD changes, so a
+// test can switch worlds inside one process.
+std::filesystem::path WorldRoot();
+
+// [World] LocalMachine, default: the host name in capitals.
+std::wstring LocalMachineName();
+
+// Resolves a server argument as the Win32 calls receive it ("", "SRV01",
+// "\\SRV01", any case). On success returns 0 and the machine's folder name.
+// An unknown machine or one with Reachable=0 gives unreachableError.
+DWORD ResolveMachine(LPCWSTR server, std::wstring& machine, DWORD unreachableError);
+
+// The machine's folder (exists for every name ResolveMachine returned).
+std::filesystem::path MachineDir(const std::wstring& machine);
+
+// machine.ini access ([Machine], [Accounts], [Services]); writes go to disk at once.
+std::wstring MachineSetting(const std::wstring& machine, const std::wstring& section,
+                            const std::wstring& key, const std::wstring& fallback);
+void SetMachineSetting(const std::wstring& machine, const std::wstring& section,
+                       const std::wstring& key, const std::wstring& value);
+std::vector<std::pair<std::wstring, std::wstring>> MachineSection(const std::wstring& machine,
+                                                                  const std::wstring& section);
+
+struct Account {
+    std::wstring domain;  // "BUILTIN", "NT AUTHORITY", "" for Everyone, the machine or the domain
+    std::wstring name;
+    std::wstring sid;  // S-1-5-32-544 form
+    SID_NAME_USE use;
+};
+// Well-known accounts, the machine's local accounts and the world's domain accounts.
+std::vector<Account> AccountsSeenFrom(const std::wstring& machine);
+
+// Injected failures. Returns the error number of the first matching rule that
+// still has firings left (and uses one firing), or 0. A rule matches when its
+// function name is equal, its machine (if any) equals `machine` ignoring case,
+// and its text (if any) occurs in one of `args`, ignoring case.
+DWORD InjectedFault(const char* function, const std::wstring& machine,
+                    const std::vector<std::wstring>& args);
+
+// Rules set from a test, in faults.ini syntax ("NetShareAdd@SRV02=2118,1").
+void AddFaultRule(const std::wstring& rule);
+void ClearFaultRules();
+
+// Maps a Windows path onto the host (drive letters, \\MACHINE\X$, \\MACHINE\Share,
+// relative and host paths). Returns 0 and the host path, or a Win32 error.
+DWORD MapPath(const std::wstring& windowsPath, std::filesystem::path& hostPath);
+
+// Writes every changed hive back; also runs at normal process exit.
+void FlushWorld();
+
+// Forgets every cached machine (hives, handles stay invalid). Tests call it
+// between worlds.
+void ResetWorld();
+
+}  // namespace sim

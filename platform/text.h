@@ -1,0 +1,38 @@
+// Text helpers shared by every layer: printf-style formatting of wide texts,
+// UTF-8 conversion, case rules and the one console writer.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+namespace corvan {
+
+// printf-style formatting; use %ls for wide texts so one format serves
+// glibc, MinGW and MSVC. Never pass a text that came from outside as fmt.
+std::wstring Format(const wchar_t* fmt, ...);
+std::wstring VFormat(const wchar_t* fmt, va_list args);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// Latin-1: each character is one byte of the same code. ToLatin1 fails
+// (returns false) on a character above 255.
+std::wstring FromLatin1(const std::string& bytes);
+bool ToLatin1(const std::wstring& text, std::string& bytes);
+
+// Case rules of Windows names (ASCII and Latin-1 letters).
+wchar_t FoldCase(wchar_t c);
+std::wstring ToLower(const std::wstring& text);
+std::wstring ToUpper(const std::wstring& text);
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
+bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix);
+// Position of needle in text ignoring case, or npos.
+size_t FindNoCase(const std::wstring& text, const std::wstring& needle);
+// Replaces every occurrence (case-sensitive); returns the number replaced.
+int ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to);
+
+// Console output: standard output or standard error, UTF-8, written at once.
+void ConsoleOut(const std::wstring& text);
+void ConsoleErr(const std::wstring& text);
+
+}  // namespace corvan
