@@ -45,7 +45,7 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
 BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
 DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
 LPWSTR WINAPI GetCommandLineW();
-HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+
 
 // ---- process.cpp: processes and the process clock ------------------------
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
@@ -57,6 +57,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 DWORD WINAPI GetTickCount();
 void WINAPI Sleep(DWORD dwMilliseconds);
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 
 // ---- registry.cpp --------------------------------------------------------
 LSTATUS WINAPI RegConnectRegistryW(LPCWSTR lpMachineName, HKEY hKey, PHKEY phkResult);
