@@ -1,0 +1,256 @@
+// Files on paths: CreateFileW and friends over host file descriptors.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/sim/handles.h"
+#include "platform/sim/paths.h"
+#include "platform/sim/winapi.h"
+#include "platform/sim/world.h"
+#include "platform/text.h"
+
+namespace {
+
+struct FileObject : sim::KernelObject {
+    int fd = -1;
+    ~FileObject() override {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// The error Windows gives for a path that could not be opened: a missing
+// leaf is "file not found", a missing folder on the way "path not found".
+DWORD OpenError(int err, const std::filesystem::path& host) {
+    switch (err) {
+    case ENOENT: {
+        std::error_code ec;
+        return std::filesystem::is_directory(host.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
+                                                                      : ERROR_PATH_NOT_FOUND;
+    }
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOSPC:
+        return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    default:
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+DWORD IoError(int err) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case EBADF:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return ERROR_WRITE_FAULT;
+    }
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+                          LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                          DWORD dwCreationDisposition, DWORD /*dwFlagsAndAttributes*/,
+                          HANDLE /*hTemplateFile*/) {
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::filesystem::path host;
+    DWORD error = sim::MapPath(lpFileName, host);
+    if (error == ERROR_SUCCESS) error = sim::InjectedFault("CreateFileW", L"", {lpFileName});
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    int flags = O_CLOEXEC;
+    bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
+    bool wantWrite = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL);
+    if (wantRead && wantWrite)
+        flags |= O_RDWR;
+    else if (wantWrite)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
+
+    std::error_code ec;
+    bool existed = std::filesystem::exists(host, ec);
+    if (std::filesystem::is_directory(host, ec)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    switch (dwCreationDisposition) {
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        if (!wantWrite) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+        flags |= O_TRUNC;
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    int fd = open(host.c_str(), flags, 0666);
+    if (fd < 0) {
+        SetLastError(OpenError(errno, host));
+        return INVALID_HANDLE_VALUE;
+    }
+    auto file = std::make_shared<FileObject>();
+    file->fd = fd;
+    HANDLE handle = sim::AddHandle(file);
+    // Windows reports an existing file through the last error on success.
+    bool reportsExisting = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
+    SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED /*lpOverlapped*/) {
+    auto file = sim::HandleObject<FileObject>(hFile);
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DWORD total = 0;
+    auto* out = static_cast<char*>(lpBuffer);
+    while (total < nNumberOfBytesToRead) {
+        ssize_t n = read(file->fd, out + total, nNumberOfBytesToRead - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : ERROR_READ_FAULT);
+            return FALSE;
+        }
+        if (n == 0) break;
+        total += static_cast<DWORD>(n);
+    }
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = total;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED /*lpOverlapped*/) {
+    auto file = sim::HandleObject<FileObject>(hFile);
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (DWORD fault = sim::InjectedFault("WriteFile", L"", {})) {
+        SetLastError(fault);
+        return FALSE;
+    }
+    DWORD total = 0;
+    const auto* in = static_cast<const char*>(lpBuffer);
+    while (total < nNumberOfBytesToWrite) {
+        ssize_t n = write(file->fd, in + total, nNumberOfBytesToWrite - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = total;
+            SetLastError(IoError(errno));
+            return FALSE;
+        }
+        total += static_cast<DWORD>(n);
+    }
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = total;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    auto file = sim::HandleObject<FileObject>(hFile);
+    struct stat st;
+    if (!file || fstat(file->fd, &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size & 0xFFFFFFFFu);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    auto file = sim::HandleObject<FileObject>(hFile);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t distance = lpDistanceToMoveHigh
+                           ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                                                  static_cast<uint32_t>(lDistanceToMove))
+                           : static_cast<int64_t>(lDistanceToMove);
+    int whence = dwMoveMethod == FILE_BEGIN ? SEEK_SET : dwMoveMethod == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    off_t pos = lseek(file->fd, static_cast<off_t>(distance), whence);
+    if (pos < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(pos) >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(static_cast<uint64_t>(pos) & 0xFFFFFFFFu);
+}
+
+DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
+    std::wstring current = sim::CurrentDirectory();
+    DWORD needed = static_cast<DWORD>(current.size() + 1);
+    if (!lpBuffer || nBufferLength < needed) return needed;
+    current.copy(lpBuffer, current.size());
+    lpBuffer[current.size()] = L'\0';
+    return static_cast<DWORD>(current.size());
+}
+
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName) {
+    if (!lpPathName || !*lpPathName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::wstring full = sim::FullPathName(lpPathName);
+    std::filesystem::path host;
+    DWORD error = sim::MapPath(full, host);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(host, ec)) {
+        SetLastError(std::filesystem::is_directory(host.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
+                                                                          : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (!std::filesystem::is_directory(host, ec)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    sim::SetCurrentDirectoryText(full);
+    return TRUE;
+}

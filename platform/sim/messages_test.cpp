@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+
+namespace {
+
+std::wstring SystemText(DWORD code, HMODULE module = nullptr) {
+    LPWSTR buffer = nullptr;
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+    if (module) flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    DWORD n = FormatMessageW(flags, module, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    if (n == 0) return L"<none>";
+    std::wstring text(buffer, n);
+    EXPECT_EQ(nullptr, LocalFree(buffer));
+    return text;
+}
+
+std::wstring FromString(const wchar_t* format, const wchar_t* insert) {
+    DWORD_PTR args[] = {reinterpret_cast<DWORD_PTR>(insert)};
+    LPWSTR buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING |
+                                 FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                             format, 0, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
+                             reinterpret_cast<va_list*>(args));
+    if (n == 0) return L"<failed>";
+    std::wstring text(buffer, n);
+    LocalFree(buffer);
+    return text;
+}
+
+TEST(FormatMessage, SystemTextsEndInCrLf) {
+    EXPECT_EQ(L"Access is denied.\r\n", SystemText(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(L"The network path was not found.\r\n", SystemText(ERROR_BAD_NETPATH));
+    EXPECT_EQ(L"More data is available.\r\n", SystemText(ERROR_MORE_DATA));
+}
+
+TEST(FormatMessage, UnknownNumberFailsWithMessageNotFound) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(L"<none>", SystemText(2118));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
+    EXPECT_EQ(L"<none>", SystemText(0x7ffffff0));
+}
+
+TEST(FormatMessage, NetworkTextsComeFromNetmsgModule) {
+    HMODULE netmsg = LoadLibraryExW(L"netmsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, netmsg);
+    EXPECT_EQ(L"The share name is already in use on this server.\r\n", SystemText(2118, netmsg));
+    // With the module the system table is still searched after it.
+    EXPECT_EQ(L"Access is denied.\r\n", SystemText(5, netmsg));
+    EXPECT_TRUE(FreeLibrary(netmsg));
+    EXPECT_EQ(nullptr, LoadLibraryExW(L"nosuch.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+}
+
+TEST(FormatMessage, FromStringExpandsInsertsAndEscapes) {
+    EXPECT_EQ(L"a Qon2Vel Migration/ b", FromString(L"a %1 b", L"Qon2Vel Migration/"));
+    EXPECT_EQ(L"50% done", FromString(L"50%% done", L"x"));
+    EXPECT_EQ(L"line\r\nnext\ttab", FromString(L"line%nnext%ttab", L"x"));
+    EXPECT_EQ(L"cut", FromString(L"cut%0 never", L"x"));
+    EXPECT_EQ(L"[42]", FromString(L"[%1!ls!]", L"42"));
+    // "%s" is not an escape of this formatter: it passes unchanged.
+    EXPECT_EQ(L"keep %s", FromString(L"keep %s", L"x"));
+}
+
+TEST(FormatMessage, EmptyResultIsAFailure) { EXPECT_EQ(L"<failed>", FromString(L"%0", L"x")); }
+
+TEST(FormatMessage, CallerBufferTooSmall) {
+    wchar_t buffer[4];
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 5, 0,
+                                 buffer, 4, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+}
+
+}  // namespace
