@@ -20,6 +20,24 @@ const std::vector<std::wstring>& LiteralInserts() {
     return inserts;
 }
 
+// The formatter drops the percent sign before a character it has no escape
+// for ("%s" would print "s"); doubling it there keeps such texts as written.
+std::wstring ProtectUnknownEscapes(const std::wstring& text) {
+    static const std::wstring kEscapes = L"0123456789%nrtb.! ";
+    std::wstring out;
+    out.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] != L'%') continue;
+        if (i + 1 < text.size() && kEscapes.find(text[i + 1]) != std::wstring::npos) {
+            out += text[++i];  // a known sequence passes as one unit, so "%%s" stays "%%" + "s"
+        } else {
+            out += L'%';
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::wstring LogLevelLabel(DWORD level) {
@@ -71,9 +89,10 @@ std::wstring CTextLogMessage::GetText() const {
         args[0] = reinterpret_cast<DWORD_PTR>(insertion.c_str());
         for (size_t i = 1; i < kMaxInserts; ++i) args[i] = reinterpret_cast<DWORD_PTR>(literals[i].c_str());
         LPWSTR buffer = nullptr;
+        std::wstring source = ProtectUnknownEscapes(text);
         DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING |
                                           FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                      text.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
+                                      source.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
                                       reinterpret_cast<va_list*>(args));
         if (length != 0 && buffer) text.assign(buffer, length);
         if (buffer) LocalFree(buffer);

@@ -51,7 +51,8 @@ class CTextLogMessage : public CLogMessage {
 public:
     CTextLogMessage(DWORD level, const std::wstring& text) : CLogMessage(level, text) {}
     // Passes the text through FormatMessageW once per insertion string, so
-    // "%1" becomes "Qon2Vel Migration/" and "%%" becomes "%". When the
-    // formatter fails the text stays as it was.
+    // "%1" becomes "Qon2Vel Migration/" and "%%" becomes "%"; a percent sign
+    // before a character the formatter has no escape for ("%s") is kept.
+    // When the formatter fails the text stays as it was.
     std::wstring GetText() const override;
 };
