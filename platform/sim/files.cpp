@@ -234,9 +234,11 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     if (!lpExistingFileName || !lpNewFileName) return Fail(ERROR_INVALID_PARAMETER);
     std::wstring sourceText = lpExistingFileName;
     std::wstring targetText = lpNewFileName;
-    // A rule for a machine catches the copy from it as well as the copy to it.
-    std::wstring machine = sim::PathMachine(sourceText);
-    if (corvan::EqualsNoCase(machine, sim::LocalMachineName())) machine = sim::PathMachine(targetText);
+    // A rule for a machine catches copies from it and copies to it.
+    bool remoteSource = sim::KindOf(sim::FullPathName(sourceText)) == sim::PathKind::Unc;
+    bool remoteTarget = sim::KindOf(sim::FullPathName(targetText)) == sim::PathKind::Unc;
+    std::wstring machine = sim::PathMachine(remoteTarget && !remoteSource ? targetText : sourceText);
+    if (machine.empty()) machine = sim::PathMachine(targetText);
     if (DWORD fault = sim::InjectedFault("CopyFileW", machine, {sourceText, targetText})) return Fail(fault);
 
     sim::HostPath source, target;

@@ -265,8 +265,15 @@ std::wstring FullPathName(const std::wstring& path) {
 
 std::wstring PathMachine(const std::wstring& path) {
     std::wstring full = FullPathName(path);
-    if (KindOf(full) == PathKind::Unc) return SplitUnc(full).machine;
-    return LocalMachineName();
+    switch (KindOf(full)) {
+    case PathKind::Unc:
+        return SplitUnc(full).machine;
+    case PathKind::Drive:
+        return LocalMachineName();
+    case PathKind::Host:
+        break;
+    }
+    return L"";
 }
 
 DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {

@@ -21,8 +21,9 @@ std::wstring FullPathName(const std::wstring& path);
 enum class PathKind { Unc, Drive, Host };
 PathKind KindOf(const std::wstring& fullPath);
 
-// The machine a path names: the server of a UNC path as written, else the
-// local machine. Reads the text only, so it names unknown machines too.
+// The machine a path names: the server of a UNC path as written, the local
+// machine for a drive path, "" for a host path, which is on no machine.
+// Reads the text only, so it names unknown machines too.
 std::wstring PathMachine(const std::wstring& path);
 
 struct HostPath {
