@@ -484,3 +484,116 @@ PDWORD WINAPI GetSidSubAuthority(PSID pSid, DWORD nSubAuthority) {
     SetLastError(ERROR_SUCCESS);
     return reinterpret_cast<PDWORD>(static_cast<BYTE*>(pSid) + kSidHeader + 4 * nSubAuthority);
 }
+
+// ---- account lookups -------------------------------------------------------
+
+namespace {
+
+// The machine name as fault rules see it: the argument without its leading
+// backslashes, or the local machine for none.
+std::wstring NamedMachine(LPCWSTR system) {
+    std::wstring name = system ? system : L"";
+    size_t start = name.find_first_not_of(L'\\');
+    name = start == std::wstring::npos ? std::wstring() : name.substr(start);
+    return name.empty() ? sim::LocalMachineName() : name;
+}
+
+DWORD OpenLookup(const char* function, LPCWSTR system, const std::wstring& argument,
+                 std::wstring& machine) {
+    if (DWORD fault = sim::InjectedFault(function, NamedMachine(system), {argument})) return fault;
+    // The account service is reached by RPC, so a machine that cannot be
+    // reached reports the RPC server as unavailable.
+    return sim::ResolveMachine(system, machine, RPC_S_SERVER_UNAVAILABLE);
+}
+
+struct Match {
+    const sim::Account* account = nullptr;
+    std::vector<BYTE> sid;
+};
+
+// The world lists well-known accounts, then the machine's own, then the
+// domain's: the order in which Windows searches for a bare name.
+template <class Accept>
+Match FindAccount(const std::vector<sim::Account>& accounts, Accept accept) {
+    for (const sim::Account& account : accounts) {
+        std::vector<BYTE> sid;
+        if (sim::ParseSidText(account.sid, sid) && accept(account, sid)) return Match{&account, std::move(sid)};
+    }
+    return Match{};
+}
+
+void CopyText(const std::wstring& text, LPWSTR buffer) {
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = L'\0';
+}
+
+}  // namespace
+
+BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName,
+                              LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                              PSID_NAME_USE peUse) {
+    if (!SidOk(Sid)) return Fail(ERROR_INVALID_SID);
+    if (!cchName || !cchReferencedDomainName || !peUse) return Fail(ERROR_INVALID_PARAMETER);
+    std::wstring machine;
+    if (DWORD error = OpenLookup("LookupAccountSidW", lpSystemName, sim::SidToText(Sid), machine))
+        return Fail(error);
+
+    std::vector<sim::Account> accounts = sim::AccountsSeenFrom(machine);
+    DWORD size = SidSize(Sid);
+    Match match = FindAccount(accounts, [&](const sim::Account&, const std::vector<BYTE>& sid) {
+        return sid.size() == size && std::memcmp(sid.data(), Sid, size) == 0;
+    });
+    if (!match.account) return Fail(ERROR_NONE_MAPPED);
+
+    const sim::Account& account = *match.account;
+    DWORD nameNeeded = static_cast<DWORD>(account.name.size() + 1);
+    DWORD domainNeeded = static_cast<DWORD>(account.domain.size() + 1);
+    if (!Name || *cchName < nameNeeded || !ReferencedDomainName || *cchReferencedDomainName < domainNeeded) {
+        *cchName = nameNeeded;
+        *cchReferencedDomainName = domainNeeded;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    CopyText(account.name, Name);
+    CopyText(account.domain, ReferencedDomainName);
+    *cchName = nameNeeded - 1;
+    *cchReferencedDomainName = domainNeeded - 1;
+    *peUse = account.use;
+    return TRUE;
+}
+
+BOOL WINAPI LookupAccountNameW(LPCWSTR lpSystemName, LPCWSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                               LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                               PSID_NAME_USE peUse) {
+    if (!lpAccountName || !cbSid || !cchReferencedDomainName || !peUse) return Fail(ERROR_INVALID_PARAMETER);
+    std::wstring given = lpAccountName;
+    std::wstring machine;
+    if (DWORD error = OpenLookup("LookupAccountNameW", lpSystemName, given, machine)) return Fail(error);
+
+    size_t slash = given.find(L'\\');
+    bool qualified = slash != std::wstring::npos;
+    std::wstring domain = qualified ? given.substr(0, slash) : std::wstring();
+    std::wstring name = qualified ? given.substr(slash + 1) : given;
+    if (name.empty()) return Fail(ERROR_NONE_MAPPED);
+
+    std::vector<sim::Account> accounts = sim::AccountsSeenFrom(machine);
+    Match match = FindAccount(accounts, [&](const sim::Account& account, const std::vector<BYTE>&) {
+        return corvan::EqualsNoCase(account.name, name) &&
+               (!qualified || corvan::EqualsNoCase(account.domain, domain));
+    });
+    if (!match.account) return Fail(ERROR_NONE_MAPPED);
+
+    const sim::Account& account = *match.account;
+    DWORD sidNeeded = static_cast<DWORD>(match.sid.size());
+    DWORD domainNeeded = static_cast<DWORD>(account.domain.size() + 1);
+    if (!Sid || *cbSid < sidNeeded || !ReferencedDomainName || *cchReferencedDomainName < domainNeeded) {
+        *cbSid = sidNeeded;
+        *cchReferencedDomainName = domainNeeded;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(Sid, match.sid.data(), sidNeeded);
+    CopyText(account.domain, ReferencedDomainName);
+    *cbSid = sidNeeded;
+    *cchReferencedDomainName = domainNeeded - 1;
+    *peUse = account.use;
+    return TRUE;
+}

@@ -1,10 +1,12 @@
-// What Windows does with descriptors, access lists and SIDs. Only Win32 calls
-// and hand-built bytes, so these also run against the real API.
+// What Windows does with descriptors, access lists, SIDs and account lookups.
+// The layout tests use only Win32 calls and hand-built bytes, so they also run
+// against the real API; the lookups need a world of machines and accounts.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "platform/sim/testing/test_world.h"
 #include "platform/win32.h"
 
 namespace {
@@ -61,26 +63,20 @@ const ACCESS_ALLOWED_ACE* Entry(PACL acl, DWORD index) {
 
 // ---- SIDs ----------------------------------------------------------------
 
-TEST(SidTest, LengthCountsSubAuthorities) {
+TEST(SidTest, LengthAndValidityFollowTheSubAuthorityCount) {
     EXPECT_EQ(GetLengthSid(Sid(kEveryone)), 12u);
     EXPECT_EQ(GetLengthSid(Sid(kAdmins)), 16u);
-    Bytes widest(SECURITY_MAX_SID_SIZE, 0);
-    widest[0] = SID_REVISION;
-    widest[1] = SID_MAX_SUB_AUTHORITIES;
-    EXPECT_TRUE(IsValidSid(widest.data()));
-    EXPECT_EQ(GetLengthSid(widest.data()), 68u);
+    Bytes sid(8 + 4 * 16, 0);
+    sid[0] = SID_REVISION;
+    sid[1] = SID_MAX_SUB_AUTHORITIES;
+    EXPECT_TRUE(IsValidSid(sid.data()));
+    EXPECT_EQ(GetLengthSid(sid.data()), 68u);
     EXPECT_EQ(SECURITY_MAX_SID_SIZE, 68u);
-}
-
-TEST(SidTest, ValidityChecksRevisionAndCount) {
-    EXPECT_TRUE(IsValidSid(Sid(kAdmins)));
-    Bytes wrongRevision = kAdmins;
-    wrongRevision[0] = 2;
-    EXPECT_FALSE(IsValidSid(wrongRevision.data()));
-    Bytes tooMany(8 + 4 * 16, 0);
-    tooMany[0] = SID_REVISION;
-    tooMany[1] = 16;
-    EXPECT_FALSE(IsValidSid(tooMany.data()));
+    sid[1] = 16;
+    EXPECT_FALSE(IsValidSid(sid.data()));
+    sid[1] = 1;
+    sid[0] = 2;
+    EXPECT_FALSE(IsValidSid(sid.data()));
 }
 
 TEST(SidTest, CopyNeedsTheWholeLength) {
@@ -250,16 +246,6 @@ TEST(AclTest, DeniedAndAuditEntriesKeepTypeAndFlags) {
     EXPECT_EQ(info.AclBytesFree, 256u - info.AclBytesInUse);
 }
 
-TEST(AclTest, GetAceStopsAtTheCount) {
-    Bytes sd = kShareSd;
-    PACL dacl = reinterpret_cast<PACL>(sd.data() + 20);
-    LPVOID ace = reinterpret_cast<LPVOID>(0x1234);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetAce(dacl, 2, &ace));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(ace, reinterpret_cast<LPVOID>(0x1234));
-}
-
 TEST(AclTest, AddRejectsBadListsAndSids) {
     AclBuffer buffer(64);
     ASSERT_TRUE(InitializeAcl(buffer.acl(), 64, ACL_REVISION));
@@ -355,6 +341,12 @@ TEST(SecurityDescriptorTest, ReadsAStoredShareDescriptor) {
     EXPECT_EQ(admins->Header.AceSize, 24);
     EXPECT_EQ(admins->Mask, kFullControl);
     EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&admins->SidStart), Sid(kAdmins)));
+
+    LPVOID past = reinterpret_cast<LPVOID>(0x1234);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetAce(dacl, 2, &past));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(past, reinterpret_cast<LPVOID>(0x1234));
     EXPECT_EQ(sd, kShareSd);
 }
 
@@ -395,7 +387,7 @@ TEST(SecurityDescriptorTest, BuildsTheShareDescriptorByteForByte) {
     EXPECT_EQ(GetSecurityDescriptorLength(out.data()), 72u);
 }
 
-TEST(SecurityDescriptorTest, InitializeGivesAnEmptyAbsoluteDescriptor) {
+TEST(SecurityDescriptorTest, InitializeThenSetANullDacl) {
     SECURITY_DESCRIPTOR sd;
     std::memset(&sd, 0xCC, sizeof sd);
     SetLastError(0xdeadbeef);
@@ -405,33 +397,16 @@ TEST(SecurityDescriptorTest, InitializeGivesAnEmptyAbsoluteDescriptor) {
     ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
     EXPECT_EQ(sd.Revision, SECURITY_DESCRIPTOR_REVISION);
     EXPECT_EQ(sd.Control, 0);
-    EXPECT_EQ(sd.Owner, nullptr);
-    EXPECT_EQ(sd.Group, nullptr);
-    EXPECT_EQ(sd.Sacl, nullptr);
-    EXPECT_EQ(sd.Dacl, nullptr);
+    EXPECT_TRUE(sd.Owner == nullptr && sd.Group == nullptr && sd.Sacl == nullptr && sd.Dacl == nullptr);
     EXPECT_TRUE(IsValidSecurityDescriptor(&sd));
     EXPECT_EQ(GetSecurityDescriptorLength(&sd), sizeof(SECURITY_DESCRIPTOR));
 
-    BOOL present = 7, defaulted = 7;
-    PACL dacl = reinterpret_cast<PACL>(0x1234);
-    ASSERT_TRUE(GetSecurityDescriptorDacl(&sd, &present, &dacl, &defaulted));
-    EXPECT_EQ(present, FALSE);
-    EXPECT_EQ(dacl, reinterpret_cast<PACL>(0x1234));
-
-    DWORD length = 0;
-    EXPECT_FALSE(MakeSelfRelativeSD(&sd, nullptr, &length));
-    EXPECT_EQ(length, static_cast<DWORD>(sizeof(SECURITY_DESCRIPTOR_RELATIVE)));
-}
-
-TEST(SecurityDescriptorTest, PresentNullDaclAndDefaultedFlag) {
-    SECURITY_DESCRIPTOR sd;
-    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    // Present without a list (everyone may do anything) differs from absent.
     ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, nullptr, TRUE));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     ASSERT_TRUE(GetSecurityDescriptorControl(&sd, &control, &revision));
     EXPECT_EQ(control, SE_DACL_PRESENT | SE_DACL_DEFAULTED);
-
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = reinterpret_cast<PACL>(0x1234);
     ASSERT_TRUE(GetSecurityDescriptorDacl(&sd, &present, &dacl, &defaulted));
@@ -442,8 +417,12 @@ TEST(SecurityDescriptorTest, PresentNullDaclAndDefaultedFlag) {
     Bytes out(24, 0xCC);
     DWORD length = static_cast<DWORD>(out.size());
     ASSERT_TRUE(MakeSelfRelativeSD(&sd, out.data(), &length));
-    EXPECT_EQ(out, (Bytes{0x01, 0x00, 0x0C, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xCC,
-                          0xCC, 0xCC, 0xCC}));
+    Bytes expected(24, 0);
+    expected[0] = 0x01;
+    expected[2] = 0x0C;
+    expected[3] = 0x80;
+    std::fill(expected.begin() + 20, expected.end(), 0xCC);
+    EXPECT_EQ(out, expected);
 
     // Taking the list away clears both flags.
     ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, FALSE, nullptr, FALSE));
@@ -493,13 +472,8 @@ TEST(SecurityDescriptorTest, SaclComesBeforeDaclInTheSelfRelativeForm) {
     BOOL present = FALSE, defaulted = TRUE;
     PACL read = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorSacl(out.data(), &present, &read, &defaulted));
-    EXPECT_EQ(present, TRUE);
-    EXPECT_EQ(defaulted, FALSE);
+    EXPECT_TRUE(present && !defaulted);
     EXPECT_EQ(reinterpret_cast<BYTE*>(read), out.data() + 20);
-    const ACCESS_ALLOWED_ACE* audit = Entry(read, 0);
-    ASSERT_NE(audit, nullptr);
-    EXPECT_EQ(audit->Header.AceType, SYSTEM_AUDIT_ACE_TYPE);
-    EXPECT_EQ(audit->Header.AceFlags, SUCCESSFUL_ACCESS_ACE_FLAG | FAILED_ACCESS_ACE_FLAG);
 }
 
 TEST(SecurityDescriptorTest, ReadsOwnerAndGroupOfAFileDescriptor) {
@@ -544,6 +518,254 @@ TEST(SecurityDescriptorTest, DamagedDescriptorsAreRejected) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(IsValidSecurityDescriptor(badList.data()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR));
+}
+
+// ---- account lookups -------------------------------------------------------
+
+const Bytes kLocalAdmin = {0x01, 0x05, 0, 0, 0, 0, 0, 0x05, 0x15, 0, 0, 0, 1, 0, 0, 0,
+                           2,    0,    0, 0, 3, 0, 0, 0,    0xF4, 0x01, 0, 0};  // S-1-5-21-1-2-3-500
+const Bytes kLocalJdoe = {0x01, 0x05, 0, 0, 0, 0, 0, 0x05, 0x15, 0, 0, 0, 1, 0, 0, 0,
+                          2,    0,    0, 0, 3, 0, 0, 0,    0xE9, 0x03, 0, 0};  // S-1-5-21-1-2-3-1001
+const Bytes kCorpJdoe = {0x01, 0x05, 0, 0, 0, 0, 0, 0x05, 0x15, 0, 0, 0, 7, 0, 0, 0,
+                         8,    0,    0, 0, 9, 0, 0, 0,    0x51, 0x04, 0, 0};  // S-1-5-21-7-8-9-1105
+
+class AccountLookupTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        AddMachine(L"DOWN", 5, 2, false);
+        AddLocalAccount(L"SRV01", L"Administrator", L"S-1-5-21-1-2-3-500");
+        AddLocalAccount(L"SRV01", L"jdoe", L"S-1-5-21-1-2-3-1001");
+        AddDomainAccount(L"CORP\\jdoe", L"S-1-5-21-7-8-9-1105");
+    }
+
+    struct SidName {
+        BOOL ok;
+        DWORD error;
+        std::wstring name, domain;
+        SID_NAME_USE use;
+    };
+    // Lookups with ample buffers.
+    static SidName NameOf(LPCWSTR system, const Bytes& sid) {
+        SidName result{};
+        WCHAR name[64], domain[64];
+        DWORD cchName = 64, cchDomain = 64;
+        SetLastError(0xdeadbeef);
+        result.ok = LookupAccountSidW(system, Sid(sid), name, &cchName, domain, &cchDomain, &result.use);
+        result.error = GetLastError();
+        if (result.ok) {
+            result.name.assign(name, cchName);
+            result.domain.assign(domain, cchDomain);
+        }
+        return result;
+    }
+
+    struct NameSid {
+        BOOL ok;
+        DWORD error;
+        Bytes sid;
+        std::wstring domain;
+        SID_NAME_USE use;
+    };
+    static NameSid SidOf(LPCWSTR system, LPCWSTR account) {
+        NameSid result{};
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        WCHAR domain[64];
+        DWORD cbSid = sizeof sid, cchDomain = 64;
+        SetLastError(0xdeadbeef);
+        result.ok = LookupAccountNameW(system, account, sid, &cbSid, domain, &cchDomain, &result.use);
+        result.error = GetLastError();
+        if (result.ok) {
+            result.sid.assign(sid, sid + cbSid);
+            result.domain.assign(domain, cchDomain);
+        }
+        return result;
+    }
+};
+
+TEST_F(AccountLookupTest, SidLookupReportsSizesWithTheTerminator) {
+    DWORD cchName = 0, cchDomain = 0;
+    SID_NAME_USE use = SidTypeInvalid;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(LookupAccountSidW(nullptr, Sid(kAdmins), nullptr, &cchName, nullptr, &cchDomain, &use));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(cchName, 15u);   // "Administrators" and NUL
+    EXPECT_EQ(cchDomain, 8u);  // "BUILTIN" and NUL
+
+    // One character short in the name alone still reports both sizes.
+    std::vector<WCHAR> name(20, L'#'), domain(20, L'#');
+    cchName = 14;
+    cchDomain = 20;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName, domain.data(), &cchDomain, &use));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(cchName, 15u);
+    EXPECT_EQ(cchDomain, 8u);
+
+    cchName = 15;
+    cchDomain = 8;
+    ASSERT_TRUE(LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName, domain.data(), &cchDomain, &use));
+    EXPECT_EQ(cchName, 14u);  // on success: the length without NUL
+    EXPECT_EQ(cchDomain, 7u);
+    EXPECT_EQ(std::wstring(name.data()), L"Administrators");
+    EXPECT_EQ(std::wstring(domain.data()), L"BUILTIN");
+    EXPECT_EQ(name[15], L'#');
+    EXPECT_EQ(domain[8], L'#');
+    EXPECT_EQ(use, SidTypeAlias);
+}
+
+TEST_F(AccountLookupTest, EveryoneHasAnEmptyDomain) {
+    DWORD cchName = 0, cchDomain = 0;
+    SID_NAME_USE use = SidTypeInvalid;
+    EXPECT_FALSE(LookupAccountSidW(L"", Sid(kEveryone), nullptr, &cchName, nullptr, &cchDomain, &use));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(cchName, 9u);
+    EXPECT_EQ(cchDomain, 1u);
+
+    SidName everyone = NameOf(L"", kEveryone);
+    ASSERT_TRUE(everyone.ok) << everyone.error;
+    EXPECT_EQ(everyone.name, L"Everyone");
+    EXPECT_EQ(everyone.domain, L"");
+    EXPECT_EQ(everyone.use, SidTypeWellKnownGroup);
+
+    SidName system = NameOf(nullptr, kSystem);
+    ASSERT_TRUE(system.ok) << system.error;
+    EXPECT_EQ(system.name, L"SYSTEM");
+    EXPECT_EQ(system.domain, L"NT AUTHORITY");
+}
+
+TEST_F(AccountLookupTest, SidLookupFindsMachineAndDomainAccounts) {
+    for (LPCWSTR system : {L"", L"\\\\SRV01", L"srv01"}) {
+        SidName admin = NameOf(system, kLocalAdmin);
+        ASSERT_TRUE(admin.ok) << admin.error;
+        EXPECT_EQ(admin.name, L"Administrator");
+        EXPECT_EQ(admin.domain, L"SRV01");
+        EXPECT_EQ(admin.use, SidTypeUser);
+    }
+    // SRV01's own accounts are unknown to SRV02; the domain's are known to both.
+    EXPECT_EQ(NameOf(L"\\\\SRV02", kLocalAdmin).error, static_cast<DWORD>(ERROR_NONE_MAPPED));
+    SidName jdoe = NameOf(L"\\\\SRV02", kCorpJdoe);
+    ASSERT_TRUE(jdoe.ok) << jdoe.error;
+    EXPECT_EQ(jdoe.name, L"jdoe");
+    EXPECT_EQ(jdoe.domain, L"CORP");
+
+    Bytes unknown = kLocalAdmin;
+    unknown[24] = 0xF5;  // S-1-5-21-1-2-3-501
+    EXPECT_EQ(NameOf(nullptr, unknown).error, static_cast<DWORD>(ERROR_NONE_MAPPED));
+}
+
+TEST_F(AccountLookupTest, NameLookupReportsSidBytesAndDomainWithTerminator) {
+    DWORD cbSid = 0, cchDomain = 0;
+    SID_NAME_USE use = SidTypeInvalid;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(LookupAccountNameW(nullptr, L"BUILTIN\\Administrators", nullptr, &cbSid, nullptr, &cchDomain, &use));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(cbSid, 16u);
+    EXPECT_EQ(cchDomain, 8u);
+
+    Bytes sid(20, 0xCC);
+    std::vector<WCHAR> domain(12, L'#');
+    ASSERT_TRUE(LookupAccountNameW(nullptr, L"BUILTIN\\Administrators", sid.data(), &cbSid, domain.data(),
+                                   &cchDomain, &use));
+    EXPECT_EQ(cbSid, 16u);
+    EXPECT_EQ(cchDomain, 7u);
+    EXPECT_EQ(Bytes(sid.begin(), sid.begin() + 16), kAdmins);
+    EXPECT_EQ(Bytes(sid.begin() + 16, sid.end()), Bytes(4, 0xCC));
+    EXPECT_EQ(std::wstring(domain.data()), L"BUILTIN");
+    EXPECT_EQ(domain[8], L'#');
+    EXPECT_EQ(use, SidTypeAlias);
+
+    // A SID buffer one byte short fails although the domain fits.
+    cbSid = 27;
+    cchDomain = 12;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(LookupAccountNameW(L"SRV01", L"Administrator", sid.data(), &cbSid, domain.data(), &cchDomain, &use));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(cbSid, 28u);
+    EXPECT_EQ(cchDomain, 6u);  // "SRV01" and NUL
+}
+
+TEST_F(AccountLookupTest, NamesMatchIgnoringCase) {
+    NameSid admins = SidOf(nullptr, L"builtin\\ADMINISTRATORS");
+    ASSERT_TRUE(admins.ok) << admins.error;
+    EXPECT_EQ(admins.sid, kAdmins);
+    EXPECT_EQ(admins.domain, L"BUILTIN");
+
+    NameSid everyone = SidOf(nullptr, L"EVERYONE");
+    ASSERT_TRUE(everyone.ok) << everyone.error;
+    EXPECT_EQ(everyone.sid, kEveryone);
+    EXPECT_EQ(everyone.domain, L"");
+    EXPECT_EQ(everyone.use, SidTypeWellKnownGroup);
+
+    NameSid system = SidOf(L"\\\\srv02", L"nt authority\\system");
+    ASSERT_TRUE(system.ok) << system.error;
+    EXPECT_EQ(system.sid, kSystem);
+    EXPECT_EQ(system.domain, L"NT AUTHORITY");
+
+    NameSid admin = SidOf(nullptr, L"srv01\\administrator");
+    ASSERT_TRUE(admin.ok) << admin.error;
+    EXPECT_EQ(admin.sid, kLocalAdmin);
+    EXPECT_EQ(admin.domain, L"SRV01");
+    EXPECT_EQ(admin.use, SidTypeUser);
+}
+
+TEST_F(AccountLookupTest, BareNamesPreferWellKnownThenLocalThenDomain) {
+    NameSid local = SidOf(L"SRV01", L"jdoe");
+    ASSERT_TRUE(local.ok) << local.error;
+    EXPECT_EQ(local.sid, kLocalJdoe);
+    EXPECT_EQ(local.domain, L"SRV01");
+
+    NameSid domain = SidOf(L"SRV02", L"JDOE");
+    ASSERT_TRUE(domain.ok) << domain.error;
+    EXPECT_EQ(domain.sid, kCorpJdoe);
+    EXPECT_EQ(domain.domain, L"CORP");
+
+    NameSid qualified = SidOf(L"SRV01", L"CORP\\jdoe");
+    ASSERT_TRUE(qualified.ok) << qualified.error;
+    EXPECT_EQ(qualified.sid, kCorpJdoe);
+
+    // A machine group named like a built-in one loses to it unless qualified.
+    AddLocalAccount(L"SRV01", L"Users", L"S-1-5-21-1-2-3-1002,Alias");
+    NameSid users = SidOf(L"SRV01", L"users");
+    ASSERT_TRUE(users.ok) << users.error;
+    EXPECT_EQ(users.domain, L"BUILTIN");
+    NameSid localUsers = SidOf(L"SRV01", L"SRV01\\Users");
+    ASSERT_TRUE(localUsers.ok) << localUsers.error;
+    EXPECT_EQ(localUsers.domain, L"SRV01");
+    EXPECT_EQ(localUsers.use, SidTypeAlias);
+}
+
+TEST_F(AccountLookupTest, UnknownNamesAreNotMapped) {
+    for (LPCWSTR account : {L"nosuch", L"NOSUCH\\Administrators", L"CORP\\Administrator", L"", L"BUILTIN\\"}) {
+        DWORD cbSid = 0, cchDomain = 0;
+        SID_NAME_USE use;
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(LookupAccountNameW(L"SRV01", account, nullptr, &cbSid, nullptr, &cchDomain, &use)) << account;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NONE_MAPPED)) << account;
+    }
+    // SRV01's own account is not known on SRV02.
+    EXPECT_EQ(SidOf(L"SRV02", L"Administrator").error, static_cast<DWORD>(ERROR_NONE_MAPPED));
+}
+
+TEST_F(AccountLookupTest, UnreachableSystemsFailBothLookups) {
+    for (LPCWSTR system : {L"\\\\NOSUCH", L"\\\\DOWN"}) {
+        EXPECT_EQ(NameOf(system, kAdmins).error, static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE)) << system;
+        EXPECT_EQ(SidOf(system, L"Administrators").error, static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE)) << system;
+    }
+}
+
+TEST_F(AccountLookupTest, InjectedFaultsFireBeforeTheLookup) {
+    AddFault(L"LookupAccountNameW@SRV02=1789,1");
+    AddFault(L"LookupAccountSidW:S-1-1-0=5");
+    EXPECT_TRUE(SidOf(L"SRV01", L"Administrators").ok);
+    EXPECT_EQ(SidOf(L"\\\\srv02", L"Administrators").error, 1789u);
+    EXPECT_TRUE(SidOf(L"\\\\srv02", L"Administrators").ok);
+
+    EXPECT_EQ(NameOf(nullptr, kEveryone).error, 5u);
+    EXPECT_EQ(NameOf(L"SRV02", kEveryone).error, 5u);
+    EXPECT_TRUE(NameOf(nullptr, kAdmins).ok);
 }
 
 }  // namespace
