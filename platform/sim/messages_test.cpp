@@ -61,8 +61,8 @@ TEST(FormatMessage, FromStringExpandsInsertsAndEscapes) {
     EXPECT_EQ(L"line\r\nnext\ttab", FromString(L"line%nnext%ttab", L"x"));
     EXPECT_EQ(L"cut", FromString(L"cut%0 never", L"x"));
     EXPECT_EQ(L"[42]", FromString(L"[%1!ls!]", L"42"));
-    // "%s" is not an escape of this formatter: it passes unchanged.
-    EXPECT_EQ(L"keep %s", FromString(L"keep %s", L"x"));
+    // A percent sign before a character without an escape is dropped.
+    EXPECT_EQ(L"keep s", FromString(L"keep %s", L"x"));
 }
 
 TEST(FormatMessage, EmptyResultIsAFailure) { EXPECT_EQ(L"<failed>", FromString(L"%0", L"x")); }

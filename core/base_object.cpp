@@ -1,0 +1,141 @@
+#include "core/base_object.h"
+
+#include "core/object_store.h"
+#include "core/store_value.h"
+#include "diagnostics/logger.h"
+#include "diagnostics/system_message.h"
+#include "platform/text.h"
+
+namespace {
+
+void* CreateBaseObject() { return new CBaseObject(); }
+
+const wchar_t kNoDescription[] = L"FormatMessage failed to get full description.";
+
+}  // namespace
+
+const CRuntimeClass CBaseObject::classCBaseObject = {L"CBaseObject", sizeof(CBaseObject), &CreateBaseObject};
+
+CBaseObject::CBaseObject() : Logger(LoggerRegistry::Lookup(L"Application")) {}
+
+CBaseObject::CBaseObject(const std::wstring& serverName) : CBaseObject() { ServerName = serverName; }
+
+CBaseObject::~CBaseObject() = default;
+
+const CRuntimeClass* CBaseObject::GetRuntimeClass() const { return &classCBaseObject; }
+
+void CBaseObject::Serialize(CArchive*) {}
+
+int CBaseObject::LoadProperty(CObjectStore& store) {
+    const std::wstring& key = store.CurrentKey();
+    const std::wstring& value = store.CurrentValue();
+    if (corvan::EqualsNoCase(key, L"LastErrorCode")) {
+        CStoreValue::GetDword(value, LastErrorCode);
+        return 1;
+    }
+    struct TextField {
+        const wchar_t* key;
+        std::wstring* field;
+    };
+    const TextField fields[] = {
+        {L"ServerName", &ServerName},       {L"Migration", &Migration},
+        {L"ErrorCode", &ErrorCode},         {L"ErrorWin32API", &ErrorWin32API},
+        {L"ErrorFunction", &ErrorFunction}, {L"ErrorDescription", &ErrorDescription},
+    };
+    for (const auto& f : fields) {
+        if (corvan::EqualsNoCase(key, f.key)) {
+            CStoreValue::GetString(value, *f.field);
+            break;
+        }
+    }
+    return 1;
+}
+
+int CBaseObject::SaveProperties(CObjectStore& store) {
+    CStoreValue v;
+    auto addText = [&](const wchar_t* key, const std::wstring& field) {
+        if (field.empty()) return;
+        v.SetString(field);
+        store.AddToSection(key, v.GetEncoded());
+    };
+    addText(L"ServerName", ServerName);
+    addText(L"Migration", Migration);
+    if (!ErrorCode.empty()) {
+        addText(L"ErrorCode", ErrorCode);
+        v.SetDword(LastErrorCode);
+        store.AddToSection(L"LastErrorCode", v.GetEncoded());
+    }
+    addText(L"ErrorWin32API", ErrorWin32API);
+    addText(L"ErrorFunction", ErrorFunction);
+    addText(L"ErrorDescription", ErrorDescription);
+    return 1;
+}
+
+void CBaseObject::ReportStatus(CObjectStore&) {}
+
+void CBaseObject::Dump() {}
+
+int CBaseObject::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    return corvan::ReplaceAll(ServerName, oldText, newText);
+}
+
+void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code) {
+    if (code != 0) {
+        std::wstring text;
+        bool found = SystemMessageText(code, text);
+        ErrorWin32API = api;
+        ErrorFunction = function;
+        ErrorCode = corvan::Format(L"%u", static_cast<unsigned>(code));
+        if (found) {
+            // One line: every LF, then every CR, becomes a space.
+            for (auto& c : text)
+                if (c == L'\n') c = L' ';
+            for (auto& c : text)
+                if (c == L'\r') c = L' ';
+            ErrorDescription = text;
+        } else {
+            ErrorDescription = kNoDescription;
+        }
+        LastErrorCode = code;
+    }
+    if (!Logger) return;
+    if (code == 0)
+        Logger->Log(corvan::Format(L"%ls,%ls,%u", function.c_str(), api.c_str(), 0u), 64);
+    else
+        Logger->Log(corvan::Format(L"%ls,%ls,%u,%ls", function.c_str(), api.c_str(), static_cast<unsigned>(code),
+                                   ErrorDescription.c_str()),
+                    16);
+}
+
+void CBaseObject::BeginLeafSection(CObjectStore& store, const std::wstring& className) {
+    // Copied first: NewSection moves the register on once a section exists.
+    std::wstring parent = store.GetParentSection();
+    store.NewSection(L"class", className, 0);
+    store.AddToSection(L"parent", parent);
+}
+
+std::wstring CBaseObject::BeginCompositeSection(CObjectStore& store, const std::wstring& className) {
+    store.NewSection(L"class", className, 0);
+    store.AddToSection(L"parent", store.GetParentSection());
+    return store.GetCurrentSection();
+}
+
+void CBaseObject::SaveChildSection(CObjectStore& store, const std::wstring& ownSection, CBaseObject& child) {
+    store.SetParentSection(ownSection);
+    child.SaveProperties(store);
+    store.SetCurrentSection(ownSection);
+}
+
+int CBaseObject::LoadSectionEntries(
+    CObjectStore& store, const std::function<void(const std::wstring& key, const std::wstring& value)>& onEntry) {
+    const std::wstring section = store.CurrentEntrySection();
+    while (store.Next()) {
+        if (!corvan::EqualsNoCase(store.CurrentEntrySection(), section)) {
+            store.Previous();
+            break;
+        }
+        if (onEntry) onEntry(store.CurrentKey(), store.CurrentValue());
+        CBaseObject::LoadProperty(store);
+    }
+    return 1;
+}

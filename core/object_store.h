@@ -1,0 +1,97 @@
+// The ordered list of (section, key, value, number) entries that every
+// backup file, control file and status report is read into and written from.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/base_object.h"
+
+struct CStoreEntry {
+    std::wstring Section;
+    std::wstring Key;
+    std::wstring Value;  // still encoded
+    DWORD EntryNumber = 0;
+};
+
+class CObjectStore : public CBaseObject {
+public:
+    CObjectStore();
+    ~CObjectStore() override;
+    CObjectStore(const CObjectStore&) = delete;
+    CObjectStore& operator=(const CObjectStore&) = delete;
+
+    // Writing entries; values are stored as given (callers encode them).
+    // AddEntry returns 0 when an entry with the same section, key and value exists.
+    int AddEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                 DWORD number = 0);
+    int AddToSection(const std::wstring& key, const std::wstring& value);
+    int NewSection(const std::wstring& key, const std::wstring& value, DWORD number = 0);
+    // Replaces the value of the first entry with this exact section and key,
+    // or adds the entry.
+    void SetValue(const std::wstring& section, const std::wstring& key, const std::wstring& value);
+
+    // Reading entries. GetValue ignores case and decodes the last match; it
+    // leaves `out` untouched and returns 0 when nothing matches.
+    int GetValue(const std::wstring& section, const std::wstring& key, std::wstring& out) const;
+    // Exact matches in entry order, appended to `out`.
+    void GetValues(const std::wstring& section, const std::wstring& key, std::vector<std::wstring>& out) const;
+    void GetDwordValues(const std::wstring& section, const std::wstring& key, std::vector<DWORD>& out) const;
+    int FindEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                  DWORD& number) const;
+
+    // The cursor.
+    void Rewind() { cursor_ = 0; }
+    int Next();
+    int Previous();
+    int NextEntry(std::wstring& section, std::wstring& key, std::wstring& value, DWORD& number);
+    size_t GetCursor() const { return cursor_; }
+
+    // The entry that Next last made current.
+    const std::wstring& CurrentKey() const { return currentKey_; }
+    const std::wstring& CurrentValue() const { return currentValue_; }
+    const std::wstring& CurrentEntrySection() const { return currentEntrySection_; }
+    DWORD CurrentNumber() const { return currentNumber_; }
+    void GetCurrentKey(std::wstring& out) const { out = currentKey_; }
+    void GetCurrentValue(std::wstring& out) const { out = currentValue_; }
+    void GetCurrentEntrySection(std::wstring& out) const { out = currentEntrySection_; }
+
+    // Registers of section numbering.
+    int GetSectionCounter() const { return sectionCounter_; }
+    const std::wstring& GetCurrentSection() const { return currentSection_; }
+    void SetCurrentSection(const std::wstring& section) { currentSection_ = section; }
+    const std::wstring& GetParentSection() const { return parentSection_; }
+    void SetParentSection(const std::wstring& section) { parentSection_ = section; }
+
+    // Section name -> object re-created from it; the store does not own them.
+    void RegisterObject(const std::wstring& section, CBaseObject* object);
+    int LookupObject(const std::wstring& section, CBaseObject*& object) const;
+
+    size_t GetEntryCount() const { return entries_.size(); }
+    const CStoreEntry& GetEntryAt(size_t index) const { return entries_[index]; }
+
+    int LoadFromFile(const std::wstring& path);
+    int SaveToFile(const std::wstring& path);
+    int SaveToReport(const std::wstring& path);
+    void Dump() override;
+
+private:
+    struct Indexes;
+
+    void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
+    int AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number);
+
+    size_t cursor_ = 0;
+    int sectionCounter_ = 0;
+    std::wstring currentSection_;
+    std::wstring parentSection_ = L"NULL";
+    std::wstring currentKey_;
+    std::wstring currentValue_;
+    std::wstring currentEntrySection_;
+    DWORD currentNumber_ = 0;
+    std::vector<CStoreEntry> entries_;
+    std::unordered_map<std::wstring, CBaseObject*> objects_;
+    std::unique_ptr<Indexes> indexes_;
+};

@@ -1,0 +1,189 @@
+#include "core/text_file.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+constexpr size_t kFlushSize = 1 << 16;
+
+}  // namespace
+
+CTextFileWriter::~CTextFileWriter() { Close(); }
+
+DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
+    Close();
+    failed_ = false;
+    handle_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error != 0 ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+    }
+    if (append && SetFilePointer(handle_, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+        DWORD error = GetLastError();
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return error;
+    }
+    return 0;
+}
+
+bool CTextFileWriter::Write(const std::wstring& text) {
+    if (handle_ == INVALID_HANDLE_VALUE || failed_) return false;
+    size_t mark = buffer_.size();
+    for (wchar_t c : text) {
+        auto code = static_cast<uint32_t>(c);
+        if (code > 255) {
+            buffer_.resize(mark);
+            Flush();
+            failed_ = true;
+            return false;
+        }
+        if (c == L'\n') buffer_ += '\r';
+        buffer_ += static_cast<char>(static_cast<unsigned char>(code));
+    }
+    if (buffer_.size() >= kFlushSize) return Flush();
+    return true;
+}
+
+bool CTextFileWriter::Flush() {
+    size_t done = 0;
+    while (done < buffer_.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle_, buffer_.data() + done, chunk, &written, nullptr) || written == 0) {
+            buffer_.clear();
+            failed_ = true;
+            return false;
+        }
+        done += written;
+    }
+    buffer_.clear();
+    return true;
+}
+
+bool CTextFileWriter::Close() {
+    if (handle_ == INVALID_HANDLE_VALUE) return !failed_;
+    bool ok = failed_ ? false : Flush();
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    buffer_.clear();
+    return ok;
+}
+
+DWORD ReadWholeFile(const std::wstring& path, std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error != 0 ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+    }
+    DWORD error = 0;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        error = GetLastError();
+    } else {
+        uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
+        bytes.clear();
+        bytes.reserve(static_cast<size_t>(size));
+        // Read until the end rather than trusting the size: the file is shared with writers.
+        std::string chunk(1 << 20, '\0');
+        for (;;) {
+            DWORD read = 0;
+            if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
+                error = GetLastError();
+                if (error == 0) error = ERROR_READ_FAULT;
+                break;
+            }
+            if (read == 0) break;
+            bytes.append(chunk.data(), read);
+        }
+    }
+    CloseHandle(file);
+    return error;
+}
+
+DWORD FileFailureCategory(DWORD win32Error) {
+    enum : DWORD {
+        kGeneric = 1,
+        kFileNotFound,
+        kBadPath,
+        kTooManyOpenFiles,
+        kAccessDenied,
+        kInvalidFile,
+        kRemoveCurrentDir,
+        kDirectoryFull,
+        kBadSeek,
+        kHardIO,
+        kSharingViolation,
+        kLockViolation,
+        kDiskFull,
+        kEndOfFile,
+    };
+    switch (win32Error) {
+    case 2:    // ERROR_FILE_NOT_FOUND
+    case 18:   // ERROR_NO_MORE_FILES
+    case 107:  // ERROR_DISK_CHANGE
+        return kFileNotFound;
+    case 3:    // ERROR_PATH_NOT_FOUND
+    case 15:   // ERROR_INVALID_DRIVE
+    case 17:   // ERROR_NOT_SAME_DEVICE
+    case 53:   // ERROR_BAD_NETPATH
+    case 55:   // ERROR_DEV_NOT_EXIST
+    case 67:   // ERROR_BAD_NET_NAME
+    case 111:  // ERROR_BUFFER_OVERFLOW
+    case 123:  // ERROR_INVALID_NAME
+    case 161:  // ERROR_BAD_PATHNAME
+    case 206:  // ERROR_FILENAME_EXCED_RANGE
+    case 267:  // ERROR_DIRECTORY
+        return kBadPath;
+    case 4:    // ERROR_TOO_MANY_OPEN_FILES
+    case 36:   // ERROR_SHARING_BUFFER_EXCEEDED
+    case 113:  // ERROR_NO_MORE_SEARCH_HANDLES
+        return kTooManyOpenFiles;
+    case 5:    // ERROR_ACCESS_DENIED
+    case 12:   // ERROR_INVALID_ACCESS
+    case 19:   // ERROR_WRITE_PROTECT
+    case 29:   // ERROR_WRITE_FAULT
+    case 65:   // ERROR_NETWORK_ACCESS_DENIED
+    case 80:   // ERROR_FILE_EXISTS
+    case 82:   // ERROR_CANNOT_MAKE
+    case 170:  // ERROR_BUSY
+    case 183:  // ERROR_ALREADY_EXISTS
+        return kAccessDenied;
+    case 6:    // ERROR_INVALID_HANDLE
+    case 26:   // ERROR_NOT_DOS_DISK
+        return kInvalidFile;
+    case 16:   // ERROR_CURRENT_DIRECTORY
+    case 145:  // ERROR_DIR_NOT_EMPTY
+        return kRemoveCurrentDir;
+    case 62:   // ERROR_NO_SPOOL_SPACE
+        return kDirectoryFull;
+    case 25:   // ERROR_SEEK
+    case 27:   // ERROR_SECTOR_NOT_FOUND
+    case 131:  // ERROR_NEGATIVE_SEEK
+    case 132:  // ERROR_SEEK_ON_DEVICE
+        return kBadSeek;
+    case 21:   // ERROR_NOT_READY
+    case 23:   // ERROR_CRC
+    case 31:   // ERROR_GEN_FAILURE
+    case 59:   // ERROR_UNEXP_NET_ERR
+        return kHardIO;
+    case 32:   // ERROR_SHARING_VIOLATION
+        return kSharingViolation;
+    case 33:   // ERROR_LOCK_VIOLATION
+    case 108:  // ERROR_DRIVE_LOCKED
+    case 167:  // ERROR_LOCK_FAILED
+        return kLockViolation;
+    case 39:   // ERROR_HANDLE_DISK_FULL
+    case 112:  // ERROR_DISK_FULL
+        return kDiskFull;
+    case 38:   // ERROR_HANDLE_EOF
+        return kEndOfFile;
+    default:
+        return kGeneric;
+    }
+}

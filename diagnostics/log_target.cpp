@@ -1,0 +1,63 @@
+#include "diagnostics/log_target.h"
+
+#include <vector>
+
+#include "core/text_file.h"
+#include "diagnostics/system_message.h"
+#include "platform/text.h"
+
+namespace {
+
+// The system's text for a file-failure category, on one line.
+std::wstring CategoryText(DWORD category) {
+    std::wstring text;
+    if (!SystemMessageText(category, text)) return L"FormatMessage failed to get full description.";
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    return text;
+}
+
+void ShowFailure(const std::wstring& text) {
+    MessageBoxW(nullptr, text.c_str(), L"Exception", MB_OK | MB_ICONINFORMATION);
+}
+
+}  // namespace
+
+CLogTarget::~CLogTarget() = default;
+
+void CConsoleLogTarget::Write(const CLogMessage& message) {
+    if (!Accepts(message.GetLevel())) return;
+    corvan::ConsoleOut(L"\n" + message.FormatLine());
+}
+
+CFileLogTarget::CFileLogTarget(const std::wstring& fileName) {
+    if (fileName.find(L':') != std::wstring::npos) {
+        path_ = fileName;
+        return;
+    }
+    std::wstring directory;
+    DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    if (needed > 0) {
+        std::vector<WCHAR> buffer(needed + 1);
+        DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (length > 0 && length < buffer.size()) directory.assign(buffer.data(), length);
+    }
+    path_ = directory + L"\\" + fileName;
+}
+
+void CFileLogTarget::Write(const CLogMessage& message) {
+    if (!Accepts(message.GetLevel())) return;
+    std::wstring line = message.FormatLine();
+    CTextFileWriter file;
+    if (DWORD error = file.Open(path_, true)) {
+        ShowFailure(corvan::Format(L"Cannot open file: %ls, Error: %ls", path_.c_str(),
+                                   CategoryText(FileFailureCategory(error)).c_str()));
+        return;
+    }
+    open_ = true;
+    bool ok = file.Write(L"\n" + line);
+    ok = file.Close() && ok;
+    open_ = false;
+    if (!ok)
+        ShowFailure(corvan::Format(L"Error opening file: %ls. Cause: %ls", path_.c_str(),
+                                   CategoryText(kFileWriteFailure).c_str()));
+}

@@ -1,0 +1,127 @@
+#include "diagnostics/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <string>
+
+#include "core/base_object.h"
+#include "core/test_support.h"
+#include "diagnostics/log_setup.h"
+#include "platform/text.h"
+
+namespace {
+
+using corvan_test::ReadBytes;
+using corvan_test::RecordingTarget;
+
+std::wstring Expand(const std::wstring& text) { return CTextLogMessage(kLogInformation, text).GetText(); }
+
+TEST(LogMessageTest, LineShape) {
+    const char* tz = std::getenv("TZ");
+    std::string saved = tz ? tz : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(L"29.02.2024 23:05:09 [   7] ERROR       it failed",
+              FormatLogLine(1709247909, 7, kLogError, L"it failed"));
+    EXPECT_EQ(L"01.01.1970 00:00:00 [123456] REPORT      x", FormatLogLine(0, 123456, kLogReport, L"x"));
+    EXPECT_EQ(L"01.01.1970 00:00:00 [   1] UNKNOWN     x", FormatLogLine(0, 1, kLogError | kLogReport, L"x"));
+    if (tz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+
+    std::string line = corvan::ToUtf8(CTextLogMessage(kLogWarning, L"disk %1").FormatLine());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        line, m, std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d \[( *\d+)\] WARNING     disk Qon2Vel Migration/)")))
+        << line;
+    EXPECT_GE(m[1].length(), 4);
+    EXPECT_EQ(std::to_string(GetCurrentProcessId()), m[1].str().substr(m[1].str().find_first_not_of(' ')));
+}
+
+TEST(LogMessageTest, InsertionExpansion) {
+    EXPECT_EQ(L"from Qon2Vel Migration/ to", Expand(L"from %1 to"));
+    EXPECT_EQ(L"keep %s and %d", Expand(L"keep %s and %d"));
+    EXPECT_EQ(L"100% done, %q ends in 5%", Expand(L"100%% done, %q ends in 5%"));
+    // Inserts without an argument of their own keep their spelling.
+    EXPECT_EQ(L"C:\\a%20b %2", Expand(L"C:\\a%20b %2"));
+    // When the formatter fails (empty result) the text stays.
+    EXPECT_EQ(L"%0", Expand(L"%0"));
+    EXPECT_EQ(CLogMessage::kMaxText, CTextLogMessage(kLogInformation, std::wstring(7000, L'x')).GetRawText().size());
+}
+
+TEST(LoggerTest, KindAndMasksDecideWhereAMessageGoes) {
+    CLogger logger;
+    RecordingTarget console(46), trace(15), error(4), report(36);  // the masks of the standard set
+    logger.AddTarget(L"Console", &console);
+    logger.AddTarget(L"Trace", &trace);
+    logger.AddTarget(L"ErrorTrace", &error);
+    logger.AddTarget(L"ReportLog", &report);
+    logger.Log(L"failed", 16);
+    logger.Log(L"fine", 64);
+    logger.Log(L"other kind", 32);
+    for (DWORD level : {kLogReport, kLogWarning, kLogTrace}) logger.Dispatch(CTextLogMessage(level, L"m"));
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogReport, kLogWarning}), console.levels);
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogInformation, kLogInformation, kLogWarning}), trace.levels);
+    EXPECT_EQ((std::vector<DWORD>{kLogError}), error.levels);
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogReport}), report.levels);
+
+    RecordingTarget replacement;
+    logger.AddTarget(L"Trace", &replacement);
+    logger.Log(L"x", 64);
+    EXPECT_EQ(4u, trace.levels.size());
+    EXPECT_EQ(1u, replacement.levels.size());
+}
+
+TEST(LoggerRegistryTest, UnknownNameGivesNull) {
+    EXPECT_EQ(nullptr, LoggerRegistry::Lookup(L"NoSuchLogger"));
+    CLogger logger;
+    LoggerRegistry::Register(L"TestLogger", &logger);
+    EXPECT_EQ(&logger, LoggerRegistry::Lookup(L"TestLogger"));
+    LoggerRegistry::Register(L"TestLogger", nullptr);
+}
+
+TEST(LogSetupTest, StandardSetIsRegisteredBeforeMain) {
+    CLogSetup& setup = CLogSetup::Instance();
+    CLogger& logger = setup.GetLogger();
+    EXPECT_EQ(&logger, LoggerRegistry::Lookup(L"Application"));
+    EXPECT_EQ(&logger, CBaseObject().Logger);
+    EXPECT_EQ(46u, logger.GetTarget(L"Console")->GetMask());
+    EXPECT_EQ(15u, logger.GetTarget(L"Trace")->GetMask());
+    EXPECT_EQ(4u, logger.GetTarget(L"ErrorTrace")->GetMask());
+    EXPECT_EQ(36u, logger.GetTarget(L"ReportLog")->GetMask());
+    std::wstring trace = setup.GetTraceTarget().GetPath();
+    EXPECT_EQ(L"\\CorvanTrace.log", trace.substr(trace.size() - 16));
+}
+
+TEST(LogSetupTest, FailureReachesConsoleAndAllThreeFiles) {
+    corvan_test::ScopedTempDir dir;
+    CLogSetup& setup = CLogSetup::Instance();
+    std::wstring trace = setup.GetTraceTarget().GetPath();
+    std::wstring error = setup.GetErrorTarget().GetPath();
+    std::wstring report = setup.GetReportTarget().GetPath();
+    setup.SetLogFolder(corvan::FromUtf8(dir.path().string()));
+    CBaseObject object;
+    ::testing::internal::CaptureStdout();
+    object.SetError(L"CTest::Run()", L"Call()", 5);
+    object.SetError(L"CTest::Run()", L"CTest::Run()", 0);
+    std::string console = ::testing::internal::GetCapturedStdout();
+    setup.GetTraceTarget().SetPath(trace);
+    setup.GetErrorTarget().SetPath(error);
+    setup.GetReportTarget().SetPath(report);
+
+    const std::string failure = "ERROR       CTest::Run(),Call(),5,Access is denied.  ";
+    const std::string success = "INFORMATION CTest::Run(),CTest::Run(),0";
+    EXPECT_NE(std::string::npos, console.find(failure));
+    EXPECT_EQ(std::string::npos, console.find(success));
+    EXPECT_NE(std::string::npos, ReadBytes(dir.path() / "CorvanTrace.log").find(success));
+    for (const char* name : {"CorvanTrace.log", "CorvanError.log", "CorvanReport.log"})
+        EXPECT_NE(std::string::npos, ReadBytes(dir.path() / name).find(failure)) << name;
+    EXPECT_EQ(std::string::npos, ReadBytes(dir.path() / "CorvanError.log").find(success));
+}
+
+}  // namespace

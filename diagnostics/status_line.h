@@ -1,0 +1,19 @@
+// The one line per resource that a step appends to the status report.
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+
+class CObjectStore;
+
+// "Result: %s;Type: %s;Name: %s;Prediction: %s;State: %s;Task: %s " with
+// Result "OK" for a last error of 0, else "NOK", and State always empty.
+std::wstring BuildStatusLine(const std::wstring& typeWord, const std::wstring& name, const std::wstring& prediction,
+                             const std::wstring& task, DWORD lastErrorCode);
+
+// Adds the status entry (section, name, line, lastErrorCode) to the report
+// store unless an identical one is there. Returns 1 if it was added.
+int ReportStatusLine(CObjectStore& reportStore, const std::wstring& section, const std::wstring& name,
+                     const std::wstring& typeWord, const std::wstring& prediction, const std::wstring& task,
+                     DWORD lastErrorCode);
