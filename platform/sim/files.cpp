@@ -127,22 +127,12 @@ bool NameLess(const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
 
 // Looks one name up in a folder: the exact name first, else ignoring case.
 bool FindEntry(const fs::path& folder, const std::wstring& name, std::wstring& found, struct stat& st) {
-    fs::path exact = folder / corvan::ToUtf8(name);
-    if (::lstat(exact.c_str(), &st) == 0) {
-        StatPath(exact, st);
-        found = name;
-        return true;
+    found = name;
+    if (!StatPath(folder / corvan::ToUtf8(name), st)) {
+        if (!sim::MatchNoCase(folder, name, found)) return false;
+        return StatPath(folder / corvan::ToUtf8(found), st);
     }
-    std::error_code ec;
-    std::vector<std::wstring> candidates;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::wstring entry = corvan::FromUtf8(it->path().filename().string());
-        if (corvan::EqualsNoCase(entry, name)) candidates.push_back(entry);
-    }
-    if (candidates.empty()) return false;
-    std::sort(candidates.begin(), candidates.end());
-    found = candidates.front();
-    return StatPath(folder / corvan::ToUtf8(found), st);
+    return true;
 }
 
 BOOL Fail(DWORD error) {
@@ -167,8 +157,17 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
         return INVALID_HANDLE_VALUE;
     }
     size_t slash = text.find_last_of(L"\\/");
-    std::wstring folderText = slash == std::wstring::npos ? L"." : text.substr(0, slash + 1);
-    std::wstring pattern = slash == std::wstring::npos ? text : text.substr(slash + 1);
+    std::wstring folderText, pattern;
+    if (slash != std::wstring::npos) {
+        folderText = text.substr(0, slash + 1);
+        pattern = text.substr(slash + 1);
+    } else if (sim::KindOf(text) == sim::PathKind::Drive) {
+        folderText = text.substr(0, 2);
+        pattern = text.substr(2);
+    } else {
+        folderText = L".";
+        pattern = text;
+    }
     if (HasWildcards(folderText)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;

@@ -188,6 +188,10 @@ TEST_F(FilesTest, WildcardsMatchIgnoringCase) {
     EXPECT_EQ((Names{L"noext"}), List(L"D:\\W\\noext.*"));
     EXPECT_EQ((Names{L"x.tar.gz"}), List(L"D:\\W\\*.gz"));
     EXPECT_EQ((Names{L"ab.txt"}), List(L"D:\\W\\a*b*"));
+    // Without a folder the search runs in the current directory.
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\W"));
+    EXPECT_EQ((Names{L"c.doc"}), List(L"*.DOC"));
+    EXPECT_EQ((Names{L"c.doc"}), List(L"d:c.*"));
 }
 
 TEST_F(FilesTest, SearchForOneNameReturnsItsEntry) {

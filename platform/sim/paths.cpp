@@ -90,8 +90,8 @@ bool IsDirectory(const fs::path& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The entry of folder whose name equals name ignoring case; the first in
-// code order when several do, so the choice does not depend on the host.
+}  // namespace
+
 bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring& match) {
     std::error_code ec;
     std::vector<std::wstring> candidates;
@@ -103,6 +103,8 @@ bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring&
     match = *std::min_element(candidates.begin(), candidates.end());
     return true;
 }
+
+namespace {
 
 // Follows parts below base: the exact name when it exists, else one that
 // differs only in case, as NTFS would find it. Once a part is missing the
@@ -194,7 +196,7 @@ DWORD MapUnc(const std::wstring& full, HostPath& out) {
         below.push_back(L"Windows");
     } else {
         std::wstring sharePath;
-        if (share.empty() || share.back() == L'$' || !SharePath(machine, share, sharePath))
+        if (share.empty() || !SharePath(machine, share, sharePath))
             return ERROR_BAD_NET_NAME;
         std::wstring shareFull = FullPathName(sharePath);
         if (KindOf(shareFull) != PathKind::Drive || !DriveFolder(machine, shareFull[0], base))
@@ -235,8 +237,8 @@ std::wstring FullPathName(const std::wstring& path) {
     std::wstring full = path;
     const std::wstring& current = CurrentText();
     if (KindOf(path) == PathKind::Drive) {
-        // "D:rest" is relative to the current directory when that is on D:.
-        bool driveRelative = path.size() > 2 && !IsSeparator(path[2]);
+        // "D:" and "D:rest" are relative to the current directory when that is on D:.
+        bool driveRelative = path.size() == 2 || !IsSeparator(path[2]);
         if (driveRelative && KindOf(current) == PathKind::Drive &&
             std::towupper(current[0]) == std::towupper(path[0]))
             full = current + L"\\" + path.substr(2);

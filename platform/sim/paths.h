@@ -26,6 +26,10 @@ PathKind KindOf(const std::wstring& fullPath);
 // Reads the text only, so it names unknown machines too.
 std::wstring PathMachine(const std::wstring& path);
 
+// The entry of folder whose name equals name ignoring case; the first in
+// code order when several do, so the choice does not depend on the host.
+bool MatchNoCase(const std::filesystem::path& folder, const std::wstring& name, std::wstring& match);
+
 struct HostPath {
     std::filesystem::path path;  // never ends in a separator
     bool volumeRoot = false;     // a drive's root folder, which lists no "." and ".."

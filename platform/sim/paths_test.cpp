@@ -38,7 +38,7 @@ protected:
         fs::create_directories(root_ / "SRV01/drives/D/Data/Sub");
         fs::create_directories(root_ / "SRV02/drives/D/Data/Pub");
         fs::create_directories(root_ / "SRV02/drives/C/Windows/System32");
-        WriteShares("SRV02", {{L"Public", L"D:\\Data\\Pub"}, {L"Whole", L"D:\\"}});
+        WriteShares("SRV02", {{L"Public", L"D:\\Data\\Pub"}, {L"Whole", L"D:\\"}, {L"Hidden$", L"D:\\Data"}});
         savedCurrent_ = sim::CurrentDirectory();
     }
     void TearDown() override {
@@ -114,6 +114,8 @@ TEST_F(PathTest, NamedSharesFollowTheServersShareList) {
     EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub", host);
     ASSERT_EQ(0u, Map(L"\\\\SRV02\\Whole\\Data", host));
     EXPECT_EQ(root_ / "SRV02/drives/D/Data", host);
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\hidden$\\Pub", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub", host);
     // ".." never leaves the share.
     ASSERT_EQ(0u, Map(L"\\\\SRV02\\Public\\..\\..\\x", host));
     EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub/x", host);
@@ -128,6 +130,7 @@ TEST_F(PathTest, UnknownMachinesSharesAndDrives) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\Missing\\x", host));
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV01\\Public\\x", host));
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02", host));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\IPC$", host));
     // A drive letter the local machine does not have.
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), Map(L"Q:\\Data", host));
 }
@@ -180,6 +183,8 @@ TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
     EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub", host);
     ASSERT_EQ(0u, Map(L"C:Windows", host));
     EXPECT_EQ(root_ / "SRV01/drives/C/Windows", host);
+    ASSERT_EQ(0u, Map(L"D:", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
 
     ASSERT_TRUE(SetCurrentDirectoryW(L"\\\\SRV02\\Public"));
     ASSERT_EQ(0u, Map(L"doc.txt", host));

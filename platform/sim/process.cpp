@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -29,13 +30,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Children whose handles were all closed while they ran; collected later so
+// they do not linger as zombies.
+std::vector<pid_t>& Abandoned() {
+    static std::vector<pid_t> pids;
+    return pids;
+}
+
+void ReapAbandoned() {
+    auto& pids = Abandoned();
+    pids.erase(std::remove_if(pids.begin(), pids.end(),
+                              [](pid_t pid) {
+                                  int status;
+                                  return ::waitpid(pid, &status, WNOHANG) != 0;
+                              }),
+               pids.end());
+}
+
 struct ProcessState {
     pid_t pid = -1;
     bool ended = false;
     DWORD exitCode = STILL_ACTIVE;
 
     ~ProcessState() {
-        if (!ended) Poll(false);
+        if (pid > 0 && !Poll(false)) Abandoned().push_back(pid);
     }
 
     // True once the process has ended; block waits for that.
@@ -262,6 +280,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
                            LPSECURITY_ATTRIBUTES, BOOL /*bInheritHandles*/, DWORD dwCreationFlags,
                            LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation) {
+    ReapAbandoned();
     if ((!lpApplicationName && !lpCommandLine) || !lpStartupInfo || !lpProcessInformation)
         return Fail(ERROR_INVALID_PARAMETER);
     std::wstring commandLine = lpCommandLine ? lpCommandLine : L"";

@@ -1,0 +1,303 @@
+#include "driver/corvanrator.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "core/object_store.h"
+#include "core/store_value.h"
+#include "diagnostics/log_setup.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+
+using corvan::Format;
+
+namespace {
+
+// The example machine of the usage text.
+const wchar_t kUsageMachine[] = L"SRV01";
+
+// True when a listing of the pattern finds at least one entry.
+bool FindsSomething(const std::wstring& pattern) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return true;
+}
+
+}  // namespace
+
+CCorvanrator::CCorvanrator() {
+    std::wstring temp = TemporaryFolder();
+    DefaultMigLocation = temp;
+    DefaultLogLocation = temp;
+    DefaultDataLocation = temp;
+    BackupLocation = temp;
+    RestoreLocation = temp;
+}
+
+CCorvanrator::~CCorvanrator() = default;
+
+int CCorvanrator::LoadProperty(CObjectStore& store) {
+    return LoadSectionEntries(store, [this](const std::wstring& key, const std::wstring& value) {
+        if (corvan::EqualsNoCase(key, L"Name")) CStoreValue::GetString(value, Name);
+    });
+}
+
+int CCorvanrator::SaveProperties(CObjectStore& store) {
+    BeginLeafSection(store, L"CCorvanrator");
+    CStoreValue value;
+    value.SetString(Name);
+    store.AddToSection(L"Name", value.GetEncoded());
+    return CBaseObject::SaveProperties(store);
+}
+
+void CCorvanrator::ReportStatus(CObjectStore& /*reportStore*/) {}
+
+void CCorvanrator::Dump() { corvan::ConsoleOut(L"\nm_strName == " + Name + L" "); }
+
+std::wstring CCorvanrator::TemporaryFolder() {
+    std::vector<wchar_t> buffer(512);
+    DWORD n = ExpandEnvironmentStringsW(L"%TEMP%", buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n > buffer.size()) {
+        buffer.resize(n);
+        n = ExpandEnvironmentStringsW(L"%TEMP%", buffer.data(), static_cast<DWORD>(buffer.size()));
+    }
+    if (n == 0 || n > buffer.size()) return L"C:\\Temp";
+    return std::wstring(buffer.data());
+}
+
+std::wstring CCorvanrator::ReadCurrentDirectory() {
+    // Read at its full length: a cut directory would put every default
+    // location somewhere else.
+    DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    if (needed == 0) return std::wstring();
+    std::vector<wchar_t> buffer(needed + 1);
+    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n == 0 || n >= buffer.size()) return std::wstring();
+    return std::wstring(buffer.data(), n);
+}
+
+void CCorvanrator::ShowMessage(const std::wstring& text) { corvan::ConsoleOut(L"\n" + text + L" "); }
+
+void CCorvanrator::Usage() {
+    std::wstring upper = kUsageMachine;
+    std::wstring lower = corvan::ToLower(upper);
+    std::wstring text;
+    text += L"Usage:\n";
+    text += L"Corvan  /B[Backup] /R[Restore]\n";
+    text += L"\t[/C:<Path to Control file>] \n";
+    text += L"\t[/M:<Path to Migration data location>] \n";
+    text += L"\t[/L:<Log path>] \n";
+    text += L"/B  Backup the machine resources.\n";
+    text += L"/R  Restore the machine resources.\n";
+    text += L"/C: Full path to control file. \n";
+    text += L"/M: Full path to migration data location (default d:\\migration). \n";
+    text += L"/L: Path to log file directory (default %Temp%). \n";
+    text += L"/S: NETBIOS machine name, i.e. " + upper + L". \n";
+    text += L"\n";
+    text += L"Ex1: Corvan /Backup /C:ControlBackup.ini /S:" + lower + L" \n";
+    text += L"Ex1: Corvan /B /s:" + lower + L" \n";
+    text += L"Ex2: Corvan /R /C:ControlRestore.ini \n";
+    text += L"\n";
+    corvan::ConsoleOut(text);
+}
+
+int CCorvanrator::ParseCommandLine(int argc, wchar_t** argv) {
+    if (argc <= 1) {
+        Usage();
+        return 0;
+    }
+    bool failed = false;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i] ? argv[i] : L"";
+        if (arg == L"/?") {
+            Usage();
+            return 0;
+        }
+        if (corvan::StartsWithNoCase(arg, L"/B")) {
+            BackupRequested = 1;
+        } else if (corvan::StartsWithNoCase(arg, L"/R")) {
+            RestoreRequested = 1;
+        } else if (corvan::StartsWithNoCase(arg, L"/C:")) {
+            ControlFilePath = arg.substr(3);
+        } else if (corvan::StartsWithNoCase(arg, L"/L:")) {
+            LogPathArgument = arg.substr(3);
+        } else if (corvan::StartsWithNoCase(arg, L"/S:")) {
+            MachineName = arg.substr(3);
+        } else {
+            ShowMessage(L"Parameter unknown - " + arg);
+            failed = true;
+        }
+    }
+    return failed ? 0 : 1;
+}
+
+int CCorvanrator::GetServerVersion(DWORD& majorVersion) {
+    LPBYTE buffer = nullptr;
+    NET_API_STATUS status = NetServerGetInfo(const_cast<LMSTR>(MachineName.c_str()), 101, &buffer);
+    int ok = 0;
+    if (status == NERR_Success && buffer) {
+        majorVersion = reinterpret_cast<SERVER_INFO_101*>(buffer)->sv101_version_major;
+        ok = 1;
+    }
+    if (buffer) NetApiBufferFree(buffer);
+    return ok;
+}
+
+int CCorvanrator::Validate() {
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    std::time_t now = std::time(nullptr);
+    wchar_t stamp[32] = {};
+    std::wcsftime(stamp, 32, L"%y%m%d%H%M%S", std::localtime(&now));
+    RunStamp = std::wstring(stamp) + Format(L"%.3d", std::rand() % 100);
+
+    if (!FindsSomething(Format(L"%ls\\*.*", LogPathArgument.c_str()))) {
+        ShowMessage(Format(L"Input argument for Log Path %ls is incorrect.", LogPathArgument.c_str()));
+        return 0;
+    }
+    if (!FindsSomething(ControlFilePath)) {
+        ShowMessage(Format(L"Control file Path \"%ls\" is incorrect.", ControlFilePath.c_str()));
+        return 0;
+    }
+
+    if (!MachineName.empty()) {
+        size_t slash = MachineName.find_last_of(L'\\');
+        if (slash != std::wstring::npos) MachineName = MachineName.substr(slash + 1);
+    } else {
+        std::vector<wchar_t> buffer(512);
+        DWORD n = ExpandEnvironmentStringsW(L"%ComputerName%", buffer.data(), 512);
+        if (n > 0 && n <= 512) {
+            MachineName = corvan::ToLower(buffer.data());
+        } else {
+            DWORD size = 512;
+            if (GetComputerNameW(buffer.data(), &size)) MachineName = corvan::ToLower(std::wstring(buffer.data(), size));
+        }
+    }
+    ServerName = Format(L"\\\\%ls", MachineName.c_str());
+
+    if (!GetServerVersion(MajorVersion)) {
+        ShowMessage(Format(L"Machine name \"%ls\" is incorrect.", MachineName.c_str()));
+        return 0;
+    }
+    return 1;
+}
+
+int CCorvanrator::CheckDirectories(const std::wstring& path) {
+    const std::wstring function = L"CCorvanrator::CheckDirectories()";
+    if (FindsSomething(Format(L"%ls\\*.*", path.c_str()))) {
+        SetError(function, function, 0);
+        return 1;
+    }
+
+    // The walk moves the working directory; put it back whatever happens, or
+    // every later relative path would resolve inside the last folder made.
+    std::wstring saved = ReadCurrentDirectory();
+    auto restore = [&] {
+        if (!saved.empty()) SetCurrentDirectoryW(saved.c_str());
+    };
+    auto fail = [&] {
+        DWORD error = GetLastError();
+        restore();
+        SetError(function, Format(L"CreateDirectory(%ls)", path.c_str()), error);
+        return 0;
+    };
+
+    // Windows takes "/" as a separator too, so the walk does.
+    size_t i = path.find_first_of(L"\\/");
+    if (i == std::wstring::npos) return fail();
+    bool passed = false;
+    while (i + 1 < path.size()) {
+        std::wstring base = path.substr(0, i) + L"\\";
+        if (!SetCurrentDirectoryW(base.c_str())) return fail();
+        size_t j = path.find_first_of(L"\\/", i + 1);
+        if (j == std::wstring::npos) j = path.size();
+        std::wstring component = path.substr(i + 1, j - i - 1);
+        if (!SetCurrentDirectoryW(component.c_str()) && !CreateDirectoryW(component.c_str(), nullptr)) return fail();
+        passed = true;
+        i = j;
+    }
+    if (!passed) return fail();
+    restore();
+    SetError(function, function, 0);
+    return 1;
+}
+
+int CCorvanrator::Run() {
+    std::wstring current = ReadCurrentDirectory();
+    CObjectStore control;
+    int result = control.LoadFromFile(ControlFilePath);
+
+    control.GetValue(L"Control", L"DefaultMigLocation", DefaultMigLocation);
+    control.GetValue(L"Control", L"DefaultLogLocation", DefaultLogLocation);
+    control.GetValue(L"Control", L"DefaultDataLocation", DefaultDataLocation);
+    control.GetValue(L"Control", L"DefaultReportName", DefaultReportName);
+    control.GetValue(L"Control", L"BackupLocation", BackupLocation);
+    control.GetValue(L"Control", L"RestoreLocation", RestoreLocation);
+    control.GetValue(L"Control", L"ControlRestoreFileName", ControlRestoreFileName);
+
+    // A folder that cannot be made ends the resolution; the copies of the
+    // control file are still written below.
+    auto resolve = [&]() -> bool {
+        if (DefaultMigLocation.empty()) DefaultMigLocation = current;
+        if (!CheckDirectories(DefaultMigLocation)) return false;
+
+        for (auto* location : {&DefaultLogLocation, &DefaultDataLocation}) {
+            if (location->empty()) {
+                *location = Format(location == &DefaultLogLocation ? L"%ls\\Log" : L"%ls\\Data", current.c_str());
+                if (!CheckDirectories(*location)) return false;
+            }
+            if (location->find(MachineName) == std::wstring::npos) *location += L"\\" + MachineName;
+            if (!CheckDirectories(*location)) return false;
+        }
+
+        if (DefaultReportName.find(L':') == std::wstring::npos)
+            DefaultReportName = DefaultLogLocation + L"\\" + MachineName + L"_" + DefaultReportName;
+
+        if (BackupRequested) {
+            BackupLocation = Format(L"%ls\\%ls", DefaultDataLocation.c_str(), RunStamp.c_str());
+            if (!CheckDirectories(BackupLocation)) return false;
+            RunBackup(control);
+        }
+        if (RestoreRequested) {
+            if (BackupLocation.empty()) BackupLocation = DefaultDataLocation;
+            RestoreLocation = Format(L"%ls\\%ls", DefaultDataLocation.c_str(), RunStamp.c_str());
+            if (!CheckDirectories(RestoreLocation)) return false;
+            RunRestore(control);
+        }
+        return true;
+    };
+    if (!resolve()) result = 0;
+
+    control.SetValue(L"Control", L"DefaultMigLocation", DefaultMigLocation);
+    control.SetValue(L"Control", L"DefaultLogLocation", DefaultLogLocation);
+    control.SetValue(L"Control", L"DefaultDataLocation", DefaultDataLocation);
+    control.SetValue(L"Control", L"DefaultReportName", DefaultReportName);
+    control.SetValue(L"Control", L"BackupLocation", BackupLocation);
+    control.SetValue(L"Control", L"RestoreLocation", RestoreLocation);
+
+    std::wstring base = ControlFilePath;
+    size_t slash = base.find_last_of(L'\\');
+    if (slash != std::wstring::npos) base = base.substr(slash + 1);
+
+    control.SaveToFile(Format(L"%ls\\%ls", BackupRequested ? BackupLocation.c_str() : RestoreLocation.c_str(),
+                              base.c_str()));
+    control.SaveToFile(Format(L"%ls\\%ls_%ls", DefaultDataLocation.c_str(), RunStamp.c_str(), base.c_str()));
+    control.SaveToFile(Format(L"%ls\\%ls", DefaultMigLocation.c_str(), ControlRestoreFileName.c_str()));
+    control.SaveToFile(Format(L"%ls\\%ls", DefaultDataLocation.c_str(), ControlRestoreFileName.c_str()));
+    return result;
+}
+
+int CorvanMain(int argc, wchar_t** argv) {
+    // The log targets and the "Application" logger exist before the migrator,
+    // which links to the logger when it is built.
+    CLogSetup::Instance();
+    if (!GetCommandLineW()) return 1;
+    auto* migrator = new CCorvanrator();
+    int r = migrator->ParseCommandLine(argc, argv);
+    if (r == 1) r = migrator->Validate();
+    if (r == 1) r = migrator->Run();
+    delete migrator;
+    return r != 0 ? 0 : 1;
+}

@@ -1,0 +1,78 @@
+// The migrator: one per process. It reads the switches, validates them,
+// loads the control file, makes the run's folders and drives the backup and
+// restore runs, which report their outcome into the control file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/base_object.h"
+
+class CObjectStore;
+
+class CCorvanrator : public CBaseObject {
+public:
+    CCorvanrator();
+    ~CCorvanrator() override;
+
+    int LoadProperty(CObjectStore& store) override;
+    int SaveProperties(CObjectStore& store) override;
+    void ReportStatus(CObjectStore& reportStore) override;
+    void Dump() override;
+
+    int ParseCommandLine(int argc, wchar_t** argv);
+    void Usage();
+    void ShowMessage(const std::wstring& text);
+    int Validate();
+    int GetServerVersion(DWORD& majorVersion);
+    int Run();
+    int CheckDirectories(const std::wstring& path);
+
+    int RunBackup(CObjectStore& control);
+    int RunRestore(CObjectStore& control);
+
+    std::wstring Name;
+    int BackupRequested = 0;
+    int RestoreRequested = 0;
+    std::wstring ControlFilePath = L"ControlBackup.ini";
+    std::wstring LogPathArgument;
+    std::wstring MachineName;
+    std::wstring RunStamp;
+    DWORD MajorVersion = 0;
+
+    std::wstring DefaultMigLocation;
+    std::wstring DefaultLogLocation;
+    std::wstring DefaultDataLocation;
+    std::wstring DefaultReportName = L"StatusReport.log";
+    std::wstring BackupLocation;
+    std::wstring RestoreLocation;
+    std::wstring ControlRestoreFileName = L"ControlRestore.ini";
+    std::wstring SharesFile = L"shares_backup.dat";
+    std::wstring PortsFile = L"ports_backup.dat";
+    std::wstring PrintersFile = L"printers_backup.dat";
+    std::wstring RegistryFilePath;
+
+    std::vector<std::wstring> ExcludedShareNames;
+    std::vector<DWORD> ExcludedShareTypes;
+    std::vector<std::wstring> SelectedShareNames;
+    std::vector<std::wstring> ExcludedPortNames;
+    std::vector<DWORD> ExcludedPortTypes;
+    std::vector<std::wstring> SelectedPortNames;
+    std::vector<std::wstring> ExcludedPrinterNames;
+    std::vector<DWORD> ExcludedPrinterTypes;
+    std::vector<std::wstring> ExcludedDriverNames;
+    std::vector<std::wstring> SelectedPrinterNames;
+    std::vector<std::wstring> WorkNames;
+    std::vector<std::wstring> WorkFiles;
+
+    int RunSucceeded = 1;
+    std::wstring OutcomeErrorCode;
+    std::wstring OutcomeErrorText;
+
+private:
+    std::wstring TemporaryFolder();
+    std::wstring ReadCurrentDirectory();
+};
+
+// The process entry on every platform: wide arguments in, exit code out.
+int CorvanMain(int argc, wchar_t** argv);

@@ -1,0 +1,87 @@
+#include "tests/corvan_process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace corvan_test {
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory) {
+    std::filesystem::path outFile = workingDirectory / ".corvan-stdout";
+    std::filesystem::path errFile = workingDirectory / ".corvan-stderr";
+    std::vector<std::string> argv = {CORVAN_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(workingDirectory.c_str()) != 0) _exit(126);
+        // The default locations live in %TEMP%: keep them inside the test's folder.
+        std::filesystem::path temp = workingDirectory / "tmp";
+        std::error_code ec;
+        std::filesystem::create_directories(temp, ec);
+        setenv("TMPDIR", temp.c_str(), 1);
+        setenv("TEMP", temp.c_str(), 1);
+        setenv("TMP", temp.c_str(), 1);
+        int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> pointers;
+        for (auto& a : argv) pointers.push_back(a.data());
+        pointers.push_back(nullptr);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    CorvanRun run;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    run.out = Slurp(outFile);
+    run.err = Slurp(errFile);
+    std::filesystem::remove(outFile);
+    std::filesystem::remove(errFile);
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+std::string IniValue(const std::filesystem::path& file, const std::string& section, const std::string& key) {
+    std::string current;
+    for (const auto& line : Lines(Slurp(file))) {
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            current = line.substr(1, line.size() - 2);
+        } else if (current == section && line.rfind(key + "=", 0) == 0) {
+            return line.substr(key.size() + 1);
+        }
+    }
+    return "<missing>";
+}
+
+}  // namespace corvan_test

@@ -1,0 +1,107 @@
+// The run's folders and the four copies of the control file.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "platform/sim/testing/test_world.h"
+#include "tests/corvan_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvan_test::IniValue;
+using corvan_test::RunCorvan;
+
+class RunFoldersTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddDirectory(L"SRV01", L"D:\\");
+        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
+        fs::create_directories(cwd_);
+    }
+    void TearDown() override {
+        fs::remove_all(cwd_);
+        SimWorldTest::TearDown();
+    }
+    void WriteControl(const std::string& text) { std::ofstream(cwd_ / "ControlBackup.ini") << text; }
+
+    // The one run folder (15-digit stamp) below a data folder.
+    std::string OnlyStamp(const fs::path& dataFolder) {
+        std::vector<std::string> stamps;
+        for (const auto& entry : fs::directory_iterator(dataFolder))
+            if (entry.is_directory()) stamps.push_back(entry.path().filename().string());
+        EXPECT_EQ(1u, stamps.size());
+        return stamps.empty() ? std::string() : stamps.front();
+    }
+
+    fs::path cwd_;
+};
+
+TEST_F(RunFoldersTest, DriveLocationsAreMadeOnTheLocalMachineWithFourCopies) {
+    WriteControl(
+        "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
+        "DefaultDataLocation=D:\\Mig\\Data\r\nDefaultReportName=run.log\r\n");
+    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    ASSERT_EQ(0, run.exitCode) << run.out << run.err;
+
+    fs::path mig = HostPathOf(L"SRV01", L"D:\\Mig");
+    EXPECT_TRUE(fs::is_directory(mig / "Log" / "SRV01"));
+    fs::path data = mig / "Data" / "SRV01";
+    std::string stamp = OnlyStamp(data);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex("[0-9]{12}0[0-9]{2}"))) << stamp;
+
+    // Copy 1 in the run folder, copy 2 beside it, copies 3 and 4 as the restore control file.
+    for (const fs::path& copy : {data / stamp / "ControlBackup.ini", data / (stamp + "_ControlBackup.ini"),
+                                 mig / "ControlRestore.ini", data / "ControlRestore.ini"}) {
+        ASSERT_TRUE(fs::is_regular_file(copy)) << copy;
+        EXPECT_EQ("D:\\Mig", IniValue(copy, "Control", "DefaultMigLocation"));
+        EXPECT_EQ("D:\\Mig\\Log\\SRV01", IniValue(copy, "Control", "DefaultLogLocation"));
+        EXPECT_EQ("D:\\Mig\\Data\\SRV01", IniValue(copy, "Control", "DefaultDataLocation"));
+        EXPECT_EQ("D:\\Mig\\Log\\SRV01\\SRV01_run.log", IniValue(copy, "Control", "DefaultReportName"));
+        EXPECT_EQ("D:\\Mig\\Data\\SRV01\\" + stamp, IniValue(copy, "Control", "BackupLocation"));
+    }
+    // The control file itself is only read.
+    std::ifstream original(cwd_ / "ControlBackup.ini");
+    std::string text((std::istreambuf_iterator<char>(original)), {});
+    EXPECT_EQ(std::string::npos, text.find("BackupLocation"));
+}
+
+TEST_F(RunFoldersTest, HostLocationsAreMadeOnTheHost) {
+    std::string mig = (cwd_ / "mig").string();
+    WriteControl("[Control]\r\nDefaultMigLocation=" + mig + "\r\nDefaultLogLocation=\r\nDefaultDataLocation=" + mig +
+                 "/data\r\n");
+    auto run = RunCorvan({"/R", "/S:SRV01"}, cwd_);
+    ASSERT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_TRUE(fs::is_directory(cwd_ / "Log" / "SRV01"));  // an empty log location is "Log" under the current one
+    std::string stamp = OnlyStamp(cwd_ / "mig" / "data" / "SRV01");
+    EXPECT_TRUE(fs::is_regular_file(cwd_ / "mig" / "data" / "SRV01" / stamp / "ControlBackup.ini"));
+    EXPECT_TRUE(fs::is_regular_file(cwd_ / "mig" / "ControlRestore.ini"));
+    // A restore with no BackupLocation reads from the temporary folder.
+    EXPECT_EQ((cwd_ / "tmp").string(), IniValue(cwd_ / "mig" / "ControlRestore.ini", "Control", "BackupLocation"));
+}
+
+TEST_F(RunFoldersTest, UnloadableControlFileStillGivesFoldersAndCopies) {
+    fs::create_directories(cwd_ / "ctl.ini");  // found by the validation, but not a file to load
+    auto run = RunCorvan({"/B", "/C:ctl.ini", "/S:SRV01"}, cwd_);
+    EXPECT_EQ(1, run.exitCode);
+    // Without a Control section every location is the temporary folder, so the
+    // log and data folders are one folder.
+    fs::path data = cwd_ / "tmp" / "SRV01";
+    std::string stamp = OnlyStamp(data);
+    EXPECT_TRUE(fs::is_regular_file(data / stamp / "ctl.ini"));
+    EXPECT_TRUE(fs::is_regular_file(data / (stamp + "_ctl.ini")));
+    EXPECT_TRUE(fs::is_regular_file(cwd_ / "tmp" / "ControlRestore.ini"));
+    EXPECT_TRUE(fs::is_regular_file(data / "ControlRestore.ini"));
+}
+
+TEST_F(RunFoldersTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
+    WriteControl("[Control]\r\nDefaultMigLocation=\\\\NAS\\Mig\r\n");
+    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(\\\\NAS\\Mig)")) << run.out;
+}
+
+}  // namespace
