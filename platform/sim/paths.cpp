@@ -236,14 +236,18 @@ PathKind KindOf(const std::wstring& path) {
 std::wstring FullPathName(const std::wstring& path) {
     std::wstring full = path;
     const std::wstring& current = CurrentText();
+    // The host root "/" already ends in a separator; doubling it would read as a UNC path.
+    auto onCurrent = [&](const std::wstring& relative) {
+        return !current.empty() && IsSeparator(current.back()) ? current + relative : current + L"\\" + relative;
+    };
     if (KindOf(path) == PathKind::Drive) {
         // "D:" and "D:rest" are relative to the current directory when that is on D:.
         bool driveRelative = path.size() == 2 || !IsSeparator(path[2]);
         if (driveRelative && KindOf(current) == PathKind::Drive &&
             std::towupper(current[0]) == std::towupper(path[0]))
-            full = current + L"\\" + path.substr(2);
+            full = onCurrent(path.substr(2));
     } else if (path.empty() || !IsSeparator(path[0])) {
-        full = current + L"\\" + path;
+        full = onCurrent(path);
     }
 
     switch (KindOf(full)) {
