@@ -50,11 +50,6 @@ struct Entry {
     bool operator==(const Entry&) const = default;
 };
 
-inline void PrintTo(const Entry& e, std::ostream* os) {
-    *os << "{type " << int(e.type) << ", flags 0x" << std::hex << int(e.flags) << ", mask 0x" << e.mask
-        << std::dec << ", sid of " << e.sid.size() << " bytes}";
-}
-
 inline std::vector<Entry> Entries(PACL acl) {
     std::vector<Entry> entries;
     ACL_SIZE_INFORMATION info{};
