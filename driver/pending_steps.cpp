@@ -11,9 +11,3 @@ int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& /*keyPa
     OutcomeErrorText = L"REGISTRY entries are not supported by this version of Corvan.";
     return 0;
 }
-
-int CCorvanrator::ProcessService(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&) {
-    OutcomeErrorCode = L"50";
-    OutcomeErrorText = L"SERVICE entries are not supported by this version of Corvan.";
-    return 0;
-}
