@@ -4,20 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/sim/handles.h"
+#include "platform/sim/fileio.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/winapi.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 
-namespace {
+using sim::FileObject;
 
-struct FileObject : sim::KernelObject {
-    int fd = -1;
-    ~FileObject() override {
-        if (fd >= 0) close(fd);
-    }
-};
+namespace {
 
 // The error Windows gives for a path that could not be opened: a missing
 // leaf is "file not found", a missing folder on the way "path not found".
@@ -72,8 +67,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         return INVALID_HANDLE_VALUE;
     }
     std::filesystem::path host;
-    DWORD error = sim::MapPath(lpFileName, host);
-    if (error == ERROR_SUCCESS) error = sim::InjectedFault("CreateFileW", L"", {lpFileName});
+    DWORD error = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName});
+    if (error == ERROR_SUCCESS) error = sim::MapPath(lpFileName, host);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;

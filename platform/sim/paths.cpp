@@ -1,11 +1,17 @@
 #include "platform/sim/paths.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cwctype>
 #include <vector>
 
+#include "platform/sim/winapi.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
+
+namespace fs = std::filesystem;
 
 namespace sim {
 namespace {
@@ -56,6 +62,165 @@ std::wstring Join(const std::wstring& root, const std::vector<std::wstring>& par
     return out;
 }
 
+struct UncParts {
+    std::wstring machine;
+    std::wstring share;
+    std::vector<std::wstring> rest;
+};
+
+UncParts SplitUnc(const std::wstring& full) {
+    UncParts parts;
+    size_t machineEnd = full.find_first_of(L"\\/", 2);
+    parts.machine = full.substr(2, machineEnd == std::wstring::npos ? std::wstring::npos : machineEnd - 2);
+    if (machineEnd == std::wstring::npos) return parts;
+    size_t shareEnd = full.find_first_of(L"\\/", machineEnd + 1);
+    parts.share = full.substr(machineEnd + 1,
+                              shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd - machineEnd - 1);
+    if (shareEnd != std::wstring::npos) parts.rest = Components(full.substr(shareEnd));
+    return parts;
+}
+
+bool Exists(const fs::path& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const fs::path& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring& match) {
+    std::error_code ec;
+    std::vector<std::wstring> candidates;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::wstring entry = corvan::FromUtf8(it->path().filename().string());
+        if (corvan::EqualsNoCase(entry, name)) candidates.push_back(entry);
+    }
+    if (candidates.empty()) return false;
+    match = *std::min_element(candidates.begin(), candidates.end());
+    return true;
+}
+
+namespace {
+
+// Follows parts below base: the exact name when it exists, else one that
+// differs only in case, as NTFS would find it. Once a part is missing the
+// rest is taken as written.
+fs::path Descend(fs::path base, const std::vector<std::wstring>& parts) {
+    bool found = true;
+    for (const auto& part : parts) {
+        fs::path exact = base / corvan::ToUtf8(part);
+        std::wstring match;
+        if (!found || Exists(exact))
+            base = exact;
+        else if (MatchNoCase(base, part, match))
+            base /= corvan::ToUtf8(match);
+        else {
+            base = exact;
+            found = false;
+        }
+    }
+    return base;
+}
+
+bool DriveFolder(const std::wstring& machine, wchar_t letter, fs::path& folder) {
+    fs::path drives = MachineDir(machine) / "drives";
+    std::wstring name(1, static_cast<wchar_t>(std::towupper(letter)));
+    std::wstring match;
+    if (IsDirectory(drives / corvan::ToUtf8(name)))
+        folder = drives / corvan::ToUtf8(name);
+    else if (MatchNoCase(drives, name, match) && IsDirectory(drives / corvan::ToUtf8(match)))
+        folder = drives / corvan::ToUtf8(match);
+    else
+        return false;
+    return true;
+}
+
+class RegKey {
+public:
+    ~RegKey() {
+        if (key_) RegCloseKey(key_);
+    }
+    HKEY* operator&() { return &key_; }
+    operator HKEY() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// The "Path=" line of the share's entry in the machine's share list.
+bool SharePath(const std::wstring& machine, const std::wstring& share, std::wstring& path) {
+    RegKey hklm, shares;
+    std::wstring server = L"\\\\" + machine;
+    if (RegConnectRegistryW(server.c_str(), HKEY_LOCAL_MACHINE, &hklm) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(hklm, L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", 0, KEY_READ,
+                      &shares) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(shares, share.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
+        return false;
+    std::vector<WCHAR> data(size / sizeof(WCHAR) + 2, L'\0');
+    if (RegQueryValueExW(shares, share.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(data.data()), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    const WCHAR* line = data.data();
+    const WCHAR* end = data.data() + size / sizeof(WCHAR);
+    while (line < end && *line) {
+        std::wstring text = line;
+        if (corvan::StartsWithNoCase(text, L"Path=")) {
+            path = text.substr(5);
+            return true;
+        }
+        line += text.size() + 1;
+    }
+    return false;
+}
+
+DWORD MapUnc(const std::wstring& full, HostPath& out) {
+    UncParts unc = SplitUnc(full);
+    std::wstring machine;
+    if (unc.machine.empty()) return ERROR_BAD_NETPATH;
+    if (DWORD error = ResolveMachine(unc.machine.c_str(), machine, ERROR_BAD_NETPATH)) return error;
+
+    fs::path base;
+    std::vector<std::wstring> below;
+    const std::wstring& share = unc.share;
+    if (share.size() == 2 && IsDriveLetter(share[0]) && share[1] == L'$') {
+        if (!DriveFolder(machine, share[0], base)) return ERROR_BAD_NET_NAME;
+    } else if (corvan::EqualsNoCase(share, L"ADMIN$")) {
+        if (!DriveFolder(machine, L'C', base)) return ERROR_BAD_NET_NAME;
+        below.push_back(L"Windows");
+    } else {
+        std::wstring sharePath;
+        if (share.empty() || !SharePath(machine, share, sharePath))
+            return ERROR_BAD_NET_NAME;
+        std::wstring shareFull = FullPathName(sharePath);
+        if (KindOf(shareFull) != PathKind::Drive || !DriveFolder(machine, shareFull[0], base))
+            return ERROR_BAD_NET_NAME;
+        below = Components(shareFull.substr(2));
+    }
+    out.volumeRoot = below.empty() && unc.rest.empty();
+    below.insert(below.end(), unc.rest.begin(), unc.rest.end());
+    out.path = Descend(base, below);
+    return ERROR_SUCCESS;
+}
+
+DWORD MapDrive(const std::wstring& full, HostPath& out) {
+    std::wstring machine;
+    if (DWORD error = ResolveMachine(L"", machine, ERROR_PATH_NOT_FOUND)) return error;
+    fs::path base;
+    // A drive the machine does not have, as Windows reports it.
+    if (!DriveFolder(machine, full[0], base)) return ERROR_PATH_NOT_FOUND;
+    std::vector<std::wstring> parts = Components(full.substr(2));
+    out.volumeRoot = parts.empty();
+    out.path = Descend(base, parts);
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 std::wstring CurrentDirectory() { return CurrentText(); }
@@ -70,27 +235,28 @@ PathKind KindOf(const std::wstring& path) {
 
 std::wstring FullPathName(const std::wstring& path) {
     std::wstring full = path;
-    bool absolute = !path.empty() && (IsSeparator(path[0]) || KindOf(path) == PathKind::Drive);
-    if (!absolute) full = CurrentText() + L"\\" + path;
+    const std::wstring& current = CurrentText();
+    if (KindOf(path) == PathKind::Drive) {
+        // "D:" and "D:rest" are relative to the current directory when that is on D:.
+        bool driveRelative = path.size() == 2 || !IsSeparator(path[2]);
+        if (driveRelative && KindOf(current) == PathKind::Drive &&
+            std::towupper(current[0]) == std::towupper(path[0]))
+            full = current + L"\\" + path.substr(2);
+    } else if (path.empty() || !IsSeparator(path[0])) {
+        full = current + L"\\" + path;
+    }
 
     switch (KindOf(full)) {
     case PathKind::Unc: {
         // \\MACHINE\share stays the root; only what follows is resolved.
-        size_t machineEnd = full.find_first_of(L"\\/", 2);
-        if (machineEnd == std::wstring::npos) return full;
-        size_t shareEnd = full.find_first_of(L"\\/", machineEnd + 1);
-        std::wstring root = L"\\\\" + full.substr(2, machineEnd - 2) + L"\\" +
-                            full.substr(machineEnd + 1, shareEnd == std::wstring::npos
-                                                            ? std::wstring::npos
-                                                            : shareEnd - machineEnd - 1);
-        if (shareEnd == std::wstring::npos) return root;
-        auto parts = Components(full.substr(shareEnd));
-        std::wstring out = root;
-        for (const auto& p : parts) out += L"\\" + p;
-        return out;
+        UncParts unc = SplitUnc(full);
+        std::wstring root = L"\\\\" + unc.machine;
+        if (full.find_first_of(L"\\/", 2) == std::wstring::npos) return root;
+        root += L"\\" + unc.share;
+        return Join(root, unc.rest, L'\\');
     }
     case PathKind::Drive: {
-        std::wstring root = std::wstring(1, static_cast<wchar_t>(towupper(full[0]))) + L":\\";
+        std::wstring root = std::wstring(1, static_cast<wchar_t>(std::towupper(full[0]))) + L":\\";
         return Join(root, Components(full.substr(2)), L'\\');
     }
     case PathKind::Host:
@@ -99,11 +265,42 @@ std::wstring FullPathName(const std::wstring& path) {
     return full;
 }
 
-DWORD MapPath(const std::wstring& windowsPath, std::filesystem::path& hostPath) {
+std::wstring PathMachine(const std::wstring& path) {
+    std::wstring full = FullPathName(path);
+    switch (KindOf(full)) {
+    case PathKind::Unc:
+        return SplitUnc(full).machine;
+    case PathKind::Drive:
+        return LocalMachineName();
+    case PathKind::Host:
+        break;
+    }
+    return L"";
+}
+
+DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
+    out = HostPath();
     std::wstring full = FullPathName(windowsPath);
-    if (KindOf(full) != PathKind::Host) return ERROR_PATH_NOT_FOUND;
-    hostPath = std::filesystem::path(corvan::ToUtf8(full));
-    return ERROR_SUCCESS;
+    switch (KindOf(full)) {
+    case PathKind::Unc:
+        return MapUnc(full, out);
+    case PathKind::Drive:
+        return MapDrive(full, out);
+    case PathKind::Host: {
+        std::vector<std::wstring> parts = Components(full);
+        out.volumeRoot = parts.empty();
+        out.path = Descend("/", parts);
+        return ERROR_SUCCESS;
+    }
+    }
+    return ERROR_PATH_NOT_FOUND;
+}
+
+DWORD MapPath(const std::wstring& windowsPath, std::filesystem::path& hostPath) {
+    HostPath resolved;
+    DWORD error = ResolvePath(windowsPath, resolved);
+    if (error == ERROR_SUCCESS) hostPath = resolved.path;
+    return error;
 }
 
 }  // namespace sim

@@ -1,8 +1,11 @@
 // The simulated process's current directory and the full-path rules that
-// every file call applies before sim::MapPath.
+// every file call applies before mapping a path onto the host.
 #pragma once
 
+#include <filesystem>
 #include <string>
+
+#include "platform/sim/wintypes.h"
 
 namespace sim {
 
@@ -17,5 +20,22 @@ std::wstring FullPathName(const std::wstring& path);
 // The three forms a full path can take.
 enum class PathKind { Unc, Drive, Host };
 PathKind KindOf(const std::wstring& fullPath);
+
+// The machine a path names: the server of a UNC path as written, the local
+// machine for a drive path, "" for a host path, which is on no machine.
+// Reads the text only, so it names unknown machines too.
+std::wstring PathMachine(const std::wstring& path);
+
+// The entry of folder whose name equals name ignoring case; the first in
+// code order when several do, so the choice does not depend on the host.
+bool MatchNoCase(const std::filesystem::path& folder, const std::wstring& name, std::wstring& match);
+
+struct HostPath {
+    std::filesystem::path path;  // never ends in a separator
+    bool volumeRoot = false;     // a drive's root folder, which lists no "." and ".."
+};
+
+// sim::MapPath with what the directory calls need besides the host path.
+DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out);
 
 }  // namespace sim

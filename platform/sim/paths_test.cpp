@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "platform/sim/paths.h"
+#include "platform/sim/world.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A world of SRV01 (local, drives C and D) and SRV02 (drive D, a share list).
+class PathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("corvan-paths-" + std::to_string(getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        const char* previous = std::getenv("CORVAN_WORLD");
+        if (previous) savedWorld_ = previous;
+        setenv("CORVAN_WORLD", root_.c_str(), 1);
+        sim::ResetWorld();
+        std::ofstream(root_ / "world.ini") << "[World]\nLocalMachine=SRV01\n";
+        Machine("SRV01", "1");
+        Machine("SRV02", "1");
+        Machine("SRV03", "0");
+        fs::create_directories(root_ / "SRV01/drives/C/Windows");
+        fs::create_directories(root_ / "SRV01/drives/D/Data/Sub");
+        fs::create_directories(root_ / "SRV02/drives/D/Data/Pub");
+        fs::create_directories(root_ / "SRV02/drives/C/Windows/System32");
+        WriteShares("SRV02", {{L"Public", L"D:\\Data\\Pub"}, {L"Whole", L"D:\\"}, {L"Hidden$", L"D:\\Data"}});
+        savedCurrent_ = sim::CurrentDirectory();
+    }
+    void TearDown() override {
+        sim::SetCurrentDirectoryText(savedCurrent_);
+        sim::ResetWorld();
+        if (savedWorld_.empty())
+            unsetenv("CORVAN_WORLD");
+        else
+            setenv("CORVAN_WORLD", savedWorld_.c_str(), 1);
+        fs::remove_all(root_);
+    }
+
+    void Machine(const std::string& name, const std::string& reachable) {
+        fs::create_directories(root_ / name / "drives");
+        std::ofstream(root_ / name / "machine.ini")
+            << "[Machine]\nVersionMajor=5\nVersionMinor=2\nReachable=" << reachable << "\n";
+    }
+
+    // The share list as the server keeps it: one REG_MULTI_SZ per share.
+    void WriteShares(const std::string& machine, const std::map<std::wstring, std::wstring>& shares) {
+        std::ofstream out(root_ / machine / "HKLM.reg");
+        out << "Windows Registry Editor Version 5.00\r\n\r\n"
+            << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares]\r\n";
+        for (const auto& [name, path] : shares) {
+            std::wstring multi = L"CSCFlags=0";
+            multi += L'\0';
+            multi += L"MaxUses=4294967295";
+            multi += L'\0';
+            multi += L"Path=" + path;
+            multi += L'\0';
+            multi += L"Permissions=0";
+            multi += L'\0';
+            multi += L"Type=0";
+            multi += L'\0';
+            multi += L'\0';
+            out << "\"" << corvan::ToUtf8(name) << "\"=hex(7):";
+            for (size_t i = 0; i < multi.size(); ++i) {
+                char byte[8];
+                std::snprintf(byte, sizeof byte, "%s%02x,%02x", i ? "," : "", multi[i] & 0xFF, (multi[i] >> 8) & 0xFF);
+                out << byte;
+            }
+            out << "\r\n";
+        }
+    }
+
+    DWORD Map(const std::wstring& windowsPath, fs::path& host) {
+        host = "untouched";
+        return sim::MapPath(windowsPath, host);
+    }
+
+    fs::path root_;
+    std::string savedWorld_;
+    std::wstring savedCurrent_;
+};
+
+TEST_F(PathTest, AdministrativeSharesReachTheMachinesDrives) {
+    fs::path host;
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\D$\\Data\\file.txt", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data/file.txt", host);
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\D$", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D", host);
+    ASSERT_EQ(0u, Map(L"\\\\srv02\\d$\\data\\", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data", host);
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\ADMIN$\\System32", host));
+    EXPECT_EQ(root_ / "SRV02/drives/C/Windows/System32", host);
+}
+
+TEST_F(PathTest, NamedSharesFollowTheServersShareList) {
+    fs::path host;
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\Public\\doc.txt", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub/doc.txt", host);
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\PUBLIC", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub", host);
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\Whole\\Data", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data", host);
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\hidden$\\Pub", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub", host);
+    // ".." never leaves the share.
+    ASSERT_EQ(0u, Map(L"\\\\SRV02\\Public\\..\\..\\x", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub/x", host);
+}
+
+TEST_F(PathTest, UnknownMachinesSharesAndDrives) {
+    fs::path host;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), Map(L"\\\\NOSUCH\\D$\\Data", host));
+    EXPECT_EQ(fs::path("untouched"), host);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), Map(L"\\\\SRV03\\D$\\Data", host));  // unreachable
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\Q$\\Data", host));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\Missing\\x", host));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV01\\Public\\x", host));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02", host));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\IPC$", host));
+    // A drive letter the local machine does not have.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), Map(L"Q:\\Data", host));
+}
+
+TEST_F(PathTest, DriveLettersAreTheLocalMachines) {
+    fs::path host;
+    ASSERT_EQ(0u, Map(L"D:\\Data\\Sub\\a.txt", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/a.txt", host);
+    ASSERT_EQ(0u, Map(L"d:\\", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D", host);
+    ASSERT_EQ(0u, Map(L"\\\\SRV01\\D$\\Data", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
+}
+
+TEST_F(PathTest, ComponentsMatchIgnoringCaseUntilOneIsMissing) {
+    fs::path host;
+    ASSERT_EQ(0u, Map(L"D:\\DATA\\sub\\New\\x.txt", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/New/x.txt", host);
+    // An exact name wins over one that differs in case.
+    fs::create_directories(root_ / "SRV01/drives/D/data");
+    ASSERT_EQ(0u, Map(L"D:\\data", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/data", host);
+    ASSERT_EQ(0u, Map(L"D:\\Data", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
+}
+
+TEST_F(PathTest, DotsAndRepeatedSeparatorsAreResolved) {
+    fs::path host;
+    ASSERT_EQ(0u, Map(L"D:\\Data\\.\\Sub\\..\\\\Sub\\f", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/f", host);
+    ASSERT_EQ(0u, Map(L"D:\\..\\..\\Data", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
+    EXPECT_EQ(L"D:\\Data\\Sub", sim::FullPathName(L"d:/Data/x/../Sub/"));
+}
+
+TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\"));
+    ASSERT_TRUE(SetCurrentDirectoryW(L"data"));
+    WCHAR buffer[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);
+    EXPECT_EQ(L"D:\\data", std::wstring(buffer, length));
+
+    fs::path host;
+    ASSERT_EQ(0u, Map(L"Sub\\x.txt", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/x.txt", host);
+    ASSERT_EQ(0u, Map(L"..\\y.txt", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/y.txt", host);
+    // "D:name" is relative to the current directory on D:, "C:name" to C:'s root.
+    ASSERT_EQ(0u, Map(L"D:Sub", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub", host);
+    ASSERT_EQ(0u, Map(L"C:Windows", host));
+    EXPECT_EQ(root_ / "SRV01/drives/C/Windows", host);
+    ASSERT_EQ(0u, Map(L"D:", host));
+    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
+
+    ASSERT_TRUE(SetCurrentDirectoryW(L"\\\\SRV02\\Public"));
+    ASSERT_EQ(0u, Map(L"doc.txt", host));
+    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub/doc.txt", host);
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetCurrentDirectoryW(L"\\\\NOSUCH\\D$"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), GetLastError());
+    length = GetCurrentDirectoryW(MAX_PATH, buffer);
+    EXPECT_EQ(L"\\\\SRV02\\Public", std::wstring(buffer, length));
+}
+
+TEST_F(PathTest, HostPathsKeepTheirFolders) {
+    fs::path host;
+    std::wstring dir = corvan::FromUtf8(root_.string());
+    ASSERT_EQ(0u, Map(dir + L"\\SRV01\\machine.ini", host));
+    EXPECT_EQ(root_ / "SRV01/machine.ini", host);
+    ASSERT_EQ(0u, Map(dir + L"/srv01/drives", host));
+    EXPECT_EQ(root_ / "SRV01/drives", host);
+}
+
+TEST_F(PathTest, MachineOfAPath) {
+    EXPECT_EQ(L"nosuch", sim::PathMachine(L"\\\\nosuch\\D$\\x"));
+    EXPECT_EQ(L"SRV01", sim::PathMachine(L"D:\\x"));
+    EXPECT_EQ(L"", sim::PathMachine(L"/tmp/x"));
+    ASSERT_TRUE(SetCurrentDirectoryW(L"\\\\SRV02\\D$"));
+    EXPECT_EQ(L"SRV02", sim::PathMachine(L"Data"));
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/sim/paths.h"
+#include "platform/sim/world.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// SRV01 is the local machine; its tools folder is D:\kitbox\toolsdir.
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("corvan-process-" + std::to_string(getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        const char* previous = std::getenv("CORVAN_WORLD");
+        if (previous) savedWorld_ = previous;
+        setenv("CORVAN_WORLD", root_.c_str(), 1);
+        sim::ResetWorld();
+        sim::ClearFaultRules();
+        tools_ = root_ / "SRV01/drives/D/kitbox/toolsdir";
+        fs::create_directories(tools_);
+        std::ofstream(root_ / "world.ini") << "[World]\nLocalMachine=SRV01\n";
+        std::ofstream(root_ / "SRV01/machine.ini") << "[Machine]\nVersionMajor=5\nReachable=1\n";
+        savedCurrent_ = sim::CurrentDirectory();
+    }
+    void TearDown() override {
+        sim::SetCurrentDirectoryText(savedCurrent_);
+        sim::ClearFaultRules();
+        sim::ResetWorld();
+        if (savedWorld_.empty())
+            unsetenv("CORVAN_WORLD");
+        else
+            setenv("CORVAN_WORLD", savedWorld_.c_str(), 1);
+        fs::remove_all(root_);
+    }
+
+    void Script(const std::string& name, const std::string& body, bool executable) {
+        std::ofstream(tools_ / name) << "#!/bin/sh\n" << body << "\n";
+        ::chmod((tools_ / name).c_str(), executable ? 0755 : 0644);
+    }
+
+    std::string Read(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+
+    // Runs a command line to its end; returns the exit code, or -1 when
+    // CreateProcessW failed (its error is then in error_).
+    long long Run(std::wstring commandLine, STARTUPINFOW* startup = nullptr, LPCWSTR directory = nullptr,
+                  LPVOID environment = nullptr, DWORD flags = 0) {
+        STARTUPINFOW plain = {};
+        plain.cb = sizeof plain;
+        PROCESS_INFORMATION info;
+        std::memset(&info, 0xAB, sizeof info);
+        SetLastError(0xdeadbeef);
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, environment, directory,
+                            startup ? startup : &plain, &info)) {
+            error_ = GetLastError();
+            return -1;
+        }
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, INFINITE));
+        DWORD code = 0xdeadbeef;
+        EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+        EXPECT_TRUE(CloseHandle(info.hThread));
+        EXPECT_TRUE(CloseHandle(info.hProcess));
+        return code;
+    }
+
+    fs::path root_;
+    fs::path tools_;
+    std::string savedWorld_;
+    std::wstring savedCurrent_;
+    DWORD error_ = 0;
+};
+
+TEST_F(ProcessTest, ScriptInTheWorldGetsItsArgumentsSplitAsOnWindows) {
+    Script("FixW2KShares.cmd", "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$(dirname \"$0\")/args.txt\"",
+           false);
+    std::wstring commandLine =
+        L"d:\\KITBOX\\toolsdir\\FixW2KShares.cmd SRV01 \"two words\" say\\\"hi\\\" back\\slash \"end\\\\\" "
+        L"\"in\"\"side\" a\"b c\"d";
+    ASSERT_EQ(0, Run(commandLine));
+    EXPECT_EQ(
+        "[SRV01]\n[two words]\n[say\"hi\"]\n[back\\slash]\n[end\\]\n[in\"side]\n[ab cd]\n",
+        Read(tools_ / "args.txt"));
+}
+
+TEST_F(ProcessTest, QuotedProgramPathWithBlanks) {
+    fs::create_directories(root_ / "SRV01/drives/D/Program Files");
+    std::ofstream(root_ / "SRV01/drives/D/Program Files/tool") << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/out.txt\"\n";
+    ASSERT_EQ(0, Run(L"\"D:\\Program Files\\tool\" first second"));
+    EXPECT_EQ("first\n", Read(root_ / "SRV01/drives/D/Program Files/out.txt"));
+}
+
+TEST_F(ProcessTest, ExitCodeAndStillActive) {
+    Script("wait.sh", "while [ ! -e \"$(dirname \"$0\")/go\" ]; do sleep 0.01; done; exit 7", true);
+    std::wstring commandLine = L"D:\\kitbox\\toolsdir\\wait.sh";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &info));
+    EXPECT_NE(info.hProcess, info.hThread);
+    EXPECT_NE(0u, info.dwProcessId);
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), code);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(info.hProcess, 0));
+
+    std::ofstream(tools_ / "go") << "";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hThread, INFINITE));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, 0));
+    ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_EQ(7u, code);
+
+    // The thread handle is no process handle.
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetExitCodeProcess(info.hThread, &code));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_TRUE(CloseHandle(info.hThread));
+    EXPECT_TRUE(CloseHandle(info.hProcess));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_FAILED), WaitForSingleObject(info.hProcess, INFINITE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST_F(ProcessTest, StandardHandlesGoWhereStartupInfoSays) {
+    Script("talk.sh", "echo out-line; echo err-line >&2; read line; echo \"got $line\"", true);
+    std::ofstream(tools_ / "in.txt") << "typed\n";
+    HANDLE in = CreateFileW(L"D:\\kitbox\\toolsdir\\in.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+    HANDLE out = CreateFileW(L"D:\\kitbox\\toolsdir\\out.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, in);
+    ASSERT_NE(INVALID_HANDLE_VALUE, out);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    EXPECT_EQ(0, Run(L"D:\\kitbox\\toolsdir\\talk.sh", &startup));
+    CloseHandle(in);
+    CloseHandle(out);
+    EXPECT_EQ("out-line\nerr-line\ngot typed\n", Read(tools_ / "out.txt"));
+}
+
+TEST_F(ProcessTest, StandardHandlesAreStableAndDistinct) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    EXPECT_NE(INVALID_HANDLE_VALUE, input);
+    EXPECT_NE(nullptr, output);
+    EXPECT_NE(input, output);
+    EXPECT_NE(output, error);
+    EXPECT_EQ(output, GetStdHandle(STD_OUTPUT_HANDLE));
+    DWORD written = 1;
+    EXPECT_TRUE(WriteFile(error, "", 0, &written, nullptr));
+    EXPECT_EQ(0u, written);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, GetStdHandle(5));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST_F(ProcessTest, WorkingDirectoryAndEnvironment) {
+    Script("where.sh", "pwd > where.txt; printf '%s|%s' \"$GREETING\" \"$CORVAN_WORLD\" > env.txt", true);
+    fs::create_directories(root_ / "SRV01/drives/D/Work");
+
+    ASSERT_EQ(0, Run(L"D:\\kitbox\\toolsdir\\where.sh", nullptr, L"d:\\work"));
+    EXPECT_EQ(fs::canonical(root_ / "SRV01/drives/D/Work").string() + "\n",
+              Read(root_ / "SRV01/drives/D/Work/where.txt"));
+    // The world travels with the inherited environment.
+    EXPECT_EQ("|" + root_.string(), Read(root_ / "SRV01/drives/D/Work/env.txt"));
+
+    // Without a directory the child starts in the simulated current one.
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\kitbox"));
+    const WCHAR block[] = L"GREETING=hello\0OTHER=1\0";
+    ASSERT_EQ(0, Run(L"toolsdir\\where.sh", nullptr, nullptr, const_cast<WCHAR*>(block), CREATE_UNICODE_ENVIRONMENT));
+    EXPECT_EQ("hello|", Read(root_ / "SRV01/drives/D/kitbox/env.txt"));
+
+    EXPECT_EQ(-1, Run(L"D:\\kitbox\\toolsdir\\where.sh", nullptr, L"D:\\NoSuchDir"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), error_);
+}
+
+TEST_F(ProcessTest, ProgramsThatCannotRun) {
+    std::ofstream(tools_ / "notes.txt") << "just text\n";
+    struct Case {
+        const wchar_t* commandLine;
+        DWORD error;
+    } cases[] = {
+        {L"D:\\kitbox\\toolsdir\\missing.cmd a b", ERROR_FILE_NOT_FOUND},
+        {L"D:\\kitbox\\nodir\\missing.cmd", ERROR_PATH_NOT_FOUND},
+        {L"D:\\kitbox\\toolsdir", ERROR_ACCESS_DENIED},
+        {L"D:\\kitbox\\toolsdir\\notes.txt", ERROR_BAD_EXE_FORMAT},
+        {L"\\\\NOSUCH\\D$\\tool.cmd", ERROR_BAD_NETPATH},
+    };
+    for (const auto& c : cases) {
+        error_ = 0;
+        EXPECT_EQ(-1, Run(c.commandLine)) << corvan::ToUtf8(c.commandLine);
+        EXPECT_EQ(c.error, error_) << corvan::ToUtf8(c.commandLine);
+    }
+}
+
+TEST_F(ProcessTest, InjectedFaultMatchesTheCommandLine) {
+    Script("FixW2KShares.cmd", "exit 3", true);
+    sim::AddFaultRule(L"CreateProcessW:FixW2KShares=1722,1");
+    EXPECT_EQ(-1, Run(L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd SRV01"));
+    EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), error_);
+    EXPECT_EQ(3, Run(L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd SRV01"));
+}
+
+TEST(ProcessClock, SleepAdvancesTheTickCountExactly) {
+    DWORD start = GetTickCount();
+    Sleep(45000);
+    EXPECT_EQ(45000u, GetTickCount() - start);
+    Sleep(0);
+    EXPECT_EQ(45000u, GetTickCount() - start);
+    // An hour passes at once; differences wrap as DWORDs do.
+    Sleep(3600000);
+    EXPECT_EQ(3645000u, GetTickCount() - start);
+    Sleep(0xFFFFFFF0u);
+    EXPECT_EQ(static_cast<DWORD>(3645000u + 0xFFFFFFF0u), static_cast<DWORD>(GetTickCount() - start));
+}
+
+TEST(ProcessClock, TimeDoesNotPassWithoutSleep) {
+    DWORD before = GetTickCount();
+    // Work that takes real time.
+    std::string text;
+    for (int i = 0; i < 200000; ++i) text += std::to_string(i);
+    EXPECT_EQ(before, GetTickCount());
+    EXPECT_FALSE(text.empty());
+}
+
+}  // namespace
