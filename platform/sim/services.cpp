@@ -11,11 +11,12 @@
 // pending; the entry always holds the state, so another process sees a start
 // that was begun and not waited for as still pending. A pending state found
 // in machine.ini without a time never ends: a hung service.
+#include <cstring>
 #include <cwchar>
 #include <map>
 #include <memory>
 
-#include "platform/sim/machine_registry.h"
+#include "platform/sim/hive.h"
 #include "platform/sim/winapi.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
@@ -80,6 +81,8 @@ DWORD MapServiceAccess(DWORD access) {
 }
 
 // ---- configuration (registry) --------------------------------------------
+// Read as the service manager reads its own database: straight from the
+// hive, so failures injected into the caller's registry calls stay there.
 
 struct Config {
     DWORD type = 0;
@@ -88,20 +91,24 @@ struct Config {
 
 std::wstring ServiceKeyPath(const std::wstring& name) { return std::wstring(kServicesKey) + L"\\" + name; }
 
-// The registry's spelling of the service name, or 1060.
+bool ReadDword(const std::wstring& machine, const std::wstring& path, const wchar_t* name, DWORD& value) {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (sim::RegistryGetValue(machine, path, name, type, data) != ERROR_SUCCESS || type != REG_DWORD ||
+        data.size() != sizeof(DWORD))
+        return false;
+    std::memcpy(&value, data.data(), sizeof(DWORD));
+    return true;
+}
+
+// The registry's spelling of the service name, or 1060. A key without a
+// Type is a parameter key, not a service.
 DWORD FindService(const std::wstring& machine, const std::wstring& name, std::wstring& found) {
-    sim::RegKey services;
-    if (sim::OpenMachineKey(machine, kServicesKey, KEY_READ, services) != ERROR_SUCCESS)
-        return ERROR_SERVICE_DOES_NOT_EXIST;
     std::vector<std::wstring> names;
-    if (LSTATUS status = sim::ReadSubKeyNames(services.Get(), names); status != ERROR_SUCCESS) return status;
+    if (sim::RegistrySubkeyNames(machine, kServicesKey, names) != ERROR_SUCCESS) return ERROR_SERVICE_DOES_NOT_EXIST;
+    DWORD type = 0;
     for (const auto& candidate : names) {
-        if (!corvan::EqualsNoCase(candidate, name)) continue;
-        sim::RegKey key;
-        DWORD type = 0;
-        // A key without a Type is a parameter key, not a service.
-        if (RegOpenKeyExW(services.Get(), candidate.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS &&
-            sim::ReadDword(key.Get(), L"Type", type)) {
+        if (corvan::EqualsNoCase(candidate, name) && ReadDword(machine, ServiceKeyPath(candidate), L"Type", type)) {
             found = candidate;
             return ERROR_SUCCESS;
         }
@@ -111,12 +118,9 @@ DWORD FindService(const std::wstring& machine, const std::wstring& name, std::ws
 
 // A service whose key went away while a handle was open is one being deleted.
 DWORD ReadConfig(const Service& service, Config& config) {
-    sim::RegKey key;
-    if (sim::OpenMachineKey(service.machine, ServiceKeyPath(service.name).c_str(), KEY_READ, key) !=
-            ERROR_SUCCESS ||
-        !sim::ReadDword(key.Get(), L"Type", config.type))
-        return ERROR_SERVICE_MARKED_FOR_DELETE;
-    if (!sim::ReadDword(key.Get(), L"Start", config.start)) config.start = SERVICE_DEMAND_START;
+    std::wstring path = ServiceKeyPath(service.name);
+    if (!ReadDword(service.machine, path, L"Type", config.type)) return ERROR_SERVICE_MARKED_FOR_DELETE;
+    if (!ReadDword(service.machine, path, L"Start", config.start)) config.start = SERVICE_DEMAND_START;
     return ERROR_SUCCESS;
 }
 
@@ -422,7 +426,8 @@ BOOL WINAPI ChangeServiceConfigW(SC_HANDLE hService, DWORD dwServiceType, DWORD 
     bool driver = (type & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) != 0;
     if (dwStartType != SERVICE_NO_CHANGE && dwStartType > SERVICE_DISABLED) return Fail(ERROR_INVALID_PARAMETER);
     // Boot and system start are for drivers only.
-    if ((start == SERVICE_BOOT_START || start == SERVICE_SYSTEM_START) && !driver)
+    bool typeOrStart = dwServiceType != SERVICE_NO_CHANGE || dwStartType != SERVICE_NO_CHANGE;
+    if (typeOrStart && (start == SERVICE_BOOT_START || start == SERVICE_SYSTEM_START) && !driver)
         return Fail(ERROR_INVALID_PARAMETER);
     if (dwErrorControl != SERVICE_NO_CHANGE && dwErrorControl > SERVICE_ERROR_CRITICAL)
         return Fail(ERROR_INVALID_PARAMETER);
@@ -431,23 +436,22 @@ BOOL WINAPI ChangeServiceConfigW(SC_HANDLE hService, DWORD dwServiceType, DWORD 
     if (lpdwTagId && !(driver && (start == SERVICE_BOOT_START || start == SERVICE_SYSTEM_START)))
         return Fail(ERROR_INVALID_PARAMETER);
 
-    sim::RegKey key;
-    LSTATUS status = sim::OpenMachineKey(service->machine, ServiceKeyPath(service->name).c_str(),
-                                         KEY_QUERY_VALUE | KEY_SET_VALUE, key);
-    if (status != ERROR_SUCCESS) return Fail(status);
-    auto write = [&](LSTATUS result) {
-        if (status == ERROR_SUCCESS) status = result;
+    const std::wstring& machine = service->machine;
+    std::wstring path = ServiceKeyPath(service->name);
+    DWORD status = ERROR_SUCCESS;
+    auto write = [&](const wchar_t* name, DWORD valueType, const std::vector<BYTE>& data) {
+        if (status == ERROR_SUCCESS) status = sim::RegistrySetValue(machine, path, name, valueType, data);
     };
-    if (dwServiceType != SERVICE_NO_CHANGE) write(sim::WriteDword(key.Get(), L"Type", dwServiceType));
-    if (dwStartType != SERVICE_NO_CHANGE) write(sim::WriteDword(key.Get(), L"Start", dwStartType));
-    if (dwErrorControl != SERVICE_NO_CHANGE) write(sim::WriteDword(key.Get(), L"ErrorControl", dwErrorControl));
-    if (lpBinaryPathName) write(sim::WriteText(key.Get(), L"ImagePath", REG_EXPAND_SZ, lpBinaryPathName));
-    if (lpLoadOrderGroup) write(sim::WriteText(key.Get(), L"Group", REG_SZ, lpLoadOrderGroup));
+    if (dwServiceType != SERVICE_NO_CHANGE) write(L"Type", REG_DWORD, sim::DwordBytes(dwServiceType));
+    if (dwStartType != SERVICE_NO_CHANGE) write(L"Start", REG_DWORD, sim::DwordBytes(dwStartType));
+    if (dwErrorControl != SERVICE_NO_CHANGE) write(L"ErrorControl", REG_DWORD, sim::DwordBytes(dwErrorControl));
+    if (lpBinaryPathName) write(L"ImagePath", REG_EXPAND_SZ, sim::TextBytes(lpBinaryPathName));
+    if (lpLoadOrderGroup) write(L"Group", REG_SZ, sim::TextBytes(lpLoadOrderGroup));
     if (lpdwTagId) {
         DWORD tag = 0;
-        if (!sim::ReadDword(key.Get(), L"Tag", tag) || tag == 0) {
+        if (!ReadDword(machine, path, L"Tag", tag) || tag == 0) {
             tag = 1;
-            write(sim::WriteDword(key.Get(), L"Tag", tag));
+            write(L"Tag", REG_DWORD, sim::DwordBytes(tag));
         }
         *lpdwTagId = tag;
     }
@@ -460,11 +464,11 @@ BOOL WINAPI ChangeServiceConfigW(SC_HANDLE hService, DWORD dwServiceType, DWORD 
             else
                 onService.emplace_back(p);
         }
-        write(sim::WriteMultiSz(key.Get(), L"DependOnService", onService));
-        write(sim::WriteMultiSz(key.Get(), L"DependOnGroup", onGroup));
+        write(L"DependOnService", REG_MULTI_SZ, sim::MultiTextBytes(onService));
+        write(L"DependOnGroup", REG_MULTI_SZ, sim::MultiTextBytes(onGroup));
     }
-    if (lpServiceStartName) write(sim::WriteText(key.Get(), L"ObjectName", REG_SZ, lpServiceStartName));
-    if (lpDisplayName) write(sim::WriteText(key.Get(), L"DisplayName", REG_SZ, lpDisplayName));
+    if (lpServiceStartName) write(L"ObjectName", REG_SZ, sim::TextBytes(lpServiceStartName));
+    if (lpDisplayName) write(L"DisplayName", REG_SZ, sim::TextBytes(lpDisplayName));
     if (status != ERROR_SUCCESS) return Fail(status);
     return TRUE;
 }
