@@ -20,9 +20,24 @@ std::filesystem::path WorldRoot();
 // [World] LocalMachine, default: the host name in capitals.
 std::wstring LocalMachineName();
 
+// world.ini access ([World], [Accounts]); writes go to disk at once.
+std::wstring WorldSetting(const std::wstring& section, const std::wstring& key,
+                          const std::wstring& fallback);
+void SetWorldSetting(const std::wstring& section, const std::wstring& key, const std::wstring& value);
+std::vector<std::pair<std::wstring, std::wstring>> WorldSection(const std::wstring& section);
+
+// Folder names of every machine of the world, sorted ignoring case.
+std::vector<std::wstring> MachineNames();
+bool IsLocalMachine(const std::wstring& machine);
+
+// Makes a machine folder with machine.ini, an empty HKLM.reg and drives/C/
+// unless a machine of that name (ignoring case) exists; returns its folder name.
+std::wstring CreateMachine(const std::wstring& machine);
+
 // Resolves a server argument as the Win32 calls receive it ("", "SRV01",
 // "\\SRV01", any case). On success returns 0 and the machine's folder name.
-// An unknown machine or one with Reachable=0 gives unreachableError.
+// An unknown machine or one with Reachable=0 gives unreachableError. The local
+// machine always resolves (its folder is made if missing).
 DWORD ResolveMachine(LPCWSTR server, std::wstring& machine, DWORD unreachableError);
 
 // The machine's folder (exists for every name ResolveMachine returned).
@@ -53,8 +68,15 @@ DWORD InjectedFault(const char* function, const std::wstring& machine,
                     const std::vector<std::wstring>& args);
 
 // Rules set from a test, in faults.ini syntax ("NetShareAdd@SRV02=2118,1").
+// A rule that does not parse is reported on standard error and ignored.
 void AddFaultRule(const std::wstring& rule);
+// Drops the rules set from the process; those of faults.ini stay.
 void ClearFaultRules();
+// Re-reads faults.ini; rules whose line is unchanged keep their remaining firings.
+void ReloadFaults();
+
+// Buffers that the Net* calls hand out; NetApiBufferFree releases them.
+void* NetApiAllocate(size_t bytes);
 
 // Maps a Windows path onto the host (drive letters, \\MACHINE\X$, \\MACHINE\Share,
 // relative and host paths). Returns 0 and the host path, or a Win32 error.
@@ -63,8 +85,9 @@ DWORD MapPath(const std::wstring& windowsPath, std::filesystem::path& hostPath);
 // Writes every changed hive back; also runs at normal process exit.
 void FlushWorld();
 
-// Forgets every cached machine (hives, handles stay invalid). Tests call it
-// between worlds.
+// Writes every changed hive back, then forgets every cached machine and the
+// rules read from faults.ini; registry handles opened before stay invalid.
+// Tests call it between worlds.
 void ResetWorld();
 
 }  // namespace sim
