@@ -127,6 +127,10 @@ int CShare::Add() {
 
     std::wstring errorText;
     DWORD errorCode = 0;
+    // The accounts are found again on the machine the share is created on.
+    for (CAcl* acl : {&SecurityDescriptor.SystemAcl, &SecurityDescriptor.DiscretionaryAcl})
+        for (int i = 0; i < acl->GetCount(); ++i)
+            if (CAce* ace = acl->GetAt(i); ace && ace->ServerName.empty()) ace->ServerName = ServerName;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     int ok = SecurityDescriptor.Get(descriptor);
     if (!ok || !descriptor || !IsValidSecurityDescriptor(descriptor)) {
