@@ -1,0 +1,224 @@
+// A share migration end to end: backup of a server with exclusions, the
+// server replaced by a fresh one, and the restore onto it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/sim/sid_text.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/world.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+#include "tests/corvan_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvan_test::IniValue;
+using corvan_test::Lines;
+using corvan_test::RunCorvan;
+
+const wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+const wchar_t kSecurity[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares\\Security";
+const wchar_t kParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
+const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";
+const wchar_t kFinanceTeam[] = L"S-1-5-21-1004336348-1177238915-682003330-1210";
+
+// A self-relative descriptor whose list denies one account write access and
+// allows another full control, in that order.
+std::vector<BYTE> DenyThenAllow() {
+    std::vector<BYTE> deny, allow;
+    sim::ParseSidText(kContractors, deny);
+    sim::ParseSidText(kFinanceTeam, allow);
+    std::vector<BYTE> aclBuffer(256);
+    auto* acl = reinterpret_cast<PACL>(aclBuffer.data());
+    EXPECT_TRUE(InitializeAcl(acl, 256, ACL_REVISION));
+    EXPECT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, 0, 0x000D0116, deny.data()));
+    EXPECT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, 0, 0x001F01FF, allow.data()));
+    SECURITY_DESCRIPTOR absolute;
+    EXPECT_TRUE(InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
+    EXPECT_TRUE(SetSecurityDescriptorDacl(&absolute, TRUE, acl, FALSE));
+    DWORD size = 0;
+    MakeSelfRelativeSD(&absolute, nullptr, &size);
+    std::vector<BYTE> bytes(size);
+    EXPECT_TRUE(MakeSelfRelativeSD(&absolute, bytes.data(), &size));
+    return bytes;
+}
+
+struct Entry {
+    BYTE type;
+    DWORD mask;
+    std::wstring sid;
+};
+
+std::vector<Entry> DaclOf(std::vector<BYTE> descriptor) {
+    std::vector<Entry> entries;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !dacl) return entries;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) break;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        entries.push_back({allowed->Header.AceType, allowed->Mask, sim::SidToText(&allowed->SidStart)});
+    }
+    return entries;
+}
+
+class ShareMigrationTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddDomainAccount(L"CORP\\Contractors", kContractors);
+        AddDomainAccount(L"CORP\\Finance Team", kFinanceTeam);
+        for (const wchar_t* folder : {L"D:\\Data\\Public", L"D:\\Data\\Finance", L"D:\\Data\\Hidden", L"D:\\Data\\Anon"})
+            AddDirectory(L"SRV01", folder);
+        AddShare(L"Public", L"D:\\Data\\Public", L"Public files");
+        AddShare(L"Finance", L"D:\\Data\\Finance", L"");
+        SetRegistryValue(L"SRV01", kSecurity, L"Finance", REG_BINARY, DenyThenAllow());
+        AddShare(L"Hidden$", L"D:\\Data\\Hidden", L"");
+        AddShare(L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
+        SetRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares", {L"COMCFG", L"ANON"});
+        AddFile(L"SRV01", L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd",
+                "#!/bin/sh\necho \"$1|$2|$3\" >> \"$(dirname \"$0\")/calls.txt\"\n");
+        fs::permissions(HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd"), fs::perms::owner_all);
+        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
+        fs::create_directories(cwd_);
+        std::ofstream(cwd_ / "ControlBackup.ini")
+            << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
+               "DefaultDataLocation=D:\\Mig\\Data\r\n"
+               "[EXCLUSION]\r\nShareName=hidden$\r\nShareType=80000000\r\nShareType=dword:80000003\r\n"
+               "[BACKUP]\r\nSHARE=ALL\r\n";
+    }
+    void TearDown() override {
+        fs::remove_all(cwd_);
+        SimWorldTest::TearDown();
+    }
+    void AddShare(const std::wstring& name, const std::wstring& path, const std::wstring& remark) {
+        SetRegistryMultiString(L"SRV01", kShares, name,
+                               {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0",
+                                L"Remark=" + remark, L"Type=0"});
+    }
+    // The machine comes back empty: same name, drives and accounts, no registry.
+    void ReplaceMachine() { fs::remove(WorldRoot() / "SRV01" / "HKLM.reg"); }
+    std::vector<std::wstring> SharesOnMachine() {
+        std::vector<std::wstring> names;
+        for (const wchar_t* name : {L"Public", L"Finance", L"Hidden$", L"Anon"})
+            if (ReadRegistryMultiString(L"SRV01", kShares, name)) names.push_back(name);
+        return names;
+    }
+    corvan_test::CorvanRun Restore(const std::string& control) {
+        return RunCorvan({"/R", "/C:" + control, "/S:SRV01"}, cwd_);
+    }
+    fs::path cwd_;
+};
+
+TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
+    auto backup = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    ASSERT_EQ(0, backup.exitCode) << backup.out;
+    fs::path restoreControl = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
+    ASSERT_EQ("success", IniValue(restoreControl, "Control", "BackupStatus"));
+    EXPECT_EQ("Public,\"Public_shr.bkp\"", IniValue(restoreControl, "RESTORE", "SHARE"));
+
+    std::string report = ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\Log\\SRV01\\SRV01_StatusReport.log"));
+    EXPECT_EQ(std::vector<std::string>({"Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Backup Share ",
+                                        "Result: OK;Type: Share;Name: Finance;Prediction: Path=D:\\Data\\Finance ;State: ;Task: Backup Share ",
+                                        "Result: OK;Type: Share;Name: Anon;Prediction: Path=D:\\Data\\Anon ;State: ;Task: Backup Share "}),
+              Lines(report));
+
+    ReplaceMachine();
+    auto restore = Restore("D:\\Mig\\ControlRestore.ini");
+    ASSERT_EQ(0, restore.exitCode) << restore.out;
+
+    EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Anon"}), SharesOnMachine());
+    auto publicShare = ReadRegistryMultiString(L"SRV01", kShares, L"Public");
+    ASSERT_TRUE(publicShare);
+    EXPECT_NE(publicShare->end(), std::find(publicShare->begin(), publicShare->end(), L"Remark=Public files"));
+
+    DWORD type = 0;
+    std::vector<BYTE> descriptor;
+    ASSERT_TRUE(ReadRegistryValue(L"SRV01", kSecurity, L"Finance", &type, &descriptor));
+    auto dacl = DaclOf(descriptor);
+    ASSERT_EQ(2u, dacl.size());
+    EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, dacl[0].type);
+    EXPECT_EQ(0x000D0116u, dacl[0].mask);
+    EXPECT_EQ(kContractors, dacl[0].sid);
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, dacl[1].type);
+    EXPECT_EQ(kFinanceTeam, dacl[1].sid);
+
+    // Only the former null-session share goes into the list; the others stay closed to anonymous users.
+    auto nullSessions = ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares");
+    ASSERT_TRUE(nullSessions);
+    EXPECT_EQ(std::vector<std::wstring>({L"ANON"}), *nullSessions);
+    // The fix-up command ran once, for that share, on this version-5 server.
+    EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n",
+              ReadHostFile(HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir\\calls.txt")));
+
+    // The restore's copy of the control file holds the outcome of every entry.
+    fs::path after = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
+    EXPECT_EQ("success", IniValue(after, "Control", "RestoreStatus"));
+    std::string text = ReadHostFile(after);
+    for (const char* status : {"SHARE=Public,\"0,Success.\"", "SHARE=Finance,\"0,Success.\"", "SHARE=Anon,\"0,Success.\""})
+        EXPECT_NE(std::string::npos, text.find(status)) << status;
+}
+
+TEST_F(ShareMigrationTest, FailedShareStaysMarkedAndOnlyItIsRetried) {
+    ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
+    // Restoring over the existing shares replaces them; Finance cannot be made again.
+    AddFault(L"NetShareAdd@SRV01:Finance=5");
+    auto first = Restore("D:\\Mig\\ControlRestore.ini");
+    ASSERT_EQ(0, first.exitCode);
+    fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
+    EXPECT_EQ("error", IniValue(control, "Control", "RestoreStatus"));
+    EXPECT_EQ("5", IniValue(control, "Control", "RestoreLastError"));
+    EXPECT_EQ("SHARE", IniValue(control, "Control", "RestoreErrorStep"));
+    EXPECT_EQ("Finance,\"Finance_shr.bkp\"", IniValue(control, "RESTOREERROR", "SHARE"));
+
+    std::string restoreFolder = IniValue(control, "Control", "RestoreLocation");
+    fs::path result = HostPathOf(L"SRV01", corvan::FromUtf8(restoreFolder + "\\Finance_shr.bkp"));
+    EXPECT_EQ("dword:00000001", IniValue(result, "1", "Restore"));
+    EXPECT_EQ("dword:00000000",
+              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(restoreFolder + "\\Public_shr.bkp")), "1", "Restore"));
+
+    // The second restore reads the first one's results: Public is done and
+    // must not be touched again, Finance is retried.
+    fs::remove(WorldRoot() / "faults.ini");
+    AddFault(L"NetShareAdd@SRV01:Public=5");
+    std::ofstream(cwd_ / "Retry.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig2\r\nDefaultDataLocation=D:\\Mig2\\Data\r\n"
+                                      << "BackupLocation=" << restoreFolder << "\r\n"
+                                      << "[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n";
+    auto second = Restore("Retry.ini");
+    ASSERT_EQ(0, second.exitCode);
+    fs::path retry = HostPathOf(L"SRV01", L"D:\\Mig2\\ControlRestore.ini");
+    EXPECT_EQ("success", IniValue(retry, "Control", "RestoreStatus"));
+    EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Hidden$", L"Anon"}), SharesOnMachine());
+}
+
+TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunDoNotWalkTheBackupEntriesAgain) {
+    auto run = RunCorvan({"/B", "/R", "/S:SRV01"}, cwd_);
+    ASSERT_EQ(0, run.exitCode);
+    fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
+    EXPECT_EQ("success", IniValue(control, "Control", "BackupStatus"));
+    EXPECT_EQ("success", IniValue(control, "Control", "RestoreStatus"));
+    // SHARE=ALL of the BACKUP section would be refused as "Missing file." if it were read again.
+    EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "SHARE"));
+}
+
+TEST_F(ShareMigrationTest, WholeSetFileBringsTheSourceNullSessionList) {
+    ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
+    std::string backupFolder =
+        IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control", "BackupLocation");
+    ReplaceMachine();
+    std::ofstream(cwd_ / "Whole.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
+                                      << "BackupLocation=" << backupFolder << "\r\n"
+                                      << "[RESTORE]\r\nSHARE=ALL,\"shares_backup.dat\"\r\n";
+    ASSERT_EQ(0, Restore("Whole.ini").exitCode);
+    EXPECT_EQ("success", IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control", "RestoreStatus"));
+    EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Anon"}), SharesOnMachine());
+    auto nullSessions = ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares");
+    ASSERT_TRUE(nullSessions);
+    EXPECT_EQ(std::vector<std::wstring>({L"ANON", L"COMCFG"}), *nullSessions);
+}
+
+}  // namespace
