@@ -62,6 +62,13 @@ std::wstring Join(const std::wstring& root, const std::vector<std::wstring>& par
     return out;
 }
 
+// Appends a relative path without doubling a separator: the host root and a
+// name must not make a path that starts with two, which reads as a network path.
+std::wstring JoinText(const std::wstring& base, const std::wstring& relative) {
+    if (base.empty()) return relative;
+    return IsSeparator(base.back()) ? base + relative : base + L"\\" + relative;
+}
+
 struct UncParts {
     std::wstring machine;
     std::wstring share;
@@ -228,7 +235,8 @@ std::wstring CurrentDirectory() { return CurrentText(); }
 void SetCurrentDirectoryText(const std::wstring& path) { CurrentText() = path; }
 
 PathKind KindOf(const std::wstring& path) {
-    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return PathKind::Unc;
+    // A path that starts with "/" is the host's, even "//x".
+    if (path.size() >= 2 && path[0] == L'\\' && IsSeparator(path[1])) return PathKind::Unc;
     if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == L':') return PathKind::Drive;
     return PathKind::Host;
 }
@@ -241,9 +249,9 @@ std::wstring FullPathName(const std::wstring& path) {
         bool driveRelative = path.size() == 2 || !IsSeparator(path[2]);
         if (driveRelative && KindOf(current) == PathKind::Drive &&
             std::towupper(current[0]) == std::towupper(path[0]))
-            full = current + L"\\" + path.substr(2);
+            full = JoinText(current, path.substr(2));
     } else if (path.empty() || !IsSeparator(path[0])) {
-        full = current + L"\\" + path;
+        full = JoinText(current, path);
     }
 
     switch (KindOf(full)) {

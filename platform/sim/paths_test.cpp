@@ -199,6 +199,13 @@ TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
 
 TEST_F(PathTest, HostPathsKeepTheirFolders) {
     fs::path host;
+    // A walk from the host's root: "\\" first, then each name relative to it.
+    ASSERT_TRUE(SetCurrentDirectoryW(L"\\"));
+    ASSERT_EQ(0u, Map(L"tmp", host));
+    EXPECT_EQ(fs::path("/tmp"), host);
+    ASSERT_EQ(0u, Map(L"//tmp", host));
+    EXPECT_EQ(fs::path("/tmp"), host);
+
     std::wstring dir = corvan::FromUtf8(root_.string());
     ASSERT_EQ(0u, Map(dir + L"\\SRV01\\machine.ini", host));
     EXPECT_EQ(root_ / "SRV01/machine.ini", host);
