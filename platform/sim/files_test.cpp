@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/sim/paths.h"
+#include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -21,48 +21,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // SRV01 is the local machine with drives C and D; SRV02 is a second server.
-class FilesTest : public ::testing::Test {
+class FilesTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("corvan-files-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        const char* previous = std::getenv("CORVAN_WORLD");
-        if (previous) savedWorld_ = previous;
-        setenv("CORVAN_WORLD", root_.c_str(), 1);
-        sim::ResetWorld();
-        sim::ClearFaultRules();
-        std::ofstream(root_ / "world.ini") << "[World]\nLocalMachine=SRV01\n";
-        for (const char* machine : {"SRV01", "SRV02"}) {
-            fs::create_directories(root_ / machine / "drives/C");
-            fs::create_directories(root_ / machine / "drives/D");
-            std::ofstream(root_ / machine / "machine.ini") << "[Machine]\nVersionMajor=5\nReachable=1\n";
-        }
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        AddDirectory(L"SRV01", L"D:\\");
+        AddDirectory(L"SRV02", L"D:\\");
         savedCurrent_ = sim::CurrentDirectory();
     }
     void TearDown() override {
         sim::SetCurrentDirectoryText(savedCurrent_);
-        sim::ClearFaultRules();
-        sim::ResetWorld();
-        if (savedWorld_.empty())
-            unsetenv("CORVAN_WORLD");
-        else
-            setenv("CORVAN_WORLD", savedWorld_.c_str(), 1);
-        fs::remove_all(root_);
-    }
-
-    fs::path Host(const std::string& relative) const { return root_ / relative; }
-
-    void WriteFile(const std::string& relative, const std::string& content) {
-        fs::create_directories(Host(relative).parent_path());
-        std::ofstream(Host(relative), std::ios::binary) << content;
-    }
-
-    std::string ReadFile(const std::string& relative) {
-        std::ifstream in(Host(relative), std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
+        SimWorldTest::TearDown();
     }
 
     // Every name a search returns, in order; "" when the search fails.
@@ -78,8 +49,6 @@ protected:
         return names;
     }
 
-    fs::path root_;
-    std::string savedWorld_;
     std::wstring savedCurrent_;
     DWORD lastListError_ = 0;
 };
@@ -103,9 +72,9 @@ bool WalkAndCreate(const std::wstring& path) {
 }
 
 TEST_F(FilesTest, WalkCreatesEachMissingFolderRelativeToTheCurrentDirectory) {
-    fs::create_directories(Host("SRV01/drives/D/Mig"));
+    AddDirectory(L"SRV01", L"D:\\Mig");
     ASSERT_TRUE(WalkAndCreate(L"D:\\Mig\\Data\\SRV01"));
-    EXPECT_TRUE(fs::is_directory(Host("SRV01/drives/D/Mig/Data/SRV01")));
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Mig\\Data\\SRV01")));
 
     // Step by step, as the walk sees it.
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\"));
@@ -117,13 +86,13 @@ TEST_F(FilesTest, WalkCreatesEachMissingFolderRelativeToTheCurrentDirectory) {
     WCHAR current[MAX_PATH];
     DWORD length = GetCurrentDirectoryW(MAX_PATH, current);
     EXPECT_EQ(L"D:\\Logs", std::wstring(current, length));
-    EXPECT_TRUE(fs::is_directory(Host("SRV01/drives/D/Logs")));
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Logs")));
 }
 
 TEST_F(FilesTest, WalkCannotCreateANetworkPath) {
     // The empty component between the two leading backslashes stops it.
     EXPECT_FALSE(WalkAndCreate(L"\\\\SRV02\\D$\\Mig"));
-    EXPECT_FALSE(fs::exists(Host("SRV02/drives/D/Mig")));
+    EXPECT_FALSE(fs::exists(HostPathOf(L"SRV02", L"D:\\Mig")));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CreateDirectoryW(L"", nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
@@ -131,13 +100,13 @@ TEST_F(FilesTest, WalkCannotCreateANetworkPath) {
 
 TEST_F(FilesTest, CreateDirectoryErrors) {
     ASSERT_TRUE(CreateDirectoryW(L"\\\\SRV02\\D$\\Data", nullptr));
-    EXPECT_TRUE(fs::is_directory(Host("SRV02/drives/D/Data")));
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV02", L"D:\\Data")));
 
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CreateDirectoryW(L"\\\\SRV02\\D$\\data\\", nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
 
-    WriteFile("SRV01/drives/D/file.txt", "x");
+    AddFile(L"SRV01", L"D:\\file.txt", "x");
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CreateDirectoryW(L"D:\\file.txt", nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
@@ -145,7 +114,7 @@ TEST_F(FilesTest, CreateDirectoryErrors) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CreateDirectoryW(L"D:\\Missing\\Child", nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
-    EXPECT_FALSE(fs::exists(Host("SRV01/drives/D/Missing")));
+    EXPECT_FALSE(fs::exists(HostPathOf(L"SRV01", L"D:\\Missing")));
 
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CreateDirectoryW(L"\\\\NOSUCH\\D$\\Data", nullptr));
@@ -157,12 +126,12 @@ TEST_F(FilesTest, CreateDirectoryErrors) {
 }
 
 TEST_F(FilesTest, FolderListingStartsWithDotsAndIsSortedIgnoringCase) {
-    WriteFile("SRV02/drives/D/Data/b.txt", "bb");
-    WriteFile("SRV02/drives/D/Data/A.txt", "a");
-    WriteFile("SRV02/drives/D/Data/_under", "");
-    WriteFile("SRV02/drives/D/Data/Zeta", "");
-    WriteFile("SRV02/drives/D/Data/.profile", "p");
-    fs::create_directories(Host("SRV02/drives/D/Data/c"));
+    AddFile(L"SRV02", L"D:\\Data\\b.txt", "bb");
+    AddFile(L"SRV02", L"D:\\Data\\A.txt", "a");
+    AddFile(L"SRV02", L"D:\\Data\\_under", "");
+    AddFile(L"SRV02", L"D:\\Data\\Zeta", "");
+    AddFile(L"SRV02", L"D:\\Data\\.profile", "p");
+    AddDirectory(L"SRV02", L"D:\\Data\\c");
 
     // NTFS compares upper-case forms, so "_" (after "Z") comes last.
     Names expected = {L".", L"..", L".profile", L"A.txt", L"b.txt", L"c", L"Zeta", L"_under"};
@@ -173,16 +142,16 @@ TEST_F(FilesTest, FolderListingStartsWithDotsAndIsSortedIgnoringCase) {
 }
 
 TEST_F(FilesTest, DriveRootsListNoDotEntries) {
-    fs::create_directories(Host("SRV02/drives/D/Data"));
-    WriteFile("SRV02/drives/D/boot.ini", "");
+    AddDirectory(L"SRV02", L"D:\\Data");
+    AddFile(L"SRV02", L"D:\\boot.ini", "");
     EXPECT_EQ((Names{L"boot.ini", L"Data"}), List(L"\\\\SRV02\\D$\\*.*"));
-    fs::create_directories(Host("SRV01/drives/C/Temp"));
+    AddDirectory(L"SRV01", L"C:\\Temp");
     EXPECT_EQ((Names{L"Temp"}), List(L"C:\\*"));
 }
 
 TEST_F(FilesTest, WildcardsMatchIgnoringCase) {
     for (const char* name : {"a.txt", "B.TXT", "c.doc", "noext", "ab.txt", "x.tar.gz"})
-        WriteFile(std::string("SRV01/drives/D/W/") + name, "");
+        AddFile(L"SRV01", L"D:\\W\\" + corvan::FromUtf8(name), "");
     EXPECT_EQ((Names{L"a.txt", L"ab.txt", L"B.TXT"}), List(L"D:\\W\\*.txt"));
     EXPECT_EQ((Names{L"a.txt", L"B.TXT"}), List(L"D:\\W\\?.TxT"));
     EXPECT_EQ((Names{L"noext"}), List(L"D:\\W\\noext.*"));
@@ -195,7 +164,7 @@ TEST_F(FilesTest, WildcardsMatchIgnoringCase) {
 }
 
 TEST_F(FilesTest, SearchForOneNameReturnsItsEntry) {
-    WriteFile("SRV02/drives/D/Data/Report.TXT", "12345");
+    AddFile(L"SRV02", L"D:\\Data\\Report.TXT", "12345");
     WIN32_FIND_DATAW data;
     std::memset(&data, 0xAB, sizeof data);
     HANDLE find = FindFirstFileW(L"\\\\SRV02\\D$\\data", &data);
@@ -219,7 +188,7 @@ TEST_F(FilesTest, SearchForOneNameReturnsItsEntry) {
 }
 
 TEST_F(FilesTest, SearchErrors) {
-    fs::create_directories(Host("SRV01/drives/D/Empty"));
+    AddDirectory(L"SRV01", L"D:\\Empty");
     WIN32_FIND_DATAW data;
     struct Case {
         const wchar_t* pattern;
@@ -243,16 +212,16 @@ TEST_F(FilesTest, SearchErrors) {
 }
 
 TEST_F(FilesTest, FindDataCarriesTimesSizesAndAttributes) {
-    WriteFile("SRV01/drives/D/T/old.txt", "abc");
-    WriteFile("SRV01/drives/D/T/.hidden-on-unix", "");
-    WriteFile("SRV01/drives/D/T/locked.txt", "");
+    AddFile(L"SRV01", L"D:\\T\\old.txt", "abc");
+    AddFile(L"SRV01", L"D:\\T\\.hidden-on-unix", "");
+    AddFile(L"SRV01", L"D:\\T\\locked.txt", "");
     // 2001-09-09 01:46:40 UTC.
     struct timespec times[2] = {{1000000000, 0}, {1000000000, 500}};
-    ASSERT_EQ(0, ::utimensat(AT_FDCWD, Host("SRV01/drives/D/T/old.txt").c_str(), times, 0));
-    ASSERT_EQ(0, ::chmod(Host("SRV01/drives/D/T/locked.txt").c_str(), 0444));
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, HostPathOf(L"SRV01", L"D:\\T\\old.txt").c_str(), times, 0));
+    ASSERT_EQ(0, ::chmod(HostPathOf(L"SRV01", L"D:\\T\\locked.txt").c_str(), 0444));
     {
         // Sparse, so the test writes no 4 GB.
-        int fd = ::open(Host("SRV01/drives/D/T/big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+        int fd = ::open(HostPathOf(L"SRV01", L"D:\\T\\big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(0, ::ftruncate(fd, (1LL << 32) + 7));
         ::close(fd);
@@ -290,7 +259,7 @@ TEST_F(FilesTest, FindDataCarriesTimesSizesAndAttributes) {
 }
 
 TEST_F(FilesTest, FindHandlesCloseOnce) {
-    fs::create_directories(Host("SRV01/drives/D/Data"));
+    AddDirectory(L"SRV01", L"D:\\Data");
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(L"D:\\Data", &data);
     ASSERT_NE(INVALID_HANDLE_VALUE, find);
@@ -304,31 +273,33 @@ TEST_F(FilesTest, FindHandlesCloseOnce) {
 }
 
 TEST_F(FilesTest, CopyFileCopiesAcrossMachinesAndKeepsTheWriteTime) {
-    WriteFile("SRV02/drives/D/Data/a.txt", "from srv02");
+    AddFile(L"SRV02", L"D:\\Data\\a.txt", "from srv02");
     struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(0, ::utimensat(AT_FDCWD, Host("SRV02/drives/D/Data/a.txt").c_str(), times, 0));
-    fs::create_directories(Host("SRV01/drives/D/Backup"));
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, HostPathOf(L"SRV02", L"D:\\Data\\a.txt").c_str(), times, 0));
+    AddDirectory(L"SRV01", L"D:\\Backup");
 
     ASSERT_TRUE(CopyFileW(L"\\\\SRV02\\D$\\Data\\a.txt", L"D:\\Backup\\a.txt", TRUE));
-    EXPECT_EQ("from srv02", ReadFile("SRV01/drives/D/Backup/a.txt"));
+    EXPECT_EQ("from srv02", ReadHostFile(HostPathOf(L"SRV01", L"D:\\Backup\\a.txt")));
     struct stat st;
-    ASSERT_EQ(0, ::stat(Host("SRV01/drives/D/Backup/a.txt").c_str(), &st));
+    ASSERT_EQ(0, ::stat(HostPathOf(L"SRV01", L"D:\\Backup\\a.txt").c_str(), &st));
     EXPECT_EQ(1000000000, st.st_mtim.tv_sec);
 
-    WriteFile("SRV02/drives/D/Data/a.txt", "changed");
+    AddFile(L"SRV02", L"D:\\Data\\a.txt", "changed");
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CopyFileW(L"\\\\SRV02\\D$\\Data\\a.txt", L"D:\\Backup\\A.TXT", TRUE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
-    EXPECT_EQ("from srv02", ReadFile("SRV01/drives/D/Backup/a.txt"));
+    EXPECT_EQ("from srv02", ReadHostFile(HostPathOf(L"SRV01", L"D:\\Backup\\a.txt")));
 
     ASSERT_TRUE(CopyFileW(L"\\\\SRV02\\D$\\Data\\a.txt", L"D:\\Backup\\A.TXT", FALSE));
-    EXPECT_EQ("changed", ReadFile("SRV01/drives/D/Backup/a.txt"));
-    EXPECT_FALSE(fs::exists(Host("SRV01/drives/D/Backup/A.TXT")));
+    EXPECT_EQ("changed", ReadHostFile(HostPathOf(L"SRV01", L"D:\\Backup\\a.txt")));
+    // The existing name is kept, not a second file made.
+    auto entries = std::distance(fs::directory_iterator(HostPathOf(L"SRV01", L"D:\\Backup")), fs::directory_iterator());
+    EXPECT_EQ(1, entries);
 }
 
 TEST_F(FilesTest, CopyFileErrors) {
-    WriteFile("SRV01/drives/D/src.txt", "s");
-    fs::create_directories(Host("SRV01/drives/D/Folder"));
+    AddFile(L"SRV01", L"D:\\src.txt", "s");
+    AddDirectory(L"SRV01", L"D:\\Folder");
     struct Case {
         const wchar_t* source;
         const wchar_t* target;
@@ -347,19 +318,19 @@ TEST_F(FilesTest, CopyFileErrors) {
         EXPECT_FALSE(CopyFileW(c.source, c.target, FALSE)) << corvan::ToUtf8(c.source);
         EXPECT_EQ(c.error, GetLastError()) << corvan::ToUtf8(c.source) << " -> " << corvan::ToUtf8(c.target);
     }
-    EXPECT_FALSE(fs::exists(Host("SRV01/drives/D/copy.txt")));
+    EXPECT_FALSE(fs::exists(HostPathOf(L"SRV01", L"D:\\copy.txt")));
 
     // A read-only target is not overwritten.
-    WriteFile("SRV01/drives/D/ro.txt", "keep");
-    ASSERT_EQ(0, ::chmod(Host("SRV01/drives/D/ro.txt").c_str(), 0444));
+    AddFile(L"SRV01", L"D:\\ro.txt", "keep");
+    ASSERT_EQ(0, ::chmod(HostPathOf(L"SRV01", L"D:\\ro.txt").c_str(), 0444));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CopyFileW(L"D:\\src.txt", L"D:\\ro.txt", FALSE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    EXPECT_EQ("keep", ReadFile("SRV01/drives/D/ro.txt"));
+    EXPECT_EQ("keep", ReadHostFile(HostPathOf(L"SRV01", L"D:\\ro.txt")));
 }
 
 TEST_F(FilesTest, FileAttributes) {
-    WriteFile("SRV01/drives/D/Data/f.txt", "");
+    AddFile(L"SRV01", L"D:\\Data\\f.txt", "");
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesW(L"D:\\data"));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(L"\\\\SRV01\\D$\\Data\\F.TXT"));
     SetLastError(0xdeadbeef);
@@ -371,17 +342,17 @@ TEST_F(FilesTest, FileAttributes) {
 }
 
 TEST_F(FilesTest, InjectedFaultsNameTheMachineAndThePath) {
-    WriteFile("SRV02/drives/D/Data/a.txt", "a");
-    WriteFile("SRV02/drives/D/Secret/b.txt", "b");
-    sim::AddFaultRule(L"CopyFileW@SRV02=5,1");
-    sim::AddFaultRule(L"FindFirstFileW:Secret=5");
-    sim::AddFaultRule(L"CreateDirectoryW@SRV01=112");
+    AddFile(L"SRV02", L"D:\\Data\\a.txt", "a");
+    AddFile(L"SRV02", L"D:\\Secret\\b.txt", "b");
+    AddFault(L"CopyFileW@SRV02=5,1");
+    AddFault(L"FindFirstFileW:Secret=5");
+    AddFault(L"CreateDirectoryW@SRV01=112");
 
     // The copy to SRV02 fails once, then works.
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(CopyFileW(L"D:\\x.txt", L"\\\\SRV02\\D$\\Data\\x.txt", FALSE));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    WriteFile("SRV01/drives/D/x.txt", "x");
+    AddFile(L"SRV01", L"D:\\x.txt", "x");
     EXPECT_TRUE(CopyFileW(L"D:\\x.txt", L"\\\\SRV02\\D$\\Data\\x.txt", FALSE));
 
     WIN32_FIND_DATAW data;

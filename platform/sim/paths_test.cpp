@@ -1,14 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 
 #include "platform/sim/paths.h"
+#include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -17,71 +13,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A world of SRV01 (local, drives C and D) and SRV02 (drive D, a share list).
-class PathTest : public ::testing::Test {
+// A world of SRV01 (local, drives C and D), SRV02 (drives C and D, a share
+// list) and SRV03, which does not answer.
+class PathTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("corvan-paths-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        const char* previous = std::getenv("CORVAN_WORLD");
-        if (previous) savedWorld_ = previous;
-        setenv("CORVAN_WORLD", root_.c_str(), 1);
-        sim::ResetWorld();
-        std::ofstream(root_ / "world.ini") << "[World]\nLocalMachine=SRV01\n";
-        Machine("SRV01", "1");
-        Machine("SRV02", "1");
-        Machine("SRV03", "0");
-        fs::create_directories(root_ / "SRV01/drives/C/Windows");
-        fs::create_directories(root_ / "SRV01/drives/D/Data/Sub");
-        fs::create_directories(root_ / "SRV02/drives/D/Data/Pub");
-        fs::create_directories(root_ / "SRV02/drives/C/Windows/System32");
-        WriteShares("SRV02", {{L"Public", L"D:\\Data\\Pub"}, {L"Whole", L"D:\\"}, {L"Hidden$", L"D:\\Data"}});
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        AddMachine(L"SRV03", 5, 2, false);
+        AddDirectory(L"SRV01", L"C:\\Windows");
+        AddDirectory(L"SRV01", L"D:\\Data\\Sub");
+        AddDirectory(L"SRV02", L"D:\\Data\\Pub");
+        AddDirectory(L"SRV02", L"C:\\Windows\\System32");
+        Share(L"Public", L"D:\\Data\\Pub");
+        Share(L"Whole", L"D:\\");
+        Share(L"Hidden$", L"D:\\Data");
+        root_ = WorldRoot();
         savedCurrent_ = sim::CurrentDirectory();
     }
     void TearDown() override {
         sim::SetCurrentDirectoryText(savedCurrent_);
-        sim::ResetWorld();
-        if (savedWorld_.empty())
-            unsetenv("CORVAN_WORLD");
-        else
-            setenv("CORVAN_WORLD", savedWorld_.c_str(), 1);
-        fs::remove_all(root_);
+        SimWorldTest::TearDown();
     }
 
-    void Machine(const std::string& name, const std::string& reachable) {
-        fs::create_directories(root_ / name / "drives");
-        std::ofstream(root_ / name / "machine.ini")
-            << "[Machine]\nVersionMajor=5\nVersionMinor=2\nReachable=" << reachable << "\n";
-    }
-
-    // The share list as the server keeps it: one REG_MULTI_SZ per share.
-    void WriteShares(const std::string& machine, const std::map<std::wstring, std::wstring>& shares) {
-        std::ofstream out(root_ / machine / "HKLM.reg");
-        out << "Windows Registry Editor Version 5.00\r\n\r\n"
-            << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares]\r\n";
-        for (const auto& [name, path] : shares) {
-            std::wstring multi = L"CSCFlags=0";
-            multi += L'\0';
-            multi += L"MaxUses=4294967295";
-            multi += L'\0';
-            multi += L"Path=" + path;
-            multi += L'\0';
-            multi += L"Permissions=0";
-            multi += L'\0';
-            multi += L"Type=0";
-            multi += L'\0';
-            multi += L'\0';
-            out << "\"" << corvan::ToUtf8(name) << "\"=hex(7):";
-            for (size_t i = 0; i < multi.size(); ++i) {
-                char byte[8];
-                std::snprintf(byte, sizeof byte, "%s%02x,%02x", i ? "," : "", multi[i] & 0xFF, (multi[i] >> 8) & 0xFF);
-                out << byte;
-            }
-            out << "\r\n";
-        }
+    // A share of SRV02 as the server keeps it: one REG_MULTI_SZ per share.
+    void Share(const std::wstring& name, const std::wstring& path) {
+        SetRegistryMultiString(L"SRV02", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", name,
+                               {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0", L"Type=0"});
     }
 
     DWORD Map(const std::wstring& windowsPath, fs::path& host) {
@@ -90,7 +49,6 @@ protected:
     }
 
     fs::path root_;
-    std::string savedWorld_;
     std::wstring savedCurrent_;
 };
 

@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "platform/sim/paths.h"
+#include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -19,33 +18,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // SRV01 is the local machine; its tools folder is D:\kitbox\toolsdir.
-class ProcessTest : public ::testing::Test {
+class ProcessTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("corvan-process-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        const char* previous = std::getenv("CORVAN_WORLD");
-        if (previous) savedWorld_ = previous;
-        setenv("CORVAN_WORLD", root_.c_str(), 1);
-        sim::ResetWorld();
-        sim::ClearFaultRules();
-        tools_ = root_ / "SRV01/drives/D/kitbox/toolsdir";
-        fs::create_directories(tools_);
-        std::ofstream(root_ / "world.ini") << "[World]\nLocalMachine=SRV01\n";
-        std::ofstream(root_ / "SRV01/machine.ini") << "[Machine]\nVersionMajor=5\nReachable=1\n";
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddDirectory(L"SRV01", L"D:\\kitbox\\toolsdir");
+        root_ = WorldRoot();
+        tools_ = HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir");
         savedCurrent_ = sim::CurrentDirectory();
     }
     void TearDown() override {
         sim::SetCurrentDirectoryText(savedCurrent_);
-        sim::ClearFaultRules();
-        sim::ResetWorld();
-        if (savedWorld_.empty())
-            unsetenv("CORVAN_WORLD");
-        else
-            setenv("CORVAN_WORLD", savedWorld_.c_str(), 1);
-        fs::remove_all(root_);
+        SimWorldTest::TearDown();
     }
 
     void Script(const std::string& name, const std::string& body, bool executable) {
@@ -82,7 +67,6 @@ protected:
 
     fs::path root_;
     fs::path tools_;
-    std::string savedWorld_;
     std::wstring savedCurrent_;
     DWORD error_ = 0;
 };
@@ -216,7 +200,7 @@ TEST_F(ProcessTest, ProgramsThatCannotRun) {
 
 TEST_F(ProcessTest, InjectedFaultMatchesTheCommandLine) {
     Script("FixW2KShares.cmd", "exit 3", true);
-    sim::AddFaultRule(L"CreateProcessW:FixW2KShares=1722,1");
+    AddFault(L"CreateProcessW:FixW2KShares=1722,1");
     EXPECT_EQ(-1, Run(L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd SRV01"));
     EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), error_);
     EXPECT_EQ(3, Run(L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd SRV01"));
