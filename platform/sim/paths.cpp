@@ -97,21 +97,6 @@ bool IsDirectory(const fs::path& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
-
-bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring& match) {
-    std::error_code ec;
-    std::vector<std::wstring> candidates;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::wstring entry = corvan::FromUtf8(it->path().filename().string());
-        if (corvan::EqualsNoCase(entry, name)) candidates.push_back(entry);
-    }
-    if (candidates.empty()) return false;
-    match = *std::min_element(candidates.begin(), candidates.end());
-    return true;
-}
-
-namespace {
 
 // Follows parts below base: the exact name when it exists, else one that
 // differs only in case, as NTFS would find it. Once a part is missing the

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/sim/paths.h"
@@ -113,6 +114,35 @@ TEST_F(PathTest, ComponentsMatchIgnoringCaseUntilOneIsMissing) {
     EXPECT_EQ(root_ / "SRV01/drives/D/data", host);
     ASSERT_EQ(0u, Map(L"D:\\Data", host));
     EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
+}
+
+TEST_F(PathTest, LargeFoldersFollowChangesMadeBehindTheirBack) {
+    // Large enough to be indexed rather than read on every lookup.
+    for (int i = 0; i < 300; ++i) AddFile(L"SRV01", corvan::Format(L"D:\\Big\\f%03d.txt", i), "");
+    fs::path big = root_ / "SRV01/drives/D/Big";
+    fs::path host;
+    ASSERT_EQ(0u, Map(L"D:\\BIG\\F005.TXT", host));
+    EXPECT_EQ(big / "f005.txt", host);
+
+    std::ofstream(big / "NewOne.TXT") << "";
+    fs::remove(big / "f005.txt");
+    fs::rename(big / "f006.txt", big / "G006.txt");
+    ASSERT_EQ(0u, Map(L"D:\\Big\\newone.txt", host));
+    EXPECT_EQ(big / "NewOne.TXT", host);
+    ASSERT_EQ(0u, Map(L"D:\\Big\\F005.TXT", host));
+    EXPECT_EQ(big / "F005.TXT", host);
+    ASSERT_EQ(0u, Map(L"D:\\Big\\g006.TXT", host));
+    EXPECT_EQ(big / "G006.txt", host);
+    ASSERT_EQ(0u, Map(L"D:\\Big\\F006.TXT", host));
+    EXPECT_EQ(big / "F006.TXT", host);
+
+    // A folder made again under the same name is read afresh.
+    fs::remove_all(big);
+    AddFile(L"SRV01", L"D:\\Big\\Other.txt", "");
+    ASSERT_EQ(0u, Map(L"D:\\Big\\OTHER.TXT", host));
+    EXPECT_EQ(big / "Other.txt", host);
+    ASSERT_EQ(0u, Map(L"D:\\Big\\F007.TXT", host));
+    EXPECT_EQ(big / "F007.TXT", host);
 }
 
 TEST_F(PathTest, DotsAndRepeatedSeparatorsAreResolved) {
