@@ -1,4 +1,136 @@
 #include "core/object_store.h"
 #include "driver/corvanrator.h"
+#include "driver/entry_value.h"
+#include "platform/text.h"
 
-int CCorvanrator::RunBackup(CObjectStore& /*control*/) { return RunSucceeded; }
+using corvan::Format;
+
+namespace {
+
+// Reads the selection of one resource kind: the names to re-select, and a
+// whole-set file from an ALL entry. Returns whether there was any entry.
+bool ReadSelection(CObjectStore& control, const std::wstring& key, std::vector<std::wstring>& selected,
+                   std::wstring& wholeSetFile) {
+    std::vector<std::wstring> values;
+    control.GetValues(L"BACKUP", key, values);
+    selected.clear();
+    bool all = false;
+    for (const auto& value : values) {
+        EntryParts parts = SplitEntry(value);
+        if (parts.name == L"ALL") {
+            all = true;
+            if (!parts.rest.empty()) wholeSetFile = Unquote(parts.rest);
+        } else {
+            selected.push_back(parts.name);
+        }
+    }
+    if (all) selected.clear();
+    return !values.empty();
+}
+
+
+}  // namespace
+
+std::wstring CCorvanrator::UniqueFileName(const std::wstring& wanted) {
+    std::wstring name = wanted;
+    size_t dot = wanted.find_last_of(L'.');
+    std::wstring stem = dot == std::wstring::npos ? wanted : wanted.substr(0, dot);
+    std::wstring extension = dot == std::wstring::npos ? L"" : wanted.substr(dot);
+    for (int n = 2;; ++n) {
+        bool taken = false;
+        for (const auto& used : usedFileNames_) taken = taken || corvan::EqualsNoCase(used, name);
+        if (!taken) break;
+        name = Format(L"%ls_%d%ls", stem.c_str(), n, extension.c_str());
+    }
+    usedFileNames_.push_back(name);
+    return name;
+}
+
+void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& section, int backup) {
+    std::vector<std::wstring> values;
+    control.GetValues(section, L"SERVICE", values);
+    for (const auto& value : values) {
+        EntryParts parts = SplitEntry(value);
+        if (!parts.hasComma) continue;
+        std::wstring service = Unquote(parts.name);
+        EntryParts operation = SplitEntry(parts.rest);
+        std::wstring action = Unquote(operation.name);
+        std::wstring startType = operation.hasComma ? Unquote(operation.rest) : std::wstring();
+        if (ProcessService(ServerName, service, action, startType)) continue;
+        // A service that could not be stopped, started or reconfigured fails the run.
+        RunSucceeded = 0;
+        const wchar_t* prefix = backup ? L"Backup" : L"Restore";
+        control.SetValue(L"Control", Format(L"%lsErrorFile", prefix), service);
+        control.SetValue(L"Control", Format(L"%lsErrorStep", prefix), L"SERVICE");
+        control.AddEntry(backup ? L"BACKUPERROR" : L"RESTOREERROR", L"SERVICE",
+                         Format(L"%ls,\"%ls\"", parts.rest.c_str(), service.c_str()));
+    }
+}
+
+int CCorvanrator::RunBackup(CObjectStore& control) {
+    std::wstring server = Format(L"\\\\%ls", MachineName.c_str());
+    usedFileNames_.clear();
+
+    ExcludedShareNames.clear();
+    ExcludedShareTypes.clear();
+    control.GetValues(L"EXCLUSION", L"ShareName", ExcludedShareNames);
+    control.GetDwordValues(L"EXCLUSION", L"ShareType", ExcludedShareTypes);
+    if (ReadSelection(control, L"SHARE", SelectedShareNames, SharesFile)) ProcessShares(1, control, server);
+
+    ExcludedPortNames.clear();
+    ExcludedPortTypes.clear();
+    control.GetValues(L"EXCLUSION", L"PortName", ExcludedPortNames);
+    control.GetDwordValues(L"EXCLUSION", L"PortType", ExcludedPortTypes);
+    if (ReadSelection(control, L"PORT", SelectedPortNames, PortsFile)) ProcessPorts(1, control, server);
+
+    ExcludedPrinterNames.clear();
+    ExcludedPrinterTypes.clear();
+    ExcludedDriverNames.clear();
+    control.GetValues(L"EXCLUSION", L"PrinterName", ExcludedPrinterNames);
+    control.GetDwordValues(L"EXCLUSION", L"PrinterType", ExcludedPrinterTypes);
+    control.GetValues(L"EXCLUSION", L"DriverName", ExcludedDriverNames);
+    if (ReadSelection(control, L"PRINTER", SelectedPrinterNames, PrintersFile)) ProcessPrinters(1, control, server);
+
+    WorkNames.clear();
+    WorkFiles.clear();
+    std::vector<std::wstring> directories;
+    control.GetValues(L"BACKUP", L"DIRECTORY", directories);
+    for (const auto& value : directories) {
+        EntryParts parts = SplitEntry(value);
+        std::wstring file = parts.hasComma ? Unquote(parts.rest) : Format(L"%ls_dir.bkp", RunStamp.c_str());
+        WorkFiles.push_back(UniqueFileName(file));
+        WorkNames.push_back(Unquote(parts.name));
+    }
+    if (!WorkNames.empty()) ProcessDirectories(1, control, server);
+
+    std::vector<std::wstring> keys;
+    control.GetValues(L"BACKUP", L"REGISTRY", keys);
+    for (const auto& value : keys) {
+        EntryParts parts = SplitEntry(value);
+        std::wstring keyPath = Unquote(parts.name);
+        std::wstring file =
+            UniqueFileName(parts.hasComma ? Unquote(parts.rest) : Format(L"%ls_reg.bkp", RunStamp.c_str()));
+        RegistryFilePath = BackupLocation + L"\\" + file;
+        if (ProcessRegistryKey(1, keyPath, server)) continue;
+        RunSucceeded = 0;
+        control.SetValue(L"Control", L"BackupErrorFile", RegistryFilePath);
+        control.SetValue(L"Control", L"BackupErrorStep", L"REGISTRY");
+        control.AddEntry(L"BACKUPERROR", L"REGISTRY", Format(L"\"%ls\",\"%ls\"", keyPath.c_str(), file.c_str()));
+    }
+
+    ServiceEntries(control, L"BACKUP", 1);
+
+    control.SetValue(L"Control", L"BackupMachine", MachineName);
+    control.SetValue(L"Control", L"BackupMajorVersion", Format(L"%.8x", MajorVersion));
+    control.SetValue(L"Control", L"BackupExecutionDatetime", LocalTimeText(L"%d.%m.%Y %H:%M:%S "));
+    if (RunSucceeded) {
+        control.SetValue(L"Control", L"BackupStatus", L"success");
+        control.SetValue(L"Control", L"BackupLastError", L"0");
+        control.SetValue(L"Control", L"BackupErrorText", L"Successful Backup!");
+    } else {
+        control.SetValue(L"Control", L"BackupStatus", L"error");
+        control.SetValue(L"Control", L"BackupLastError", OutcomeErrorCode);
+        control.SetValue(L"Control", L"BackupErrorText", OutcomeErrorText);
+    }
+    return RunSucceeded;
+}

@@ -7,6 +7,7 @@
 #include "core/object_store.h"
 #include "core/store_value.h"
 #include "diagnostics/log_setup.h"
+#include "driver/entry_value.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
@@ -148,10 +149,7 @@ int CCorvanrator::GetServerVersion(DWORD& majorVersion) {
 
 int CCorvanrator::Validate() {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
-    std::time_t now = std::time(nullptr);
-    wchar_t stamp[32] = {};
-    std::wcsftime(stamp, 32, L"%y%m%d%H%M%S", std::localtime(&now));
-    RunStamp = std::wstring(stamp) + Format(L"%.3d", std::rand() % 100);
+    RunStamp = LocalTimeText(L"%y%m%d%H%M%S") + Format(L"%.3d", std::rand() % 100);
 
     if (!FindsSomething(Format(L"%ls\\*.*", LogPathArgument.c_str()))) {
         ShowMessage(Format(L"Input argument for Log Path %ls is incorrect.", LogPathArgument.c_str()));

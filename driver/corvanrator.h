@@ -31,6 +31,16 @@ public:
     int RunBackup(CObjectStore& control);
     int RunRestore(CObjectStore& control);
 
+    // The per-kind steps; backup is 1 on the backup side, 0 on restore.
+    int ProcessShares(int backup, CObjectStore& control, const std::wstring& server);
+    int ProcessPorts(int backup, CObjectStore& control, const std::wstring& server);
+    int ProcessPrinters(int backup, CObjectStore& control, const std::wstring& server);
+    int ProcessDirectories(int backup, CObjectStore& control, const std::wstring& server);
+    int ProcessRegistryKey(int backup, const std::wstring& keyPath, const std::wstring& server);
+    // Returns 1 when every requested operation succeeded.
+    int ProcessService(const std::wstring& server, const std::wstring& service, const std::wstring& action,
+                       const std::wstring& startType);
+
     std::wstring Name;
     int BackupRequested = 0;
     int RestoreRequested = 0;
@@ -70,6 +80,14 @@ public:
     std::wstring OutcomeErrorText;
 
 private:
+    // Items of a kind this build cannot migrate: refused in the error
+    // section of the run, never passed over in silence.
+    int RefuseKind(int backup, CObjectStore& control, const std::wstring& kind);
+    // A backup file name no earlier entry of this run has taken.
+    std::wstring UniqueFileName(const std::wstring& wanted);
+    void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup);
+
+    std::vector<std::wstring> usedFileNames_;
     std::wstring TemporaryFolder();
     std::wstring ReadCurrentDirectory();
 };

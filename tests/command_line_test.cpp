@@ -12,7 +12,7 @@ namespace {
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
 
-class CommandLineTest : public sim::SimWorldTest {
+class CorvanCommandLineTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
         SimWorldTest::SetUp();
@@ -48,13 +48,13 @@ const std::vector<std::string> kUsage = {
     "",
 };
 
-TEST_F(CommandLineTest, NoArgumentsPrintsTheUsageLineForLine) {
+TEST_F(CorvanCommandLineTest, NoArgumentsPrintsTheUsageLineForLine) {
     auto run = RunCorvan({}, cwd_);
     EXPECT_EQ(1, run.exitCode);
     EXPECT_EQ(kUsage, Lines(run.out));
 }
 
-TEST_F(CommandLineTest, QuestionMarkAnywhereEndsTheParse) {
+TEST_F(CorvanCommandLineTest, QuestionMarkAnywhereEndsTheParse) {
     auto run = RunCorvan({"/B", "/?", "/Unknown"}, cwd_);
     EXPECT_EQ(1, run.exitCode);
     EXPECT_EQ(kUsage, Lines(run.out));  // the argument after /? is never examined
@@ -64,7 +64,7 @@ TEST_F(CommandLineTest, QuestionMarkAnywhereEndsTheParse) {
     EXPECT_EQ(std::vector<std::string>({"", "Parameter unknown - /?x "}), Lines(run.out));
 }
 
-TEST_F(CommandLineTest, EachUnknownArgumentIsReportedAndNothingRuns) {
+TEST_F(CorvanCommandLineTest, EachUnknownArgumentIsReportedAndNothingRuns) {
     auto run = RunCorvan({"/M:d:\\x", "/B", "/Cfile", "/S:SRV01"}, cwd_);
     EXPECT_EQ(1, run.exitCode);
     EXPECT_EQ(std::vector<std::string>({"", "Parameter unknown - /M:d:\\x ", "Parameter unknown - /Cfile "}),
@@ -72,7 +72,7 @@ TEST_F(CommandLineTest, EachUnknownArgumentIsReportedAndNothingRuns) {
     EXPECT_FALSE(std::filesystem::exists(HostPathOf(L"SRV01", L"D:\\Mig")));
 }
 
-TEST_F(CommandLineTest, ValidationMessages) {
+TEST_F(CorvanCommandLineTest, ValidationMessages) {
     auto run = RunCorvan({"/B", "/L:D:\\NoLogs"}, cwd_);
     EXPECT_EQ(1, run.exitCode);
     EXPECT_EQ(std::vector<std::string>({"", "Input argument for Log Path D:\\NoLogs is incorrect. "}), Lines(run.out));
@@ -89,7 +89,7 @@ TEST_F(CommandLineTest, ValidationMessages) {
     EXPECT_FALSE(std::filesystem::exists(HostPathOf(L"SRV01", L"D:\\Mig")));
 }
 
-TEST_F(CommandLineTest, UnreachableMachineIsRefused) {
+TEST_F(CorvanCommandLineTest, UnreachableMachineIsRefused) {
     AddMachine(L"SRV02", 5, 2, /*reachable=*/false);
     auto run = RunCorvan({"/B", "/S:SRV02"}, cwd_);
     EXPECT_EQ(1, run.exitCode);

@@ -72,6 +72,7 @@ const std::map<DWORD, const wchar_t*>& SystemTable() {
         {1060, L"The specified service does not exist as an installed service."},
         {1061, L"The service cannot accept control messages at this time."},
         {1062, L"The service has not been started."},
+        {1072, L"The specified service has been marked for deletion."},
         {1210, L"The format of the specified computer name is invalid."},
         {1305, L"The revision level is unknown."},
         {1306, L"Indicates two revision levels are incompatible."},
