@@ -50,7 +50,7 @@ FILETIME ToFileTime(const struct timespec& ts) {
     return ft;
 }
 
-// NTFS keeps no archive bit for us; files report it as Windows sets it on
+// The host keeps no archive bit; files report it as Windows sets it on
 // every file written through the API.
 DWORD AttributesOf(const struct stat& st) {
     if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
