@@ -1,0 +1,137 @@
+#include "security/ace.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/object_store.h"
+#include "security/security_test_support.h"
+
+namespace {
+
+using namespace security_test;
+
+// An entry in the common layout: header, mask, SID.
+Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
+    Bytes entry(8 + sid.size());
+    WORD size = static_cast<WORD>(entry.size());
+    entry[0] = type;
+    entry[1] = flags;
+    std::memcpy(&entry[2], &size, 2);
+    std::memcpy(&entry[4], &mask, 4);
+    std::copy(sid.begin(), sid.end(), entry.begin() + 8);
+    return entry;
+}
+
+TEST(CAceTest, SidTextFollowsTheAuthorityTable) {
+    EXPECT_EQ(L"S-1-1-0", CAce::SidText(Sid(kEveryone)));
+    EXPECT_EQ(L"S-1-5-32-544", CAce::SidText(Sid(kAdmins)));
+    EXPECT_EQ(L"S-1-0-0", CAce::SidText(Sid(MakeSid(0, {0}))));
+    EXPECT_EQ(L"S-1-2-0", CAce::SidText(Sid(MakeSid(2, {0}))));
+    EXPECT_EQ(L"S-1-3-1", CAce::SidText(Sid(MakeSid(3, {1}))));
+    EXPECT_EQ(L"S-1-UnknownAuthority!-7", CAce::SidText(Sid(MakeSid(4, {7}))));
+    EXPECT_EQ(L"S-1-UnknownAuthority!-7", CAce::SidText(Sid(MakeSid(16, {7}))));
+    // The authority is compared as all six bytes, not only the last one.
+    Bytes wide = MakeSid(5, {18});
+    wide[2] = 1;
+    EXPECT_EQ(L"S-1-UnknownAuthority!-18", CAce::SidText(Sid(wide)));
+    // Sub-authorities are unsigned.
+    EXPECT_EQ(L"S-1-5-21-3000000000-4294967295-0-500",
+              CAce::SidText(Sid(MakeSid(5, {21, 3000000000u, 4294967295u, 0, 500}))));
+    Bytes bad = kEveryone;
+    bad[0] = 2;  // revision
+    EXPECT_EQ(L"", CAce::SidText(Sid(bad)));
+}
+
+class CAceWorldTest : public SecurityWorldTest {};
+
+TEST_F(CAceWorldTest, NamesOfSixtyCharactersDoNotFit) {
+    const std::wstring fits(59, L'a');
+    const std::wstring tooLong(60, L'b');
+    AddLocalAccount(L"SRV01", fits, L"S-1-5-21-1-2-3-2001");
+    AddLocalAccount(L"SRV01", tooLong, L"S-1-5-21-1-2-3-2002");
+
+    Bytes first = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, 1, MakeSid(5, {21, 1, 2, 3, 2001}));
+    CAce fitting(first.data(), 0);
+    EXPECT_EQ(fits, fitting.Trustee);
+    EXPECT_EQ(L"S-1-5-21-1-2-3-2001", fitting.SIDName);
+
+    Bytes second = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, 1, MakeSid(5, {21, 1, 2, 3, 2002}));
+    CAce tooLongAce(second.data(), 0);
+    EXPECT_TRUE(tooLongAce.HasSid());
+    EXPECT_EQ(L"", tooLongAce.Trustee);
+    EXPECT_EQ(L"", tooLongAce.Domain);
+    EXPECT_EQ(L"", tooLongAce.SIDName);
+}
+
+TEST_F(CAceWorldTest, EntryTooShortForItsSidHasNoSid) {
+    Bytes entry = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kAdmins);
+    WORD shortSize = 20;  // four bytes short of the SID's end
+    std::memcpy(&entry[2], &shortSize, 2);
+    CAce ace(entry.data(), 0);
+    EXPECT_EQ(kShareRead, ace.AccessMask);
+    EXPECT_FALSE(ace.HasSid());
+    EXPECT_EQ(L"", ace.SIDName);
+}
+
+TEST_F(CAceWorldTest, GetFindsTheAccountByNameOnItsServer) {
+    AddLocalAccount(L"SRV02", L"scanner", L"S-1-5-21-7-7-7-1500");
+    CAce ace;
+    ace.Trustee = L"scanner";
+    ace.AccessMask = 7;
+    ace.Index = 2;
+    PSID sid = nullptr;
+    DWORD mask = 0;
+    int index = 0;
+
+    // Not on the local machine...
+    EXPECT_EQ(0, ace.Get(sid, mask, index));
+    EXPECT_EQ(7u, mask);  // passed back even on failure
+    EXPECT_EQ(2, index);
+    EXPECT_EQ(1332u, ace.LastErrorCode);
+    EXPECT_EQ(L"CAce::Get()", ace.ErrorFunction);
+    EXPECT_EQ(L"LookupAccountName(scanner) failed.  Error 1332 ", ace.ErrorWin32API);
+    EXPECT_FALSE(ace.HasSid());
+
+    // ...but on the machine the entry names.
+    ace.ServerName = L"\\\\SRV02";
+    ASSERT_EQ(1, ace.Get(sid, mask, index));
+    EXPECT_EQ(MakeSid(5, {21, 7, 7, 7, 1500}), ace.Sid);
+    EXPECT_EQ(ace.GetSid(), sid);
+}
+
+TEST(CAceStoreTest, LoadsItsSectionAndLeavesTheNext) {
+    CObjectStore store;
+    store.AddEntry(L"4", L"class", L"CAce");
+    store.AddEntry(L"4", L"parent", L"3");
+    store.AddEntry(L"4", L"SIDName", L"\"S-1-5-32-544\"");
+    store.AddEntry(L"4", L"Domain", L"\"BUILTIN\"");
+    store.AddEntry(L"4", L"Trustee", L"\"Administrators\"");
+    store.AddEntry(L"4", L"AccessMask", L"dword:001f01ff");
+    store.AddEntry(L"4", L"Index", L"dword:00000002");
+    store.AddEntry(L"4", L"AceType", L"dword:00000002");
+    store.AddEntry(L"4", L"AceFlags", L"dword:000000c3");
+    store.AddEntry(L"4", L"accessmask", L"dword:00000001");  // other capitals: not the class's key
+    store.AddEntry(L"4", L"servername", L"\"\\\\SRV02\"");   // the base keys ignore case
+    store.AddEntry(L"5", L"class", L"CAce");
+    store.Rewind();
+    ASSERT_TRUE(store.Next());
+
+    CAce ace;
+    EXPECT_EQ(1, ace.LoadProperty(store));
+    EXPECT_EQ(L"S-1-5-32-544", ace.SIDName);
+    EXPECT_EQ(L"BUILTIN", ace.Domain);
+    EXPECT_EQ(L"Administrators", ace.Trustee);
+    EXPECT_EQ(kFullControl, ace.AccessMask);
+    EXPECT_EQ(2, ace.Index);
+    EXPECT_EQ(SYSTEM_AUDIT_ACE_TYPE, ace.AceType);
+    EXPECT_EQ(0xC3, ace.AceFlags);
+    EXPECT_EQ(L"\\\\SRV02", ace.ServerName);
+    EXPECT_FALSE(ace.HasSid());
+    ASSERT_TRUE(store.Next());
+    EXPECT_EQ(L"5", store.CurrentEntrySection());
+}
+
+}  // namespace

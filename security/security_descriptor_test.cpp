@@ -1,0 +1,291 @@
+#include "security/security_descriptor.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/object_store.h"
+#include "core/test_support.h"
+#include "platform/sim/world.h"
+#include "security/security_test_support.h"
+
+namespace {
+
+using namespace security_test;
+
+// A share's descriptor as the server keeps it in the registry: self-relative,
+// control SE_SELF_RELATIVE | SE_DACL_PRESENT, no owner, group or SACL;
+// Everyone may read, BUILTIN\Administrators have full control.
+const Bytes kShareSd = {
+    0x01, 0x00, 0x04, 0x80,                          // revision, Sbz1, control 0x8004
+    0x00, 0x00, 0x00, 0x00,                          // owner: none
+    0x00, 0x00, 0x00, 0x00,                          // group: none
+    0x00, 0x00, 0x00, 0x00,                          // SACL: none
+    0x14, 0x00, 0x00, 0x00,                          // DACL at 20
+    0x02, 0x00, 0x34, 0x00, 0x02, 0x00, 0x00, 0x00,  // ACL: revision 2, 52 bytes, 2 entries
+    0x00, 0x00, 0x14, 0x00,                          // allowed, no flags, 20 bytes
+    0xA9, 0x00, 0x12, 0x00,                          // mask 0x001200A9
+    0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,  // S-1-1-0
+    0x00, 0x00, 0x18, 0x00,                          // allowed, no flags, 24 bytes
+    0xFF, 0x01, 0x1F, 0x00,                          // mask 0x001F01FF
+    0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,  // S-1-5-32-544
+    0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00,
+};
+
+// The same share with a present, empty DACL: nobody may access it.
+const Bytes kEmptyDaclSd = {
+    0x01, 0x00, 0x04, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x14, 0, 0, 0,
+    0x02, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+};
+
+// No lists at all.
+const Bytes kNoListsSd = {0x01, 0x00, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+PSECURITY_DESCRIPTOR Descriptor(const Bytes& bytes) { return const_cast<BYTE*>(bytes.data()); }
+
+struct Lists {
+    BOOL daclPresent = FALSE;
+    PACL dacl = nullptr;
+    BOOL saclPresent = FALSE;
+    PACL sacl = nullptr;
+};
+
+Lists ListsOf(PSECURITY_DESCRIPTOR sd) {
+    Lists lists;
+    BOOL defaulted = FALSE;
+    EXPECT_TRUE(GetSecurityDescriptorDacl(sd, &lists.daclPresent, &lists.dacl, &defaulted));
+    EXPECT_TRUE(GetSecurityDescriptorSacl(sd, &lists.saclPresent, &lists.sacl, &defaulted));
+    return lists;
+}
+
+class CSecurityDescriptorTest : public SecurityWorldTest {
+protected:
+    // Saves the descriptor after a share's section, as a share backup does.
+    void SaveBackup(CSecurityDescriptor& sd, const std::wstring& path) {
+        CObjectStore store;
+        store.NewSection(L"class", L"CShare");
+        store.AddToSection(L"parent", L"NULL");
+        store.AddToSection(L"NetName", L"\"Public\"");
+        sd.SaveProperties(store);
+        ASSERT_EQ(1, store.SaveToFile(path));
+    }
+
+    // Loads the descriptor of a backup the way its owner does: at its "class" entry.
+    std::unique_ptr<CSecurityDescriptor> LoadBackup(const std::wstring& path) {
+        CObjectStore store;
+        EXPECT_EQ(1, store.LoadFromFile(path));
+        while (store.Next()) {
+            if (store.CurrentKey() == L"class" && store.CurrentValue() == L"CSecurityDescriptor") {
+                auto sd = std::make_unique<CSecurityDescriptor>();
+                sd->LoadProperty(store);
+                return sd;
+            }
+        }
+        ADD_FAILURE() << "no descriptor in the backup";
+        return std::make_unique<CSecurityDescriptor>();
+    }
+
+    std::unique_ptr<CSecurityDescriptor> RoundTrip(CSecurityDescriptor& sd) {
+        const std::wstring path = ScratchFile("share.bkp");
+        SaveBackup(sd, path);
+        return LoadBackup(path);
+    }
+};
+
+TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadSavedLoadedAndRebuilt) {
+    CSecurityDescriptor source;
+    ASSERT_EQ(1, source.Enum(Descriptor(kShareSd)));
+    ASSERT_EQ(2, source.DiscretionaryAcl.GetCount());
+    EXPECT_EQ(0, source.SystemAcl.GetCount());
+
+    const std::wstring path = ScratchFile("share.bkp");
+    SaveBackup(source, path);
+    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("security/testdata/share_descriptor.ini")),
+              corvan_test::ReadBytes(corvan::ToUtf8(path)));
+
+    auto loaded = LoadBackup(path);
+    ASSERT_EQ(2, loaded->DiscretionaryAcl.GetCount());
+    EXPECT_FALSE(loaded->DiscretionaryAcl.GetAt(0)->HasSid()) << "found again by name only";
+    PSECURITY_DESCRIPTOR built = nullptr;
+    ASSERT_EQ(1, loaded->Get(built));
+    ASSERT_NE(nullptr, built);
+    EXPECT_TRUE(loaded->HasDescriptor());
+    EXPECT_TRUE(IsValidSecurityDescriptor(built));
+
+    Lists lists = ListsOf(built);
+    ASSERT_TRUE(lists.daclPresent);
+    ASSERT_NE(nullptr, lists.dacl);
+    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone},
+                                  {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}}),
+              Entries(lists.dacl));
+    EXPECT_TRUE(lists.saclPresent);
+    EXPECT_EQ(nullptr, lists.sacl);
+
+    // The built descriptor can be handed to calls that want the stored form.
+    DWORD size = 0;
+    EXPECT_FALSE(MakeSelfRelativeSD(built, nullptr, &size));
+    Bytes relative(size);
+    ASSERT_TRUE(MakeSelfRelativeSD(built, relative.data(), &size));
+    EXPECT_TRUE(IsValidSecurityDescriptor(relative.data()));
+}
+
+TEST_F(CSecurityDescriptorTest, DenyAndAllowForOneAccountComeBackAsTheyWere) {
+    AclBuilder dacl;
+    dacl.Add(ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe)
+        .Add(ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe)
+        .Add(ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins);
+    AclBuilder sacl;
+    sacl.Add(SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, kEveryone);
+    Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
+    ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, dacl.Build(), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorSacl(absolute.data(), TRUE, sacl.Build(), FALSE));
+
+    CSecurityDescriptor source;
+    ASSERT_EQ(1, source.Enum(absolute.data()));
+    auto loaded = RoundTrip(source);
+    PSECURITY_DESCRIPTOR built = nullptr;
+    ASSERT_EQ(1, loaded->Get(built));
+    ASSERT_NE(nullptr, built);
+    Lists lists = ListsOf(built);
+    EXPECT_EQ(dacl.entries(), Entries(lists.dacl));
+    EXPECT_EQ(sacl.entries(), Entries(lists.sacl));
+}
+
+TEST_F(CSecurityDescriptorTest, AnEmptyDaclStaysEmptyAndAMissingOneStaysMissing) {
+    CSecurityDescriptor empty;
+    ASSERT_EQ(1, empty.Enum(Descriptor(kEmptyDaclSd)));
+    auto loadedEmpty = RoundTrip(empty);
+    PSECURITY_DESCRIPTOR built = nullptr;
+    ASSERT_EQ(1, loadedEmpty->Get(built));
+    Lists lists = ListsOf(built);
+    EXPECT_TRUE(lists.daclPresent);
+    ASSERT_NE(nullptr, lists.dacl) << "an empty list would have become a null one, open to everybody";
+    EXPECT_EQ(0, lists.dacl->AceCount);
+    EXPECT_EQ(nullptr, lists.sacl);
+
+    CSecurityDescriptor none;
+    ASSERT_EQ(1, none.Enum(Descriptor(kNoListsSd)));
+    auto loadedNone = RoundTrip(none);
+    ASSERT_EQ(1, loadedNone->Get(built));
+    lists = ListsOf(built);
+    EXPECT_TRUE(lists.daclPresent);
+    EXPECT_EQ(nullptr, lists.dacl);
+    EXPECT_TRUE(lists.saclPresent);
+    EXPECT_EQ(nullptr, lists.sacl);
+}
+
+TEST_F(CSecurityDescriptorTest, BackupsWithoutTypesAndNullMarksLoadAsBefore) {
+    // Written before entries kept their type and lists their null mark: the
+    // entry comes back allowed and the empty system list as no list.
+    auto loaded = LoadBackup(corvan::FromUtf8(corvan_test::SourceFile("security/testdata/share_descriptor_old.ini")));
+    ASSERT_EQ(1, loaded->DiscretionaryAcl.GetCount());
+    PSECURITY_DESCRIPTOR built = nullptr;
+    ASSERT_EQ(1, loaded->Get(built));
+    Lists lists = ListsOf(built);
+    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone}}), Entries(lists.dacl));
+    EXPECT_TRUE(lists.saclPresent);
+    EXPECT_EQ(nullptr, lists.sacl);
+}
+
+TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAndSaysWhy) {
+    AclBuilder dacl;
+    dacl.Add(ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins).Add(ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe);
+    Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
+    ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, dacl.Build(), FALSE));
+    CSecurityDescriptor source;
+    ASSERT_EQ(1, source.Enum(absolute.data()));
+    ASSERT_EQ(L"jdoe", source.DiscretionaryAcl.GetAt(1)->Trustee);
+    const std::wstring path = ScratchFile("share.bkp");
+    SaveBackup(source, path);
+
+    // Restored on SRV02, which has no account jdoe.
+    SetLocalMachine(L"SRV02");
+    sim::ResetWorld();
+    auto loaded = LoadBackup(path);
+    PSECURITY_DESCRIPTOR built = Descriptor(kShareSd);  // must not survive
+    EXPECT_EQ(1, loaded->Get(built));
+    EXPECT_EQ(nullptr, built);
+    EXPECT_FALSE(loaded->HasDescriptor());
+
+    CAce* entry = loaded->DiscretionaryAcl.GetAt(1);
+    EXPECT_EQ(1332u, entry->LastErrorCode);
+    EXPECT_EQ(L"LookupAccountName(jdoe) failed.  Error 1332 ", entry->ErrorWin32API);
+    EXPECT_EQ(L"IsValidSid()", loaded->DiscretionaryAcl.ErrorWin32API);
+    EXPECT_EQ(1332u, loaded->LastErrorCode);
+    EXPECT_EQ(L"1332", loaded->ErrorCode);
+    EXPECT_EQ(L"CSecurityDescriptor::Get()", loaded->ErrorFunction);
+    EXPECT_EQ(L"CAcl::Get()", loaded->ErrorWin32API);
+    EXPECT_FALSE(loaded->ErrorDescription.empty());
+
+    // With the account created on the target the next Get succeeds.
+    AddLocalAccount(L"SRV02", L"jdoe", L"S-1-5-21-5-5-5-1107");
+    ASSERT_EQ(1, loaded->Get(built));
+    EXPECT_TRUE(loaded->HasDescriptor());
+    EXPECT_EQ(MakeSid(5, {21, 5, 5, 5, 1107}), Entries(ListsOf(built).dacl).at(1).sid);
+}
+
+TEST_F(CSecurityDescriptorTest, EnumRejectsWhatIsNoDescriptor) {
+    CSecurityDescriptor sd;
+    Bytes damaged = kShareSd;
+    damaged[0] = 2;  // revision
+    EXPECT_EQ(0, sd.Enum(Descriptor(damaged)));
+    EXPECT_EQ(L"IsValidSecurityDescriptor", sd.ErrorWin32API);
+    EXPECT_EQ(L"CSecurityDescriptor::Enum()", sd.ErrorFunction);
+    EXPECT_NE(0u, sd.LastErrorCode);
+    EXPECT_EQ(0, sd.DiscretionaryAcl.GetCount());
+
+    CSecurityDescriptor none;
+    EXPECT_EQ(0, none.Enum(nullptr));
+    EXPECT_EQ(1338u, none.LastErrorCode);
+}
+
+TEST_F(CSecurityDescriptorTest, LaterListSectionsAllGoToTheDiscretionaryList) {
+    CObjectStore store;
+    auto section = [&](const std::wstring& name, const std::wstring& cls, const std::wstring& trustee) {
+        store.AddEntry(name, L"class", cls);
+        if (!trustee.empty()) store.AddEntry(name, L"Trustee", L"\"" + trustee + L"\"");
+    };
+    section(L"1", L"CSecurityDescriptor", L"");
+    store.AddEntry(L"1", L"Migration", L"\"kept\"");
+    section(L"2", L"CAcl", L"");
+    section(L"3", L"CAce", L"SYSTEM");
+    section(L"4", L"CAcl", L"");
+    section(L"5", L"CAce", L"Everyone");
+    section(L"6", L"CAcl", L"");
+    section(L"7", L"CAce", L"Administrators");
+    section(L"8", L"CDeviceMode", L"");
+    store.Rewind();
+    ASSERT_TRUE(store.Next());
+
+    CSecurityDescriptor sd;
+    EXPECT_EQ(1, sd.LoadProperty(store));
+    EXPECT_EQ(L"kept", sd.Migration);
+    ASSERT_EQ(1, sd.SystemAcl.GetCount());
+    EXPECT_EQ(L"SYSTEM", sd.SystemAcl.GetAt(0)->Trustee);
+    ASSERT_EQ(2, sd.DiscretionaryAcl.GetCount());
+    EXPECT_EQ(L"Everyone", sd.DiscretionaryAcl.GetAt(0)->Trustee);
+    EXPECT_EQ(L"Administrators", sd.DiscretionaryAcl.GetAt(1)->Trustee);
+    ASSERT_TRUE(store.Next());
+    EXPECT_EQ(L"CDeviceMode", store.CurrentValue());
+}
+
+TEST_F(CSecurityDescriptorTest, DumpFramesBothLists) {
+    CSecurityDescriptor sd;
+    ASSERT_EQ(1, sd.Enum(Descriptor(kShareSd)));
+    testing::internal::CaptureStdout();
+    sd.Dump();
+    EXPECT_EQ(
+        "------------- Check SID ------------------------------------------------\n"
+        "System ACL List: \n"
+        "Discrectionary ACL List: \n"
+        "\nACE 0 mask == 0x001200a9, SID == S-1-1-0, Name == Everyone, Domain ==  "
+        "\nACE 1 mask == 0x001f01ff, SID == S-1-5-32-544, Name == Administrators, Domain == BUILTIN "
+        "\n----------------------------------------------------------------------\n",
+        testing::internal::GetCapturedStdout());
+}
+
+}  // namespace

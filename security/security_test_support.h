@@ -1,0 +1,137 @@
+// Helpers shared by the unit tests of security/ (test code only): SIDs and
+// access lists in their binary layouts, and a world with a fixed local
+// machine whose logs stay in a scratch folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "diagnostics/log_setup.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+
+namespace security_test {
+
+using Bytes = std::vector<BYTE>;
+
+// A SID with a six-byte identifier authority given by its last byte.
+inline Bytes MakeSid(BYTE authority, std::initializer_list<DWORD> subAuthorities) {
+    Bytes sid = {SID_REVISION, static_cast<BYTE>(subAuthorities.size()), 0, 0, 0, 0, 0, authority};
+    for (DWORD sub : subAuthorities) {
+        BYTE bytes[4];
+        std::memcpy(bytes, &sub, 4);
+        sid.insert(sid.end(), bytes, bytes + 4);
+    }
+    return sid;
+}
+
+inline const Bytes kEveryone = MakeSid(1, {0});           // S-1-1-0
+inline const Bytes kAdmins = MakeSid(5, {32, 544});       // S-1-5-32-544
+inline const Bytes kSystem = MakeSid(5, {18});            // S-1-5-18
+inline const Bytes kJdoe = MakeSid(5, {21, 1, 2, 3, 1107});  // S-1-5-21-1-2-3-1107
+
+constexpr DWORD kShareRead = 0x001200A9;
+constexpr DWORD kFullControl = 0x001F01FF;
+
+inline PSID Sid(const Bytes& sid) { return const_cast<BYTE*>(sid.data()); }
+
+// An entry of a built list, as a test wants to compare it.
+struct Entry {
+    BYTE type;
+    BYTE flags;
+    DWORD mask;
+    Bytes sid;
+    bool operator==(const Entry&) const = default;
+};
+
+inline std::vector<Entry> Entries(PACL acl) {
+    std::vector<Entry> entries;
+    ACL_SIZE_INFORMATION info{};
+    if (!GetAclInformation(acl, &info, sizeof info, AclSizeInformation)) {
+        ADD_FAILURE() << "not a readable list, error " << GetLastError();
+        return entries;
+    }
+    for (DWORD i = 0; i < info.AceCount; ++i) {
+        LPVOID ace = nullptr;
+        if (!GetAce(acl, i, &ace)) {
+            ADD_FAILURE() << "entry " << i << " unreadable";
+            break;
+        }
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        PSID sid = &allowed->SidStart;
+        const BYTE* first = static_cast<const BYTE*>(sid);
+        entries.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask,
+                           Bytes(first, first + GetLengthSid(sid))});
+    }
+    return entries;
+}
+
+// A list holding the given entries, built through the system calls.
+class AclBuilder {
+public:
+    AclBuilder& Add(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
+        entries_.push_back({type, flags, mask, sid});
+        return *this;
+    }
+    PACL Build() {
+        DWORD size = sizeof(ACL);
+        for (const Entry& e : entries_) size += 8 + static_cast<DWORD>(e.sid.size());
+        bytes_.assign(size, 0);
+        PACL acl = reinterpret_cast<PACL>(bytes_.data());
+        EXPECT_TRUE(InitializeAcl(acl, size, ACL_REVISION2));
+        for (const Entry& e : entries_) {
+            PSID sid = Sid(e.sid);
+            BOOL ok = FALSE;
+            if (e.type == ACCESS_DENIED_ACE_TYPE)
+                ok = AddAccessDeniedAceEx(acl, ACL_REVISION2, e.flags, e.mask, sid);
+            else if (e.type == SYSTEM_AUDIT_ACE_TYPE)
+                ok = AddAuditAccessAceEx(acl, ACL_REVISION2, e.flags & VALID_INHERIT_FLAGS, e.mask, sid,
+                                         (e.flags & SUCCESSFUL_ACCESS_ACE_FLAG) != 0,
+                                         (e.flags & FAILED_ACCESS_ACE_FLAG) != 0);
+            else
+                ok = AddAccessAllowedAceEx(acl, ACL_REVISION2, e.flags, e.mask, sid);
+            EXPECT_TRUE(ok) << "error " << GetLastError();
+        }
+        return acl;
+    }
+    const std::vector<Entry>& entries() const { return entries_; }
+
+private:
+    std::vector<Entry> entries_;
+    Bytes bytes_;
+};
+
+// A world whose local machine is SRV01 (with the local account jdoe) and a
+// second machine SRV02; the application's logs and the tests' files go to
+// a scratch folder.
+class SecurityWorldTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        AddLocalAccount(L"SRV01", L"jdoe", L"S-1-5-21-1-2-3-1107");
+        scratch_ = WorldRoot().string() + "-scratch";
+        std::filesystem::create_directories(scratch_);
+        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(scratch_.string()));
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(scratch_, ec);
+        SimWorldTest::TearDown();
+    }
+
+    // A file beside the logs, outside the world, as the product names it.
+    std::wstring ScratchFile(const std::string& name) const { return corvan::FromUtf8((scratch_ / name).string()); }
+
+private:
+    std::filesystem::path scratch_;
+};
+
+}  // namespace security_test

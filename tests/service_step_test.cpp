@@ -1,0 +1,101 @@
+// SERVICE entries of backup and restore runs, through the built binary.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/sim/testing/test_world.h"
+#include "tests/corvan_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvan_test::IniValue;
+using corvan_test::RunCorvan;
+
+const wchar_t kServices[] = L"SYSTEM\\CurrentControlSet\\Services\\";
+
+class ServiceStepTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddDirectory(L"SRV01", L"D:\\");
+        AddService(L"Spooler", SERVICE_AUTO_START, L"Running");
+        AddService(L"W3SVC", SERVICE_DISABLED, L"Stopped");
+        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
+        fs::create_directories(cwd_);
+    }
+    void TearDown() override {
+        fs::remove_all(cwd_);
+        SimWorldTest::TearDown();
+    }
+    void AddService(const std::wstring& name, DWORD start, const std::wstring& state) {
+        SetRegistryDword(L"SRV01", kServices + name, L"Type", SERVICE_WIN32_OWN_PROCESS);
+        SetRegistryDword(L"SRV01", kServices + name, L"Start", start);
+        SetServiceState(L"SRV01", name, state);
+    }
+    std::string State(const std::string& name) {
+        return IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", name);
+    }
+    std::optional<DWORD> StartType(const std::wstring& name) {
+        return ReadRegistryDword(L"SRV01", kServices + name, L"Start");
+    }
+    // Runs a backup with the given BACKUP section and returns the saved restore control file.
+    fs::path Backup(const std::string& backupSection) {
+        std::ofstream(cwd_ / "ControlBackup.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n"
+                                                  << "DefaultDataLocation=D:\\Mig\\Data\r\n[BACKUP]\r\n"
+                                                  << backupSection;
+        auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+        EXPECT_EQ(0, run.exitCode) << run.out;
+        return HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
+    }
+    fs::path cwd_;
+};
+
+TEST_F(ServiceStepTest, StopAndDisableInOneEntry) {
+    fs::path control = Backup("SERVICE=Spooler,Stop,Disable\r\n");
+    EXPECT_EQ("Stopped", State("Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
+    EXPECT_EQ("success", IniValue(control, "Control", "BackupStatus"));
+}
+
+TEST_F(ServiceStepTest, StartTypeChangesBeforeTheServiceCanStart) {
+    // A disabled service cannot start: the start fails, the start type still changes.
+    fs::path control = Backup("SERVICE=W3SVC,Start,manual\r\nSERVICE=W3SVC,Start\r\n");
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
+    EXPECT_EQ("Running", State("W3SVC"));  // the second entry found it startable
+    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
+    EXPECT_EQ("1058", IniValue(control, "Control", "BackupLastError"));
+    EXPECT_EQ("Start,manual,\"W3SVC\"", IniValue(control, "BACKUPERROR", "SERVICE"));
+}
+
+TEST_F(ServiceStepTest, MissingServiceIsAFailedStep) {
+    fs::path control = Backup("SERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Restart\r\nSERVICE=Spooler\r\n");
+    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
+    EXPECT_EQ("1060", IniValue(control, "Control", "BackupLastError"));
+    EXPECT_EQ("The specified service does not exist as an installed service.  ",
+              IniValue(control, "Control", "BackupErrorText"));
+    EXPECT_EQ("NoSuch", IniValue(control, "Control", "BackupErrorFile"));
+    EXPECT_EQ("SERVICE", IniValue(control, "Control", "BackupErrorStep"));
+    EXPECT_EQ("Stop,\"NoSuch\"", IniValue(control, "BACKUPERROR", "SERVICE"));
+    EXPECT_EQ("Running", State("Spooler"));  // neither Restart nor an entry without action touch it
+}
+
+TEST_F(ServiceStepTest, ServiceStuckPendingTimesOut) {
+    SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=45000");
+    fs::path control = Backup("SERVICE=Spooler,Stop\r\n");
+    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
+    EXPECT_EQ("1460", IniValue(control, "Control", "BackupLastError"));
+}
+
+TEST_F(ServiceStepTest, RestoreRunsServiceEntries) {
+    std::ofstream(cwd_ / "ControlRestore.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n"
+                                                  "[RESTORE]\r\nSERVICE=Spooler,Stop,Manual\r\n";
+    auto run = RunCorvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"}, cwd_);
+    ASSERT_EQ(0, run.exitCode);
+    EXPECT_EQ("Stopped", State("Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"Spooler"));
+    EXPECT_EQ("success", IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control", "RestoreStatus"));
+}
+
+}  // namespace
