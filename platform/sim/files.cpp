@@ -50,7 +50,7 @@ FILETIME ToFileTime(const struct timespec& ts) {
     return ft;
 }
 
-// NTFS keeps no archive bit for us; files report it as Windows sets it on
+// The host keeps no archive bit; files report it as Windows sets it on
 // every file written through the API.
 DWORD AttributesOf(const struct stat& st) {
     if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
@@ -118,11 +118,17 @@ bool NameMatches(const std::wstring& pattern, const std::wstring& name) {
 }
 
 // NTFS orders names by their upper-case form.
-bool NameLess(const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
-    std::wstring ua = corvan::ToUpper(a.cFileName);
-    std::wstring ub = corvan::ToUpper(b.cFileName);
-    if (ua != ub) return ua < ub;
-    return std::wcscmp(a.cFileName, b.cFileName) < 0;
+void SortByName(std::vector<WIN32_FIND_DATAW>& entries, size_t from) {
+    std::vector<std::pair<std::wstring, size_t>> keys;
+    for (size_t i = from; i < entries.size(); ++i) keys.emplace_back(corvan::ToUpper(entries[i].cFileName), i);
+    std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first < b.first;
+        return std::wcscmp(entries[a.second].cFileName, entries[b.second].cFileName) < 0;
+    });
+    std::vector<WIN32_FIND_DATAW> sorted(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(from));
+    sorted.reserve(entries.size());
+    for (const auto& key : keys) sorted.push_back(entries[key.second]);
+    entries.swap(sorted);
 }
 
 // Looks one name up in a folder: the exact name first, else ignoring case.
@@ -203,7 +209,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
             if (!NameMatches(pattern, name) || !StatPath(it->path(), st)) continue;
             if (FillFindData(name, st, data)) find->entries.push_back(data);
         }
-        std::sort(find->entries.begin() + static_cast<std::ptrdiff_t>(dotEntries), find->entries.end(), NameLess);
+        SortByName(find->entries, dotEntries);
     }
     if (find->entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);

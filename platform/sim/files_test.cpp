@@ -4,15 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/sim/paths.h"
-#include "platform/sim/world.h"
+#include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
@@ -20,74 +18,59 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Names = std::vector<std::wstring>;
+
 // SRV01 is the local machine with drives C and D; SRV02 is a second server.
-class FilesTest : public ::testing::Test {
+class FilesTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("corvan-files-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        const char* previous = std::getenv("CORVAN_WORLD");
-        if (previous) savedWorld_ = previous;
-        setenv("CORVAN_WORLD", root_.c_str(), 1);
-        sim::ResetWorld();
-        sim::ClearFaultRules();
-        std::ofstream(root_ / "world.ini") << "[World]\nLocalMachine=SRV01\n";
-        for (const char* machine : {"SRV01", "SRV02"}) {
-            fs::create_directories(root_ / machine / "drives/C");
-            fs::create_directories(root_ / machine / "drives/D");
-            std::ofstream(root_ / machine / "machine.ini") << "[Machine]\nVersionMajor=5\nReachable=1\n";
-        }
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        AddDirectory(L"SRV01", L"D:\\");
+        AddDirectory(L"SRV02", L"D:\\");
         savedCurrent_ = sim::CurrentDirectory();
     }
     void TearDown() override {
         sim::SetCurrentDirectoryText(savedCurrent_);
-        sim::ClearFaultRules();
-        sim::ResetWorld();
-        if (savedWorld_.empty())
-            unsetenv("CORVAN_WORLD");
-        else
-            setenv("CORVAN_WORLD", savedWorld_.c_str(), 1);
-        fs::remove_all(root_);
+        SimWorldTest::TearDown();
     }
 
-    fs::path Host(const std::string& relative) const { return root_ / relative; }
-
-    void WriteFile(const std::string& relative, const std::string& content) {
-        fs::create_directories(Host(relative).parent_path());
-        std::ofstream(Host(relative), std::ios::binary) << content;
-    }
-
-    std::string ReadFile(const std::string& relative) {
-        std::ifstream in(Host(relative), std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
-    }
-
-    // Every name a search returns, in order; "" when the search fails.
-    std::vector<std::wstring> List(const std::wstring& pattern) {
-        std::vector<std::wstring> names;
+    // Every name a search returns, in order; empty when the search fails.
+    Names List(const std::wstring& pattern) {
+        Names names;
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileW(pattern.c_str(), &data);
         if (find == INVALID_HANDLE_VALUE) return names;
         do names.push_back(data.cFileName);
         while (FindNextFileW(find, &data));
-        lastListError_ = GetLastError();
+        EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
         FindClose(find);
         return names;
     }
 
-    fs::path root_;
-    std::string savedWorld_;
+    WIN32_FIND_DATAW Entry(const std::wstring& path) {
+        WIN32_FIND_DATAW data;
+        std::memset(&data, 0xAB, sizeof data);
+        HANDLE find = FindFirstFileW(path.c_str(), &data);
+        EXPECT_NE(INVALID_HANDLE_VALUE, find) << corvan::ToUtf8(path);
+        FindClose(find);
+        return data;
+    }
+
     std::wstring savedCurrent_;
-    DWORD lastListError_ = 0;
 };
 
-using Names = std::vector<std::wstring>;
+// The last error of a call that fails, with a sentinel in place before it.
+template <class Call>
+DWORD ErrorOf(Call call) {
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(call());
+    return GetLastError();
+}
 
-// The walk that creates a missing folder path one component at a time,
-// moving the current directory along it.
+// Creates a missing folder path one component at a time, moving the current
+// directory along it, as the tool's folder check does.
 bool WalkAndCreate(const std::wstring& path) {
     size_t i = path.find(L'\\');
     if (i == std::wstring::npos || i + 1 >= path.size()) return false;
@@ -102,234 +85,166 @@ bool WalkAndCreate(const std::wstring& path) {
     return true;
 }
 
-TEST_F(FilesTest, WalkCreatesEachMissingFolderRelativeToTheCurrentDirectory) {
-    fs::create_directories(Host("SRV01/drives/D/Mig"));
+TEST_F(FilesTest, WalkCreatesMissingFoldersButNotANetworkPath) {
+    AddDirectory(L"SRV01", L"D:\\Mig");
     ASSERT_TRUE(WalkAndCreate(L"D:\\Mig\\Data\\SRV01"));
-    EXPECT_TRUE(fs::is_directory(Host("SRV01/drives/D/Mig/Data/SRV01")));
-
-    // Step by step, as the walk sees it.
-    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryW(L"Logs"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-    ASSERT_TRUE(CreateDirectoryW(L"Logs", nullptr));
-    ASSERT_TRUE(SetCurrentDirectoryW(L"Logs"));
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Mig\\Data\\SRV01")));
     WCHAR current[MAX_PATH];
     DWORD length = GetCurrentDirectoryW(MAX_PATH, current);
-    EXPECT_EQ(L"D:\\Logs", std::wstring(current, length));
-    EXPECT_TRUE(fs::is_directory(Host("SRV01/drives/D/Logs")));
-}
+    // The last folder was made, not entered.
+    EXPECT_EQ(L"D:\\Mig\\Data", std::wstring(current, length));
 
-TEST_F(FilesTest, WalkCannotCreateANetworkPath) {
-    // The empty component between the two leading backslashes stops it.
+    // The empty component between the two leading backslashes stops the walk.
     EXPECT_FALSE(WalkAndCreate(L"\\\\SRV02\\D$\\Mig"));
-    EXPECT_FALSE(fs::exists(Host("SRV02/drives/D/Mig")));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryW(L"", nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_FALSE(fs::exists(HostPathOf(L"SRV02", L"D:\\Mig")));
 }
 
 TEST_F(FilesTest, CreateDirectoryErrors) {
     ASSERT_TRUE(CreateDirectoryW(L"\\\\SRV02\\D$\\Data", nullptr));
-    EXPECT_TRUE(fs::is_directory(Host("SRV02/drives/D/Data")));
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryW(L"\\\\SRV02\\D$\\data\\", nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
-
-    WriteFile("SRV01/drives/D/file.txt", "x");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryW(L"D:\\file.txt", nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryW(L"D:\\Missing\\Child", nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
-    EXPECT_FALSE(fs::exists(Host("SRV01/drives/D/Missing")));
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryW(L"\\\\NOSUCH\\D$\\Data", nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), GetLastError());
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryW(L"\\\\SRV02\\Z$\\Data", nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), GetLastError());
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV02", L"D:\\Data")));
+    AddFile(L"SRV01", L"D:\\file.txt", "x");
+    struct {
+        const wchar_t* path;
+        DWORD error;
+    } cases[] = {
+        {L"\\\\SRV02\\D$\\data\\", ERROR_ALREADY_EXISTS},
+        {L"D:\\file.txt", ERROR_ALREADY_EXISTS},
+        {L"D:\\Missing\\Child", ERROR_PATH_NOT_FOUND},
+        {L"", ERROR_PATH_NOT_FOUND},
+        {L"\\\\NOSUCH\\D$\\Data", ERROR_BAD_NETPATH},
+        {L"\\\\SRV02\\Z$\\Data", ERROR_BAD_NET_NAME},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return CreateDirectoryW(c.path, nullptr); })) << corvan::ToUtf8(c.path);
+    EXPECT_FALSE(fs::exists(HostPathOf(L"SRV01", L"D:\\Missing")));
 }
 
-TEST_F(FilesTest, FolderListingStartsWithDotsAndIsSortedIgnoringCase) {
-    WriteFile("SRV02/drives/D/Data/b.txt", "bb");
-    WriteFile("SRV02/drives/D/Data/A.txt", "a");
-    WriteFile("SRV02/drives/D/Data/_under", "");
-    WriteFile("SRV02/drives/D/Data/Zeta", "");
-    WriteFile("SRV02/drives/D/Data/.profile", "p");
-    fs::create_directories(Host("SRV02/drives/D/Data/c"));
+TEST_F(FilesTest, ListingsAreSortedIgnoringCaseWithDotEntriesBelowTheRoot) {
+    for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under", L"Zeta", L".profile"})
+        AddFile(L"SRV02", std::wstring(L"D:\\Data\\") + name, "");
+    AddDirectory(L"SRV02", L"D:\\Data\\c");
+    AddDirectory(L"SRV01", L"D:\\Empty");
 
     // NTFS compares upper-case forms, so "_" (after "Z") comes last.
     Names expected = {L".", L"..", L".profile", L"A.txt", L"b.txt", L"c", L"Zeta", L"_under"};
     EXPECT_EQ(expected, List(L"\\\\SRV02\\D$\\Data\\*"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), lastListError_);
-    EXPECT_EQ(expected, List(L"\\\\SRV02\\D$\\Data\\*.*"));
     EXPECT_EQ(expected, List(L"\\\\srv02\\d$\\DATA\\*.*"));
-}
-
-TEST_F(FilesTest, DriveRootsListNoDotEntries) {
-    fs::create_directories(Host("SRV02/drives/D/Data"));
-    WriteFile("SRV02/drives/D/boot.ini", "");
-    EXPECT_EQ((Names{L"boot.ini", L"Data"}), List(L"\\\\SRV02\\D$\\*.*"));
-    fs::create_directories(Host("SRV01/drives/C/Temp"));
-    EXPECT_EQ((Names{L"Temp"}), List(L"C:\\*"));
+    EXPECT_EQ((Names{L".", L".."}), List(L"D:\\Empty\\*"));
+    // A drive's root has no "." and "..".
+    EXPECT_EQ((Names{L"Data"}), List(L"\\\\SRV02\\D$\\*.*"));
+    EXPECT_EQ((Names{L"Empty"}), List(L"D:\\*"));
 }
 
 TEST_F(FilesTest, WildcardsMatchIgnoringCase) {
-    for (const char* name : {"a.txt", "B.TXT", "c.doc", "noext", "ab.txt", "x.tar.gz"})
-        WriteFile(std::string("SRV01/drives/D/W/") + name, "");
+    for (const wchar_t* name : {L"a.txt", L"B.TXT", L"c.doc", L"noext", L"ab.txt", L"x.tar.gz"})
+        AddFile(L"SRV01", std::wstring(L"D:\\W\\") + name, "");
     EXPECT_EQ((Names{L"a.txt", L"ab.txt", L"B.TXT"}), List(L"D:\\W\\*.txt"));
     EXPECT_EQ((Names{L"a.txt", L"B.TXT"}), List(L"D:\\W\\?.TxT"));
     EXPECT_EQ((Names{L"noext"}), List(L"D:\\W\\noext.*"));
     EXPECT_EQ((Names{L"x.tar.gz"}), List(L"D:\\W\\*.gz"));
-    EXPECT_EQ((Names{L"ab.txt"}), List(L"D:\\W\\a*b*"));
     // Without a folder the search runs in the current directory.
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\W"));
     EXPECT_EQ((Names{L"c.doc"}), List(L"*.DOC"));
     EXPECT_EQ((Names{L"c.doc"}), List(L"d:c.*"));
 }
 
-TEST_F(FilesTest, SearchForOneNameReturnsItsEntry) {
-    WriteFile("SRV02/drives/D/Data/Report.TXT", "12345");
-    WIN32_FIND_DATAW data;
-    std::memset(&data, 0xAB, sizeof data);
-    HANDLE find = FindFirstFileW(L"\\\\SRV02\\D$\\data", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+TEST_F(FilesTest, SearchForOneNameAndSearchErrors) {
+    AddFile(L"SRV02", L"D:\\Data\\Report.TXT", "12345");
+    WIN32_FIND_DATAW data = Entry(L"\\\\SRV02\\D$\\data");
     EXPECT_EQ(std::wstring(L"Data"), data.cFileName);
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(0u, data.nFileSizeLow);
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), data.dwFileAttributes);
     EXPECT_EQ(L'\0', data.cAlternateFileName[0]);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(FindNextFileW(find, &data));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
-    EXPECT_TRUE(FindClose(find));
-
-    find = FindFirstFileW(L"\\\\SRV02\\D$\\Data\\report.txt", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    data = Entry(L"\\\\SRV02\\D$\\Data\\report.txt");
     EXPECT_EQ(std::wstring(L"Report.TXT"), data.cFileName);
-    EXPECT_EQ(0u, data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(5u, data.nFileSizeLow);
-    EXPECT_EQ(0u, data.nFileSizeHigh);
-    FindClose(find);
-}
+    EXPECT_EQ((Names{L"Report.TXT"}), List(L"\\\\SRV02\\D$\\Data\\REPORT.txt"));
 
-TEST_F(FilesTest, SearchErrors) {
-    fs::create_directories(Host("SRV01/drives/D/Empty"));
-    WIN32_FIND_DATAW data;
-    struct Case {
+    HANDLE find = FindFirstFileW(L"\\\\SRV02\\D$\\Data", &data);
+    ASSERT_TRUE(FindClose(find));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ErrorOf([&] { return FindClose(find); }));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ErrorOf([&] { return FindNextFileW(find, &data); }));
+
+    struct {
         const wchar_t* pattern;
         DWORD error;
     } cases[] = {
-        {L"D:\\Empty\\nothing.txt", ERROR_FILE_NOT_FOUND},
-        {L"D:\\Empty\\*.txt", ERROR_FILE_NOT_FOUND},
+        {L"\\\\SRV02\\D$\\Data\\nothing.txt", ERROR_FILE_NOT_FOUND},
+        {L"\\\\SRV02\\D$\\Data\\*.doc", ERROR_FILE_NOT_FOUND},
+        {L"\\\\SRV02\\D$\\Data\\", ERROR_FILE_NOT_FOUND},
         {L"D:\\Missing\\*.*", ERROR_PATH_NOT_FOUND},
-        {L"D:\\Missing\\Deeper\\*.*", ERROR_PATH_NOT_FOUND},
-        {L"D:\\Empty\\", ERROR_FILE_NOT_FOUND},
+        {L"D:\\Missing\\Deeper\\x", ERROR_PATH_NOT_FOUND},
         {L"\\\\NOSUCH\\D$\\*.*", ERROR_BAD_NETPATH},
         {L"\\\\SRV02\\Nope\\*.*", ERROR_BAD_NET_NAME},
     };
     for (const auto& c : cases) {
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW(c.pattern, &data)) << corvan::ToUtf8(c.pattern);
-        EXPECT_EQ(c.error, GetLastError()) << corvan::ToUtf8(c.pattern);
+        DWORD error = ErrorOf([&] { return FindFirstFileW(c.pattern, &data) != INVALID_HANDLE_VALUE; });
+        EXPECT_EQ(c.error, error) << corvan::ToUtf8(c.pattern);
     }
-    // An empty folder still lists its dot entries.
-    EXPECT_EQ((Names{L".", L".."}), List(L"D:\\Empty\\*"));
 }
 
-TEST_F(FilesTest, FindDataCarriesTimesSizesAndAttributes) {
-    WriteFile("SRV01/drives/D/T/old.txt", "abc");
-    WriteFile("SRV01/drives/D/T/.hidden-on-unix", "");
-    WriteFile("SRV01/drives/D/T/locked.txt", "");
-    // 2001-09-09 01:46:40 UTC.
+TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
+    AddFile(L"SRV01", L"D:\\T\\old.txt", "abc");
+    AddFile(L"SRV01", L"D:\\T\\.profile", "");
+    AddFile(L"SRV01", L"D:\\T\\locked.txt", "");
+    // 2001-09-09 01:46:40 UTC, and 500 ns later.
     struct timespec times[2] = {{1000000000, 0}, {1000000000, 500}};
-    ASSERT_EQ(0, ::utimensat(AT_FDCWD, Host("SRV01/drives/D/T/old.txt").c_str(), times, 0));
-    ASSERT_EQ(0, ::chmod(Host("SRV01/drives/D/T/locked.txt").c_str(), 0444));
-    {
-        // Sparse, so the test writes no 4 GB.
-        int fd = ::open(Host("SRV01/drives/D/T/big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(0, ::ftruncate(fd, (1LL << 32) + 7));
-        ::close(fd);
-    }
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, HostPathOf(L"SRV01", L"D:\\T\\old.txt").c_str(), times, 0));
+    ASSERT_EQ(0, ::chmod(HostPathOf(L"SRV01", L"D:\\T\\locked.txt").c_str(), 0444));
+    // Sparse, so the test writes no 4 GB.
+    int fd = ::open(HostPathOf(L"SRV01", L"D:\\T\\big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ::ftruncate(fd, (1LL << 32) + 7));
+    ::close(fd);
 
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(L"D:\\T\\old.txt", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    FindClose(find);
-    uint64_t written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                       data.ftLastWriteTime.dwLowDateTime;
-    EXPECT_EQ(126444736000000005ULL, written);  // 100-ns units since 1601
-    uint64_t accessed = (static_cast<uint64_t>(data.ftLastAccessTime.dwHighDateTime) << 32) |
-                        data.ftLastAccessTime.dwLowDateTime;
-    EXPECT_EQ(126444736000000000ULL, accessed);
+    WIN32_FIND_DATAW data = Entry(L"D:\\T\\old.txt");
+    auto ticks = [](FILETIME ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; };
+    EXPECT_EQ(126444736000000005ULL, ticks(data.ftLastWriteTime));  // 100-ns units since 1601
+    EXPECT_EQ(126444736000000000ULL, ticks(data.ftLastAccessTime));
     EXPECT_EQ(3u, data.nFileSizeLow);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), data.dwFileAttributes);
-
-    find = FindFirstFileW(L"D:\\T\\big.bin", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    FindClose(find);
+    data = Entry(L"D:\\T\\big.bin");
     EXPECT_EQ(1u, data.nFileSizeHigh);
     EXPECT_EQ(7u, data.nFileSizeLow);
-
-    find = FindFirstFileW(L"D:\\T\\locked.txt", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    FindClose(find);
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), data.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
+              Entry(L"D:\\T\\locked.txt").dwFileAttributes);
     // A leading dot hides nothing on Windows.
-    find = FindFirstFileW(L"D:\\T\\.hidden-on-unix", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    FindClose(find);
-    EXPECT_EQ(0u, data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Entry(L"D:\\T\\.profile").dwFileAttributes);
+
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesW(L"d:\\t"));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(L"\\\\SRV01\\D$\\T\\OLD.TXT"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+              ErrorOf([] { return GetFileAttributesW(L"D:\\T\\new.txt") != INVALID_FILE_ATTRIBUTES; }));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND),
+              ErrorOf([] { return GetFileAttributesW(L"D:\\None\\new.txt") != INVALID_FILE_ATTRIBUTES; }));
 }
 
-TEST_F(FilesTest, FindHandlesCloseOnce) {
-    fs::create_directories(Host("SRV01/drives/D/Data"));
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(L"D:\\Data", &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    EXPECT_TRUE(FindClose(find));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(FindClose(find));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(FindNextFileW(find, &data));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-}
-
-TEST_F(FilesTest, CopyFileCopiesAcrossMachinesAndKeepsTheWriteTime) {
-    WriteFile("SRV02/drives/D/Data/a.txt", "from srv02");
+TEST_F(FilesTest, CopyFileAcrossMachines) {
+    AddFile(L"SRV02", L"D:\\Data\\a.txt", "from srv02");
     struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(0, ::utimensat(AT_FDCWD, Host("SRV02/drives/D/Data/a.txt").c_str(), times, 0));
-    fs::create_directories(Host("SRV01/drives/D/Backup"));
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, HostPathOf(L"SRV02", L"D:\\Data\\a.txt").c_str(), times, 0));
+    AddDirectory(L"SRV01", L"D:\\Backup");
+    fs::path copy = HostPathOf(L"SRV01", L"D:\\Backup\\a.txt");
 
     ASSERT_TRUE(CopyFileW(L"\\\\SRV02\\D$\\Data\\a.txt", L"D:\\Backup\\a.txt", TRUE));
-    EXPECT_EQ("from srv02", ReadFile("SRV01/drives/D/Backup/a.txt"));
-    struct stat st;
-    ASSERT_EQ(0, ::stat(Host("SRV01/drives/D/Backup/a.txt").c_str(), &st));
-    EXPECT_EQ(1000000000, st.st_mtim.tv_sec);
+    EXPECT_EQ("from srv02", ReadHostFile(copy));
+    FILETIME written = Entry(L"D:\\Backup\\a.txt").ftLastWriteTime;  // kept from the source
+    EXPECT_EQ(126444736000000000ULL, (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
 
-    WriteFile("SRV02/drives/D/Data/a.txt", "changed");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileW(L"\\\\SRV02\\D$\\Data\\a.txt", L"D:\\Backup\\A.TXT", TRUE));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
-    EXPECT_EQ("from srv02", ReadFile("SRV01/drives/D/Backup/a.txt"));
-
+    AddFile(L"SRV02", L"D:\\Data\\a.txt", "changed");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS),
+              ErrorOf([] { return CopyFileW(L"\\\\SRV02\\D$\\Data\\a.txt", L"D:\\Backup\\A.TXT", TRUE); }));
+    EXPECT_EQ("from srv02", ReadHostFile(copy));
     ASSERT_TRUE(CopyFileW(L"\\\\SRV02\\D$\\Data\\a.txt", L"D:\\Backup\\A.TXT", FALSE));
-    EXPECT_EQ("changed", ReadFile("SRV01/drives/D/Backup/a.txt"));
-    EXPECT_FALSE(fs::exists(Host("SRV01/drives/D/Backup/A.TXT")));
+    EXPECT_EQ("changed", ReadHostFile(copy));
+    EXPECT_EQ((Names{L"a.txt"}), List(L"D:\\Backup\\*.txt"));  // the existing name is kept
 }
 
 TEST_F(FilesTest, CopyFileErrors) {
-    WriteFile("SRV01/drives/D/src.txt", "s");
-    fs::create_directories(Host("SRV01/drives/D/Folder"));
-    struct Case {
+    AddFile(L"SRV01", L"D:\\src.txt", "s");
+    AddFile(L"SRV01", L"D:\\ro.txt", "keep");
+    ASSERT_EQ(0, ::chmod(HostPathOf(L"SRV01", L"D:\\ro.txt").c_str(), 0444));
+    AddDirectory(L"SRV01", L"D:\\Folder");
+    struct {
         const wchar_t* source;
         const wchar_t* target;
         DWORD error;
@@ -339,61 +254,38 @@ TEST_F(FilesTest, CopyFileErrors) {
         {L"D:\\src.txt", L"D:\\NoFolder\\copy.txt", ERROR_PATH_NOT_FOUND},
         {L"D:\\Folder", L"D:\\copy.txt", ERROR_ACCESS_DENIED},
         {L"D:\\src.txt", L"D:\\Folder", ERROR_ACCESS_DENIED},
+        {L"D:\\src.txt", L"D:\\ro.txt", ERROR_ACCESS_DENIED},
         {L"\\\\NOSUCH\\D$\\src.txt", L"D:\\copy.txt", ERROR_BAD_NETPATH},
         {L"D:\\src.txt", L"\\\\SRV02\\Nope\\copy.txt", ERROR_BAD_NET_NAME},
     };
     for (const auto& c : cases) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(CopyFileW(c.source, c.target, FALSE)) << corvan::ToUtf8(c.source);
-        EXPECT_EQ(c.error, GetLastError()) << corvan::ToUtf8(c.source) << " -> " << corvan::ToUtf8(c.target);
+        EXPECT_EQ(c.error, ErrorOf([&] { return CopyFileW(c.source, c.target, FALSE); }))
+            << corvan::ToUtf8(c.source) << " -> " << corvan::ToUtf8(c.target);
     }
-    EXPECT_FALSE(fs::exists(Host("SRV01/drives/D/copy.txt")));
-
-    // A read-only target is not overwritten.
-    WriteFile("SRV01/drives/D/ro.txt", "keep");
-    ASSERT_EQ(0, ::chmod(Host("SRV01/drives/D/ro.txt").c_str(), 0444));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileW(L"D:\\src.txt", L"D:\\ro.txt", FALSE));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    EXPECT_EQ("keep", ReadFile("SRV01/drives/D/ro.txt"));
-}
-
-TEST_F(FilesTest, FileAttributes) {
-    WriteFile("SRV01/drives/D/Data/f.txt", "");
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesW(L"D:\\data"));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(L"\\\\SRV01\\D$\\Data\\F.TXT"));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"D:\\Data\\g.txt"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"D:\\None\\g.txt"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_EQ((Names{L"Folder", L"ro.txt", L"src.txt"}), List(L"D:\\*"));
+    EXPECT_EQ("keep", ReadHostFile(HostPathOf(L"SRV01", L"D:\\ro.txt")));
 }
 
 TEST_F(FilesTest, InjectedFaultsNameTheMachineAndThePath) {
-    WriteFile("SRV02/drives/D/Data/a.txt", "a");
-    WriteFile("SRV02/drives/D/Secret/b.txt", "b");
-    sim::AddFaultRule(L"CopyFileW@SRV02=5,1");
-    sim::AddFaultRule(L"FindFirstFileW:Secret=5");
-    sim::AddFaultRule(L"CreateDirectoryW@SRV01=112");
+    AddFile(L"SRV02", L"D:\\Data\\a.txt", "a");
+    AddFile(L"SRV01", L"D:\\x.txt", "x");
+    AddFault(L"CopyFileW@SRV02=5,1");
+    AddFault(L"FindFirstFileW:Secret=5");
+    AddFault(L"CreateDirectoryW@SRV01=112");
 
     // The copy to SRV02 fails once, then works.
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileW(L"D:\\x.txt", L"\\\\SRV02\\D$\\Data\\x.txt", FALSE));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    WriteFile("SRV01/drives/D/x.txt", "x");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+              ErrorOf([] { return CopyFileW(L"D:\\x.txt", L"\\\\SRV02\\D$\\Data\\x.txt", FALSE); }));
     EXPECT_TRUE(CopyFileW(L"D:\\x.txt", L"\\\\SRV02\\D$\\Data\\x.txt", FALSE));
 
     WIN32_FIND_DATAW data;
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW(L"\\\\SRV02\\D$\\Secret\\*.*", &data));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([&] {
+                  return FindFirstFileW(L"\\\\SRV02\\D$\\Secret\\*.*", &data) != INVALID_HANDLE_VALUE;
+              }));
     EXPECT_EQ((Names{L".", L"..", L"a.txt", L"x.txt"}), List(L"\\\\SRV02\\D$\\Data\\*.*"));
 
-    // Local drive paths are on SRV01.
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryW(L"D:\\New", nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
+    // Drive paths are on the local machine.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), ErrorOf([] { return CreateDirectoryW(L"D:\\New", nullptr); }));
     EXPECT_TRUE(CreateDirectoryW(L"\\\\SRV02\\D$\\New", nullptr));
 }
 

@@ -62,6 +62,13 @@ std::wstring Join(const std::wstring& root, const std::vector<std::wstring>& par
     return out;
 }
 
+// Appends a relative path without doubling a separator: the host root and a
+// name must not make a path that starts with two, which reads as a network path.
+std::wstring JoinText(const std::wstring& base, const std::wstring& relative) {
+    if (base.empty()) return relative;
+    return IsSeparator(base.back()) ? base + relative : base + L"\\" + relative;
+}
+
 struct UncParts {
     std::wstring machine;
     std::wstring share;
@@ -90,21 +97,6 @@ bool IsDirectory(const fs::path& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
-
-bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring& match) {
-    std::error_code ec;
-    std::vector<std::wstring> candidates;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::wstring entry = corvan::FromUtf8(it->path().filename().string());
-        if (corvan::EqualsNoCase(entry, name)) candidates.push_back(entry);
-    }
-    if (candidates.empty()) return false;
-    match = *std::min_element(candidates.begin(), candidates.end());
-    return true;
-}
-
-namespace {
 
 // Follows parts below base: the exact name when it exists, else one that
 // differs only in case, as NTFS would find it. Once a part is missing the
@@ -228,7 +220,8 @@ std::wstring CurrentDirectory() { return CurrentText(); }
 void SetCurrentDirectoryText(const std::wstring& path) { CurrentText() = path; }
 
 PathKind KindOf(const std::wstring& path) {
-    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return PathKind::Unc;
+    // A path that starts with "/" is the host's, even "//x".
+    if (path.size() >= 2 && path[0] == L'\\' && IsSeparator(path[1])) return PathKind::Unc;
     if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == L':') return PathKind::Drive;
     return PathKind::Host;
 }
@@ -236,18 +229,14 @@ PathKind KindOf(const std::wstring& path) {
 std::wstring FullPathName(const std::wstring& path) {
     std::wstring full = path;
     const std::wstring& current = CurrentText();
-    // The host root "/" already ends in a separator; doubling it would read as a UNC path.
-    auto onCurrent = [&](const std::wstring& relative) {
-        return !current.empty() && IsSeparator(current.back()) ? current + relative : current + L"\\" + relative;
-    };
     if (KindOf(path) == PathKind::Drive) {
         // "D:" and "D:rest" are relative to the current directory when that is on D:.
         bool driveRelative = path.size() == 2 || !IsSeparator(path[2]);
         if (driveRelative && KindOf(current) == PathKind::Drive &&
             std::towupper(current[0]) == std::towupper(path[0]))
-            full = onCurrent(path.substr(2));
+            full = JoinText(current, path.substr(2));
     } else if (path.empty() || !IsSeparator(path[0])) {
-        full = onCurrent(path);
+        full = JoinText(current, path);
     }
 
     switch (KindOf(full)) {

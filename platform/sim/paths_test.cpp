@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "platform/sim/paths.h"
+#include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -17,152 +14,89 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A world of SRV01 (local, drives C and D) and SRV02 (drive D, a share list).
-class PathTest : public ::testing::Test {
+// A world of SRV01 (local, drives C and D), SRV02 (drives C and D, a share
+// list) and SRV03, which does not answer.
+class PathTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("corvan-paths-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        const char* previous = std::getenv("CORVAN_WORLD");
-        if (previous) savedWorld_ = previous;
-        setenv("CORVAN_WORLD", root_.c_str(), 1);
-        sim::ResetWorld();
-        std::ofstream(root_ / "world.ini") << "[World]\nLocalMachine=SRV01\n";
-        Machine("SRV01", "1");
-        Machine("SRV02", "1");
-        Machine("SRV03", "0");
-        fs::create_directories(root_ / "SRV01/drives/C/Windows");
-        fs::create_directories(root_ / "SRV01/drives/D/Data/Sub");
-        fs::create_directories(root_ / "SRV02/drives/D/Data/Pub");
-        fs::create_directories(root_ / "SRV02/drives/C/Windows/System32");
-        WriteShares("SRV02", {{L"Public", L"D:\\Data\\Pub"}, {L"Whole", L"D:\\"}, {L"Hidden$", L"D:\\Data"}});
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        AddMachine(L"SRV03", 5, 2, false);
+        AddDirectory(L"SRV01", L"C:\\Windows");
+        AddDirectory(L"SRV01", L"D:\\Data\\Sub");
+        AddDirectory(L"SRV02", L"D:\\Data\\Pub");
+        AddDirectory(L"SRV02", L"C:\\Windows\\System32");
+        Share(L"Public", L"D:\\Data\\Pub");
+        Share(L"Whole", L"D:\\");
+        Share(L"Hidden$", L"D:\\Data");
         savedCurrent_ = sim::CurrentDirectory();
     }
     void TearDown() override {
         sim::SetCurrentDirectoryText(savedCurrent_);
-        sim::ResetWorld();
-        if (savedWorld_.empty())
-            unsetenv("CORVAN_WORLD");
-        else
-            setenv("CORVAN_WORLD", savedWorld_.c_str(), 1);
-        fs::remove_all(root_);
+        SimWorldTest::TearDown();
     }
 
-    void Machine(const std::string& name, const std::string& reachable) {
-        fs::create_directories(root_ / name / "drives");
-        std::ofstream(root_ / name / "machine.ini")
-            << "[Machine]\nVersionMajor=5\nVersionMinor=2\nReachable=" << reachable << "\n";
+    // A share of SRV02 as the server keeps it: one REG_MULTI_SZ per share.
+    void Share(const std::wstring& name, const std::wstring& path) {
+        SetRegistryMultiString(L"SRV02", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", name,
+                               {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0", L"Type=0"});
     }
 
-    // The share list as the server keeps it: one REG_MULTI_SZ per share.
-    void WriteShares(const std::string& machine, const std::map<std::wstring, std::wstring>& shares) {
-        std::ofstream out(root_ / machine / "HKLM.reg");
-        out << "Windows Registry Editor Version 5.00\r\n\r\n"
-            << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares]\r\n";
-        for (const auto& [name, path] : shares) {
-            std::wstring multi = L"CSCFlags=0";
-            multi += L'\0';
-            multi += L"MaxUses=4294967295";
-            multi += L'\0';
-            multi += L"Path=" + path;
-            multi += L'\0';
-            multi += L"Permissions=0";
-            multi += L'\0';
-            multi += L"Type=0";
-            multi += L'\0';
-            multi += L'\0';
-            out << "\"" << corvan::ToUtf8(name) << "\"=hex(7):";
-            for (size_t i = 0; i < multi.size(); ++i) {
-                char byte[8];
-                std::snprintf(byte, sizeof byte, "%s%02x,%02x", i ? "," : "", multi[i] & 0xFF, (multi[i] >> 8) & 0xFF);
-                out << byte;
-            }
-            out << "\r\n";
+    // Each path maps to the host path below the world (relative) or fails with error.
+    struct Mapping {
+        const wchar_t* path;
+        const char* host;
+        DWORD error;
+    };
+    void ExpectMappings(std::initializer_list<Mapping> mappings) {
+        for (const auto& m : mappings) {
+            fs::path host = "untouched";
+            DWORD error = sim::MapPath(m.path, host);
+            EXPECT_EQ(m.error, error) << corvan::ToUtf8(m.path);
+            EXPECT_EQ(m.error ? fs::path("untouched") : WorldRoot() / m.host, host) << corvan::ToUtf8(m.path);
         }
     }
 
-    DWORD Map(const std::wstring& windowsPath, fs::path& host) {
-        host = "untouched";
-        return sim::MapPath(windowsPath, host);
-    }
-
-    fs::path root_;
-    std::string savedWorld_;
     std::wstring savedCurrent_;
 };
 
-TEST_F(PathTest, AdministrativeSharesReachTheMachinesDrives) {
-    fs::path host;
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\D$\\Data\\file.txt", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data/file.txt", host);
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\D$", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D", host);
-    ASSERT_EQ(0u, Map(L"\\\\srv02\\d$\\data\\", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data", host);
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\ADMIN$\\System32", host));
-    EXPECT_EQ(root_ / "SRV02/drives/C/Windows/System32", host);
+TEST_F(PathTest, NetworkPathsGoThroughAdministrativeAndNamedShares) {
+    ExpectMappings({
+        {L"\\\\SRV02\\D$\\Data\\file.txt", "SRV02/drives/D/Data/file.txt", 0},
+        {L"\\\\SRV02\\D$", "SRV02/drives/D", 0},
+        {L"\\\\srv02\\d$\\data\\", "SRV02/drives/D/Data", 0},
+        {L"\\\\SRV02\\ADMIN$\\System32", "SRV02/drives/C/Windows/System32", 0},
+        {L"\\\\SRV02\\PUBLIC\\doc.txt", "SRV02/drives/D/Data/Pub/doc.txt", 0},
+        {L"\\\\SRV02\\Whole\\Data", "SRV02/drives/D/Data", 0},
+        {L"\\\\SRV02\\hidden$\\Pub", "SRV02/drives/D/Data/Pub", 0},
+        {L"\\\\SRV02\\Public\\..\\..\\x", "SRV02/drives/D/Data/Pub/x", 0},  // ".." stays in the share
+        {L"\\\\NOSUCH\\D$\\Data", "", ERROR_BAD_NETPATH},
+        {L"\\\\SRV03\\D$\\Data", "", ERROR_BAD_NETPATH},  // does not answer
+        {L"\\\\SRV02\\Q$\\Data", "", ERROR_BAD_NET_NAME},
+        {L"\\\\SRV02\\Missing\\x", "", ERROR_BAD_NET_NAME},
+        {L"\\\\SRV01\\Public\\x", "", ERROR_BAD_NET_NAME},
+        {L"\\\\SRV02\\IPC$", "", ERROR_BAD_NET_NAME},
+        {L"\\\\SRV02", "", ERROR_BAD_NET_NAME},
+    });
 }
 
-TEST_F(PathTest, NamedSharesFollowTheServersShareList) {
-    fs::path host;
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\Public\\doc.txt", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub/doc.txt", host);
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\PUBLIC", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub", host);
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\Whole\\Data", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data", host);
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\hidden$\\Pub", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub", host);
-    // ".." never leaves the share.
-    ASSERT_EQ(0u, Map(L"\\\\SRV02\\Public\\..\\..\\x", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub/x", host);
-}
-
-TEST_F(PathTest, UnknownMachinesSharesAndDrives) {
-    fs::path host;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), Map(L"\\\\NOSUCH\\D$\\Data", host));
-    EXPECT_EQ(fs::path("untouched"), host);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), Map(L"\\\\SRV03\\D$\\Data", host));  // unreachable
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\Q$\\Data", host));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\Missing\\x", host));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV01\\Public\\x", host));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02", host));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), Map(L"\\\\SRV02\\IPC$", host));
-    // A drive letter the local machine does not have.
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), Map(L"Q:\\Data", host));
-}
-
-TEST_F(PathTest, DriveLettersAreTheLocalMachines) {
-    fs::path host;
-    ASSERT_EQ(0u, Map(L"D:\\Data\\Sub\\a.txt", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/a.txt", host);
-    ASSERT_EQ(0u, Map(L"d:\\", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D", host);
-    ASSERT_EQ(0u, Map(L"\\\\SRV01\\D$\\Data", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
-}
-
-TEST_F(PathTest, ComponentsMatchIgnoringCaseUntilOneIsMissing) {
-    fs::path host;
-    ASSERT_EQ(0u, Map(L"D:\\DATA\\sub\\New\\x.txt", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/New/x.txt", host);
-    // An exact name wins over one that differs in case.
-    fs::create_directories(root_ / "SRV01/drives/D/data");
-    ASSERT_EQ(0u, Map(L"D:\\data", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/data", host);
-    ASSERT_EQ(0u, Map(L"D:\\Data", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
-}
-
-TEST_F(PathTest, DotsAndRepeatedSeparatorsAreResolved) {
-    fs::path host;
-    ASSERT_EQ(0u, Map(L"D:\\Data\\.\\Sub\\..\\\\Sub\\f", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/f", host);
-    ASSERT_EQ(0u, Map(L"D:\\..\\..\\Data", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
+TEST_F(PathTest, DrivePathsAreTheLocalMachinesMatchedIgnoringCase) {
+    AddDirectory(L"SRV01", L"D:\\Exact");
+    fs::create_directories(WorldRoot() / "SRV01/drives/D/exact");
+    ExpectMappings({
+        {L"D:\\Data\\Sub\\a.txt", "SRV01/drives/D/Data/Sub/a.txt", 0},
+        {L"d:\\", "SRV01/drives/D", 0},
+        {L"\\\\SRV01\\D$\\Data", "SRV01/drives/D/Data", 0},
+        // Once a part is missing the rest is taken as written.
+        {L"D:\\DATA\\sub\\New\\x.txt", "SRV01/drives/D/Data/Sub/New/x.txt", 0},
+        // An exact name wins over one that differs in case.
+        {L"D:\\exact", "SRV01/drives/D/exact", 0},
+        {L"D:\\Exact", "SRV01/drives/D/Exact", 0},
+        {L"D:\\Data\\.\\Sub\\..\\\\Sub\\f", "SRV01/drives/D/Data/Sub/f", 0},
+        {L"D:\\..\\..\\Data", "SRV01/drives/D/Data", 0},
+        {L"Q:\\Data", "", ERROR_PATH_NOT_FOUND},  // a drive the machine does not have
+    });
     EXPECT_EQ(L"D:\\Data\\Sub", sim::FullPathName(L"d:/Data/x/../Sub/"));
 }
 
@@ -172,46 +106,63 @@ TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
     WCHAR buffer[MAX_PATH];
     DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);
     EXPECT_EQ(L"D:\\data", std::wstring(buffer, length));
-
-    fs::path host;
-    ASSERT_EQ(0u, Map(L"Sub\\x.txt", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub/x.txt", host);
-    ASSERT_EQ(0u, Map(L"..\\y.txt", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/y.txt", host);
-    // "D:name" is relative to the current directory on D:, "C:name" to C:'s root.
-    ASSERT_EQ(0u, Map(L"D:Sub", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data/Sub", host);
-    ASSERT_EQ(0u, Map(L"C:Windows", host));
-    EXPECT_EQ(root_ / "SRV01/drives/C/Windows", host);
-    ASSERT_EQ(0u, Map(L"D:", host));
-    EXPECT_EQ(root_ / "SRV01/drives/D/Data", host);
+    ExpectMappings({
+        {L"Sub\\x.txt", "SRV01/drives/D/Data/Sub/x.txt", 0},
+        {L"..\\y.txt", "SRV01/drives/D/y.txt", 0},
+        // "D:" and "D:name" are relative to the current directory on D:, "C:name" to C:'s root.
+        {L"D:Sub", "SRV01/drives/D/Data/Sub", 0},
+        {L"D:", "SRV01/drives/D/Data", 0},
+        {L"C:Windows", "SRV01/drives/C/Windows", 0},
+    });
+    EXPECT_EQ(L"SRV01", sim::PathMachine(L"x"));
 
     ASSERT_TRUE(SetCurrentDirectoryW(L"\\\\SRV02\\Public"));
-    ASSERT_EQ(0u, Map(L"doc.txt", host));
-    EXPECT_EQ(root_ / "SRV02/drives/D/Data/Pub/doc.txt", host);
-
+    ExpectMappings({{L"doc.txt", "SRV02/drives/D/Data/Pub/doc.txt", 0}});
+    EXPECT_EQ(L"SRV02", sim::PathMachine(L"doc.txt"));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(SetCurrentDirectoryW(L"\\\\NOSUCH\\D$"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), GetLastError());
+    EXPECT_EQ(L"nosuch", sim::PathMachine(L"\\\\nosuch\\D$\\x"));
     length = GetCurrentDirectoryW(MAX_PATH, buffer);
     EXPECT_EQ(L"\\\\SRV02\\Public", std::wstring(buffer, length));
 }
 
-TEST_F(PathTest, HostPathsKeepTheirFolders) {
+TEST_F(PathTest, HostPathsStayOnTheHost) {
+    // A walk from the host's root: "\\" first, then each name relative to it.
+    ASSERT_TRUE(SetCurrentDirectoryW(L"\\"));
     fs::path host;
-    std::wstring dir = corvan::FromUtf8(root_.string());
-    ASSERT_EQ(0u, Map(dir + L"\\SRV01\\machine.ini", host));
-    EXPECT_EQ(root_ / "SRV01/machine.ini", host);
-    ASSERT_EQ(0u, Map(dir + L"/srv01/drives", host));
-    EXPECT_EQ(root_ / "SRV01/drives", host);
+    ASSERT_EQ(0u, sim::MapPath(L"tmp", host));
+    EXPECT_EQ(fs::path("/tmp"), host);
+    ASSERT_EQ(0u, sim::MapPath(L"//tmp", host));
+    EXPECT_EQ(fs::path("/tmp"), host);
+    ASSERT_EQ(0u, sim::MapPath(corvan::FromUtf8(WorldRoot().string()) + L"\\srv01/drives", host));
+    EXPECT_EQ(WorldRoot() / "SRV01/drives", host);
+    EXPECT_EQ(L"", sim::PathMachine(L"/tmp/x"));
 }
 
-TEST_F(PathTest, MachineOfAPath) {
-    EXPECT_EQ(L"nosuch", sim::PathMachine(L"\\\\nosuch\\D$\\x"));
-    EXPECT_EQ(L"SRV01", sim::PathMachine(L"D:\\x"));
-    EXPECT_EQ(L"", sim::PathMachine(L"/tmp/x"));
-    ASSERT_TRUE(SetCurrentDirectoryW(L"\\\\SRV02\\D$"));
-    EXPECT_EQ(L"SRV02", sim::PathMachine(L"Data"));
+TEST_F(PathTest, LargeFoldersFollowChangesMadeBehindTheirBack) {
+    // Large enough to be indexed rather than read on every lookup.
+    for (int i = 0; i < 300; ++i) AddFile(L"SRV01", corvan::Format(L"D:\\Big\\f%03d.txt", i), "");
+    ExpectMappings({{L"D:\\BIG\\F005.TXT", "SRV01/drives/D/Big/f005.txt", 0}});
+
+    fs::path big = WorldRoot() / "SRV01/drives/D/Big";
+    std::ofstream(big / "NewOne.TXT") << "";
+    fs::remove(big / "f005.txt");
+    fs::rename(big / "f006.txt", big / "G006.txt");
+    ExpectMappings({
+        {L"D:\\Big\\newone.txt", "SRV01/drives/D/Big/NewOne.TXT", 0},
+        {L"D:\\Big\\F005.TXT", "SRV01/drives/D/Big/F005.TXT", 0},
+        {L"D:\\Big\\g006.TXT", "SRV01/drives/D/Big/G006.txt", 0},
+        {L"D:\\Big\\F006.TXT", "SRV01/drives/D/Big/F006.TXT", 0},
+    });
+
+    // A folder made again under the same name is read afresh.
+    fs::remove_all(big);
+    AddFile(L"SRV01", L"D:\\Big\\Other.txt", "");
+    ExpectMappings({
+        {L"D:\\Big\\OTHER.TXT", "SRV01/drives/D/Big/Other.txt", 0},
+        {L"D:\\Big\\F007.TXT", "SRV01/drives/D/Big/F007.TXT", 0},
+    });
 }
 
 }  // namespace

@@ -1,0 +1,155 @@
+// Names looked up ignoring case. A small folder is read on every lookup; a
+// large one is read once and then kept current through inotify, which reports
+// every change by any process before the change returns, so the index never
+// answers from a stale listing and a folder of N files costs N lookups, not N².
+#include <dirent.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/sim/paths.h"
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+namespace sim {
+namespace {
+
+constexpr size_t kIndexedFolderSize = 128;
+
+struct FolderIndex {
+    int watch = -1;
+    std::unordered_map<std::wstring, std::vector<std::wstring>> byFoldedName;
+
+    void Add(const std::wstring& name) {
+        auto& names = byFoldedName[corvan::ToLower(name)];
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    void Remove(const std::wstring& name) {
+        auto it = byFoldedName.find(corvan::ToLower(name));
+        if (it == byFoldedName.end()) return;
+        it->second.erase(std::remove(it->second.begin(), it->second.end(), name), it->second.end());
+        if (it->second.empty()) byFoldedName.erase(it);
+    }
+};
+
+struct Indexes {
+    int inotify = -1;
+    std::unordered_map<std::string, FolderIndex> byFolder;
+    std::unordered_map<int, std::string> folderOfWatch;
+
+    Indexes() { inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC); }
+
+    void Drop(const std::string& folder) {
+        auto it = byFolder.find(folder);
+        if (it == byFolder.end()) return;
+        ::inotify_rm_watch(inotify, it->second.watch);
+        folderOfWatch.erase(it->second.watch);
+        byFolder.erase(it);
+    }
+
+    void DropAll() {
+        while (!byFolder.empty()) Drop(byFolder.begin()->first);
+    }
+
+    // Applies every change reported since the last lookup.
+    void Drain() {
+        if (inotify < 0 || byFolder.empty()) return;
+        alignas(inotify_event) char buffer[16384];
+        for (;;) {
+            ssize_t n = ::read(inotify, buffer, sizeof buffer);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && errno != EAGAIN) DropAll();
+                return;
+            }
+            for (char* p = buffer; p < buffer + n;) {
+                auto* event = reinterpret_cast<inotify_event*>(p);
+                p += sizeof(inotify_event) + event->len;
+                if (event->mask & IN_Q_OVERFLOW) {
+                    DropAll();
+                    continue;
+                }
+                auto folder = folderOfWatch.find(event->wd);
+                if (folder == folderOfWatch.end()) continue;
+                if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
+                    Drop(folder->second);
+                    continue;
+                }
+                FolderIndex& index = byFolder[folder->second];
+                std::wstring name = corvan::FromUtf8(event->len ? event->name : "");
+                if (event->mask & (IN_CREATE | IN_MOVED_TO)) index.Add(name);
+                if (event->mask & (IN_DELETE | IN_MOVED_FROM)) index.Remove(name);
+            }
+        }
+    }
+};
+
+Indexes& AllIndexes() {
+    static Indexes indexes;
+    return indexes;
+}
+
+// Reads a folder's names; false when it cannot be read.
+bool ReadNames(const fs::path& folder, std::vector<std::wstring>& names) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    while (dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        names.push_back(corvan::FromUtf8(name));
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool Choose(const std::vector<std::wstring>& candidates, std::wstring& match) {
+    if (candidates.empty()) return false;
+    match = *std::min_element(candidates.begin(), candidates.end());
+    return true;
+}
+
+}  // namespace
+
+bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring& match) {
+    Indexes& indexes = AllIndexes();
+    indexes.Drain();
+    auto indexed = indexes.byFolder.find(folder.native());
+    if (indexed != indexes.byFolder.end()) {
+        auto it = indexed->second.byFoldedName.find(corvan::ToLower(name));
+        return it != indexed->second.byFoldedName.end() && Choose(it->second, match);
+    }
+
+    std::vector<std::wstring> names;
+    if (!ReadNames(folder, names)) return false;
+    if (names.size() >= kIndexedFolderSize && indexes.inotify >= 0) {
+        // Watch first and read again, so no change falls between the two.
+        int watch = ::inotify_add_watch(indexes.inotify, folder.c_str(),
+                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                                            IN_MOVE_SELF | IN_ONLYDIR);
+        std::vector<std::wstring> watched;
+        if (watch >= 0 && ReadNames(folder, watched)) {
+            // A folder reached by two paths has one watch; its index follows the later path.
+            auto previous = indexes.folderOfWatch.find(watch);
+            if (previous != indexes.folderOfWatch.end()) indexes.byFolder.erase(previous->second);
+            FolderIndex& index = indexes.byFolder[folder.native()];
+            index.watch = watch;
+            for (const auto& entry : watched) index.Add(entry);
+            indexes.folderOfWatch[watch] = folder.native();
+            auto it = index.byFoldedName.find(corvan::ToLower(name));
+            return it != index.byFoldedName.end() && Choose(it->second, match);
+        }
+        if (watch >= 0) ::inotify_rm_watch(indexes.inotify, watch);
+    }
+    std::vector<std::wstring> candidates;
+    for (const auto& entry : names)
+        if (corvan::EqualsNoCase(entry, name)) candidates.push_back(entry);
+    return Choose(candidates, match);
+}
+
+}  // namespace sim
