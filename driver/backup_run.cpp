@@ -67,6 +67,22 @@ void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& sec
     }
 }
 
+void CCorvanrator::WriteOutcome(CObjectStore& control, const std::wstring& prefix) {
+    auto set = [&](const wchar_t* key, const std::wstring& value) { control.SetValue(L"Control", prefix + key, value); };
+    set(L"Machine", MachineName);
+    set(L"MajorVersion", Format(L"%.8x", MajorVersion));
+    set(L"ExecutionDatetime", LocalTimeText(L"%d.%m.%Y %H:%M:%S "));
+    if (RunSucceeded) {
+        set(L"Status", L"success");
+        set(L"LastError", L"0");
+        set(L"ErrorText", Format(L"Successful %ls!", prefix.c_str()));
+    } else {
+        set(L"Status", L"error");
+        set(L"LastError", OutcomeErrorCode);
+        set(L"ErrorText", OutcomeErrorText);
+    }
+}
+
 int CCorvanrator::RunBackup(CObjectStore& control) {
     std::wstring server = Format(L"\\\\%ls", MachineName.c_str());
     usedFileNames_.clear();
@@ -120,17 +136,6 @@ int CCorvanrator::RunBackup(CObjectStore& control) {
 
     ServiceEntries(control, L"BACKUP", 1);
 
-    control.SetValue(L"Control", L"BackupMachine", MachineName);
-    control.SetValue(L"Control", L"BackupMajorVersion", Format(L"%.8x", MajorVersion));
-    control.SetValue(L"Control", L"BackupExecutionDatetime", LocalTimeText(L"%d.%m.%Y %H:%M:%S "));
-    if (RunSucceeded) {
-        control.SetValue(L"Control", L"BackupStatus", L"success");
-        control.SetValue(L"Control", L"BackupLastError", L"0");
-        control.SetValue(L"Control", L"BackupErrorText", L"Successful Backup!");
-    } else {
-        control.SetValue(L"Control", L"BackupStatus", L"error");
-        control.SetValue(L"Control", L"BackupLastError", OutcomeErrorCode);
-        control.SetValue(L"Control", L"BackupErrorText", OutcomeErrorText);
-    }
+    WriteOutcome(control, L"Backup");
     return RunSucceeded;
 }

@@ -85,6 +85,8 @@ private:
     int RefuseKind(int backup, CObjectStore& control, const std::wstring& kind);
     // A backup file name no earlier entry of this run has taken.
     std::wstring UniqueFileName(const std::wstring& wanted);
+    // The six outcome keys of a run: prefix is "Backup" or "Restore".
+    void WriteOutcome(CObjectStore& control, const std::wstring& prefix);
     void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup);
 
     std::vector<std::wstring> usedFileNames_;

@@ -43,17 +43,6 @@ int CCorvanrator::RunRestore(CObjectStore& control) {
     if (!WorkNames.empty()) ProcessDirectories(0, control, server);
     ServiceEntries(control, L"RESTORE", 0);
 
-    control.SetValue(L"Control", L"RestoreMachine", MachineName);
-    control.SetValue(L"Control", L"RestoreMajorVersion", Format(L"%.8x", MajorVersion));
-    control.SetValue(L"Control", L"RestoreExecutionDatetime", LocalTimeText(L"%d.%m.%Y %H:%M:%S "));
-    if (RunSucceeded) {
-        control.SetValue(L"Control", L"RestoreStatus", L"success");
-        control.SetValue(L"Control", L"RestoreLastError", L"0");
-        control.SetValue(L"Control", L"RestoreErrorText", L"Successful Restore!");
-    } else {
-        control.SetValue(L"Control", L"RestoreStatus", L"error");
-        control.SetValue(L"Control", L"RestoreLastError", OutcomeErrorCode);
-        control.SetValue(L"Control", L"RestoreErrorText", OutcomeErrorText);
-    }
+    WriteOutcome(control, L"Restore");
     return RunSucceeded;
 }
