@@ -32,6 +32,13 @@ protected:
     // Routes the object's log lines to the recorder.
     void Watch(CBaseObject& object) { object.Logger = &logger_; }
     const std::vector<std::wstring>& LogLines() const { return log_.texts; }
+    // A recorded line that is `line`, or that begins with it when it ends
+    // in a comma (the error code, before the description).
+    bool Logged(const std::wstring& line) const {
+        for (const auto& l : log_.texts)
+            if (l == line || (line.back() == L',' && l.compare(0, line.size(), line) == 0)) return true;
+        return false;
+    }
 
     static std::vector<BYTE> Bytes(const std::wstring& text) {  // as the W calls see it, NUL included
         std::vector<BYTE> bytes((text.size() + 1) * sizeof(WCHAR));
