@@ -26,9 +26,7 @@ int CRegObj::SaveProperties(CObjectStore& store) {
     return CBaseObject::SaveProperties(store);
 }
 
-void CRegObj::Dump() {
-    corvan::ConsoleOut(Format(L"\n\n[%ls\\%ls]", ParentKeyName.c_str(), KeyName.c_str()));
-}
+void CRegObj::Dump() { corvan::ConsoleOut(Format(L"\n\n[%ls\\%ls]", ParentKeyName.c_str(), KeyName.c_str())); }
 
 void CRegObj::SetParentKeyName(const std::wstring& name) { ParentKeyName = name; }
 
@@ -117,8 +115,7 @@ int CRegObj::CreateKey(const std::wstring& function, const std::wstring& server,
     LSTATUS rc = RegConnectRegistryW(server.c_str(), HKEY_LOCAL_MACHINE, &root);
     if (rc != ERROR_SUCCESS) {
         SetError(function,
-                 Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_ALL...)", server.c_str(),
-                        path.c_str()),
+                 Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_ALL...)", server.c_str(), path.c_str()),
                  static_cast<DWORD>(rc));
         return 0;
     }

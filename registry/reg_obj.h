@@ -63,10 +63,6 @@ public:
     CRegKeyHandle(const CRegKeyHandle&) = delete;
     CRegKeyHandle& operator=(const CRegKeyHandle&) = delete;
 
-    HKEY* Receive() {
-        Close();
-        return &key_;
-    }
     HKEY Get() const { return key_; }
     void Close() {
         if (key_) RegCloseKey(key_);

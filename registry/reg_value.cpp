@@ -67,8 +67,8 @@ void CRegValue::WriteReport(CObjectStore&, DWORD) {}
 
 std::wstring CRegValue::DisplayName() const { return ValueName.empty() ? std::wstring(L"(default)") : ValueName; }
 
-int CRegValue::OpenKey(const std::wstring& function, const std::wstring& keyPath, REGSAM access,
-                       const OpenTexts& texts, HKEY& handle) {
+int CRegValue::OpenKey(const std::wstring& function, const std::wstring& keyPath, REGSAM access, const OpenTexts& texts,
+                       HKEY& handle) {
     if (!handle) {
         HKEY key = nullptr;
         if (ServerName.empty()) {
@@ -100,8 +100,7 @@ int CRegValue::OpenKey(const std::wstring& function, const std::wstring& keyPath
 int CRegValue::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const OpenTexts texts{
         Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)", keyPath.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(),
-               keyPath.c_str()),
+        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(), keyPath.c_str()),
         Format(L"RegOpenKeyEx(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)", ServerName.c_str(), keyPath.c_str()),
     };
     const std::wstring function = Format(L"CRegValue::Enum(%ls, %ls)", keyPath.c_str(), valueName.c_str());
@@ -114,8 +113,7 @@ int CRegValue::Enum(const std::wstring& keyPath, const std::wstring& valueName, 
 int CRegValue::Add(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const OpenTexts texts{
         Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", keyPath.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(),
-               keyPath.c_str()),
+        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(), keyPath.c_str()),
         Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", keyPath.c_str()),
     };
     const std::wstring function = Format(L"CRegValue::Add(%ls, %ls)", keyPath.c_str(), valueName.c_str());
@@ -267,9 +265,7 @@ int CRegValueString::SaveProperties(CObjectStore& store) {
     return 1;
 }
 
-void CRegValueString::Dump() {
-    corvan::ConsoleOut(Format(L"\n\"%ls\"=\"%ls\"", DisplayName().c_str(), Value.c_str()));
-}
+void CRegValueString::Dump() { corvan::ConsoleOut(Format(L"\n\"%ls\"=\"%ls\"", DisplayName().c_str(), Value.c_str())); }
 
 void CRegValueString::WriteReport(CObjectStore& store, DWORD) {
     store.AddToSection(L"report", Format(L"\"%ls\"=\"%ls\"", DisplayName().c_str(), Value.c_str()));
@@ -367,8 +363,7 @@ int CRegValueBinary::Enum(const std::wstring& keyPath, const std::wstring& value
 }
 
 int CRegValueBinary::Apply(HKEY& handle) {
-    return WriteValue(L"CRegValueBinary::Apply()", handle, REG_BINARY, Value.data(),
-                      static_cast<DWORD>(Value.size()));
+    return WriteValue(L"CRegValueBinary::Apply()", handle, REG_BINARY, Value.data(), static_cast<DWORD>(Value.size()));
 }
 
 // ---- CRegValueMultiSz -----------------------------------------------------
@@ -439,8 +434,9 @@ int CRegValueMultiSz::Add(const std::wstring& keyPath, const std::wstring& value
     const std::wstring function = Format(L"CRegValueMultiSz::Add(%ls, %ls)", keyPath.c_str(), valueName.c_str());
     CRegValue::Add(keyPath, valueName, handle);
     const std::vector<WCHAR> buffer = MultiStringBuffer();
-    LSTATUS rc = RegSetValueExW(handle, valueName.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(buffer.data()),
-                                static_cast<DWORD>(buffer.size() * sizeof(WCHAR)));
+    LSTATUS rc =
+        RegSetValueExW(handle, valueName.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(buffer.data()),
+                       static_cast<DWORD>(buffer.size() * sizeof(WCHAR)));
     if (rc != ERROR_SUCCESS) {
         SetError(function, Format(L"RegSetValueEx(%ls)", valueName.c_str()), static_cast<DWORD>(rc));
         return 0;
@@ -451,8 +447,8 @@ int CRegValueMultiSz::Add(const std::wstring& keyPath, const std::wstring& value
 
 int CRegValueMultiSz::Apply(HKEY& handle) {
     const std::vector<WCHAR> buffer = MultiStringBuffer();
-    return WriteValue(L"CRegValueMultiSz::Apply()", handle, REG_MULTI_SZ,
-                      reinterpret_cast<const BYTE*>(buffer.data()), static_cast<DWORD>(buffer.size() * sizeof(WCHAR)));
+    return WriteValue(L"CRegValueMultiSz::Apply()", handle, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(buffer.data()),
+                      static_cast<DWORD>(buffer.size() * sizeof(WCHAR)));
 }
 
 void CRegValueMultiSz::ReplaceInValue(const std::wstring& oldText, const std::wstring& newText) {

@@ -41,11 +41,11 @@ protected:
     int WriteValue(const std::wstring& function, HKEY& handle, DWORD type, const BYTE* data, DWORD size);
     // First query of the variable-size kinds: type and byte size. Records the
     // failure or the type mismatch under `function`.
-    int QueryTypeAndSize(const std::wstring& function, HKEY handle, const std::wstring& valueName,
-                         DWORD expectedType, const wchar_t* typeName, DWORD& size);
+    int QueryTypeAndSize(const std::wstring& function, HKEY handle, const std::wstring& valueName, DWORD expectedType,
+                         const wchar_t* typeName, DWORD& size);
     // Second query, into a buffer of `size` bytes.
-    int QueryData(const std::wstring& function, HKEY handle, const std::wstring& valueName,
-                  std::vector<BYTE>& data, DWORD size);
+    int QueryData(const std::wstring& function, HKEY handle, const std::wstring& valueName, std::vector<BYTE>& data,
+                  DWORD size);
 
 private:
     struct OpenTexts;

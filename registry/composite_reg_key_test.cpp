@@ -1,0 +1,343 @@
+#include "registry/composite_reg_key.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/object_store.h"
+#include "registry/reg_value.h"
+#include "registry/registry_test_support.h"
+
+namespace {
+
+using corvan::Format;
+
+class CompositeRegKeyTest : public corvan_test::RegClassFixture {
+protected:
+    // SOFTWARE\Vendor\Tool with Level=5 and Sub\Name="Corvan" on the local machine.
+    std::unique_ptr<CCompositeRegKey> ReadToolTree() {
+        SetRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Level", 5);
+        SetRegistryString(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"Corvan");
+        return Read(L"", L"SOFTWARE\\Vendor", L"Tool");
+    }
+
+    std::unique_ptr<CCompositeRegKey> Read(const std::wstring& server, const std::wstring& parentPath,
+                                           const std::wstring& name) {
+        auto key = std::make_unique<CCompositeRegKey>(server);
+        HKEY parent = nullptr;
+        EXPECT_EQ(1, key->Enum(parentPath, name, parent));
+        RegCloseKey(parent);
+        return key;
+    }
+
+    // Saves the tree to a file and re-creates it from that file.
+    std::unique_ptr<CCompositeRegKey> SaveAndReload(CCompositeRegKey& key) {
+        const std::wstring path = corvan::FromUtf8((WorldRoot() / "tree.bkp").string());
+        CObjectStore out;
+        key.SaveProperties(out);
+        EXPECT_EQ(1, out.SaveToFile(path));
+        CObjectStore in;
+        EXPECT_EQ(1, in.LoadFromFile(path));
+        EXPECT_TRUE(in.Next());
+        auto loaded = std::make_unique<CCompositeRegKey>();
+        loaded->LoadProperty(in);
+        return loaded;
+    }
+};
+
+// One line per object, indented by depth: parent|key|server, then the value.
+std::wstring Describe(const CRegObj& obj, bool withUnknown = true, int depth = 0) {
+    const std::wstring head =
+        std::wstring(2 * depth, L' ') + obj.ParentKeyName + L"|" + obj.KeyName + L"|" + obj.ServerName + L"|";
+    if (const auto* key = dynamic_cast<const CCompositeRegKey*>(&obj)) {
+        std::wstring text = head + L"key\n";
+        for (int i = 0; i < key->GetCount(); ++i) text += Describe(*key->GetAt(i), withUnknown, depth + 1);
+        return text;
+    }
+    const auto& value = dynamic_cast<const CRegValue&>(obj);
+    std::wstring data;
+    if (const auto* v = dynamic_cast<const CRegValueDword*>(&obj)) data = Format(L"dword %u", v->Value);
+    if (const auto* v = dynamic_cast<const CRegValueString*>(&obj)) data = L"sz " + v->Value;
+    if (const auto* v = dynamic_cast<const CRegValueExpandSz*>(&obj)) data = L"expand " + v->Value;
+    if (const auto* v = dynamic_cast<const CRegValueBinary*>(&obj))
+        for (BYTE b : v->Value) data += Format(L"%02x", b);
+    if (const auto* v = dynamic_cast<const CRegValueMultiSz*>(&obj))
+        for (const auto& t : v->saValue) data += L"<" + t + L">";
+    if (dynamic_cast<const CRegValueUnknown*>(&obj)) return withUnknown ? head + L"?" + value.ValueName + L"\n" : L"";
+    return head + value.ValueName + L"=" + data + L"\n";
+}
+
+TEST_F(CompositeRegKeyTest, ExampleTreeSavesAsTheExpectedFile) {
+    auto key = ReadToolTree();
+    CObjectStore store;
+    key->SaveProperties(store);
+    const auto path = WorldRoot() / "tool.bkp";
+    ASSERT_EQ(1, store.SaveToFile(corvan::FromUtf8(path.string())));
+    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("registry/testdata/tool_tree.bkp")),
+              corvan_test::ReadBytes(path));
+}
+
+TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqual) {
+    const wchar_t kApp[] = L"SOFTWARE\\App";
+    SetRegistryString(L"HOST", kApp, L"", L"default");
+    SetRegistryString(L"HOST", kApp, L"Str", L"one \"quoted\"");
+    SetRegistryString(L"HOST", kApp, L"Exp", L"%SystemRoot%\\x", REG_EXPAND_SZ);
+    SetRegistryValue(L"HOST", kApp, L"Big", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 1});
+    SetRegistryValue(L"HOST", kApp, L"Bin", REG_BINARY, {0x00, 0x01, 0xff});
+    SetRegistryDword(L"HOST", kApp, L"Num", 7);
+    SetRegistryMultiString(L"HOST", kApp, L"Multi", {L"a", L"b c"});
+    SetRegistryValue(L"HOST", kApp, L"Link", REG_LINK, Bytes(L"\\Registry\\Machine\\Other"));
+    SetRegistryString(L"HOST", L"SOFTWARE\\App\\L2a\\L3", L"Str3", L"three");
+    SetRegistryDword(L"HOST", L"SOFTWARE\\App\\L2a", L"Num2", 2);
+    AddRegistryKey(L"HOST", L"SOFTWARE\\App\\L2b");
+
+    auto key = Read(L"", L"SOFTWARE", L"App");
+    EXPECT_EQ(
+        L"SOFTWARE|App||key\n"
+        L"  App|||=sz default\n"
+        L"  App|Str||Str=sz one \"quoted\"\n"
+        L"  App|Exp||Exp=expand %SystemRoot%\\x\n"
+        L"  App|||?Big\n"
+        L"  App|Bin||Bin=0001ff\n"
+        L"  App|Num||Num=dword 7\n"
+        L"  App|Multi||Multi=<a><b c>\n"
+        L"  App|||?Link\n"
+        L"  SOFTWARE\\App|L2a||key\n"
+        L"    L2a|Num2||Num2=dword 2\n"
+        L"    SOFTWARE\\App\\L2a|L3||key\n"
+        L"      L3|Str3||Str3=sz three\n"
+        L"  SOFTWARE\\App|L2b||key\n",
+        Describe(*key));
+
+    CObjectStore store;
+    key->SaveProperties(store);
+    std::vector<std::wstring> sections;  // "section class parent"
+    for (size_t i = 0; i < store.GetEntryCount(); ++i) {
+        const CStoreEntry& e = store.GetEntryAt(i);
+        if (e.Key == L"class") sections.push_back(e.Section + L" " + e.Value);
+        if (e.Key == L"parent") sections.back() += L" " + e.Value;
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"1 CCompositeRegKey NULL", L"2 CRegValueString 1", L"3 CRegValueString 1",
+                                         L"4 CRegValueExpandSz 1", L"5 CRegValueBinary 1", L"6 CRegValueDword 1",
+                                         L"7 CRegValueMultiSz 1", L"8 CCompositeRegKey 1", L"9 CRegValueDword 8",
+                                         L"10 CCompositeRegKey 8", L"11 CRegValueString 10", L"12 CCompositeRegKey 1"}),
+              sections);
+
+    auto loaded = SaveAndReload(*key);
+    EXPECT_EQ(Describe(*key, false), Describe(*loaded));
+}
+
+TEST_F(CompositeRegKeyTest, AValueThatCannotBeReadStaysInTheTreeWithItsOwnError) {
+    SetRegistryDword(L"HOST", L"SOFTWARE\\App", L"Changed", 1);
+    SetRegistryString(L"HOST", L"SOFTWARE\\App", L"Next", L"n");
+    SetRegistryString(L"HOST", L"SOFTWARE\\App\\Sub", L"Deep", L"d");
+    AddFault(L"RegQueryValueExW:Changed=13,1");
+
+    auto key = Read(L"", L"SOFTWARE", L"App");
+    EXPECT_EQ(0u, key->LastErrorCode);
+    EXPECT_EQ(
+        L"SOFTWARE|App||key\n"
+        L"  App|Changed||=dword 0\n"
+        L"  App|Next||Next=sz n\n"
+        L"  SOFTWARE\\App|Sub||key\n"
+        L"    Sub|Deep||Deep=sz d\n",
+        Describe(*key));
+    EXPECT_EQ(13u, key->GetAt(0)->LastErrorCode);
+    EXPECT_EQ(L"RegQueryValueEx(Changed)", key->GetAt(0)->ErrorWin32API);
+
+    auto loaded = SaveAndReload(*key);  // the error travels with the value
+    EXPECT_EQ(13u, loaded->GetAt(0)->LastErrorCode);
+    EXPECT_EQ(L"CRegValueDword::Enum(Changed)", loaded->GetAt(0)->ErrorFunction);
+}
+
+TEST_F(CompositeRegKeyTest, EnumFailuresNameTheFailingCall) {
+    AddMachine(L"SRV02");
+    SetRegistryString(L"HOST", L"SOFTWARE\\App", L"V1", L"1");
+    SetRegistryString(L"HOST", L"SOFTWARE\\App", L"V2", L"2");
+    AddRegistryKey(L"HOST", L"SOFTWARE\\App\\Sub");
+    struct Case {
+        std::wstring server, parent, name, fault, api;
+        DWORD code;
+        int children;
+    } cases[] = {
+        {L"", L"SOFTWARE\\Nope", L"App", L"", L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, SOFTWARE\\Nope, KEY_READ...)", 2, 0},
+        {L"", L"SOFTWARE", L"Nope", L"", L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, Nope, KEY_READ...)", 2, 0},
+        {L"\\\\NOWHERE", L"SOFTWARE", L"App", L"",
+         L"RegConnectRegistry(\\\\NOWHERE, HKEY_LOCAL_MACHINE, SOFTWARE, KEY_READ...)", 53, 0},
+        {L"\\\\SRV02", L"SOFTWARE\\Nope", L"App", L"",
+         L"RegOpenKeyEx(\\\\SRV02, HKEY_LOCAL_MACHINE, SOFTWARE\\Nope, KEY_READ ...)", 2, 0},
+        {L"", L"SOFTWARE", L"App", L"RegQueryInfoKeyW=1009,1", L"RegQueryInfoKey()", 1009, 0},
+        {L"", L"SOFTWARE", L"App", L"RegEnumValueW=1009,1", L"RegEnumValue()", 1009, 0},
+        {L"", L"SOFTWARE", L"App", L"RegEnumKeyExW=1009,1", L"RegEnumKeyEx()", 1009, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(c.api));
+        if (!c.fault.empty()) AddFault(c.fault);
+        CCompositeRegKey key(c.server);
+        HKEY parent = nullptr;
+        EXPECT_EQ(0, key.Enum(c.parent, c.name, parent));
+        if (parent) RegCloseKey(parent);
+        EXPECT_EQ(c.api, key.ErrorWin32API);
+        EXPECT_EQ(c.code, key.LastErrorCode);
+        EXPECT_EQ(c.children, key.GetCount());
+    }
+}
+
+TEST_F(CompositeRegKeyTest, ApplyWritesTheTreeOntoAnotherMachineAndKeepsWhatIsThere) {
+    AddMachine(L"SRV01");
+    AddMachine(L"SRV02");
+    SetRegistryDword(L"SRV01", L"SOFTWARE\\App", L"Num", 1);
+    SetRegistryString(L"SRV01", L"SOFTWARE\\App", L"Str", L"s");
+    SetRegistryMultiString(L"SRV01", L"SOFTWARE\\App\\Sub\\Deeper", L"Y", {L"y1", L"y2"});
+    SetRegistryDword(L"SRV02", L"SOFTWARE\\App", L"Num", 99);
+    SetRegistryString(L"SRV02", L"SOFTWARE\\App", L"Extra", L"keep");
+    SetRegistryDword(L"SRV02", L"SOFTWARE\\App\\Old", L"O", 4);
+
+    auto restored = SaveAndReload(*Read(L"\\\\SRV01", L"SOFTWARE", L"App"));
+    EXPECT_EQ(3, restored->ReplaceServerName(L"SRV01", L"SRV02"));  // the key and its two values
+    HKEY handle = nullptr;
+    EXPECT_EQ(1, restored->Apply(handle));
+    EXPECT_EQ(nullptr, handle);
+    EXPECT_EQ(1u, ReadRegistryDword(L"SRV02", L"SOFTWARE\\App", L"Num"));
+    EXPECT_EQ(L"s", ReadRegistryString(L"SRV02", L"SOFTWARE\\App", L"Str"));
+    EXPECT_EQ((std::vector<std::wstring>{L"y1", L"y2"}),
+              ReadRegistryMultiString(L"SRV02", L"SOFTWARE\\App\\Sub\\Deeper", L"Y"));
+    EXPECT_EQ(L"keep", ReadRegistryString(L"SRV02", L"SOFTWARE\\App", L"Extra"));
+    EXPECT_EQ(4u, ReadRegistryDword(L"SRV02", L"SOFTWARE\\App\\Old", L"O"));
+    // Subkeys, read without a server name of their own, go to the same machine.
+    EXPECT_FALSE(RegistryKeyExists(L"HOST", L"SOFTWARE\\App"));
+}
+
+TEST_F(CompositeRegKeyTest, ApplyStopsAtTheFirstFailingChild) {
+    AddMachine(L"SRV02");
+    CCompositeRegKey key(L"\\\\SRV02");
+    Watch(key);
+    HKEY unused = nullptr;
+    key.Add(L"SOFTWARE", L"Tool", unused);
+    for (const wchar_t* name : {L"First", L"Second", L"Third"}) {
+        auto* value = new CRegValueDword(L"\\\\SRV02");
+        value->ValueName = name;
+        value->Value = 1;
+        key.AddChild(value);
+    }
+    auto* sub = new CCompositeRegKey();
+    sub->Add(L"SOFTWARE\\Tool", L"Sub", unused);
+    key.AddChild(sub);
+    AddFault(L"RegSetValueExW@SRV02:Second=5");
+
+    HKEY handle = nullptr;
+    EXPECT_EQ(0, key.Apply(handle));
+    EXPECT_EQ(1u, ReadRegistryDword(L"SRV02", L"SOFTWARE\\Tool", L"First"));
+    EXPECT_FALSE(ReadRegistryDword(L"SRV02", L"SOFTWARE\\Tool", L"Second"));
+    EXPECT_FALSE(ReadRegistryDword(L"SRV02", L"SOFTWARE\\Tool", L"Third"));
+    EXPECT_FALSE(RegistryKeyExists(L"SRV02", L"SOFTWARE\\Tool\\Sub"));
+    EXPECT_EQ(5u, key.GetAt(1)->LastErrorCode);
+    EXPECT_EQ(0u, key.LastErrorCode);  // the child holds the failure
+    EXPECT_EQ(L"CCompositeRegKey::Apply(),,0", LogLines().back());
+
+    AddFault(L"RegCreateKeyExW@SRV02=5,1");
+    EXPECT_EQ(0, key.Apply(handle));
+    EXPECT_EQ(L"RegOpenKeyEx(\\\\SRV02, HKEY_LOCAL_MACHINE, SOFTWARE\\Tool, KEY_ALL ...)", key.ErrorWin32API);
+}
+
+TEST_F(CompositeRegKeyTest, WithoutAParentPathNoKeyIsCreatedAndValuesOpenTheirOwn) {
+    AddRegistryKey(L"HOST", L"SOFTWARE\\Vendor");
+    CCompositeRegKey top;
+    top.KeyName = L"Tool";
+    HKEY handle = nullptr;
+    EXPECT_EQ(1, top.Open(handle));
+    EXPECT_EQ(nullptr, handle);
+
+    auto* value = new CRegValueString();
+    value->ParentKeyName = L"SOFTWARE\\Vendor";
+    value->ValueName = L"Name";
+    value->Value = L"v";
+    top.AddChild(value);
+    EXPECT_EQ(1, top.Apply(handle));
+    EXPECT_EQ(L"v", ReadRegistryString(L"HOST", L"SOFTWARE\\Vendor", L"Name"));
+    EXPECT_FALSE(RegistryKeyExists(L"HOST", L"SOFTWARE\\Vendor\\Tool"));
+}
+
+TEST_F(CompositeRegKeyTest, LoadingFollowsParentsSkipsStraySectionsAndStopsAtForeignClasses) {
+    CObjectStore store;
+    const wchar_t* lines[][3] = {
+        {L"1", L"class", L"CCompositeRegKey"}, {L"1", L"parent", L"NULL"},
+        {L"1", L"KeyName", L"\"Tool\""},       {L"1", L"ParentKeyName", L"\"SOFTWARE\\Vendor\""},
+        {L"2", L"class", L"CCompositeRegKey"}, {L"2", L"parent", L"1"},
+        {L"2", L"KeyName", L"\"Sub\""},        {L"2", L"ParentKeyName", L"\"SOFTWARE\\Vendor\\Tool\""},
+        {L"3", L"class", L"CRegValueDword"},   {L"3", L"parent", L"1"},  // by hand, after the subkey
+        {L"3", L"Value", L"dword:7"},          {L"3", L"ValueName", L"\"Late\""},
+        {L"4", L"KeyName", L"\"Stray\""},                                 // no class: skipped
+        {L"5", L"class", L"CRegValueString"},  {L"5", L"parent", L"99"},  // to the key being loaded
+        {L"5", L"ValueName", L"\"Orphan\""},   {L"6", L"class", L"CShare"},
+        {L"7", L"class", L"CCompositeRegKey"},                           // a second tree in the same file
+        {L"8", L"class", L"CRegValueDword"},   {L"8", L"parent", L"1"},  // names a key of the first tree
+    };
+    for (const auto& l : lines) store.AddEntry(l[0], l[1], l[2]);
+
+    store.Rewind();
+    store.Next();
+    CCompositeRegKey key;
+    key.LoadProperty(store);
+    ASSERT_TRUE(store.Next());
+    EXPECT_EQ(L"CShare", store.CurrentValue());
+    EXPECT_EQ(
+        L"SOFTWARE\\Vendor|Tool||key\n"
+        L"  SOFTWARE\\Vendor\\Tool|Sub||key\n"
+        L"    |||Orphan=sz \n"
+        L"  |||Late=dword 7\n",
+        Describe(key));
+
+    store.Next();
+    CCompositeRegKey second;
+    second.LoadProperty(store);
+    EXPECT_EQ(1, second.GetCount());
+    EXPECT_EQ(2, key.GetCount());
+
+    // Each value lands in its own key, also when it follows a subkey.
+    HKEY handle = nullptr;
+    ASSERT_EQ(1, key.Apply(handle));
+    EXPECT_EQ(7u, ReadRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Late"));
+    EXPECT_FALSE(ReadRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Late"));
+    EXPECT_EQ(L"", ReadRegistryString(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Orphan"));
+}
+
+TEST_F(CompositeRegKeyTest, DumpAndReportListKeysBeforeTheirValues) {
+    auto key = ReadToolTree();
+    testing::internal::CaptureStdout();
+    key->Dump();
+    EXPECT_EQ(
+        "\n\n[SOFTWARE\\Vendor\\Tool]\n\"Level\"=dword:00000005 \n\n[SOFTWARE\\Vendor\\Tool\\Sub]\n\"Name\"=\"Corvan\"",
+        testing::internal::GetCapturedStdout());
+    testing::internal::CaptureStdout();
+    key->DumpKeys();
+    EXPECT_EQ("\n\n[SOFTWARE\\Vendor\\Tool]\n\n[SOFTWARE\\Vendor\\Tool\\Sub]", testing::internal::GetCapturedStdout());
+
+    CObjectStore report;
+    key->WriteReport(report, 4);
+    key->WriteReport(report, 0);
+    ASSERT_EQ(8u, report.GetEntryCount());
+    EXPECT_EQ(L"\n[SOFTWARE\\Vendor\\Tool\\Sub]", report.GetEntryAt(2).Value);
+    EXPECT_EQ(L"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Tool]", report.GetEntryAt(4).Value);
+}
+
+TEST_F(CompositeRegKeyTest, NameOperationsWalkTheTree) {
+    auto key = ReadToolTree();
+    EXPECT_EQ(1, key->AppendToKeyName(L"software\\vendor", L"_old"));
+    key->RenameKey(L"SUB", L"Sub2");
+    EXPECT_EQ(
+        L"SOFTWARE\\Vendor|Tool_old||key\n"
+        L"  Tool_old|Level||Level=dword 5\n"
+        L"  SOFTWARE\\Vendor\\Tool_old|Sub2||key\n"
+        L"    Sub2|Name||Name=sz Corvan\n",
+        Describe(*key));
+    std::wstring found;
+    EXPECT_EQ(1, key->FindValue(L"name", found));
+    EXPECT_EQ(L"Corvan", found);
+    EXPECT_EQ(nullptr, key->GetAt(-1));
+    EXPECT_EQ(nullptr, key->GetAt(2));
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+#include "registry/reg_value.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/object_store.h"
+#include "registry/registry_test_support.h"
+
+namespace {
+
+class RegValueTest : public corvan_test::RegClassFixture {};
+
+const wchar_t kKey[] = L"SOFTWARE\\Vendor\\Tool";
+
+std::string Captured(const std::function<void()>& print) {
+    testing::internal::CaptureStdout();
+    print();
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
+    SetRegistryString(L"HOST", kKey, L"Text", L"");  // at most 4 bytes on either WCHAR width
+    SetRegistryValue(L"HOST", kKey, L"Wide", REG_QWORD, std::vector<BYTE>(8, 1));
+
+    CRegValueDword unreachable(L"\\\\NOWHERE");
+    Watch(unreachable);
+    HKEY handle = nullptr;
+    EXPECT_EQ(0, unreachable.Enum(kKey, L"Level", handle));
+    EXPECT_TRUE(
+        Logged(L"CRegValue::Enum(SOFTWARE\\Vendor\\Tool, Level),RegConnectRegistry(\\\\NOWHERE, "
+               L"HKEY_LOCAL_MACHINE, SOFTWARE\\Vendor\\Tool, KEY_READ...),53,"));
+    // The query runs without a handle and fails in its turn; its error is the one kept.
+    EXPECT_EQ(L"RegQueryValueEx(Level)", unreachable.ErrorWin32API);
+    EXPECT_EQ(L"", unreachable.ParentKeyName);
+
+    CRegValueDword wide;
+    EXPECT_EQ(0, wide.Enum(kKey, L"Wide", handle));
+    EXPECT_EQ(234u, wide.LastErrorCode);
+
+    // A type check fails with code 0: the line is logged, the earlier error stays.
+    CRegValueDword asked;
+    Watch(asked);
+    asked.Value = 9;
+    asked.LastErrorCode = 5;
+    EXPECT_EQ(0, asked.Enum(kKey, L"Text", handle));  // through the handle opened above
+    RegCloseKey(handle);
+    EXPECT_TRUE(Logged(L"CRegValueDword::Enum(Text),RegQueryValueEx(Text), Type is NOT REG_DWORD.,0"));
+    EXPECT_EQ(5u, asked.LastErrorCode);
+    EXPECT_EQ(9u, asked.Value);
+
+    CRegValueMultiSz list;
+    Watch(list);
+    handle = nullptr;
+    EXPECT_EQ(0, list.Enum(L"SOFTWARE\\Missing", L"List", handle));
+    EXPECT_TRUE(
+        Logged(L"CRegValueMultiSz::Enum(SOFTWARE\\Missing, List),CRegValue::Enum(SOFTWARE\\Missing, List...),0"));
+    EXPECT_EQ(2u, list.LastErrorCode);  // from the open step
+}
+
+TEST_F(RegValueTest, ApplyWritesEachKindWithItsByteSize) {
+    AddRegistryKey(L"HOST", kKey);
+    CRegValueDword dword;
+    dword.Value = 0x01020304;
+    CRegValueString empty;
+    CRegValueExpandSz expand;
+    expand.Value = L"%TEMP%";
+    CRegValueBinary binary;
+    binary.Value = {1, 2, 3};
+    CRegValueMultiSz multi;
+    multi.saValue = {L"A", L"B"};
+    CRegValueMultiSz none;
+    const wchar_t* names[] = {L"D", L"S", L"E", L"B", L"M", L"N"};
+    CRegValue* all[] = {&dword, &empty, &expand, &binary, &multi, &none};
+    for (int i = 0; i < 6; ++i) {
+        all[i]->ValueName = names[i];
+        all[i]->ParentKeyName = kKey;
+        HKEY handle = nullptr;  // each opens the key named by ParentKeyName
+        EXPECT_EQ(1, all[i]->Apply(handle));
+        RegCloseKey(handle);
+    }
+
+    auto read = [&](const wchar_t* name, DWORD expectedType) {
+        DWORD type = 0;
+        std::vector<BYTE> bytes;
+        EXPECT_TRUE(ReadRegistryValue(L"HOST", kKey, name, &type, &bytes));
+        EXPECT_EQ(expectedType, type) << corvan::ToUtf8(name);
+        return bytes;
+    };
+    EXPECT_EQ((std::vector<BYTE>{4, 3, 2, 1}), read(L"D", REG_DWORD));
+    EXPECT_EQ(Bytes(L""), read(L"S", REG_SZ));
+    EXPECT_EQ(Bytes(L"%TEMP%"), read(L"E", REG_EXPAND_SZ));
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), read(L"B", REG_BINARY));
+    EXPECT_EQ(Bytes(std::wstring(L"A\0B\0", 4)), read(L"M", REG_MULTI_SZ));
+    EXPECT_EQ(Bytes(L""), read(L"N", REG_MULTI_SZ));
+
+    CRegValueString lost;
+    lost.ParentKeyName = L"SOFTWARE\\Missing";
+    lost.ValueName = L"V";
+    Watch(lost);
+    HKEY handle = nullptr;
+    EXPECT_EQ(0, lost.Apply(handle));
+    EXPECT_TRUE(
+        Logged(L"CRegValue::Apply(),RegOpenKeyEx(HKEY_LOCAL_MACHINE, SOFTWARE\\Missing, KEY_READ KEY_WRITE...),2,"));
+    EXPECT_EQ(L"RegSetValueEx(V)", lost.ErrorWin32API);
+    EXPECT_FALSE(RegistryKeyExists(L"HOST", L"SOFTWARE\\Missing"));
+}
+
+TEST_F(RegValueTest, ALoneListIsWrittenAndReadOnItsMachine) {
+    const wchar_t kParams[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
+    AddMachine(L"SRV02");
+    AddRegistryKey(L"SRV02", kParams);
+    CRegValueMultiSz writer(L"\\\\SRV02");
+    writer.SetNameAndStrings({L"PUBLIC", L"DROP"}, L"Ignored");
+    writer.SetStrings({L"COMCFG", L"DFS$"});
+    HKEY handle = nullptr;
+    EXPECT_EQ(1, writer.Add(kParams, L"NullSessionShares", handle));
+    RegCloseKey(handle);
+    EXPECT_FALSE(RegistryKeyExists(L"HOST", kParams));
+
+    CRegValueMultiSz reader(L"\\\\SRV02");
+    reader.saValue = {L"kept"};
+    handle = nullptr;
+    EXPECT_EQ(1, reader.Enum(kParams, L"NullSessionShares", handle));
+    RegCloseKey(handle);
+    EXPECT_EQ((std::vector<std::wstring>{L"kept", L"COMCFG", L"DFS$"}), reader.saValue);
+    EXPECT_EQ(kParams, reader.ParentKeyName);
+    EXPECT_EQ(L"NullSessionShares", reader.KeyName);
+}
+
+TEST_F(RegValueTest, LoadedBinaryAndListValues) {
+    auto load = [](CRegValue& v, const std::wstring& key, const std::wstring& value) {
+        CObjectStore store;
+        store.AddEntry(L"1", L"class", L"X");
+        store.AddEntry(L"1", key, value);
+        store.Rewind();
+        store.Next();
+        v.LoadProperty(store);
+    };
+    CRegValueBinary odd;
+    load(odd, L"Value", L"hex:abc");
+    EXPECT_EQ((std::vector<BYTE>{0xab, 0xc0}), odd.Value);
+    CRegValueBinary bad;
+    bad.Value = {1};
+    load(bad, L"Value", L"hex:zz");
+    EXPECT_TRUE(bad.Value.empty());
+
+    CRegValueMultiSz twice;
+    load(twice, L"saValue", L"\"x\",\"y\"");
+    load(twice, L"saValue", L"\"x\",\"y\"");
+    EXPECT_EQ((std::vector<std::wstring>{L"x", L"y", L"x", L"y"}), twice.saValue);
+}
+
+TEST_F(RegValueTest, DumpPrintsExportLines) {
+    CRegValueDword dword;  // the default value keeps its empty name here
+    dword.Value = 0x2a;
+    CRegValueString text;
+    text.Value = L"x";
+    CRegValueMultiSz multi;
+    multi.ValueName = L"L";
+    multi.saValue = {L"a", L"b"};
+    CRegValueBinary none;
+    CRegValueUnknown unknown;
+    unknown.ValueName = L"U";
+    EXPECT_EQ("\n\"\"=dword:0000002a ", Captured([&] { dword.Dump(); }));
+    EXPECT_EQ("\n\"(default)\"=\"x\"", Captured([&] { text.Dump(); }));
+    EXPECT_EQ("\n\"L\"=\"a\"\n\"L\"=\"b\"", Captured([&] { multi.Dump(); }));
+    EXPECT_EQ("\n\"(default)\"=hex:\n\"(default)\"=string:", Captured([&] { none.Dump(); }));
+    EXPECT_EQ("", Captured([&] { unknown.Dump(); }));
+}
+
+TEST_F(RegValueTest, BinaryLinesWrapAtTheColumnCounter) {
+    CRegValueBinary data;
+    data.ValueName = L"Data";
+    for (BYTE b = 0x41; b <= 0x5c; ++b) data.Value.push_back(b);
+    data.Value.push_back(0x1f);
+    data.Value.push_back(0x80);
+    ASSERT_EQ(30u, data.Value.size());
+    EXPECT_EQ(
+        "\n\"Data\"=hex:41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,55,56,\\\n"
+        "  57,58,59,5a,5b,5c,1f,80\n\"Data\"=string:ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\..",
+        Captured([&] { data.Dump(); }));
+
+    CObjectStore report;
+    data.WriteReport(report, 0);
+    ASSERT_EQ(3u, report.GetEntryCount());
+    EXPECT_EQ(L"57,58,59,5a,5b,5c,1f,80", report.GetEntryAt(1).Value);
+    EXPECT_EQ(L"report", report.GetEntryAt(1).Key);
+}
+
+TEST_F(RegValueTest, StringKindsSplitReplaceAndFind) {
+    CRegValueString path;
+    path.ParentKeyName = L"Tool";
+    path.KeyName = path.ValueName = L"Path";
+    path.Value = L"a;b;;c";
+    EXPECT_EQ("\n[Tool]\nPath=a\n[Tool]\nPath=b\n[Tool]\nPath=;c", Captured([&] { path.PrintList(L"PATH"); }));
+    EXPECT_EQ("", Captured([&] { path.PrintList(L"Other"); }));
+
+    path.ReplaceInValue(L";", L"|");
+    std::wstring found;
+    EXPECT_EQ(1, path.FindValue(L"path", found));
+    EXPECT_EQ(L"a|b||c", found);
+
+    CRegValueDword level;  // other kinds rename the value instead
+    level.ValueName = L"Level";
+    level.ReplaceInValue(L"LEVEL", L"Depth");
+    EXPECT_EQ(L"Depth", level.ValueName);
+}
+
+}  // namespace
