@@ -100,7 +100,28 @@ LPWSTR CShare::ServerArgument(std::vector<WCHAR>& buffer) {
     return buffer.data();
 }
 
+namespace {
+
+// A server that never had a null-session share may lack the list (or its
+// key). Asked quietly, so such a server logs no error for it.
+bool NullSessionListMissing(const std::wstring& server) {
+    HKEY root = HKEY_LOCAL_MACHINE;
+    if (!server.empty() && RegConnectRegistryW(server.c_str(), HKEY_LOCAL_MACHINE, &root) != ERROR_SUCCESS)
+        return false;
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExW(root, CShare::kParametersKey, 0, KEY_QUERY_VALUE, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegQueryValueExW(key, CShare::kNullSessionValue, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+    }
+    if (root != HKEY_LOCAL_MACHINE) RegCloseKey(root);
+    return status == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
 int CShare::ReadNullSessionList(CRegValueMultiSz& list) {
+    if (NullSessionListMissing(list.ServerName)) return 1;
     HKEY key = nullptr;
     int read = list.Enum(kParametersKey, kNullSessionValue, key);
     CRegKeyHandle guard(key);

@@ -2,6 +2,7 @@
 // server replaced by a fresh one, and the restore onto it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/sim/sid_text.h"
@@ -174,6 +175,12 @@ TEST_F(ShareMigrationTest, FailedShareStaysMarkedAndOnlyItIsRetried) {
     EXPECT_EQ("5", IniValue(control, "Control", "RestoreLastError"));
     EXPECT_EQ("SHARE", IniValue(control, "Control", "RestoreErrorStep"));
     EXPECT_EQ("Finance,\"Finance_shr.bkp\"", IniValue(control, "RESTOREERROR", "SHARE"));
+    // The failed share's line reaches the report once, though the step appends after every item.
+    auto report = Lines(ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\Log\\SRV01\\SRV01_StatusReport.log")));
+    EXPECT_EQ(1, std::count(report.begin(), report.end(),
+                            "Result: NOK;Type: Share;Name: Finance;Prediction: Path=D:\\Data\\Finance ;State: ;Task: "
+                            "Restore Share "));
+    EXPECT_EQ(4u, report.size());  // three backup lines and the failed restore
 
     std::string restoreFolder = IniValue(control, "Control", "RestoreLocation");
     fs::path result = HostPathOf(L"SRV01", corvan::FromUtf8(restoreFolder + "\\Finance_shr.bkp"));

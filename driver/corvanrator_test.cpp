@@ -1,0 +1,97 @@
+#include "driver/corvanrator.h"
+
+#include <gtest/gtest.h>
+
+#include "diagnostics/log_setup.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class MigratorTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddDirectory(L"SRV01", L"D:\\");
+        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(WorldRoot().string()));
+        saved_ = Current();
+    }
+    void TearDown() override {
+        SetCurrentDirectoryW(saved_.c_str());
+        SimWorldTest::TearDown();
+    }
+    static std::wstring Current() {
+        wchar_t buffer[4096];
+        DWORD n = GetCurrentDirectoryW(4096, buffer);
+        return std::wstring(buffer, n);
+    }
+    std::wstring saved_;
+};
+
+TEST_F(MigratorTest, CheckDirectoriesMakesEveryMissingFolderAndKeepsTheWorkingDirectory) {
+    CCorvanrator migrator;
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\"));
+    EXPECT_EQ(1, migrator.CheckDirectories(L"D:\\Mig\\Data\\SRV01"));
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Mig\\Data\\SRV01")));
+    // Left in D:\Mig\Data, every later relative path would land there.
+    EXPECT_EQ(L"D:\\", Current());
+    EXPECT_EQ(1, migrator.CheckDirectories(L"D:\\Mig\\Data\\SRV01"));  // exists: nothing to do
+    EXPECT_EQ(0u, migrator.LastErrorCode);
+}
+
+TEST_F(MigratorTest, CheckDirectoriesFailures) {
+    CCorvanrator migrator;
+    std::wstring before = Current();
+    EXPECT_EQ(0, migrator.CheckDirectories(L"NoBackslashHere"));
+    EXPECT_EQ(L"CreateDirectory(NoBackslashHere)", migrator.ErrorWin32API);
+    EXPECT_EQ(L"CCorvanrator::CheckDirectories()", migrator.ErrorFunction);
+
+    // The walk cannot make the empty name between the two leading backslashes.
+    EXPECT_EQ(0, migrator.CheckDirectories(L"\\\\NAS\\Mig"));
+    EXPECT_EQ(L"CreateDirectory(\\\\NAS\\Mig)", migrator.ErrorWin32API);
+    EXPECT_NE(0u, migrator.LastErrorCode);
+
+    // A path whose only backslash ends it makes no pass at all.
+    EXPECT_EQ(0, migrator.CheckDirectories(L"Q:\\"));
+    EXPECT_EQ(before, Current());
+}
+
+TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
+    CCorvanrator migrator;
+    std::vector<std::wstring> args = {L"corvan", L"/backup", L"/c:ctl.ini", L"/C:second.ini", L"/s:\\\\SRV01",
+                                      L"/L:D:\\Logs"};
+    std::vector<wchar_t*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    EXPECT_EQ(1, migrator.ParseCommandLine(static_cast<int>(argv.size()), argv.data()));
+    EXPECT_EQ(1, migrator.BackupRequested);
+    EXPECT_EQ(0, migrator.RestoreRequested);
+    EXPECT_EQ(L"second.ini", migrator.ControlFilePath);  // the last one wins
+    EXPECT_EQ(L"\\\\SRV01", migrator.MachineName);        // cut to SRV01 by the validation
+    EXPECT_EQ(L"D:\\Logs", migrator.LogPathArgument);
+}
+
+TEST_F(MigratorTest, ValidationTakesTheNameAfterTheLastBackslashAndStampsTheRun) {
+    AddDirectory(L"SRV01", L"D:\\Logs");
+    AddFile(L"SRV01", L"D:\\Logs\\ctl.ini", "[Control]\r\n");
+    CCorvanrator migrator;
+    migrator.MachineName = L"\\\\SRV01";
+    migrator.LogPathArgument = L"D:\\Logs";
+    migrator.ControlFilePath = L"D:\\Logs\\ctl.ini";
+    ASSERT_EQ(1, migrator.Validate());
+    EXPECT_EQ(L"SRV01", migrator.MachineName);
+    EXPECT_EQ(L"\\\\SRV01", migrator.ServerName);
+    EXPECT_EQ(5u, migrator.MajorVersion);
+    ASSERT_EQ(15u, migrator.RunStamp.size());
+    EXPECT_EQ(L'0', migrator.RunStamp[12]);  // the random part is 000 to 099
+
+    CCorvanrator local;  // without /S: the local name, in lower case
+    local.LogPathArgument = L"D:\\Logs";
+    local.ControlFilePath = L"D:\\Logs\\ctl.ini";
+    ASSERT_EQ(1, local.Validate());
+    EXPECT_EQ(L"srv01", local.MachineName);
+}
+
+}  // namespace
