@@ -1,5 +1,6 @@
 #include "platform/sim/testing/test_world.h"
 
+
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
@@ -8,6 +9,7 @@
 #include <system_error>
 
 #include "platform/sim/hive.h"
+#include "platform/sim/paths.h"
 #include "platform/sim/hostfile.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
@@ -47,6 +49,7 @@ private:
 
 void SimWorldTest::SetUp() {
     if (const char* world = std::getenv("CORVAN_WORLD")) savedWorld_ = world;
+    savedDirectory_ = sim::CurrentDirectory();
     ClearFaultRules();
     ResetWorld();
     root_ = MakeTempFolder("corvan-world-");
@@ -55,6 +58,8 @@ void SimWorldTest::SetUp() {
 }
 
 void SimWorldTest::TearDown() {
+    // A test that moved onto a machine's drive must not leave the next test there.
+    sim::SetCurrentDirectoryText(savedDirectory_);
     ClearFaultRules();
     ForgetHives();  // nothing of this world is written anywhere
     ResetWorld();

@@ -3,7 +3,8 @@
 // SetUp points CORVAN_WORLD at a new folder and starts the world there: it
 // holds world.ini and one empty local machine named after the host (call
 // SetLocalMachine for a fixed name). TearDown writes nothing back to the old
-// world, restores CORVAN_WORLD and deletes the folder. The whole test binary
+// world, restores CORVAN_WORLD and the simulated current directory, and
+// deletes the folder. The whole test binary
 // also runs with CORVAN_WORLD set to a scratch folder, so no test reaches $HOME.
 //
 // Every helper writes straight to the world's files, so a process started by
@@ -78,6 +79,7 @@ protected:
 private:
     std::filesystem::path root_;
     std::optional<std::string> savedWorld_;
+    std::wstring savedDirectory_;
 };
 
 }  // namespace sim
