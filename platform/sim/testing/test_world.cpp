@@ -1,6 +1,5 @@
 #include "platform/sim/testing/test_world.h"
 
-
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
@@ -9,8 +8,8 @@
 #include <system_error>
 
 #include "platform/sim/hive.h"
-#include "platform/sim/paths.h"
 #include "platform/sim/hostfile.h"
+#include "platform/sim/paths.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 
