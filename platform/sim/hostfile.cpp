@@ -9,7 +9,7 @@
 
 namespace sim {
 
-std::filesystem::path HostPath(const std::wstring& name) {
+std::filesystem::path ToHostPath(const std::wstring& name) {
     return std::filesystem::path(corvan::ToUtf8(name));
 }
 

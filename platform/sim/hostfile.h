@@ -9,7 +9,7 @@
 namespace sim {
 
 // The host path of a text name (names are UTF-8 on the host).
-std::filesystem::path HostPath(const std::wstring& name);
+std::filesystem::path ToHostPath(const std::wstring& name);
 std::wstring HostName(const std::filesystem::path& path);
 
 bool ReadHostFile(const std::filesystem::path& path, std::string& bytes);

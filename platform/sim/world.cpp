@@ -270,7 +270,7 @@ std::wstring FindMachineFolder(const std::wstring& machine) {
     auto cached = state.folders.find(upper);
     if (cached != state.folders.end()) {
         std::error_code ec;
-        if (fs::is_directory(state.root / HostPath(cached->second), ec)) return cached->second;
+        if (fs::is_directory(state.root / ToHostPath(cached->second), ec)) return cached->second;
         state.folders.erase(cached);
     }
     std::wstring found;
@@ -413,7 +413,7 @@ bool IsLocalMachine(const std::wstring& machine) {
 std::wstring CreateMachine(const std::wstring& machine) {
     std::wstring existing = FindMachineFolder(machine);
     if (!existing.empty()) return existing;
-    fs::path dir = World().root / HostPath(machine);
+    fs::path dir = World().root / ToHostPath(machine);
     std::error_code ec;
     fs::create_directories(dir / "drives" / "C", ec);
     WriteIni(dir / "machine.ini", {L"[Machine]", L"VersionMajor=5", L"VersionMinor=2", L"Reachable=1",
@@ -440,7 +440,7 @@ DWORD ResolveMachine(LPCWSTR server, std::wstring& machine, DWORD unreachableErr
 
 fs::path MachineDir(const std::wstring& machine) {
     std::wstring folder = FindMachineFolder(machine);
-    return World().root / HostPath(folder.empty() ? machine : folder);
+    return World().root / ToHostPath(folder.empty() ? machine : folder);
 }
 
 std::wstring MachineSetting(const std::wstring& machine, const std::wstring& section,

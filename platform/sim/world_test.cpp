@@ -26,7 +26,7 @@ TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachine) {
     EXPECT_LE(local.size(), static_cast<size_t>(MAX_COMPUTERNAME_LENGTH));
     EXPECT_EQ(local, WorldSetting(L"World", L"LocalMachine", L""));
 
-    fs::path machine = WorldRoot() / HostPath(local);
+    fs::path machine = WorldRoot() / ToHostPath(local);
     EXPECT_TRUE(fs::is_directory(machine / "drives" / "C"));
     EXPECT_EQ("Windows Registry Editor Version 5.00\n\n", ReadHostFile(machine / "HKLM.reg"));
     EXPECT_EQ(L"5", MachineSetting(local, L"Machine", L"VersionMajor", L""));

@@ -191,7 +191,7 @@ fs::path SimWorldTest::HostPathOf(const std::wstring& machine, const std::wstrin
     fs::path path = MachineDir(machine) / "drives" / corvan::ToUtf8(std::wstring(1, towupper(windowsPath[0])));
     // Parts that exist under another case are found as Windows finds them.
     for (const auto& part : SplitKeyPath(windowsPath.substr(2))) {
-        fs::path next = path / HostPath(part);
+        fs::path next = path / ToHostPath(part);
         std::error_code ec;
         if (!fs::exists(next, ec)) {
             for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
