@@ -62,8 +62,7 @@ int CBaseObject::SaveProperties(CObjectStore& store) {
     addText(L"Migration", Migration);
     if (!ErrorCode.empty()) {
         addText(L"ErrorCode", ErrorCode);
-        v.SetDword(LastErrorCode);
-        store.AddToSection(L"LastErrorCode", v.GetEncoded());
+        store.AddDwordToSection(L"LastErrorCode", LastErrorCode);
     }
     addText(L"ErrorWin32API", ErrorWin32API);
     addText(L"ErrorFunction", ErrorFunction);

@@ -197,6 +197,18 @@ int CObjectStore::AddToSection(const std::wstring& key, const std::wstring& valu
     return 1;
 }
 
+int CObjectStore::AddStringToSection(const std::wstring& key, const std::wstring& text) {
+    CStoreValue value;
+    value.SetString(text);
+    return AddToSection(key, value.GetEncoded());
+}
+
+int CObjectStore::AddDwordToSection(const std::wstring& key, DWORD number) {
+    CStoreValue value;
+    value.SetDword(number);
+    return AddToSection(key, value.GetEncoded());
+}
+
 int CObjectStore::NewSection(const std::wstring& key, const std::wstring& value, DWORD number) {
     if (sectionCounter_ > 0) parentSection_ = currentSection_;
     ++sectionCounter_;

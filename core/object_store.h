@@ -28,6 +28,9 @@ public:
     int AddEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  DWORD number = 0);
     int AddToSection(const std::wstring& key, const std::wstring& value);
+    // AddToSection of a text as quoted text, and of a number in the dword form.
+    int AddStringToSection(const std::wstring& key, const std::wstring& text);
+    int AddDwordToSection(const std::wstring& key, DWORD value);
     int NewSection(const std::wstring& key, const std::wstring& value, DWORD number = 0);
     // Replaces the value of the first entry with this exact section and key,
     // or adds the entry.

@@ -48,9 +48,7 @@ int CCorvanrator::LoadProperty(CObjectStore& store) {
 
 int CCorvanrator::SaveProperties(CObjectStore& store) {
     BeginLeafSection(store, L"CCorvanrator");
-    CStoreValue value;
-    value.SetString(Name);
-    store.AddToSection(L"Name", value.GetEncoded());
+    store.AddStringToSection(L"Name", Name);
     return CBaseObject::SaveProperties(store);
 }
 

@@ -18,11 +18,8 @@ int CRegObj::LoadProperty(CObjectStore& store) {
 }
 
 int CRegObj::SaveProperties(CObjectStore& store) {
-    CStoreValue v;
-    v.SetString(KeyName);
-    store.AddToSection(L"KeyName", v.GetEncoded());
-    v.SetString(ParentKeyName);
-    store.AddToSection(L"ParentKeyName", v.GetEncoded());
+    store.AddStringToSection(L"KeyName", KeyName);
+    store.AddStringToSection(L"ParentKeyName", ParentKeyName);
     return CBaseObject::SaveProperties(store);
 }
 

@@ -141,13 +141,9 @@ void CRegValue::SaveValueSection(CObjectStore& store, const wchar_t* className, 
                                  const std::wstring& encodedValue) {
     BeginLeafSection(store, className);
     store.AddToSection(valueKey, encodedValue);
-    CStoreValue v;
-    v.SetString(ValueName);
-    store.AddToSection(L"ValueName", v.GetEncoded());
-    v.SetString(KeyName);
-    store.AddToSection(L"KeyName", v.GetEncoded());
-    v.SetString(ParentKeyName);
-    store.AddToSection(L"ParentKeyName", v.GetEncoded());
+    store.AddStringToSection(L"ValueName", ValueName);
+    store.AddStringToSection(L"KeyName", KeyName);
+    store.AddStringToSection(L"ParentKeyName", ParentKeyName);
     CBaseObject::SaveProperties(store);
 }
 

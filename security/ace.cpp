@@ -132,22 +132,14 @@ int CAce::Get(PSID& sid, DWORD& mask, int& index) {
 
 int CAce::SaveProperties(CObjectStore& store) {
     BeginLeafSection(store, L"CAce");
-    CStoreValue v;
-    v.SetString(SIDName);
-    store.AddToSection(L"SIDName", v.GetEncoded());
-    v.SetString(Domain);
-    store.AddToSection(L"Domain", v.GetEncoded());
-    v.SetString(Trustee);
-    store.AddToSection(L"Trustee", v.GetEncoded());
-    v.SetDword(AccessMask);
-    store.AddToSection(L"AccessMask", v.GetEncoded());
-    v.SetDword(static_cast<DWORD>(Index));
-    store.AddToSection(L"Index", v.GetEncoded());
+    store.AddStringToSection(L"SIDName", SIDName);
+    store.AddStringToSection(L"Domain", Domain);
+    store.AddStringToSection(L"Trustee", Trustee);
+    store.AddDwordToSection(L"AccessMask", AccessMask);
+    store.AddDwordToSection(L"Index", static_cast<DWORD>(Index));
     // Without these a denied or audit entry would come back as an allowed one.
-    v.SetDword(AceType);
-    store.AddToSection(L"AceType", v.GetEncoded());
-    v.SetDword(AceFlags);
-    store.AddToSection(L"AceFlags", v.GetEncoded());
+    store.AddDwordToSection(L"AceType", AceType);
+    store.AddDwordToSection(L"AceFlags", AceFlags);
     return CBaseObject::SaveProperties(store);
 }
 

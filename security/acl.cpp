@@ -159,9 +159,7 @@ int CAcl::Get(PACL& list) {
 
 int CAcl::SaveProperties(CObjectStore& store) {
     const std::wstring own = BeginCompositeSection(store, L"CAcl");
-    CStoreValue v;
-    v.SetDword(NullAcl);
-    store.AddToSection(L"NullAcl", v.GetEncoded());
+    store.AddDwordToSection(L"NullAcl", NullAcl);
     CBaseObject::SaveProperties(store);
     for (auto& ace : aces_) SaveChildSection(store, own, *ace);
     return 1;

@@ -173,15 +173,10 @@ DWORD CWin32Service::Startup(DWORD startType) {
 
 int CWin32Service::SaveProperties(CObjectStore& store) {
     BeginLeafSection(store, L"CWin32Service");
-    CStoreValue v;
-    v.SetString(ServiceName);
-    store.AddToSection(L"ServiceName", v.GetEncoded());
-    v.SetString(BinaryPathName);
-    store.AddToSection(L"BinaryPathName", v.GetEncoded());
-    v.SetDword(ServiceType);
-    store.AddToSection(L"ServiceType", v.GetEncoded());
-    v.SetDword(StartType);
-    store.AddToSection(L"StartType", v.GetEncoded());
+    store.AddStringToSection(L"ServiceName", ServiceName);
+    store.AddStringToSection(L"BinaryPathName", BinaryPathName);
+    store.AddDwordToSection(L"ServiceType", ServiceType);
+    store.AddDwordToSection(L"StartType", StartType);
     return CBaseObject::SaveProperties(store);
 }
 
