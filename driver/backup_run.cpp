@@ -1,4 +1,6 @@
 #include "core/object_store.h"
+#include "diagnostics/log_message.h"
+#include "diagnostics/logger.h"
 #include "driver/corvanrator.h"
 #include "driver/entry_value.h"
 #include "platform/text.h"
@@ -43,6 +45,10 @@ std::wstring CCorvanrator::UniqueFileName(const std::wstring& wanted) {
         name = Format(L"%ls_%d%ls", stem.c_str(), n, extension.c_str());
     }
     usedFileNames_.push_back(name);
+    if (name != wanted && Logger)
+        Logger->Dispatch(CTextLogMessage(
+            kLogWarning, Format(L"Backup file %ls is taken by an earlier entry of this run; using %ls.",
+                                wanted.c_str(), name.c_str())));
     return name;
 }
 

@@ -79,6 +79,17 @@ TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
     EXPECT_EQ("<missing>", IniValue(control, "RESTORE", "REGISTRY"));
 }
 
+TEST_F(RegistryBackupTest, ASecondEntryNamingTheSameFileDoesNotOverwriteTheFirst) {
+    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,keys.bkp\r\n"
+                 "REGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,KEYS.bkp\r\n");
+    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    ASSERT_EQ(0, run.exitCode);
+    fs::path folder = RunFolder();
+    EXPECT_NE(std::string::npos, Read(folder / "keys.bkp").find("KeyName=\"Tool\""));
+    EXPECT_NE(std::string::npos, Read(folder / "KEYS_2.bkp").find("KeyName=\"Other\""));
+    EXPECT_NE(std::string::npos, run.out.find("using KEYS_2.bkp")) << run.out;
+}
+
 TEST_F(RegistryBackupTest, UnreadableKeyFailsTheRunButItsFileIsWritten) {
     AddFault(L"RegOpenKeyExW:Vendor\\Tool=5");
     WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,o.bkp\r\n");
