@@ -32,19 +32,19 @@ protected:
         return key;
     }
 
-    // Saves the tree to a file and re-creates it from that file.
+    // Saves the tree to TreeFile() and re-creates it from that file.
     std::unique_ptr<CCompositeRegKey> SaveAndReload(CCompositeRegKey& key) {
-        const std::wstring path = corvan::FromUtf8((WorldRoot() / "tree.bkp").string());
         CObjectStore out;
         key.SaveProperties(out);
-        EXPECT_EQ(1, out.SaveToFile(path));
+        EXPECT_EQ(1, out.SaveToFile(corvan::FromUtf8(TreeFile().string())));
         CObjectStore in;
-        EXPECT_EQ(1, in.LoadFromFile(path));
+        EXPECT_EQ(1, in.LoadFromFile(corvan::FromUtf8(TreeFile().string())));
         EXPECT_TRUE(in.Next());
         auto loaded = std::make_unique<CCompositeRegKey>();
         loaded->LoadProperty(in);
         return loaded;
     }
+    std::filesystem::path TreeFile() const { return WorldRoot() / "tree.bkp"; }
 };
 
 // One line per object, indented by depth: parent|key|server, then the value.
@@ -69,17 +69,7 @@ std::wstring Describe(const CRegObj& obj, bool withUnknown = true, int depth = 0
     return head + value.ValueName + L"=" + data + L"\n";
 }
 
-TEST_F(CompositeRegKeyTest, ExampleTreeSavesAsTheExpectedFile) {
-    auto key = ReadToolTree();
-    CObjectStore store;
-    key->SaveProperties(store);
-    const auto path = WorldRoot() / "tool.bkp";
-    ASSERT_EQ(1, store.SaveToFile(corvan::FromUtf8(path.string())));
-    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("registry/testdata/tool_tree.bkp")),
-              corvan_test::ReadBytes(path));
-}
-
-TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqual) {
+TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqualWithAnUnreadableValue) {
     const wchar_t kApp[] = L"SOFTWARE\\App";
     SetRegistryString(L"HOST", kApp, L"", L"default");
     SetRegistryString(L"HOST", kApp, L"Str", L"one \"quoted\"");
@@ -92,8 +82,13 @@ TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqual) {
     SetRegistryString(L"HOST", L"SOFTWARE\\App\\L2a\\L3", L"Str3", L"three");
     SetRegistryDword(L"HOST", L"SOFTWARE\\App\\L2a", L"Num2", 2);
     AddRegistryKey(L"HOST", L"SOFTWARE\\App\\L2b");
+    AddFault(L"RegQueryValueExW:Num=13,1");
 
+    // The value that cannot be read stays in the tree with its own error; the rest is read.
     auto key = Read(L"", L"SOFTWARE", L"App");
+    EXPECT_EQ(0u, key->LastErrorCode);
+    EXPECT_EQ(13u, key->GetAt(5)->LastErrorCode);
+    EXPECT_EQ(L"RegQueryValueEx(Num)", key->GetAt(5)->ErrorWin32API);
     EXPECT_EQ(
         L"SOFTWARE|App||key\n"
         L"  App|||=sz default\n"
@@ -101,7 +96,7 @@ TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqual) {
         L"  App|Exp||Exp=expand %SystemRoot%\\x\n"
         L"  App|||?Big\n"
         L"  App|Bin||Bin=0001ff\n"
-        L"  App|Num||Num=dword 7\n"
+        L"  App|Num||=dword 0\n"
         L"  App|Multi||Multi=<a><b c>\n"
         L"  App|||?Link\n"
         L"  SOFTWARE\\App|L2a||key\n"
@@ -127,29 +122,9 @@ TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqual) {
 
     auto loaded = SaveAndReload(*key);
     EXPECT_EQ(Describe(*key, false), Describe(*loaded));
-}
-
-TEST_F(CompositeRegKeyTest, AValueThatCannotBeReadStaysInTheTreeWithItsOwnError) {
-    SetRegistryDword(L"HOST", L"SOFTWARE\\App", L"Changed", 1);
-    SetRegistryString(L"HOST", L"SOFTWARE\\App", L"Next", L"n");
-    SetRegistryString(L"HOST", L"SOFTWARE\\App\\Sub", L"Deep", L"d");
-    AddFault(L"RegQueryValueExW:Changed=13,1");
-
-    auto key = Read(L"", L"SOFTWARE", L"App");
-    EXPECT_EQ(0u, key->LastErrorCode);
-    EXPECT_EQ(
-        L"SOFTWARE|App||key\n"
-        L"  App|Changed||=dword 0\n"
-        L"  App|Next||Next=sz n\n"
-        L"  SOFTWARE\\App|Sub||key\n"
-        L"    Sub|Deep||Deep=sz d\n",
-        Describe(*key));
-    EXPECT_EQ(13u, key->GetAt(0)->LastErrorCode);
-    EXPECT_EQ(L"RegQueryValueEx(Changed)", key->GetAt(0)->ErrorWin32API);
-
-    auto loaded = SaveAndReload(*key);  // the error travels with the value
-    EXPECT_EQ(13u, loaded->GetAt(0)->LastErrorCode);
-    EXPECT_EQ(L"CRegValueDword::Enum(Changed)", loaded->GetAt(0)->ErrorFunction);
+    // The error travels with the value (the unknown types are not saved).
+    EXPECT_EQ(13u, loaded->GetAt(4)->LastErrorCode);
+    EXPECT_EQ(L"CRegValueDword::Enum(Num)", loaded->GetAt(4)->ErrorFunction);
 }
 
 TEST_F(CompositeRegKeyTest, EnumFailuresNameTheFailingCall) {
@@ -185,79 +160,47 @@ TEST_F(CompositeRegKeyTest, EnumFailuresNameTheFailingCall) {
     }
 }
 
-TEST_F(CompositeRegKeyTest, ApplyWritesTheTreeOntoAnotherMachineAndKeepsWhatIsThere) {
-    AddMachine(L"SRV01");
-    AddMachine(L"SRV02");
+TEST_F(CompositeRegKeyTest, ApplyWritesOntoAnotherMachineKeepsWhatIsThereAndStopsAtTheFirstFailingChild) {
+    for (const wchar_t* machine : {L"SRV01", L"SRV02", L"SRV03"}) AddMachine(machine);
     SetRegistryDword(L"SRV01", L"SOFTWARE\\App", L"Num", 1);
     SetRegistryString(L"SRV01", L"SOFTWARE\\App", L"Str", L"s");
+    SetRegistryDword(L"SRV01", L"SOFTWARE\\App", L"Last", 3);
     SetRegistryMultiString(L"SRV01", L"SOFTWARE\\App\\Sub\\Deeper", L"Y", {L"y1", L"y2"});
     SetRegistryDword(L"SRV02", L"SOFTWARE\\App", L"Num", 99);
     SetRegistryString(L"SRV02", L"SOFTWARE\\App", L"Extra", L"keep");
     SetRegistryDword(L"SRV02", L"SOFTWARE\\App\\Old", L"O", 4);
 
     auto restored = SaveAndReload(*Read(L"\\\\SRV01", L"SOFTWARE", L"App"));
-    EXPECT_EQ(3, restored->ReplaceServerName(L"SRV01", L"SRV02"));  // the key and its two values
+    EXPECT_EQ(4, restored->ReplaceServerName(L"SRV01", L"SRV02"));  // the key and its three values
     HKEY handle = nullptr;
     EXPECT_EQ(1, restored->Apply(handle));
     EXPECT_EQ(nullptr, handle);
     EXPECT_EQ(1u, ReadRegistryDword(L"SRV02", L"SOFTWARE\\App", L"Num"));
     EXPECT_EQ(L"s", ReadRegistryString(L"SRV02", L"SOFTWARE\\App", L"Str"));
+    EXPECT_EQ(3u, ReadRegistryDword(L"SRV02", L"SOFTWARE\\App", L"Last"));
     EXPECT_EQ((std::vector<std::wstring>{L"y1", L"y2"}),
               ReadRegistryMultiString(L"SRV02", L"SOFTWARE\\App\\Sub\\Deeper", L"Y"));
     EXPECT_EQ(L"keep", ReadRegistryString(L"SRV02", L"SOFTWARE\\App", L"Extra"));
     EXPECT_EQ(4u, ReadRegistryDword(L"SRV02", L"SOFTWARE\\App\\Old", L"O"));
     // Subkeys, read without a server name of their own, go to the same machine.
     EXPECT_FALSE(RegistryKeyExists(L"HOST", L"SOFTWARE\\App"));
-}
 
-TEST_F(CompositeRegKeyTest, ApplyStopsAtTheFirstFailingChild) {
-    AddMachine(L"SRV02");
-    CCompositeRegKey key(L"\\\\SRV02");
-    Watch(key);
-    HKEY unused = nullptr;
-    key.Add(L"SOFTWARE", L"Tool", unused);
-    for (const wchar_t* name : {L"First", L"Second", L"Third"}) {
-        auto* value = new CRegValueDword(L"\\\\SRV02");
-        value->ValueName = name;
-        value->Value = 1;
-        key.AddChild(value);
-    }
-    auto* sub = new CCompositeRegKey();
-    sub->Add(L"SOFTWARE\\Tool", L"Sub", unused);
-    key.AddChild(sub);
-    AddFault(L"RegSetValueExW@SRV02:Second=5");
-
-    HKEY handle = nullptr;
-    EXPECT_EQ(0, key.Apply(handle));
-    EXPECT_EQ(1u, ReadRegistryDword(L"SRV02", L"SOFTWARE\\Tool", L"First"));
-    EXPECT_FALSE(ReadRegistryDword(L"SRV02", L"SOFTWARE\\Tool", L"Second"));
-    EXPECT_FALSE(ReadRegistryDword(L"SRV02", L"SOFTWARE\\Tool", L"Third"));
-    EXPECT_FALSE(RegistryKeyExists(L"SRV02", L"SOFTWARE\\Tool\\Sub"));
-    EXPECT_EQ(5u, key.GetAt(1)->LastErrorCode);
-    EXPECT_EQ(0u, key.LastErrorCode);  // the child holds the failure
+    // On SRV03 the second value fails: nothing after it is written and the child holds the failure.
+    Watch(*restored);
+    restored->ReplaceServerName(L"SRV02", L"SRV03");
+    AddFault(L"RegSetValueExW@SRV03:Str=5");
+    EXPECT_EQ(0, restored->Apply(handle));
+    EXPECT_EQ(1u, ReadRegistryDword(L"SRV03", L"SOFTWARE\\App", L"Num"));
+    EXPECT_FALSE(ReadRegistryString(L"SRV03", L"SOFTWARE\\App", L"Str"));
+    EXPECT_FALSE(ReadRegistryDword(L"SRV03", L"SOFTWARE\\App", L"Last"));
+    EXPECT_FALSE(RegistryKeyExists(L"SRV03", L"SOFTWARE\\App\\Sub"));
+    EXPECT_EQ(5u, restored->GetAt(1)->LastErrorCode);
+    EXPECT_EQ(0u, restored->LastErrorCode);
     EXPECT_EQ(L"CCompositeRegKey::Apply(),,0", LogLines().back());
 
-    AddFault(L"RegCreateKeyExW@SRV02=5,1");
-    EXPECT_EQ(0, key.Apply(handle));
-    EXPECT_EQ(L"RegOpenKeyEx(\\\\SRV02, HKEY_LOCAL_MACHINE, SOFTWARE\\Tool, KEY_ALL ...)", key.ErrorWin32API);
-}
-
-TEST_F(CompositeRegKeyTest, WithoutAParentPathNoKeyIsCreatedAndValuesOpenTheirOwn) {
-    AddRegistryKey(L"HOST", L"SOFTWARE\\Vendor");
-    CCompositeRegKey top;
-    top.KeyName = L"Tool";
-    HKEY handle = nullptr;
-    EXPECT_EQ(1, top.Open(handle));
-    EXPECT_EQ(nullptr, handle);
-
-    auto* value = new CRegValueString();
-    value->ParentKeyName = L"SOFTWARE\\Vendor";
-    value->ValueName = L"Name";
-    value->Value = L"v";
-    top.AddChild(value);
-    EXPECT_EQ(1, top.Apply(handle));
-    EXPECT_EQ(L"v", ReadRegistryString(L"HOST", L"SOFTWARE\\Vendor", L"Name"));
-    EXPECT_FALSE(RegistryKeyExists(L"HOST", L"SOFTWARE\\Vendor\\Tool"));
+    AddFault(L"RegCreateKeyExW@SRV03=5,1");
+    EXPECT_EQ(0, restored->Apply(handle));
+    EXPECT_EQ(L"RegOpenKeyEx(\\\\SRV03, HKEY_LOCAL_MACHINE, SOFTWARE\\App, KEY_ALL ...)", restored->ErrorWin32API);
 }
 
 TEST_F(CompositeRegKeyTest, LoadingFollowsParentsSkipsStraySectionsAndStopsAtForeignClasses) {
@@ -302,10 +245,30 @@ TEST_F(CompositeRegKeyTest, LoadingFollowsParentsSkipsStraySectionsAndStopsAtFor
     EXPECT_EQ(7u, ReadRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Late"));
     EXPECT_FALSE(ReadRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Late"));
     EXPECT_EQ(L"", ReadRegistryString(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Orphan"));
+
+    // Without a parent path no key is created and the values open their own.
+    CCompositeRegKey top;
+    top.KeyName = L"Top";
+    EXPECT_EQ(1, top.Open(handle));
+    EXPECT_EQ(nullptr, handle);
+    auto* value = new CRegValueString();
+    value->ParentKeyName = L"SOFTWARE\\Vendor";
+    value->ValueName = L"Name";
+    value->Value = L"v";
+    top.AddChild(value);
+    EXPECT_EQ(1, top.Apply(handle));
+    EXPECT_EQ(L"v", ReadRegistryString(L"HOST", L"SOFTWARE\\Vendor", L"Name"));
+    EXPECT_FALSE(RegistryKeyExists(L"HOST", L"SOFTWARE\\Vendor\\Top"));
 }
 
-TEST_F(CompositeRegKeyTest, DumpAndReportListKeysBeforeTheirValues) {
+TEST_F(CompositeRegKeyTest, ExampleTreeSavesAsTheGoldenFileDumpsReportsAndRenames) {
     auto key = ReadToolTree();
+    auto loaded = SaveAndReload(*key);
+    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("registry/testdata/tool_tree.bkp")),
+              corvan_test::ReadBytes(TreeFile()));
+    EXPECT_EQ(Describe(*key), Describe(*loaded));
+
+    // Dump and report list each key before its values.
     testing::internal::CaptureStdout();
     key->Dump();
     EXPECT_EQ(
@@ -314,17 +277,14 @@ TEST_F(CompositeRegKeyTest, DumpAndReportListKeysBeforeTheirValues) {
     testing::internal::CaptureStdout();
     key->DumpKeys();
     EXPECT_EQ("\n\n[SOFTWARE\\Vendor\\Tool]\n\n[SOFTWARE\\Vendor\\Tool\\Sub]", testing::internal::GetCapturedStdout());
-
     CObjectStore report;
     key->WriteReport(report, 4);
     key->WriteReport(report, 0);
     ASSERT_EQ(8u, report.GetEntryCount());
     EXPECT_EQ(L"\n[SOFTWARE\\Vendor\\Tool\\Sub]", report.GetEntryAt(2).Value);
     EXPECT_EQ(L"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Tool]", report.GetEntryAt(4).Value);
-}
 
-TEST_F(CompositeRegKeyTest, NameOperationsWalkTheTree) {
-    auto key = ReadToolTree();
+    // Name operations walk the tree.
     EXPECT_EQ(1, key->AppendToKeyName(L"software\\vendor", L"_old"));
     key->RenameKey(L"SUB", L"Sub2");
     EXPECT_EQ(

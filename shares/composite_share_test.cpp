@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/object_store.h"
 #include "registry/reg_value.h"
 #include "shares/share_test_world.h"
@@ -17,6 +19,16 @@ const DWORD kFull = 0x1F01FF;
 
 class CompositeShareTest : public share_test::ShareWorldTest {
 protected:
+    // "type trustee mask" per entry, e.g. "0 ann 1200a9".
+    static std::vector<std::wstring> Aces(const CShare& share) {
+        std::vector<std::wstring> aces;
+        const CAcl& acl = share.SecurityDescriptor.DiscretionaryAcl;
+        for (int i = 0; i < acl.GetCount(); ++i)
+            aces.push_back(corvan::Format(L"%u %ls %x", acl.GetAt(i)->AceType, acl.GetAt(i)->Trustee.c_str(),
+                                          acl.GetAt(i)->AccessMask));
+        return aces;
+    }
+
     // SRV01: Pub (a null-session share, listed in lower case), the hidden
     // Finance$, and the administrative shares of its drives C, D and E.
     void SetUpSource() {
@@ -53,7 +65,7 @@ protected:
     }
 };
 
-TEST_F(CompositeShareTest, EnumListsEveryShareWithItsNullSessionFlag) {
+TEST_F(CompositeShareTest, EnumListsEveryShareWithItsNullSessionFlagAndSelectsThem) {
     SetUpSource();
     auto shares = std::make_unique<CCompositeShare>(L"\\\\SRV01");
     ASSERT_EQ(1, shares->Enum());
@@ -61,22 +73,16 @@ TEST_F(CompositeShareTest, EnumListsEveryShareWithItsNullSessionFlag) {
     EXPECT_EQ((std::vector<std::wstring>{L"Pub", L"Finance$", L"C$", L"D$", L"E$", L"ADMIN$", L"IPC$"}),
               Names(*shares));
     CShare* pub = Find(*shares, L"Pub");
-    EXPECT_EQ(1u, pub->NullSession);
-    EXPECT_EQ(L"D:\\Data\\Pub", pub->Path);
-    EXPECT_EQ(L"Rem", pub->Remark);
-    EXPECT_EQ(7u, pub->MaxUses);
-    EXPECT_EQ(L"(null)", pub->Passwd);
-    ASSERT_EQ(2, pub->SecurityDescriptor.DiscretionaryAcl.GetCount());
-    EXPECT_EQ(L"jdoe", pub->SecurityDescriptor.DiscretionaryAcl.GetAt(0)->Trustee);
+    EXPECT_EQ(std::make_tuple(1u, L"D:\\Data\\Pub", L"Rem", 7u, L"(null)"),
+              std::tie(pub->NullSession, pub->Path, pub->Remark, pub->MaxUses, pub->Passwd));
+    EXPECT_EQ((std::vector<std::wstring>{L"1 jdoe 1f01ff", L"0 ann 1200a9"}), Aces(*pub));
     EXPECT_EQ(0u, Find(*shares, L"Finance$")->NullSession);
     EXPECT_EQ(STYPE_DISKTREE | STYPE_SPECIAL, Find(*shares, L"C$")->Type);
     EXPECT_EQ(STYPE_IPC | STYPE_SPECIAL, Find(*shares, L"IPC$")->Type);
     for (int i = 0; i < shares->GetCount(); ++i) {
         const CShare* share = shares->GetAt(i);
-        EXPECT_EQ(L"\\\\SRV01", share->ServerName);
-        EXPECT_EQ(1u, share->Restore);
-        EXPECT_EQ(1, share->ReportFlag);
-        EXPECT_EQ(L"Backup Share", share->Task);
+        EXPECT_EQ(std::make_tuple(L"\\\\SRV01", 1u, 1, L"Backup Share"),
+                  std::tie(share->ServerName, share->Restore, share->ReportFlag, share->Task));
     }
     EXPECT_EQ(nullptr, shares->GetAt(shares->GetCount()));
     EXPECT_EQ(nullptr, shares->GetAt(-1));
@@ -84,58 +90,44 @@ TEST_F(CompositeShareTest, EnumListsEveryShareWithItsNullSessionFlag) {
     EXPECT_EQ((std::vector<std::wstring>{L"pub", L"COMCFG"}), shares->GetNullSessionList()->saValue);
     EXPECT_EQ(L"Backup Share", shares->Task);
     EXPECT_EQ(0u, shares->LastErrorCode);
-}
 
-TEST_F(CompositeShareTest, SelectionByNameIgnoresCaseAndByTypeComparesTheWholeNumber) {
-    SetUpSource();
-    auto shares = std::make_unique<CCompositeShare>(L"\\\\SRV01");
-    ASSERT_EQ(1, shares->Enum());
-
+    // Selection by name ignores case; by type it compares the whole number.
     shares->SetRestoreByName(L"FINANCE$", 0);
     EXPECT_EQ(0u, Find(*shares, L"Finance$")->Restore);
     EXPECT_EQ(1u, Find(*shares, L"Pub")->Restore);
-
-    // Without the special-share bit only Pub matches.
-    shares->SetRestoreByType(STYPE_DISKTREE, 0);
+    shares->SetRestoreByType(STYPE_DISKTREE, 0);  // without the special-share bit only Pub matches
     EXPECT_EQ(0u, Find(*shares, L"Pub")->Restore);
     EXPECT_EQ(1u, Find(*shares, L"C$")->Restore);
-
     shares->SetRestoreByType(STYPE_DISKTREE | STYPE_SPECIAL, 0);
     for (const wchar_t* name : {L"C$", L"D$", L"E$", L"ADMIN$"}) EXPECT_EQ(0u, Find(*shares, name)->Restore);
     EXPECT_EQ(1u, Find(*shares, L"IPC$")->Restore);
-
     shares->SetRestoreByName(L"pub", 1);
     EXPECT_EQ(1u, Find(*shares, L"Pub")->Restore);
 }
 
-TEST_F(CompositeShareTest, ServerWithoutNullSessionListEnumeratesWithAnEmptyList) {
+TEST_F(CompositeShareTest, EnumWithoutAListReadsAnEmptyListAndFailuresAreRecorded) {
     CreateShare(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
     auto shares = std::make_unique<CCompositeShare>(L"\\\\SRV02");
     EXPECT_EQ(1, shares->Enum());
     EXPECT_EQ(0u, Find(*shares, L"Pub")->NullSession);
     ASSERT_NE(nullptr, shares->GetNullSessionList());
     EXPECT_TRUE(shares->GetNullSessionList()->saValue.empty());
-}
 
-TEST_F(CompositeShareTest, EnumFailuresAreRecorded) {
-    {
-        auto shares = std::make_unique<CCompositeShare>(L"\\\\SRV03");
-        EXPECT_EQ(0, shares->Enum());
-        EXPECT_EQ(0, shares->GetCount());
-        EXPECT_EQ(L"NetShareEnum(\\\\SRV03)", shares->ErrorWin32API);
-        EXPECT_EQ(L"CCompositeShare::Enum()", shares->ErrorFunction);
-        EXPECT_EQ(53u, shares->LastErrorCode);
-    }
-    {
-        // A list that cannot be read fails the enumeration, but every share is still read.
-        SetUpSource();
-        AddFault(L"RegQueryValueExW@SRV01:NullSessionShares=5");
-        auto shares = std::make_unique<CCompositeShare>(L"\\\\SRV01");
-        EXPECT_EQ(0, shares->Enum());
-        EXPECT_EQ(7, shares->GetCount());
-        EXPECT_EQ(5u, shares->LastErrorCode);
-        EXPECT_EQ(L"RegQueryValueEx(NullSessionShares)", shares->ErrorWin32API);
-    }
+    shares = std::make_unique<CCompositeShare>(L"\\\\SRV03");
+    EXPECT_EQ(0, shares->Enum());
+    EXPECT_EQ(0, shares->GetCount());
+    EXPECT_EQ(L"NetShareEnum(\\\\SRV03)", shares->ErrorWin32API);
+    EXPECT_EQ(L"CCompositeShare::Enum()", shares->ErrorFunction);
+    EXPECT_EQ(53u, shares->LastErrorCode);
+
+    // A list that cannot be read fails the enumeration, but every share is still read.
+    SetUpSource();
+    AddFault(L"RegQueryValueExW@SRV01:NullSessionShares=5");
+    shares = std::make_unique<CCompositeShare>(L"\\\\SRV01");
+    EXPECT_EQ(0, shares->Enum());
+    EXPECT_EQ(7, shares->GetCount());
+    EXPECT_EQ(5u, shares->LastErrorCode);
+    EXPECT_EQ(L"RegQueryValueEx(NullSessionShares)", shares->ErrorWin32API);
 }
 
 TEST_F(CompositeShareTest, SavedSectionsLoadBackIntoEqualShares) {
@@ -145,26 +137,18 @@ TEST_F(CompositeShareTest, SavedSectionsLoadBackIntoEqualShares) {
 
     CObjectStore store;
     shares->SaveProperties(store);
-    // Each section: class and parent.
-    std::vector<std::pair<std::wstring, std::wstring>> sections;
+    std::vector<std::wstring> entries, sections;  // "section|key|value" each, "class parent" per section
     for (size_t i = 0; i < store.GetEntryCount(); ++i) {
         const CStoreEntry& e = store.GetEntryAt(i);
-        if (e.Key == L"class") sections.emplace_back(e.Value, L"");
-        if (e.Key == L"parent") sections.back().second = e.Value;
+        entries.push_back(e.Section + L"|" + e.Key + L"|" + e.Value);
+        if (e.Key == L"class") sections.push_back(e.Value);
+        if (e.Key == L"parent") sections.back() += L" " + e.Value;
     }
     ASSERT_GE(sections.size(), 9u);
-    std::vector<std::pair<std::wstring, std::wstring>> head(sections.begin(), sections.begin() + 9);
-    EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{{L"CCompositeShare", L"NULL"},
-                                                                   {L"CShare", L"1"},
-                                                                   {L"CSecurityDescriptor", L"2"},
-                                                                   {L"CAcl", L"3"},
-                                                                   {L"CAcl", L"3"},
-                                                                   {L"CAce", L"5"},
-                                                                   {L"CAce", L"5"},
-                                                                   {L"CShare", L"1"},
-                                                                   {L"CSecurityDescriptor", L"8"}}),
-              head);
-    EXPECT_EQ(std::make_pair(std::wstring(L"CRegValueMultiSz"), std::wstring(L"1")), sections.back());
+    EXPECT_EQ((std::vector<std::wstring>{L"CCompositeShare NULL", L"CShare 1", L"CSecurityDescriptor 2", L"CAcl 3",
+                                         L"CAcl 3", L"CAce 5", L"CAce 5", L"CShare 1", L"CSecurityDescriptor 8"}),
+              std::vector<std::wstring>(sections.begin(), sections.begin() + 9));
+    EXPECT_EQ(L"CRegValueMultiSz 1", sections.back());
 
     // Every field is saved, so equal entries when saved again mean equal shares.
     auto loaded = ThroughFile(*shares);
@@ -174,15 +158,15 @@ TEST_F(CompositeShareTest, SavedSectionsLoadBackIntoEqualShares) {
     ASSERT_NE(nullptr, loaded->GetNullSessionList());
     CObjectStore again;
     loaded->SaveProperties(again);
-    ASSERT_EQ(store.GetEntryCount(), again.GetEntryCount());
-    for (size_t i = 0; i < store.GetEntryCount(); ++i) {
-        EXPECT_EQ(store.GetEntryAt(i).Section, again.GetEntryAt(i).Section);
-        EXPECT_EQ(store.GetEntryAt(i).Key, again.GetEntryAt(i).Key);
-        EXPECT_EQ(store.GetEntryAt(i).Value, again.GetEntryAt(i).Value);
+    std::vector<std::wstring> entriesAgain;
+    for (size_t i = 0; i < again.GetEntryCount(); ++i) {
+        const CStoreEntry& e = again.GetEntryAt(i);
+        entriesAgain.push_back(e.Section + L"|" + e.Key + L"|" + e.Value);
     }
+    EXPECT_EQ(entries, entriesAgain);
 }
 
-TEST_F(CompositeShareTest, RestoreOntoAnotherServerRecreatesSharesPermissionsAndNullSessionList) {
+TEST_F(CompositeShareTest, RestoreOntoAnotherServerRecreatesSharesPermissionsAndListAfterAFailingChild) {
     SetUpSource();
     InstallFixUpCommand();
     SetRegistryMultiString(L"SRV02", kParameters, kNullSessionShares, {L"TOOLS", L"comcfg"});
@@ -192,31 +176,35 @@ TEST_F(CompositeShareTest, RestoreOntoAnotherServerRecreatesSharesPermissionsAnd
     shares->ReplaceServerName(L"SRV01", L"SRV02");
     for (int i = 0; i < shares->GetCount(); ++i) shares->GetAt(i)->ReplaceServerName(L"SRV01", L"SRV02");
 
-    EXPECT_EQ(1, shares->Add());
-    EXPECT_EQ(L"Restore Share", shares->Task);
+    // A failing child fails the set and keeps its own outcome; the next run restores it.
+    AddFault(L"NetShareAdd@SRV02:Finance=5,1");
+    EXPECT_EQ(0, shares->Add());
+    EXPECT_EQ(L"CShare::Add(Finance$)", shares->ErrorWin32API);
+    EXPECT_EQ(5u, shares->LastErrorCode);
+    CShare* finance = Find(*shares, L"Finance$");
+    EXPECT_EQ(1u, finance->Restore);
+    EXPECT_EQ(L"NetShareAdd(\\\\SRV02, Finance$)", finance->ErrorWin32API);
     EXPECT_EQ(0u, Find(*shares, L"Pub")->Restore);
-    EXPECT_EQ(0u, Find(*shares, L"Finance$")->Restore);
-    EXPECT_EQ(0, Find(*shares, L"C$")->ReportFlag);  // switched off on backup: not touched
     CObjectStore report;
     shares->ReportStatus(report);
-    EXPECT_EQ(0u, report.GetEntryCount());
+    ASSERT_EQ(1u, report.GetEntryCount());
+    EXPECT_EQ(L"Finance$", report.GetEntryAt(0).Key);
+
+    EXPECT_EQ(1, shares->Add());
+    EXPECT_EQ(L"Restore Share", shares->Task);
+    EXPECT_EQ(0u, finance->Restore);
+    EXPECT_EQ(0, Find(*shares, L"C$")->ReportFlag);  // switched off on backup: not touched
+    CObjectStore secondReport;
+    shares->ReportStatus(secondReport);
+    EXPECT_EQ(0u, secondReport.GetEntryCount());
 
     auto target = Shares(L"\\\\SRV02");
     CShare* pub = Find(*target, L"Pub");
     ASSERT_NE(nullptr, pub);
-    EXPECT_EQ(L"D:\\Data\\Pub", pub->Path);
-    EXPECT_EQ(L"Rem", pub->Remark);
-    EXPECT_EQ(7u, pub->MaxUses);
-    const CAcl& acl = pub->SecurityDescriptor.DiscretionaryAcl;
-    ASSERT_EQ(2, acl.GetCount());
-    EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, acl.GetAt(0)->AceType);
-    EXPECT_EQ(L"jdoe", acl.GetAt(0)->Trustee);
-    EXPECT_EQ(kFull, acl.GetAt(0)->AccessMask);
-    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, acl.GetAt(1)->AceType);
-    EXPECT_EQ(L"ann", acl.GetAt(1)->Trustee);
-    EXPECT_EQ(kRead, acl.GetAt(1)->AccessMask);
+    EXPECT_EQ(std::make_tuple(L"D:\\Data\\Pub", L"Rem", 7u), std::tie(pub->Path, pub->Remark, pub->MaxUses));
+    EXPECT_EQ((std::vector<std::wstring>{L"1 jdoe 1f01ff", L"0 ann 1200a9"}), Aces(*pub));  // denied, allowed
     ASSERT_NE(nullptr, Find(*target, L"Finance$"));
-    EXPECT_EQ(0, Find(*target, L"Finance$")->SecurityDescriptor.DiscretionaryAcl.GetCount());
+    EXPECT_TRUE(Aces(*Find(*target, L"Finance$")).empty());
 
     // The target's own names, Pub (upper-cased by its own step) and the
     // source's list; Finance$ was never a null-session share.
@@ -225,19 +213,8 @@ TEST_F(CompositeShareTest, RestoreOntoAnotherServerRecreatesSharesPermissionsAnd
     EXPECT_EQ((std::vector<std::string>{"3", "PUB", "D:\\Data\\Pub", "D:\\Data"}), FixUpRecord());
 }
 
-TEST_F(CompositeShareTest, SourceListNamesAreMergedOnceEach) {
-    SetRegistryMultiString(L"SRV02", kParameters, kNullSessionShares, {L"TOOLS"});
-    CCompositeShare shares(L"\\\\SRV02");
-    auto list = std::make_unique<CRegValueMultiSz>();
-    list->saValue = {L"Alpha", L"tools", L"Beta", L"alpha"};
-    shares.SetNullSessionList(std::move(list));
-
-    EXPECT_EQ(1, shares.Add());
-    EXPECT_EQ((std::vector<std::wstring>{L"TOOLS", L"Alpha", L"Beta"}),
-              ReadRegistryMultiString(L"SRV02", kParameters, kNullSessionShares));
-}
-
-TEST_F(CompositeShareTest, NothingToRestoreTouchesNoRegistryValue) {
+TEST_F(CompositeShareTest, NothingToRestoreLeavesTheListAloneAndSourceNamesAreMergedOnceEach) {
+    // A null-session share not to restore: neither the share nor the list is touched.
     CCompositeShare shares(L"\\\\SRV02");
     auto share = std::make_unique<CShare>(L"\\\\SRV02");
     share->NetName = L"Pub";
@@ -245,33 +222,17 @@ TEST_F(CompositeShareTest, NothingToRestoreTouchesNoRegistryValue) {
     share->NullSession = 1;
     share->Restore = 0;
     shares.AddChild(share.release());
-
     EXPECT_EQ(1, shares.Add());
     EXPECT_FALSE(RegistryKeyExists(L"SRV02", kParameters));
     EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
-}
 
-TEST_F(CompositeShareTest, FailingChildFailsTheSetAndKeepsItsOwnOutcome) {
-    SetUpSource();
-    AddFault(L"NetShareAdd@SRV02:Finance=5");
-    auto backup = BackUpSource();
-    auto shares = ThroughFile(*backup);
-    for (int i = 0; i < shares->GetCount(); ++i) shares->GetAt(i)->ServerName = L"\\\\SRV02";
-    shares->ServerName = L"\\\\SRV02";
-    AddFile(L"SRV01", share_test::kFixUp, "#!/bin/sh\nexit 0\n");
-
-    EXPECT_EQ(0, shares->Add());
-    EXPECT_EQ(L"CShare::Add(Finance$)", shares->ErrorWin32API);
-    EXPECT_EQ(5u, shares->LastErrorCode);
-    CShare* finance = Find(*shares, L"Finance$");
-    EXPECT_EQ(1u, finance->Restore);
-    EXPECT_EQ(L"NetShareAdd(\\\\SRV02, Finance$)", finance->ErrorWin32API);
-    EXPECT_EQ(0u, Find(*shares, L"Pub")->Restore);
-
-    CObjectStore report;
-    shares->ReportStatus(report);
-    ASSERT_EQ(1u, report.GetEntryCount());
-    EXPECT_EQ(L"Finance$", report.GetEntryAt(0).Key);
+    SetRegistryMultiString(L"SRV02", kParameters, kNullSessionShares, {L"TOOLS"});
+    auto list = std::make_unique<CRegValueMultiSz>();
+    list->saValue = {L"Alpha", L"tools", L"Beta", L"alpha"};
+    shares.SetNullSessionList(std::move(list));
+    EXPECT_EQ(1, shares.Add());
+    EXPECT_EQ((std::vector<std::wstring>{L"TOOLS", L"Alpha", L"Beta"}),
+              ReadRegistryMultiString(L"SRV02", kParameters, kNullSessionShares));
 }
 
 TEST_F(CompositeShareTest, NestedSetLoadsOnlyItsOwnSections) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
+#include <tuple>
+
 #include "core/object_store.h"
 #include "shares/share_test_world.h"
 
@@ -9,6 +13,7 @@ namespace {
 
 using share_test::kNullSessionShares;
 using share_test::kParameters;
+using Texts = std::vector<std::wstring>;
 
 class CShareTest : public share_test::ShareWorldTest {
 protected:
@@ -24,11 +29,34 @@ protected:
         return share;
     }
 
-    static std::vector<std::pair<std::wstring, std::wstring>> Entries(const CObjectStore& store) {
-        std::vector<std::pair<std::wstring, std::wstring>> entries;
-        for (size_t i = 0; i < store.GetEntryCount(); ++i)
-            entries.emplace_back(store.GetEntryAt(i).Key, store.GetEntryAt(i).Value);
-        return entries;
+    // Fills the store with {section, key, value} entries and moves to the first.
+    static int Fill(CObjectStore& store, std::initializer_list<std::array<const wchar_t*, 3>> entries) {
+        for (const auto& e : entries) store.AddEntry(e[0], e[1], e[2]);
+        store.Rewind();
+        return store.Next();
+    }
+
+    static Texts Report(CShare& share) {
+        CObjectStore report;
+        share.ReportStatus(report);
+        Texts lines;
+        for (size_t i = 0; i < report.GetEntryCount(); ++i) lines.push_back(report.GetEntryAt(i).Value);
+        return lines;
+    }
+
+    std::optional<Texts> NullSessionList(const wchar_t* server = L"SRV02") {
+        return ReadRegistryMultiString(server, kParameters, kNullSessionShares);
+    }
+
+    // A restore that failed: the share stays to restore and is reported as not done.
+    static void ExpectFailed(CShare& share, const std::wstring& api, DWORD code) {
+        EXPECT_EQ(0, share.Add());
+        EXPECT_EQ(1u, share.Restore);
+        EXPECT_EQ(api, share.ErrorWin32API);
+        EXPECT_EQ(code, share.LastErrorCode);
+        Texts report = Report(share);
+        ASSERT_EQ(1u, report.size());
+        EXPECT_EQ(0u, report[0].find(L"Result: NOK;")) << corvan::ToUtf8(report[0]);
     }
 };
 
@@ -42,17 +70,11 @@ TEST_F(CShareTest, RecordIsCopiedAsTheSystemGaveIt) {
     info.shi502_current_uses = 2;
     info.shi502_path = path;
     CShare share(L"\\\\SRV01", info);
-    EXPECT_EQ(L"\\\\SRV01", share.ServerName);
-    EXPECT_EQ(L"Pub", share.NetName);
-    EXPECT_EQ(STYPE_DISKTREE | STYPE_SPECIAL, share.Type);
-    EXPECT_EQ(3u, share.Permissions);
-    EXPECT_EQ(9u, share.MaxUses);
-    EXPECT_EQ(2u, share.CurrentUses);
-    EXPECT_EQ(L"D:\\Data\\Pub", share.Path);
-    EXPECT_EQ(L"", share.Remark);  // no text, not the text "(null)": it would be restored
-    EXPECT_EQ(L"(null)", share.Passwd);
-    EXPECT_EQ(1u, share.Restore);
-    EXPECT_EQ(0u, share.NullSession);
+    // No remark is no text, not the text "(null)": that would be restored.
+    EXPECT_EQ(std::make_tuple(L"\\\\SRV01", L"Pub", static_cast<DWORD>(STYPE_DISKTREE | STYPE_SPECIAL), 3u, 9u, 2u,
+                              L"D:\\Data\\Pub", L"", L"(null)", 1u, 0u),
+              std::tie(share.ServerName, share.NetName, share.Type, share.Permissions, share.MaxUses,
+                       share.CurrentUses, share.Path, share.Remark, share.Passwd, share.Restore, share.NullSession));
     EXPECT_EQ(0, share.SecurityDescriptor.DiscretionaryAcl.GetCount());
 }
 
@@ -64,71 +86,55 @@ TEST_F(CShareTest, SectionHoldsTheKeysInOrderThenTheDescriptor) {
     share->SaveProperties(store);
 
     std::vector<std::pair<std::wstring, std::wstring>> expected = {
-        {L"class", L"CShare"},
-        {L"parent", L"NULL"},
-        {L"NetName", L"\"Pub\""},
-        {L"Type", L"dword:00000000"},
-        {L"Remark", L"\"Restored\""},
-        {L"Permissions", L"dword:00000000"},
-        {L"MaxUses", L"dword:ffffffff"},
-        {L"CurrentUses", L"dword:00000000"},
-        {L"Path", L"\"D:\\Data\\Pub\""},
-        {L"Passwd", L"\"(null)\""},
-        {L"UserorGroup", L"\"\""},
-        {L"NullSession", L"dword:00000001"},
-        {L"Restore", L"dword:00000001"},
-        {L"ServerName", L"\"\\\\SRV01\""},
-        {L"ErrorCode", L"\"5\""},
-        {L"LastErrorCode", L"dword:00000000"},
-        {L"class", L"CSecurityDescriptor"},
-        {L"parent", L"1"},
+        {L"class", L"CShare"},           {L"parent", L"NULL"},
+        {L"NetName", L"\"Pub\""},        {L"Type", L"dword:00000000"},
+        {L"Remark", L"\"Restored\""},    {L"Permissions", L"dword:00000000"},
+        {L"MaxUses", L"dword:ffffffff"}, {L"CurrentUses", L"dword:00000000"},
+        {L"Path", L"\"D:\\Data\\Pub\""}, {L"Passwd", L"\"(null)\""},
+        {L"UserorGroup", L"\"\""},       {L"NullSession", L"dword:00000001"},
+        {L"Restore", L"dword:00000001"}, {L"ServerName", L"\"\\\\SRV01\""},
+        {L"ErrorCode", L"\"5\""},        {L"LastErrorCode", L"dword:00000000"},
+        {L"class", L"CSecurityDescriptor"}, {L"parent", L"1"},
     };
-    auto entries = Entries(store);
-    ASSERT_GT(entries.size(), expected.size());
-    EXPECT_EQ(expected, decltype(entries)(entries.begin(), entries.begin() + expected.size()));
-    for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(i < 16 ? L"1" : L"2", store.GetEntryAt(i).Section) << i;
+    ASSERT_GT(store.GetEntryCount(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const CStoreEntry& entry = store.GetEntryAt(i);
+        EXPECT_EQ(expected[i], std::make_pair(entry.Key, entry.Value)) << i;
+        EXPECT_EQ(i < 16 ? L"1" : L"2", entry.Section) << i;
+    }
 }
 
-TEST_F(CShareTest, LoadTakesItsOwnKeysExactlyAndStopsAtTheNextObject) {
+TEST_F(CShareTest, LoadTakesItsOwnKeysExactlyStopsAtTheNextObjectAndNeedsNoDescriptor) {
     CObjectStore store;
-    auto entry = [&](const wchar_t* section, const wchar_t* key, const wchar_t* value) {
-        store.AddEntry(section, key, value);
-    };
-    entry(L"1", L"class", L"CShare");
-    entry(L"1", L"parent", L"NULL");
-    entry(L"1", L"NetName", L"\"Pub\"");
-    entry(L"1", L"Type", L"dword:80000000");
-    entry(L"1", L"path", L"\"ignored: wrong capitals\"");
-    entry(L"1", L"Restore", L"dword:00000000");
-    entry(L"1", L"servername", L"\"\\\\SRV02\"");
-    entry(L"2", L"class", L"CSecurityDescriptor");
-    entry(L"2", L"parent", L"1");
-    entry(L"3", L"class", L"CAcl");
-    entry(L"3", L"parent", L"2");
-    entry(L"4", L"class", L"CAcl");
-    entry(L"4", L"parent", L"2");
-    entry(L"5", L"class", L"CAce");
-    entry(L"5", L"parent", L"4");
-    entry(L"5", L"Trustee", L"\"ann\"");
-    entry(L"6", L"class", L"CShare");
-    store.Rewind();
-    ASSERT_EQ(1, store.Next());
-
+    ASSERT_EQ(1, Fill(store, {{L"1", L"class", L"CShare"},           {L"1", L"parent", L"NULL"},
+                              {L"1", L"NetName", L"\"Pub\""},         {L"1", L"Type", L"dword:80000000"},
+                              {L"1", L"path", L"\"ignored: wrong capitals\""},
+                              {L"1", L"Restore", L"dword:00000000"},  {L"1", L"servername", L"\"\\\\SRV02\""},
+                              {L"2", L"class", L"CSecurityDescriptor"}, {L"2", L"parent", L"1"},
+                              {L"3", L"class", L"CAcl"},              {L"3", L"parent", L"2"},
+                              {L"4", L"class", L"CAcl"},              {L"4", L"parent", L"2"},
+                              {L"5", L"class", L"CAce"},              {L"5", L"parent", L"4"},
+                              {L"5", L"Trustee", L"\"ann\""},         {L"6", L"class", L"CShare"}}));
     CShare share;
     share.LoadProperty(store);
-    EXPECT_EQ(L"Pub", share.NetName);
-    EXPECT_EQ(STYPE_SPECIAL, share.Type);
-    EXPECT_EQ(L"", share.Path);
-    EXPECT_EQ(0u, share.Restore);
-    EXPECT_EQ(L"\\\\SRV02", share.ServerName);
+    EXPECT_EQ(std::make_tuple(L"Pub", static_cast<DWORD>(STYPE_SPECIAL), L"", 0u, L"\\\\SRV02"),
+              std::tie(share.NetName, share.Type, share.Path, share.Restore, share.ServerName));
     ASSERT_EQ(1, share.SecurityDescriptor.DiscretionaryAcl.GetCount());
     EXPECT_EQ(L"ann", share.SecurityDescriptor.DiscretionaryAcl.GetAt(0)->Trustee);
     ASSERT_EQ(1, store.Next());
     EXPECT_EQ(L"6", store.CurrentEntrySection());
+
+    // Loaded from a section without descriptor sections: restored as it was.
+    CObjectStore plain;
+    Fill(plain, {{L"1", L"class", L"CShare"}, {L"1", L"NetName", L"\"Pub\""},
+                 {L"1", L"Path", L"\"D:\\Data\\Pub\""}, {L"1", L"Restore", L"dword:00000001"}});
+    CShare restorable(L"\\\\SRV02");
+    restorable.LoadProperty(plain);
+    EXPECT_EQ(1, restorable.Add());
+    EXPECT_NE(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
 }
 
-TEST_F(CShareTest, AddReplacesAnExistingShare) {
+TEST_F(CShareTest, AddReplacesAnExistingShareOnceAndDeleteRemovesIt) {
     CreateShare(L"\\\\SRV02", L"Pub", L"D:\\Data");
     auto share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
     share->SecurityDescriptor.DiscretionaryAcl.AddAce(new CAce());
@@ -136,11 +142,8 @@ TEST_F(CShareTest, AddReplacesAnExistingShare) {
     share->SecurityDescriptor.DiscretionaryAcl.GetAt(0)->AccessMask = 0x1F01FF;
 
     EXPECT_EQ(1, share->Add());
-    EXPECT_EQ(0u, share->Restore);
-    EXPECT_EQ(1, share->ReportFlag);
-    EXPECT_EQ(L"Restore Share", share->Task);
-    EXPECT_EQ(0u, share->LastErrorCode);
-
+    EXPECT_EQ(std::make_tuple(0u, 1, L"Restore Share", 0u),
+              std::tie(share->Restore, share->ReportFlag, share->Task, share->LastErrorCode));
     auto target = Shares(L"\\\\SRV02");
     CShare* pub = Find(*target, L"Pub");
     ASSERT_NE(nullptr, pub);
@@ -149,80 +152,51 @@ TEST_F(CShareTest, AddReplacesAnExistingShare) {
     ASSERT_EQ(1, pub->SecurityDescriptor.DiscretionaryAcl.GetCount());
     EXPECT_EQ(L"ann", pub->SecurityDescriptor.DiscretionaryAcl.GetAt(0)->Trustee);
 
-    // Done: a second Add does nothing and nothing is reported.
     AddFault(L"NetShareAdd=5");
     EXPECT_EQ(1, share->Add());
-    CObjectStore report;
-    share->ReportStatus(report);
-    EXPECT_EQ(0u, report.GetEntryCount());
+    EXPECT_TRUE(Report(*share).empty());
+
+    // Delete removes the share, found in any capitals, or records why not.
+    auto lower = Restorable(L"\\\\SRV02", L"pub", L"");
+    EXPECT_EQ(1, lower->Delete());
+    EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
+    EXPECT_EQ(0, lower->Delete());
+    EXPECT_EQ(L"NetShareDel(\\\\SRV02)", lower->ErrorWin32API);
+    EXPECT_EQ(static_cast<DWORD>(NERR_NetNameNotFound), lower->LastErrorCode);
 }
 
-TEST_F(CShareTest, FailedCreationKeepsTheShareToRestoreAndReportsIt) {
-    AddFault(L"NetShareAdd@SRV02=2116");
+TEST_F(CShareTest, FailedCreationReplacementOrPermissionsKeepTheShareToRestore) {
+    AddFault(L"NetShareAdd@SRV02=2116,1");
     auto share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
-    EXPECT_EQ(0, share->Add());
-    EXPECT_EQ(1u, share->Restore);
-    EXPECT_EQ(L"NetShareAdd(\\\\SRV02, Pub)", share->ErrorWin32API);
+    ExpectFailed(*share, L"NetShareAdd(\\\\SRV02, Pub)", 2116);
     EXPECT_EQ(L"CShare::Add()", share->ErrorFunction);
-    EXPECT_EQ(2116u, share->LastErrorCode);
     EXPECT_EQ(L"The device or directory does not exist.  ", share->ErrorDescription);
+    EXPECT_EQ(Texts{L"Result: NOK;Type: Share;Name: Pub;Prediction: Path=D:\\Data\\Pub ;State: ;Task: Restore Share "},
+              Report(*share));
+    EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
 
-    CObjectStore report;
-    share->ReportStatus(report);
-    ASSERT_EQ(1u, report.GetEntryCount());
-    EXPECT_EQ(L"Result: NOK;Type: Share;Name: Pub;Prediction: Path=D:\\Data\\Pub ;State: ;Task: Restore Share ",
-              report.GetEntryAt(0).Value);
-}
-
-TEST_F(CShareTest, ExistingShareThatCannotBeDeletedIsLeftAlone) {
+    // An existing share that cannot be deleted is left alone.
     CreateShare(L"\\\\SRV02", L"Pub", L"D:\\Data");
     AddFault(L"NetShareDel@SRV02=5");
-    auto share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
-    EXPECT_EQ(0, share->Add());
-    EXPECT_EQ(L"CShare::Delete(\\\\SRV02)", share->ErrorWin32API);
-    EXPECT_EQ(2118u, share->LastErrorCode);
-    EXPECT_EQ(1u, share->Restore);
+    share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
+    ExpectFailed(*share, L"CShare::Delete(\\\\SRV02)", 2118);
     EXPECT_EQ(L"D:\\Data", Find(*Shares(L"\\\\SRV02"), L"Pub")->Path);
-}
 
-TEST_F(CShareTest, ShareWhosePermissionsCannotBeRebuiltIsNotCreated) {
-    auto share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
+    // Permissions that cannot be rebuilt: not created until the account exists.
+    share = Restorable(L"\\\\SRV02", L"Fin", L"D:\\Data\\Finance");
+    CAcl& acl = share->SecurityDescriptor.DiscretionaryAcl;
     for (const wchar_t* trustee : {L"ann", L"ghost"}) {
-        share->SecurityDescriptor.DiscretionaryAcl.AddAce(new CAce());
-        share->SecurityDescriptor.DiscretionaryAcl.GetAt(share->SecurityDescriptor.DiscretionaryAcl.GetCount() - 1)
-            ->Trustee = trustee;
+        acl.AddAce(new CAce());
+        acl.GetAt(acl.GetCount() - 1)->Trustee = trustee;
     }
-
-    EXPECT_EQ(0, share->Add());
-    EXPECT_EQ(L"CSecurityDescriptor::Get(Pub)", share->ErrorWin32API);
-    EXPECT_EQ(1332u, share->LastErrorCode);
-    EXPECT_EQ(1u, share->Restore);
-    EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
-    CObjectStore report;
-    share->ReportStatus(report);
-    ASSERT_EQ(1u, report.GetEntryCount());
-    EXPECT_EQ(0u, report.GetEntryAt(0).Value.find(L"Result: NOK;"));
-
-    // Once the account exists the next restore creates it.
+    ExpectFailed(*share, L"CSecurityDescriptor::Get(Fin)", 1332);
+    EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Fin"));
     AddDomainAccount(L"CORP\\ghost", L"S-1-5-21-1000-2000-3000-1107");
     EXPECT_EQ(1, share->Add());
-    EXPECT_NE(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
+    EXPECT_NE(nullptr, Find(*Shares(L"\\\\SRV02"), L"Fin"));
 }
 
-TEST_F(CShareTest, ShareWithoutPermissionsOrNotSelectedNeedsNothingMore) {
-    // Loaded from a section without descriptor sections: restored as it was.
-    CObjectStore store;
-    store.AddEntry(L"1", L"class", L"CShare");
-    store.AddEntry(L"1", L"NetName", L"\"Pub\"");
-    store.AddEntry(L"1", L"Path", L"\"D:\\Data\\Pub\"");
-    store.AddEntry(L"1", L"Restore", L"dword:00000001");
-    store.Rewind();
-    store.Next();
-    CShare share(L"\\\\SRV02");
-    share.LoadProperty(store);
-    EXPECT_EQ(1, share.Add());
-    EXPECT_NE(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
-
+TEST_F(CShareTest, ShareNotSelectedIsNotTouched) {
     auto skipped = Restorable(L"\\\\SRV02", L"Finance", L"D:\\Data\\Finance");
     skipped->Restore = 0;
     EXPECT_EQ(1, skipped->Add());
@@ -230,52 +204,33 @@ TEST_F(CShareTest, ShareWithoutPermissionsOrNotSelectedNeedsNothingMore) {
     EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Finance"));
 }
 
-TEST_F(CShareTest, DeleteRemovesTheShareOrRecordsWhyNot) {
-    CreateShare(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
-    auto share = Restorable(L"\\\\SRV02", L"pub", L"");
-    EXPECT_EQ(1, share->Delete());
-    EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
-    EXPECT_EQ(0, share->Delete());
-    EXPECT_EQ(L"NetShareDel(\\\\SRV02)", share->ErrorWin32API);
-    EXPECT_EQ(static_cast<DWORD>(NERR_NetNameNotFound), share->LastErrorCode);
-}
-
-TEST_F(CShareTest, NullSessionShareJoinsTheListAndRunsTheFixUpOnVersionFive) {
+TEST_F(CShareTest, NullSessionShareJoinsTheListAndRunsTheFixUpOnVersionFiveOnly) {
     InstallFixUpCommand();
     SetRegistryMultiString(L"SRV02", kParameters, kNullSessionShares, {L"TOOLS"});
-    auto share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub", 1);
-    EXPECT_EQ(1, share->Add());
-    EXPECT_EQ((std::vector<std::wstring>{L"TOOLS", L"PUB"}),
-              ReadRegistryMultiString(L"SRV02", kParameters, kNullSessionShares));
+    EXPECT_EQ(1, Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub", 1)->Add());
+    EXPECT_EQ((Texts{L"TOOLS", L"PUB"}), NullSessionList());
     EXPECT_EQ((std::vector<std::string>{"3", "PUB", "D:\\Data\\Pub", "D:\\Data"}), FixUpRecord());
 
     // Already listed in other capitals: not listed twice, but the command
     // still runs. A folder at the top of a drive has the drive as parent; a
     // blank does not split an argument.
-    auto top = Restorable(L"\\\\SRV02", L"tools", L"E:\\Pub", 1);
-    EXPECT_EQ(1, top->Add());
-    auto spaced = Restorable(L"\\\\SRV02", L"My Docs", L"D:\\My Docs", 1);
-    EXPECT_EQ(1, spaced->Add());
-    EXPECT_EQ((std::vector<std::wstring>{L"TOOLS", L"PUB", L"MY DOCS"}),
-              ReadRegistryMultiString(L"SRV02", kParameters, kNullSessionShares));
-    EXPECT_EQ((std::vector<std::string>{"3", "PUB", "D:\\Data\\Pub", "D:\\Data", "3", "TOOLS", "E:\\Pub", "E:", "3",
-                                        "MY DOCS", "D:\\My Docs", "D:"}),
-              FixUpRecord());
-}
+    EXPECT_EQ(1, Restorable(L"\\\\SRV02", L"tools", L"E:\\Pub", 1)->Add());
+    EXPECT_EQ(1, Restorable(L"\\\\SRV02", L"My Docs", L"D:\\My Docs", 1)->Add());
+    EXPECT_EQ((Texts{L"TOOLS", L"PUB", L"MY DOCS"}), NullSessionList());
+    const std::vector<std::string> record = {"3", "PUB",     "D:\\Data\\Pub", "D:\\Data", "3", "TOOLS", "E:\\Pub",
+                                             "E:", "3", "MY DOCS", "D:\\My Docs",  "D:"};
+    EXPECT_EQ(record, FixUpRecord());
 
-TEST_F(CShareTest, NoFixUpOnVersionFourNorWithoutVersion) {
-    InstallFixUpCommand();
-    auto share = Restorable(L"\\\\SRV04", L"Pub", L"D:\\Data\\Pub", 1);
-    EXPECT_EQ(1, share->Add());
-    EXPECT_EQ((std::vector<std::wstring>{L"PUB"}), ReadRegistryMultiString(L"SRV04", kParameters, kNullSessionShares));
-
+    // Version 4, or a version that cannot be read: listed, but no command runs.
+    EXPECT_EQ(1, Restorable(L"\\\\SRV04", L"Pub", L"D:\\Data\\Pub", 1)->Add());
+    EXPECT_EQ(Texts{L"PUB"}, NullSessionList(L"SRV04"));
     AddFault(L"NetServerGetInfo@SRV02=5");
-    auto other = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub", 1);
-    EXPECT_EQ(1, other->Add());
-    EXPECT_TRUE(FixUpRecord().empty());
+    EXPECT_EQ(1, Restorable(L"\\\\SRV02", L"Fin", L"D:\\Data\\Finance", 1)->Add());
+    EXPECT_EQ((Texts{L"TOOLS", L"PUB", L"MY DOCS", L"FIN"}), NullSessionList());
+    EXPECT_EQ(record, FixUpRecord());
 }
 
-TEST_F(CShareTest, MissingFixUpCommandFailsTheRestoreOfThatShare) {
+TEST_F(CShareTest, MissingFixUpCommandOrFailedListUpdateFailsTheShare) {
     AddDirectory(L"SRV01", L"D:\\kitbox\\toolsdir");
     auto share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub", 1);
     EXPECT_EQ(0, share->Add());
@@ -284,29 +239,24 @@ TEST_F(CShareTest, MissingFixUpCommandFailsTheRestoreOfThatShare) {
     EXPECT_EQ(1u, share->Restore);
     // The share itself and its list entry are there.
     EXPECT_NE(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
-    EXPECT_EQ((std::vector<std::wstring>{L"PUB"}), ReadRegistryMultiString(L"SRV02", kParameters, kNullSessionShares));
-}
+    EXPECT_EQ(Texts{L"PUB"}, NullSessionList());
 
-TEST_F(CShareTest, FailedListUpdateIsNotHiddenByTheFixUp) {
+    // A failed list update is not hidden by the fix-up that runs after it.
     InstallFixUpCommand();
-    SetRegistryMultiString(L"SRV02", kParameters, kNullSessionShares, {L"TOOLS"});
     AddFault(L"RegSetValueExW@SRV02:NullSessionShares=5");
-    CShare share(L"\\\\SRV02");
-    EXPECT_EQ(5u, share.AddNullSessionShare(L"Pub", L"D:\\Data\\Pub"));
+    EXPECT_EQ(5u, share->AddNullSessionShare(L"Fin", L"D:\\Data\\Finance"));
     EXPECT_EQ(4u, FixUpRecord().size());
-    EXPECT_EQ((std::vector<std::wstring>{L"TOOLS"}),
-              ReadRegistryMultiString(L"SRV02", kParameters, kNullSessionShares));
+    EXPECT_EQ(Texts{L"PUB"}, NullSessionList());
 }
 
 TEST_F(CShareTest, CommandLineLongerThanTheBufferIsRefusedNotCut) {
     InstallFixUpCommand();
     const std::wstring prefix = std::wstring(share_test::kFixUp) + L" ";
+    const size_t room = CShare::kMaxCommandLine - prefix.size();
+    const std::wstring longest = prefix + std::wstring(room, L'x');
     CShare share(L"\\\\SRV02");
-
-    const std::wstring longest = prefix + std::wstring(CShare::kMaxCommandLine - prefix.size(), L'x');
     EXPECT_EQ(0u, share.ExecuteCommand(longest));
-    EXPECT_EQ((std::vector<std::string>{"1", std::string(CShare::kMaxCommandLine - prefix.size(), 'x')}),
-              FixUpRecord());
+    EXPECT_EQ((std::vector<std::string>{"1", std::string(room, 'x')}), FixUpRecord());
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), share.ExecuteCommand(longest + L"y"));
     EXPECT_EQ(L"CShare::ExecuteCommand()", share.ErrorFunction);

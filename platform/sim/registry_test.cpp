@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/sim/hostfile.h"
@@ -17,18 +18,37 @@ namespace {
 
 const wchar_t kScratch[] = L"SOFTWARE\\CorvanTest";
 
+HKEY Sentinel() { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xdeadbeef)); }
+
 class RegistryTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
         SimWorldTest::SetUp();
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratch, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                 KEY_ALL_ACCESS, nullptr, &key_, nullptr));
+        key_ = Create(HKEY_LOCAL_MACHINE, kScratch);
     }
     void TearDown() override {
         RegCloseKey(key_);
         SimWorldTest::TearDown();
     }
 
+    static HKEY Create(HKEY parent, const wchar_t* path, DWORD* disposition = nullptr) {
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition))
+            << path;
+        return key;
+    }
+    static HKEY Open(HKEY parent, const wchar_t* path, REGSAM access = KEY_READ) {
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(parent, path, 0, access, &key)) << path;
+        return key;
+    }
+    // The open fails and clears the handle.
+    static void ExpectOpenFails(HKEY parent, const wchar_t* path, LSTATUS status = ERROR_FILE_NOT_FOUND) {
+        HKEY key = Sentinel();
+        EXPECT_EQ(status, RegOpenKeyExW(parent, path, 0, KEY_READ, &key)) << path;
+        EXPECT_EQ(nullptr, key);
+    }
     static LSTATUS SetText(HKEY key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
         return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
                               static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
@@ -36,284 +56,170 @@ protected:
     static LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value) {
         return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
     }
-    static HKEY Open(HKEY parent, const wchar_t* path, REGSAM access = KEY_READ) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(parent, path, 0, access, &key)) << path;
-        return key;
+    static DWORD QueryDword(HKEY key, const wchar_t* name) {
+        DWORD value = 0, size = sizeof(value);
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
+        return value;
+    }
+
+    // The subkey names, or the values as "name=data" ("name?" when not a
+    // DWORD), in enumeration order; every reported length is the name's.
+    static std::vector<std::wstring> Listing(HKEY key, bool values) {
+        std::vector<std::wstring> names;
+        for (DWORD index = 0;; ++index) {
+            WCHAR name[16] = L"xxxxxxx";
+            DWORD length = 16, type = 0, data = 0, size = sizeof(data);
+            LSTATUS status =
+                values ? RegEnumValueW(key, index, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size)
+                       : RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (status != ERROR_SUCCESS) {
+                EXPECT_EQ(ERROR_NO_MORE_ITEMS, status);
+                return names;
+            }
+            EXPECT_EQ(wcslen(name), length);
+            std::wstring text = name;
+            if (values) text += type == REG_DWORD ? L"=" + std::to_wstring(data) : L"?";
+            names.push_back(text);
+        }
     }
 
     HKEY key_ = nullptr;
 };
 
-HKEY Sentinel() { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xdeadbeef)); }
-
-// ---- opening and creating keys ------------------------------------------------------
-
-TEST_F(RegistryTest, OpeningAMissingKeyFailsWithFileNotFoundAndClearsTheHandle) {
-    HKEY key = Sentinel();
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(key_, L"Missing", 0, KEY_READ, &key));
-    EXPECT_EQ(nullptr, key);
-    // and the failed open created nothing
-    key = Sentinel();
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(key_, L"Missing", 0, KEY_READ, &key));
-}
-
 TEST_F(RegistryTest, OpenChecksHandleResultAndPathForm) {
-    HKEY key = Sentinel();
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegOpenKeyExW(nullptr, L"", 0, KEY_READ, &key));
-    EXPECT_EQ(nullptr, key);
+    ExpectOpenFails(key_, L"Missing");
+    ExpectOpenFails(key_, L"Missing");  // the failed open created nothing
+
+    ExpectOpenFails(nullptr, L"", ERROR_INVALID_HANDLE);
+    HKEY key = nullptr;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExW(key_, L"", 0, KEY_READ, nullptr));
     EXPECT_EQ(ERROR_BAD_PATHNAME, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"\\SOFTWARE\\CorvanTest", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\CorvanTest\\\\")));
 
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\CorvanTest\\\\", 0, KEY_READ, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-}
-
-TEST_F(RegistryTest, OpenWithoutSubkeyGivesThePredefinedKeyItselfOrANewHandle) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &key));
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, key);
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"", 0, KEY_READ, &key));
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, key);
-
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(key_, L"", 0, KEY_READ, &key));
+    // Without a subkey: the predefined key itself, or a new handle.
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, Open(HKEY_LOCAL_MACHINE, nullptr));
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, Open(HKEY_LOCAL_MACHINE, L""));
+    key = Open(key_, L"");
     EXPECT_NE(key_, key);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
 }
 
-TEST_F(RegistryTest, CreateMakesIntermediateKeysAndReportsDisposition) {
-    HKEY key = nullptr;
-    DWORD disposition = 0xdeadbeef;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_, L"A\\B\\C", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                             &disposition));
-    EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
-    RegCloseKey(key);
-
-    disposition = 0xdeadbeef;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_, L"a\\b\\c", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                             &disposition));
-    EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
-    RegCloseKey(key);
+TEST_F(RegistryTest, CreateMakesIntermediateKeysReportsDispositionAndIgnoresParentAccess) {
+    for (auto [path, expected] : {std::pair{L"A\\B\\C", REG_CREATED_NEW_KEY}, {L"a\\b\\c", REG_OPENED_EXISTING_KEY}}) {
+        DWORD disposition = 0xdeadbeef;
+        RegCloseKey(Create(key_, path, &disposition));
+        EXPECT_EQ(static_cast<DWORD>(expected), disposition);
+    }
     RegCloseKey(Open(key_, L"A\\B"));
 
+    HKEY key = nullptr;
     EXPECT_EQ(ERROR_BADKEY, RegCreateKeyExW(key_, L"D", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_BAD_PATHNAME,
               RegCreateKeyExW(key_, L"\\D", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-}
 
-TEST_F(RegistryTest, CreateIgnoresTheParentHandlesAccess) {
-    HKEY readOnly = Open(HKEY_LOCAL_MACHINE, kScratch, KEY_NOTIFY);
-    HKEY key = nullptr;
+    HKEY notifyOnly = Open(HKEY_LOCAL_MACHINE, kScratch, KEY_NOTIFY);
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(readOnly, L"Child", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+              RegCreateKeyExW(notifyOnly, L"Child", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
     RegCloseKey(key);
-    RegCloseKey(readOnly);
+    RegCloseKey(notifyOnly);
 }
 
-TEST_F(RegistryTest, KeyNamesIgnoreCaseButKeepTheirSpelling) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_, L"MixedCase", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, SetText(key, L"ValueName", L"x"));
-    RegCloseKey(key);
-
-    HKEY upper = Open(HKEY_LOCAL_MACHINE, L"software\\CORVANTEST\\mixedcase");
-    DWORD size = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(upper, L"VALUENAME", nullptr, nullptr, nullptr, &size));
-    RegCloseKey(upper);
-
-    WCHAR name[32];
-    DWORD length = 32;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_STREQ(L"MixedCase", name);
-}
-
-// ---- values -----------------------------------------------------------------------
-
-TEST_F(RegistryTest, QueryValueFollowsTheBufferProtocol) {
-    const std::wstring text = L"foobar";
-    const DWORD needed = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
-    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", text));
-
-    DWORD type = 0xdeadbeef, size = 0xdeadbeef;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_, L"Test", nullptr, &type, nullptr, &size));
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-    EXPECT_EQ(needed, size);
-
+TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
+    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
+    const DWORD needed = 7 * sizeof(WCHAR);
     BYTE buffer[64];
     std::memset(buffer, 0xAA, sizeof(buffer));
-    type = 0xdeadbeef;
-    size = needed - 1;
-    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExW(key_, L"Test", nullptr, &type, buffer, &size));
-    EXPECT_EQ(needed, size);
+    DWORD type = 0, size = 0;
+    auto query = [&](const wchar_t* name, BYTE* data, DWORD room) {
+        type = 0xdeadbeef;
+        size = room;
+        LSTATUS status = RegQueryValueExW(key_, name, nullptr, &type, data, &size);
+        return std::make_tuple(status, size);
+    };
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, needed), query(L"Test", nullptr, 0xdeadbeef));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(std::make_tuple(ERROR_MORE_DATA, needed), query(L"Test", buffer, needed - 1));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
     EXPECT_EQ(0xAA, buffer[0]);
-
-    size = needed;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_, L"Test", nullptr, &type, buffer, &size));
-    EXPECT_EQ(needed, size);
+    ASSERT_EQ(std::make_tuple(ERROR_SUCCESS, needed), query(L"Test", buffer, needed));
     EXPECT_STREQ(L"foobar", reinterpret_cast<const WCHAR*>(buffer));
     EXPECT_EQ(0xAA, buffer[needed]);
+    // A missing value: the size is zeroed without a buffer, kept with one.
+    EXPECT_EQ(std::make_tuple(ERROR_FILE_NOT_FOUND, 0u), query(L"Missing", nullptr, 0xdeadbeef));
+    EXPECT_EQ(std::make_tuple(ERROR_FILE_NOT_FOUND, 8u), query(L"Missing", buffer, 8));
 
     DWORD reserved = 0;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", &reserved, &type, nullptr, &size));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", nullptr, &type, buffer, nullptr));
-}
 
-TEST_F(RegistryTest, QueryOfAMissingValueIsFileNotFound) {
-    DWORD size = 0xdeadbeef;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExW(key_, L"Missing", nullptr, nullptr, nullptr, &size));
-    EXPECT_EQ(0u, size);
-    BYTE buffer[8];
-    size = sizeof(buffer);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExW(key_, L"Missing", nullptr, nullptr, buffer, &size));
-    EXPECT_EQ(sizeof(buffer), size);
-}
-
-TEST_F(RegistryTest, DefaultValueHasTheEmptyName) {
-    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, nullptr, L"default"));
-    WCHAR text[16];
-    DWORD size = sizeof(text);
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_, L"", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size));
-    EXPECT_STREQ(L"default", text);
-
-    WCHAR name[8] = L"xxxxxxx";
-    DWORD length = 8;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(0u, length);
-    EXPECT_STREQ(L"", name);
-}
-
-TEST_F(RegistryTest, SetValueChecksDataPointerAndStoresExactBytes) {
-    EXPECT_EQ(ERROR_NOACCESS, RegSetValueExW(key_, L"V", 0, REG_SZ, nullptr, 4));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"V", 0, REG_BINARY, nullptr, 0));
-    DWORD type = 0, size = 0xdeadbeef;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_, L"V", nullptr, &type, nullptr, &size));
+    // Setting checks the data pointer and stores the bytes as given, a text also without its NUL.
+    EXPECT_EQ(ERROR_NOACCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, nullptr, 4));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_BINARY, nullptr, 0));
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, 0u), query(L"Test", nullptr, 0xdeadbeef));
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
-    EXPECT_EQ(0u, size);
-
-    // Texts are stored as given, also without their NUL.
-    const WCHAR text[] = L"abc";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"V", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                            3 * sizeof(WCHAR)));
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_, L"V", nullptr, &type, nullptr, &size));
-    EXPECT_EQ(3 * sizeof(WCHAR), size);
+    const DWORD abc = 3 * sizeof(WCHAR);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"abc"), abc));
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, abc), query(L"Test", nullptr, 0xdeadbeef));
 }
 
-TEST_F(RegistryTest, EnumValueListsValuesInCreationOrder) {
+TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, nullptr, 9));  // the default value has the empty name
+    EXPECT_EQ(9u, QueryDword(key_, L""));
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"zeta", 1));
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"Alpha", 2));
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"mid", 3));
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"ZETA", 4));  // replaces, keeps its place
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"ZETA", 4));  // replaces, keeps its place and spelling
+    EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"Alpha=2", L"mid=3"}), Listing(key_, true));
 
-    std::vector<std::wstring> names;
-    std::vector<DWORD> data;
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[16];
-        DWORD length = 16, type = 0, value = 0, size = sizeof(value);
-        LSTATUS status = RegEnumValueW(key_, index, name, &length, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(&value), &size);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        ASSERT_EQ(ERROR_SUCCESS, status);
-        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
-        names.push_back(name);
-        data.push_back(value);
-    }
-    EXPECT_EQ((std::vector<std::wstring>{L"zeta", L"Alpha", L"mid"}), names);
-    EXPECT_EQ((std::vector<DWORD>{4, 2, 3}), data);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key_, L"ALPHA"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key_, L"alpha"));
+    EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"mid=3"}), Listing(key_, true));
 }
 
 TEST_F(RegistryTest, EnumValueWithShortBuffers) {
     ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
     const DWORD needed = 7 * sizeof(WCHAR);
+    struct Case {
+        DWORD nameRoom, dataRoom;
+        LSTATUS status;
+        DWORD nameLength;
+        const wchar_t *name, *data;
+    } cases[] = {
+        // A short name buffer, also one that just misses the NUL: neither
+        // buffer is touched and the name length stays.
+        {3, 40, ERROR_MORE_DATA, 3, L"xxxxxxxx", L"xxxxxxxx"},
+        {4, 40, ERROR_MORE_DATA, 4, L"xxxxxxxx", L"xxxxxxxx"},
+        {20, 2, ERROR_MORE_DATA, 4, L"Test", L"xxxxxxxx"},  // a short data buffer: only the name arrives
+        {20, needed, ERROR_SUCCESS, 4, L"Test", L"foobar"},
+    };
     WCHAR name[20], data[20];
-    auto reset = [&] {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nameRoom << "/" << c.dataRoom);
         wcscpy(name, L"xxxxxxxx");
         wcscpy(data, L"xxxxxxxx");
-    };
+        DWORD nameLength = c.nameRoom, size = c.dataRoom, type = 1234;
+        EXPECT_EQ(c.status, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                          &size));
+        EXPECT_EQ(c.nameLength, nameLength);
+        EXPECT_EQ(needed, size);  // the type and the data size are always reported
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        EXPECT_STREQ(c.name, name);
+        EXPECT_STREQ(c.data, data);
+    }
 
-    // A short name buffer: neither buffer is touched, the name length stays,
-    // the type and the data size are reported.
-    reset();
-    DWORD nameLength = 3, size = 20 * sizeof(WCHAR), type = 1234;
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type,
-                                             reinterpret_cast<BYTE*>(data), &size));
-    EXPECT_EQ(3u, nameLength);
-    EXPECT_EQ(needed, size);
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-    EXPECT_STREQ(L"xxxxxxxx", name);
-    EXPECT_STREQ(L"xxxxxxxx", data);
-
-    // A name that just misses its NUL is too long as well.
-    reset();
-    nameLength = 4;
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type,
-                                             reinterpret_cast<BYTE*>(data), &size));
-
-    // A short data buffer: the name arrives, the data does not.
-    reset();
-    nameLength = 20;
-    size = 2;
-    type = 1234;
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type,
-                                             reinterpret_cast<BYTE*>(data), &size));
-    EXPECT_EQ(4u, nameLength);
-    EXPECT_EQ(needed, size);
-    EXPECT_STREQ(L"Test", name);
-    EXPECT_STREQ(L"xxxxxxxx", data);
-
-    reset();
-    nameLength = 20;
-    size = needed;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type,
-                                           reinterpret_cast<BYTE*>(data), &size));
-    EXPECT_EQ(4u, nameLength);
-    EXPECT_STREQ(L"foobar", data);
-
-    nameLength = 20;
+    DWORD nameLength = 20;
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(key_, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, nullptr, &nameLength, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, name, nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
-TEST_F(RegistryTest, DeleteValueKeepsTheOrderOfTheRest) {
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"a", 1));
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"b", 2));
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"c", 3));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key_, L"A"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key_, L"a"));
-    WCHAR name[4];
-    DWORD length = 4;
-    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueW(key_, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_STREQ(L"c", name);
-    DWORD value = 0, size = sizeof(value);
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_, L"c", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
-    EXPECT_EQ(3u, value);
-}
-
-// ---- subkeys and key information --------------------------------------------------------
-
-TEST_F(RegistryTest, EnumKeyListsSubkeysByNameIgnoringCase) {
-    for (const wchar_t* name : {L"beta", L"_under", L"Alpha", L"GAMMA"}) {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegCloseKey(key);
-    }
-    std::vector<std::wstring> names;
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[16];
-        DWORD length = 16;
-        LSTATUS status = RegEnumKeyExW(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        ASSERT_EQ(ERROR_SUCCESS, status);
-        EXPECT_EQ(wcslen(name), length);
-        names.push_back(name);
-    }
+TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCounted) {
+    for (const wchar_t* name : {L"beta", L"_under", L"Alpha", L"GAMMA"}) RegCloseKey(Create(key_, name));
     // Windows compares upper-cased names: "_" (0x5F) sorts after the letters.
-    EXPECT_EQ((std::vector<std::wstring>{L"Alpha", L"beta", L"GAMMA", L"_under"}), names);
+    EXPECT_EQ((std::vector<std::wstring>{L"Alpha", L"beta", L"GAMMA", L"_under"}), Listing(key_, false));
 
-    WCHAR name[8];
-    wcscpy(name, L"xxxxxxx");
+    WCHAR name[8] = L"xxxxxxx";
     DWORD length = 5;  // "Alpha" without room for its NUL
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(5u, length);
@@ -321,135 +227,109 @@ TEST_F(RegistryTest, EnumKeyListsSubkeysByNameIgnoringCase) {
     length = 6;
     EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(5u, length);
-}
 
-TEST_F(RegistryTest, QueryInfoKeyCountsInCharactersAndBytes) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_, L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_, L"LongerSubkey", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
+    // Paths and value names match in any capitals.
+    HKEY alpha = Open(key_, L"ALPHA", KEY_SET_VALUE);
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(alpha, L"ValueName", 1));
+    RegCloseKey(alpha);
+    HKEY upper = Open(HKEY_LOCAL_MACHINE, L"software\\CORVANTEST\\alpha");
+    EXPECT_EQ(1u, QueryDword(upper, L"VALUENAME"));
+    RegCloseKey(upper);
+
+    // Key information counts names in characters without the NUL, data in bytes.
     ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Name", L"0123456789"));
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"LongestName", 1));
-
-    DWORD subkeys = 0xdeadbeef, maxSubkey = 0xdeadbeef, values = 0xdeadbeef, maxName = 0xdeadbeef,
-          maxData = 0xdeadbeef;
+    DWORD subkeys = 0, maxSubkey = 0, values = 0, maxName = 0, maxData = 0;
     FILETIME written{};
     ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &values,
                                               &maxName, &maxData, nullptr, &written));
-    EXPECT_EQ(2u, subkeys);
-    EXPECT_EQ(12u, maxSubkey);
-    EXPECT_EQ(2u, values);
-    EXPECT_EQ(11u, maxName);
-    EXPECT_EQ(11 * sizeof(WCHAR), maxData);
+    EXPECT_EQ(std::make_tuple(4u, 6u, 2u, 11u, static_cast<DWORD>(11 * sizeof(WCHAR))),
+              std::make_tuple(subkeys, maxSubkey, values, maxName, maxData));
     EXPECT_NE(0u, written.dwHighDateTime);
-
-    HKEY enumOnly = Open(HKEY_LOCAL_MACHINE, kScratch, KEY_ENUMERATE_SUB_KEYS);
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryInfoKeyW(enumOnly, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                                                    nullptr, nullptr, nullptr, nullptr, nullptr));
-    RegCloseKey(enumOnly);
 }
 
-// ---- access rights, deletion and handles ---------------------------------------------------
-
-TEST_F(RegistryTest, HandlesOnlyAllowWhatTheyWereOpenedFor) {
+TEST_F(RegistryTest, HandlesAllowWhatTheyWereOpenedForAndOutliveTheirKey) {
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"V", 1));
     HKEY read = Open(HKEY_LOCAL_MACHINE, kScratch, KEY_READ);
     EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(read, L"V", 2));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueW(read, L"V"));
     RegCloseKey(read);
-
     HKEY write = Open(HKEY_LOCAL_MACHINE, kScratch, KEY_SET_VALUE);
-    DWORD size = 0;
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExW(write, L"V", nullptr, nullptr, nullptr, &size));
+    DWORD size = 0, length = 8;
     WCHAR name[8];
-    DWORD length = 8;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExW(write, L"V", nullptr, nullptr, nullptr, &size));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegEnumKeyExW(write, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, SetDword(write, L"V", 2));
     RegCloseKey(write);
-
+    HKEY enumOnly = Open(HKEY_LOCAL_MACHINE, kScratch, KEY_ENUMERATE_SUB_KEYS);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryInfoKeyW(enumOnly, nullptr, nullptr, nullptr, &size, nullptr, nullptr,
+                                                    nullptr, nullptr, nullptr, nullptr, nullptr));
+    RegCloseKey(enumOnly);
     HKEY generic = Open(HKEY_LOCAL_MACHINE, kScratch, GENERIC_READ);
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(generic, L"V", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(2u, QueryDword(generic, L"V"));  // only the write through KEY_SET_VALUE happened
     RegCloseKey(generic);
-}
 
-TEST_F(RegistryTest, DeleteKeyRemovesOnlyLeafKeys) {
-    HKEY child = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_, L"Parent\\Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr));
+    // Only leaf keys are deleted; an open handle outlives its key, a closed one is invalid.
+    HKEY child = Create(key_, L"Parent\\Child");
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(key_, L"Parent"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(key_, L"Parent\\Missing"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyW(key_, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(key_, L"parent\\CHILD"));
-
-    // The open handle outlives its key.
     EXPECT_EQ(ERROR_KEY_DELETED, SetDword(child, L"V", 1));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
 
     HKEY parent = Open(key_, L"Parent", KEY_ALL_ACCESS);
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(parent, L""));
-    RegCloseKey(parent);
-    HKEY gone = Sentinel();
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(key_, L"Parent", 0, KEY_READ, &gone));
-}
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(parent));
+    ExpectOpenFails(key_, L"Parent");
 
-TEST_F(RegistryTest, ClosingABadOrClosedHandleFails) {
-    HKEY key = Open(key_, L"");
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(parent));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
-    DWORD size = 0;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExW(key, L"V", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExW(parent, L"V", nullptr, nullptr, nullptr, &size));
 }
 
-// ---- other machines ---------------------------------------------------------------------
-
-TEST_F(RegistryTest, RemoteMachineIsReachedThroughConnectRegistry) {
+TEST_F(RegistryTest, ConnectRegistryReachesRemoteOrLocalMachinesOrFails) {
     AddMachine(L"SRV01");
-    SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor", L"Where", L"remote");
+    AddMachine(L"DOWN01", 5, 2, false);
+    SetLocalMachine(L"HOST01");
+    SetRegistryDword(L"SRV01", L"SOFTWARE\\Vendor", L"Where", 1);
 
     HKEY remote = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"\\\\SRV01", HKEY_LOCAL_MACHINE, &remote));
     EXPECT_NE(HKEY_LOCAL_MACHINE, remote);
     HKEY vendor = Open(remote, L"SOFTWARE\\Vendor");
-    WCHAR text[16];
-    DWORD size = sizeof(text);
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(vendor, L"Where", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size));
-    EXPECT_STREQ(L"remote", text);
+    EXPECT_EQ(1u, QueryDword(vendor, L"Where"));
     RegCloseKey(vendor);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(remote));
-
-    // The local machine does not have the remote one's key.
-    HKEY local = Sentinel();
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vendor", 0, KEY_READ, &local));
-
+    ExpectOpenFails(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vendor");  // not on the local machine
     ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"srv01", HKEY_LOCAL_MACHINE, &remote));
     RegCloseKey(remote);
-}
 
-TEST_F(RegistryTest, UnknownOrUnreachableMachineIsBadNetpath) {
-    AddMachine(L"DOWN01", 5, 2, false);
-    HKEY remote = Sentinel();
-    EXPECT_EQ(ERROR_BAD_NETPATH, RegConnectRegistryW(L"\\\\NOSUCH", HKEY_LOCAL_MACHINE, &remote));
-    EXPECT_EQ(ERROR_BAD_NETPATH, RegConnectRegistryW(L"\\\\DOWN01", HKEY_LOCAL_MACHINE, &remote));
-}
+    for (const wchar_t* name : {L"\\\\NOSUCH", L"\\\\DOWN01"})
+        EXPECT_EQ(ERROR_BAD_NETPATH, RegConnectRegistryW(name, HKEY_LOCAL_MACHINE, &remote)) << name;
 
-TEST_F(RegistryTest, LocalMachineByNameOrEmptyNameIsHkeyLocalMachine) {
-    SetLocalMachine(L"HOST01");
+    // A hive file that does not parse is a corrupt registry and stays as it was.
+    AddMachine(L"BROKEN");
+    const std::string text = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\nnonsense\n";
+    std::filesystem::path file = sim::MachineDir(L"BROKEN") / "HKLM.reg";
+    ASSERT_TRUE(sim::WriteHostFileAtomic(file, text));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ERROR_BADDB, RegConnectRegistryW(L"\\\\BROKEN", HKEY_LOCAL_MACHINE, &remote));
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("line 3"));
+    sim::FlushWorld();
+    EXPECT_EQ(text, ReadHostFile(file));
+
+    // No name or the local machine's own name: HKEY_LOCAL_MACHINE itself.
     HKEY local = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(nullptr, HKEY_LOCAL_MACHINE, &local));
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, local);
-    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"\\\\host01", HKEY_LOCAL_MACHINE, &local));
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, local);
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(local, L"SOFTWARE\\OnHost01", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr));
-    RegCloseKey(key);
+    for (const wchar_t* name : std::initializer_list<const wchar_t*>{nullptr, L"\\\\host01"}) {
+        ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(name, HKEY_LOCAL_MACHINE, &local));
+        EXPECT_EQ(HKEY_LOCAL_MACHINE, local);
+    }
+    RegCloseKey(Create(local, L"SOFTWARE\\OnHost01"));
     EXPECT_TRUE(RegistryKeyExists(L"HOST01", L"SOFTWARE\\OnHost01"));
 }
 
-// ---- what reaches the file -------------------------------------------------------------------
-
-TEST_F(RegistryTest, ChangesReachTheFileOnFlushNotOnEveryWrite) {
+TEST_F(RegistryTest, ChangesReachTheFileOnFlushOrResetAndOldHandlesDieWithTheWorld) {
     sim::FlushWorld();
     std::filesystem::path file = sim::MachineDir(sim::LocalMachineName()) / "HKLM.reg";
     std::string before = ReadHostFile(file);
@@ -467,69 +347,38 @@ TEST_F(RegistryTest, ChangesReachTheFileOnFlushNotOnEveryWrite) {
     EXPECT_EQ(std::vector<std::wstring>({L"A", L"B"}),
               ReadRegistryMultiString(sim::LocalMachineName(), kScratch, L"List").value_or(std::vector<std::wstring>{}));
     EXPECT_EQ(L"%SystemRoot%\\x", ReadRegistryString(sim::LocalMachineName(), kScratch, L"Path").value_or(L""));
-}
 
-TEST_F(RegistryTest, AReloadedWorldHasTheSameValuesAndOldHandlesAreInvalid) {
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"Kept", 42));
     sim::ResetWorld();
     DWORD size = 0;
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExW(key_, L"Kept", nullptr, nullptr, nullptr, &size));
     HKEY key = Open(HKEY_LOCAL_MACHINE, kScratch);
-    DWORD value = 0;
-    size = sizeof(value);
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"Kept", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
-    EXPECT_EQ(42u, value);
+    EXPECT_EQ(42u, QueryDword(key, L"Kept"));
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, AHiveFileThatDoesNotParseIsACorruptRegistryAndStaysAsItWas) {
-    AddMachine(L"BROKEN");
-    std::filesystem::path file = sim::MachineDir(L"BROKEN") / "HKLM.reg";
-    ASSERT_TRUE(sim::WriteHostFileAtomic(file, "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\nnonsense\n"));
-    HKEY remote = Sentinel();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ERROR_BADDB, RegConnectRegistryW(L"\\\\BROKEN", HKEY_LOCAL_MACHINE, &remote));
-    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("line 3"));
-    sim::FlushWorld();
-    EXPECT_EQ("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\nnonsense\n", ReadHostFile(file));
-}
-
-// ---- injected failures ----------------------------------------------------------------------
-
-TEST_F(RegistryTest, InjectedFailuresMatchFunctionMachineAndPath) {
+TEST_F(RegistryTest, InjectedFailuresMatchFunctionMachineAndPathAndReachEveryCall) {
     AddMachine(L"SRV02");
     AddRegistryKey(L"SRV02", L"SOFTWARE\\Vendor\\Tool");
-    RegCloseKey(Open(key_, L""));  // nothing injected yet
+    AddRegistryKey(sim::LocalMachineName(), L"SOFTWARE\\Vendor\\Tool");
     AddFault(L"RegOpenKeyExW@SRV02:Vendor\\Tool=5,2");
 
     HKEY remote = nullptr, key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"\\\\SRV02", HKEY_LOCAL_MACHINE, &remote));
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(remote, L"SOFTWARE\\Vendor", 0, KEY_READ, &key));
-    HKEY vendor = key;
-    // Matched through the full path although the argument names only "Tool".
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(vendor, L"Tool", 0, KEY_READ, &key));
-    // Another machine is not affected.
-    AddRegistryKey(sim::LocalMachineName(), L"SOFTWARE\\Vendor\\Tool");
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vendor\\Tool", 0, KEY_READ, &key));
-    RegCloseKey(key);
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(remote, L"software\\vendor\\tool", 0, KEY_READ, &key));
-    // Two firings are used up.
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(remote, L"SOFTWARE\\Vendor\\Tool", 0, KEY_READ, &key));
-    RegCloseKey(key);
-    RegCloseKey(vendor);
-    RegCloseKey(remote);
-}
-
-TEST_F(RegistryTest, EveryRegistryCallCanBeMadeToFail) {
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"V", 1));
-    HKEY key = nullptr;
     WCHAR name[8];
     DWORD length = 8, size = 4;
-    struct Case {
-        const wchar_t* rule;
-        std::function<LSTATUS()> call;
-    };
-    std::vector<Case> cases = {
+    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"\\\\SRV02", HKEY_LOCAL_MACHINE, &remote));
+    HKEY vendor = Open(remote, L"SOFTWARE\\Vendor");
+    // Matched through the full path although the argument names only "Tool".
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(vendor, L"Tool", 0, KEY_READ, &key));
+    RegCloseKey(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vendor\\Tool"));  // another machine is not affected
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(remote, L"software\\vendor\\tool", 0, KEY_READ, &key));
+    RegCloseKey(Open(remote, L"SOFTWARE\\Vendor\\Tool"));  // two firings are used up
+    RegCloseKey(vendor);
+    RegCloseKey(remote);
+
+    // Every call can be made to fail.
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"V", 1));
+    const std::pair<const wchar_t*, std::function<LSTATUS()>> cases[] = {
         {L"RegConnectRegistryW=1722", [&] { return RegConnectRegistryW(nullptr, HKEY_LOCAL_MACHINE, &key); }},
         {L"RegCreateKeyExW=5", [&] { return RegCreateKeyExW(key_, L"X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr); }},
         {L"RegQueryInfoKeyW=6", [&] { return RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); }},
@@ -540,18 +389,14 @@ TEST_F(RegistryTest, EveryRegistryCallCanBeMadeToFail) {
         {L"RegDeleteValueW=5", [&] { return RegDeleteValueW(key_, L"V"); }},
         {L"RegDeleteKeyW=5", [&] { return RegDeleteKeyW(key_, L"X"); }},
     };
-    for (const auto& c : cases) {
+    for (const auto& [rule, call] : cases) {
         sim::ClearFaultRules();
-        sim::AddFaultRule(c.rule);
-        std::wstring rule = c.rule;
-        auto expected = static_cast<LSTATUS>(std::stoul(rule.substr(rule.find(L'=') + 1)));
-        EXPECT_EQ(expected, c.call()) << testing::PrintToString(corvan::ToUtf8(rule));
+        sim::AddFaultRule(rule);
+        const std::wstring text = rule;
+        EXPECT_EQ(static_cast<LSTATUS>(std::stoul(text.substr(text.find(L'=') + 1))), call()) << rule;
     }
     sim::ClearFaultRules();
-    DWORD value = 0;
-    size = sizeof(value);
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_, L"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
-    EXPECT_EQ(1u, value);  // neither the set nor the delete happened
+    EXPECT_EQ(1u, QueryDword(key_, L"V"));  // neither the set nor the delete happened
 }
 
 }  // namespace

@@ -3,39 +3,42 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <type_traits>
 
 #include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
+// The call fails and leaves `error` in place of a sentinel last error.
+#define EXPECT_FAILS_WITH(error, call)                                  \
+    do {                                                                \
+        SetLastError(0xdeadbeef);                                       \
+        EXPECT_FALSE(call);                                             \
+        EXPECT_EQ(static_cast<DWORD>(error), GetLastError()) << #call; \
+    } while (0)
+
 namespace {
 
 const std::wstring kServices = L"SYSTEM\\CurrentControlSet\\Services\\";
+const std::wstring kSpoolerKey = kServices + L"Spooler";
+constexpr DWORD kOwnInteractive = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+constexpr DWORD kSame = SERVICE_NO_CHANGE;
 
-class ScHandle {
-public:
-    explicit ScHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
-    ~ScHandle() {
-        if (handle_) CloseServiceHandle(handle_);
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE get() const { return handle_; }
-    SC_HANDLE release() {
-        SC_HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-
-private:
-    SC_HANDLE handle_;
-};
+struct CloseSc { void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); } };
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, CloseSc>;
 
 SERVICE_STATUS Sentinel() {
     SERVICE_STATUS status;
     std::memset(&status, 0xcc, sizeof(status));
     return status;
+}
+
+BOOL Change(SC_HANDLE service, DWORD type, DWORD start, DWORD errorControl, LPCWSTR account = nullptr,
+            LPCWSTR displayName = nullptr) {
+    return ChangeServiceConfigW(service, type, start, errorControl, nullptr, nullptr, nullptr, nullptr, account,
+                                nullptr, displayName);
 }
 
 class ServiceTest : public sim::SimWorldTest {
@@ -50,9 +53,8 @@ protected:
         AddService(L"SRV02", L"Spooler", SERVICE_AUTO_START);
     }
 
-    void AddService(const std::wstring& machine, const std::wstring& name, DWORD start,
-                    DWORD type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS) {
-        SetRegistryDword(machine, kServices + name, L"Type", type);
+    void AddService(const std::wstring& machine, const std::wstring& name, DWORD start) {
+        SetRegistryDword(machine, kServices + name, L"Type", kOwnInteractive);
         SetRegistryDword(machine, kServices + name, L"Start", start);
         SetRegistryDword(machine, kServices + name, L"ErrorControl", SERVICE_ERROR_NORMAL);
         SetRegistryString(machine, kServices + name, L"ImagePath", L"%SystemRoot%\\system32\\" + name + L".exe",
@@ -65,7 +67,7 @@ protected:
     SC_HANDLE Open(const wchar_t* server, const wchar_t* name, DWORD access) {
         ScHandle manager(OpenSCManagerW(server, nullptr, SC_MANAGER_CONNECT));
         EXPECT_NE(nullptr, manager.get());
-        if (!manager.get()) return nullptr;
+        if (!manager) return nullptr;
         SC_HANDLE service = OpenServiceW(manager.get(), name, access);
         EXPECT_NE(nullptr, service) << "error " << GetLastError();
         return service;
@@ -76,159 +78,116 @@ protected:
         EXPECT_TRUE(QueryServiceStatus(service, &status)) << "error " << GetLastError();
         return status;
     }
+    static DWORD State(SC_HANDLE service) { return Query(service).dwCurrentState; }
 
     static std::wstring RunState(const std::wstring& machine, const std::wstring& name) {
         return sim::MachineSetting(machine, L"Services", name, L"<none>");
     }
 };
 
-TEST_F(ServiceTest, ManagerOfUnknownOrUnreachableMachineIsRpcServerUnavailable) {
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(nullptr, OpenSCManagerW(L"\\\\NOSUCH", nullptr, SC_MANAGER_CONNECT));
-    EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(nullptr, OpenSCManagerW(L"\\\\SRV03", nullptr, SC_MANAGER_CONNECT));
-    EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), GetLastError());
+TEST_F(ServiceTest, ManagersAndServicesAreFoundOrNamedByTheirError) {
+    for (const wchar_t* server : {L"\\\\NOSUCH", L"\\\\SRV03"})
+        EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, OpenSCManagerW(server, nullptr, SC_MANAGER_CONNECT));
+    for (const wchar_t* server : {static_cast<const wchar_t*>(nullptr), L"", L"\\\\srv02", L"SRV01"})
+        EXPECT_NE(nullptr, ScHandle(OpenSCManagerW(server, nullptr, SC_MANAGER_CONNECT)).get())
+            << (server ? corvan::ToUtf8(server) : "null");
+    EXPECT_NE(nullptr, ScHandle(OpenSCManagerW(nullptr, L"ServicesActive", SC_MANAGER_CONNECT)).get());
+    EXPECT_FAILS_WITH(ERROR_INVALID_NAME, OpenSCManagerW(nullptr, L"NoSuchDatabase", SC_MANAGER_CONNECT));
 
-    for (const wchar_t* server : {static_cast<const wchar_t*>(nullptr), L"", L"\\\\srv02", L"SRV01"}) {
-        ScHandle manager(OpenSCManagerW(server, nullptr, SC_MANAGER_CONNECT));
-        EXPECT_NE(nullptr, manager.get()) << (server ? "named" : "null");
-    }
-    ScHandle active(OpenSCManagerW(nullptr, L"ServicesActive", SC_MANAGER_CONNECT));
-    EXPECT_NE(nullptr, active.get());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(nullptr, OpenSCManagerW(nullptr, L"NoSuchDatabase", SC_MANAGER_CONNECT));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), GetLastError());
-}
-
-TEST_F(ServiceTest, ServicesAreFoundByKeyNameIgnoringCase) {
-    SetRegistryDword(L"SRV01", kServices + L"Tcpip\\Parameters", L"Start", 2);  // a key without Type
+    // Services by key name, ignoring case; a key without Type is no service.
+    SetRegistryDword(L"SRV01", kServices + L"Tcpip\\Parameters", L"Start", 2);
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ASSERT_NE(nullptr, manager.get());
-
-    ScHandle lower(OpenServiceW(manager.get(), L"spooler", SERVICE_QUERY_STATUS));
-    EXPECT_NE(nullptr, lower.get());
+    EXPECT_NE(nullptr, ScHandle(OpenServiceW(manager.get(), L"spooler", SERVICE_QUERY_STATUS)).get());
     for (const wchar_t* name : {L"NoSuch", L"Tcpip", L"The Spooler service", L""}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(nullptr, OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
-        DWORD expected = *name ? ERROR_SERVICE_DOES_NOT_EXIST : ERROR_INVALID_NAME;
-        EXPECT_EQ(expected, GetLastError()) << corvan::ToUtf8(name);
+        SCOPED_TRACE(corvan::ToUtf8(name));
+        EXPECT_FAILS_WITH(*name ? ERROR_SERVICE_DOES_NOT_EXIST : ERROR_INVALID_NAME,
+                          OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
     }
 }
 
 TEST_F(ServiceTest, HandlesOfTheWrongKindOrClosedAreInvalid) {
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CloseServiceHandle(nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, CloseServiceHandle(nullptr));
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     SC_HANDLE service = OpenServiceW(manager.get(), L"Spooler", SERVICE_ALL_ACCESS);
     ASSERT_NE(nullptr, service);
     SERVICE_STATUS status = Sentinel();
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(QueryServiceStatus(manager.get(), &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(nullptr, OpenServiceW(service, L"Spooler", SERVICE_ALL_ACCESS));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, QueryServiceStatus(manager.get(), &status));
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, OpenServiceW(service, L"Spooler", SERVICE_ALL_ACCESS));
 
     // A service handle outlives its manager handle.
     ASSERT_TRUE(CloseServiceHandle(manager.release()));
     EXPECT_TRUE(QueryServiceStatus(service, &status));
     EXPECT_TRUE(CloseServiceHandle(service));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CloseServiceHandle(service));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(QueryServiceStatus(service, &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, CloseServiceHandle(service));
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, QueryServiceStatus(service, &status));
 }
 
-TEST_F(ServiceTest, StartWithoutPendingTimeRunsAtOnceAndIsKept) {
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
-    SERVICE_STATUS status = Query(service.get());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS), status.dwServiceType);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
+TEST_F(ServiceTest, StartRunsAtOnceOrPassesThroughStartPendingOnTheProcessClock) {
+    ScHandle browser(Open(nullptr, L"Browser", SERVICE_START | SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status = Query(browser.get());
+    EXPECT_EQ(kOwnInteractive, status.dwServiceType);
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);
     EXPECT_EQ(0u, status.dwControlsAccepted);
     EXPECT_EQ(0u, status.dwCheckPoint);
     EXPECT_EQ(0u, status.dwWaitHint);
+    ASSERT_TRUE(StartServiceW(browser.get(), 0, nullptr));
+    status = Query(browser.get());
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, status.dwControlsAccepted & SERVICE_ACCEPT_STOP);
+    EXPECT_EQ(L"Running", RunState(L"SRV01", L"Browser"));
+    EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(browser.get(), 0, nullptr));
 
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
-    status = Query(service.get());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP), status.dwControlsAccepted & SERVICE_ACCEPT_STOP);
-    EXPECT_EQ(L"Running", RunState(L"SRV01", L"Spooler"));
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), GetLastError());
-}
-
-TEST_F(ServiceTest, StartPassesThroughStartPendingOnTheProcessClock) {
     SetServiceState(L"SRV01", L"Spooler", L"Stopped,StartPendingMs=2000,WaitHintMs=500");
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
     ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
-
-    SERVICE_STATUS status = Query(service.get());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), status.dwCurrentState);
+    status = Query(service.get());
+    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, status.dwCurrentState);
     EXPECT_EQ(500u, status.dwWaitHint);
     EXPECT_GE(status.dwCheckPoint, 1u);
     EXPECT_EQ(0u, status.dwControlsAccepted);
     EXPECT_EQ(L"StartPending,StartPendingMs=2000,WaitHintMs=500", RunState(L"SRV01", L"Spooler"));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(service.get(), 0, nullptr));
     status = Sentinel();
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), status.dwCurrentState);
+    EXPECT_FAILS_WITH(ERROR_SERVICE_CANNOT_ACCEPT_CTRL, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, status.dwCurrentState);
 
     Sleep(1999);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), Query(service.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, State(service.get()));
     Sleep(1);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), Query(service.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, State(service.get()));
     EXPECT_EQ(L"Running,StartPendingMs=2000,WaitHintMs=500", RunState(L"SRV01", L"Spooler"));
 }
 
-TEST_F(ServiceTest, StopPassesThroughStopPendingThenIsNotActive) {
+TEST_F(ServiceTest, StopPassesThroughStopPendingIfItTakesTimeThenIsNotActive) {
+    SetServiceState(L"SRV01", L"Browser", L"Running");
+    SERVICE_STATUS status = Sentinel();
+    ASSERT_TRUE(ControlService(ScHandle(Open(nullptr, L"Browser", SERVICE_STOP)).get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);
+    EXPECT_EQ(L"Stopped", RunState(L"SRV01", L"Browser"));
+
     SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=45000");
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_STOP | SERVICE_QUERY_STATUS));
-
-    SERVICE_STATUS status = Sentinel();
+    status = Sentinel();
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), status.dwCurrentState);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS), status.dwServiceType);
+    EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, status.dwCurrentState);
+    EXPECT_EQ(kOwnInteractive, status.dwServiceType);
     EXPECT_GT(status.dwWaitHint, 0u);  // a pending service names a time to wait
     EXPECT_EQ(0u, status.dwWin32ExitCode);
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_SERVICE_CANNOT_ACCEPT_CTRL, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
 
     Sleep(44999);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), Query(service.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, State(service.get()));
     Sleep(1);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Query(service.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(service.get()));
     EXPECT_EQ(L"Stopped,StopPendingMs=45000", RunState(L"SRV01", L"Spooler"));
 
     // Stopping a stopped service fails but still reports its status.
     status = Sentinel();
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), GetLastError());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
+    EXPECT_FAILS_WITH(ERROR_SERVICE_NOT_ACTIVE, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);
     EXPECT_EQ(0u, status.dwWaitHint);
-}
-
-TEST_F(ServiceTest, StopWithoutPendingTimeReturnsStopped) {
-    SetServiceState(L"SRV01", L"Spooler", L"Running");
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_STOP));
-    SERVICE_STATUS status = Sentinel();
-    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
-    EXPECT_EQ(L"Stopped", RunState(L"SRV01", L"Spooler"));
 }
 
 TEST_F(ServiceTest, PendingStateFoundInMachineIniEndsAfterItsTimeOrNever) {
@@ -236,110 +195,89 @@ TEST_F(ServiceTest, PendingStateFoundInMachineIniEndsAfterItsTimeOrNever) {
     SetServiceState(L"SRV01", L"Browser", L"StartPending");
     ScHandle spooler(Open(nullptr, L"Spooler", SERVICE_QUERY_STATUS));
     ScHandle browser(Open(nullptr, L"Browser", SERVICE_QUERY_STATUS));
-
     SERVICE_STATUS status = Query(spooler.get());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), status.dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, status.dwCurrentState);
     EXPECT_EQ(0u, status.dwWaitHint);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), Query(browser.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, State(browser.get()));
 
     Sleep(3000);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Query(spooler.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(spooler.get()));
     Sleep(600000);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), Query(browser.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, State(browser.get()));
 }
 
-TEST_F(ServiceTest, EachCallNeedsItsAccessRight) {
+TEST_F(ServiceTest, EachCallNeedsItsAccessRightAndAControlTheServiceAccepts) {
     SetServiceState(L"SRV01", L"Spooler", L"Running");
-    ScHandle queryOnly(Open(nullptr, L"Spooler", SERVICE_QUERY_STATUS));
     SERVICE_STATUS status = Sentinel();
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartServiceW(queryOnly.get(), 0, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ChangeServiceConfigW(queryOnly.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE,
-                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    ScHandle queryOnly(Open(nullptr, L"Spooler", SERVICE_QUERY_STATUS));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, StartServiceW(queryOnly.get(), 0, nullptr));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, Change(queryOnly.get(), kSame, SERVICE_DISABLED, kSame));
     EXPECT_EQ(L"Running", RunState(L"SRV01", L"Spooler"));
-    EXPECT_EQ(SERVICE_AUTO_START, ReadRegistryDword(L"SRV01", kServices + L"Spooler", L"Start"));
-
+    EXPECT_EQ(SERVICE_AUTO_START, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
     ScHandle changeOnly(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(QueryServiceStatus(changeOnly.get(), &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(changeOnly.get(), &status));
 
     // Generic rights map onto the service rights.
     ScHandle execute(Open(nullptr, L"Spooler", GENERIC_EXECUTE));
     EXPECT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(QueryServiceStatus(execute.get(), &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-    ScHandle read(Open(nullptr, L"Spooler", GENERIC_READ));
-    EXPECT_TRUE(QueryServiceStatus(read.get(), &status));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(execute.get(), &status));
+    EXPECT_TRUE(QueryServiceStatus(ScHandle(Open(nullptr, L"Spooler", GENERIC_READ)).get(), &status));
+
+    SetServiceState(L"SRV01", L"Browser", L"Running");
+    ScHandle all(Open(nullptr, L"Browser", SERVICE_ALL_ACCESS));
+    status = Sentinel();
+    EXPECT_TRUE(ControlService(all.get(), SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
+    EXPECT_FAILS_WITH(ERROR_INVALID_SERVICE_CONTROL, ControlService(all.get(), SERVICE_CONTROL_PAUSE, &status));
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(all.get(), 0, &status));
+    EXPECT_EQ(L"Running", RunState(L"SRV01", L"Browser"));
 }
 
-TEST_F(ServiceTest, DisabledServiceDoesNotStart) {
+TEST_F(ServiceTest, DisabledServiceDoesNotStartAndStartTypeChangeIsWrittenToTheRegistryAlone) {
     SetRegistryDword(L"SRV01", kServices + L"Browser", L"Start", SERVICE_DISABLED);
-    ScHandle service(Open(nullptr, L"Browser", SERVICE_START | SERVICE_QUERY_STATUS));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DISABLED), GetLastError());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Query(service.get()).dwCurrentState);
-}
+    ScHandle browser(Open(nullptr, L"Browser", SERVICE_START | SERVICE_QUERY_STATUS));
+    EXPECT_FAILS_WITH(ERROR_SERVICE_DISABLED, StartServiceW(browser.get(), 0, nullptr));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(browser.get()));
 
-TEST_F(ServiceTest, StartTypeChangeIsWrittenToTheRegistryAndNothingElse) {
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG | SERVICE_START));
-    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE,
-                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
-    const std::wstring key = kServices + L"Spooler";
-    EXPECT_EQ(SERVICE_DISABLED, ReadRegistryDword(L"SRV01", key, L"Start"));
-    EXPECT_EQ(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, ReadRegistryDword(L"SRV01", key, L"Type"));
-    EXPECT_EQ(SERVICE_ERROR_NORMAL, ReadRegistryDword(L"SRV01", key, L"ErrorControl"));
-    EXPECT_EQ(L"%SystemRoot%\\system32\\Spooler.exe", ReadRegistryString(L"SRV01", key, L"ImagePath"));
-    EXPECT_EQ(L"The Spooler service", ReadRegistryString(L"SRV01", key, L"DisplayName"));
-    EXPECT_FALSE(ReadRegistryString(L"SRV01", key, L"ObjectName").has_value());
+    ASSERT_TRUE(Change(service.get(), kSame, SERVICE_DISABLED, kSame));
+    EXPECT_EQ(SERVICE_DISABLED, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
+    EXPECT_EQ(kOwnInteractive, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Type"));
+    EXPECT_EQ(SERVICE_ERROR_NORMAL, ReadRegistryDword(L"SRV01", kSpoolerKey, L"ErrorControl"));
+    EXPECT_EQ(L"%SystemRoot%\\system32\\Spooler.exe", ReadRegistryString(L"SRV01", kSpoolerKey, L"ImagePath"));
+    EXPECT_EQ(L"The Spooler service", ReadRegistryString(L"SRV01", kSpoolerKey, L"DisplayName"));
+    EXPECT_FALSE(ReadRegistryString(L"SRV01", kSpoolerKey, L"ObjectName").has_value());
+    EXPECT_FAILS_WITH(ERROR_SERVICE_DISABLED, StartServiceW(service.get(), 0, nullptr));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DISABLED), GetLastError());
-
-    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE,
-                                     nullptr, nullptr, nullptr, nullptr, L"LocalSystem", nullptr,
-                                     L"Print Spooler"));
-    EXPECT_EQ(SERVICE_DEMAND_START, ReadRegistryDword(L"SRV01", key, L"Start"));
-    EXPECT_EQ(L"LocalSystem", ReadRegistryString(L"SRV01", key, L"ObjectName"));
-    EXPECT_EQ(L"Print Spooler", ReadRegistryString(L"SRV01", key, L"DisplayName"));
+    ASSERT_TRUE(Change(service.get(), kSame, SERVICE_DEMAND_START, kSame, L"LocalSystem", L"Print Spooler"));
+    EXPECT_EQ(SERVICE_DEMAND_START, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
+    EXPECT_EQ(L"LocalSystem", ReadRegistryString(L"SRV01", kSpoolerKey, L"ObjectName"));
+    EXPECT_EQ(L"Print Spooler", ReadRegistryString(L"SRV01", kSpoolerKey, L"DisplayName"));
     EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr));
 }
 
 TEST_F(ServiceTest, InvalidConfigurationChangesWriteNothing) {
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
-    const std::wstring key = kServices + L"Spooler";
-    struct Case {
-        DWORD type, start, errorControl;
-    } cases[] = {
-        {SERVICE_NO_CHANGE, 5, SERVICE_NO_CHANGE},
-        {SERVICE_NO_CHANGE, SERVICE_BOOT_START, SERVICE_NO_CHANGE},  // boot start is for drivers
-        {SERVICE_NO_CHANGE, SERVICE_SYSTEM_START, SERVICE_NO_CHANGE},
-        {0x40, SERVICE_DISABLED, SERVICE_NO_CHANGE},
-        {SERVICE_NO_CHANGE, SERVICE_DISABLED, 7},
+    struct { DWORD type, start, errorControl; } cases[] = {
+        {kSame, 5, kSame},
+        {kSame, SERVICE_BOOT_START, kSame},  // boot and system start are for drivers
+        {kSame, SERVICE_SYSTEM_START, kSame},
+        {0x40, SERVICE_DISABLED, kSame},
+        {kSame, SERVICE_DISABLED, 7},
     };
-    for (const Case& c : cases) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(ChangeServiceConfigW(service.get(), c.type, c.start, c.errorControl, nullptr, nullptr,
-                                          nullptr, nullptr, nullptr, nullptr, L"Renamed"));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << c.type << " " << c.start;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.type << " " << c.start << " " << c.errorControl);
+        EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER,
+                          Change(service.get(), c.type, c.start, c.errorControl, nullptr, L"Renamed"));
     }
-    EXPECT_EQ(SERVICE_AUTO_START, ReadRegistryDword(L"SRV01", key, L"Start"));
-    EXPECT_EQ(L"The Spooler service", ReadRegistryString(L"SRV01", key, L"DisplayName"));
+    EXPECT_EQ(SERVICE_AUTO_START, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
+    EXPECT_EQ(L"The Spooler service", ReadRegistryString(L"SRV01", kSpoolerKey, L"DisplayName"));
 
     // A driver may start at boot.
     SetRegistryDword(L"SRV01", kServices + L"Disk", L"Type", SERVICE_KERNEL_DRIVER);
     ScHandle driver(Open(nullptr, L"Disk", SERVICE_CHANGE_CONFIG));
-    EXPECT_TRUE(ChangeServiceConfigW(driver.get(), SERVICE_NO_CHANGE, SERVICE_BOOT_START, SERVICE_NO_CHANGE,
-                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(Change(driver.get(), kSame, SERVICE_BOOT_START, kSame));
     EXPECT_EQ(SERVICE_BOOT_START, ReadRegistryDword(L"SRV01", kServices + L"Disk", L"Start"));
 }
 
@@ -348,51 +286,28 @@ TEST_F(ServiceTest, RemoteMachineKeepsItsOwnState) {
     ASSERT_TRUE(StartServiceW(remote.get(), 0, nullptr));
     EXPECT_EQ(L"Running", RunState(L"SRV02", L"Spooler"));
     EXPECT_EQ(L"<none>", RunState(L"SRV01", L"Spooler"));
-    ScHandle local(Open(nullptr, L"Spooler", SERVICE_QUERY_STATUS));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Query(local.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(ScHandle(Open(nullptr, L"Spooler", SERVICE_QUERY_STATUS)).get()));
 
     // A machine that stops answering fails the calls on open handles.
     sim::SetMachineSetting(L"SRV02", L"Machine", L"Reachable", L"0");
     SERVICE_STATUS status = Sentinel();
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(QueryServiceStatus(remote.get(), &status));
-    EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), GetLastError());
-}
-
-TEST_F(ServiceTest, InterrogateAndControlsTheServiceDoesNotAccept) {
-    SetServiceState(L"SRV01", L"Spooler", L"Running");
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_ALL_ACCESS));
-    SERVICE_STATUS status = Sentinel();
-    EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SERVICE_CONTROL), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ControlService(service.get(), 0, &status));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
-    EXPECT_EQ(L"Running", RunState(L"SRV01", L"Spooler"));
+    EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, QueryServiceStatus(remote.get(), &status));
 }
 
 TEST_F(ServiceTest, InjectedFailuresFireOnTheNamedCallAndMachine) {
     AddFault(L"StartServiceW@SRV01:Spooler=1053,1");
     AddFault(L"OpenSCManagerW@SRV02=5");
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), GetLastError());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), Query(service.get()).dwCurrentState);
+    EXPECT_FAILS_WITH(ERROR_SERVICE_REQUEST_TIMEOUT, StartServiceW(service.get(), 0, nullptr));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(service.get()));
     EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr));
-
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(nullptr, OpenSCManagerW(L"\\\\SRV02", nullptr, SC_MANAGER_CONNECT));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, OpenSCManagerW(L"\\\\SRV02", nullptr, SC_MANAGER_CONNECT));
 
     // Failures injected into the caller's registry calls do not reach the
     // service manager, which reads its database itself.
     AddFault(L"RegOpenKeyExW=5");
     AddFault(L"RegConnectRegistryW=53");
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), Query(service.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, State(service.get()));
 }
 
 }  // namespace
