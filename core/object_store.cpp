@@ -1,6 +1,7 @@
 #include "core/object_store.h"
 
 #include <cstdint>
+#include <functional>
 #include <cstring>
 
 #include "core/store_value.h"
@@ -344,30 +345,14 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     return 1;
 }
 
-int CObjectStore::SaveToFile(const std::wstring& path) {
-    const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
+int CObjectStore::WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
+                                const std::function<bool(CTextFileWriter&)>& writeLines) {
     CTextFileWriter file;
-    if (DWORD error = file.Open(path, false)) {
+    if (DWORD error = file.Open(path, append)) {
         SetError(op, L"CStdioFile.Open()", FileFailureCategory(error));
         return 0;
     }
-    cursor_ = 0;
-    std::wstring remembered;
-    std::wstring line;
-    bool ok = true;
-    while (ok && cursor_ < entries_.size()) {
-        const CStoreEntry& e = entries_[cursor_++];
-        if (e.Section != remembered) {
-            line.assign(L"[").append(e.Section).append(L"]\n");
-            ok = file.Write(line);
-        }
-        if (ok && !e.Key.empty()) {
-            line.assign(e.Key).append(L"=").append(e.Value.empty() ? L"\"\"" : e.Value).append(L"\n");
-            ok = file.Write(line);
-        }
-        remembered = e.Section;
-    }
-    if (ok) ok = file.Write(L"\n\n");
+    bool ok = writeLines(file);
     ok = file.Close() && ok;
     if (!ok) {
         SetError(op, L"", kFileWriteFailure);
@@ -377,27 +362,41 @@ int CObjectStore::SaveToFile(const std::wstring& path) {
     return 1;
 }
 
+int CObjectStore::SaveToFile(const std::wstring& path) {
+    const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
+    return WriteTextFile(op, path, false, [this](CTextFileWriter& file) {
+        cursor_ = 0;
+        std::wstring remembered;
+        std::wstring line;
+        bool ok = true;
+        while (ok && cursor_ < entries_.size()) {
+            const CStoreEntry& e = entries_[cursor_++];
+            if (e.Section != remembered) {
+                line.assign(L"[").append(e.Section).append(L"]\n");
+                ok = file.Write(line);
+            }
+            if (ok && !e.Key.empty()) {
+                line.assign(e.Key).append(L"=").append(e.Value.empty() ? L"\"\"" : e.Value).append(L"\n");
+                ok = file.Write(line);
+            }
+            remembered = e.Section;
+        }
+        return ok && file.Write(L"\n\n");
+    });
+}
+
 int CObjectStore::SaveToReport(const std::wstring& path) {
     const std::wstring op = corvan::Format(L"CObjectStore::SaveToReport(%ls)", path.c_str());
-    CTextFileWriter file;
-    if (DWORD error = file.Open(path, true)) {
-        SetError(op, L"CStdioFile.Open()", FileFailureCategory(error));
-        return 0;
-    }
-    cursor_ = 0;
-    std::wstring line;
-    bool ok = true;
-    while (ok && cursor_ < entries_.size()) {
-        line.assign(entries_[cursor_++].Value).append(L"\n");
-        ok = file.Write(line);
-    }
-    ok = file.Close() && ok;
-    if (!ok) {
-        SetError(op, L"", kFileWriteFailure);
-        return 0;
-    }
-    SetError(op, op, 0);
-    return 1;
+    return WriteTextFile(op, path, true, [this](CTextFileWriter& file) {
+        cursor_ = 0;
+        std::wstring line;
+        bool ok = true;
+        while (ok && cursor_ < entries_.size()) {
+            line.assign(entries_[cursor_++].Value).append(L"\n");
+            ok = file.Write(line);
+        }
+        return ok;
+    });
 }
 
 void CObjectStore::Dump() {

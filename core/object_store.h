@@ -2,12 +2,15 @@
 // backup file, control file and status report is read into and written from.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "core/base_object.h"
+
+class CTextFileWriter;
 
 struct CStoreEntry {
     std::wstring Section;
@@ -82,6 +85,11 @@ public:
 
 private:
     struct Indexes;
+
+    // Opens the file (appending or truncating), lets writeLines fill it and
+    // records the outcome the way both save operations report it.
+    int WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
+                      const std::function<bool(CTextFileWriter&)>& writeLines);
 
     void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
     int AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number);

@@ -8,6 +8,7 @@
 
 #include "core/object_store.h"
 #include "core/test_support.h"
+#include "platform/sim/testing/sample_descriptors.h"
 #include "platform/sim/world.h"
 #include "security/security_test_support.h"
 
@@ -15,24 +16,7 @@ namespace {
 
 using namespace security_test;
 
-// A share's descriptor as the server keeps it in the registry: self-relative,
-// control SE_SELF_RELATIVE | SE_DACL_PRESENT, no owner, group or SACL;
-// Everyone may read, BUILTIN\Administrators have full control.
-const Bytes kShareSd = {
-    0x01, 0x00, 0x04, 0x80,                          // revision, Sbz1, control 0x8004
-    0x00, 0x00, 0x00, 0x00,                          // owner: none
-    0x00, 0x00, 0x00, 0x00,                          // group: none
-    0x00, 0x00, 0x00, 0x00,                          // SACL: none
-    0x14, 0x00, 0x00, 0x00,                          // DACL at 20
-    0x02, 0x00, 0x34, 0x00, 0x02, 0x00, 0x00, 0x00,  // ACL: revision 2, 52 bytes, 2 entries
-    0x00, 0x00, 0x14, 0x00,                          // allowed, no flags, 20 bytes
-    0xA9, 0x00, 0x12, 0x00,                          // mask 0x001200A9
-    0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,  // S-1-1-0
-    0x00, 0x00, 0x18, 0x00,                          // allowed, no flags, 24 bytes
-    0xFF, 0x01, 0x1F, 0x00,                          // mask 0x001F01FF
-    0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,  // S-1-5-32-544
-    0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00,
-};
+const Bytes& kShareSd = sim::kShareDescriptor;
 
 // The same share with a present, empty DACL: nobody may access it.
 const Bytes kEmptyDaclSd = {

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/sim/testing/sample_descriptors.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -30,24 +31,7 @@ const Bytes kSystem = {0x01, 0x01, 0, 0, 0, 0, 0, 0x05, 0x12, 0, 0, 0};         
 constexpr DWORD kShareRead = 0x001200A9;
 constexpr DWORD kFullControl = 0x001F01FF;
 
-// A share's descriptor as the server stores it: self-relative, revision 1,
-// control SE_SELF_RELATIVE | SE_DACL_PRESENT, no owner, group or SACL, the
-// DACL right after the 20-byte header.
-const Bytes kShareSd = {
-    0x01, 0x00, 0x04, 0x80,                          // revision, Sbz1, control 0x8004
-    0x00, 0x00, 0x00, 0x00,                          // owner: none
-    0x00, 0x00, 0x00, 0x00,                          // group: none
-    0x00, 0x00, 0x00, 0x00,                          // SACL: none
-    0x14, 0x00, 0x00, 0x00,                          // DACL at 20
-    0x02, 0x00, 0x34, 0x00, 0x02, 0x00, 0x00, 0x00,  // ACL: revision 2, 52 bytes, 2 entries
-    0x00, 0x00, 0x14, 0x00,                          // allowed, no flags, 20 bytes
-    0xA9, 0x00, 0x12, 0x00,                          // mask 0x001200A9
-    0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,  // S-1-1-0
-    0x00, 0x00, 0x18, 0x00,                          // allowed, no flags, 24 bytes
-    0xFF, 0x01, 0x1F, 0x00,                          // mask 0x001F01FF
-    0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,  // S-1-5-32-544
-    0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00,
-};
+const Bytes& kShareSd = sim::kShareDescriptor;
 
 // kShareSd with one byte changed.
 Bytes Damaged(size_t offset, BYTE value) {
