@@ -32,8 +32,14 @@ int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath
         OutcomeErrorText = key.ErrorDescription;
     }
 
+    // What was read is saved also when the key failed; a save that fails is
+    // the failure of the step, never a backup.
     CObjectStore store;
     key.SaveProperties(store);
-    store.SaveToFile(RegistryFilePath);
+    if (!store.SaveToFile(RegistryFilePath)) {
+        OutcomeErrorCode = store.ErrorCode;
+        OutcomeErrorText = store.ErrorDescription;
+        return 0;
+    }
     return result;
 }

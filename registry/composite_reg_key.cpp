@@ -111,6 +111,13 @@ int CCompositeRegKey::Enum(const std::wstring& parentPath, const std::wstring& k
         return 0;
     }
 
+    // A value or subkey that cannot be read fails the key, which still reads
+    // everything else: the backup shows what it lacks instead of passing it over.
+    const CRegObj* unread = nullptr;
+    auto read = [&](CRegObj& child, int result) {
+        if (!result && !unread) unread = &child;
+    };
+
     if (values != 0) {
         std::vector<WCHAR> name(static_cast<size_t>(maxValueNameLen) + 1);
         // The data is read again by each value; this buffer only has to hold
@@ -128,7 +135,7 @@ int CCompositeRegKey::Enum(const std::wstring& parentPath, const std::wstring& k
             }
             std::unique_ptr<CRegValue> child = NewValueOfType(type, ServerName);
             HKEY through = key.Get();
-            child->Enum(keyName, std::wstring(name.data(), nameLength), through);
+            read(*child, child->Enum(keyName, std::wstring(name.data(), nameLength), through));
             AddChild(child.release());
         }
     }
@@ -145,10 +152,15 @@ int CCompositeRegKey::Enum(const std::wstring& parentPath, const std::wstring& k
         }
         auto child = std::make_unique<CCompositeRegKey>();
         HKEY through = key.Get();
-        child->Enum(ownPath, std::wstring(subName.data(), nameLength), through);
+        read(*child, child->Enum(ownPath, std::wstring(subName.data(), nameLength), through));
         AddChild(child.release());
     }
 
+    if (unread) {
+        // A type check fails with code 0 and leaves the child no error of its own.
+        SetError(function, unread->ErrorWin32API, unread->LastErrorCode ? unread->LastErrorCode : ERROR_INVALID_DATA);
+        return 0;
+    }
     SetError(function, function, 0);
     return 1;
 }

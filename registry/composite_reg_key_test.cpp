@@ -24,10 +24,10 @@ protected:
     }
 
     std::unique_ptr<CCompositeRegKey> Read(const std::wstring& server, const std::wstring& parentPath,
-                                           const std::wstring& name) {
+                                           const std::wstring& name, int expected = 1) {
         auto key = std::make_unique<CCompositeRegKey>(server);
         HKEY parent = nullptr;
-        EXPECT_EQ(1, key->Enum(parentPath, name, parent));
+        EXPECT_EQ(expected, key->Enum(parentPath, name, parent));
         RegCloseKey(parent);
         return key;
     }
@@ -48,12 +48,12 @@ protected:
 };
 
 // One line per object, indented by depth: parent|key|server, then the value.
-std::wstring Describe(const CRegObj& obj, bool withUnknown = true, int depth = 0) {
+std::wstring Describe(const CRegObj& obj, int depth = 0) {
     const std::wstring head =
         std::wstring(2 * depth, L' ') + obj.ParentKeyName + L"|" + obj.KeyName + L"|" + obj.ServerName + L"|";
     if (const auto* key = dynamic_cast<const CCompositeRegKey*>(&obj)) {
         std::wstring text = head + L"key\n";
-        for (int i = 0; i < key->GetCount(); ++i) text += Describe(*key->GetAt(i), withUnknown, depth + 1);
+        for (int i = 0; i < key->GetCount(); ++i) text += Describe(*key->GetAt(i), depth + 1);
         return text;
     }
     const auto& value = dynamic_cast<const CRegValue&>(obj);
@@ -63,13 +63,16 @@ std::wstring Describe(const CRegObj& obj, bool withUnknown = true, int depth = 0
     if (const auto* v = dynamic_cast<const CRegValueExpandSz*>(&obj)) data = L"expand " + v->Value;
     if (const auto* v = dynamic_cast<const CRegValueBinary*>(&obj))
         for (BYTE b : v->Value) data += Format(L"%02x", b);
+    if (const auto* v = dynamic_cast<const CRegValueUnknown*>(&obj)) {
+        data = Format(L"type %u ", v->Type);
+        for (BYTE b : v->Value) data += Format(L"%02x", b);
+    }
     if (const auto* v = dynamic_cast<const CRegValueMultiSz*>(&obj))
         for (const auto& t : v->saValue) data += L"<" + t + L">";
-    if (dynamic_cast<const CRegValueUnknown*>(&obj)) return withUnknown ? head + L"?" + value.ValueName + L"\n" : L"";
     return head + value.ValueName + L"=" + data + L"\n";
 }
 
-TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqualWithAnUnreadableValue) {
+TEST_F(CompositeRegKeyTest, ThreeLevelTreeOfEveryTypeSavesDepthFirstAndLoadsBackEqualWithAnUnreadableValue) {
     const wchar_t kApp[] = L"SOFTWARE\\App";
     SetRegistryString(L"HOST", kApp, L"", L"default");
     SetRegistryString(L"HOST", kApp, L"Str", L"one \"quoted\"");
@@ -78,15 +81,19 @@ TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqualWithAn
     SetRegistryValue(L"HOST", kApp, L"Bin", REG_BINARY, {0x00, 0x01, 0xff});
     SetRegistryDword(L"HOST", kApp, L"Num", 7);
     SetRegistryMultiString(L"HOST", kApp, L"Multi", {L"a", L"b c"});
-    SetRegistryValue(L"HOST", kApp, L"Link", REG_LINK, Bytes(L"\\Registry\\Machine\\Other"));
+    SetRegistryValue(L"HOST", kApp, L"Link", REG_LINK, {0x5c, 0, 0x52, 0});
+    SetRegistryValue(L"HOST", kApp, L"Q", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
+    SetRegistryValue(L"HOST", kApp, L"None", REG_NONE, {});
     SetRegistryString(L"HOST", L"SOFTWARE\\App\\L2a\\L3", L"Str3", L"three");
     SetRegistryDword(L"HOST", L"SOFTWARE\\App\\L2a", L"Num2", 2);
     AddRegistryKey(L"HOST", L"SOFTWARE\\App\\L2b");
     AddFault(L"RegQueryValueExW:Num=13,1");
 
-    // The value that cannot be read stays in the tree with its own error; the rest is read.
-    auto key = Read(L"", L"SOFTWARE", L"App");
-    EXPECT_EQ(0u, key->LastErrorCode);
+    // The value that cannot be read stays in the tree with its own error and
+    // fails the key; the rest is read.
+    auto key = Read(L"", L"SOFTWARE", L"App", 0);
+    EXPECT_EQ(13u, key->LastErrorCode);
+    EXPECT_EQ(L"RegQueryValueEx(Num)", key->ErrorWin32API);
     EXPECT_EQ(13u, key->GetAt(5)->LastErrorCode);
     EXPECT_EQ(L"RegQueryValueEx(Num)", key->GetAt(5)->ErrorWin32API);
     EXPECT_EQ(
@@ -94,11 +101,13 @@ TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqualWithAn
         L"  App|||=sz default\n"
         L"  App|Str||Str=sz one \"quoted\"\n"
         L"  App|Exp||Exp=expand %SystemRoot%\\x\n"
-        L"  App|||?Big\n"
+        L"  App|Big||Big=type 5 00000001\n"
         L"  App|Bin||Bin=0001ff\n"
         L"  App|Num||=dword 0\n"
         L"  App|Multi||Multi=<a><b c>\n"
-        L"  App|||?Link\n"
+        L"  App|Link||Link=type 6 5c005200\n"
+        L"  App|Q||Q=type 11 0102030405060708\n"
+        L"  App|None||None=type 0 \n"
         L"  SOFTWARE\\App|L2a||key\n"
         L"    L2a|Num2||Num2=dword 2\n"
         L"    SOFTWARE\\App\\L2a|L3||key\n"
@@ -115,16 +124,32 @@ TEST_F(CompositeRegKeyTest, ThreeLevelTreeSavesDepthFirstAndLoadsBackEqualWithAn
         if (e.Key == L"parent") sections.back() += L" " + e.Value;
     }
     EXPECT_EQ((std::vector<std::wstring>{L"1 CCompositeRegKey NULL", L"2 CRegValueString 1", L"3 CRegValueString 1",
-                                         L"4 CRegValueExpandSz 1", L"5 CRegValueBinary 1", L"6 CRegValueDword 1",
-                                         L"7 CRegValueMultiSz 1", L"8 CCompositeRegKey 1", L"9 CRegValueDword 8",
-                                         L"10 CCompositeRegKey 8", L"11 CRegValueString 10", L"12 CCompositeRegKey 1"}),
+                                         L"4 CRegValueExpandSz 1", L"5 CRegValueUnknown 1", L"6 CRegValueBinary 1",
+                                         L"7 CRegValueDword 1", L"8 CRegValueMultiSz 1", L"9 CRegValueUnknown 1",
+                                         L"10 CRegValueUnknown 1", L"11 CRegValueUnknown 1", L"12 CCompositeRegKey 1",
+                                         L"13 CRegValueDword 12", L"14 CCompositeRegKey 12", L"15 CRegValueString 14",
+                                         L"16 CCompositeRegKey 1"}),
               sections);
 
     auto loaded = SaveAndReload(*key);
-    EXPECT_EQ(Describe(*key, false), Describe(*loaded));
-    // The error travels with the value (the unknown types are not saved).
-    EXPECT_EQ(13u, loaded->GetAt(4)->LastErrorCode);
-    EXPECT_EQ(L"CRegValueDword::Enum(Num)", loaded->GetAt(4)->ErrorFunction);
+    EXPECT_EQ(Describe(*key), Describe(*loaded));
+    EXPECT_NE(std::string::npos, corvan_test::ReadBytes(TreeFile()).find("Value=hex:0102030405060708\r\nType=dword:0000000b"));
+    // The error travels with the value.
+    EXPECT_EQ(13u, loaded->GetAt(5)->LastErrorCode);
+    EXPECT_EQ(L"CRegValueDword::Enum(Num)", loaded->GetAt(5)->ErrorFunction);
+
+    // Every type is written back with its bytes.
+    loaded->ReplaceInKeyNames(L"App", L"Copy");
+    HKEY handle = nullptr;
+    ASSERT_EQ(1, loaded->Apply(handle));
+    for (const wchar_t* name : {L"Big", L"Link", L"Q", L"None", L"Bin", L"Exp"}) {
+        DWORD type = 0, copiedType = 0;
+        std::vector<BYTE> bytes, copied;
+        ASSERT_TRUE(ReadRegistryValue(L"HOST", kApp, name, &type, &bytes));
+        ASSERT_TRUE(ReadRegistryValue(L"HOST", L"SOFTWARE\\Copy", name, &copiedType, &copied)) << corvan::ToUtf8(name);
+        EXPECT_EQ(type, copiedType);
+        EXPECT_EQ(bytes, copied);
+    }
 }
 
 TEST_F(CompositeRegKeyTest, EnumFailuresNameTheFailingCall) {

@@ -47,6 +47,14 @@ std::vector<std::wstring> HexPieces(const std::wstring& name, const std::vector<
     return pieces;
 }
 
+// A "Value" of the hex form: as many bytes as its digits give, an odd count
+// padded; a text that does not decode leaves no bytes.
+void LoadHexValue(const std::wstring& value, std::vector<BYTE>& bytes) {
+    size_t marker = value.find(L"hex:");
+    size_t digits = marker == std::wstring::npos ? value.size() : value.size() - marker - 4;
+    if (!CStoreValue::GetBinary(value, bytes, (digits + 1) / 2)) bytes.clear();
+}
+
 }  // namespace
 
 // ---- CRegValue ------------------------------------------------------------
@@ -138,9 +146,10 @@ void CRegValue::ReplaceInValue(const std::wstring& oldText, const std::wstring& 
 }
 
 void CRegValue::SaveValueSection(CObjectStore& store, const wchar_t* className, const wchar_t* valueKey,
-                                 const std::wstring& encodedValue) {
+                                 const std::wstring& encodedValue, const DWORD* type) {
     BeginLeafSection(store, className);
     store.AddToSection(valueKey, encodedValue);
+    if (type) store.AddDwordToSection(L"Type", *type);
     store.AddStringToSection(L"ValueName", ValueName);
     store.AddStringToSection(L"KeyName", KeyName);
     store.AddStringToSection(L"ParentKeyName", ParentKeyName);
@@ -160,7 +169,7 @@ int CRegValue::WriteValue(const std::wstring& function, HKEY& handle, DWORD type
 }
 
 int CRegValue::QueryTypeAndSize(const std::wstring& function, HKEY handle, const std::wstring& valueName,
-                                DWORD expectedType, const wchar_t* typeName, DWORD& size) {
+                                DWORD expectedType, const wchar_t* typeName, DWORD& size, DWORD* typeOut) {
     DWORD type = 0;
     size = 0;
     LSTATUS rc = RegQueryValueExW(handle, valueName.c_str(), nullptr, &type, nullptr, &size);
@@ -168,7 +177,8 @@ int CRegValue::QueryTypeAndSize(const std::wstring& function, HKEY handle, const
         SetError(function, Format(L"RegQueryValueEx(%ls)", valueName.c_str()), static_cast<DWORD>(rc));
         return 0;
     }
-    if (type != expectedType) {
+    if (typeOut) *typeOut = type;
+    if (typeName && type != expectedType) {
         SetError(function, Format(L"RegQueryValueEx(%ls), Type is NOT %ls.", valueName.c_str(), typeName), 0);
         return 0;
     }
@@ -314,9 +324,7 @@ int CRegValueString::FindValue(const std::wstring& name, std::wstring& buffer) {
 int CRegValueBinary::LoadProperty(CObjectStore& store) {
     return LoadSectionEntries(store, [this](const std::wstring& key, const std::wstring& value) {
         if (key == L"Value") {
-            size_t marker = value.find(L"hex:");
-            size_t digits = marker == std::wstring::npos ? value.size() : value.size() - marker - 4;
-            if (!CStoreValue::GetBinary(value, Value, (digits + 1) / 2)) Value.clear();
+            LoadHexValue(value, Value);
         } else if (key == L"ValueName") {
             CStoreValue::GetString(value, ValueName);
         }
@@ -464,8 +472,40 @@ void CRegValueMultiSz::SetNameAndStrings(const std::vector<std::wstring>& list, 
 
 // ---- CRegValueUnknown -----------------------------------------------------
 
-int CRegValueUnknown::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY&) {
-    ParentKeyName = keyPath;
-    ValueName = valueName;
+int CRegValueUnknown::LoadProperty(CObjectStore& store) {
+    return LoadSectionEntries(store, [this](const std::wstring& key, const std::wstring& value) {
+        if (key == L"Value")
+            LoadHexValue(value, Value);
+        else if (key == L"Type")
+            CStoreValue::GetDword(value, Type);
+        else if (key == L"ValueName")
+            CStoreValue::GetString(value, ValueName);
+        LoadKeyNames(key, value);
+    });
+}
+
+int CRegValueUnknown::SaveProperties(CObjectStore& store) {
+    CStoreValue v;
+    v.SetBinary(Value);
+    SaveValueSection(store, L"CRegValueUnknown", L"Value", v.GetEncoded(), &Type);
     return 1;
+}
+
+int CRegValueUnknown::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
+    CRegValue::Enum(keyPath, valueName, handle);
+    const std::wstring function = Format(L"CRegValueUnknown::Enum(%ls)", valueName.c_str());
+    DWORD size = 0;
+    DWORD type = REG_NONE;
+    if (!QueryTypeAndSize(function, handle, valueName, 0, nullptr, size, &type)) return 0;
+    std::vector<BYTE> data;
+    if (!QueryData(function, handle, valueName, data, size)) return 0;
+    ValueName = valueName;
+    Type = type;
+    Value = std::move(data);
+    SetError(function, function, 0);
+    return 1;
+}
+
+int CRegValueUnknown::Apply(HKEY& handle) {
+    return WriteValue(L"CRegValueUnknown::Apply()", handle, Type, Value.data(), static_cast<DWORD>(Value.size()));
 }

@@ -33,16 +33,17 @@ public:
 protected:
     // ValueName, or "(default)" for the key's default value.
     std::wstring DisplayName() const;
-    // Saves the section: class, parent, the value entry, the names, the base keys.
+    // Saves the section: class, parent, the value entry, the type when one
+    // is given, the names, the base keys.
     void SaveValueSection(CObjectStore& store, const wchar_t* className, const wchar_t* valueKey,
-                          const std::wstring& encodedValue);
+                          const std::wstring& encodedValue, const DWORD* type = nullptr);
     // Writes `size` bytes of `data` as `type` under ValueName, opening
     // ParentKeyName first when `handle` is null.
     int WriteValue(const std::wstring& function, HKEY& handle, DWORD type, const BYTE* data, DWORD size);
     // First query of the variable-size kinds: type and byte size. Records the
-    // failure or the type mismatch under `function`.
+    // failure or, unless typeName is null, a type other than expectedType under `function`.
     int QueryTypeAndSize(const std::wstring& function, HKEY handle, const std::wstring& valueName, DWORD expectedType,
-                         const wchar_t* typeName, DWORD& size);
+                         const wchar_t* typeName, DWORD& size, DWORD* type = nullptr);
     // Second query, into a buffer of `size` bytes.
     int QueryData(const std::wstring& function, HKEY handle, const std::wstring& valueName, std::vector<BYTE>& data,
                   DWORD size);
@@ -146,11 +147,19 @@ private:
     std::vector<WCHAR> MultiStringBuffer() const;
 };
 
-// Any other type: remembers its names only; never saved, printed or written.
+// Any other type (REG_NONE, REG_QWORD, REG_RESOURCE_LIST, ...): kept as its
+// type number and bytes, saved under "Type" and "Value" and written back as
+// read. Readers that know this class only by name pass its entries over.
 class CRegValueUnknown : public CRegValue {
 public:
     CRegValueUnknown() = default;
     explicit CRegValueUnknown(const std::wstring& serverName) : CRegValue(serverName) {}
 
+    int LoadProperty(CObjectStore& store) override;
+    int SaveProperties(CObjectStore& store) override;
     int Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) override;
+    int Apply(HKEY& handle) override;
+
+    DWORD Type = REG_NONE;
+    std::vector<BYTE> Value;
 };

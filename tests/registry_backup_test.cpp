@@ -49,6 +49,9 @@ protected:
 };
 
 TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
+    // Before the subkey: texts beyond Latin-1 and a type the value classes lack.
+    SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"\u03a9mega", L"\u041e\u0442\u0447\u0451\u0442 \u20ac");
+    SetRegistryValue(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Q", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0x80});
     WriteControl(
         "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other\r\n"
         "REGISTRY=\"HKLM\\SOFTWARE\\Vendor\\Third\"\r\n");
@@ -58,10 +61,14 @@ TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
     fs::path folder = RunFolder();
     std::string stamp = folder.filename().string();
     std::string tool = Read(folder / "tool.bkp");
-    EXPECT_EQ(0u, tool.find("[1]\r\nclass=CCompositeRegKey\r\nparent=NULL\r\nKeyName=\"Tool\"\r\n"
+    EXPECT_EQ(0u, tool.find("\xEF\xBB\xBF[1]\r\nclass=CCompositeRegKey\r\nparent=NULL\r\nKeyName=\"Tool\"\r\n"
                             "ParentKeyName=\"SOFTWARE\\Vendor\"\r\nServerName=\"\\\\SRV01\"\r\n"))
         << tool;
     EXPECT_NE(std::string::npos, tool.find("Value=dword:00000003")) << tool;
+    EXPECT_NE(std::string::npos,
+              tool.find("Value=\"\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82 \xE2\x82\xAC\"\r\nValueName=\"\xCE\xA9mega\""))
+        << tool;
+    EXPECT_NE(std::string::npos, tool.find("Value=hex:0100000000000080\r\nType=dword:0000000b\r\nValueName=\"Q\""));
     EXPECT_NE(std::string::npos, tool.find("Value=\"first\"")) << tool;
     // Entries without a file part never share a file.
     EXPECT_NE(std::string::npos, Read(folder / (stamp + "_reg.bkp")).find("Value=\"%SystemRoot%\\x\""));
@@ -106,6 +113,16 @@ TEST_F(RegistryBackupTest, UnreadableKeyFailsTheRunButItsFileIsWritten) {
     EXPECT_EQ("REGISTRY", IniValue(control, "Control", "BackupErrorStep"));
     EXPECT_EQ("D:\\Mig\\Data\\SRV01\\" + folder.filename().string() + "\\tool.bkp",
               IniValue(control, "Control", "BackupErrorFile"));
+    EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", IniValue(control, "BACKUPERROR", "REGISTRY"));
+}
+
+TEST_F(RegistryBackupTest, ASaveThatFailsIsAnErrorNotABackup) {
+    AddFault(L"CreateFileW:tool.bkp=5");
+    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n");
+    ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
+    fs::path control = RestoreControl();
+    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
+    EXPECT_EQ("5", IniValue(control, "Control", "BackupLastError"));
     EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", IniValue(control, "BACKUPERROR", "REGISTRY"));
 }
 
