@@ -18,6 +18,7 @@ CLogSetup::CLogSetup() {
     report_ = std::make_unique<CFileLogTarget>(kReportFile);
     report_->EnableLevel(kLogError | kLogReport);
     logger_ = std::make_unique<CLogger>();
+    for (CFileLogTarget* file : {trace_.get(), error_.get(), report_.get()}) file->SetFailureLog(error_.get());
 
     logger_->AddTarget(L"Console", console_.get());
     logger_->AddTarget(L"Trace", trace_.get());

@@ -16,10 +16,6 @@ std::wstring CategoryText(DWORD category) {
     return text;
 }
 
-void ShowFailure(const std::wstring& text) {
-    MessageBoxW(nullptr, text.c_str(), L"Exception", MB_OK | MB_ICONINFORMATION);
-}
-
 }  // namespace
 
 CLogTarget::~CLogTarget() = default;
@@ -49,8 +45,8 @@ void CFileLogTarget::Write(const CLogMessage& message) {
     std::wstring line = message.FormatLine();
     CTextFileWriter file;
     if (DWORD error = file.Open(path_, true)) {
-        ShowFailure(corvan::Format(L"Cannot open file: %ls, Error: %ls", path_.c_str(),
-                                   CategoryText(FileFailureCategory(error)).c_str()));
+        ReportFailure(corvan::Format(L"Cannot open file: %ls, Error: %ls", path_.c_str(),
+                                     CategoryText(FileFailureCategory(error)).c_str()));
         return;
     }
     open_ = true;
@@ -58,6 +54,13 @@ void CFileLogTarget::Write(const CLogMessage& message) {
     ok = file.Close() && ok;
     open_ = false;
     if (!ok)
-        ShowFailure(corvan::Format(L"Error opening file: %ls. Cause: %ls", path_.c_str(),
-                                   CategoryText(kFileWriteFailure).c_str()));
+        ReportFailure(corvan::Format(L"Error opening file: %ls. Cause: %ls", path_.c_str(),
+                                     CategoryText(kFileWriteFailure).c_str()));
+}
+
+void CFileLogTarget::ReportFailure(const std::wstring& text) {
+    if (failureReported_) return;
+    failureReported_ = true;
+    corvan::ConsoleErr(text + L"\n");
+    if (failureLog_ && failureLog_ != this) failureLog_->Write(CTextLogMessage(kLogError, text));
 }

@@ -40,15 +40,23 @@ public:
     explicit CFileLogTarget(const std::wstring& fileName);
 
     // Opens, appends a line break and the line, and closes, for every message.
-    // A failure is shown in a message box and the message is lost.
+    // A message that cannot be written is lost; the first such failure is
+    // reported on standard error and to the failure log, and nothing waits
+    // for anyone: an unattended run goes on.
     void Write(const CLogMessage& message) override;
 
     const std::wstring& GetPath() const { return path_; }
     // Points the target at another file (full path), e.g. a test's own folder.
     void SetPath(const std::wstring& path) { path_ = path; }
     bool IsOpen() const { return open_; }
+    // Where the report of a failure of this target is logged too (as an error).
+    void SetFailureLog(CLogTarget* target) { failureLog_ = target; }
 
 private:
+    void ReportFailure(const std::wstring& text);
+
     std::wstring path_;
     bool open_ = false;
+    bool failureReported_ = false;
+    CLogTarget* failureLog_ = nullptr;
 };

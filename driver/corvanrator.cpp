@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <cwchar>
 #include <vector>
 
 #include "core/object_store.h"
@@ -153,6 +154,14 @@ int CCorvanrator::Validate() {
         ShowMessage(Format(L"Input argument for Log Path %ls is incorrect.", LogPathArgument.c_str()));
         return 0;
     }
+    // The log files go where /L: says, as the usage text promises; a relative
+    // folder is taken from the working directory of this moment.
+    if (!LogPathArgument.empty()) {
+        bool absolute = LogPathArgument.find(L':') != std::wstring::npos ||
+                        LogPathArgument.find_first_of(L"\\/") == 0;
+        CLogSetup::Instance().SetLogFolder(absolute ? LogPathArgument
+                                                    : ReadCurrentDirectory() + L"\\" + LogPathArgument);
+    }
     if (!FindsSomething(ControlFilePath)) {
         ShowMessage(Format(L"Control file Path \"%ls\" is incorrect.", ControlFilePath.c_str()));
         return 0;
@@ -220,6 +229,28 @@ int CCorvanrator::CheckDirectories(const std::wstring& path) {
     return 1;
 }
 
+int CCorvanrator::MakeRunFolder(std::wstring& location) {
+    // Taken with one CreateDirectoryW, so that of two runs started in the
+    // same second only one gets a stamp; the other moves on. Any other
+    // failure is left to CheckDirectories to report.
+    while (!runFolderClaimed_) {
+        location = Format(L"%ls\\%ls", DefaultDataLocation.c_str(), RunStamp.c_str());
+        if (CreateDirectoryW(location.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) {
+            runFolderClaimed_ = true;
+            break;
+        }
+        unsigned serial = RunStamp.size() == 15 ? std::wcstoul(RunStamp.c_str() + 12, nullptr, 10) : 999;
+        if (serial >= 999) {
+            SetError(L"CCorvanrator::MakeRunFolder()", Format(L"CreateDirectory(%ls)", location.c_str()),
+                     ERROR_ALREADY_EXISTS);
+            return 0;
+        }
+        RunStamp = RunStamp.substr(0, 12) + Format(L"%.3u", serial + 1);
+    }
+    location = Format(L"%ls\\%ls", DefaultDataLocation.c_str(), RunStamp.c_str());
+    return CheckDirectories(location);
+}
+
 int CCorvanrator::Run() {
     std::wstring current = ReadCurrentDirectory();
     CObjectStore control;
@@ -252,14 +283,12 @@ int CCorvanrator::Run() {
             DefaultReportName = DefaultLogLocation + L"\\" + MachineName + L"_" + DefaultReportName;
 
         if (BackupRequested) {
-            BackupLocation = Format(L"%ls\\%ls", DefaultDataLocation.c_str(), RunStamp.c_str());
-            if (!CheckDirectories(BackupLocation)) return false;
+            if (!MakeRunFolder(BackupLocation)) return false;
             RunBackup(control);
         }
         if (RestoreRequested) {
             if (BackupLocation.empty()) BackupLocation = DefaultDataLocation;
-            RestoreLocation = Format(L"%ls\\%ls", DefaultDataLocation.c_str(), RunStamp.c_str());
-            if (!CheckDirectories(RestoreLocation)) return false;
+            if (!MakeRunFolder(RestoreLocation)) return false;
             RunRestore(control);
         }
         return true;

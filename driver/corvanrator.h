@@ -27,6 +27,10 @@ public:
     int GetServerVersion(DWORD& majorVersion);
     int Run();
     int CheckDirectories(const std::wstring& path);
+    // Sets `location` to this run's folder below DefaultDataLocation and makes
+    // it. A folder that already exists belongs to another run: the stamp moves
+    // on to the next free one, once per run.
+    int MakeRunFolder(std::wstring& location);
 
     int RunBackup(CObjectStore& control);
     int RunRestore(CObjectStore& control);
@@ -90,6 +94,7 @@ private:
     void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup);
 
     std::vector<std::wstring> usedFileNames_;
+    bool runFolderClaimed_ = false;
     std::wstring TemporaryFolder();
     std::wstring ReadCurrentDirectory();
 };

@@ -59,6 +59,28 @@ TEST_F(MigratorTest, CheckDirectoriesFailures) {
     EXPECT_EQ(before, Current());
 }
 
+TEST_F(MigratorTest, AnExistingRunFolderIsNeverReused) {
+    AddFile(L"SRV01", L"D:\\Data\\261206034512042\\earlier.bkp", "earlier");
+    AddDirectory(L"SRV01", L"D:\\Data\\261206034512043");
+    CCorvanrator migrator;
+    migrator.DefaultDataLocation = L"D:\\Data";
+    migrator.RunStamp = L"261206034512042";
+    std::wstring backup, restore;
+    ASSERT_EQ(1, migrator.MakeRunFolder(backup));
+    EXPECT_EQ(L"D:\\Data\\261206034512044", backup);
+    EXPECT_EQ(L"261206034512044", migrator.RunStamp);
+    ASSERT_EQ(1, migrator.MakeRunFolder(restore));  // a backup and restore in one run share their folder
+    EXPECT_EQ(backup, restore);
+    EXPECT_EQ("earlier", ReadHostFile(HostPathOf(L"SRV01", L"D:\\Data\\261206034512042\\earlier.bkp")));
+
+    CCorvanrator last;
+    last.DefaultDataLocation = L"D:\\Data";
+    last.RunStamp = L"261206034512999";
+    AddDirectory(L"SRV01", L"D:\\Data\\261206034512999");
+    EXPECT_EQ(0, last.MakeRunFolder(backup));
+    EXPECT_EQ(183u, last.LastErrorCode);
+}
+
 TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
     CCorvanrator migrator;
     std::vector<std::wstring> args = {L"corvan", L"/backup", L"/c:ctl.ini", L"/C:second.ini", L"/s:\\\\SRV01",

@@ -89,6 +89,22 @@ TEST_F(CorvanCommandLineTest, ValidationMessages) {
     EXPECT_FALSE(std::filesystem::exists(HostPathOf(L"SRV01", L"D:\\Mig")));
 }
 
+TEST_F(CorvanCommandLineTest, LogFilesGoToTheLogPathAndOneThatCannotBeOpenedIsReportedOnceAndTheRunGoesOn) {
+    namespace fs = std::filesystem;
+    fs::create_directories(cwd_ / "logs" / "CorvanTrace.log");  // a folder where the file should be
+    auto run = RunCorvan({"/B", "/L:logs", "/S:SRV01"}, cwd_);
+    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_TRUE(fs::is_regular_file(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini")));
+    for (const char* name : {"CorvanTrace.log", "CorvanError.log", "CorvanReport.log"})
+        EXPECT_FALSE(fs::exists(cwd_ / name)) << name;
+
+    const std::string notice = "Cannot open file: " + cwd_.string() + "\\logs\\CorvanTrace.log, Error: Access is denied.";
+    EXPECT_EQ(std::vector<std::string>{notice}, Lines(run.err));
+    std::ifstream errorLog(cwd_ / "logs" / "CorvanError.log");
+    std::string logged((std::istreambuf_iterator<char>(errorLog)), {});
+    EXPECT_NE(std::string::npos, logged.find("ERROR       " + notice)) << logged;
+}
+
 TEST_F(CorvanCommandLineTest, UnreachableMachineIsRefused) {
     AddMachine(L"SRV02", 5, 2, /*reachable=*/false);
     auto run = RunCorvan({"/B", "/S:SRV02"}, cwd_);
