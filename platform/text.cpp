@@ -191,6 +191,15 @@ int ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring&
     return count;
 }
 
+int CallWithWideArguments(int argc, char** argv, int (*function)(int, wchar_t**)) {
+    std::vector<std::wstring> args;
+    for (int i = 0; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
+    std::vector<wchar_t*> pointers;
+    for (auto& arg : args) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    return function(argc, pointers.data());
+}
+
 void ConsoleOut(const std::wstring& text) {
     std::string bytes = ToUtf8(text);
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
