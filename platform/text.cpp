@@ -1,9 +1,14 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
 #include <vector>
+
+#ifdef _WIN32
+#include "platform/win32.h"
+#endif
 
 namespace corvan {
 
@@ -200,16 +205,45 @@ int CallWithWideArguments(int argc, char** argv, int (*function)(int, wchar_t**)
     return function(argc, pointers.data());
 }
 
-void ConsoleOut(const std::wstring& text) {
-    std::string bytes = ToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
-}
+namespace {
 
-void ConsoleErr(const std::wstring& text) {
-    std::string bytes = ToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
-    std::fflush(stderr);
+#ifdef _WIN32
+// A console gets the wide text itself; a file or pipe gets the console's
+// code page, as every console program writes it.
+void WriteStandard(FILE* stream, const std::wstring& text) {
+    std::fflush(stream);
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        for (size_t done = 0; done < text.size();) {
+            DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 8192));
+            DWORD written = 0;
+            if (!WriteConsoleW(handle, text.data() + done, chunk, &written, nullptr) || written == 0) break;
+            done += written;
+        }
+        return;
+    }
+    UINT codePage = GetConsoleOutputCP();
+    if (codePage == 0) codePage = GetOEMCP();  // no console at all: what one would have
+    int length = static_cast<int>(text.size());
+    int needed = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(needed > 0 ? needed : 0, '\0');
+    if (needed > 0) WideCharToMultiByte(codePage, 0, text.data(), length, bytes.data(), needed, nullptr, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fflush(stream);
 }
+#else
+void WriteStandard(FILE* stream, const std::wstring& text) {
+    std::string bytes = ToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fflush(stream);
+}
+#endif
+
+}  // namespace
+
+void ConsoleOut(const std::wstring& text) { WriteStandard(stdout, text); }
+
+void ConsoleErr(const std::wstring& text) { WriteStandard(stderr, text); }
 
 }  // namespace corvan
