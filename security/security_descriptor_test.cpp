@@ -8,7 +8,7 @@
 
 #include "core/object_store.h"
 #include "core/test_support.h"
-#include "platform/sim/testing/sample_descriptors.h"
+#include "platform/conformance/testing/sample_descriptors.h"
 #include "platform/sim/world.h"
 #include "security/security_test_support.h"
 
@@ -16,7 +16,7 @@ namespace {
 
 using namespace security_test;
 
-const Bytes& kShareSd = sim::kShareDescriptor;
+const Bytes& kShareSd = conformance::kShareDescriptor;
 
 // The same share with a present, empty DACL: nobody may access it.
 const Bytes kEmptyDaclSd = {

@@ -319,6 +319,14 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
     if (!(open.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (!lpData && cbData) return ERROR_NOACCESS;
     if (open.key->Deleted()) return ERROR_KEY_DELETED;
+    if (lpData && cbData >= sizeof(WCHAR) &&
+        (dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ)) {
+        // A text given without its NUL gets it when the next character in
+        // memory is one, as Windows does.
+        const auto* text = reinterpret_cast<const WCHAR*>(lpData);
+        size_t last = cbData / sizeof(WCHAR) - 1;
+        if (text[last] && !text[last + 1]) cbData = static_cast<DWORD>((last + 2) * sizeof(WCHAR));
+    }
     std::vector<BYTE> data(lpData, lpData + (lpData ? cbData : 0));
     open.key->SetValue(name, dwType, std::move(data));
     open.hive->dirty = true;

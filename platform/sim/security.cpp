@@ -106,10 +106,13 @@ DWORD EntriesEnd(const BYTE* acl) {
 
 BOOL AddKnownAce(PACL pAcl, DWORD revision, BYTE type, DWORD flags, DWORD validFlags, DWORD mask,
                  PSID pSid) {
-    if (!AclOk(pAcl)) return Fail(ERROR_INVALID_ACL);
+    // In Windows' order: the SID, the revisions, the flags, then the list.
     if (!SidOk(pSid)) return Fail(ERROR_INVALID_SID);
-    if (revision < MIN_ACL_REVISION || revision > MAX_ACL_REVISION) return Fail(ERROR_REVISION_MISMATCH);
+    if (!pAcl) return Fail(ERROR_INVALID_ACL);
+    if (revision > MAX_ACL_REVISION || reinterpret_cast<const ACL*>(pAcl)->AclRevision > MAX_ACL_REVISION)
+        return Fail(ERROR_REVISION_MISMATCH);
     if (flags & ~validFlags) return Fail(ERROR_INVALID_FLAGS);
+    if (!AclOk(pAcl)) return Fail(ERROR_INVALID_ACL);
 
     BYTE* acl = reinterpret_cast<BYTE*>(pAcl);
     ACL header = Load<ACL>(acl);
@@ -201,14 +204,14 @@ BOOL SetAcl(PSECURITY_DESCRIPTOR sd, WORD presentBit, WORD defaultedBit, bool da
     if (parts.revision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
     if (parts.control & SE_SELF_RELATIVE) return Fail(ERROR_INVALID_SECURITY_DESCR);
     auto abs = Load<SECURITY_DESCRIPTOR>(sd);
-    abs.Control &= static_cast<WORD>(~(presentBit | defaultedBit));
-    PACL stored = nullptr;
     if (present) {
-        abs.Control |= presentBit;
+        abs.Control = static_cast<WORD>((abs.Control | presentBit) & ~defaultedBit);
         if (defaulted) abs.Control |= defaultedBit;
-        stored = list;
+        (dacl ? abs.Dacl : abs.Sacl) = list;
+    } else {
+        // Windows clears the present bit alone; the defaulted bit and the list stay.
+        abs.Control &= static_cast<WORD>(~presentBit);
     }
-    (dacl ? abs.Dacl : abs.Sacl) = stored;
     Store(sd, abs);
     return TRUE;
 }

@@ -46,7 +46,7 @@ private:
 
 }  // namespace
 
-void SimWorldTest::SetUp() {
+ScopedWorld::ScopedWorld() {
     if (const char* world = std::getenv("CORVAN_WORLD")) savedWorld_ = world;
     savedDirectory_ = sim::CurrentDirectory();
     ClearFaultRules();
@@ -56,7 +56,7 @@ void SimWorldTest::SetUp() {
     sim::WorldRoot();  // creates world.ini and the local machine
 }
 
-void SimWorldTest::TearDown() {
+ScopedWorld::~ScopedWorld() {
     // A test that moved onto a machine's drive must not leave the next test there.
     sim::SetCurrentDirectoryText(savedDirectory_);
     ClearFaultRules();
@@ -69,6 +69,10 @@ void SimWorldTest::TearDown() {
     std::error_code ec;
     fs::remove_all(root_, ec);
 }
+
+void SimWorldTest::SetUp() { world_.emplace(); }
+
+void SimWorldTest::TearDown() { world_.reset(); }
 
 void SimWorldTest::AddMachine(const std::wstring& name, DWORD versionMajor, DWORD versionMinor, bool reachable) {
     std::wstring machine = CreateMachine(name);
@@ -229,7 +233,7 @@ std::string SimWorldTest::ReadHostFile(const fs::path& path) {
 }
 
 void SimWorldTest::AddFault(const std::wstring& rule) {
-    fs::path file = root_ / "faults.ini";
+    fs::path file = WorldRoot() / "faults.ini";
     std::string bytes;
     if (!sim::ReadHostFile(file, bytes)) bytes = "[Faults]\n";
     bytes += corvan::ToUtf8(rule) + "\n";

@@ -26,12 +26,29 @@
 
 namespace sim {
 
+// A fresh world in a temporary folder with one empty local machine, for as
+// long as the object lives; CORVAN_WORLD, the simulated current directory and
+// the process's fault rules are as before afterwards.
+class ScopedWorld {
+public:
+    ScopedWorld();
+    ~ScopedWorld();
+    ScopedWorld(const ScopedWorld&) = delete;
+    ScopedWorld& operator=(const ScopedWorld&) = delete;
+    const std::filesystem::path& Root() const { return root_; }
+
+private:
+    std::filesystem::path root_;
+    std::optional<std::string> savedWorld_;
+    std::wstring savedDirectory_;
+};
+
 class SimWorldTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    const std::filesystem::path& WorldRoot() const { return root_; }
+    const std::filesystem::path& WorldRoot() const { return world_->Root(); }
 
     // Machines and accounts.
     void AddMachine(const std::wstring& name, DWORD versionMajor = 5, DWORD versionMinor = 2,
@@ -77,9 +94,7 @@ protected:
     void AddFault(const std::wstring& rule);
 
 private:
-    std::filesystem::path root_;
-    std::optional<std::string> savedWorld_;
-    std::wstring savedDirectory_;
+    std::optional<ScopedWorld> world_;
 };
 
 }  // namespace sim

@@ -1,12 +1,12 @@
-// Security descriptors as Windows stores them, shared by the tests of the
-// simulated security calls and of the descriptor classes (test code only).
+// Security descriptors as Windows stores them, shared by the conformance
+// tests of the security calls and the tests of the descriptor classes.
 #pragma once
 
 #include <vector>
 
-#include "platform/sim/wintypes.h"
+#include "platform/win32.h"
 
-namespace sim {
+namespace conformance {
 
 // A share's descriptor as the server keeps it in the registry: self-relative,
 // revision 1, control SE_SELF_RELATIVE | SE_DACL_PRESENT, no owner, group or
@@ -28,4 +28,4 @@ inline const std::vector<BYTE> kShareDescriptor = {
     0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00,
 };
 
-}  // namespace sim
+}  // namespace conformance

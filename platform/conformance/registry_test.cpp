@@ -1,0 +1,287 @@
+// The registry calls as Windows answers them, on a scratch key below
+// HKEY_LOCAL_MACHINE, with sentinel buffers to catch stray writes.
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/conformance/testing/conformance.h"
+
+namespace {
+
+HKEY Sentinel() { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xdeadbeef)); }
+
+class RegistryTest : public conformance::ConformanceTest {
+protected:
+    void SetUp() override {
+        ConformanceTest::SetUp();
+        key_ = ScratchKey();
+    }
+
+    static HKEY Create(HKEY parent, const wchar_t* path, DWORD* disposition = nullptr) {
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition))
+            << path;
+        return key;
+    }
+    static HKEY Open(HKEY parent, const wchar_t* path, REGSAM access = KEY_READ) {
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(parent, path, 0, access, &key)) << path;
+        return key;
+    }
+    // The open fails and clears the handle.
+    static void ExpectOpenFails(HKEY parent, const wchar_t* path, LSTATUS status = ERROR_FILE_NOT_FOUND) {
+        HKEY key = Sentinel();
+        EXPECT_EQ(status, RegOpenKeyExW(parent, path, 0, KEY_READ, &key)) << path;
+        EXPECT_EQ(nullptr, key);
+    }
+    static LSTATUS SetText(HKEY key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
+        return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+    }
+    static LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value) {
+        return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    }
+    static DWORD QueryDword(HKEY key, const wchar_t* name) {
+        DWORD value = 0, size = sizeof(value);
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
+        return value;
+    }
+
+    // The subkey names, or the values as "name=data" ("name?" when not a
+    // DWORD), in enumeration order; every reported length is the name's.
+    static std::vector<std::wstring> Listing(HKEY key, bool values) {
+        std::vector<std::wstring> names;
+        for (DWORD index = 0;; ++index) {
+            WCHAR name[16] = L"xxxxxxx";
+            DWORD length = 16, type = 0, data = 0, size = sizeof(data);
+            LSTATUS status =
+                values ? RegEnumValueW(key, index, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size)
+                       : RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (status != ERROR_SUCCESS) {
+                EXPECT_EQ(ERROR_NO_MORE_ITEMS, status);
+                return names;
+            }
+            EXPECT_EQ(wcslen(name), length);
+            std::wstring text = name;
+            if (values) text += type == REG_DWORD ? L"=" + std::to_wstring(data) : L"?";
+            names.push_back(text);
+        }
+    }
+
+    HKEY key_ = nullptr;
+};
+
+TEST_F(RegistryTest, OpenChecksHandleResultAndPathForm) {
+    ExpectOpenFails(key_, L"Missing");
+    ExpectOpenFails(key_, L"Missing");  // the failed open created nothing
+
+    ExpectOpenFails(nullptr, L"", ERROR_INVALID_HANDLE);
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExW(key_, L"", 0, KEY_READ, nullptr));
+    EXPECT_EQ(ERROR_BAD_PATHNAME, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"\\SOFTWARE\\CorvanConformance", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\CorvanConformance\\\\")));
+
+    // Without a subkey: the predefined key itself, or a new handle.
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, Open(HKEY_LOCAL_MACHINE, nullptr));
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, Open(HKEY_LOCAL_MACHINE, L""));
+    key = Open(key_, L"");
+    EXPECT_NE(key_, key);
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
+}
+
+TEST_F(RegistryTest, CreateMakesIntermediateKeysReportsDispositionAndIgnoresParentAccess) {
+    for (auto [path, expected] : {std::pair{L"A\\B\\C", REG_CREATED_NEW_KEY}, {L"a\\b\\c", REG_OPENED_EXISTING_KEY}}) {
+        DWORD disposition = 0xdeadbeef;
+        RegCloseKey(Create(key_, path, &disposition));
+        EXPECT_EQ(static_cast<DWORD>(expected), disposition);
+    }
+    RegCloseKey(Open(key_, L"A\\B"));
+
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_BAD_PATHNAME,
+              RegCreateKeyExW(key_, L"\\D", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+
+    HKEY notifyOnly = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_NOTIFY);
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(notifyOnly, L"Child", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+    RegCloseKey(key);
+    RegCloseKey(notifyOnly);
+}
+
+TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
+    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
+    const DWORD needed = 7 * sizeof(WCHAR);
+    BYTE buffer[64];
+    std::memset(buffer, 0xAA, sizeof(buffer));
+    DWORD type = 0, size = 0;
+    auto query = [&](const wchar_t* name, BYTE* data, DWORD room) {
+        type = 0xdeadbeef;
+        size = room;
+        LSTATUS status = RegQueryValueExW(key_, name, nullptr, &type, data, &size);
+        return std::make_tuple(status, size);
+    };
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, needed), query(L"Test", nullptr, 0xdeadbeef));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(std::make_tuple(ERROR_MORE_DATA, needed), query(L"Test", buffer, needed - 1));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(0xAA, buffer[0]);
+    ASSERT_EQ(std::make_tuple(ERROR_SUCCESS, needed), query(L"Test", buffer, needed));
+    EXPECT_STREQ(L"foobar", reinterpret_cast<const WCHAR*>(buffer));
+    EXPECT_EQ(0xAA, buffer[needed]);
+    // A missing value: the size is zeroed without a buffer, kept with one.
+    EXPECT_EQ(std::make_tuple(ERROR_FILE_NOT_FOUND, 0u), query(L"Missing", nullptr, 0xdeadbeef));
+    EXPECT_EQ(std::make_tuple(ERROR_FILE_NOT_FOUND, 8u), query(L"Missing", buffer, 8));
+
+    DWORD reserved = 0;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", &reserved, &type, nullptr, &size));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", nullptr, &type, buffer, nullptr));
+
+    // Setting checks the data pointer and stores the bytes as given; a text
+    // without its NUL gets it when the next character in memory is one.
+    EXPECT_EQ(ERROR_NOACCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, nullptr, 4));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_BINARY, nullptr, 0));
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, 0u), query(L"Test", nullptr, 0xdeadbeef));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    const WCHAR text[] = L"abcd";
+    const std::pair<DWORD, DWORD> sizes[] = {{3, 3}, {4, 5}, {5, 5}};  // characters given, stored
+    for (auto [given, stored] : sizes) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                                given * sizeof(WCHAR)));
+        EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(stored * sizeof(WCHAR))), query(L"Test", nullptr, 0))
+            << given;
+    }
+}
+
+TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, nullptr, 9));  // the default value has the empty name
+    EXPECT_EQ(9u, QueryDword(key_, L""));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"zeta", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"Alpha", 2));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"mid", 3));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"ZETA", 4));  // replaces, keeps its place and spelling
+    const bool ordered = !conformance::WineDeviates("RegEnumValueW lists values sorted by name, not as created");
+    if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"Alpha=2", L"mid=3"}), Listing(key_, true));
+
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key_, L"ALPHA"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key_, L"alpha"));
+    if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"mid=3"}), Listing(key_, true));
+}
+
+TEST_F(RegistryTest, EnumValueWithShortBuffers) {
+    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
+    const DWORD needed = 7 * sizeof(WCHAR);
+    struct Case {
+        DWORD nameRoom, dataRoom;
+        LSTATUS status;
+        DWORD nameLength;
+        const wchar_t *name, *data;
+    } cases[] = {
+        // A short name buffer, also one that just misses the NUL: neither
+        // buffer is touched and the name length stays.
+        {3, 40, ERROR_MORE_DATA, 3, L"xxxxxxxx", L"xxxxxxxx"},
+        {4, 40, ERROR_MORE_DATA, 4, L"xxxxxxxx", L"xxxxxxxx"},
+        {20, 2, ERROR_MORE_DATA, 4, L"Test", L"xxxxxxxx"},  // a short data buffer: only the name arrives
+        {20, needed, ERROR_SUCCESS, 4, L"Test", L"foobar"},
+    };
+    WCHAR name[20], data[20];
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nameRoom << "/" << c.dataRoom);
+        wcscpy(name, L"xxxxxxxx");
+        wcscpy(data, L"xxxxxxxx");
+        DWORD nameLength = c.nameRoom, size = c.dataRoom, type = 1234;
+        EXPECT_EQ(c.status, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                          &size));
+        EXPECT_EQ(c.nameLength, nameLength);
+        EXPECT_EQ(needed, size);  // the type and the data size are always reported
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        EXPECT_STREQ(c.name, name);
+        EXPECT_STREQ(c.data, data);
+    }
+
+    DWORD nameLength = 20;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(key_, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, nullptr, &nameLength, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, name, nullptr, nullptr, nullptr, nullptr, nullptr));
+}
+
+TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCounted) {
+    RegCloseKey(Create(key_, L"Alpha"));
+    WCHAR name[8] = L"xxxxxxx";
+    DWORD length = 5;  // "Alpha" without room for its NUL
+    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(5u, length);
+    EXPECT_STREQ(L"xxxxxxx", name);
+    length = 6;
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(5u, length);
+
+    for (const wchar_t* name : {L"beta", L"_under", L"GAMMA"}) RegCloseKey(Create(key_, name));
+    // Windows compares upper-cased names: "_" (0x5F) sorts after the letters.
+    if (!conformance::WineDeviates("RegEnumKeyExW sorts lower-cased names: \"_\" before the letters"))
+        EXPECT_EQ((std::vector<std::wstring>{L"Alpha", L"beta", L"GAMMA", L"_under"}), Listing(key_, false));
+
+    // Paths and value names match in any capitals.
+    HKEY alpha = Open(key_, L"ALPHA", KEY_SET_VALUE);
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(alpha, L"ValueName", 1));
+    RegCloseKey(alpha);
+    HKEY upper = Open(HKEY_LOCAL_MACHINE, L"software\\CORVANCONFORMANCE\\alpha");
+    EXPECT_EQ(1u, QueryDword(upper, L"VALUENAME"));
+    RegCloseKey(upper);
+
+    // Key information counts names in characters without the NUL, data in bytes.
+    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Name", L"0123456789"));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"LongestName", 1));
+    DWORD subkeys = 0, maxSubkey = 0, values = 0, maxName = 0, maxData = 0;
+    FILETIME written{};
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &values,
+                                              &maxName, &maxData, nullptr, &written));
+    EXPECT_EQ(std::make_tuple(4u, 6u, 2u, 11u, static_cast<DWORD>(11 * sizeof(WCHAR))),
+              std::make_tuple(subkeys, maxSubkey, values, maxName, maxData));
+    EXPECT_NE(0u, written.dwHighDateTime);
+}
+
+TEST_F(RegistryTest, HandlesAllowWhatTheyWereOpenedForAndOutliveTheirKey) {
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"V", 1));
+    HKEY read = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_READ);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(read, L"V", 2));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueW(read, L"V"));
+    RegCloseKey(read);
+    HKEY write = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_SET_VALUE);
+    DWORD size = 0, length = 8;
+    WCHAR name[8];
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExW(write, L"V", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegEnumKeyExW(write, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, SetDword(write, L"V", 2));
+    RegCloseKey(write);
+    HKEY enumOnly = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_ENUMERATE_SUB_KEYS);
+    if (!conformance::WineDeviates("RegQueryInfoKeyW does not ask for KEY_QUERY_VALUE"))
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryInfoKeyW(enumOnly, nullptr, nullptr, nullptr, &size, nullptr, nullptr,
+                                                        nullptr, nullptr, nullptr, nullptr, nullptr));
+    RegCloseKey(enumOnly);
+    HKEY generic = Open(HKEY_LOCAL_MACHINE, kScratchKey, GENERIC_READ);
+    EXPECT_EQ(2u, QueryDword(generic, L"V"));  // only the write through KEY_SET_VALUE happened
+    RegCloseKey(generic);
+
+    // Only leaf keys are deleted; an open handle outlives its key, a closed one is invalid.
+    HKEY child = Create(key_, L"Parent\\Child");
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(key_, L"Parent"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(key_, L"Parent\\Missing"));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyW(key_, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(key_, L"parent\\CHILD"));
+    EXPECT_EQ(ERROR_KEY_DELETED, SetDword(child, L"V", 1));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
+
+    HKEY parent = Open(key_, L"Parent", KEY_ALL_ACCESS);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(parent, L""));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(parent));
+    ExpectOpenFails(key_, L"Parent");
+
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(parent));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExW(parent, L"V", nullptr, nullptr, nullptr, &size));
+}
+
+}  // namespace

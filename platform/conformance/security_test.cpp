@@ -1,0 +1,463 @@
+// What Windows does with SIDs, access lists and security descriptors, on
+// hand-built bytes, and the lookups of the well-known accounts.
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+#include "platform/conformance/testing/conformance.h"
+#include "platform/conformance/testing/sample_descriptors.h"
+
+namespace {
+
+using conformance::WineDeviates;
+using Bytes = std::vector<BYTE>;
+
+const Bytes kEveryone = {0x01, 0x01, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};                    // S-1-1-0
+const Bytes kAdmins = {0x01, 0x02, 0, 0, 0, 0, 0, 0x05, 0x20, 0, 0, 0, 0x20, 0x02, 0, 0};  // S-1-5-32-544
+const Bytes kSystem = {0x01, 0x01, 0, 0, 0, 0, 0, 0x05, 0x12, 0, 0, 0};                    // S-1-5-18
+
+constexpr DWORD kShareRead = 0x001200A9;
+constexpr DWORD kFullControl = 0x001F01FF;
+
+const Bytes& kShareSd = conformance::kShareDescriptor;
+
+// kShareSd with one byte changed.
+Bytes Damaged(size_t offset, BYTE value) {
+    Bytes sd = kShareSd;
+    sd[offset] = value;
+    return sd;
+}
+
+PSID Sid(const Bytes& sid) { return const_cast<BYTE*>(sid.data()); }
+
+// Put into out-parameters to show what a call leaves alone.
+void* const kUntouched = reinterpret_cast<void*>(0x1234);
+
+// ACL storage with room past the list, pre-filled so stray writes show;
+// initialised as a list of `capacity` bytes when a revision is given.
+struct AclBuffer {
+    explicit AclBuffer(size_t capacity, DWORD revision = 0) : bytes(capacity + 16, 0xCC) {
+        if (revision) EXPECT_TRUE(InitializeAcl(acl(), static_cast<DWORD>(capacity), revision));
+    }
+    PACL acl() { return reinterpret_cast<PACL>(bytes.data()); }
+    Bytes bytes;
+};
+
+// Entry count, bytes in use and bytes free.
+using Sizes = std::tuple<DWORD, DWORD, DWORD>;
+Sizes SizesOf(PACL acl) {
+    ACL_SIZE_INFORMATION info;
+    std::memset(&info, 0xCC, sizeof info);
+    EXPECT_TRUE(GetAclInformation(acl, &info, sizeof info, AclSizeInformation));
+    return {info.AceCount, info.AclBytesInUse, info.AclBytesFree};
+}
+
+struct Ace { BYTE type, flags; WORD size; DWORD mask; const Bytes* sid; };
+
+// Entry `index` of `acl` lies at `at` and holds `expected`.
+void ExpectEntry(PACL acl, DWORD index, const BYTE* at, const Ace& expected) {
+    SCOPED_TRACE(index);
+    LPVOID entry = nullptr;
+    ASSERT_TRUE(GetAce(acl, index, &entry)) << GetLastError();
+    ASSERT_EQ(static_cast<const BYTE*>(entry), at);
+    const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    EXPECT_EQ(ace->Header.AceType, expected.type);
+    EXPECT_EQ(ace->Header.AceFlags, expected.flags);
+    EXPECT_EQ(ace->Header.AceSize, expected.size);
+    EXPECT_EQ(ace->Mask, expected.mask);
+    EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&ace->SidStart), Sid(*expected.sid)));
+}
+
+SECURITY_DESCRIPTOR_CONTROL ControlOf(PSECURITY_DESCRIPTOR sd) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0xCCCC;
+    DWORD revision = 0;
+    EXPECT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
+    EXPECT_EQ(revision, static_cast<DWORD>(SECURITY_DESCRIPTOR_REVISION));
+    return control;
+}
+
+// What GetSecurityDescriptorDacl or ...Sacl report: present, the list and
+// defaulted, the outputs pre-set to 7 and kUntouched.
+using List = std::tuple<BOOL, const void*, BOOL>;
+template <class Get>
+List ListOf(Get get, PSECURITY_DESCRIPTOR sd) {
+    BOOL present = 7, defaulted = 7;
+    PACL acl = static_cast<PACL>(kUntouched);
+    EXPECT_TRUE(get(sd, &present, &acl, &defaulted));
+    return {present, acl, defaulted};
+}
+
+// The same for GetSecurityDescriptorOwner or ...Group: the SID and defaulted.
+using Part = std::pair<const void*, BOOL>;
+template <class Get>
+Part PartOf(Get get, PSECURITY_DESCRIPTOR sd) {
+    PSID sid = kUntouched;
+    BOOL defaulted = 7;
+    EXPECT_TRUE(get(sd, &sid, &defaulted));
+    return {sid, defaulted};
+}
+
+// ---- SIDs ----------------------------------------------------------------
+
+TEST(SidTest, LayoutCopyAndCompare) {
+    EXPECT_EQ(GetLengthSid(Sid(kEveryone)), 12u);
+    EXPECT_EQ(GetLengthSid(Sid(kAdmins)), 16u);
+    Bytes sid(8 + 4 * 16, 0);
+    sid[0] = SID_REVISION;
+    sid[1] = SID_MAX_SUB_AUTHORITIES;
+    EXPECT_TRUE(IsValidSid(sid.data()));
+    EXPECT_EQ(GetLengthSid(sid.data()), 68u);
+    EXPECT_EQ(SECURITY_MAX_SID_SIZE, 68u);
+    sid[1] = 16;
+    EXPECT_FALSE(IsValidSid(sid.data()));
+    sid[1] = 1;
+    sid[0] = 2;
+    EXPECT_FALSE(IsValidSid(sid.data()));
+
+    // The parts are pointers into the SID itself.
+    auto* admins = static_cast<BYTE*>(Sid(kAdmins));
+    PSID_IDENTIFIER_AUTHORITY authority = GetSidIdentifierAuthority(admins);
+    ASSERT_EQ(reinterpret_cast<BYTE*>(authority), admins + 2);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    EXPECT_EQ(std::memcmp(authority->Value, nt.Value, 6), 0);
+    ASSERT_EQ(GetSidSubAuthorityCount(admins), admins + 1);
+    EXPECT_EQ(*GetSidSubAuthorityCount(admins), 2);
+    ASSERT_EQ(reinterpret_cast<BYTE*>(GetSidSubAuthority(admins, 1)), admins + 12);
+    EXPECT_EQ(*GetSidSubAuthority(admins, 0), static_cast<DWORD>(SECURITY_BUILTIN_DOMAIN_RID));
+    EXPECT_EQ(*GetSidSubAuthority(admins, 1), static_cast<DWORD>(DOMAIN_ALIAS_RID_ADMINS));
+
+    // Copying needs the whole length; comparing takes in the whole SID.
+    Bytes dest(20, 0xCC);
+    if (WineDeviates("CopySid leaves the last error as it was"))
+        EXPECT_FALSE(CopySid(15, dest.data(), Sid(kAdmins)));
+    else
+        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, CopySid(15, dest.data(), Sid(kAdmins)));
+    EXPECT_EQ(dest, Bytes(20, 0xCC));
+    ASSERT_TRUE(CopySid(16, dest.data(), Sid(kAdmins)));
+    EXPECT_EQ(Bytes(dest.begin(), dest.begin() + 16), kAdmins);
+    EXPECT_EQ(Bytes(dest.begin() + 16, dest.end()), Bytes(4, 0xCC));
+
+    EXPECT_TRUE(EqualSid(dest.data(), Sid(kAdmins)));
+    EXPECT_FALSE(EqualSid(Sid(kEveryone), Sid(kAdmins)));
+    EXPECT_FALSE(EqualSid(Sid(kEveryone), Sid(kSystem)));  // same length, other authority
+    dest[12] = 0x21;                                        // S-1-5-32-545
+    EXPECT_FALSE(EqualSid(dest.data(), Sid(kAdmins)));
+}
+
+// ---- access lists --------------------------------------------------------
+
+TEST(AclTest, InitializeChecksSizeAndRevision) {
+    AclBuffer buffer(64);
+    struct { DWORD size, revision; long error; } refused[] = {
+        {sizeof(ACL) - 1, ACL_REVISION, ERROR_INSUFFICIENT_BUFFER},
+        {64, 0, ERROR_INVALID_PARAMETER},
+        {64, 1, ERROR_INVALID_PARAMETER},
+        {64, 5, ERROR_INVALID_PARAMETER},
+        {0x10000, ACL_REVISION, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(testing::Message() << c.size << " bytes, revision " << c.revision);
+        EXPECT_FAILS_WITH(c.error, InitializeAcl(buffer.acl(), c.size, c.revision));
+    }
+    EXPECT_EQ(buffer.bytes, Bytes(80, 0xCC));
+
+    ASSERT_TRUE(InitializeAcl(buffer.acl(), 64, ACL_REVISION4));
+    EXPECT_EQ(Bytes(buffer.bytes.begin(), buffer.bytes.begin() + 9),
+              (Bytes{0x04, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0xCC}));
+    EXPECT_TRUE(IsValidAcl(buffer.acl()));
+}
+
+TEST(AclTest, InformationTracksEntriesUntilTheListIsFull) {
+    AclBuffer buffer(52, ACL_REVISION2);
+    // Either structure must fit whole.
+    EXPECT_EQ(sizeof(ACL_SIZE_INFORMATION), 12u);
+    EXPECT_EQ(sizeof(ACL_REVISION_INFORMATION), 4u);
+    Bytes info(12, 0xCC);
+    if (!WineDeviates("GetAclInformation refuses a short buffer with ERROR_INVALID_PARAMETER")) {
+        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER,
+                          GetAclInformation(buffer.acl(), info.data(), 11, AclSizeInformation));
+        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER,
+                          GetAclInformation(buffer.acl(), info.data(), 3, AclRevisionInformation));
+    }
+    EXPECT_EQ(info, Bytes(12, 0xCC));
+    ASSERT_TRUE(GetAclInformation(buffer.acl(), info.data(), 4, AclRevisionInformation));
+    EXPECT_EQ(info, (Bytes{2, 0, 0, 0, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC}));
+
+    EXPECT_EQ(SizesOf(buffer.acl()), Sizes(0, 8, 44));
+    ASSERT_TRUE(AddAccessAllowedAce(buffer.acl(), ACL_REVISION2, kShareRead, Sid(kEveryone)));
+    EXPECT_EQ(SizesOf(buffer.acl()), Sizes(1, 28, 24));
+    ASSERT_TRUE(AddAccessAllowedAce(buffer.acl(), ACL_REVISION2, kFullControl, Sid(kAdmins)));
+    EXPECT_EQ(SizesOf(buffer.acl()), Sizes(2, 52, 0));
+    Bytes full = buffer.bytes;
+    EXPECT_FAILS_WITH(ERROR_ALLOTTED_SPACE_EXCEEDED,
+                      AddAccessAllowedAce(buffer.acl(), ACL_REVISION2, kShareRead, Sid(kEveryone)));
+    EXPECT_EQ(buffer.bytes, full);
+
+    // A list too small for a single entry is full from the start.
+    AclBuffer small(28);
+    ASSERT_TRUE(InitializeAcl(small.acl(), 24, ACL_REVISION));
+    EXPECT_FAILS_WITH(ERROR_ALLOTTED_SPACE_EXCEEDED,
+                      AddAccessAllowedAceEx(small.acl(), ACL_REVISION, 0, kShareRead, Sid(kEveryone)));
+    EXPECT_EQ(SizesOf(small.acl()), Sizes(0, 8, 16));
+}
+
+TEST(AclTest, DeniedAndAuditEntriesKeepTypeAndFlags) {
+    AclBuffer buffer(256, ACL_REVISION);
+    PACL acl = buffer.acl();
+    ASSERT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, DELETE,
+                                     Sid(kEveryone)));
+    ASSERT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE,
+                                      GENERIC_ALL, Sid(kAdmins)));
+    ASSERT_TRUE(AddAuditAccessAceEx(acl, ACL_REVISION, 0, kFullControl, Sid(kEveryone), TRUE, FALSE));
+    ASSERT_TRUE(AddAuditAccessAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE, kShareRead, Sid(kSystem), FALSE,
+                                    TRUE));
+    ASSERT_TRUE(AddAuditAccessAceEx(acl, ACL_REVISION, 0, kShareRead, Sid(kAdmins), TRUE, TRUE));
+    EXPECT_TRUE(IsValidAcl(acl));
+
+    const Ace expected[] = {
+        {ACCESS_DENIED_ACE_TYPE, 0x03, 20, DELETE, &kEveryone},
+        {ACCESS_ALLOWED_ACE_TYPE, 0x0A, 24, GENERIC_ALL, &kAdmins},
+        {SYSTEM_AUDIT_ACE_TYPE, SUCCESSFUL_ACCESS_ACE_FLAG, 20, kFullControl, &kEveryone},
+        {SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG | OBJECT_INHERIT_ACE, 20, kShareRead, &kSystem},
+        {SYSTEM_AUDIT_ACE_TYPE, SUCCESSFUL_ACCESS_ACE_FLAG | FAILED_ACCESS_ACE_FLAG, 24, kShareRead, &kAdmins},
+    };
+    const BYTE* at = buffer.bytes.data() + sizeof(ACL);  // entries follow each other
+    for (DWORD i = 0; i < 5; ++i) {
+        ExpectEntry(acl, i, at, expected[i]);
+        at += expected[i].size;
+    }
+    EXPECT_EQ(SizesOf(acl), Sizes(5, 8 + 20 + 24 + 20 + 20 + 24, 256 - 116));
+}
+
+TEST(AclTest, ValidityWalksEveryEntryAndAddRefusesBadListsAndSids) {
+    Bytes sd = kShareSd;
+    EXPECT_TRUE(IsValidAcl(reinterpret_cast<PACL>(sd.data() + 20)));
+    const bool fits = !WineDeviates("IsValidAcl does not check that each SID fits its entry");
+    struct { size_t offset; BYTE value; const char* damage; bool wine; } cases[] = {
+        {24, 3, "three entries claimed, two present, no room left", true},
+        {48 + 2, 0x1C, "second entry claims 28 bytes, past the list's end", true},
+        {56 + 1, 3, "second SID claims three sub-authorities: longer than its entry", fits},
+        {20, 1, "list revision 1", true},
+    };
+    for (const auto& c : cases) {
+        Bytes damaged = Damaged(c.offset, c.value);
+        if (c.wine) EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(damaged.data() + 20))) << c.damage;
+    }
+
+    // The SID is checked first, then the revisions, then the list.
+    AclBuffer buffer(64, ACL_REVISION);
+    Bytes badSid = kEveryone;
+    badSid[0] = 3;
+    buffer.bytes[2] = 4;  // a list shorter than its header
+    EXPECT_FAILS_WITH(ERROR_INVALID_SID, AddAccessAllowedAce(buffer.acl(), ACL_REVISION, kShareRead, badSid.data()));
+    EXPECT_FAILS_WITH(ERROR_INVALID_ACL, AddAccessAllowedAce(buffer.acl(), ACL_REVISION, kShareRead, Sid(kEveryone)));
+    buffer.bytes[0] = 9;  // list revision
+    EXPECT_FAILS_WITH(ERROR_REVISION_MISMATCH,
+                      AddAccessAllowedAce(buffer.acl(), ACL_REVISION, kShareRead, Sid(kEveryone)));
+}
+
+// ---- security descriptors ------------------------------------------------
+
+TEST(SecurityDescriptorTest, ReadsStoredShareAndFileDescriptors) {
+    Bytes sd = kShareSd;
+    EXPECT_TRUE(IsValidSecurityDescriptor(sd.data()));
+    EXPECT_EQ(GetSecurityDescriptorLength(sd.data()), 72u);
+    EXPECT_EQ(ControlOf(sd.data()), SE_SELF_RELATIVE | SE_DACL_PRESENT);
+    EXPECT_EQ(ListOf(GetSecurityDescriptorDacl, sd.data()), List(TRUE, sd.data() + 20, FALSE));
+    // An absent list leaves the pointer and the defaulted flag as they were.
+    if (!WineDeviates("GetSecurityDescriptorSacl clears the defaulted flag of an absent list"))
+        EXPECT_EQ(ListOf(GetSecurityDescriptorSacl, sd.data()), List(FALSE, kUntouched, 7));
+    EXPECT_EQ(PartOf(GetSecurityDescriptorOwner, sd.data()), Part(nullptr, FALSE));
+    EXPECT_EQ(PartOf(GetSecurityDescriptorGroup, sd.data()), Part(nullptr, FALSE));
+
+    PACL dacl = reinterpret_cast<PACL>(sd.data() + 20);
+    ExpectEntry(dacl, 0, sd.data() + 28, {ACCESS_ALLOWED_ACE_TYPE, 0, 20, kShareRead, &kEveryone});
+    ExpectEntry(dacl, 1, sd.data() + 48, {ACCESS_ALLOWED_ACE_TYPE, 0, 24, kFullControl, &kAdmins});
+    LPVOID past = kUntouched;
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, GetAce(dacl, 2, &past));
+    EXPECT_EQ(past, kUntouched);
+    EXPECT_EQ(sd, kShareSd);
+
+    // A file's: owner Administrators, group SYSTEM, both defaulted, then the share DACL.
+    Bytes file = {0x01, 0x00, 0x07, 0x80, 0x14, 0, 0, 0, 0x24, 0, 0, 0, 0, 0, 0, 0, 0x30, 0, 0, 0};
+    file.insert(file.end(), kAdmins.begin(), kAdmins.end());
+    file.insert(file.end(), kSystem.begin(), kSystem.end());
+    file.insert(file.end(), kShareSd.begin() + 20, kShareSd.end());
+    EXPECT_TRUE(IsValidSecurityDescriptor(file.data()));
+    EXPECT_EQ(GetSecurityDescriptorLength(file.data()), 0x30u + 52);
+    EXPECT_EQ(PartOf(GetSecurityDescriptorOwner, file.data()), Part(file.data() + 0x14, TRUE));
+    EXPECT_EQ(PartOf(GetSecurityDescriptorGroup, file.data()), Part(file.data() + 0x24, TRUE));
+}
+
+TEST(SecurityDescriptorTest, BuildsTheShareDescriptorByteForByte) {
+    AclBuffer buffer(52, ACL_REVISION2);
+    ASSERT_TRUE(AddAccessAllowedAce(buffer.acl(), ACL_REVISION2, kShareRead, Sid(kEveryone)));
+    ASSERT_TRUE(AddAccessAllowedAce(buffer.acl(), ACL_REVISION2, kFullControl, Sid(kAdmins)));
+    SECURITY_DESCRIPTOR absolute;
+    std::memset(&absolute, 0xCC, sizeof absolute);
+    ASSERT_TRUE(InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&absolute, TRUE, buffer.acl(), FALSE));
+    EXPECT_TRUE(IsValidSecurityDescriptor(&absolute));
+    EXPECT_EQ(GetSecurityDescriptorLength(&absolute), sizeof(SECURITY_DESCRIPTOR) + 52);
+
+    // No buffer or one too short: the length needed, and the buffer untouched.
+    DWORD length = 0;
+    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, MakeSelfRelativeSD(&absolute, nullptr, &length));
+    EXPECT_EQ(length, 72u);
+    Bytes out(80, 0xCC);
+    length = 71;
+    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, MakeSelfRelativeSD(&absolute, out.data(), &length));
+    EXPECT_EQ(length, 72u);
+    EXPECT_EQ(out, Bytes(80, 0xCC));
+
+    length = static_cast<DWORD>(out.size());
+    ASSERT_TRUE(MakeSelfRelativeSD(&absolute, out.data(), &length));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 72), kShareSd);
+    EXPECT_EQ(Bytes(out.begin() + 72, out.end()), Bytes(8, 0xCC));
+    EXPECT_EQ(GetSecurityDescriptorLength(out.data()), 72u);
+}
+
+TEST(SecurityDescriptorTest, InitializeThenSetANullDacl) {
+    SECURITY_DESCRIPTOR sd;
+    std::memset(&sd, 0xCC, sizeof sd);
+    EXPECT_FAILS_WITH(ERROR_UNKNOWN_REVISION, InitializeSecurityDescriptor(&sd, 2));
+    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    EXPECT_EQ(sd.Revision, SECURITY_DESCRIPTOR_REVISION);
+    EXPECT_EQ(sd.Control, 0);
+    EXPECT_TRUE(sd.Owner == nullptr && sd.Group == nullptr && sd.Sacl == nullptr && sd.Dacl == nullptr);
+    EXPECT_TRUE(IsValidSecurityDescriptor(&sd));
+    EXPECT_EQ(GetSecurityDescriptorLength(&sd), sizeof(SECURITY_DESCRIPTOR));
+
+    // Present without a list (everyone may do anything) differs from absent.
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, nullptr, TRUE));
+    EXPECT_EQ(ControlOf(&sd), SE_DACL_PRESENT | SE_DACL_DEFAULTED);
+    EXPECT_EQ(ListOf(GetSecurityDescriptorDacl, &sd), List(TRUE, nullptr, TRUE));
+    Bytes out(24, 0xCC);
+    DWORD length = static_cast<DWORD>(out.size());
+    ASSERT_TRUE(MakeSelfRelativeSD(&sd, out.data(), &length));
+    EXPECT_EQ(out, (Bytes{0x01, 0x00, 0x0C, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // no DACL offset
+                          0xCC, 0xCC, 0xCC, 0xCC}));
+
+    // Taking the list away clears the present flag alone.
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, FALSE, nullptr, FALSE));
+    EXPECT_EQ(ControlOf(&sd), SE_DACL_DEFAULTED);
+}
+
+TEST(SecurityDescriptorTest, SaclComesBeforeDaclInTheSelfRelativeForm) {
+    AclBuffer sacl(28, ACL_REVISION), dacl(28, ACL_REVISION);
+    ASSERT_TRUE(AddAuditAccessAceEx(sacl.acl(), ACL_REVISION, 0, kFullControl, Sid(kEveryone), TRUE, TRUE));
+    ASSERT_TRUE(AddAccessAllowedAce(dacl.acl(), ACL_REVISION, kFullControl, Sid(kEveryone)));
+    SECURITY_DESCRIPTOR sd;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, dacl.acl(), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorSacl(&sd, TRUE, sacl.acl(), FALSE));
+
+    Bytes out(20 + 28 + 28);
+    DWORD length = static_cast<DWORD>(out.size());
+    ASSERT_TRUE(MakeSelfRelativeSD(&sd, out.data(), &length));
+    EXPECT_EQ(GetSecurityDescriptorLength(out.data()), out.size());
+    // Control SE_SELF_RELATIVE | SE_SACL_PRESENT | SE_DACL_PRESENT, SACL at 20, DACL at 48.
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 20),
+              (Bytes{0x01, 0x00, 0x14, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, 48, 0, 0, 0}));
+    EXPECT_EQ(std::memcmp(out.data() + 20, sacl.acl(), 28), 0);
+    EXPECT_EQ(std::memcmp(out.data() + 48, dacl.acl(), 28), 0);
+    EXPECT_EQ(ListOf(GetSecurityDescriptorSacl, out.data()), List(TRUE, out.data() + 20, FALSE));
+}
+
+TEST(SecurityDescriptorTest, DamagedOrSelfRelativeDescriptorsAreRefused) {
+    Bytes badRevision = Damaged(0, 2);
+    const bool checked = !WineDeviates("IsValidSecurityDescriptor does not walk the lists and names a bad revision");
+    if (checked) EXPECT_FAILS_WITH(ERROR_INVALID_SECURITY_DESCR, IsValidSecurityDescriptor(badRevision.data()));
+    BOOL present = 7, defaulted = 7;
+    PACL dacl = static_cast<PACL>(kUntouched);
+    EXPECT_FAILS_WITH(ERROR_UNKNOWN_REVISION,
+                      GetSecurityDescriptorDacl(badRevision.data(), &present, &dacl, &defaulted));
+    EXPECT_EQ(static_cast<void*>(dacl), kUntouched);
+    // Entry count past the list.
+    if (checked) EXPECT_FAILS_WITH(ERROR_INVALID_SECURITY_DESCR, IsValidSecurityDescriptor(Damaged(24, 3).data()));
+
+    // A self-relative descriptor cannot be changed in place.
+    Bytes sd = kShareSd;
+    AclBuffer empty(8, ACL_REVISION);
+    EXPECT_FAILS_WITH(ERROR_INVALID_SECURITY_DESCR, SetSecurityDescriptorDacl(sd.data(), TRUE, empty.acl(), FALSE));
+    EXPECT_FAILS_WITH(ERROR_INVALID_SECURITY_DESCR, SetSecurityDescriptorSacl(sd.data(), TRUE, empty.acl(), FALSE));
+    EXPECT_EQ(sd, kShareSd);
+}
+
+// ---- account lookups -------------------------------------------------------
+
+class WellKnownAccountTest : public conformance::ConformanceTest {};
+
+TEST_F(WellKnownAccountTest, NamesSidsAndTheBufferProtocol) {
+    struct {
+        const Bytes* sid;
+        const wchar_t *name, *domain;
+        SID_NAME_USE use;
+    } accounts[] = {
+        {&kEveryone, L"Everyone", L"", SidTypeWellKnownGroup},
+        {&kAdmins, L"Administrators", L"BUILTIN", SidTypeAlias},
+        {&kSystem, L"SYSTEM", L"NT AUTHORITY", SidTypeWellKnownGroup},
+    };
+    for (const auto& a : accounts) {
+        SCOPED_TRACE(testing::Message() << a.name);
+        WCHAR name[32], domain[32];
+        DWORD cchName = 32, cchDomain = 32;
+        SID_NAME_USE use = SidTypeInvalid;
+        ASSERT_TRUE(LookupAccountSidW(nullptr, Sid(*a.sid), name, &cchName, domain, &cchDomain, &use));
+        EXPECT_EQ(std::wstring(a.name), std::wstring(name, cchName));
+        EXPECT_EQ(std::wstring(a.domain), std::wstring(domain, cchDomain));
+        EXPECT_EQ(a.use, use);
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD cbSid = sizeof sid;
+        cchDomain = 32;
+        std::wstring qualified = *a.domain ? std::wstring(a.domain) + L"\\" + a.name : a.name;
+        ASSERT_TRUE(LookupAccountNameW(L"", qualified.c_str(), sid, &cbSid, domain, &cchDomain, &use));
+        EXPECT_EQ(*a.sid, Bytes(sid, sid + cbSid));
+    }
+
+    // Asking for the sizes alone; an empty domain still needs room for its NUL.
+    SID_NAME_USE use = SidTypeInvalid;
+    DWORD cchName = 0, cchDomain = 0;
+    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER,
+                      LookupAccountSidW(L"", Sid(kEveryone), nullptr, &cchName, nullptr, &cchDomain, &use));
+    EXPECT_EQ(cchName, 9u);
+    EXPECT_EQ(cchDomain, 1u);
+
+    // One character short in the name alone still reports both sizes;
+    // exactly the sizes reported are enough, and success reports the lengths without NUL.
+    std::vector<WCHAR> name(20, L'#'), domain(20, L'#');
+    cchName = 14;
+    cchDomain = 20;
+    if (!WineDeviates("LookupAccountSidW takes a name buffer without room for the NUL")) {
+        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName,
+                                                                       domain.data(), &cchDomain, &use));
+        EXPECT_EQ(cchName, 15u);  // "Administrators" and NUL
+        EXPECT_EQ(cchDomain, 8u);  // "BUILTIN" and NUL
+    }
+    cchName = 15;
+    cchDomain = 8;
+    ASSERT_TRUE(LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName, domain.data(), &cchDomain, &use));
+    EXPECT_EQ((std::pair<DWORD, DWORD>(14, 7)), std::make_pair(cchName, cchDomain));
+    EXPECT_EQ(name[15], L'#');
+    EXPECT_EQ(domain[8], L'#');
+
+    // The same for a name: the SID's bytes, the domain's characters with its NUL.
+    DWORD cbSid = 0;
+    cchDomain = 0;
+    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, LookupAccountNameW(nullptr, L"builtin\\ADMINISTRATORS", nullptr,
+                                                                    &cbSid, nullptr, &cchDomain, &use));
+    EXPECT_EQ((std::pair<DWORD, DWORD>(16, 8)), std::make_pair(cbSid, cchDomain));
+    Bytes sid(20, 0xCC);
+    ASSERT_TRUE(LookupAccountNameW(nullptr, L"BUILTIN\\Administrators", sid.data(), &cbSid, domain.data(),
+                                   &cchDomain, &use));
+    EXPECT_EQ((std::pair<DWORD, DWORD>(16, 7)), std::make_pair(cbSid, cchDomain));
+    EXPECT_EQ(Bytes(sid.begin() + 16, sid.end()), Bytes(4, 0xCC));
+
+    // Not mapped wins over the buffers being too small.
+    for (LPCWSTR account : {L"NoSuchAccount4711", L"NOSUCHDOMAIN\\Administrators"}) {
+        cbSid = cchDomain = 0;
+        EXPECT_FAILS_WITH(ERROR_NONE_MAPPED, LookupAccountNameW(nullptr, account, nullptr, &cbSid, nullptr, &cchDomain, &use));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// What the service control manager does with a service of the test's own:
+// error numbers, states, and the access each call needs.
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "platform/conformance/testing/conformance.h"
+
+namespace {
+
+using conformance::ConformanceTest;
+
+struct CloseSc {
+    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
+};
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, CloseSc>;
+
+constexpr DWORD kSame = SERVICE_NO_CHANGE;
+
+class ServiceTest : public ConformanceTest {
+protected:
+    void SetUp() override {
+        ConformanceTest::SetUp();
+        InstallTestService();
+    }
+
+    // A service handle; its manager handle is closed at once, which leaves it valid.
+    static ScHandle Open(DWORD access, const wchar_t* name = kTestService) {
+        ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        EXPECT_NE(nullptr, manager.get()) << GetLastError();
+        ScHandle service(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
+        EXPECT_NE(nullptr, service.get()) << GetLastError();
+        return service;
+    }
+    static SERVICE_STATUS Query(SC_HANDLE service) {
+        SERVICE_STATUS status;
+        std::memset(&status, 0xcc, sizeof status);
+        EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
+        return status;
+    }
+    // A real service takes a moment to get there.
+    static DWORD WaitFor(SC_HANDLE service, DWORD state) {
+        DWORD current = Query(service).dwCurrentState;
+        for (int i = 0; i < 200 && current != state; ++i) {
+            Sleep(50);
+            current = Query(service).dwCurrentState;
+        }
+        return current;
+    }
+    static DWORD StartType() {
+        HKEY key = nullptr;
+        DWORD start = 0xdeadbeef, size = sizeof start;
+        std::wstring path = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kTestService;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegQueryValueExW(key, L"Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&start), &size);
+            RegCloseKey(key);
+        }
+        return start;
+    }
+    static BOOL Change(SC_HANDLE service, DWORD type, DWORD start, DWORD errorControl) {
+        return ChangeServiceConfigW(service, type, start, errorControl, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr);
+    }
+};
+
+TEST_F(ServiceTest, ManagersServicesAndHandlesAreFoundOrNamedByTheirError) {
+    for (const wchar_t* database : {static_cast<const wchar_t*>(nullptr), L"ServicesActive"})
+        EXPECT_NE(nullptr, ScHandle(OpenSCManagerW(L"", database, SC_MANAGER_CONNECT)).get());
+    EXPECT_FAILS_WITH(ERROR_INVALID_NAME, OpenSCManagerW(nullptr, L"NoSuchDatabase", SC_MANAGER_CONNECT));
+
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ASSERT_NE(nullptr, manager.get());
+    EXPECT_NE(nullptr, ScHandle(OpenServiceW(manager.get(), L"corvanconformancesvc", SERVICE_QUERY_STATUS)).get());
+    EXPECT_FAILS_WITH(ERROR_SERVICE_DOES_NOT_EXIST, OpenServiceW(manager.get(), L"NoSuchService", SERVICE_QUERY_STATUS));
+    EXPECT_FAILS_WITH(ERROR_INVALID_NAME, OpenServiceW(manager.get(), L"", SERVICE_QUERY_STATUS));
+
+    // Handles of the wrong kind, closed or null are invalid; a service handle outlives its manager.
+    SC_HANDLE service = OpenServiceW(manager.get(), kTestService, SERVICE_ALL_ACCESS);
+    ASSERT_NE(nullptr, service);
+    SERVICE_STATUS status;
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, QueryServiceStatus(manager.get(), &status));
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, OpenServiceW(service, kTestService, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(CloseServiceHandle(manager.release()));
+    EXPECT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_TRUE(CloseServiceHandle(service));
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, QueryServiceStatus(service, &status));
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, CloseServiceHandle(nullptr));
+}
+
+TEST_F(ServiceTest, StartsAndStopsOnceEachAndRefusesControlsItDoesNotAccept) {
+    ScHandle service = Open(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
+                            SERVICE_PAUSE_CONTINUE);
+    SERVICE_STATUS status = Query(service.get());
+    EXPECT_EQ(DWORD{SERVICE_WIN32_OWN_PROCESS}, status.dwServiceType);
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);
+    EXPECT_EQ(0u, status.dwControlsAccepted);
+    EXPECT_FAILS_WITH(ERROR_SERVICE_NOT_ACTIVE, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);  // reported also when refused
+
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(service.get(), 0, nullptr));
+    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(service.get(), SERVICE_RUNNING));
+    EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, Query(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP);
+    EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
+    EXPECT_FAILS_WITH(ERROR_INVALID_SERVICE_CONTROL, ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status));
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(service.get(), 0, &status));
+
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitFor(service.get(), SERVICE_STOPPED));
+}
+
+TEST_F(ServiceTest, EachCallNeedsItsAccessRight) {
+    SERVICE_STATUS status;
+    ScHandle queryOnly = Open(SERVICE_QUERY_STATUS);
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, StartServiceW(queryOnly.get(), 0, nullptr));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, Change(queryOnly.get(), kSame, SERVICE_DISABLED, kSame));
+    EXPECT_EQ(DWORD{SERVICE_DEMAND_START}, StartType());
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(Open(SERVICE_CHANGE_CONFIG).get(), &status));
+
+    // Generic rights map onto the service's own.
+    ScHandle execute = Open(GENERIC_EXECUTE);
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(execute.get(), &status));
+    ASSERT_TRUE(StartServiceW(execute.get(), 0, nullptr)) << GetLastError();
+    ScHandle read = Open(GENERIC_READ);
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(read.get(), SERVICE_RUNNING));
+    EXPECT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitFor(read.get(), SERVICE_STOPPED));
+}
+
+TEST_F(ServiceTest, StartTypeChangesReachTheRegistryAndADisabledServiceDoesNotStart) {
+    ScHandle service = Open(SERVICE_CHANGE_CONFIG | SERVICE_START | SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(Change(service.get(), kSame, SERVICE_DISABLED, kSame)) << GetLastError();
+    EXPECT_EQ(DWORD{SERVICE_DISABLED}, StartType());
+    EXPECT_FAILS_WITH(ERROR_SERVICE_DISABLED, StartServiceW(service.get(), 0, nullptr));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, Query(service.get()).dwCurrentState);
+
+    // Boot and system start are for drivers; nothing of a refused change is written.
+    struct {
+        DWORD type, start, errorControl;
+    } refused[] = {
+        {kSame, 5, kSame},
+        {kSame, SERVICE_BOOT_START, kSame},
+        {kSame, SERVICE_SYSTEM_START, kSame},
+        {0x40, SERVICE_AUTO_START, kSame},
+        {kSame, SERVICE_AUTO_START, 7},
+    };
+    const bool errorControlChecked = !conformance::WineDeviates("ChangeServiceConfigW takes any error control");
+    for (const auto& c : refused) {
+        if (c.errorControl == 7 && !errorControlChecked) continue;
+        SCOPED_TRACE(testing::Message() << c.type << " " << c.start << " " << c.errorControl);
+        EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, Change(service.get(), c.type, c.start, c.errorControl));
+    }
+    EXPECT_EQ(DWORD{SERVICE_DISABLED}, StartType());
+
+    ASSERT_TRUE(Change(service.get(), kSame, SERVICE_AUTO_START, kSame));
+    EXPECT_EQ(DWORD{SERVICE_AUTO_START}, StartType());
+    EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+// The fixture of the conformance tests in platform/conformance/. Each test
+// states what a Win32 call does as Windows documents it, and uses nothing but
+// GoogleTest, platform/win32.h and this header, so that one source builds
+// against the simulated world on Linux (a fresh world for every test) and
+// against the real system on Windows, where CI runs it under Wine. A new
+// *_test.cpp in platform/conformance/ joins both builds by that alone.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+
+// The call fails and leaves `error` in place of a sentinel last error.
+#define EXPECT_FAILS_WITH(error, call)                                  \
+    do {                                                                \
+        SetLastError(0xdeadbeef);                                       \
+        EXPECT_FALSE(call);                                             \
+        EXPECT_EQ(static_cast<DWORD>(error), GetLastError()) << #call; \
+    } while (0)
+
+namespace conformance {
+
+// False except on Wine, where it names the deviation in the test's output.
+// Guard the checks Wine does not meet with `if (!WineDeviates("..."))`: they
+// still hold everywhere else, and nothing is weakened to suit Wine.
+bool WineDeviates(const char* deviation);
+
+class ConformanceTest : public ::testing::Test {
+public:
+    // Below HKEY_LOCAL_MACHINE: created empty for each test (ScratchKey() is
+    // its handle, with all access) and removed after it.
+    static constexpr const wchar_t* kScratchKey = L"SOFTWARE\\CorvanConformance";
+    // A service of this test's own: own process, demand start, stopped,
+    // accepting stop once running; removed after the test.
+    static constexpr const wchar_t* kTestService = L"CorvanConformanceSvc";
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    HKEY ScratchKey() const { return key_; }
+
+    // A folder (full path, no trailing backslash), empty at the start of each
+    // test and removed after it.
+    const std::wstring& ScratchFolder() const { return folder_; }
+    std::wstring Scratch(const std::wstring& name) const { return folder_ + L"\\" + name; }
+
+    // Installs kTestService.
+    void InstallTestService();
+
+private:
+    HKEY key_ = nullptr;
+    std::wstring folder_;
+};
+
+}  // namespace conformance
