@@ -1,4 +1,5 @@
-// Computer name, environment expansion and command line as Windows gives them.
+// The simulated machine name and environment: the world's local machine,
+// the host's variables and temporary folder, and the command line.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +15,7 @@
 
 namespace {
 
-class EnvironmentTest : public sim::SimWorldTest {
+class EnvironmentWorldTest : public sim::SimWorldTest {
 protected:
     std::wstring Expand(const wchar_t* source) {
         WCHAR buffer[512];
@@ -26,23 +27,7 @@ protected:
     }
 };
 
-TEST_F(EnvironmentTest, ComputerNameFollowsTheBufferProtocol) {
-    SetLocalMachine(L"host01");
-    WCHAR buffer[16];
-    wcscpy(buffer, L"xxxxxxxxxxxxxxx");
-    DWORD size = 6;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetComputerNameW(buffer, &size));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BUFFER_OVERFLOW), GetLastError());
-    EXPECT_EQ(7u, size);  // with its NUL
-    EXPECT_STREQ(L"xxxxxxxxxxxxxxx", buffer);
-
-    ASSERT_TRUE(GetComputerNameW(buffer, &size));
-    EXPECT_EQ(6u, size);  // without it
-    EXPECT_STREQ(L"HOST01", buffer);
-}
-
-TEST_F(EnvironmentTest, ExpansionKnowsTheMachineAndTheTemporaryFolder) {
+TEST_F(EnvironmentWorldTest, ExpansionKnowsTheMachineAndTheTemporaryFolder) {
     SetLocalMachine(L"HOST01");
     EXPECT_EQ(L"HOST01", Expand(L"%ComputerName%"));
     EXPECT_EQ(L"[HOST01]", Expand(L"[%COMPUTERNAME%]"));
@@ -52,26 +37,15 @@ TEST_F(EnvironmentTest, ExpansionKnowsTheMachineAndTheTemporaryFolder) {
     EXPECT_EQ(temp, Expand(L"%tmp%"));
 }
 
-TEST_F(EnvironmentTest, ExpansionLeavesUnknownNamesAsWritten) {
+TEST_F(EnvironmentWorldTest, HostVariablesAreFoundIgnoringCase) {
     setenv("CORVAN_SIM_TEST_VAR", "value", 1);
     EXPECT_EQ(L"value", Expand(L"%corvan_sim_test_var%"));
-    EXPECT_EQ(L"%NOSUCHVAR_CORVAN%", Expand(L"%NOSUCHVAR_CORVAN%"));
     // The closing percent sign of an unknown name may open the next one.
     EXPECT_EQ(L"%NOSUCHVAR_CORVANvalue", Expand(L"%NOSUCHVAR_CORVAN%CORVAN_SIM_TEST_VAR%"));
-    EXPECT_EQ(L"100%", Expand(L"100%"));
-    EXPECT_EQ(L"%%", Expand(L"%%"));
-    EXPECT_EQ(L"", Expand(L""));
     unsetenv("CORVAN_SIM_TEST_VAR");
 }
 
-TEST_F(EnvironmentTest, ExpansionIntoAShortBufferReportsTheNeededSize) {
-    SetLocalMachine(L"HOST01");
-    WCHAR buffer[4];
-    EXPECT_EQ(7u, ExpandEnvironmentStringsW(L"%ComputerName%", buffer, 4));
-    EXPECT_EQ(7u, ExpandEnvironmentStringsW(L"%ComputerName%", nullptr, 0));
-}
-
-TEST_F(EnvironmentTest, CommandLineNamesThisProgram) {
+TEST_F(EnvironmentWorldTest, CommandLineNamesThisProgram) {
     std::wstring line = GetCommandLineW();
     EXPECT_NE(std::wstring::npos, line.find(L"corvan_tests"));
     EXPECT_EQ(GetCommandLineW(), GetCommandLineW());

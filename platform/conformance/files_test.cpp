@@ -1,0 +1,236 @@
+// Files, folders, listings and the current directory as Windows handles
+// them, in a scratch folder.
+#include <string>
+#include <vector>
+
+#include "platform/conformance/testing/conformance.h"
+
+namespace {
+
+using conformance::WineDeviates;
+using Names = std::vector<std::wstring>;
+
+class FileTest : public conformance::ConformanceTest {
+protected:
+    void SetUp() override {
+        ConformanceTest::SetUp();
+        WCHAR buffer[MAX_PATH];
+        DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);
+        saved_.assign(buffer, length);
+    }
+    void TearDown() override {
+        SetCurrentDirectoryW(saved_.c_str());
+        ConformanceTest::TearDown();
+    }
+
+    // Writes the bytes into a new or truncated file.
+    void Put(const std::wstring& name, const std::string& bytes) {
+        HANDLE file = CreateFileW(Scratch(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+        EXPECT_EQ(bytes.size(), written);
+        CloseHandle(file);
+    }
+    std::string Get(const std::wstring& name) {
+        HANDLE file = CreateFileW(Scratch(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        if (file == INVALID_HANDLE_VALUE) return "<none>";
+        char buffer[256];
+        DWORD read = 0;
+        EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
+        CloseHandle(file);
+        return std::string(buffer, read);
+    }
+    // Every name a search returns, in order; empty when the search fails.
+    static Names List(const std::wstring& pattern) {
+        Names names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do names.push_back(data.cFileName);
+        while (FindNextFileW(find, &data));
+        EXPECT_EQ(DWORD{ERROR_NO_MORE_FILES}, GetLastError());
+        FindClose(find);
+        return names;
+    }
+    // The last error of a call that fails, with a sentinel in place before it.
+    template <class Call>
+    static DWORD ErrorOf(Call call) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(call());
+        return GetLastError();
+    }
+
+    std::wstring saved_;
+};
+
+TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
+    HANDLE file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "hello", 5, &written, nullptr));
+    ASSERT_TRUE(CloseHandle(file));
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, CloseHandle(file));
+
+    // Opening for appending reports the file that was there; the end is where writing goes on.
+    file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, GetLastError());
+    DWORD high = 0xdeadbeef;
+    EXPECT_EQ(5u, GetFileSize(file, &high));
+    EXPECT_EQ(0u, high);
+    char start[2] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(file, start, 2, &read, nullptr));
+    EXPECT_EQ("he", std::string(start, read));
+    EXPECT_EQ(5u, SetFilePointer(file, 0, nullptr, FILE_END));
+    ASSERT_TRUE(WriteFile(file, " you", 4, &written, nullptr));
+    ASSERT_TRUE(ReadFile(file, start, 2, &read, nullptr));
+    EXPECT_EQ(0u, read);  // at the end ReadFile succeeds with nothing
+    CloseHandle(file);
+    EXPECT_EQ("hello you", Get(L"a.txt"));
+
+    file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, GetLastError());
+    CloseHandle(file);
+    EXPECT_EQ("", Get(L"a.txt"));
+
+    struct {
+        std::wstring path;
+        DWORD disposition, error;
+    } cases[] = {
+        {Scratch(L"none.txt"), OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {Scratch(L"no\\none.txt"), OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+        {Scratch(L"no\\new.txt"), CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+        {Scratch(L"a.txt"), CREATE_NEW, ERROR_FILE_EXISTS},
+        {ScratchFolder(), OPEN_EXISTING, ERROR_ACCESS_DENIED},  // a folder, not a file
+    };
+    for (const auto& c : cases) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(INVALID_HANDLE_VALUE,
+                  CreateFileW(c.path.c_str(), GENERIC_READ, 0, nullptr, c.disposition, 0, nullptr));
+        EXPECT_EQ(c.error, GetLastError()) << testing::PrintToString(c.path);
+    }
+}
+
+TEST_F(FileTest, FoldersAndTheirAttributes) {
+    ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
+    Put(L"file.txt", "x");
+    EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, ErrorOf([&] { return CreateDirectoryW(Scratch(L"SUB").c_str(), nullptr); }));
+    EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS},
+              ErrorOf([&] { return CreateDirectoryW(Scratch(L"file.txt").c_str(), nullptr); }));
+    EXPECT_EQ(DWORD{ERROR_PATH_NOT_FOUND},
+              ErrorOf([&] { return CreateDirectoryW(Scratch(L"Missing\\Child").c_str(), nullptr); }));
+    EXPECT_EQ(DWORD{ERROR_PATH_NOT_FOUND}, ErrorOf([] { return CreateDirectoryW(L"", nullptr); }));
+
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_DIRECTORY}, GetFileAttributesW(Scratch(L"sub").c_str()));
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_ARCHIVE}, GetFileAttributesW(Scratch(L"FILE.TXT").c_str()));
+    EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, ErrorOf([&] {
+                  return GetFileAttributesW(Scratch(L"new.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+              }));
+    EXPECT_EQ(DWORD{ERROR_PATH_NOT_FOUND}, ErrorOf([&] {
+                  return GetFileAttributesW(Scratch(L"None\\new.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+              }));
+}
+
+TEST_F(FileTest, ListingsMatchWildcardsIgnoringCaseWithDotEntries) {
+    for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under", L"Zeta", L"c.doc", L"noext", L"ab.TXT", L"x.tar.gz"})
+        Put(name, "");
+    ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(Scratch(L"Empty").c_str(), nullptr));
+
+    // NTFS lists names by their upper-case forms, so "_" (after "Z") comes last.
+    if (!WineDeviates("FindNextFileW lists in the host file system's order, not NTFS's")) {
+        EXPECT_EQ((Names{L".", L"..", L"A.txt", L"ab.TXT", L"b.txt", L"c.doc", L"Empty", L"noext", L"Sub",
+                         L"x.tar.gz", L"Zeta", L"_under"}),
+                  List(Scratch(L"*")));
+        EXPECT_EQ((Names{L"A.txt", L"ab.TXT", L"b.txt"}), List(Scratch(L"*.txt")));
+    }
+    EXPECT_EQ((Names{L".", L".."}), List(Scratch(L"Empty\\*.*")));
+    EXPECT_EQ((Names{L"c.doc"}), List(Scratch(L"?.DoC")));
+    EXPECT_EQ((Names{L"noext"}), List(Scratch(L"noext.*")));
+    EXPECT_EQ((Names{L"x.tar.gz"}), List(Scratch(L"*.gz")));
+    EXPECT_EQ((Names{L"Zeta"}), List(Scratch(L"zeta")));  // one name, spelt as stored
+
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Scratch(L"sub").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_DIRECTORY}, data.dwFileAttributes);
+    EXPECT_TRUE(FindClose(find));
+
+    struct {
+        const wchar_t* pattern;
+        DWORD error;
+    } cases[] = {
+        {L"nothing.txt", ERROR_FILE_NOT_FOUND},
+        {L"*.xls", ERROR_FILE_NOT_FOUND},
+        {L"Sub\\", ERROR_FILE_NOT_FOUND},
+        {L"Missing\\*.*", ERROR_PATH_NOT_FOUND},
+        {L"Missing\\Deeper\\x", ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return FindFirstFileW(Scratch(c.pattern).c_str(), &data) != INVALID_HANDLE_VALUE; }))
+            << testing::PrintToString(std::wstring(c.pattern));
+}
+
+TEST_F(FileTest, CopyKeepsTheTargetsNameAndRefusesWhatItCannotDo) {
+    Put(L"src.txt", "source");
+    Put(L"dest.txt", "old");
+    ASSERT_TRUE(CreateDirectoryW(Scratch(L"Folder").c_str(), nullptr));
+    EXPECT_EQ(DWORD{ERROR_FILE_EXISTS},
+              ErrorOf([&] { return CopyFileW(Scratch(L"src.txt").c_str(), Scratch(L"DEST.TXT").c_str(), TRUE); }));
+    EXPECT_EQ("old", Get(L"dest.txt"));
+    ASSERT_TRUE(CopyFileW(Scratch(L"src.txt").c_str(), Scratch(L"DEST.TXT").c_str(), FALSE));
+    EXPECT_EQ("source", Get(L"dest.txt"));
+    EXPECT_EQ((Names{L"dest.txt"}), List(Scratch(L"dest.*")));
+
+    WIN32_FIND_DATAW source, copy;
+    FindClose(FindFirstFileW(Scratch(L"src.txt").c_str(), &source));
+    FindClose(FindFirstFileW(Scratch(L"dest.txt").c_str(), &copy));
+    EXPECT_EQ(source.ftLastWriteTime.dwLowDateTime, copy.ftLastWriteTime.dwLowDateTime);
+    EXPECT_EQ(source.ftLastWriteTime.dwHighDateTime, copy.ftLastWriteTime.dwHighDateTime);
+
+    struct {
+        const wchar_t *source, *target;
+        DWORD error;
+    } cases[] = {
+        {L"none.txt", L"copy.txt", ERROR_FILE_NOT_FOUND},
+        {L"NoFolder\\none.txt", L"copy.txt", ERROR_PATH_NOT_FOUND},
+        {L"src.txt", L"NoFolder\\copy.txt", ERROR_PATH_NOT_FOUND},
+        {L"Folder", L"copy.txt", ERROR_ACCESS_DENIED},
+        {L"src.txt", L"Folder", ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return CopyFileW(Scratch(c.source).c_str(), Scratch(c.target).c_str(), FALSE); }))
+            << testing::PrintToString(std::wstring(c.source)) << " -> " << testing::PrintToString(std::wstring(c.target));
+    EXPECT_EQ(Names{}, List(Scratch(L"copy.txt")));
+}
+
+TEST_F(FileTest, TheCurrentDirectoryAnchorsRelativePaths) {
+    ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
+    Put(L"file.txt", "x");
+    ASSERT_TRUE(SetCurrentDirectoryW(Scratch(L"Sub").c_str()));
+    WCHAR buffer[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);
+    EXPECT_EQ(Scratch(L"Sub"), std::wstring(buffer, length));
+    // Too small a buffer reports the size needed, NUL included.
+    EXPECT_EQ(length + 1, GetCurrentDirectoryW(length, buffer));
+    EXPECT_EQ(length + 1, GetCurrentDirectoryW(0, nullptr));
+
+    HANDLE file = CreateFileW(L"..\\Sub\\rel.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    EXPECT_EQ((Names{L"rel.txt"}), List(Scratch(L"Sub\\*.txt")));
+    ASSERT_TRUE(CreateDirectoryW(L"Made", nullptr));
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_DIRECTORY}, GetFileAttributesW(Scratch(L"Sub\\Made").c_str()));
+
+    EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, ErrorOf([] { return SetCurrentDirectoryW(L"missing"); }));
+    EXPECT_EQ(DWORD{ERROR_DIRECTORY}, ErrorOf([&] { return SetCurrentDirectoryW(Scratch(L"file.txt").c_str()); }));
+    length = GetCurrentDirectoryW(MAX_PATH, buffer);
+    EXPECT_EQ(Scratch(L"Sub"), std::wstring(buffer, length));  // unchanged by a failure
+}
+
+}  // namespace
