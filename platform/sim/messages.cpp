@@ -281,10 +281,3 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
     }
     return static_cast<DWORD>(text.size());
 }
-
-int WINAPI MessageBoxW(HWND /*hWnd*/, LPCWSTR lpText, LPCWSTR lpCaption, UINT /*uType*/) {
-    // No desktop here: the box becomes a block on standard error.
-    corvan::ConsoleErr(std::wstring(L"[") + (lpCaption ? lpCaption : L"Error") + L"] " +
-                       (lpText ? lpText : L"") + L"\n");
-    return IDOK;
-}

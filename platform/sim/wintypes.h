@@ -278,10 +278,6 @@ typedef struct _PROCESS_INFORMATION {
 #define LMEM_FIXED 0x0000
 #define LMEM_ZEROINIT 0x0040
 #define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
-#define MB_OK 0x00000000L
-#define MB_ICONINFORMATION 0x00000040L
-#define MB_ICONERROR 0x00000010L
-#define IDOK 1
 
 // ---- registry ------------------------------------------------------------
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))

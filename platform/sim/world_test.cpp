@@ -189,29 +189,5 @@ TEST_F(WorldTest, ChangesAreWrittenWhenTheProcessEndsNormally) {
     EXPECT_EQ(99u, ReadRegistryDword(LocalMachineName(), L"SOFTWARE\\AtExit", L"Value").value_or(0));
 }
 
-TEST_F(WorldTest, FixtureHelpersWriteWhereTheMachinesKeepThings) {
-    AddMachine(L"SRV01");
-    AddFile(L"SRV01", L"d:\\Data\\a.txt", "hello");
-    EXPECT_EQ(WorldRoot() / "SRV01" / "drives" / "D" / "Data" / "a.txt", HostPathOf(L"SRV01", L"D:\\Data\\a.txt"));
-    EXPECT_EQ(WorldRoot() / "SRV01" / "drives" / "D" / "Data" / "a.txt", HostPathOf(L"SRV01", L"D:\\DATA\\A.TXT"));
-    EXPECT_EQ("hello", ReadHostFile(HostPathOf(L"SRV01", L"D:\\Data\\a.txt")));
-    AddDirectory(L"SRV01", L"E:\\Empty\\Dir");
-    EXPECT_TRUE(fs::is_directory(WorldRoot() / "SRV01" / "drives" / "E" / "Empty" / "Dir"));
-
-    SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=45000");
-    EXPECT_EQ(L"Running,StopPendingMs=45000", MachineSetting(L"SRV01", L"Services", L"Spooler", L""));
-
-    SetRegistryMultiString(L"SRV01", L"SOFTWARE\\V", L"M", {L"a", L"b"});
-    SetRegistryDword(L"SRV01", L"SOFTWARE\\V", L"D", 5);
-    SetRegistryString(L"SRV01", L"SOFTWARE\\V", L"E", L"%x%", REG_EXPAND_SZ);
-    EXPECT_EQ((std::vector<std::wstring>{L"a", L"b"}), ReadRegistryMultiString(L"SRV01", L"SOFTWARE\\V", L"M"));
-    EXPECT_EQ(5u, ReadRegistryDword(L"SRV01", L"SOFTWARE\\V", L"D"));
-    EXPECT_EQ(L"%x%", ReadRegistryString(L"SRV01", L"SOFTWARE\\V", L"E"));
-    EXPECT_FALSE(ReadRegistryDword(L"SRV01", L"SOFTWARE\\V", L"M").has_value());
-    EXPECT_FALSE(RegistryKeyExists(L"SRV01", L"SOFTWARE\\W"));
-    // The file is written already, for a process started next.
-    EXPECT_NE(std::string::npos, ReadHostFile(MachineDir(L"SRV01") / "HKLM.reg").find("\"D\"=dword:00000005"));
-}
-
 }  // namespace
 }  // namespace sim
