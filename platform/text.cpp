@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
-#include <cwctype>
 #include <vector>
 
 #ifdef _WIN32
@@ -139,10 +138,17 @@ bool ToLatin1(const std::wstring& text, std::string& bytes) {
     return true;
 }
 
+// The case pairs are spelt out: the C library's tables follow a locale the
+// tool never sets, and would leave every letter beyond ASCII as it is.
+// Latin-1, Greek and Cyrillic capitals lie 0x20 (Cyrillic Ѐ..Џ 0x50) below
+// their small letters.
 wchar_t FoldCase(wchar_t c) {
     if (c >= L'A' && c <= L'Z') return static_cast<wchar_t>(c + 32);
-    if (c < 0x80) return c;
-    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
+        (c >= 0x410 && c <= 0x42F))
+        return static_cast<wchar_t>(c + 0x20);
+    if (c >= 0x400 && c <= 0x40F) return static_cast<wchar_t>(c + 0x50);
+    return c;
 }
 
 std::wstring ToLower(const std::wstring& text) {
@@ -154,10 +160,11 @@ std::wstring ToLower(const std::wstring& text) {
 std::wstring ToUpper(const std::wstring& text) {
     std::wstring out(text);
     for (auto& c : out) {
-        if (c >= L'a' && c <= L'z')
-            c = static_cast<wchar_t>(c - 32);
-        else if (c >= 0x80)
-            c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+        if ((c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
+            (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
+            c = static_cast<wchar_t>(c - 0x20);
+        else if (c >= 0x450 && c <= 0x45F)
+            c = static_cast<wchar_t>(c - 0x50);
     }
     return out;
 }

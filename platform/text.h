@@ -25,7 +25,7 @@ std::wstring FromUtf8(const std::string& text);
 std::wstring FromLatin1(const std::string& bytes);
 bool ToLatin1(const std::wstring& text, std::string& bytes);
 
-// Case rules of Windows names (ASCII and Latin-1 letters).
+// Case rules of Windows names (ASCII, Latin-1, Greek and Cyrillic letters).
 wchar_t FoldCase(wchar_t c);
 std::wstring ToLower(const std::wstring& text);
 std::wstring ToUpper(const std::wstring& text);

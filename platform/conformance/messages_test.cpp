@@ -19,8 +19,12 @@ std::wstring SystemText(DWORD code, HMODULE module = nullptr) {
     return text;
 }
 
+// The inserts are "a", "b", ... "t" after the first.
 std::wstring FromString(const wchar_t* format, const wchar_t* insert) {
-    DWORD_PTR args[] = {reinterpret_cast<DWORD_PTR>(insert)};
+    static const wchar_t* const letters[] = {L"b", L"c", L"d", L"e", L"f", L"g", L"h", L"i", L"j", L"k",
+                                             L"l", L"m", L"n", L"o", L"p", L"q", L"r", L"s", L"t"};
+    DWORD_PTR args[20] = {reinterpret_cast<DWORD_PTR>(insert)};
+    for (int i = 0; i < 19; ++i) args[i + 1] = reinterpret_cast<DWORD_PTR>(letters[i]);
     LPWSTR buffer = nullptr;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING |
                                  FORMAT_MESSAGE_ARGUMENT_ARRAY,
@@ -72,6 +76,7 @@ TEST(MessageTextTest, FromStringExpandsInsertsAndEscapes) {
     EXPECT_EQ(L"line\r\nnext\ttab", FromString(L"line%nnext%ttab", L"x"));
     EXPECT_EQ(L"cut", FromString(L"cut%0 never", L"x"));
     EXPECT_EQ(L"[42]", FromString(L"[%1!ls!]", L"42"));
+    EXPECT_EQ(L"i j s t0 x", FromString(L"%9 %10 %19 %200 %1", L"x"));  // at most two digits
     // A percent sign before a character without an escape is dropped.
     EXPECT_EQ(L"keep s", FromString(L"keep %s", L"x"));
 }

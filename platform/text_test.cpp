@@ -1,0 +1,57 @@
+// The text helpers of every layer: UTF-8 at each length boundary (with
+// surrogate pairs where wchar_t is 16 bits), bytes that are not UTF-8, and
+// the formatter. Built into the Windows test program as well.
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(TextTest, Utf8AtEachLengthBoundaryBothWays) {
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"\u007f", "\x7f"},
+        {L"\u0080", "\xc2\x80"},
+        {L"\u07ff", "\xdf\xbf"},
+        {L"\u0800", "\xe0\xa0\x80"},
+        {L"\uffff", "\xef\xbf\xbf"},
+        {L"\U00010000", "\xf0\x90\x80\x80"},
+        {L"a\U0001F600b", "a\xf0\x9f\x98\x80" "b"},
+    };
+    for (const auto& [text, bytes] : cases) {
+        EXPECT_EQ(bytes, corvan::ToUtf8(text)) << testing::PrintToString(bytes);
+        EXPECT_EQ(text, corvan::FromUtf8(bytes)) << testing::PrintToString(bytes);
+    }
+}
+
+TEST(TextTest, BytesThatAreNotUtf8StayAsTheirLatin1Characters) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"caf\xe9", L"caf\u00e9"},                    // a lead byte without its follower
+        {"\xc3", L"\u00c3"},                          // cut at the end
+        {"\xe2\x82", L"\u00e2\u0082"},                // a three-byte form cut short
+        {"\xff\xfe", L"\u00ff\u00fe"},                // never a lead byte
+        {"\xc3\xa9\x80", L"\u00e9\u0080"},            // a stray follower
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(text, corvan::FromUtf8(bytes)) << testing::PrintToString(bytes);
+}
+
+TEST(TextTest, CaseRulesPairTheLettersOfLatin1GreekAndCyrillic) {
+    // Capitals, their small letters; the multiplication and division signs,
+    // sharp s and the final sigma have no pair.
+    const std::wstring upper = L"AZ\u00c0\u00d6\u00d8\u00de\u0391\u03a9\u0400\u040f\u0410\u042f\u00d7\u00df";
+    const std::wstring lower = L"az\u00e0\u00f6\u00f8\u00fe\u03b1\u03c9\u0450\u045f\u0430\u044f\u00d7\u00df";
+    EXPECT_EQ(lower, corvan::ToLower(upper));
+    EXPECT_EQ(upper, corvan::ToUpper(lower));
+    EXPECT_EQ(L"\u00f7\u03c2@[", corvan::ToUpper(L"\u00f7\u03c2@["));
+    EXPECT_TRUE(corvan::EqualsNoCase(L"\u041e\u0442\u0447\u0451\u0442", L"\u043e\u0422\u0427\u0401\u0422"));
+    EXPECT_EQ(2u, corvan::FindNoCase(L"a\\B\u00c9c", L"b\u00e9"));
+    EXPECT_TRUE(corvan::StartsWithNoCase(L"/backup", L"/B"));
+}
+
+TEST(TextTest, FormatGrowsForLongTexts) {
+    std::wstring long_text(1000, L'x');
+    EXPECT_EQ(L"[" + long_text + L"] 42", corvan::Format(L"[%ls] %d", long_text.c_str(), 42));
+}
+
+}  // namespace
