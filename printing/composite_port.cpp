@@ -145,8 +145,8 @@ int CPortRestorer::Restore(CPort& port) {
     for (const CPort* done : machine.added)
         if (!existing && corvan::EqualsNoCase(done->PortName, port.PortName)) existing = done;
     if (existing) {
-        port.LeaveExisting(*existing);
-        LogLine(port, kLogWarning, port.Warning);
+        bool differs = port.LeaveExisting(*existing);
+        LogLine(port, differs ? kLogWarning : kLogInformation, port.Warning);
         return 1;
     }
 

@@ -103,7 +103,7 @@ int CPort::ReadRegistryData() {
     return 1;
 }
 
-void CPort::LeaveExisting(const CPort& existing) {
+bool CPort::LeaveExisting(const CPort& existing) {
     std::wstring differing;
     auto note = [&](const std::wstring& name) { differing += (differing.empty() ? L"" : L", ") + name; };
     if (!corvan::EqualsNoCase(MonitorName, existing.MonitorName)) note(L"MonitorName");
@@ -123,6 +123,7 @@ void CPort::LeaveExisting(const CPort& existing) {
     Task = L"Restore Port";
     Restore = 0;
     SetError(L"CPort::Add()", L"CPort::Add()", 0);
+    return !differing.empty();
 }
 
 int CPort::Add() {

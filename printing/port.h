@@ -41,8 +41,9 @@ public:
     void SetRegistryData(std::unique_ptr<CCompositeRegKey> data);
 
     // Marks a port the target already has as done and names, in Warning,
-    // the settings in which the target's differs from this one.
-    void LeaveExisting(const CPort& existing);
+    // the settings in which the target's differs from this one; true when
+    // any does.
+    bool LeaveExisting(const CPort& existing);
 
     // The monitor key (below HKEY_LOCAL_MACHINE) under which ports of this
     // description keep their settings, or empty.
