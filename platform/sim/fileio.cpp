@@ -66,13 +66,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    std::filesystem::path host;
+    sim::HostPath resolved;
     DWORD error = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName});
-    if (error == ERROR_SUCCESS) error = sim::MapPath(lpFileName, host);
+    if (error == ERROR_SUCCESS) error = sim::ResolvePath(lpFileName, resolved);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
+    const std::filesystem::path& host = resolved.path;
 
     int flags = O_CLOEXEC;
     bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
@@ -84,9 +85,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     else
         flags |= O_RDONLY;
 
-    std::error_code ec;
-    bool existed = std::filesystem::exists(host, ec);
-    if (std::filesystem::is_directory(host, ec)) {
+    // What the resolution found there; it looked with the same stat.
+    bool existed = resolved.exists;
+    if (existed && S_ISDIR(resolved.status.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -119,6 +120,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(OpenError(errno, host));
         return INVALID_HANDLE_VALUE;
     }
+    if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     HANDLE handle = sim::AddHandle(file);
