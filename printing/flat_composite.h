@@ -8,25 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
 #include "platform/text.h"
 
 template <class Leaf, class Self>
 class CFlatComposite : public Leaf {
 public:
-    // Deeper nesting in a file is refused: it can only come from a damaged
-    // or hostile file, and every operation on the tree recurses once per level.
-    static constexpr int kMaxNesting = 512;
-
     CFlatComposite() = default;
     explicit CFlatComposite(const std::wstring& serverName) : Leaf(serverName) {}
 
     // Reads the composite's own entries, then one child per following
     // section of the leaf or the composite class; other classes are passed
     // over. Returns 0, with the error recorded, for nesting deeper than
-    // kMaxNesting.
+    // kMaxNestingDepth: every operation on the tree recurses once per level.
     int LoadProperty(CObjectStore& store) override {
         const std::wstring own = store.CurrentEntrySection();
+        CNestingLevel level(store.NestingDepth());
+        if (level.TooDeep())
+            return RefuseNesting(*this, std::wstring(Self::kClassName) + L"::LoadProperty()", own);
         this->LoadSectionEntries(store, nullptr);
         std::wstring section = own;
         while (store.Next()) {
@@ -35,7 +35,7 @@ public:
             if (corvan::EqualsNoCase(store.CurrentEntrySection(), section)) continue;
             section = store.CurrentEntrySection();
             if (!corvan::EqualsNoCase(store.CurrentKey(), L"class")) continue;
-            if (depth_ > 1 && ParentOfCurrentSection(store) != own) {
+            if (level.Depth() > 1 && ParentOfCurrentSection(store) != own) {
                 store.Previous();
                 break;
             }
@@ -45,19 +45,13 @@ public:
                 child->LoadProperty(store);
                 AddChild(child.release());
             } else if (className == Self::kClassName) {
-                if (depth_ >= kMaxNesting) {
-                    this->SetError(std::wstring(Self::kClassName) + L"::LoadProperty()",
-                                   corvan::Format(L"%ls nested deeper than %d levels in section %ls", Self::kClassName,
-                                                  kMaxNesting, section.c_str()),
-                                   ERROR_INVALID_DATA);
+                auto nested = std::make_unique<Self>(this->ServerName);
+                if (!nested->LoadProperty(store)) {
+                    // Too deep somewhere below: the whole set is refused.
+                    CopyError(*nested);
                     return 0;
                 }
-                auto nested = std::make_unique<Self>(this->ServerName);
-                static_cast<CFlatComposite*>(nested.get())->depth_ = depth_ + 1;
-                int loaded = nested->LoadProperty(store);
-                if (!loaded) CopyError(*nested);
                 AddChild(nested.release());
-                if (!loaded) return 0;
             } else {
                 continue;
             }
@@ -125,6 +119,4 @@ private:
         if (!corvan::EqualsNoCase(entry.Section, store.CurrentEntrySection()) || entry.Key != L"parent") return L"";
         return entry.Value;
     }
-
-    int depth_ = 1;  // 1 for a composite that is not inside another
 };

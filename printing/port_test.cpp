@@ -2,6 +2,7 @@
 // a target already has are left alone.
 #include <gtest/gtest.h>
 
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
 #include "core/test_support.h"
 #include "platform/sim/testing/print_world.h"
@@ -158,7 +159,7 @@ TEST_F(PortTest, ASetLeavesPortsTheTargetHasAndRestartsItsSpoolerOnceAfterWritin
 }
 
 TEST_F(PortTest, NestingBeyondTheBoundIsRefusedWhenLoading) {
-    for (int depth : {CCompositePort::kMaxNesting, CCompositePort::kMaxNesting + 1}) {
+    for (int depth : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
         CObjectStore store;
         for (int level = 1; level <= depth; ++level) {
             store.NewSection(L"class", L"CCompositePort");
@@ -167,8 +168,8 @@ TEST_F(PortTest, NestingBeyondTheBoundIsRefusedWhenLoading) {
         store.Rewind();
         ASSERT_TRUE(store.Next());
         CCompositePort set;
-        EXPECT_EQ(depth == CCompositePort::kMaxNesting ? 1 : 0, set.LoadProperty(store)) << depth;
-        EXPECT_EQ(depth == CCompositePort::kMaxNesting ? 0u : static_cast<DWORD>(ERROR_INVALID_DATA),
+        EXPECT_EQ(depth == kMaxNestingDepth ? 1 : 0, set.LoadProperty(store)) << depth;
+        EXPECT_EQ(depth == kMaxNestingDepth ? 0u : static_cast<DWORD>(ERROR_INVALID_DATA),
                   set.LastErrorCode);
     }
 }
