@@ -61,6 +61,7 @@ protected:
 TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsAndSavesAsTheGoldenFile) {
     auto ports = Enumerate();
     ASSERT_EQ(4, ports->GetCount());
+    EXPECT_EQ(0u, ports->LastErrorCode);
     const CPort* ip = ports->Find(L"ip_1");
     ASSERT_NE(nullptr, ip);
     EXPECT_EQ(nullptr, ports->Find(L"COM1:")->GetRegistryData());
@@ -128,6 +129,8 @@ TEST_F(PortTest, AddWritesWhatThePortCarriesAndRefusesWhatNothingCouldMake) {
 
 TEST_F(PortTest, ASetLeavesPortsTheTargetHasAndRestartsItsSpoolerOnceAfterWriting) {
     sim::AddTcpIpPort(L"SRV02", L"IP_1", {});
+    // A value of a type no backup keeps is no difference.
+    SetRegistryValue(L"SRV02", kPorts + L"\\IP_1", L"Extra", REG_QWORD, std::vector<BYTE>(8, 1));
     CCompositePort set(L"\\\\SRV02");
     set.AddChild(SavedPort(L"IP_1", L"Standard TCP/IP Port", 9101).release());
     set.AddChild(SavedPort(L"IP_2", L"Standard TCP/IP Port", 9100).release());
@@ -145,6 +148,7 @@ TEST_F(PortTest, ASetLeavesPortsTheTargetHasAndRestartsItsSpoolerOnceAfterWritin
     EXPECT_EQ(0u, existing->Restore);
     EXPECT_NE(std::wstring::npos, existing->Warning.find(L"differs from the backup in: PortNumber, "));
     EXPECT_NE(std::wstring::npos, existing->Warning.find(L", Protocol, "));
+    EXPECT_EQ(std::wstring::npos, existing->Warning.find(L"Extra"));
     EXPECT_EQ(std::optional<DWORD>(9100), ReadRegistryDword(L"SRV02", kPorts + L"\\IP_1", L"PortNumber"));
     EXPECT_EQ(0u, set.GetAt(1)->Restore);
     EXPECT_EQ(1u, set.GetAt(2)->Restore);

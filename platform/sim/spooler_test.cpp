@@ -382,6 +382,18 @@ TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
     EXPECT_EQ(nullptr, Add(Record(L"laser01")));
     EXPECT_EQ(ERROR_PRINTER_ALREADY_EXISTS, GetLastError());
     EXPECT_TRUE(ClosePrinter(printer));
+
+    // A device name longer than the member is cut to leave room for its terminator.
+    const std::wstring longName(40, L'L');
+    PRINTER_INFO_2W unshared = Record(longName.c_str());
+    unshared.Attributes = 0;
+    printer = Add(unshared);
+    ASSERT_NE(nullptr, printer);
+    record = Get(printer, 2);
+    r = reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+    ASSERT_NE(nullptr, r->pDevMode);
+    EXPECT_EQ(std::wstring(CCHDEVICENAME - 1, L'L'), std::wstring(r->pDevMode->dmDeviceName));
+    ClosePrinter(printer);
 }
 
 TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
