@@ -44,7 +44,7 @@ TEST_F(PortMigrationTest, PortsComeBackOnAFreshServerWithEveryMonitorSetting) {
 
     ReplaceMachine({kLaserDriver});
     ASSERT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
-    Run("/R", "D:\\Mig\\ControlRestore.ini");
+    Restore();
 
     EXPECT_EQ("success", Outcome("RestoreStatus"));
     EXPECT_EQ(raw, TcpIpPortValues(kPorts + L"\\IP_10.0.0.5"));
@@ -70,7 +70,7 @@ TEST_F(PortMigrationTest, APortTheTargetHasIsLeftAloneWithAWarningNamingTheDiffe
     Run("/B", "ControlBackup.ini");
     SetRegistryDword(L"SRV01", kPorts + L"\\IP_10.0.0.5", L"PortNumber", 9101);
     SetRegistryString(L"SRV01", kPorts + L"\\IP_10.0.0.5", L"SNMP Community", L"other");
-    Run("/R", "D:\\Mig\\ControlRestore.ini");
+    Restore();
 
     EXPECT_EQ(std::optional<DWORD>(9101), ReadRegistryDword(L"SRV01", kPorts + L"\\IP_10.0.0.5", L"PortNumber"));
     EXPECT_EQ("success", Outcome("RestoreStatus"));
@@ -97,7 +97,7 @@ TEST_F(PortMigrationTest, NothingIsWrittenToATargetWhosePortsCannotBeListed) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         sim::SetMachineSetting(L"SRV01", c.section, c.key, c.value);
-        Run("/R", "D:\\Mig\\ControlRestore.ini", c.runOn);
+        Restore(c.runOn);
         EXPECT_EQ("error", Outcome("RestoreStatus"));
         EXPECT_EQ("1722", Outcome("RestoreLastError"));
         EXPECT_EQ("The RPC server is unavailable.  ", Outcome("RestoreErrorText"));
@@ -128,7 +128,7 @@ TEST_F(PortMigrationTest, TheWholeSetFileRestoresLikeTheFilesOfEachPort) {
     Run("/B", "ControlBackup.ini");
     std::string backupFolder = Outcome("BackupLocation");
     ReplaceMachine({kLaserDriver});
-    WriteControl("Whole.ini", "BackupLocation=" + backupFolder + "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\n");
+    WriteControl("Whole.ini", "BackupLocation=" + backupFolder + "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\n", "Whole");
     Run("/R", "Whole.ini");
     EXPECT_EQ("success", Outcome("RestoreStatus"));
     EXPECT_EQ(raw, TcpIpPortValues(kPorts + L"\\IP_10.0.0.5"));
