@@ -51,7 +51,8 @@ struct PortKind {
         m.RunSucceeded = 0;
         m.OutcomeErrorCode = service->ErrorCode;
         m.OutcomeErrorText = service->ErrorDescription;
-        control.SetValue(L"Control", L"RestoreErrorFile", m.RestoreLocation + L"\\" + m.PortsFile);
+        const std::wstring setFile = m.PortsFile.substr(m.PortsFile.find_last_of(L"\\/") + 1);
+        control.SetValue(L"Control", L"RestoreErrorFile", m.RestoreLocation + L"\\" + setFile);
         control.SetValue(L"Control", L"RestoreErrorStep", L"PORT");
     }
     // A port added one per file is done once the restarted spooler lists it.

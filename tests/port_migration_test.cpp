@@ -114,6 +114,19 @@ TEST_F(PortMigrationTest, NothingIsWrittenToATargetWhosePortsCannotBeListed) {
     }
 }
 
+TEST_F(PortMigrationTest, ASpoolerThatDoesNotStartAgainFailsTheRun) {
+    Run("/B", "ControlBackup.ini");
+    ReplaceMachine({kLaserDriver});
+    AddFault(L"StartServiceW@SRV01:Spooler=1053");
+    Restore();
+    EXPECT_EQ("error", Outcome("RestoreStatus"));
+    EXPECT_EQ("PORT", Outcome("RestoreErrorStep"));
+    EXPECT_EQ("Stopped", IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", "Spooler"));
+    // Written, but not in use: the ports stay to be restored.
+    EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
+    EXPECT_EQ("dword:00000001", IniValue(ResultFile("IP_10.0.0.5_port.bkp"), "1", "Restore"));
+}
+
 TEST_F(PortMigrationTest, ABackupOfAServerWhoseSpoolerDoesNotAnswerNamesTheWholeSet) {
     SetServiceState(L"SRV01", L"Spooler", L"Stopped");
     Run("/B", "ControlBackup.ini");
