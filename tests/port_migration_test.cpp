@@ -29,9 +29,9 @@ protected:
 };
 
 TEST_F(PortMigrationTest, PortsComeBackOnAFreshServerWithEveryMonitorSetting) {
-    const RegistryValues raw = TcpIpPortValues(kPorts + L"\\IP_10.0.0.5");
-    const RegistryValues lpr = TcpIpPortValues(kPorts + L"\\IP_10.0.0.6");
-    ASSERT_EQ(11u, raw.size());
+    // Protocol, port number, addresses, queue, double spool, SNMP: every value with its type and bytes.
+    const std::string raw = KeyText(kPorts + L"\\IP_10.0.0.5"), lpr = KeyText(kPorts + L"\\IP_10.0.0.6");
+    ASSERT_NE(std::string::npos, lpr.find("\"Double Spool\"=dword:00000001"));
     Run("/B", "ControlBackup.ini");
     EXPECT_EQ("success", Outcome("BackupStatus"));
     std::string control = ControlText();
@@ -47,8 +47,8 @@ TEST_F(PortMigrationTest, PortsComeBackOnAFreshServerWithEveryMonitorSetting) {
     Restore();
 
     EXPECT_EQ("success", Outcome("RestoreStatus"));
-    EXPECT_EQ(raw, TcpIpPortValues(kPorts + L"\\IP_10.0.0.5"));
-    EXPECT_EQ(lpr, TcpIpPortValues(kPorts + L"\\IP_10.0.0.6"));
+    EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
+    EXPECT_EQ(lpr, KeyText(kPorts + L"\\IP_10.0.0.6"));
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
     auto listed = ListedPorts();
     for (const wchar_t* port : {L"C:\\out.prn", L"IP_10.0.0.5", L"IP_10.0.0.6"})
@@ -137,14 +137,14 @@ TEST_F(PortMigrationTest, ABackupOfAServerWhoseSpoolerDoesNotAnswerNamesTheWhole
 }
 
 TEST_F(PortMigrationTest, TheWholeSetFileRestoresLikeTheFilesOfEachPort) {
-    const RegistryValues raw = TcpIpPortValues(kPorts + L"\\IP_10.0.0.5");
+    const std::string raw = KeyText(kPorts + L"\\IP_10.0.0.5");
     Run("/B", "ControlBackup.ini");
     std::string backupFolder = Outcome("BackupLocation");
     ReplaceMachine({kLaserDriver});
     WriteControl("Whole.ini", "BackupLocation=" + backupFolder + "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\n", "Whole");
     Run("/R", "Whole.ini");
     EXPECT_EQ("success", Outcome("RestoreStatus"));
-    EXPECT_EQ(raw, TcpIpPortValues(kPorts + L"\\IP_10.0.0.5"));
+    EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
     EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.6"));
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
     EXPECT_TRUE(ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));

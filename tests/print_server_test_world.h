@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "platform/sim/testing/print_world.h"
@@ -30,7 +29,6 @@ inline const std::wstring kPrinters = sim::kTestPrintersKey;
 inline const wchar_t kBlocked[] = L"S-1-5-21-1004336348-1177238915-682003330-1300";
 inline const wchar_t kPrintUsers[] = L"S-1-5-21-1004336348-1177238915-682003330-1301";
 
-using RegistryValues = std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>>;
 
 class PrintServerTest : public sim::SimWorldTest {
 protected:
@@ -169,18 +167,6 @@ protected:
         fs::remove(WorldRoot() / "SRV01" / "HKLM.reg");
         sim::ResetWorld();
         sim::AddPrintServer(L"SRV01", drivers);
-    }
-
-    // The values of a TCP/IP port key, as the machine's hive file holds them.
-    RegistryValues TcpIpPortValues(const std::wstring& key) {
-        RegistryValues values;
-        for (const wchar_t* name : {L"Protocol", L"Version", L"HostName", L"IPAddress", L"HWAddress", L"PortNumber",
-                                    L"SNMP Community", L"SNMP Enabled", L"SNMP Index", L"Queue", L"Double Spool"}) {
-            DWORD type = 0;
-            std::vector<BYTE> bytes;
-            if (ReadRegistryValue(L"SRV01", key, name, &type, &bytes)) values[name] = {type, bytes};
-        }
-        return values;
     }
 
     fs::path cwd_;

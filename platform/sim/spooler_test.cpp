@@ -263,12 +263,11 @@ TEST_F(SpoolerTest, DriversComeWithFullPathsAndAreAddedWhereWindowsKeepsThem) {
     EXPECT_EQ(2u, drivers[0].cVersion);
     EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\PLOT.DLL", Text(drivers[0].pDriverPath));
     EXPECT_EQ(nullptr, drivers[0].pHelpFile);
-    const WCHAR* list = drivers[0].pDependentFiles;
-    ASSERT_NE(nullptr, list);
-    EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\PLOTRES.DLL", std::wstring(list));
-    list += std::wcslen(list) + 1;
-    EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\PLOTHELP.DLL", std::wstring(list));
-    EXPECT_EQ(L'\0', list[std::wcslen(list) + 1]);
+    // Each dependent file with its NUL, then one more.
+    const std::wstring folder = L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\";
+    const std::wstring files = folder + L"PLOTRES.DLL" + L'\0' + folder + L"PLOTHELP.DLL" + L'\0' + L'\0';
+    ASSERT_NE(nullptr, drivers[0].pDependentFiles);
+    EXPECT_EQ(files, std::wstring(drivers[0].pDependentFiles, files.size()));
     EXPECT_EQ(L"Windows NT x86", Text(drivers[1].pEnvironment));
     EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\3\\HP L.GPD", Text(drivers[1].pDataFile));
 }
