@@ -95,9 +95,12 @@ TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
     mode.Get(block);
     EXPECT_EQ(nullptr, block);  // size 0: none
 
-    mode.Size = static_cast<WORD>(offsetof(DEVMODEW, dmFormName) + 2);  // ends inside the form name
-    mode.Get(block);
-    EXPECT_EQ(nullptr, block);
+    // Ends inside the form name, holds less than dmFields, or more than the structure: none.
+    for (size_t size : {offsetof(DEVMODEW, dmFormName) + 2, offsetof(DEVMODEW, dmFields), sizeof(DEVMODEW) + 4}) {
+        mode.Size = static_cast<WORD>(size);
+        mode.Get(block);
+        EXPECT_EQ(nullptr, block) << size;
+    }
 
     // A file written before the private bytes were kept: its length alone is not passed on.
     mode.Size = sizeof(DEVMODEW);
@@ -195,8 +198,20 @@ TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
 
     // Deleting needs only the right to delete.
     plain->Restore = 1;
+    sim::AddFaultRule(L"DeletePrinter@SRV02=5,1");
+    EXPECT_EQ(0, plain->Delete());
     EXPECT_EQ(1, plain->Delete());
     EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\PLAIN"));
+
+    // A set with a printer that could not be made has failed, with that printer's error.
+    CCompositePrinter set(L"\\\\SRV02");
+    auto missing = Bound(L"MISSING", L"LPT1:");
+    missing->DriverName = L"No Such Driver";
+    set.AddChild(missing.release());
+    set.AddChild(Bound(L"MADE", L"LPT1:").release());
+    EXPECT_EQ(0, set.Add());
+    EXPECT_EQ(L"0xE0081797", set.ErrorCode);
+    EXPECT_TRUE(RegistryKeyExists(L"SRV02", kPrinters + L"\\MADE"));
 }
 
 TEST_F(PrinterTest, SelectionMatchesPartsOfNamesIgnoringCaseAndAnyTypeMatchesAll) {

@@ -97,6 +97,17 @@ TEST_F(PrinterMigrationTest, EveryQueueComesBackWithItsSettingsPermissionsAndDri
                   })) << printer;
 }
 
+TEST_F(PrinterMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIsSaved) {
+    WriteControl("Select.ini", "[EXCLUSION]\r\nPrinterName=laser\r\nDriverName=designjet\r\n"
+                               "[BACKUP]\r\nPRINTER=LASER02\r\nPRINTER=DESIGN01\r\n");
+    Run("/B", "Select.ini");
+    std::string control = ControlText();
+    // The driver exclusion comes last: it wins over the selected DESIGN01.
+    EXPECT_NE(std::string::npos, control.find("PRINTER=LASER02,\"LASER02_prt.bkp\""));
+    EXPECT_EQ(std::string::npos, control.find("LASER01_prt.bkp"));
+    EXPECT_EQ(std::string::npos, control.find("DESIGN01_prt.bkp"));
+}
+
 TEST_F(PrinterMigrationTest, AQueueThatExistsIsMadeEqualToTheSavedOneOrLeftUntouchedWhenThatFails) {
     const Queue laser = QueueOf(L"LASER01");
     Run("/B", "ControlBackup.ini");
