@@ -244,6 +244,16 @@ TEST(AclTest, ValidityWalksEveryEntryAndAddRefusesBadListsAndSids) {
         if (c.wine) EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(damaged.data() + 20))) << c.damage;
     }
 
+    // An object entry keeps its SID after its flags (and the GUIDs they announce).
+    const Bytes objectAcl = {4, 0, 32, 0, 1, 0, 0, 0,                   // revision 4, 32 bytes, one entry
+                             ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, 24, 0,  // 24 bytes
+                             0xFF, 0x01, 0x1F, 0x00, 0, 0, 0, 0,        // mask, no GUIDs
+                             0x01, 0x01, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};  // S-1-1-0
+    EXPECT_TRUE(IsValidAcl(reinterpret_cast<PACL>(const_cast<BYTE*>(objectAcl.data()))));
+    Bytes announcing = objectAcl;
+    announcing[16] = 1;  // flags announce a GUID there is no room for
+    if (fits) EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(announcing.data())));
+
     // The SID is checked first, then the revisions, then the list.
     AclBuffer buffer(64, ACL_REVISION);
     Bytes badSid = kEveryone;
@@ -428,11 +438,20 @@ TEST_F(WellKnownAccountTest, NamesSidsAndTheBufferProtocol) {
     std::vector<WCHAR> name(20, L'#'), domain(20, L'#');
     cchName = 14;
     cchDomain = 20;
-    if (!WineDeviates("LookupAccountSidW takes a name buffer without room for the NUL")) {
+    const bool roomForNul = !WineDeviates("LookupAccountSidW takes buffers without room for the NUL");
+    if (roomForNul) {
         EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName,
                                                                        domain.data(), &cchDomain, &use));
         EXPECT_EQ(cchName, 15u);  // "Administrators" and NUL
         EXPECT_EQ(cchDomain, 8u);  // "BUILTIN" and NUL
+    }
+    // So does a domain buffer one short with a name buffer that is large enough.
+    cchName = 20;
+    cchDomain = 7;
+    if (roomForNul) {
+        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName,
+                                                                       domain.data(), &cchDomain, &use));
+        EXPECT_EQ(cchDomain, 8u);
     }
     cchName = 15;
     cchDomain = 8;

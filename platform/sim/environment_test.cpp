@@ -37,12 +37,17 @@ TEST_F(EnvironmentWorldTest, ExpansionKnowsTheMachineAndTheTemporaryFolder) {
     EXPECT_EQ(temp, Expand(L"%tmp%"));
 }
 
-TEST_F(EnvironmentWorldTest, HostVariablesAreFoundIgnoringCase) {
+TEST_F(EnvironmentWorldTest, HostVariablesAreFoundIgnoringCaseAndAFaultFailsTheExpansion) {
     setenv("CORVAN_SIM_TEST_VAR", "value", 1);
     EXPECT_EQ(L"value", Expand(L"%corvan_sim_test_var%"));
     // The closing percent sign of an unknown name may open the next one.
     EXPECT_EQ(L"%NOSUCHVAR_CORVANvalue", Expand(L"%NOSUCHVAR_CORVAN%CORVAN_SIM_TEST_VAR%"));
     unsetenv("CORVAN_SIM_TEST_VAR");
+    AddFault(L"ExpandEnvironmentStringsW:TEMP=5");
+    WCHAR buffer[64];
+    SetLastError(0);
+    EXPECT_EQ(0u, ExpandEnvironmentStringsW(L"%TEMP%", buffer, 64));
+    EXPECT_EQ(5u, GetLastError());
 }
 
 TEST_F(EnvironmentWorldTest, CommandLineNamesThisProgram) {

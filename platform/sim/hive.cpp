@@ -711,18 +711,6 @@ DWORD RegistryDeleteValue(const std::wstring& machine, const std::wstring& path,
     return 0;
 }
 
-DWORD RegistryDeleteTree(const std::wstring& machine, const std::wstring& path) {
-    std::shared_ptr<Hive> hive;
-    if (DWORD error = OpenHive(machine, hive)) return error;
-    std::vector<std::wstring> parts = SplitKeyPath(path);
-    if (parts.empty()) return ERROR_ACCESS_DENIED;
-    std::shared_ptr<RegKey> parent = hive->root;
-    for (size_t i = 0; parent && i + 1 < parts.size(); ++i) parent = parent->Subkey(parts[i]);
-    if (!parent || !parent->RemoveSubkey(parts.back())) return ERROR_FILE_NOT_FOUND;
-    hive->dirty = true;
-    return 0;
-}
-
 DWORD RegistrySubkeyNames(const std::wstring& machine, const std::wstring& path,
                           std::vector<std::wstring>& names) {
     names.clear();

@@ -109,7 +109,6 @@ DWORD RegistrySetValue(const std::wstring& machine, const std::wstring& path, co
 DWORD RegistryGetValue(const std::wstring& machine, const std::wstring& path, const std::wstring& name,
                        DWORD& type, std::vector<BYTE>& data);
 DWORD RegistryDeleteValue(const std::wstring& machine, const std::wstring& path, const std::wstring& name);
-DWORD RegistryDeleteTree(const std::wstring& machine, const std::wstring& path);
 DWORD RegistrySubkeyNames(const std::wstring& machine, const std::wstring& path,
                           std::vector<std::wstring>& names);
 DWORD RegistryValueNames(const std::wstring& machine, const std::wstring& path,

@@ -15,6 +15,7 @@ TEST_F(NetApiTest, Level101DescribesTheServerNamedOrLocal) {
     AddMachine(L"srv01", 4, 0);
     SetLocalMachine(L"HOST01");
     sim::SetMachineSetting(L"srv01", L"Machine", L"Comment", L"File server");
+    sim::SetMachineSetting(L"HOST01", L"Machine", L"VersionMinor", L"7x");  // not a number: the default
     struct {
         const wchar_t *server, *name, *comment;
         DWORD major, minor;

@@ -96,6 +96,7 @@ TEST_F(PathTest, DrivePathsAreTheLocalMachinesMatchedIgnoringCase) {
         {L"D:\\Data\\.\\Sub\\..\\\\Sub\\f", "SRV01/drives/D/Data/Sub/f", 0},
         {L"D:\\..\\..\\Data", "SRV01/drives/D/Data", 0},
         {L"Q:\\Data", "", ERROR_PATH_NOT_FOUND},  // a drive the machine does not have
+        {L"Z:\\Data", "", ERROR_PATH_NOT_FOUND},
     });
     EXPECT_EQ(L"D:\\Data\\Sub", sim::FullPathName(L"d:/Data/x/../Sub/"));
 }

@@ -122,12 +122,13 @@ TEST_F(WorldTest, FaultsIniRulesFireAsOftenAsTheySay) {
     AddMachine(L"SRV02");
     ASSERT_TRUE(WriteHostFileAtomic(WorldRoot() / "faults.ini",
                                     "[Faults]\n; comment\nNetShareAdd@SRV02=2118,1\nEnumPrinterDriversW=1722,3\n"
-                                    "RegOpenKeyExW:Vendor\\Tool=5\nbroken rule\nBad=x\n"));
+                                    "RegOpenKeyExW:Vendor\\Tool=5\nbroken rule\nBad=x\nTrailing=5x\n"));
     ResetWorld();
     testing::internal::CaptureStderr();
     EXPECT_EQ(0u, InjectedFault("NetShareAdd", L"SRV01", {}));
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, errors.find("Bad=x"));
+    EXPECT_NE(std::string::npos, errors.find("Trailing=5x"));
 
     EXPECT_EQ(2118u, InjectedFault("NetShareAdd", L"srv02", {L"share"}));
     EXPECT_EQ(0u, InjectedFault("NetShareAdd", L"SRV02", {L"share"}));
