@@ -28,6 +28,7 @@ protected:
     }
     std::string SavedBytes() {
         EXPECT_EQ(1, store_.SaveToFile(dir_.File("out.ini")));
+        EXPECT_EQ(0u, store_.LastErrorCode);
         return ReadBytes(dir_.path() / "out.ini");
     }
 

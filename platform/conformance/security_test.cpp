@@ -243,6 +243,9 @@ TEST(AclTest, ValidityWalksEveryEntryAndAddRefusesBadListsAndSids) {
         Bytes damaged = Damaged(c.offset, c.value);
         if (c.wine) EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(damaged.data() + 20))) << c.damage;
     }
+    Bytes alarm = Damaged(56 + 1, 3);
+    alarm[48] = SYSTEM_ALARM_ACE_TYPE;  // the last of the known types is checked like the others
+    if (fits) EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(alarm.data() + 20)));
 
     // An object entry keeps its SID after its flags (and the GUIDs they announce).
     const Bytes objectAcl = {4, 0, 32, 0, 1, 0, 0, 0,                   // revision 4, 32 bytes, one entry

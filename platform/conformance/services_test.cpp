@@ -155,7 +155,7 @@ TEST_F(ServiceTest, StartTypeChangesReachTheRegistryAndADisabledServiceDoesNotSt
     }
     EXPECT_EQ(DWORD{SERVICE_DISABLED}, StartType());
 
-    ASSERT_TRUE(Change(service.get(), kSame, SERVICE_AUTO_START, kSame));
+    ASSERT_TRUE(Change(service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE));
     EXPECT_EQ(DWORD{SERVICE_AUTO_START}, StartType());
     EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
 }

@@ -148,7 +148,9 @@ TEST_F(ShareTest, AddedShareAndItsDescriptorAreStoredWhereTheServerKeepsThemUnti
     EXPECT_EQ(EnumAll(L"\\\\SRV01").front(),
               (Listed{L"Pub", STYPE_DISKTREE, L"Public files", 10, 0, L"D:\\Data\\Pub", true, sd.SelfRelative()}));
 
-    // Without a descriptor nothing is stored under Security.
+    // Without a descriptor nothing is stored under Security, and what an
+    // earlier share of the name left there goes.
+    SetRegistryValue(L"SRV01", kSecurity, L"Open", REG_BINARY, sd.SelfRelative());
     ASSERT_EQ(NERR_Success, Add(nullptr, Record(L"Open", L"D:\\Data")));
     EXPECT_FALSE(ReadRegistryValue(L"SRV01", kSecurity, L"Open", nullptr, nullptr));
 
