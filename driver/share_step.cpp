@@ -102,16 +102,25 @@ int CCorvanrator::ProcessShares(int backup, CObjectStore& control, const std::ws
             if (!object) {
                 OutcomeErrorCode = Format(L"%u", static_cast<unsigned>(ERROR_INVALID_DATA));
                 OutcomeErrorText = Format(L"%ls holds a %ls, not a share.", source.c_str(), store.CurrentValue().c_str());
+            } else if (!object->LoadProperty(store)) {
+                // A file the loader refuses restores nothing.
+                OutcomeErrorCode = object->ErrorCode;
+                OutcomeErrorText = object->ErrorDescription;
             } else {
-                object->LoadProperty(store);
                 if (!dynamic_cast<CCompositeShare*>(object.get())) name = object->NetName;
                 itemOk = object->Add();
                 if (!itemOk) {
                     OutcomeErrorCode = object->ErrorCode;
                     OutcomeErrorText = object->ErrorDescription;
                 }
+                // The restored state that a later restore retries from: an
+                // item whose state could not be kept has failed.
                 CObjectStore failure;
-                SaveObject(*object, target, failure);
+                if (!SaveObject(*object, target, failure) && itemOk) {
+                    itemOk = 0;
+                    OutcomeErrorCode = failure.ErrorCode;
+                    OutcomeErrorText = failure.ErrorDescription;
+                }
                 object->ReportStatus(report.Store());
                 report.Append();
             }
