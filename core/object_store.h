@@ -90,10 +90,15 @@ public:
 private:
     struct Indexes;
 
-    // Opens the file (appending or truncating), lets writeLines fill it and
-    // records the outcome the way both save operations report it.
+    // Lets writeLines fill the file and records the outcome the way both save
+    // operations report it. A file is written whole or not at all: beside
+    // the target under a name of its own, then moved over it in one step. An
+    // append is written at the end of the file in place, and cut back to the
+    // old end when it fails.
     int WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
                       const std::function<bool(CTextFileWriter&)>& writeLines);
+    // Records a file failure: the category of the Win32 error, described by its own meaning.
+    int FileFailure(const std::wstring& op, const std::wstring& api, DWORD category);
 
     void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
     int AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number);

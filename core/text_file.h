@@ -22,6 +22,9 @@ public:
     bool Write(const std::wstring& text);
     // Writes what is buffered and closes; false when the last bytes could not be written.
     bool Close();
+    // The Win32 error of the write that failed; 0 when none failed or the
+    // text itself could not be written.
+    DWORD Error() const { return error_; }
 
 private:
     bool Flush();
@@ -29,6 +32,7 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::string buffer_;
     bool failed_ = false;
+    DWORD error_ = 0;
 };
 
 // Reads a whole file opened for reading only if it exists, shared with
@@ -41,5 +45,10 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes);
 // violation, 12 lock violation, 13 disk full, 14 end of file) of a Win32 error
 // of opening a text file.
 DWORD FileFailureCategory(DWORD win32Error);
+// The category of a write that failed with `win32Error` (0: the text itself
+// could not be written): generic when no other category fits.
+DWORD WriteFailureCategory(DWORD win32Error);
 // A text file that refuses its bytes reports "disk full", whatever the cause.
 constexpr DWORD kFileWriteFailure = 13;
+// What a category means, in one line: the description recorded with it.
+const wchar_t* FileFailureDescription(DWORD category);
