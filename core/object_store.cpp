@@ -311,14 +311,18 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
 
     const char* p = bytes.data();
     const char* end = p + bytes.size();
-    if (const void* zero = std::memchr(p, '\0', bytes.size())) end = static_cast<const char*>(zero);
+    const void* zero = std::memchr(p, '\0', bytes.size());
+    loadMetZero_ = zero != nullptr;
+    if (zero) end = static_cast<const char*>(zero);
 
     std::wstring section;
     DWORD count = 0;
     while (p < end) {
-        // A backslash takes the next character into the line, a line feed included.
+        // A backslash takes the next character into the line, but never the
+        // line feed: a line ending in a backslash ends there in a file with
+        // LF line ends as in one with CR LF, whose CR the backslash takes.
         const char* q = p;
-        while (q < end && *q != '\n') q += (*q == '\\' && q + 1 < end) ? 2 : 1;
+        while (q < end && *q != '\n') q += (*q == '\\' && q + 1 < end && q[1] != '\n') ? 2 : 1;
         const char* b = p;
         const char* e = q;
         p = q < end ? q + 1 : end;

@@ -83,6 +83,8 @@ public:
     const CStoreEntry& GetEntryAt(size_t index) const { return entries_[index]; }
 
     int LoadFromFile(const std::wstring& path);
+    // Whether the last load met a zero character, which ended its text early.
+    bool LoadMetZero() const { return loadMetZero_; }
     int SaveToFile(const std::wstring& path);
     int SaveToReport(const std::wstring& path);
     void Dump() override;
@@ -112,6 +114,7 @@ private:
     std::wstring currentEntrySection_;
     DWORD currentNumber_ = 0;
     int nestingDepth_ = 0;
+    bool loadMetZero_ = false;
     std::vector<CStoreEntry> entries_;
     std::unordered_map<std::wstring, CBaseObject*> objects_;
     std::unique_ptr<Indexes> indexes_;

@@ -26,7 +26,7 @@ int SaveObject(T& object, const std::wstring& path, CObjectStore& errors) {
 }  // namespace
 
 int CCorvanrator::ProcessShares(int backup, CObjectStore& control, const std::wstring& server) {
-    CReportWriter report(DefaultReportName);
+    CReportWriter report(*this, control, backup);
 
     if (backup) {
         const std::wstring wholeSet = BackupLocation + L"\\" + SharesFile;

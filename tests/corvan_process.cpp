@@ -56,6 +56,10 @@ CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem:
     return run;
 }
 
+void AfterTheSecondOf(std::time_t since) {
+    while (std::time(nullptr) <= since) usleep(20000);
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::string line;

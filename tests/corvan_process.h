@@ -2,6 +2,7 @@
 // choosing, against the world named by CORVAN_WORLD.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +17,11 @@ struct CorvanRun {
 
 // %TEMP% of the run is <workingDirectory>/tmp.
 CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory);
+
+// Waits until the clock has passed the second in which `since` lies: a run
+// started in the same second as an earlier one gets its run stamp, and so
+// its run folder.
+void AfterTheSecondOf(std::time_t since);
 
 // Lines of a text, without their CR LF or LF ends.
 std::vector<std::string> Lines(const std::string& text);
