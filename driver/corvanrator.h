@@ -9,6 +9,8 @@
 #include "core/base_object.h"
 
 class CObjectStore;
+template <class Kind>
+class CResourceStep;
 
 class CCorvanrator : public CBaseObject {
 public:
@@ -86,6 +88,9 @@ public:
     std::wstring OutcomeErrorText;
 
 private:
+    template <class Kind>
+    friend class CResourceStep;
+
     // Items of a kind this build cannot migrate: refused in the error
     // section of the run, never passed over in silence.
     int RefuseKind(int backup, CObjectStore& control, const std::wstring& kind);

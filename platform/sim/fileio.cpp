@@ -66,13 +66,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    std::filesystem::path host;
+    sim::HostPath resolved;
     DWORD error = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName});
-    if (error == ERROR_SUCCESS) error = sim::MapPath(lpFileName, host);
+    if (error == ERROR_SUCCESS) error = sim::ResolvePath(lpFileName, resolved);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
+    const std::filesystem::path& host = resolved.path;
 
     int flags = O_CLOEXEC;
     bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
@@ -84,16 +85,15 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     else
         flags |= O_RDONLY;
 
-    std::error_code ec;
-    bool existed = std::filesystem::exists(host, ec);
-    if (std::filesystem::is_directory(host, ec)) {
+    // What the resolution found there; it looked with the same stat.
+    bool existed = resolved.exists;
+    if (existed && S_ISDIR(resolved.status.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     // A FIFO or a device is no file: a name of one in a file's place is
     // refused as a device name is, never read without end or waited on.
-    struct stat st;
-    if (existed && ::stat(host.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (existed && !S_ISREG(resolved.status.st_mode)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
@@ -127,12 +127,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(OpenError(errno, host));
         return INVALID_HANDLE_VALUE;
     }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(fd);
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->path = lpFileName;
@@ -272,8 +274,9 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
         bool same = to.st_dev == from.st_dev && to.st_ino == from.st_ino;
         if (!same) {
             if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
-            // Neither a folder nor a read-only file is replaced.
-            if (S_ISDIR(to.st_mode) || S_ISDIR(from.st_mode) || !(to.st_mode & S_IWUSR))
+            // Only a file that may be written is replaced: never a folder, a
+            // device or a read-only file.
+            if (!S_ISREG(to.st_mode) || S_ISDIR(from.st_mode) || !(to.st_mode & S_IWUSR))
                 return fail(ERROR_ACCESS_DENIED);
         }
     } else {
@@ -289,6 +292,8 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
         if (ec) return fail(ec.value() == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
         std::filesystem::remove(source, ec);
     }
+    sim::NoteHostChange(source);
+    sim::NoteHostChange(target);
     // MOVEFILE_WRITE_THROUGH asks that the move be on the disk when the call
     // returns. The rename is, for every later reader; the world has no power
     // to lose, so nothing is flushed beyond it.
@@ -307,6 +312,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     struct stat st;
     if (error == ERROR_SUCCESS && ::lstat(host.c_str(), &st) != 0) error = OpenError(errno, host);
     if (error == ERROR_SUCCESS && (S_ISDIR(st.st_mode) || ::unlink(host.c_str()) != 0)) error = ERROR_ACCESS_DENIED;
+    if (error == ERROR_SUCCESS) sim::NoteHostChange(host);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;

@@ -271,6 +271,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
         int e = ec.value();
         return Fail(e == ENOSPC ? ERROR_DISK_FULL : e == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
     }
+    sim::NoteHostChange(target.path);
     // CopyFile keeps the source's last-write time and attributes.
     struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
     ::utimensat(AT_FDCWD, target.path.c_str(), times, 0);
@@ -299,6 +300,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
             default: return Fail(ERROR_ACCESS_DENIED);
         }
     }
+    sim::NoteHostChange(target);
     return TRUE;
 }
 

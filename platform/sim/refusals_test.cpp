@@ -49,6 +49,8 @@ TEST_F(RefusalsTest, MoveFileExReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFi
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), move("new", "read-only", replace));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), move("missing", "old", replace));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), move("new", "no/such/file", replace));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+              FailureOf([&] { return MoveFileExW(Path("new").c_str(), L"/dev/null", replace); }));
     EXPECT_EQ("old", Get("old"));
     EXPECT_EQ("kept", Get("read-only"));
 
