@@ -60,9 +60,14 @@ TEST_F(StoreSaveTest, AFailedSaveKeepsTheFileThatWasThere) {
         EXPECT_EQ(std::vector<std::string>{"out.ini"}, Names());
     }
     sim::ClearFaultRules();
-    EXPECT_EQ(1, store_.SaveToFile(dir_.File("out.ini")));
+    CObjectStore fresh;
+    fresh.Logger = nullptr;
+    fresh.AddEntry(L"S", L"k", L"new", 0);
+    EXPECT_EQ(1, fresh.SaveToFile(dir_.File("out.ini")));
     EXPECT_EQ("[S]\r\nk=new\r\n\r\n\r\n", ReadBytes(dir_.path() / "out.ini"));
     EXPECT_EQ(std::vector<std::string>{"out.ini"}, Names());
+    EXPECT_EQ(0u, fresh.LastErrorCode);  // a save that succeeded records no error
+    EXPECT_EQ(L"", fresh.ErrorCode);
 }
 
 TEST_F(StoreSaveTest, AFailedAppendIsTakenBackOut) {
