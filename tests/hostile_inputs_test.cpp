@@ -102,6 +102,7 @@ TEST_F(HostileInputsTest, FilePartsThatLeaveTheirFolderAreRefused) {
 
     auto run = Restore("Hostile.ini");
     ASSERT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("names nothing")) << run.out;
     EXPECT_EQ(backupBytes, Bytes(backupFile));
     EXPECT_EQ("dword:00000001", IniValue(backupFile, "1", "Restore"));
     EXPECT_EQ("keep me", Bytes(Mig(L"\\important.ini")));
@@ -146,6 +147,7 @@ TEST_F(HostileInputsTest, FullDataDiskFailsTheRunAndLosesNothing) {
     EXPECT_EQ("The disk is full.", IniValue(control, "Control", "RestoreErrorText"));
     EXPECT_EQ("CONTROL", IniValue(control, "Control", "RestoreErrorStep"));
     std::string text = Bytes(control);
+    EXPECT_NE(std::string::npos, text.find("CONTROL=\"D:\\Mig\\Data\\SRV01\\ControlRestore.ini\"")) << text;
     EXPECT_NE(std::string::npos, text.find("SHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\""));
     EXPECT_EQ(std::string::npos, text.find("0,Success.")) << text;
     std::string restoreFolder = IniValue(control, "Control", "RestoreLocation");
@@ -177,6 +179,8 @@ TEST_F(HostileInputsTest, ControlFilesTheRunCannotFollowAreNamed) {
         if (c.name != "nothing.ini")
             EXPECT_NE(std::string::npos, Bytes(cwd_ / "CorvanError.log").find("Control file " + c.name)) << c.name;
     }
+    auto run = RunCorvan({"/R", "/C:nothing.ini", "/S:SRV01"}, cwd_);
+    EXPECT_NE(std::string::npos, run.out.find("Control file nothing.ini names nothing to restore")) << run.out;
 }
 
 // 5. A location that ends in a backslash ends its line in an LF-only file as
@@ -186,6 +190,7 @@ TEST_F(HostileInputsTest, LfOnlyControlFileReadsAsCrLf) {
                     "DefaultDataLocation=D:\\Mig\\Data\n[BACKUP]\nSHARE=Public\n");
     auto run = RunCorvan({"/B", "/C:lf.ini", "/S:SRV01"}, cwd_);
     ASSERT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("Control file lf.ini")) << run.out;  // nothing to say of it
     EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Logs\\SRV01")));
     EXPECT_EQ("success", IniValue(Mig(L"\\ControlRestore.ini"), "Control", "BackupStatus"));
     for (const auto& entry : fs::recursive_directory_iterator(HostPathOf(L"SRV01", L"D:\\")))
