@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/test_support.h"
+#include "platform/sim/world.h"
 #include "platform/text.h"
 
 namespace {
@@ -45,9 +46,10 @@ TEST(FileLogTargetTest, AFailureIsReportedOnceOnStandardErrorAndToTheFailureLog)
         std::wstring path, notice;
     } cases[] = {
         {dir.File("missing/trace.log"),
-         L"Cannot open file: " + dir.File("missing/trace.log") + L", Error: The system cannot find the path specified."},
-        {L"/dev/full", L"Error opening file: /dev/full. Cause: The data is invalid."},  // opens, refuses the bytes
+         L"Cannot open file: " + dir.File("missing/trace.log") + L", Error: All or part of the path is invalid."},
+        {dir.File("full.log"), L"Error opening file: " + dir.File("full.log") + L". Cause: The disk is full."},
     };
+    sim::AddFaultRule(L"WriteFile:full.log=112");  // opens, then the disk is full
     std::string logged;
     for (const auto& c : cases) {
         CFileLogTarget target(L"unused.log");
@@ -60,6 +62,7 @@ TEST(FileLogTargetTest, AFailureIsReportedOnceOnStandardErrorAndToTheFailureLog)
         EXPECT_EQ(corvan::ToUtf8(c.notice + L"\n"), ::testing::internal::GetCapturedStderr());
         logged += std::string("\r\n") + kStamp + "ERROR       " + corvan::ToUtf8(c.notice);
     }
+    sim::ClearFaultRules();
     EXPECT_TRUE(std::regex_match(ReadBytes(dir.path() / "error.log"), std::regex(logged)));
 }
 

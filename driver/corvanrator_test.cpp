@@ -81,6 +81,22 @@ TEST_F(MigratorTest, AnExistingRunFolderIsNeverReused) {
     EXPECT_EQ(183u, last.LastErrorCode);
 }
 
+TEST_F(MigratorTest, ARestoreStartedInTheSecondOfItsBackupGetsAFolderOfItsOwn) {
+    const std::string backup = "D:\\Mig\\Data\\SRV01\\261206034512042";
+    AddFile(L"SRV01", L"D:\\Mig\\ctl.ini",
+            "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\nBackupLocation=" + backup +
+                "\r\n");
+    AddDirectory(L"SRV01", corvan::FromUtf8(backup));
+    CCorvanrator migrator;
+    migrator.MachineName = L"SRV01";
+    migrator.RestoreRequested = 1;
+    migrator.ControlFilePath = L"D:\\Mig\\ctl.ini";
+    migrator.RunStamp = L"261206034512042";
+    ASSERT_EQ(1, migrator.Run());
+    EXPECT_EQ(L"D:\\Mig\\Data\\SRV01\\261206034512043", migrator.RestoreLocation);
+    EXPECT_EQ(std::string::npos, ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini")).find("RESTOREERROR"));
+}
+
 TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
     CCorvanrator migrator;
     std::vector<std::wstring> args = {L"corvan", L"/backup", L"/c:ctl.ini", L"/C:second.ini", L"/s:\\\\SRV01",

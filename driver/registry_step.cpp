@@ -32,14 +32,13 @@ int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath
         OutcomeErrorText = key.ErrorDescription;
     }
 
-    // What was read is saved also when the key failed; a save that fails is
-    // the failure of the step, never a backup.
+    // A backup file that could not be written is no backup.
     CObjectStore store;
     key.SaveProperties(store);
-    if (!store.SaveToFile(RegistryFilePath)) {
+    if (!store.SaveToFile(RegistryFilePath) && result) {
+        result = 0;
         OutcomeErrorCode = store.ErrorCode;
         OutcomeErrorText = store.ErrorDescription;
-        return 0;
     }
     return result;
 }

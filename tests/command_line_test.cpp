@@ -98,7 +98,7 @@ TEST_F(CorvanCommandLineTest, LogFilesGoToTheLogPathAndOneThatCannotBeOpenedIsRe
     for (const char* name : {"CorvanTrace.log", "CorvanError.log", "CorvanReport.log"})
         EXPECT_FALSE(fs::exists(cwd_ / name)) << name;
 
-    const std::string notice = "Cannot open file: " + cwd_.string() + "\\logs\\CorvanTrace.log, Error: Access is denied.";
+    const std::string notice = "Cannot open file: " + cwd_.string() + "\\logs\\CorvanTrace.log, Error: Access to the file was denied.";
     EXPECT_EQ(std::vector<std::string>{notice}, Lines(run.err));
     std::ifstream errorLog(cwd_ / "logs" / "CorvanError.log");
     std::string logged((std::istreambuf_iterator<char>(errorLog)), {});
