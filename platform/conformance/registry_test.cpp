@@ -6,47 +6,22 @@
 #include <vector>
 
 #include "platform/conformance/testing/conformance.h"
+#include "platform/conformance/testing/registry_calls.h"
 
 namespace {
 
-HKEY Sentinel() { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xdeadbeef)); }
+using conformance::CreateKey;
+using conformance::ExpectOpenFails;
+using conformance::OpenKey;
+using conformance::QueryDword;
+using conformance::SetDword;
+using conformance::SetText;
 
 class RegistryTest : public conformance::ConformanceTest {
 protected:
     void SetUp() override {
         ConformanceTest::SetUp();
         key_ = ScratchKey();
-    }
-
-    static HKEY Create(HKEY parent, const wchar_t* path, DWORD* disposition = nullptr) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition))
-            << path;
-        return key;
-    }
-    static HKEY Open(HKEY parent, const wchar_t* path, REGSAM access = KEY_READ) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(parent, path, 0, access, &key)) << path;
-        return key;
-    }
-    // The open fails and clears the handle.
-    static void ExpectOpenFails(HKEY parent, const wchar_t* path, LSTATUS status = ERROR_FILE_NOT_FOUND) {
-        HKEY key = Sentinel();
-        EXPECT_EQ(status, RegOpenKeyExW(parent, path, 0, KEY_READ, &key)) << path;
-        EXPECT_EQ(nullptr, key);
-    }
-    static LSTATUS SetText(HKEY key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
-        return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-    }
-    static LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value) {
-        return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    }
-    static DWORD QueryDword(HKEY key, const wchar_t* name) {
-        DWORD value = 0, size = sizeof(value);
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
-        return value;
     }
 
     // The subkey names, or the values as "name=data" ("name?" when not a
@@ -81,12 +56,12 @@ TEST_F(RegistryTest, OpenChecksHandleResultAndPathForm) {
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExW(key_, L"", 0, KEY_READ, nullptr));
     EXPECT_EQ(ERROR_BAD_PATHNAME, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"\\SOFTWARE\\CorvanConformance", 0, KEY_READ, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\CorvanConformance\\\\")));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\CorvanConformance\\\\")));
 
     // Without a subkey: the predefined key itself, or a new handle.
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, Open(HKEY_LOCAL_MACHINE, nullptr));
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, Open(HKEY_LOCAL_MACHINE, L""));
-    key = Open(key_, L"");
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, OpenKey(HKEY_LOCAL_MACHINE, nullptr));
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, OpenKey(HKEY_LOCAL_MACHINE, L""));
+    key = OpenKey(key_, L"");
     EXPECT_NE(key_, key);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
@@ -95,16 +70,16 @@ TEST_F(RegistryTest, OpenChecksHandleResultAndPathForm) {
 TEST_F(RegistryTest, CreateMakesIntermediateKeysReportsDispositionAndIgnoresParentAccess) {
     for (auto [path, expected] : {std::pair{L"A\\B\\C", REG_CREATED_NEW_KEY}, {L"a\\b\\c", REG_OPENED_EXISTING_KEY}}) {
         DWORD disposition = 0xdeadbeef;
-        RegCloseKey(Create(key_, path, &disposition));
+        RegCloseKey(CreateKey(key_, path, &disposition));
         EXPECT_EQ(static_cast<DWORD>(expected), disposition);
     }
-    RegCloseKey(Open(key_, L"A\\B"));
+    RegCloseKey(OpenKey(key_, L"A\\B"));
 
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_BAD_PATHNAME,
               RegCreateKeyExW(key_, L"\\D", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
 
-    HKEY notifyOnly = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_NOTIFY);
+    HKEY notifyOnly = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, KEY_NOTIFY);
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyExW(notifyOnly, L"Child", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
     RegCloseKey(key);
@@ -208,7 +183,7 @@ TEST_F(RegistryTest, EnumValueWithShortBuffers) {
 }
 
 TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCounted) {
-    RegCloseKey(Create(key_, L"Alpha"));
+    RegCloseKey(CreateKey(key_, L"Alpha"));
     WCHAR name[8] = L"xxxxxxx";
     DWORD length = 5;  // "Alpha" without room for its NUL
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
@@ -218,16 +193,16 @@ TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCoun
     EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(5u, length);
 
-    for (const wchar_t* name : {L"beta", L"_under", L"GAMMA"}) RegCloseKey(Create(key_, name));
+    for (const wchar_t* name : {L"beta", L"_under", L"GAMMA"}) RegCloseKey(CreateKey(key_, name));
     // Windows compares upper-cased names: "_" (0x5F) sorts after the letters.
     if (!conformance::WineDeviates("RegEnumKeyExW sorts lower-cased names: \"_\" before the letters"))
         EXPECT_EQ((std::vector<std::wstring>{L"Alpha", L"beta", L"GAMMA", L"_under"}), Listing(key_, false));
 
     // Paths and value names match in any capitals.
-    HKEY alpha = Open(key_, L"ALPHA", KEY_SET_VALUE);
+    HKEY alpha = OpenKey(key_, L"ALPHA", KEY_SET_VALUE);
     ASSERT_EQ(ERROR_SUCCESS, SetDword(alpha, L"ValueName", 1));
     RegCloseKey(alpha);
-    HKEY upper = Open(HKEY_LOCAL_MACHINE, L"software\\CORVANCONFORMANCE\\alpha");
+    HKEY upper = OpenKey(HKEY_LOCAL_MACHINE, L"software\\CORVANCONFORMANCE\\alpha");
     EXPECT_EQ(1u, QueryDword(upper, L"VALUENAME"));
     RegCloseKey(upper);
 
@@ -245,28 +220,28 @@ TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCoun
 
 TEST_F(RegistryTest, HandlesAllowWhatTheyWereOpenedForAndOutliveTheirKey) {
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"V", 1));
-    HKEY read = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_READ);
+    HKEY read = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, KEY_READ);
     EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(read, L"V", 2));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueW(read, L"V"));
     RegCloseKey(read);
-    HKEY write = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_SET_VALUE);
+    HKEY write = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, KEY_SET_VALUE);
     DWORD size = 0, length = 8;
     WCHAR name[8];
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExW(write, L"V", nullptr, nullptr, nullptr, &size));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegEnumKeyExW(write, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, SetDword(write, L"V", 2));
     RegCloseKey(write);
-    HKEY enumOnly = Open(HKEY_LOCAL_MACHINE, kScratchKey, KEY_ENUMERATE_SUB_KEYS);
+    HKEY enumOnly = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, KEY_ENUMERATE_SUB_KEYS);
     if (!conformance::WineDeviates("RegQueryInfoKeyW does not ask for KEY_QUERY_VALUE"))
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryInfoKeyW(enumOnly, nullptr, nullptr, nullptr, &size, nullptr, nullptr,
                                                         nullptr, nullptr, nullptr, nullptr, nullptr));
     RegCloseKey(enumOnly);
-    HKEY generic = Open(HKEY_LOCAL_MACHINE, kScratchKey, GENERIC_READ);
+    HKEY generic = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, GENERIC_READ);
     EXPECT_EQ(2u, QueryDword(generic, L"V"));  // only the write through KEY_SET_VALUE happened
     RegCloseKey(generic);
 
     // Only leaf keys are deleted; an open handle outlives its key, a closed one is invalid.
-    HKEY child = Create(key_, L"Parent\\Child");
+    HKEY child = CreateKey(key_, L"Parent\\Child");
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(key_, L"Parent"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(key_, L"Parent\\Missing"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyW(key_, nullptr));
@@ -274,7 +249,7 @@ TEST_F(RegistryTest, HandlesAllowWhatTheyWereOpenedForAndOutliveTheirKey) {
     EXPECT_EQ(ERROR_KEY_DELETED, SetDword(child, L"V", 1));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
 
-    HKEY parent = Open(key_, L"Parent", KEY_ALL_ACCESS);
+    HKEY parent = OpenKey(key_, L"Parent", KEY_ALL_ACCESS);
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(parent, L""));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(parent));
     ExpectOpenFails(key_, L"Parent");

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/conformance/testing/registry_calls.h"
 #include "platform/sim/hostfile.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
@@ -19,48 +20,22 @@ namespace {
 
 const wchar_t kScratch[] = L"SOFTWARE\\CorvanTest";
 
-HKEY Sentinel() { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xdeadbeef)); }
+using conformance::CreateKey;
+using conformance::ExpectOpenFails;
+using conformance::OpenKey;
+using conformance::QueryDword;
+using conformance::SetDword;
+using conformance::SetText;
 
 class RegistryWorldTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
         SimWorldTest::SetUp();
-        key_ = Create(HKEY_LOCAL_MACHINE, kScratch);
+        key_ = CreateKey(HKEY_LOCAL_MACHINE, kScratch);
     }
     void TearDown() override {
         RegCloseKey(key_);
         SimWorldTest::TearDown();
-    }
-
-    static HKEY Create(HKEY parent, const wchar_t* path, DWORD* disposition = nullptr) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition))
-            << path;
-        return key;
-    }
-    static HKEY Open(HKEY parent, const wchar_t* path, REGSAM access = KEY_READ) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(parent, path, 0, access, &key)) << path;
-        return key;
-    }
-    // The open fails and clears the handle.
-    static void ExpectOpenFails(HKEY parent, const wchar_t* path, LSTATUS status = ERROR_FILE_NOT_FOUND) {
-        HKEY key = Sentinel();
-        EXPECT_EQ(status, RegOpenKeyExW(parent, path, 0, KEY_READ, &key)) << path;
-        EXPECT_EQ(nullptr, key);
-    }
-    static LSTATUS SetText(HKEY key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
-        return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-    }
-    static LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value) {
-        return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    }
-    static DWORD QueryDword(HKEY key, const wchar_t* name) {
-        DWORD value = 0, size = sizeof(value);
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
-        return value;
     }
 
     HKEY key_ = nullptr;
@@ -75,7 +50,7 @@ TEST_F(RegistryWorldTest, ConnectRegistryReachesRemoteOrLocalMachinesOrFails) {
     HKEY remote = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"\\\\SRV01", HKEY_LOCAL_MACHINE, &remote));
     EXPECT_NE(HKEY_LOCAL_MACHINE, remote);
-    HKEY vendor = Open(remote, L"SOFTWARE\\Vendor");
+    HKEY vendor = OpenKey(remote, L"SOFTWARE\\Vendor");
     EXPECT_EQ(1u, QueryDword(vendor, L"Where"));
     RegCloseKey(vendor);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(remote));
@@ -103,7 +78,7 @@ TEST_F(RegistryWorldTest, ConnectRegistryReachesRemoteOrLocalMachinesOrFails) {
         ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(name, HKEY_LOCAL_MACHINE, &local));
         EXPECT_EQ(HKEY_LOCAL_MACHINE, local);
     }
-    RegCloseKey(Create(local, L"SOFTWARE\\OnHost01"));
+    RegCloseKey(CreateKey(local, L"SOFTWARE\\OnHost01"));
     EXPECT_TRUE(RegistryKeyExists(L"HOST01", L"SOFTWARE\\OnHost01"));
 }
 
@@ -130,7 +105,7 @@ TEST_F(RegistryWorldTest, ChangesReachTheFileOnFlushOrResetAndOldHandlesDieWithT
     sim::ResetWorld();
     DWORD size = 0;
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExW(key_, L"Kept", nullptr, nullptr, nullptr, &size));
-    HKEY key = Open(HKEY_LOCAL_MACHINE, kScratch);
+    HKEY key = OpenKey(HKEY_LOCAL_MACHINE, kScratch);
     EXPECT_EQ(42u, QueryDword(key, L"Kept"));
     RegCloseKey(key);
 }
@@ -145,12 +120,12 @@ TEST_F(RegistryWorldTest, InjectedFailuresMatchFunctionMachineAndPathAndReachEve
     WCHAR name[8];
     DWORD length = 8, size = 4;
     ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"\\\\SRV02", HKEY_LOCAL_MACHINE, &remote));
-    HKEY vendor = Open(remote, L"SOFTWARE\\Vendor");
+    HKEY vendor = OpenKey(remote, L"SOFTWARE\\Vendor");
     // Matched through the full path although the argument names only "Tool".
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(vendor, L"Tool", 0, KEY_READ, &key));
-    RegCloseKey(Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vendor\\Tool"));  // another machine is not affected
+    RegCloseKey(OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vendor\\Tool"));  // another machine is not affected
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(remote, L"software\\vendor\\tool", 0, KEY_READ, &key));
-    RegCloseKey(Open(remote, L"SOFTWARE\\Vendor\\Tool"));  // two firings are used up
+    RegCloseKey(OpenKey(remote, L"SOFTWARE\\Vendor\\Tool"));  // two firings are used up
     RegCloseKey(vendor);
     RegCloseKey(remote);
 
