@@ -61,9 +61,15 @@ void InstallService(const wchar_t* name) {
     std::wstring command = L"\"" + std::wstring(program, length) + L"\" --serve " + name;
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(nullptr, manager) << GetLastError();
-    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
+    // The service of the test before may still be on its way out.
+    SC_HANDLE service = nullptr;
+    for (int i = 0; i < 100 && !service; ++i) {
+        service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                 nullptr, nullptr);
+        if (!service && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) break;
+        if (!service) Sleep(50);
+    }
     EXPECT_NE(nullptr, service) << GetLastError();
     if (service) CloseServiceHandle(service);
     CloseServiceHandle(manager);
