@@ -421,6 +421,9 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     EXPECT_FALSE(SetPrinterW(all, 5, reinterpret_cast<LPBYTE>(&security), 0));
     EXPECT_EQ(ERROR_INVALID_LEVEL, GetLastError());
+    PRINTER_INFO_3 none{nullptr};
+    EXPECT_FALSE(SetPrinterW(all, 3, reinterpret_cast<LPBYTE>(&none), 0));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     EXPECT_TRUE(SetPrinterW(all, 3, reinterpret_cast<LPBYTE>(&security), 0));
     EXPECT_TRUE(Get(use, 3).empty());
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
