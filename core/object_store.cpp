@@ -41,8 +41,15 @@ public:
             if (slots_[i].hash == hash) visit(slots_[i].index);
     }
 
+    // Room for `count` members without growing on the way.
+    void Reserve(size_t count) {
+        size_t size = slots_.empty() ? 64 : slots_.size();
+        while (count * 4 > size * 3) size *= 2;
+        if (size > slots_.size()) Rehash(size);
+    }
+
     void Insert(uint32_t hash, uint32_t index) {
-        if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
+        if ((used_ + 1) * 4 > slots_.size() * 3) Rehash(slots_.empty() ? 64 : slots_.size() * 2);
         size_t mask = slots_.size() - 1;
         size_t i = hash & mask;
         while (slots_[i].index != kNone) i = (i + 1) & mask;
@@ -86,23 +93,40 @@ private:
         return nullptr;
     }
 
-    void Grow() {
+    void Rehash(size_t size) {
         std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{0, kNone});
-        used_ = 0;
-        for (const Slot& s : old)
-            if (s.index != kNone) Insert(s.hash, s.index);
+        slots_.assign(size, Slot{0, kNone});
+        size_t mask = size - 1;
+        for (const Slot& s : old) {
+            if (s.index == kNone) continue;
+            size_t i = s.hash & mask;
+            while (slots_[i].index != kNone) i = (i + 1) & mask;
+            slots_[i] = s;
+        }
     }
 
     std::vector<Slot> slots_;
     size_t used_ = 0;
 };
 
-// FNV-1a over the characters, each text closed by a separator, then mixed.
+// Multiply-and-xor over the characters (eight bytes a step where it can),
+// each text closed by a separator, then mixed.
 class TextHash {
 public:
     TextHash& Add(const std::wstring& text) {
-        for (wchar_t c : text) Step(static_cast<uint32_t>(c));
+        const char* bytes = reinterpret_cast<const char*>(text.data());
+        size_t size = text.size() * sizeof(wchar_t);
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + i, 8);
+            Step(word);
+        }
+        for (; i < size; i += sizeof(wchar_t)) {
+            wchar_t c;
+            std::memcpy(&c, bytes + i, sizeof c);
+            Step(static_cast<uint32_t>(c));
+        }
         Step(0xFFFFFFFFu);
         return *this;
     }
@@ -122,9 +146,10 @@ public:
     }
 
 private:
-    void Step(uint32_t c) {
+    void Step(uint64_t c) {
         h_ ^= c;
         h_ *= 0x100000001b3ULL;
+        h_ ^= h_ >> 32;
     }
     uint64_t h_ = 0xcbf29ce484222325ULL;
 };
@@ -140,9 +165,30 @@ uint32_t HashPairFolded(const std::wstring& s, const std::wstring& k) {
 bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::wstring Latin1(const char* begin, const char* end) {
-    std::wstring out(static_cast<size_t>(end - begin), L'\0');
-    for (size_t i = 0; begin + i < end; ++i) out[i] = static_cast<unsigned char>(begin[i]);
-    return out;
+    return std::wstring(reinterpret_cast<const unsigned char*>(begin), reinterpret_cast<const unsigned char*>(end));
+}
+
+// Where the line starting at p ends: at the first line feed that no
+// backslash takes into the line. A backslash takes the character after it,
+// so a line feed is taken when an odd run of backslashes stands before it.
+const char* LineEnd(const char* p, const char* end) {
+    for (const char* from = p;;) {
+        auto* feed = static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(end - from)));
+        if (!feed) return end;
+        const char* run = feed;
+        while (run > p && run[-1] == '\\') --run;
+        if ((feed - run) % 2 == 0) return feed;
+        from = feed + 1;
+    }
+}
+
+size_t CountLines(const char* p, const char* end) {
+    size_t lines = 1;
+    while (auto* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
+        ++lines;
+        p = feed + 1;
+    }
+    return lines;
 }
 
 }  // namespace
@@ -150,10 +196,16 @@ std::wstring Latin1(const char* begin, const char* end) {
 // Each index answers one question without scanning the entries:
 // is there an identical entry, which entry is the first with this section and
 // key, and which is the last with this section and key ignoring case.
+// Entries are indexed when a question needs an index, not as they are added:
+// a store that is only filled and saved (every backup) never pays for them,
+// a loaded one builds only the index that finds duplicates, and a batch is
+// indexed in one pass into a table sized for it.
 struct CObjectStore::Indexes {
     EntryIndex triples;
     EntryIndex firsts;
     EntryIndex lastFolded;
+    size_t triplesUpTo = 0;  // entries below these are in the indexes
+    size_t pairsUpTo = 0;    // (firsts and lastFolded)
 };
 
 CObjectStore::CObjectStore() : indexes_(std::make_unique<Indexes>()) {}
@@ -161,30 +213,56 @@ CObjectStore::CObjectStore() : indexes_(std::make_unique<Indexes>()) {}
 CObjectStore::~CObjectStore() = default;
 
 void CObjectStore::Append(std::wstring section, std::wstring key, std::wstring value, DWORD number) {
-    auto index = static_cast<uint32_t>(entries_.size());
     entries_.push_back(CStoreEntry{std::move(section), std::move(key), std::move(value), number});
-    const CStoreEntry& e = entries_.back();
+}
 
-    indexes_->triples.Insert(HashTriple(e.Section, e.Key, e.Value), index);
+void CObjectStore::IndexTriples() const {
+    Indexes& ix = *indexes_;
+    if (entries_.size() - ix.triplesUpTo > 1) ix.triples.Reserve(entries_.size());
+    for (; ix.triplesUpTo < entries_.size(); ++ix.triplesUpTo) {
+        const CStoreEntry& e = entries_[ix.triplesUpTo];
+        ix.triples.Insert(HashTriple(e.Section, e.Key, e.Value), static_cast<uint32_t>(ix.triplesUpTo));
+    }
+}
 
-    uint32_t pair = HashPair(e.Section, e.Key);
-    auto samePair = [&](uint32_t i) { return entries_[i].Section == e.Section && entries_[i].Key == e.Key; };
-    if (indexes_->firsts.Find(pair, samePair) == kNone) indexes_->firsts.Insert(pair, index);
+void CObjectStore::IndexPairs() const {
+    Indexes& ix = *indexes_;
+    if (entries_.size() - ix.pairsUpTo > 1) {
+        ix.firsts.Reserve(entries_.size());
+        ix.lastFolded.Reserve(entries_.size());
+    }
+    for (; ix.pairsUpTo < entries_.size(); ++ix.pairsUpTo) {
+        auto index = static_cast<uint32_t>(ix.pairsUpTo);
+        const CStoreEntry& e = entries_[index];
+        uint32_t pair = HashPair(e.Section, e.Key);
+        auto samePair = [&](uint32_t i) { return entries_[i].Section == e.Section && entries_[i].Key == e.Key; };
+        if (ix.firsts.Find(pair, samePair) == kNone) ix.firsts.Insert(pair, index);
 
-    uint32_t folded = HashPairFolded(e.Section, e.Key);
-    auto sameFolded = [&](uint32_t i) {
-        return corvan::EqualsNoCase(entries_[i].Section, e.Section) && corvan::EqualsNoCase(entries_[i].Key, e.Key);
-    };
-    if (!indexes_->lastFolded.Replace(folded, sameFolded, index)) indexes_->lastFolded.Insert(folded, index);
+        uint32_t folded = HashPairFolded(e.Section, e.Key);
+        auto sameFolded = [&](uint32_t i) {
+            return corvan::EqualsNoCase(entries_[i].Section, e.Section) &&
+                   corvan::EqualsNoCase(entries_[i].Key, e.Key);
+        };
+        if (!ix.lastFolded.Replace(folded, sameFolded, index)) ix.lastFolded.Insert(folded, index);
+    }
+}
+
+void CObjectStore::Reserve(size_t more) {
+    entries_.reserve(entries_.size() + more);
+    indexes_->triples.Reserve(entries_.size() + more);
 }
 
 int CObjectStore::AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number) {
+    IndexTriples();
     auto same = [&](uint32_t i) {
         const CStoreEntry& e = entries_[i];
         return e.Section == section && e.Key == key && e.Value == value;
     };
-    if (indexes_->triples.Find(HashTriple(section, key, value), same) != kNone) return 0;
+    uint32_t hash = HashTriple(section, key, value);
+    if (indexes_->triples.Find(hash, same) != kNone) return 0;
     Append(std::move(section), std::move(key), std::move(value), number);
+    indexes_->triples.Insert(hash, static_cast<uint32_t>(entries_.size() - 1));
+    indexes_->triplesUpTo = entries_.size();
     return 1;
 }
 
@@ -193,8 +271,8 @@ int CObjectStore::AddEntry(const std::wstring& section, const std::wstring& key,
     return AddEntryMoved(section, key, value, number);
 }
 
-int CObjectStore::AddToSection(const std::wstring& key, const std::wstring& value) {
-    Append(currentSection_, key, value, 0);
+int CObjectStore::AddToSection(std::wstring key, std::wstring value) {
+    Append(currentSection_, std::move(key), std::move(value), 0);
     return 1;
 }
 
@@ -219,6 +297,8 @@ int CObjectStore::NewSection(const std::wstring& key, const std::wstring& value,
 }
 
 void CObjectStore::SetValue(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
+    IndexTriples();
+    IndexPairs();
     auto samePair = [&](uint32_t i) { return entries_[i].Section == section && entries_[i].Key == key; };
     uint32_t first = indexes_->firsts.Find(HashPair(section, key), samePair);
     if (first == kNone) {
@@ -232,6 +312,7 @@ void CObjectStore::SetValue(const std::wstring& section, const std::wstring& key
 }
 
 int CObjectStore::GetValue(const std::wstring& section, const std::wstring& key, std::wstring& out) const {
+    IndexPairs();
     auto sameFolded = [&](uint32_t i) {
         return corvan::EqualsNoCase(entries_[i].Section, section) && corvan::EqualsNoCase(entries_[i].Key, key);
     };
@@ -255,6 +336,7 @@ void CObjectStore::GetDwordValues(const std::wstring& section, const std::wstrin
 
 int CObjectStore::FindEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                             DWORD& number) const {
+    IndexTriples();
     uint32_t first = kNone;
     indexes_->triples.ForEach(HashTriple(section, key, value), [&](uint32_t i) {
         const CStoreEntry& e = entries_[i];
@@ -313,12 +395,12 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     const char* end = p + bytes.size();
     if (const void* zero = std::memchr(p, '\0', bytes.size())) end = static_cast<const char*>(zero);
 
+    // A line holds at most one entry: room for all of them at once.
+    Reserve(CountLines(p, end));
     std::wstring section;
     DWORD count = 0;
     while (p < end) {
-        // A backslash takes the next character into the line, a line feed included.
-        const char* q = p;
-        while (q < end && *q != '\n') q += (*q == '\\' && q + 1 < end) ? 2 : 1;
+        const char* q = LineEnd(p, end);
         const char* b = p;
         const char* e = q;
         p = q < end ? q + 1 : end;
@@ -376,8 +458,12 @@ int CObjectStore::SaveToFile(const std::wstring& path) {
                 ok = file.Write(line);
             }
             if (ok && !e.Key.empty()) {
-                line.assign(e.Key).append(L"=").append(e.Value.empty() ? L"\"\"" : e.Value).append(L"\n");
-                ok = file.Write(line);
+                line.assign(e.Key).append(1, L'=');
+                if (e.Value.empty())
+                    line.append(L"\"\"");
+                else
+                    line.append(e.Value);
+                ok = file.Write(line.append(1, L'\n'));
             }
             remembered = e.Section;
         }

@@ -30,7 +30,7 @@ public:
     // AddEntry returns 0 when an entry with the same section, key and value exists.
     int AddEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  DWORD number = 0);
-    int AddToSection(const std::wstring& key, const std::wstring& value);
+    int AddToSection(std::wstring key, std::wstring value);
     // AddToSection of a text as quoted text, and of a number in the dword form.
     int AddStringToSection(const std::wstring& key, const std::wstring& text);
     int AddDwordToSection(const std::wstring& key, DWORD value);
@@ -92,6 +92,11 @@ private:
                       const std::function<bool(CTextFileWriter&)>& writeLines);
 
     void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
+    // Bring the indexes up to the last entry.
+    void IndexTriples() const;
+    void IndexPairs() const;
+    // Room for `more` entries in the list and the indexes.
+    void Reserve(size_t more);
     int AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number);
 
     size_t cursor_ = 0;
