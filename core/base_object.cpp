@@ -99,7 +99,7 @@ void CBaseObject::SetError(const std::wstring& function, const std::wstring& api
     }
     if (!Logger) return;
     if (code == 0)
-        Logger->Log(corvan::Format(L"%ls,%ls,%u", function.c_str(), api.c_str(), 0u), 64);
+        Logger->Log(std::wstring(function).append(1, L',').append(api).append(L",0"), 64);
     else
         Logger->Log(corvan::Format(L"%ls,%ls,%u,%ls", function.c_str(), api.c_str(), static_cast<unsigned>(code),
                                    ErrorDescription.c_str()),

@@ -14,18 +14,13 @@ CTextFileWriter::~CTextFileWriter() { Close(); }
 DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
     Close();
     failed_ = false;
-    handle_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Append access alone puts every write at the end of the file, also
+    // after lines another process added since the open.
+    handle_ = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error != 0 ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
-    }
-    if (append && SetFilePointer(handle_, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR) {
-        DWORD error = GetLastError();
-        CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        return error;
     }
     return 0;
 }
@@ -33,6 +28,8 @@ DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
 bool CTextFileWriter::Write(const std::wstring& text) {
     if (handle_ == INVALID_HANDLE_VALUE || failed_) return false;
     size_t mark = buffer_.size();
+    buffer_.resize(mark + 2 * text.size());  // room for a CR before every character
+    char* out = buffer_.data() + mark;
     for (wchar_t c : text) {
         auto code = static_cast<uint32_t>(c);
         if (code > 255) {
@@ -41,9 +38,10 @@ bool CTextFileWriter::Write(const std::wstring& text) {
             failed_ = true;
             return false;
         }
-        if (c == L'\n') buffer_ += '\r';
-        buffer_ += static_cast<char>(static_cast<unsigned char>(code));
+        if (c == L'\n') *out++ = '\r';
+        *out++ = static_cast<char>(static_cast<unsigned char>(code));
     }
+    buffer_.resize(static_cast<size_t>(out - buffer_.data()));
     if (buffer_.size() >= kFlushSize) return Flush();
     return true;
 }

@@ -8,11 +8,17 @@
 namespace corvan {
 
 std::wstring VFormat(const wchar_t* fmt, va_list args) {
-    std::vector<wchar_t> buffer(256);
+    // Most texts fit the stack buffer; longer ones get a growing one.
+    wchar_t local[512];
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vswprintf(local, 512, fmt, copy);
+    va_end(copy);
+    if (n >= 0 && n < 512) return std::wstring(local, static_cast<size_t>(n));
+    std::vector<wchar_t> buffer(2048);
     for (;;) {
-        va_list copy;
         va_copy(copy, args);
-        int n = std::vswprintf(buffer.data(), buffer.size(), fmt, copy);
+        n = std::vswprintf(buffer.data(), buffer.size(), fmt, copy);
         va_end(copy);
         if (n >= 0 && static_cast<size_t>(n) < buffer.size()) return std::wstring(buffer.data(), n);
         // vswprintf reports -1 both for a short buffer and for an encoding
@@ -30,11 +36,16 @@ std::wstring Format(const wchar_t* fmt, ...) {
     return text;
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
+void AppendUtf8(std::string& out, const std::wstring& text) {
+    size_t at = out.size();
+    out.resize(at + 4 * text.size());  // the most any character takes
+    char* p = out.data() + at;
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t c = static_cast<uint32_t>(text[i]);
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+            continue;
+        }
         if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
             uint32_t low = static_cast<uint32_t>(text[i + 1]);
             if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -42,22 +53,26 @@ std::string ToUtf8(const std::wstring& text) {
                 ++i;
             }
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+        if (c < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+    out.resize(static_cast<size_t>(p - out.data()));
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    std::string out;
+    AppendUtf8(out, text);
     return out;
 }
 
@@ -128,11 +143,7 @@ bool ToLatin1(const std::wstring& text, std::string& bytes) {
     return true;
 }
 
-wchar_t FoldCase(wchar_t c) {
-    if (c >= L'A' && c <= L'Z') return static_cast<wchar_t>(c + 32);
-    if (c < 0x80) return c;
-    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-}
+wchar_t FoldCaseBeyondAscii(wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); }
 
 std::wstring ToLower(const std::wstring& text) {
     std::wstring out(text);

@@ -13,6 +13,7 @@ std::wstring Format(const wchar_t* fmt, ...);
 std::wstring VFormat(const wchar_t* fmt, va_list args);
 
 std::string ToUtf8(const std::wstring& text);
+void AppendUtf8(std::string& out, const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 
 // Latin-1: each character is one byte of the same code. ToLatin1 fails
@@ -21,7 +22,11 @@ std::wstring FromLatin1(const std::string& bytes);
 bool ToLatin1(const std::wstring& text, std::string& bytes);
 
 // Case rules of Windows names (ASCII and Latin-1 letters).
-wchar_t FoldCase(wchar_t c);
+wchar_t FoldCaseBeyondAscii(wchar_t c);
+inline wchar_t FoldCase(wchar_t c) {
+    if (c >= 0x80) return FoldCaseBeyondAscii(c);
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+}
 std::wstring ToLower(const std::wstring& text);
 std::wstring ToUpper(const std::wstring& text);
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b);

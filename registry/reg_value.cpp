@@ -51,10 +51,15 @@ std::vector<std::wstring> HexPieces(const std::wstring& name, const std::vector<
 
 // ---- CRegValue ------------------------------------------------------------
 
+// How the three calls of opening a key are named when one fails: formats of
+// the key path, the connect and (when remoteNamesServer) the remote open
+// taking the server name first. Formatted only on a failure, which is rare
+// next to the values read through a key already open.
 struct CRegValue::OpenTexts {
-    std::wstring localOpen;
-    std::wstring connect;
-    std::wstring remoteOpen;
+    const wchar_t* localOpen;
+    const wchar_t* connect;
+    const wchar_t* remoteOpen;
+    bool remoteNamesServer;
 };
 
 int CRegValue::LoadProperty(CObjectStore&) { return 1; }
@@ -74,20 +79,24 @@ int CRegValue::OpenKey(const std::wstring& function, const std::wstring& keyPath
         if (ServerName.empty()) {
             LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, access, &key);
             if (rc != ERROR_SUCCESS) {
-                SetError(function, texts.localOpen, static_cast<DWORD>(rc));
+                SetError(function, Format(texts.localOpen, keyPath.c_str()), static_cast<DWORD>(rc));
                 return 0;
             }
         } else {
             HKEY root = nullptr;
             LSTATUS rc = RegConnectRegistryW(ServerName.c_str(), HKEY_LOCAL_MACHINE, &root);
             if (rc != ERROR_SUCCESS) {
-                SetError(function, texts.connect, static_cast<DWORD>(rc));
+                SetError(function, Format(texts.connect, ServerName.c_str(), keyPath.c_str()),
+                         static_cast<DWORD>(rc));
                 return 0;
             }
             rc = RegOpenKeyExW(root, keyPath.c_str(), 0, access, &key);
             RegCloseKey(root);
             if (rc != ERROR_SUCCESS) {
-                SetError(function, texts.remoteOpen, static_cast<DWORD>(rc));
+                SetError(function,
+                         texts.remoteNamesServer ? Format(texts.remoteOpen, ServerName.c_str(), keyPath.c_str())
+                                                 : Format(texts.remoteOpen, keyPath.c_str()),
+                         static_cast<DWORD>(rc));
                 return 0;
             }
         }
@@ -99,9 +108,10 @@ int CRegValue::OpenKey(const std::wstring& function, const std::wstring& keyPath
 
 int CRegValue::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const OpenTexts texts{
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)", keyPath.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(), keyPath.c_str()),
-        Format(L"RegOpenKeyEx(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)", ServerName.c_str(), keyPath.c_str()),
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)",
+        L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)",
+        L"RegOpenKeyEx(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)",
+        true,
     };
     const std::wstring function = Format(L"CRegValue::Enum(%ls, %ls)", keyPath.c_str(), valueName.c_str());
     if (!OpenKey(function, keyPath, kReadAccess, texts, handle)) return 0;
@@ -112,9 +122,10 @@ int CRegValue::Enum(const std::wstring& keyPath, const std::wstring& valueName, 
 
 int CRegValue::Add(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const OpenTexts texts{
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", keyPath.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(), keyPath.c_str()),
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", keyPath.c_str()),
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)",
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        false,
     };
     const std::wstring function = Format(L"CRegValue::Add(%ls, %ls)", keyPath.c_str(), valueName.c_str());
     if (!OpenKey(function, keyPath, kWriteAccess, texts, handle)) return 0;
@@ -125,10 +136,10 @@ int CRegValue::Add(const std::wstring& keyPath, const std::wstring& valueName, H
 
 int CRegValue::Apply(HKEY& handle) {
     const OpenTexts texts{
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", ParentKeyName.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(),
-               ParentKeyName.c_str()),
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", ParentKeyName.c_str()),
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)",
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        false,
     };
     return OpenKey(L"CRegValue::Apply()", ParentKeyName, kWriteAccess, texts, handle);
 }

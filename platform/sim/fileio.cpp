@@ -56,6 +56,14 @@ DWORD IoError(int err) {
     }
 }
 
+HANDLE NewFileHandle(int fd, DWORD lastError) {
+    auto file = std::make_shared<FileObject>();
+    file->fd = fd;
+    HANDLE handle = sim::AddHandle(file);
+    SetLastError(lastError);
+    return handle;
+}
+
 }  // namespace
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
@@ -66,25 +74,67 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    sim::HostPath resolved;
-    DWORD error = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName});
-    if (error == ERROR_SUCCESS) error = sim::ResolvePath(lpFileName, resolved);
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
+    if (DWORD fault = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName})) {
+        SetLastError(fault);
         return INVALID_HANDLE_VALUE;
     }
-    const std::filesystem::path& host = resolved.path;
 
     int flags = O_CLOEXEC;
+    constexpr DWORD kWholeWrite = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA;
     bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
-    bool wantWrite = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL);
+    bool wantWrite = dwDesiredAccess & (kWholeWrite | FILE_APPEND_DATA);
     if (wantRead && wantWrite)
         flags |= O_RDWR;
     else if (wantWrite)
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
+    // Append access alone writes at the end, wherever the file pointer is.
+    if ((dwDesiredAccess & FILE_APPEND_DATA) && !(dwDesiredAccess & kWholeWrite)) flags |= O_APPEND;
+    // Windows reports an existing file through the last error on success.
+    bool reportsExisting = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
 
+    // A file that exists under its exact name is opened straight away: the
+    // open itself tells that it is there, and nothing else is asked of the host.
+    int openExisting = -1;
+    switch (dwCreationDisposition) {
+    case OPEN_EXISTING:
+    case OPEN_ALWAYS:
+        openExisting = flags;
+        break;
+    case CREATE_ALWAYS:
+        openExisting = flags | O_TRUNC;
+        break;
+    case TRUNCATE_EXISTING:
+        if (wantWrite) openExisting = flags | O_TRUNC;
+        break;
+    default:
+        break;
+    }
+    std::string exact;
+    if (openExisting >= 0 && sim::ExactHostPath(lpFileName, exact) == ERROR_SUCCESS) {
+        int fd = open(exact.c_str(), openExisting);
+        if (fd >= 0) {
+            struct stat st;
+            if (!wantWrite && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+                close(fd);
+                SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+            return NewFileHandle(fd, reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        }
+        if (errno != ENOENT && errno != ENOTDIR) {
+            SetLastError(OpenError(errno, exact));
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+
+    sim::HostPath resolved;
+    if (DWORD error = sim::ResolvePath(lpFileName, resolved)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::filesystem::path& host = resolved.path;
     // What the resolution found there; it looked with the same stat.
     bool existed = resolved.exists;
     if (existed && S_ISDIR(resolved.status.st_mode)) {
@@ -121,13 +171,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         return INVALID_HANDLE_VALUE;
     }
     if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
-    auto file = std::make_shared<FileObject>();
-    file->fd = fd;
-    HANDLE handle = sim::AddHandle(file);
-    // Windows reports an existing file through the last error on success.
-    bool reportsExisting = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
-    SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+    return NewFileHandle(fd, reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,

@@ -38,6 +38,7 @@ bool IsRelative(const std::wstring& path) {
 // Appends the names of text[from..] to parts, resolving "." and ".."; ".."
 // never climbs above the root.
 void AppendComponents(const std::wstring& text, size_t from, std::vector<std::wstring>& parts) {
+    parts.reserve(parts.size() + 8);
     size_t i = from;
     const size_t n = text.size();
     while (i < n) {
@@ -259,7 +260,7 @@ DWORD AnchorOf(const FullPath& full, Anchor& anchor) {
 
 void AppendName(std::string& path, const std::wstring& name) {
     if (path.empty() || path.back() != '/') path += '/';
-    path += corvan::ToUtf8(name);
+    corvan::AppendUtf8(path, name);
 }
 
 bool Exists(const std::string& path) {
@@ -349,6 +350,16 @@ std::wstring PathMachine(const std::wstring& path) {
         break;
     }
     return L"";
+}
+
+DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
+    FullPath full = MakeFull(windowsPath);
+    Anchor anchor;
+    if (DWORD error = AnchorOf(full, anchor)) return error;
+    hostPath = std::move(anchor.folder);
+    for (const auto& name : anchor.below) AppendName(hostPath, name);
+    for (const auto& name : full.parts) AppendName(hostPath, name);
+    return ERROR_SUCCESS;
 }
 
 DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {

@@ -172,12 +172,12 @@ bool ParseFaultRule(const std::wstring& rule, FaultRule& out) {
 }
 
 bool Matches(const FaultRule& rule, const char* function, const std::wstring& machine,
-             const std::vector<std::wstring>& args) {
+             std::initializer_list<std::wstring_view> args) {
     if (rule.remaining == 0 || rule.function != function) return false;
     if (!rule.machine.empty() && !corvan::EqualsNoCase(rule.machine, machine)) return false;
     if (rule.text.empty()) return true;
     for (const auto& arg : args)
-        if (corvan::FindNoCase(arg, rule.text) != std::wstring::npos) return true;
+        if (corvan::FindNoCase(std::wstring(arg), rule.text) != std::wstring::npos) return true;
     return false;
 }
 
@@ -559,7 +559,7 @@ std::vector<Account> AccountsSeenFrom(const std::wstring& machine) {
 }
 
 DWORD InjectedFault(const char* function, const std::wstring& machine,
-                    const std::vector<std::wstring>& args) {
+                    std::initializer_list<std::wstring_view> args) {
     WorldState& state = World();
     if (!state.faultsLoaded) LoadFaults(state, false);
     for (auto* rules : {&state.fileRules, &TestRules()}) {
