@@ -110,7 +110,7 @@ void CBaseObject::BeginLeafSection(CObjectStore& store, const std::wstring& clas
     // Copied first: NewSection moves the register on once a section exists.
     std::wstring parent = store.GetParentSection();
     store.NewSection(L"class", className, 0);
-    store.AddToSection(L"parent", parent);
+    store.AddToSection(L"parent", std::move(parent));
 }
 
 std::wstring CBaseObject::BeginCompositeSection(CObjectStore& store, const std::wstring& className) {

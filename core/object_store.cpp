@@ -276,23 +276,23 @@ int CObjectStore::AddToSection(std::wstring key, std::wstring value) {
     return 1;
 }
 
-int CObjectStore::AddStringToSection(const std::wstring& key, const std::wstring& text) {
+int CObjectStore::AddStringToSection(std::wstring key, const std::wstring& text) {
     CStoreValue value;
     value.SetString(text);
-    return AddToSection(key, value.GetEncoded());
+    return AddToSection(std::move(key), value.TakeEncoded());
 }
 
-int CObjectStore::AddDwordToSection(const std::wstring& key, DWORD number) {
+int CObjectStore::AddDwordToSection(std::wstring key, DWORD number) {
     CStoreValue value;
     value.SetDword(number);
-    return AddToSection(key, value.GetEncoded());
+    return AddToSection(std::move(key), value.TakeEncoded());
 }
 
-int CObjectStore::NewSection(const std::wstring& key, const std::wstring& value, DWORD number) {
+int CObjectStore::NewSection(std::wstring key, std::wstring value, DWORD number) {
     if (sectionCounter_ > 0) parentSection_ = currentSection_;
     ++sectionCounter_;
     currentSection_ = std::to_wstring(sectionCounter_);
-    Append(currentSection_, key, value, number);
+    Append(currentSection_, std::move(key), std::move(value), number);
     return 1;
 }
 

@@ -32,9 +32,9 @@ public:
                  DWORD number = 0);
     int AddToSection(std::wstring key, std::wstring value);
     // AddToSection of a text as quoted text, and of a number in the dword form.
-    int AddStringToSection(const std::wstring& key, const std::wstring& text);
-    int AddDwordToSection(const std::wstring& key, DWORD value);
-    int NewSection(const std::wstring& key, const std::wstring& value, DWORD number = 0);
+    int AddStringToSection(std::wstring key, const std::wstring& text);
+    int AddDwordToSection(std::wstring key, DWORD value);
+    int NewSection(std::wstring key, std::wstring value, DWORD number = 0);
     // Replaces the value of the first entry with this exact section and key,
     // or adds the entry.
     void SetValue(const std::wstring& section, const std::wstring& key, const std::wstring& value);

@@ -36,17 +36,17 @@ std::wstring Format(const wchar_t* fmt, ...) {
     return text;
 }
 
-void AppendUtf8(std::string& out, const std::wstring& text) {
+void AppendUtf8(std::string& out, const wchar_t* text, size_t length) {
     size_t at = out.size();
-    out.resize(at + 4 * text.size());  // the most any character takes
+    out.resize(at + 4 * length);  // the most any character takes
     char* p = out.data() + at;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < length; ++i) {
         uint32_t c = static_cast<uint32_t>(text[i]);
         if (c < 0x80) {
             *p++ = static_cast<char>(c);
             continue;
         }
-        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
             uint32_t low = static_cast<uint32_t>(text[i + 1]);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);

@@ -13,7 +13,8 @@ std::wstring Format(const wchar_t* fmt, ...);
 std::wstring VFormat(const wchar_t* fmt, va_list args);
 
 std::string ToUtf8(const std::wstring& text);
-void AppendUtf8(std::string& out, const std::wstring& text);
+void AppendUtf8(std::string& out, const wchar_t* text, size_t length);
+inline void AppendUtf8(std::string& out, const std::wstring& text) { AppendUtf8(out, text.data(), text.size()); }
 std::wstring FromUtf8(const std::string& text);
 
 // Latin-1: each character is one byte of the same code. ToLatin1 fails

@@ -1,6 +1,8 @@
 #include "registry/reg_value.h"
 
 #include <cstring>
+#include <cwchar>
+#include <initializer_list>
 
 #include "core/object_store.h"
 #include "core/store_value.h"
@@ -45,6 +47,17 @@ std::vector<std::wstring> HexPieces(const std::wstring& name, const std::vector<
         column += 3;
     }
     return pieces;
+}
+
+// The name a step is logged under, e.g. "CRegValue::Enum(key, value)", put
+// together without the formatter: every value read logs two of them.
+std::wstring CallName(std::initializer_list<const wchar_t*> pieces) {
+    size_t length = 0;
+    for (const wchar_t* piece : pieces) length += std::wcslen(piece);
+    std::wstring name;
+    name.reserve(length);
+    for (const wchar_t* piece : pieces) name.append(piece);
+    return name;
 }
 
 }  // namespace
@@ -113,7 +126,7 @@ int CRegValue::Enum(const std::wstring& keyPath, const std::wstring& valueName, 
         L"RegOpenKeyEx(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)",
         true,
     };
-    const std::wstring function = Format(L"CRegValue::Enum(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValue::Enum(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     if (!OpenKey(function, keyPath, kReadAccess, texts, handle)) return 0;
     ParentKeyName = keyPath;
     KeyName = valueName;
@@ -127,7 +140,7 @@ int CRegValue::Add(const std::wstring& keyPath, const std::wstring& valueName, H
         L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
         false,
     };
-    const std::wstring function = Format(L"CRegValue::Add(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValue::Add(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     if (!OpenKey(function, keyPath, kWriteAccess, texts, handle)) return 0;
     ParentKeyName = keyPath;
     KeyName = valueName;
@@ -228,7 +241,7 @@ void CRegValueDword::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueDword::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"CRegValueDword::Enum(%ls)", valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueDword::Enum(", valueName.c_str(), L")"});
     DWORD type = 0;
     DWORD data = 0;
     DWORD size = sizeof(data);
@@ -280,7 +293,7 @@ void CRegValueString::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueString::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"%ls::Enum(%ls)", ClassName(), valueName.c_str());
+    const std::wstring function = CallName({ClassName(), L"::Enum(", valueName.c_str(), L")"});
     DWORD size = 0;
     if (!QueryTypeAndSize(function, handle, valueName, RegType(), RegTypeName(), size)) return 0;
     std::vector<BYTE> data;
@@ -358,7 +371,7 @@ void CRegValueBinary::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueBinary::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"CRegValueBinary::Enum(%ls)", valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueBinary::Enum(", valueName.c_str(), L")"});
     DWORD size = 0;
     if (!QueryTypeAndSize(function, handle, valueName, REG_BINARY, L"REG_BINARY", size)) return 0;
     std::vector<BYTE> data;
@@ -404,7 +417,7 @@ void CRegValueMultiSz::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueMultiSz::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const int opened = CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"CRegValueMultiSz::Enum(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueMultiSz::Enum(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     if (!handle) {
         SetError(function, Format(L"CRegValue::Enum(%ls, %ls...)", keyPath.c_str(), valueName.c_str()), 0);
         return 0;
@@ -438,7 +451,7 @@ std::vector<WCHAR> CRegValueMultiSz::MultiStringBuffer() const {
 }
 
 int CRegValueMultiSz::Add(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
-    const std::wstring function = Format(L"CRegValueMultiSz::Add(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueMultiSz::Add(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     CRegValue::Add(keyPath, valueName, handle);
     const std::vector<WCHAR> buffer = MultiStringBuffer();
     LSTATUS rc =
