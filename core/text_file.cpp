@@ -85,20 +85,24 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes) {
         error = GetLastError();
     } else {
         uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
-        bytes.clear();
-        bytes.reserve(static_cast<size_t>(size));
-        // Read until the end rather than trusting the size: the file is shared with writers.
-        std::string chunk(1 << 20, '\0');
+        // Read until the end rather than trusting the size: the file is shared
+        // with writers. The first read asks for one byte more than the size, so
+        // a file that did not grow needs one more (empty) read to end.
+        size_t got = 0;
+        bytes.resize(static_cast<size_t>(size) + 1);
         for (;;) {
+            if (got == bytes.size()) bytes.resize(bytes.size() * 2);
+            DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - got, 1u << 30));
             DWORD read = 0;
-            if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
+            if (!ReadFile(file, bytes.data() + got, want, &read, nullptr)) {
                 error = GetLastError();
                 if (error == 0) error = ERROR_READ_FAULT;
                 break;
             }
             if (read == 0) break;
-            bytes.append(chunk.data(), read);
+            got += read;
         }
+        bytes.resize(got);
     }
     CloseHandle(file);
     return error;
