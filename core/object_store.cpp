@@ -324,14 +324,18 @@ int CObjectStore::GetValue(const std::wstring& section, const std::wstring& key,
 
 void CObjectStore::GetValues(const std::wstring& section, const std::wstring& key,
                              std::vector<std::wstring>& out) const {
-    for (const auto& e : entries_)
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const CStoreEntry& e = entries_[i];
         if (e.Section == section && e.Key == key) out.push_back(StoreTextRule(e.Value));
+    }
 }
 
 void CObjectStore::GetDwordValues(const std::wstring& section, const std::wstring& key,
                                   std::vector<DWORD>& out) const {
-    for (const auto& e : entries_)
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const CStoreEntry& e = entries_[i];
         if (e.Section == section && e.Key == key) out.push_back(StoreDwordRule(e.Value));
+    }
 }
 
 int CObjectStore::FindEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,

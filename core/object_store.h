@@ -19,6 +19,43 @@ struct CStoreEntry {
     DWORD EntryNumber = 0;
 };
 
+// The entries in blocks that never move: a store of a million entries grows
+// without copying itself into a buffer twice its size each time it doubles
+// (and touching every page of it), and a small store stays small.
+class CStoreEntryList {
+public:
+    size_t size() const { return size_; }
+    CStoreEntry& operator[](size_t i) { return i < kFirst ? first_[i] : blocks_[(i - kFirst) >> kShift][(i - kFirst) & kMask]; }
+    const CStoreEntry& operator[](size_t i) const {
+        return i < kFirst ? first_[i] : blocks_[(i - kFirst) >> kShift][(i - kFirst) & kMask];
+    }
+    void push_back(CStoreEntry&& entry) {
+        std::vector<CStoreEntry>& block = size_ < kFirst ? first_ : Block(size_);
+        if (block.capacity() == 0) block.reserve(size_ < kFirst ? kFirst : kMask + 1);
+        block.push_back(std::move(entry));
+        ++size_;
+    }
+    // Room in the block table for `count` entries; the blocks come as they fill.
+    void reserve(size_t count) {
+        if (count > kFirst) blocks_.reserve(((count - kFirst) >> kShift) + 1);
+    }
+
+private:
+    static constexpr size_t kFirst = 64;
+    static constexpr size_t kShift = 13;
+    static constexpr size_t kMask = (size_t{1} << kShift) - 1;
+
+    std::vector<CStoreEntry>& Block(size_t i) {
+        size_t block = (i - kFirst) >> kShift;
+        if (block == blocks_.size()) blocks_.emplace_back();
+        return blocks_[block];
+    }
+
+    std::vector<CStoreEntry> first_;
+    std::vector<std::vector<CStoreEntry>> blocks_;
+    size_t size_ = 0;
+};
+
 class CObjectStore : public CBaseObject {
 public:
     CObjectStore();
@@ -107,7 +144,7 @@ private:
     std::wstring currentValue_;
     std::wstring currentEntrySection_;
     DWORD currentNumber_ = 0;
-    std::vector<CStoreEntry> entries_;
+    CStoreEntryList entries_;
     std::unordered_map<std::wstring, CBaseObject*> objects_;
     std::unique_ptr<Indexes> indexes_;
 };

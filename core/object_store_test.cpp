@@ -250,6 +250,29 @@ void RunAgainstAScan(unsigned seed, int values, int operations, int queryEvery =
     for (size_t i = 0; i < scan.size(); ++i) ASSERT_EQ(scan[i].Value, store.GetEntryAt(i).Value) << i;
 }
 
+TEST(ObjectStoreTest, EntriesKeepTheirPlacesAcrossBlocks) {
+    // Past the first small block and past a full large one.
+    CObjectStore store;
+    const size_t count = 20000;
+    for (size_t i = 0; i < count; ++i) {
+        if (i % 5 == 0) store.NewSection(L"class", L"C", static_cast<DWORD>(i));
+        store.AddToSection(L"n", std::to_wstring(i));
+    }
+    ASSERT_EQ(count + count / 5, store.GetEntryCount());
+    for (size_t i : {size_t{0}, size_t{63}, size_t{64}, size_t{65}, size_t{8255}, size_t{8256}, size_t{16447},
+                     size_t{16448}, store.GetEntryCount() - 1}) {
+        const CStoreEntry& e = store.GetEntryAt(i);
+        size_t item = i / 6 * 5 + (i % 6 ? i % 6 - 1 : 0);
+        EXPECT_EQ(std::to_wstring(i / 6 + 1), e.Section) << i;
+        EXPECT_EQ(i % 6 ? std::to_wstring(item) : L"C", e.Value) << i;
+    }
+    std::wstring value;
+    EXPECT_EQ(1, store.GetValue(L"2801", L"class", value));
+    EXPECT_EQ(L"C", value);
+    DWORD number = 0;
+    EXPECT_EQ(1, store.FindEntry(L"4000", L"n", L"19999", number));
+}
+
 TEST(ObjectStoreTest, IndexesAgreeWithAScan) {
     for (unsigned seed = 1; seed <= 30; ++seed) RunAgainstAScan(seed, 3, 1500);  // many identical entries
     RunAgainstAScan(99, 500, 6000);  // growth

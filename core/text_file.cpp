@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 
 namespace {
 
@@ -27,19 +28,42 @@ DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
 
 bool CTextFileWriter::Write(const std::wstring& text) {
     if (handle_ == INVALID_HANDLE_VALUE || failed_) return false;
+    // Each character becomes one byte, a line break CR LF; four characters
+    // a step between the line breaks. A character above 255 takes back all
+    // of the text.
     size_t mark = buffer_.size();
-    buffer_.resize(mark + 2 * text.size());  // room for a CR before every character
+    buffer_.resize(mark + 2 * text.size());
     char* out = buffer_.data() + mark;
-    for (wchar_t c : text) {
-        auto code = static_cast<uint32_t>(c);
-        if (code > 255) {
-            buffer_.resize(mark);
-            Flush();
-            failed_ = true;
-            return false;
+    const wchar_t* p = text.data();
+    const wchar_t* end = p + text.size();
+    uint32_t any = 0;
+    while (p < end) {
+        const wchar_t* stop = std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
+        if (!stop) stop = end;
+        for (; stop - p >= 4; p += 4, out += 4) {
+            auto a = static_cast<uint32_t>(p[0]), b = static_cast<uint32_t>(p[1]);
+            auto c = static_cast<uint32_t>(p[2]), d = static_cast<uint32_t>(p[3]);
+            any |= a | b | c | d;
+            out[0] = static_cast<char>(a);
+            out[1] = static_cast<char>(b);
+            out[2] = static_cast<char>(c);
+            out[3] = static_cast<char>(d);
         }
-        if (c == L'\n') *out++ = '\r';
-        *out++ = static_cast<char>(static_cast<unsigned char>(code));
+        for (; p < stop; ++p) {
+            any |= static_cast<uint32_t>(*p);
+            *out++ = static_cast<char>(*p);
+        }
+        if (p < end) {
+            *out++ = '\r';
+            *out++ = '\n';
+            ++p;
+        }
+    }
+    if (any > 255) {
+        buffer_.resize(mark);
+        Flush();
+        failed_ = true;
+        return false;
     }
     buffer_.resize(static_cast<size_t>(out - buffer_.data()));
     if (buffer_.size() >= kFlushSize) return Flush();

@@ -83,6 +83,11 @@ const std::wstring& Stamp(std::time_t time) {
     return kept;
 }
 
+const std::vector<std::wstring>& DefaultInsertions() {
+    static const std::vector<std::wstring> insertions{L"Qon2Vel Migration/"};
+    return insertions;
+}
+
 }  // namespace
 
 std::wstring LogLevelLabel(DWORD level) { return LevelLabel(level); }
@@ -100,18 +105,18 @@ std::wstring FormatLogLine(std::time_t time, DWORD processId, DWORD level, const
     size_t width = static_cast<size_t>(digits + 16 - first);
     const wchar_t* label = LevelLabel(level);
     std::wstring line;
-    line.reserve(stamp.size() + 8 + width + 12 + text.size());
+    // One more than the line: a target that puts a line break first needs no other copy.
+    line.reserve(stamp.size() + 8 + width + 12 + text.size() + 1);
     line.append(stamp).append(L" [");
     if (width < 4) line.append(4 - width, L' ');
     line.append(first, width).append(L"] ").append(label).append(1, L' ').append(text);
     return line;
 }
 
-CLogMessage::CLogMessage(DWORD level, const std::wstring& text)
-    : level_(level),
-      time_(std::time(nullptr)),
-      insertionStrings_{L"Qon2Vel Migration/"},
-      text_(text.size() > kMaxText ? text.substr(0, kMaxText) : text) {}
+CLogMessage::CLogMessage(DWORD level, std::wstring text)
+    : level_(level), time_(std::time(nullptr)), insertionStrings_(&DefaultInsertions()), text_(std::move(text)) {
+    if (text_.size() > kMaxText) text_.resize(kMaxText);
+}
 
 CLogMessage::~CLogMessage() = default;
 
@@ -124,7 +129,7 @@ std::wstring CTextLogMessage::GetText() const {
     // Without a percent sign there is nothing the formatter would change.
     if (text.find(L'%') == std::wstring::npos) return text;
     const auto& literals = LiteralInserts();
-    for (const auto& insertion : insertionStrings_) {
+    for (const auto& insertion : *insertionStrings_) {
         DWORD_PTR args[kMaxInserts];
         args[0] = reinterpret_cast<DWORD_PTR>(insertion.c_str());
         for (size_t i = 1; i < kMaxInserts; ++i) args[i] = reinterpret_cast<DWORD_PTR>(literals[i].c_str());

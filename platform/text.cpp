@@ -151,14 +151,18 @@ std::wstring ToLower(const std::wstring& text) {
     return out;
 }
 
-std::wstring ToUpper(const std::wstring& text) {
-    std::wstring out(text);
-    for (auto& c : out) {
+void MakeUpper(std::wstring& text) {
+    for (auto& c : text) {
         if (c >= L'a' && c <= L'z')
             c = static_cast<wchar_t>(c - 32);
         else if (c >= 0x80)
             c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
     }
+}
+
+std::wstring ToUpper(const std::wstring& text) {
+    std::wstring out(text);
+    MakeUpper(out);
     return out;
 }
 

@@ -30,6 +30,7 @@ inline wchar_t FoldCase(wchar_t c) {
 }
 std::wstring ToLower(const std::wstring& text);
 std::wstring ToUpper(const std::wstring& text);
+void MakeUpper(std::wstring& text);
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix);
 // Position of needle in text ignoring case, or npos.

@@ -107,6 +107,19 @@ TEST_F(FileOpenTest, AppendAccessWritesAtTheEndWhateverThePointerSays) {
     EXPECT_EQ("ONE-two-three", Content());
 }
 
+TEST_F(FileOpenTest, ARelativeHostPathFollowsTheCurrentDirectory) {
+    // The same text names another file once the current directory moves.
+    fs::path first = WorldRoot() / "first", second = WorldRoot() / "second";
+    fs::create_directories(first);
+    fs::create_directories(second);
+    for (const fs::path& folder : {first, second}) {
+        ASSERT_TRUE(SetCurrentDirectoryW(corvan::FromUtf8(folder.string()).c_str()));
+        EXPECT_EQ(DWORD{ERROR_SUCCESS}, Open(L"same.txt", GENERIC_WRITE, CREATE_NEW));
+        EXPECT_EQ(kFailed | ERROR_FILE_EXISTS, Open(L"same.txt", GENERIC_WRITE, CREATE_NEW));
+        EXPECT_TRUE(fs::exists(folder / "same.txt")) << folder;
+    }
+}
+
 TEST(ProcessIdTest, AForkedChildReportsItsOwnNumber) {
     DWORD parent = GetCurrentProcessId();
     EXPECT_EQ(static_cast<DWORD>(getpid()), parent);

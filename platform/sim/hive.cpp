@@ -86,7 +86,11 @@ std::shared_ptr<RegKey> RegKey::RemoveSubkey(const std::wstring& name) {
 }
 
 const RegValue* RegKey::Value(const std::wstring& name) const {
-    auto it = valueIndex_.find(corvan::ToUpper(name));
+    // Every value read looks a name up: the upper-cased key reuses one buffer.
+    static thread_local std::wstring upper;
+    upper.assign(name);
+    corvan::MakeUpper(upper);
+    auto it = valueIndex_.find(upper);
     return it == valueIndex_.end() ? nullptr : &values_[it->second];
 }
 

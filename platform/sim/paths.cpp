@@ -387,6 +387,20 @@ std::wstring PathMachine(const std::wstring& path) {
 }
 
 DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
+    // A host path maps by its text (and the current directory's, when
+    // relative) alone; the last one is kept, as a log file is opened for
+    // every line.
+    struct Kept {
+        std::wstring text, current;
+        std::string host;
+    };
+    static Kept kept;
+    bool relative = IsRelative(windowsPath);
+    bool onHost = KindOf(windowsPath) == PathKind::Host && (!relative || KindOf(CurrentText()) == PathKind::Host);
+    if (onHost && !kept.host.empty() && kept.text == windowsPath && (!relative || kept.current == CurrentText())) {
+        hostPath = kept.host;
+        return ERROR_SUCCESS;
+    }
     FullPath full;
     ParseFull(windowsPath, full);
     Anchor anchor;
@@ -396,6 +410,11 @@ DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
     if (full.partsFrom != std::wstring::npos) {
         hostPath.reserve(hostPath.size() + 4 * (full.text->size() - full.partsFrom) + 1);
         AppendNames(hostPath, *full.text, full.partsFrom);
+    }
+    if (onHost) {
+        kept.text = windowsPath;
+        kept.current = relative ? CurrentText() : std::wstring();
+        kept.host = hostPath;
     }
     return ERROR_SUCCESS;
 }
