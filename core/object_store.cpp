@@ -41,6 +41,17 @@ public:
             if (slots_[i].hash == hash) visit(slots_[i].index);
     }
 
+    // Reads the home slots of a batch of hashes ahead of their use: in a
+    // table larger than the caches their misses then overlap instead of
+    // each stalling in turn.
+    void Touch(const uint32_t* hashes, size_t count) const {
+        if (slots_.empty()) return;
+        size_t mask = slots_.size() - 1;
+        uint32_t sum = 0;
+        for (size_t i = 0; i < count; ++i) sum += slots_[hashes[i] & mask].index;
+        touched_ = sum;
+    }
+
     // Room for `count` members without growing on the way.
     void Reserve(size_t count) {
         size_t size = slots_.empty() ? 64 : slots_.size();
@@ -107,7 +118,10 @@ private:
 
     std::vector<Slot> slots_;
     size_t used_ = 0;
+    mutable volatile uint32_t touched_ = 0;  // keeps Touch's reads from being left out
 };
+
+constexpr size_t kBatch = 32;
 
 // Multiply-and-xor over the characters (eight bytes a step where it can),
 // each text closed by a separator, then mixed.
@@ -219,9 +233,16 @@ void CObjectStore::Append(std::wstring section, std::wstring key, std::wstring v
 void CObjectStore::IndexTriples() const {
     Indexes& ix = *indexes_;
     if (entries_.size() - ix.triplesUpTo > 1) ix.triples.Reserve(entries_.size());
-    for (; ix.triplesUpTo < entries_.size(); ++ix.triplesUpTo) {
-        const CStoreEntry& e = entries_[ix.triplesUpTo];
-        ix.triples.Insert(HashTriple(e.Section, e.Key, e.Value), static_cast<uint32_t>(ix.triplesUpTo));
+    uint32_t hashes[kBatch];
+    while (ix.triplesUpTo < entries_.size()) {
+        size_t count = std::min(kBatch, entries_.size() - ix.triplesUpTo);
+        for (size_t k = 0; k < count; ++k) {
+            const CStoreEntry& e = entries_[ix.triplesUpTo + k];
+            hashes[k] = HashTriple(e.Section, e.Key, e.Value);
+        }
+        ix.triples.Touch(hashes, count);
+        for (size_t k = 0; k < count; ++k, ++ix.triplesUpTo)
+            ix.triples.Insert(hashes[k], static_cast<uint32_t>(ix.triplesUpTo));
     }
 }
 
@@ -231,20 +252,56 @@ void CObjectStore::IndexPairs() const {
         ix.firsts.Reserve(entries_.size());
         ix.lastFolded.Reserve(entries_.size());
     }
-    for (; ix.pairsUpTo < entries_.size(); ++ix.pairsUpTo) {
-        auto index = static_cast<uint32_t>(ix.pairsUpTo);
-        const CStoreEntry& e = entries_[index];
-        uint32_t pair = HashPair(e.Section, e.Key);
-        auto samePair = [&](uint32_t i) { return entries_[i].Section == e.Section && entries_[i].Key == e.Key; };
-        if (ix.firsts.Find(pair, samePair) == kNone) ix.firsts.Insert(pair, index);
-
-        uint32_t folded = HashPairFolded(e.Section, e.Key);
-        auto sameFolded = [&](uint32_t i) {
-            return corvan::EqualsNoCase(entries_[i].Section, e.Section) &&
-                   corvan::EqualsNoCase(entries_[i].Key, e.Key);
-        };
-        if (!ix.lastFolded.Replace(folded, sameFolded, index)) ix.lastFolded.Insert(folded, index);
+    uint32_t pairs[kBatch], folded[kBatch];
+    while (ix.pairsUpTo < entries_.size()) {
+        size_t count = std::min(kBatch, entries_.size() - ix.pairsUpTo);
+        for (size_t k = 0; k < count; ++k) {
+            const CStoreEntry& e = entries_[ix.pairsUpTo + k];
+            pairs[k] = HashPair(e.Section, e.Key);
+            folded[k] = HashPairFolded(e.Section, e.Key);
+        }
+        ix.firsts.Touch(pairs, count);
+        ix.lastFolded.Touch(folded, count);
+        for (size_t k = 0; k < count; ++k, ++ix.pairsUpTo) {
+            auto index = static_cast<uint32_t>(ix.pairsUpTo);
+            const CStoreEntry& e = entries_[index];
+            auto samePair = [&](uint32_t i) { return entries_[i].Section == e.Section && entries_[i].Key == e.Key; };
+            if (ix.firsts.Find(pairs[k], samePair) == kNone) ix.firsts.Insert(pairs[k], index);
+            auto sameFolded = [&](uint32_t i) {
+                return corvan::EqualsNoCase(entries_[i].Section, e.Section) &&
+                       corvan::EqualsNoCase(entries_[i].Key, e.Key);
+            };
+            if (!ix.lastFolded.Replace(folded[k], sameFolded, index)) ix.lastFolded.Insert(folded[k], index);
+        }
     }
+}
+
+void CObjectStore::DropRepeats(size_t from) {
+    Indexes& ix = *indexes_;
+    ix.triples.Reserve(entries_.size());
+    size_t kept = from;
+    uint32_t hashes[kBatch];
+    for (size_t first = from; first < entries_.size(); first += kBatch) {
+        size_t count = std::min(kBatch, entries_.size() - first);
+        for (size_t k = 0; k < count; ++k) {
+            const CStoreEntry& e = entries_[first + k];
+            hashes[k] = HashTriple(e.Section, e.Key, e.Value);
+        }
+        ix.triples.Touch(hashes, count);
+        for (size_t k = 0; k < count; ++k) {
+            CStoreEntry& e = entries_[first + k];
+            auto same = [&](uint32_t i) {
+                const CStoreEntry& other = entries_[i];
+                return other.Section == e.Section && other.Key == e.Key && other.Value == e.Value;
+            };
+            if (ix.triples.Find(hashes[k], same) != kNone) continue;
+            if (kept != first + k) entries_[kept] = std::move(e);
+            ix.triples.Insert(hashes[k], static_cast<uint32_t>(kept));
+            ++kept;
+        }
+    }
+    entries_.truncate(kept);
+    ix.triplesUpTo = kept;
 }
 
 void CObjectStore::Reserve(size_t more) {
@@ -399,8 +456,11 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     const char* end = p + bytes.size();
     if (const void* zero = std::memchr(p, '\0', bytes.size())) end = static_cast<const char*>(zero);
 
-    // A line holds at most one entry: room for all of them at once.
+    // A line holds at most one entry: room for all of them at once. The
+    // entries are read first and their repeats dropped in one pass after.
     Reserve(CountLines(p, end));
+    IndexTriples();
+    const size_t from = entries_.size();
     std::wstring section;
     DWORD count = 0;
     while (p < end) {
@@ -419,12 +479,13 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
         ++count;
         const char* eq = static_cast<const char*>(std::memchr(b, '=', static_cast<size_t>(e - b)));
         if (eq == b)
-            AddEntryMoved(section, std::wstring(), Latin1(b, e), count);
+            Append(section, std::wstring(), Latin1(b, e), count);
         else if (eq)
-            AddEntryMoved(section, Latin1(b, eq), Latin1(eq + 1, e), count);
+            Append(section, Latin1(b, eq), Latin1(eq + 1, e), count);
         else
-            AddEntryMoved(section, Latin1(b, e), std::wstring(), count);
+            Append(section, Latin1(b, e), std::wstring(), count);
     }
+    DropRepeats(from);
 
     cursor_ = 0;
     SetError(op, op, 0);

@@ -39,6 +39,11 @@ public:
     void reserve(size_t count) {
         if (count > kFirst) blocks_.reserve(((count - kFirst) >> kShift) + 1);
     }
+    // Drops the entries from `count` on.
+    void truncate(size_t count) {
+        for (; size_ > count; --size_) (size_ <= kFirst ? first_ : blocks_[(size_ - 1 - kFirst) >> kShift]).pop_back();
+        while (!blocks_.empty() && blocks_.back().empty()) blocks_.pop_back();
+    }
 
 private:
     static constexpr size_t kFirst = 64;
@@ -134,6 +139,9 @@ private:
     void IndexPairs() const;
     // Room for `more` entries in the list and the indexes.
     void Reserve(size_t more);
+    // Entries from `from` on, just read: the first of identical ones stays,
+    // as AddEntry would have it, and the rest close up.
+    void DropRepeats(size_t from);
     int AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number);
 
     size_t cursor_ = 0;

@@ -84,6 +84,32 @@ TEST_F(ObjectStoreFileTest, ZeroByteAndBackslashes) {
     EXPECT_EQ(L"4\\", store_.GetEntryAt(2).Value);
 }
 
+TEST_F(ObjectStoreFileTest, RepeatsAreDroppedWhereverTheFirstOneIs) {
+    // 100 lines, each value repeating the one 37 lines before; one line
+    // repeats an entry the store held before the load.
+    std::string text = "[S]\n";
+    for (int i = 0; i < 100; ++i) text += "k=" + std::to_string(i % 37) + "\n";
+    text += "before=1\n";
+    WriteBytes(dir_.path() / "r.ini", text);
+    store_.AddEntry(L"S", L"before", L"1", 7);
+    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("r.ini")));
+    ASSERT_EQ(38u, store_.GetEntryCount());
+    for (size_t i = 1; i < 38; ++i) {
+        EXPECT_EQ(std::to_wstring(i - 1), store_.GetEntryAt(i).Value) << i;
+        EXPECT_EQ(i, store_.GetEntryAt(i).EntryNumber) << i;  // lines counted, repeats too
+    }
+    DWORD number = 0;
+    EXPECT_EQ(1, store_.FindEntry(L"S", L"k", L"36", number));
+    EXPECT_EQ(37u, number);
+    EXPECT_EQ(0, store_.AddEntry(L"S", L"k", L"20", 0));
+    EXPECT_EQ(1, store_.AddEntry(L"S", L"k", L"37", 0));
+
+    // Read again, nothing is new.
+    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("r.ini")));
+    EXPECT_EQ(39u, store_.GetEntryCount());
+    EXPECT_EQ(L"37", store_.GetEntryAt(38).Value);
+}
+
 TEST_F(ObjectStoreFileTest, EmptyFileAndEmptyStore) {
     WriteBytes(dir_.path() / "empty.ini", "");
     ASSERT_EQ(1, store_.LoadFromFile(dir_.File("empty.ini")));
