@@ -79,22 +79,26 @@ int CBaseObject::ReplaceServerName(const std::wstring& oldText, const std::wstri
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code) {
+    std::wstring text;
+    if (code != 0 && SystemMessageText(code, text)) {
+        // One line: every LF, then every CR, becomes a space.
+        for (auto& c : text)
+            if (c == L'\n') c = L' ';
+        for (auto& c : text)
+            if (c == L'\r') c = L' ';
+    } else {
+        text = kNoDescription;
+    }
+    SetError(function, api, code, text);
+}
+
+void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code,
+                           const std::wstring& description) {
     if (code != 0) {
-        std::wstring text;
-        bool found = SystemMessageText(code, text);
         ErrorWin32API = api;
         ErrorFunction = function;
         ErrorCode = corvan::Format(L"%u", static_cast<unsigned>(code));
-        if (found) {
-            // One line: every LF, then every CR, becomes a space.
-            for (auto& c : text)
-                if (c == L'\n') c = L' ';
-            for (auto& c : text)
-                if (c == L'\r') c = L' ';
-            ErrorDescription = text;
-        } else {
-            ErrorDescription = kNoDescription;
-        }
+        ErrorDescription = description;
         LastErrorCode = code;
     }
     if (!Logger) return;
@@ -104,6 +108,14 @@ void CBaseObject::SetError(const std::wstring& function, const std::wstring& api
         Logger->Log(corvan::Format(L"%ls,%ls,%u,%ls", function.c_str(), api.c_str(), static_cast<unsigned>(code),
                                    ErrorDescription.c_str()),
                     16);
+}
+
+void CBaseObject::TakeError(const CBaseObject& other) {
+    ErrorCode = other.ErrorCode;
+    ErrorWin32API = other.ErrorWin32API;
+    ErrorFunction = other.ErrorFunction;
+    ErrorDescription = other.ErrorDescription;
+    LastErrorCode = other.LastErrorCode;
 }
 
 void CBaseObject::BeginLeafSection(CObjectStore& store, const std::wstring& className) {

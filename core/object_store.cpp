@@ -1,8 +1,10 @@
 #include "core/object_store.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <cstring>
+#include <cwchar>
+#include <functional>
 
 #include "core/store_value.h"
 #include "core/text_file.h"
@@ -176,29 +178,11 @@ uint32_t HashPairFolded(const std::wstring& s, const std::wstring& k) {
     return TextHash().AddFolded(s).AddFolded(k).Value();
 }
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsBlank(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
 
-std::wstring Latin1(const char* begin, const char* end) {
-    return std::wstring(reinterpret_cast<const unsigned char*>(begin), reinterpret_cast<const unsigned char*>(end));
-}
-
-// Where the line starting at p ends: at the first line feed that no
-// backslash takes into the line. A backslash takes the character after it,
-// so a line feed is taken when an odd run of backslashes stands before it.
-const char* LineEnd(const char* p, const char* end) {
-    for (const char* from = p;;) {
-        auto* feed = static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(end - from)));
-        if (!feed) return end;
-        const char* run = feed;
-        while (run > p && run[-1] == '\\') --run;
-        if ((feed - run) % 2 == 0) return feed;
-        from = feed + 1;
-    }
-}
-
-size_t CountLines(const char* p, const char* end) {
+size_t CountLines(const wchar_t* p, const wchar_t* end) {
     size_t lines = 1;
-    while (auto* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
+    while (const wchar_t* feed = std::wmemchr(p, L'\n', static_cast<size_t>(end - p))) {
         ++lines;
         p = feed + 1;
     }
@@ -452,9 +436,12 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
         return 0;
     }
 
-    const char* p = bytes.data();
-    const char* end = p + bytes.size();
-    if (const void* zero = std::memchr(p, '\0', bytes.size())) end = static_cast<const char*>(zero);
+    std::wstring text = DecodeText(bytes);
+    size_t zero = text.find(L'\0');
+    loadMetZero_ = zero != std::wstring::npos;
+    text.resize(std::min(text.size(), zero));
+    const wchar_t* p = text.data();
+    const wchar_t* end = p + text.size();
 
     // A line holds at most one entry: room for all of them at once. The
     // entries are read first and their repeats dropped in one pass after.
@@ -464,26 +451,31 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     std::wstring section;
     DWORD count = 0;
     while (p < end) {
-        const char* q = LineEnd(p, end);
-        const char* b = p;
-        const char* e = q;
+        // A backslash takes the next character into the line, but never the
+        // line feed: a line ending in a backslash ends there in a file with
+        // LF line ends as in one with CR LF, whose CR the backslash takes.
+        // So a line ends at the first line feed.
+        const wchar_t* q = std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
+        if (!q) q = end;
+        const wchar_t* b = p;
+        const wchar_t* e = q;
         p = q < end ? q + 1 : end;
 
         while (b < e && IsBlank(*b)) ++b;
         while (e > b && IsBlank(e[-1])) --e;
-        if (b == e || *b == ';') continue;
-        if (*b == '[' && e - b >= 2 && e[-1] == ']') {
-            section = Latin1(b + 1, e - 1);
+        if (b == e || *b == L';') continue;
+        if (*b == L'[' && e - b >= 2 && e[-1] == L']') {
+            section.assign(b + 1, e - 1);
             continue;
         }
         ++count;
-        const char* eq = static_cast<const char*>(std::memchr(b, '=', static_cast<size_t>(e - b)));
+        const wchar_t* eq = std::find(b, e, L'=');
         if (eq == b)
-            Append(section, std::wstring(), Latin1(b, e), count);
-        else if (eq)
-            Append(section, Latin1(b, eq), Latin1(eq + 1, e), count);
+            Append(section, std::wstring(), std::wstring(b, e), count);
+        else if (eq != e)
+            Append(section, std::wstring(b, eq), std::wstring(eq + 1, e), count);
         else
-            Append(section, Latin1(b, e), std::wstring(), count);
+            Append(section, std::wstring(b, e), std::wstring(), count);
     }
     DropRepeats(from);
 
@@ -492,18 +484,77 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     return 1;
 }
 
+namespace {
+
+// The size of an existing file; false when there is none (or it cannot be read).
+bool ExistingSize(const std::wstring& path, uint64_t& size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    bool ok = !(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR);
+    size = (static_cast<uint64_t>(high) << 32) | low;
+    CloseHandle(file);
+    return ok;
+}
+
+// Takes a failed append back out: the file ends where it ended before, or
+// goes again when the append made it.
+void CutBack(const std::wstring& path, bool existed, uint64_t size) {
+    if (!existed) {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LONG high = static_cast<LONG>(size >> 32);
+    if (SetFilePointer(file, static_cast<LONG>(size & 0xFFFFFFFFu), &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+        GetLastError() == NO_ERROR)
+        SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+}  // namespace
+
+int CObjectStore::FileFailure(const std::wstring& op, const std::wstring& api, DWORD category) {
+    SetError(op, api, category, FileFailureDescription(category));
+    return 0;
+}
+
 int CObjectStore::WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
                                 const std::function<bool(CTextFileWriter&)>& writeLines) {
     CTextFileWriter file;
-    if (DWORD error = file.Open(path, append)) {
-        SetError(op, L"CStdioFile.Open()", FileFailureCategory(error));
-        return 0;
+    if (append) {
+        // A temporary copy would cost the whole report at every append; an
+        // append never rewrites the lines already there.
+        uint64_t size = 0;
+        bool existed = ExistingSize(path, size);
+        if (DWORD error = file.Open(path, true)) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
+        bool ok = writeLines(file);
+        ok = file.Close() && ok;
+        if (!ok) {
+            CutBack(path, existed, size);
+            return FileFailure(op, L"", WriteFailureCategory(file.Error()));
+        }
+        SetError(op, op, 0);
+        return 1;
     }
+
+    const std::wstring temp = corvan::Format(L"%ls.%u.tmp", path.c_str(), static_cast<unsigned>(GetCurrentProcessId()));
+    if (DWORD error = file.Open(temp, false)) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
     bool ok = writeLines(file);
     ok = file.Close() && ok;
     if (!ok) {
-        SetError(op, L"", kFileWriteFailure);
-        return 0;
+        DeleteFileW(temp.c_str());
+        return FileFailure(op, L"", WriteFailureCategory(file.Error()));
+    }
+    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        DeleteFileW(temp.c_str());
+        return FileFailure(op, corvan::Format(L"MoveFileEx(%ls, %ls)", temp.c_str(), path.c_str()),
+                           FileFailureCategory(error));
     }
     SetError(op, op, 0);
     return 1;

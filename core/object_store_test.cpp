@@ -58,6 +58,36 @@ TEST_F(ObjectStoreFileTest, CanonicalFileRoundTripsByteForByte) {
     EXPECT_EQ(ReadBytes(SourceFile("core/testdata/canonical.ini")), SavedBytes());
 }
 
+TEST_F(ObjectStoreFileTest, TextBeyondLatin1MakesTheWholeFileUtf8AndLoadsBack) {
+    ASSERT_EQ(1, store_.LoadFromFile(Copy("unicode.ini")));
+    std::vector<std::wstring> registry;
+    store_.GetValues(L"BACKUP", L"REGISTRY", registry);
+    EXPECT_EQ(std::vector<std::wstring>{L"SOFTWARE\\Gr\u00fc\u00dfe \u03a9mega\",\"\u041e\u0442\u0447\u0451\u0442 \u20ac "
+                                        L"\U0001F600.bkp"},
+              registry);
+    std::wstring report;
+    store_.GetValue(L"Control", L"DefaultReportName", report);
+    EXPECT_EQ(L"Rapport caf\u00e9.txt", report);
+    // The Latin-1 text before the first wider one is UTF-8 too.
+    EXPECT_EQ(ReadBytes(SourceFile("core/testdata/unicode.ini")), SavedBytes());
+}
+
+TEST_F(ObjectStoreFileTest, ByteOrderMarksChooseTheEncoding) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"\xEF\xBB\xBF" "k=\xC3\xA9\xE2\x82\xAC", L"k=\u00e9\u20ac"},
+        {std::string("\xFF\xFE" "k\0=\0\xE9\0\xAC\x20=\xD8\0\xDE", 14), L"k=\u00e9\u20ac\U0001F600"},
+        {std::string("\xFE\xFF" "\0k\0=\0\xE9\x20\xAC", 10), L"k=\u00e9\u20ac"},
+        {"\xEF\xBB" "k=\xC3\xA9", L"\u00ef\u00bbk=\u00c3\u00a9"},  // no whole mark: Latin-1
+    };
+    for (const auto& [bytes, expected] : cases) {
+        WriteBytes(dir_.path() / "marked.ini", bytes);
+        CObjectStore store;
+        ASSERT_EQ(1, store.LoadFromFile(dir_.File("marked.ini")));
+        ASSERT_EQ(1u, store.GetEntryCount()) << testing::PrintToString(bytes);
+        EXPECT_EQ(expected, store.GetEntryAt(0).Key + L"=" + store.GetEntryAt(0).Value);
+    }
+}
+
 TEST_F(ObjectStoreFileTest, EveryLineForm) {
     ASSERT_EQ(1, store_.LoadFromFile(Copy("forms.ini")));
     ASSERT_EQ(12u, store_.GetEntryCount());
@@ -74,14 +104,23 @@ TEST_F(ObjectStoreFileTest, EveryLineForm) {
 }
 
 TEST_F(ObjectStoreFileTest, ZeroByteAndBackslashes) {
-    WriteBytes(dir_.path() / "a.ini", std::string("[S]\na=one\\\ntwo\nb=2\0c=3\n", 24));
-    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("a.ini")));
-    ASSERT_EQ(2u, store_.GetEntryCount());
-    EXPECT_EQ(L"one\\\ntwo", store_.GetEntryAt(0).Value);
-    EXPECT_EQ(L"2", store_.GetEntryAt(1).Value);
+    // A line ending in a backslash ends there with LF line ends as with CR LF.
+    for (std::string end : {"\n", "\r\n"}) {
+        CObjectStore store;
+        std::string text = "[S]" + end + "a=D:\\mig\\" + end + "b=2" + end + "c=x\\\\" + end + "d=1\\";
+        WriteBytes(dir_.path() / "a.ini", text + std::string("\0e=3", 4));
+        ASSERT_EQ(1, store.LoadFromFile(dir_.File("a.ini")));
+        ASSERT_EQ(4u, store.GetEntryCount());
+        EXPECT_EQ(L"D:\\mig\\", store.GetEntryAt(0).Value);
+        EXPECT_EQ(L"2", store.GetEntryAt(1).Value);
+        EXPECT_EQ(L"x\\\\", store.GetEntryAt(2).Value);
+        EXPECT_EQ(L"1\\", store.GetEntryAt(3).Value);  // text after the zero byte is not read
+        EXPECT_TRUE(store.LoadMetZero());
+    }
     WriteBytes(dir_.path() / "b.ini", "c=4\\");  // a backslash as the last byte
     ASSERT_EQ(1, store_.LoadFromFile(dir_.File("b.ini")));
-    EXPECT_EQ(L"4\\", store_.GetEntryAt(2).Value);
+    EXPECT_EQ(L"4\\", store_.GetEntryAt(0).Value);
+    EXPECT_FALSE(store_.LoadMetZero());
 }
 
 TEST_F(ObjectStoreFileTest, RepeatsAreDroppedWhereverTheFirstOneIs) {
@@ -131,22 +170,24 @@ TEST_F(ObjectStoreFileTest, WriteFailures) {
     EXPECT_EQ(0, store_.SaveToFile(dir_.File("no/such/out.ini")));
     EXPECT_EQ(L"CStdioFile.Open()", store_.ErrorWin32API);
     EXPECT_EQ(3u, store_.LastErrorCode);  // bad path
-
-    store_.AddEntry(L"S", L"first", L"1", 0);
-    store_.AddEntry(L"S", L"second", L"\u20ac", 0);
-    store_.AddEntry(L"S", L"third", L"3", 0);
-    EXPECT_EQ(0, store_.SaveToFile(dir_.File("out.ini")));
-    EXPECT_EQ("[S]\r\nfirst=1\r\n", ReadBytes(dir_.path() / "out.ini"));
-    EXPECT_EQ(13u, store_.LastErrorCode);
-    EXPECT_EQ(L"", store_.ErrorWin32API);
+    EXPECT_EQ(L"All or part of the path is invalid.", store_.ErrorDescription);
 }
 
-TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValues) {
-    WriteBytes(dir_.path() / "report.txt", "earlier\r\n");
-    store_.AddEntry(L"share", L"Public", L"Result: OK;a ", 0);
-    store_.AddEntry(L"Port", L"LPT1:", L"Result: NOK;b ", 5);
-    ASSERT_EQ(1, store_.SaveToReport(dir_.File("report.txt")));
-    EXPECT_EQ("earlier\r\nResult: OK;a \r\nResult: NOK;b \r\n", ReadBytes(dir_.path() / "report.txt"));
+TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {
+    store_.AddEntry(L"share", L"Public", L"a\u00e9", 0);
+    store_.AddEntry(L"Port", L"LPT1:", L"\u20ac", 5);
+    const std::pair<std::string, std::string> cases[] = {
+        // A file without a mark stays Latin-1; what it cannot hold shows as a code.
+        {"earlier\r\n", "earlier\r\na\xE9\r\n<U+20AC>\r\n"},
+        {"", "\xEF\xBB\xBF" "a\xC3\xA9\r\n\xE2\x82\xAC\r\n"},
+        {"\xEF\xBB\xBF", "\xEF\xBB\xBF" "a\xC3\xA9\r\n\xE2\x82\xAC\r\n"},
+        {"\xFF\xFE", std::string("\xFF\xFE" "a\0\xE9\0\r\0\n\0\xAC\x20\r\0\n\0", 16)},
+    };
+    for (const auto& [before, after] : cases) {
+        WriteBytes(dir_.path() / "report.txt", before);
+        ASSERT_EQ(1, store_.SaveToReport(dir_.File("report.txt")));
+        EXPECT_EQ(after, ReadBytes(dir_.path() / "report.txt")) << testing::PrintToString(before);
+    }
 }
 
 TEST(ObjectStoreTest, WritingEntries) {

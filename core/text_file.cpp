@@ -4,9 +4,48 @@
 #include <cstdint>
 #include <cwchar>
 
+#include "platform/text.h"
+
 namespace {
 
-constexpr size_t kFlushSize = 1 << 16;
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+void AppendUtf16(std::string& out, uint32_t code, bool bigEndian) {
+    auto unit = [&](uint32_t u) {
+        char low = static_cast<char>(u & 0xFF), high = static_cast<char>((u >> 8) & 0xFF);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    };
+    if (code >= 0x10000) {
+        code -= 0x10000;
+        unit(0xD800 + (code >> 10));
+        unit(0xDC00 + (code & 0x3FF));
+    } else {
+        unit(code);
+    }
+}
+
+std::wstring DecodeUtf16(const std::string& bytes, size_t from, bool bigEndian) {
+    std::wstring out;
+    out.reserve((bytes.size() - from) / 2);
+    size_t i = from;
+    for (; i + 1 < bytes.size(); i += 2) {
+        auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+        uint32_t unit = bigEndian ? (first << 8 | second) : (second << 8 | first);
+        // Where wchar_t holds a whole code point, a surrogate pair becomes one.
+        if (sizeof(wchar_t) == 4 && unit >= 0xDC00 && unit <= 0xDFFF && !out.empty()) {
+            auto high = static_cast<uint32_t>(out.back());
+            if (high >= 0xD800 && high <= 0xDBFF) {
+                out.back() = static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+                continue;
+            }
+        }
+        out += static_cast<wchar_t>(unit);
+    }
+    // A stray last byte is kept as its character rather than dropped.
+    if (i < bytes.size()) out += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    return out;
+}
 
 }  // namespace
 
@@ -15,84 +54,146 @@ CTextFileWriter::~CTextFileWriter() { Close(); }
 DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
     Close();
     failed_ = false;
-    // Append access alone puts every write at the end of the file, also
-    // after lines another process added since the open.
-    handle_ = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    error_ = 0;
+    encoding_ = Encoding::kUndecided;
+    // Appending reads the start of the file to learn its encoding. Append
+    // access puts every write at the end of the file, also after lines
+    // another process added since the open, so no seek is needed.
+    DWORD access = append ? GENERIC_READ | FILE_APPEND_DATA : GENERIC_WRITE;
+    handle_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error != 0 ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
     }
+    // A file the open has just made is empty: it has no encoding to learn.
+    bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    DWORD error = append && existed ? ExistingEncoding() : 0;
+    if (error) {
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+    return error;
+}
+
+DWORD CTextFileWriter::ExistingEncoding() {
+    char start[3] = {};
+    DWORD read = 0;
+    if (!ReadFile(handle_, start, sizeof(start), &read, nullptr)) return GetLastError() ? GetLastError() : ERROR_READ_FAULT;
+    const std::string mark(start, read);
+    if (mark.empty())
+        encoding_ = Encoding::kUndecided;
+    else if (mark == kUtf8Mark)
+        encoding_ = Encoding::kUtf8;
+    else if (mark.compare(0, 2, "\xFF\xFE") == 0)
+        encoding_ = Encoding::kUtf16Le;
+    else if (mark.compare(0, 2, "\xFE\xFF") == 0)
+        encoding_ = Encoding::kUtf16Be;
+    else
+        encoding_ = Encoding::kLatin1Kept;
     return 0;
+}
+
+void CTextFileWriter::Put(uint32_t code) {
+    switch (encoding_) {
+    case Encoding::kUndecided:
+        if (code <= 0xFF) {
+            buffer_ += static_cast<char>(code);
+            return;
+        }
+        {
+            // The first character Latin-1 cannot hold makes the whole file UTF-8.
+            std::string latin1;
+            latin1.swap(buffer_);
+            buffer_ = kUtf8Mark;
+            for (char c : latin1) corvan::AppendUtf8(buffer_, static_cast<unsigned char>(c));
+        }
+        encoding_ = Encoding::kUtf8;
+        corvan::AppendUtf8(buffer_, code);
+        return;
+    case Encoding::kLatin1Kept:
+        if (code <= 0xFF)
+            buffer_ += static_cast<char>(code);
+        else
+            for (wchar_t c : corvan::Format(L"<U+%04X>", static_cast<unsigned>(code))) buffer_ += static_cast<char>(c);
+        return;
+    case Encoding::kUtf8:
+        corvan::AppendUtf8(buffer_, code);
+        return;
+    case Encoding::kUtf16Le:
+    case Encoding::kUtf16Be:
+        AppendUtf16(buffer_, code, encoding_ == Encoding::kUtf16Be);
+        return;
+    }
 }
 
 bool CTextFileWriter::Write(const std::wstring& text) {
     if (handle_ == INVALID_HANDLE_VALUE || failed_) return false;
-    // Each character becomes one byte, a line break CR LF; four characters
-    // a step between the line breaks. A character above 255 takes back all
-    // of the text.
+    // The common case first: every character one byte in the file's
+    // encoding (up to 255 in Latin-1, up to 127 in UTF-8), turned four at a
+    // time between the line breaks. Anything else goes character by character.
+    uint32_t limit = encoding_ == Encoding::kUndecided || encoding_ == Encoding::kLatin1Kept ? 0xFF
+                     : encoding_ == Encoding::kUtf8                                          ? 0x7F
+                                                                                            : 0;
     size_t mark = buffer_.size();
-    buffer_.resize(mark + 2 * text.size());
-    char* out = buffer_.data() + mark;
-    const wchar_t* p = text.data();
-    const wchar_t* end = p + text.size();
-    uint32_t any = 0;
-    while (p < end) {
-        const wchar_t* stop = std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
-        if (!stop) stop = end;
-        for (; stop - p >= 4; p += 4, out += 4) {
-            auto a = static_cast<uint32_t>(p[0]), b = static_cast<uint32_t>(p[1]);
-            auto c = static_cast<uint32_t>(p[2]), d = static_cast<uint32_t>(p[3]);
-            any |= a | b | c | d;
-            out[0] = static_cast<char>(a);
-            out[1] = static_cast<char>(b);
-            out[2] = static_cast<char>(c);
-            out[3] = static_cast<char>(d);
+    if (limit) {
+        buffer_.resize(mark + 2 * text.size());
+        char* out = buffer_.data() + mark;
+        const wchar_t* p = text.data();
+        const wchar_t* end = p + text.size();
+        uint32_t any = 0;
+        while (p < end) {
+            const wchar_t* stop = std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
+            if (!stop) stop = end;
+            for (; stop - p >= 4; p += 4, out += 4) {
+                auto a = static_cast<uint32_t>(p[0]), b = static_cast<uint32_t>(p[1]);
+                auto c = static_cast<uint32_t>(p[2]), d = static_cast<uint32_t>(p[3]);
+                any |= a | b | c | d;
+                out[0] = static_cast<char>(a);
+                out[1] = static_cast<char>(b);
+                out[2] = static_cast<char>(c);
+                out[3] = static_cast<char>(d);
+            }
+            for (; p < stop; ++p) {
+                any |= static_cast<uint32_t>(*p);
+                *out++ = static_cast<char>(*p);
+            }
+            if (p < end) {
+                *out++ = '\r';
+                *out++ = '\n';
+                ++p;
+            }
         }
-        for (; p < stop; ++p) {
-            any |= static_cast<uint32_t>(*p);
-            *out++ = static_cast<char>(*p);
+        if (any <= limit) {
+            buffer_.resize(static_cast<size_t>(out - buffer_.data()));
+            return true;
         }
-        if (p < end) {
-            *out++ = '\r';
-            *out++ = '\n';
-            ++p;
-        }
-    }
-    if (any > 255) {
         buffer_.resize(mark);
-        Flush();
-        failed_ = true;
-        return false;
     }
-    buffer_.resize(static_cast<size_t>(out - buffer_.data()));
-    if (buffer_.size() >= kFlushSize) return Flush();
-    return true;
-}
-
-bool CTextFileWriter::Flush() {
-    size_t done = 0;
-    while (done < buffer_.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(handle_, buffer_.data() + done, chunk, &written, nullptr) || written == 0) {
-            buffer_.clear();
-            failed_ = true;
-            return false;
-        }
-        done += written;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = corvan::NextCodePoint(text, i);
+        if (code == L'\n') Put(L'\r');
+        Put(code);
     }
-    buffer_.clear();
     return true;
 }
 
 bool CTextFileWriter::Close() {
     if (handle_ == INVALID_HANDLE_VALUE) return !failed_;
-    bool ok = failed_ ? false : Flush();
+    size_t done = 0;
+    while (!failed_ && done < buffer_.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle_, buffer_.data() + done, chunk, &written, nullptr) || written == 0) {
+            error_ = GetLastError();
+            failed_ = true;
+        }
+        done += written;
+    }
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     buffer_.clear();
-    return ok;
+    return !failed_;
 }
 
 DWORD ReadWholeFile(const std::wstring& path, std::string& bytes) {
@@ -130,6 +231,13 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes) {
     }
     CloseHandle(file);
     return error;
+}
+
+std::wstring DecodeText(const std::string& bytes) {
+    if (bytes.compare(0, 3, kUtf8Mark) == 0) return corvan::FromUtf8(bytes.substr(3));
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) return DecodeUtf16(bytes, 2, false);
+    if (bytes.compare(0, 2, "\xFE\xFF") == 0) return DecodeUtf16(bytes, 2, true);
+    return corvan::FromLatin1(bytes);
 }
 
 DWORD FileFailureCategory(DWORD win32Error) {
@@ -173,7 +281,6 @@ DWORD FileFailureCategory(DWORD win32Error) {
     case 5:    // ERROR_ACCESS_DENIED
     case 12:   // ERROR_INVALID_ACCESS
     case 19:   // ERROR_WRITE_PROTECT
-    case 29:   // ERROR_WRITE_FAULT
     case 65:   // ERROR_NETWORK_ACCESS_DENIED
     case 80:   // ERROR_FILE_EXISTS
     case 82:   // ERROR_CANNOT_MAKE
@@ -195,6 +302,8 @@ DWORD FileFailureCategory(DWORD win32Error) {
         return kBadSeek;
     case 21:   // ERROR_NOT_READY
     case 23:   // ERROR_CRC
+    case 29:   // ERROR_WRITE_FAULT
+    case 30:   // ERROR_READ_FAULT
     case 31:   // ERROR_GEN_FAILURE
     case 59:   // ERROR_UNEXP_NET_ERR
         return kHardIO;
@@ -212,4 +321,27 @@ DWORD FileFailureCategory(DWORD win32Error) {
     default:
         return kGeneric;
     }
+}
+
+DWORD WriteFailureCategory(DWORD win32Error) { return win32Error ? FileFailureCategory(win32Error) : 1; }
+
+const wchar_t* FileFailureDescription(DWORD category) {
+    static const wchar_t* const kMeanings[] = {
+        L"An unspecified error occurred while the file was used.",
+        L"The file could not be found.",
+        L"All or part of the path is invalid.",
+        L"Too many files are open.",
+        L"Access to the file was denied.",
+        L"The file handle is invalid.",
+        L"The current working directory cannot be removed.",
+        L"The directory has no room for another entry.",
+        L"The file pointer could not be moved.",
+        L"A hardware error occurred while the file was used.",
+        L"The file is in use by another process.",
+        L"A region of the file is locked.",
+        L"The disk is full.",
+        L"The end of the file was reached.",
+    };
+    if (category < 1 || category > sizeof(kMeanings) / sizeof(kMeanings[0])) return kMeanings[0];
+    return kMeanings[category - 1];
 }

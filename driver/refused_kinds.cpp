@@ -1,4 +1,4 @@
-// Printer ports, printers and directories are not migrated by this build.
+// Directories are not migrated by this build.
 // Their entries are refused openly: an error entry per item, a warning in
 // the log and a failed run, so no caller takes them for migrated.
 #include "core/object_store.h"
@@ -29,14 +29,6 @@ int CCorvanrator::RefuseKind(int backup, CObjectStore& control, const std::wstri
     OutcomeErrorText = text;
     control.SetValue(L"Control", backup ? L"BackupErrorStep" : L"RestoreErrorStep", kind);
     return 0;
-}
-
-int CCorvanrator::ProcessPorts(int backup, CObjectStore& control, const std::wstring& /*server*/) {
-    return RefuseKind(backup, control, L"PORT");
-}
-
-int CCorvanrator::ProcessPrinters(int backup, CObjectStore& control, const std::wstring& /*server*/) {
-    return RefuseKind(backup, control, L"PRINTER");
 }
 
 int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const std::wstring& /*server*/) {

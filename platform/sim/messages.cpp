@@ -74,6 +74,7 @@ const std::map<DWORD, const wchar_t*>& SystemTable() {
         {1062, L"The service has not been started."},
         {1072, L"The specified service has been marked for deletion."},
         {1210, L"The format of the specified computer name is invalid."},
+        {1215, L"The format of the specified network name is invalid."},
         {1305, L"The revision level is unknown."},
         {1306, L"Indicates two revision levels are incompatible."},
         {1332, L"No mapping between account names and security IDs was done."},
@@ -83,10 +84,18 @@ const std::map<DWORD, const wchar_t*>& SystemTable() {
         {1344, L"No more memory is available for security information updates."},
         {1460, L"This operation returned because the timeout period expired."},
         {1722, L"The RPC server is unavailable."},
+        {1780, L"A null reference pointer was passed to the stub."},
+        {1784, L"The supplied user buffer is not valid for the requested operation."},
         {1796, L"The specified port is unknown."},
         {1797, L"The printer driver is unknown."},
+        {1798, L"The print processor is unknown."},
+        {1799, L"The specified separator file is invalid."},
+        {1800, L"The specified priority is invalid."},
         {1801, L"The printer name is invalid."},
         {1802, L"The printer already exists."},
+        {1804, L"The specified datatype is invalid."},
+        {1805, L"The environment specified is invalid."},
+        {1905, L"The specified printer has been deleted."},
     };
     return table;
 }

@@ -171,8 +171,8 @@ bool ParseFaultRule(const std::wstring& rule, FaultRule& out) {
     return true;
 }
 
-bool Matches(const FaultRule& rule, const char* function, const std::wstring& machine,
-             std::initializer_list<std::wstring_view> args) {
+template <class Args>
+bool Matches(const FaultRule& rule, const char* function, const std::wstring& machine, const Args& args) {
     if (rule.remaining == 0 || rule.function != function) return false;
     if (!rule.machine.empty() && !corvan::EqualsNoCase(rule.machine, machine)) return false;
     if (rule.text.empty()) return true;
@@ -589,8 +589,10 @@ std::vector<Account> AccountsSeenFrom(const std::wstring& machine) {
     return accounts;
 }
 
-DWORD InjectedFault(const char* function, const std::wstring& machine,
-                    std::initializer_list<std::wstring_view> args) {
+namespace {
+
+template <class Args>
+DWORD FirstFault(const char* function, const std::wstring& machine, const Args& args) {
     WorldState& state = World();
     if (!state.faultsLoaded) LoadFaults(state, false);
     for (auto* rules : {&state.fileRules, &TestRules()}) {
@@ -601,6 +603,17 @@ DWORD InjectedFault(const char* function, const std::wstring& machine,
         }
     }
     return 0;
+}
+
+}  // namespace
+
+DWORD InjectedFault(const char* function, const std::wstring& machine,
+                    std::initializer_list<std::wstring_view> args) {
+    return FirstFault(function, machine, args);
+}
+
+DWORD InjectedFault(const char* function, const std::wstring& machine, const std::vector<std::wstring>& args) {
+    return FirstFault(function, machine, args);
 }
 
 void AddFaultRule(const std::wstring& rule) {

@@ -77,6 +77,7 @@ std::vector<Account> AccountsSeenFrom(const std::wstring& machine);
 // The arguments are only looked at, so a call builds no copies of them.
 DWORD InjectedFault(const char* function, const std::wstring& machine,
                     std::initializer_list<std::wstring_view> args);
+DWORD InjectedFault(const char* function, const std::wstring& machine, const std::vector<std::wstring>& args);
 
 // Rules set from a test, in faults.ini syntax ("NetShareAdd@SRV02=2118,1").
 // A rule that does not parse is reported on standard error and ignored.
