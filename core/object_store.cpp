@@ -178,15 +178,62 @@ uint32_t HashPairFolded(const std::wstring& s, const std::wstring& k) {
     return TextHash().AddFolded(s).AddFolded(k).Value();
 }
 
-bool IsBlank(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+template <class Char>
+bool IsBlank(Char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
-size_t CountLines(const wchar_t* p, const wchar_t* end) {
+const unsigned char* FindFeed(const unsigned char* p, const unsigned char* end) {
+    return static_cast<const unsigned char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+}
+const wchar_t* FindFeed(const wchar_t* p, const wchar_t* end) {
+    return std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
+}
+
+template <class Char>
+size_t CountLines(const Char* p, const Char* end) {
     size_t lines = 1;
-    while (const wchar_t* feed = std::wmemchr(p, L'\n', static_cast<size_t>(end - p))) {
+    while (const Char* feed = FindFeed(p, end)) {
         ++lines;
         p = feed + 1;
     }
     return lines;
+}
+
+// The entries of a file's text in order, each handed to add(section, key,
+// value, number). Char is unsigned char for a Latin-1 file read where it
+// lies (each byte the character of its code), wchar_t for decoded text.
+template <class Char, class Add>
+void ReadEntries(const Char* p, const Char* end, Add add) {
+    std::wstring section;
+    DWORD count = 0;
+    while (p < end) {
+        // A backslash takes the next character into the line, but never the
+        // line feed: a line ending in a backslash ends there in a file with
+        // LF line ends as in one with CR LF, whose CR the backslash takes.
+        // So a line ends at the first line feed.
+        const Char* q = FindFeed(p, end);
+        if (!q) q = end;
+        const Char* b = p;
+        const Char* e = q;
+        p = q < end ? q + 1 : end;
+
+        while (b < e && IsBlank(*b)) ++b;
+        while (e > b && IsBlank(e[-1])) --e;
+        if (b == e || *b == ';') continue;
+        if (*b == '[' && e - b >= 2 && e[-1] == ']') {
+            section.assign(b + 1, e - 1);
+            continue;
+        }
+        ++count;
+        const Char* eq = std::find(b, e, Char('='));
+        if (eq == b)
+            add(section, std::wstring(), std::wstring(b, e), count);
+        else if (eq != e)
+            add(section, std::wstring(b, eq), std::wstring(eq + 1, e), count);
+        else
+            add(section, std::wstring(b, e), std::wstring(), count);
+    }
 }
 
 }  // namespace
@@ -436,46 +483,29 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
         return 0;
     }
 
-    std::wstring text = DecodeText(bytes);
-    size_t zero = text.find(L'\0');
-    loadMetZero_ = zero != std::wstring::npos;
-    text.resize(std::min(text.size(), zero));
-    const wchar_t* p = text.data();
-    const wchar_t* end = p + text.size();
-
-    // A line holds at most one entry: room for all of them at once. The
-    // entries are read first and their repeats dropped in one pass after.
-    Reserve(CountLines(p, end));
+    // The entries are read first and their repeats dropped in one pass
+    // after; a line holds at most one, so there is room for all at once.
     IndexTriples();
     const size_t from = entries_.size();
-    std::wstring section;
-    DWORD count = 0;
-    while (p < end) {
-        // A backslash takes the next character into the line, but never the
-        // line feed: a line ending in a backslash ends there in a file with
-        // LF line ends as in one with CR LF, whose CR the backslash takes.
-        // So a line ends at the first line feed.
-        const wchar_t* q = std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
-        if (!q) q = end;
-        const wchar_t* b = p;
-        const wchar_t* e = q;
-        p = q < end ? q + 1 : end;
-
-        while (b < e && IsBlank(*b)) ++b;
-        while (e > b && IsBlank(e[-1])) --e;
-        if (b == e || *b == L';') continue;
-        if (*b == L'[' && e - b >= 2 && e[-1] == L']') {
-            section.assign(b + 1, e - 1);
-            continue;
-        }
-        ++count;
-        const wchar_t* eq = std::find(b, e, L'=');
-        if (eq == b)
-            Append(section, std::wstring(), std::wstring(b, e), count);
-        else if (eq != e)
-            Append(section, std::wstring(b, eq), std::wstring(eq + 1, e), count);
-        else
-            Append(section, std::wstring(b, e), std::wstring(), count);
+    auto add = [this](const std::wstring& section, std::wstring key, std::wstring value, DWORD number) {
+        Append(section, std::move(key), std::move(value), number);
+    };
+    if (IsLatin1Text(bytes)) {
+        // Read where it lies rather than first made a text four times its size.
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* end = p + bytes.size();
+        const void* zero = std::memchr(p, '\0', bytes.size());
+        loadMetZero_ = zero != nullptr;
+        if (zero) end = static_cast<const unsigned char*>(zero);
+        Reserve(CountLines(p, end));
+        ReadEntries(p, end, add);
+    } else {
+        std::wstring text = DecodeText(bytes);
+        size_t zero = text.find(L'\0');
+        loadMetZero_ = zero != std::wstring::npos;
+        text.resize(std::min(text.size(), zero));
+        Reserve(CountLines(text.data(), text.data() + text.size()));
+        ReadEntries(text.data(), text.data() + text.size(), add);
     }
     DropRepeats(from);
 
@@ -563,6 +593,14 @@ int CObjectStore::WriteTextFile(const std::wstring& op, const std::wstring& path
 int CObjectStore::SaveToFile(const std::wstring& path) {
     const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
     return WriteTextFile(op, path, false, [this](CTextFileWriter& file) {
+        // Room for every line at once (a section line counted per entry):
+        // the file is kept whole until it is written.
+        size_t bytes = 4;
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            const CStoreEntry& e = entries_[i];
+            bytes += e.Section.size() + e.Key.size() + e.Value.size() + 8;
+        }
+        file.Reserve(bytes);
         cursor_ = 0;
         std::wstring remembered;
         std::wstring line;

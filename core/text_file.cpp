@@ -137,7 +137,11 @@ bool CTextFileWriter::Write(const std::wstring& text) {
                                                                                             : 0;
     size_t mark = buffer_.size();
     if (limit) {
-        buffer_.resize(mark + 2 * text.size());
+        size_t breaks = 0;
+        for (const wchar_t* p = text.data(), *end = p + text.size();
+             (p = std::wmemchr(p, L'\n', static_cast<size_t>(end - p))) != nullptr; ++p)
+            ++breaks;
+        buffer_.resize(mark + text.size() + breaks);
         char* out = buffer_.data() + mark;
         const wchar_t* p = text.data();
         const wchar_t* end = p + text.size();
@@ -238,6 +242,11 @@ std::wstring DecodeText(const std::string& bytes) {
     if (bytes.compare(0, 2, "\xFF\xFE") == 0) return DecodeUtf16(bytes, 2, false);
     if (bytes.compare(0, 2, "\xFE\xFF") == 0) return DecodeUtf16(bytes, 2, true);
     return corvan::FromLatin1(bytes);
+}
+
+bool IsLatin1Text(const std::string& bytes) {
+    return bytes.compare(0, 3, kUtf8Mark) != 0 && bytes.compare(0, 2, "\xFF\xFE") != 0 &&
+           bytes.compare(0, 2, "\xFE\xFF") != 0;
 }
 
 DWORD FileFailureCategory(DWORD win32Error) {

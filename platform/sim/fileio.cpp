@@ -56,10 +56,10 @@ DWORD IoError(int err) {
     }
 }
 
-HANDLE NewFileHandle(int fd, LPCWSTR path, DWORD lastError) {
+HANDLE NewFileHandle(int fd, std::wstring path, DWORD lastError) {
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
-    file->path = path;
+    file->path = std::move(path);
     HANDLE handle = sim::AddHandle(file);
     SetLastError(lastError);
     return handle;
@@ -89,7 +89,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    if (DWORD fault = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName})) {
+    // Taken once: every step below reads the name.
+    std::wstring name = lpFileName;
+    if (DWORD fault = sim::InjectedFault("CreateFileW", sim::PathMachine(name), {name})) {
         SetLastError(fault);
         return INVALID_HANDLE_VALUE;
     }
@@ -128,19 +130,19 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     }
     // Any other outcome is left to the full resolution below.
     std::string exact;
-    if (openExisting >= 0 && sim::ExactHostPath(lpFileName, exact) == ERROR_SUCCESS) {
+    if (openExisting >= 0 && sim::ExactHostPath(name, exact) == ERROR_SUCCESS) {
         int fd = open(exact.c_str(), openExisting | O_NONBLOCK);
         if (fd >= 0) {
             if (DWORD error = CheckOpened(fd)) {
                 SetLastError(error);
                 return INVALID_HANDLE_VALUE;
             }
-            return NewFileHandle(fd, lpFileName, reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+            return NewFileHandle(fd, std::move(name), reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
         }
     }
 
     sim::HostPath resolved;
-    if (DWORD error = sim::ResolvePath(lpFileName, resolved)) {
+    if (DWORD error = sim::ResolvePath(name, resolved)) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
@@ -192,7 +194,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         return INVALID_HANDLE_VALUE;
     }
     if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
-    return NewFileHandle(fd, lpFileName, reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return NewFileHandle(fd, std::move(name), reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
