@@ -3,10 +3,13 @@
 // shares by default, and prints how the larger restore compares with the
 // smaller one measured in the same run: linear growth gives a ratio near 10.
 // Usage: bench_share_restore_bench [small count] [large count]
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -101,13 +104,18 @@ bench::Times MeasureRestore(int count) {
     }
     std::printf("%8d %11.2fs %11.2fs   (backup)\n", count, backup.times.cpu, backup.times.wall);
     fs::copy_file(folder.path() / "fresh.reg", world / "SRV02/HKLM.reg", fs::copy_options::overwrite_existing);
+    // A run's folder is named after the second it starts in: the restore's
+    // must not be the backup's.
+    sleep(1);
     if (StoredShares(world) != 0) return {-1, 0};
 
     bench::Run restore = bench::RunCorvan({"/R", "/C:D:\\Mig\\ControlRestore.ini", "/S:SRV02"}, folder.path(), world);
     size_t restored = StoredShares(world);
     if (restore.exitCode != 0 || restored != static_cast<size_t>(count)) {
-        std::fprintf(stderr, "the restore of %d shares failed (exit code %d, %zu restored)\n", count,
+        std::fprintf(stderr, "the restore of %d shares failed (exit code %d, %zu restored); it said:\n", count,
                      restore.exitCode, restored);
+        std::ifstream out(folder.path() / "corvan.out");
+        std::fprintf(stderr, "%s\n", std::string(std::istreambuf_iterator<char>(out), {}).c_str());
         return {-1, 0};
     }
     return restore.times;
