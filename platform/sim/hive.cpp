@@ -42,10 +42,15 @@ FILETIME FileWriteTime(const fs::path& file) {
 
 RegKey::RegKey(std::wstring name) : name_(std::move(name)), lastWrite_(Now()) {}
 
-void RegKey::Touch() { lastWrite_ = Now(); }
+void RegKey::Touch() {
+    lastWrite_ = Now();
+    ++changes_;
+    if (parent_) ++parent_->subkeyChanges_;
+}
 
 void RegKey::MarkDeleted() {
     deleted_ = true;
+    parent_ = nullptr;  // the parent may go while this key is still held
     for (auto& [upper, subkey] : subkeys_) subkey->MarkDeleted();
 }
 
@@ -69,6 +74,7 @@ std::shared_ptr<RegKey> RegKey::AddSubkey(const std::wstring& name, bool* create
     if (created) *created = inserted;
     if (!inserted) return it->second;
     it->second = std::make_shared<RegKey>(name);
+    it->second->parent_ = this;
     orderedValid_ = false;
     Touch();
     return it->second;
