@@ -1,11 +1,21 @@
-// Builds, saves and loads object stores of growing size and prints the times.
-// Usage: bench_store_bench [largest entry count, default 1000000]
+// Builds, saves and loads object stores of 100,000, 1,000,000 and (with
+// "10m") 10,000,000 entries and prints the times and how each size compares
+// with the size ten times smaller, measured in the same run: linear growth
+// gives ratios near 10.
+// Usage: bench_store_bench [largest entry count, default 1000000; "10m" for 10000000]
+//
+// Times are the process's CPU time (what the store itself costs, whatever
+// else the machine runs) and, in brackets, the wall-clock time.
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/object_store.h"
 #include "core/store_value.h"
@@ -13,9 +23,27 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+struct Span {
+    double cpu = 0;
+    double wall = 0;
+};
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double CpuNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+class Timer {
+public:
+    Span Stop() const {
+        return {CpuNow() - cpu_, std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count()};
+    }
+
+private:
+    double cpu_ = CpuNow();
+    std::chrono::steady_clock::time_point wall_ = std::chrono::steady_clock::now();
+};
 
 // Objects of eight entries each, saved as the resource classes save theirs.
 void Fill(CObjectStore& store, size_t entries) {
@@ -37,56 +65,94 @@ void Fill(CObjectStore& store, size_t entries) {
     }
 }
 
+struct Row {
+    size_t entries = 0;
+    Span build, save, load, lookup;
+};
+
+bool Measure(const std::filesystem::path& dir, size_t entries, Row& row) {
+    row.entries = entries;
+    std::filesystem::path file = dir / ("store" + std::to_string(entries) + ".bkp");
+    std::wstring path = corvan::FromUtf8(file.string());
+    {
+        Timer timer;
+        CObjectStore built;
+        built.Logger = nullptr;
+        Fill(built, entries);
+        row.build = timer.Stop();
+
+        timer = Timer();
+        if (!built.SaveToFile(path)) {
+            std::fprintf(stderr, "save failed: %ls\n", built.ErrorDescription.c_str());
+            return false;
+        }
+        row.save = timer.Stop();
+    }
+    Timer timer;
+    CObjectStore loaded;
+    loaded.Logger = nullptr;
+    if (!loaded.LoadFromFile(path) || loaded.GetEntryCount() < entries) {
+        std::fprintf(stderr, "load failed: %ls\n", loaded.ErrorDescription.c_str());
+        return false;
+    }
+    row.load = timer.Stop();
+
+    // What a tree reader does per object: its parent, then the parent's class.
+    timer = Timer();
+    std::wstring parent, cls;
+    size_t sections = entries / 8;
+    size_t found = 0;
+    for (size_t section = 1; section <= sections; ++section) {
+        found += loaded.GetValue(std::to_wstring(section), L"parent", parent);
+        found += loaded.GetValue(parent, L"class", cls);
+    }
+    row.lookup = timer.Stop();
+    if (found < sections) {
+        std::fprintf(stderr, "lookups found %zu of %zu\n", found, 2 * sections);
+        return false;
+    }
+    std::filesystem::remove(file);
+    return true;
+}
+
+void Print(const Span& span) { std::printf(" %8.3f (%6.3f)", span.cpu, span.wall); }
+
+void PrintRatio(const Span& large, const Span& small) {
+    std::printf(" %17.1f", small.cpu > 0 ? large.cpu / small.cpu : 0.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    size_t largest = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "corvan-store-bench";
+    size_t largest = 1000000;
+    if (argc > 1) largest = std::string(argv[1]) == "10m" ? 10000000 : std::strtoul(argv[1], nullptr, 10);
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("corvan-store-bench-" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "world");
     setenv("CORVAN_WORLD", (dir / "world").c_str(), 1);  // keep the simulated world away from $HOME
 
-    std::printf("%10s %10s %10s %10s %10s %10s\n", "entries", "build s", "save s", "load s", "lookup s", "MB");
-    for (size_t entries = 10000; entries <= largest; entries *= 10) {
-        std::wstring path = corvan::FromUtf8((dir / ("store" + std::to_string(entries) + ".bkp")).string());
-
-        auto start = Clock::now();
-        CObjectStore built;
-        built.Logger = nullptr;
-        Fill(built, entries);
-        double build = Seconds(start);
-
-        start = Clock::now();
-        if (!built.SaveToFile(path)) {
-            std::fprintf(stderr, "save failed: %ls\n", built.ErrorDescription.c_str());
-            return 1;
-        }
-        double save = Seconds(start);
-
-        start = Clock::now();
-        CObjectStore loaded;
-        loaded.Logger = nullptr;
-        if (!loaded.LoadFromFile(path)) {
-            std::fprintf(stderr, "load failed: %ls\n", loaded.ErrorDescription.c_str());
-            return 1;
-        }
-        double load = Seconds(start);
-
-        // What a tree reader does per object: its parent, then the parent's class.
-        start = Clock::now();
-        std::wstring parent, cls;
-        size_t found = 0;
-        size_t sections = std::min<size_t>(entries / 8, 100000);
-        for (size_t section = 1; section <= sections; ++section) {
-            found += loaded.GetValue(std::to_wstring(section), L"parent", parent);
-            found += loaded.GetValue(parent, L"class", cls);
-        }
-        double lookup = Seconds(start);
-
-        double mb = static_cast<double>(std::filesystem::file_size(dir / ("store" + std::to_string(entries) + ".bkp"))) /
-                    (1024.0 * 1024.0);
-        std::printf("%10zu %10.3f %10.3f %10.3f %10.3f %10.1f   (%zu entries loaded, %zu lookups hit)\n", entries, build,
-                    save, load, lookup, mb, loaded.GetEntryCount(), found);
+    std::printf("CPU seconds (wall seconds in brackets)\n%10s %17s %17s %17s %17s\n", "entries", "build", "save",
+                "load", "lookup");
+    std::vector<Row> rows;
+    for (size_t entries = 100000; entries <= largest; entries *= 10) {
+        Row row;
+        if (!Measure(dir, entries, row)) return 1;
+        std::printf("%10zu", entries);
+        Print(row.build);
+        Print(row.save);
+        Print(row.load);
+        Print(row.lookup);
+        std::printf("\n");
+        std::fflush(stdout);
+        rows.push_back(row);
+    }
+    for (size_t i = 1; i < rows.size(); ++i) {
+        std::printf("%7zuk/%zuk", rows[i].entries / 1000, rows[i - 1].entries / 1000);
+        PrintRatio(rows[i].build, rows[i - 1].build);
+        PrintRatio(rows[i].save, rows[i - 1].save);
+        PrintRatio(rows[i].load, rows[i - 1].load);
+        PrintRatio(rows[i].lookup, rows[i - 1].lookup);
+        std::printf("   (CPU time ratios; linear is 10)\n");
     }
     std::filesystem::remove_all(dir);
     return 0;

@@ -103,7 +103,7 @@ void CBaseObject::SetError(const std::wstring& function, const std::wstring& api
     }
     if (!Logger) return;
     if (code == 0)
-        Logger->Log(corvan::Format(L"%ls,%ls,%u", function.c_str(), api.c_str(), 0u), 64);
+        Logger->Log(std::wstring(function).append(1, L',').append(api).append(L",0"), 64);
     else
         Logger->Log(corvan::Format(L"%ls,%ls,%u,%ls", function.c_str(), api.c_str(), static_cast<unsigned>(code),
                                    ErrorDescription.c_str()),
@@ -122,7 +122,7 @@ void CBaseObject::BeginLeafSection(CObjectStore& store, const std::wstring& clas
     // Copied first: NewSection moves the register on once a section exists.
     std::wstring parent = store.GetParentSection();
     store.NewSection(L"class", className, 0);
-    store.AddToSection(L"parent", parent);
+    store.AddToSection(L"parent", std::move(parent));
 }
 
 std::wstring CBaseObject::BeginCompositeSection(CObjectStore& store, const std::wstring& className) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <cwchar>
 #include <functional>
 
 #include "core/store_value.h"
@@ -41,8 +43,26 @@ public:
             if (slots_[i].hash == hash) visit(slots_[i].index);
     }
 
+    // Reads the home slots of a batch of hashes ahead of their use: in a
+    // table larger than the caches their misses then overlap instead of
+    // each stalling in turn.
+    void Touch(const uint32_t* hashes, size_t count) const {
+        if (slots_.empty()) return;
+        size_t mask = slots_.size() - 1;
+        uint32_t sum = 0;
+        for (size_t i = 0; i < count; ++i) sum += slots_[hashes[i] & mask].index;
+        touched_ = sum;
+    }
+
+    // Room for `count` members without growing on the way.
+    void Reserve(size_t count) {
+        size_t size = slots_.empty() ? 64 : slots_.size();
+        while (count * 4 > size * 3) size *= 2;
+        if (size > slots_.size()) Rehash(size);
+    }
+
     void Insert(uint32_t hash, uint32_t index) {
-        if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
+        if ((used_ + 1) * 4 > slots_.size() * 3) Rehash(slots_.empty() ? 64 : slots_.size() * 2);
         size_t mask = slots_.size() - 1;
         size_t i = hash & mask;
         while (slots_[i].index != kNone) i = (i + 1) & mask;
@@ -86,23 +106,43 @@ private:
         return nullptr;
     }
 
-    void Grow() {
+    void Rehash(size_t size) {
         std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{0, kNone});
-        used_ = 0;
-        for (const Slot& s : old)
-            if (s.index != kNone) Insert(s.hash, s.index);
+        slots_.assign(size, Slot{0, kNone});
+        size_t mask = size - 1;
+        for (const Slot& s : old) {
+            if (s.index == kNone) continue;
+            size_t i = s.hash & mask;
+            while (slots_[i].index != kNone) i = (i + 1) & mask;
+            slots_[i] = s;
+        }
     }
 
     std::vector<Slot> slots_;
     size_t used_ = 0;
+    mutable volatile uint32_t touched_ = 0;  // keeps Touch's reads from being left out
 };
 
-// FNV-1a over the characters, each text closed by a separator, then mixed.
+constexpr size_t kBatch = 32;
+
+// Multiply-and-xor over the characters (eight bytes a step where it can),
+// each text closed by a separator, then mixed.
 class TextHash {
 public:
     TextHash& Add(const std::wstring& text) {
-        for (wchar_t c : text) Step(static_cast<uint32_t>(c));
+        const char* bytes = reinterpret_cast<const char*>(text.data());
+        size_t size = text.size() * sizeof(wchar_t);
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + i, 8);
+            Step(word);
+        }
+        for (; i < size; i += sizeof(wchar_t)) {
+            wchar_t c;
+            std::memcpy(&c, bytes + i, sizeof c);
+            Step(static_cast<uint32_t>(c));
+        }
         Step(0xFFFFFFFFu);
         return *this;
     }
@@ -122,9 +162,10 @@ public:
     }
 
 private:
-    void Step(uint32_t c) {
+    void Step(uint64_t c) {
         h_ ^= c;
         h_ *= 0x100000001b3ULL;
+        h_ ^= h_ >> 32;
     }
     uint64_t h_ = 0xcbf29ce484222325ULL;
 };
@@ -137,17 +178,79 @@ uint32_t HashPairFolded(const std::wstring& s, const std::wstring& k) {
     return TextHash().AddFolded(s).AddFolded(k).Value();
 }
 
-bool IsBlank(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+template <class Char>
+bool IsBlank(Char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+const unsigned char* FindFeed(const unsigned char* p, const unsigned char* end) {
+    return static_cast<const unsigned char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+}
+const wchar_t* FindFeed(const wchar_t* p, const wchar_t* end) {
+    return std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
+}
+
+template <class Char>
+size_t CountLines(const Char* p, const Char* end) {
+    size_t lines = 1;
+    while (const Char* feed = FindFeed(p, end)) {
+        ++lines;
+        p = feed + 1;
+    }
+    return lines;
+}
+
+// The entries of a file's text in order, each handed to add(section, key,
+// value, number). Char is unsigned char for a Latin-1 file read where it
+// lies (each byte the character of its code), wchar_t for decoded text.
+template <class Char, class Add>
+void ReadEntries(const Char* p, const Char* end, Add add) {
+    std::wstring section;
+    DWORD count = 0;
+    while (p < end) {
+        // A backslash takes the next character into the line, but never the
+        // line feed: a line ending in a backslash ends there in a file with
+        // LF line ends as in one with CR LF, whose CR the backslash takes.
+        // So a line ends at the first line feed.
+        const Char* q = FindFeed(p, end);
+        if (!q) q = end;
+        const Char* b = p;
+        const Char* e = q;
+        p = q < end ? q + 1 : end;
+
+        while (b < e && IsBlank(*b)) ++b;
+        while (e > b && IsBlank(e[-1])) --e;
+        if (b == e || *b == ';') continue;
+        if (*b == '[' && e - b >= 2 && e[-1] == ']') {
+            section.assign(b + 1, e - 1);
+            continue;
+        }
+        ++count;
+        const Char* eq = std::find(b, e, Char('='));
+        if (eq == b)
+            add(section, std::wstring(), std::wstring(b, e), count);
+        else if (eq != e)
+            add(section, std::wstring(b, eq), std::wstring(eq + 1, e), count);
+        else
+            add(section, std::wstring(b, e), std::wstring(), count);
+    }
+}
 
 }  // namespace
 
 // Each index answers one question without scanning the entries:
 // is there an identical entry, which entry is the first with this section and
 // key, and which is the last with this section and key ignoring case.
+// Entries are indexed when a question needs an index, not as they are added:
+// a store that is only filled and saved (every backup) never pays for them,
+// a loaded one builds only the index that finds duplicates, and a batch is
+// indexed in one pass into a table sized for it.
 struct CObjectStore::Indexes {
     EntryIndex triples;
     EntryIndex firsts;
     EntryIndex lastFolded;
+    size_t triplesUpTo = 0;  // entries below these are in the indexes
+    size_t pairsUpTo = 0;    // (firsts and lastFolded)
 };
 
 CObjectStore::CObjectStore() : indexes_(std::make_unique<Indexes>()) {}
@@ -155,30 +258,99 @@ CObjectStore::CObjectStore() : indexes_(std::make_unique<Indexes>()) {}
 CObjectStore::~CObjectStore() = default;
 
 void CObjectStore::Append(std::wstring section, std::wstring key, std::wstring value, DWORD number) {
-    auto index = static_cast<uint32_t>(entries_.size());
     entries_.push_back(CStoreEntry{std::move(section), std::move(key), std::move(value), number});
-    const CStoreEntry& e = entries_.back();
+}
 
-    indexes_->triples.Insert(HashTriple(e.Section, e.Key, e.Value), index);
+void CObjectStore::IndexTriples() const {
+    Indexes& ix = *indexes_;
+    if (entries_.size() - ix.triplesUpTo > 1) ix.triples.Reserve(entries_.size());
+    uint32_t hashes[kBatch];
+    while (ix.triplesUpTo < entries_.size()) {
+        size_t count = std::min(kBatch, entries_.size() - ix.triplesUpTo);
+        for (size_t k = 0; k < count; ++k) {
+            const CStoreEntry& e = entries_[ix.triplesUpTo + k];
+            hashes[k] = HashTriple(e.Section, e.Key, e.Value);
+        }
+        ix.triples.Touch(hashes, count);
+        for (size_t k = 0; k < count; ++k, ++ix.triplesUpTo)
+            ix.triples.Insert(hashes[k], static_cast<uint32_t>(ix.triplesUpTo));
+    }
+}
 
-    uint32_t pair = HashPair(e.Section, e.Key);
-    auto samePair = [&](uint32_t i) { return entries_[i].Section == e.Section && entries_[i].Key == e.Key; };
-    if (indexes_->firsts.Find(pair, samePair) == kNone) indexes_->firsts.Insert(pair, index);
+void CObjectStore::IndexPairs() const {
+    Indexes& ix = *indexes_;
+    if (entries_.size() - ix.pairsUpTo > 1) {
+        ix.firsts.Reserve(entries_.size());
+        ix.lastFolded.Reserve(entries_.size());
+    }
+    uint32_t pairs[kBatch], folded[kBatch];
+    while (ix.pairsUpTo < entries_.size()) {
+        size_t count = std::min(kBatch, entries_.size() - ix.pairsUpTo);
+        for (size_t k = 0; k < count; ++k) {
+            const CStoreEntry& e = entries_[ix.pairsUpTo + k];
+            pairs[k] = HashPair(e.Section, e.Key);
+            folded[k] = HashPairFolded(e.Section, e.Key);
+        }
+        ix.firsts.Touch(pairs, count);
+        ix.lastFolded.Touch(folded, count);
+        for (size_t k = 0; k < count; ++k, ++ix.pairsUpTo) {
+            auto index = static_cast<uint32_t>(ix.pairsUpTo);
+            const CStoreEntry& e = entries_[index];
+            auto samePair = [&](uint32_t i) { return entries_[i].Section == e.Section && entries_[i].Key == e.Key; };
+            if (ix.firsts.Find(pairs[k], samePair) == kNone) ix.firsts.Insert(pairs[k], index);
+            auto sameFolded = [&](uint32_t i) {
+                return corvan::EqualsNoCase(entries_[i].Section, e.Section) &&
+                       corvan::EqualsNoCase(entries_[i].Key, e.Key);
+            };
+            if (!ix.lastFolded.Replace(folded[k], sameFolded, index)) ix.lastFolded.Insert(folded[k], index);
+        }
+    }
+}
 
-    uint32_t folded = HashPairFolded(e.Section, e.Key);
-    auto sameFolded = [&](uint32_t i) {
-        return corvan::EqualsNoCase(entries_[i].Section, e.Section) && corvan::EqualsNoCase(entries_[i].Key, e.Key);
-    };
-    if (!indexes_->lastFolded.Replace(folded, sameFolded, index)) indexes_->lastFolded.Insert(folded, index);
+void CObjectStore::DropRepeats(size_t from) {
+    Indexes& ix = *indexes_;
+    ix.triples.Reserve(entries_.size());
+    size_t kept = from;
+    uint32_t hashes[kBatch];
+    for (size_t first = from; first < entries_.size(); first += kBatch) {
+        size_t count = std::min(kBatch, entries_.size() - first);
+        for (size_t k = 0; k < count; ++k) {
+            const CStoreEntry& e = entries_[first + k];
+            hashes[k] = HashTriple(e.Section, e.Key, e.Value);
+        }
+        ix.triples.Touch(hashes, count);
+        for (size_t k = 0; k < count; ++k) {
+            CStoreEntry& e = entries_[first + k];
+            auto same = [&](uint32_t i) {
+                const CStoreEntry& other = entries_[i];
+                return other.Section == e.Section && other.Key == e.Key && other.Value == e.Value;
+            };
+            if (ix.triples.Find(hashes[k], same) != kNone) continue;
+            if (kept != first + k) entries_[kept] = std::move(e);
+            ix.triples.Insert(hashes[k], static_cast<uint32_t>(kept));
+            ++kept;
+        }
+    }
+    entries_.truncate(kept);
+    ix.triplesUpTo = kept;
+}
+
+void CObjectStore::Reserve(size_t more) {
+    entries_.reserve(entries_.size() + more);
+    indexes_->triples.Reserve(entries_.size() + more);
 }
 
 int CObjectStore::AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number) {
+    IndexTriples();
     auto same = [&](uint32_t i) {
         const CStoreEntry& e = entries_[i];
         return e.Section == section && e.Key == key && e.Value == value;
     };
-    if (indexes_->triples.Find(HashTriple(section, key, value), same) != kNone) return 0;
+    uint32_t hash = HashTriple(section, key, value);
+    if (indexes_->triples.Find(hash, same) != kNone) return 0;
     Append(std::move(section), std::move(key), std::move(value), number);
+    indexes_->triples.Insert(hash, static_cast<uint32_t>(entries_.size() - 1));
+    indexes_->triplesUpTo = entries_.size();
     return 1;
 }
 
@@ -187,32 +359,34 @@ int CObjectStore::AddEntry(const std::wstring& section, const std::wstring& key,
     return AddEntryMoved(section, key, value, number);
 }
 
-int CObjectStore::AddToSection(const std::wstring& key, const std::wstring& value) {
-    Append(currentSection_, key, value, 0);
+int CObjectStore::AddToSection(std::wstring key, std::wstring value) {
+    Append(currentSection_, std::move(key), std::move(value), 0);
     return 1;
 }
 
-int CObjectStore::AddStringToSection(const std::wstring& key, const std::wstring& text) {
+int CObjectStore::AddStringToSection(std::wstring key, const std::wstring& text) {
     CStoreValue value;
     value.SetString(text);
-    return AddToSection(key, value.GetEncoded());
+    return AddToSection(std::move(key), value.TakeEncoded());
 }
 
-int CObjectStore::AddDwordToSection(const std::wstring& key, DWORD number) {
+int CObjectStore::AddDwordToSection(std::wstring key, DWORD number) {
     CStoreValue value;
     value.SetDword(number);
-    return AddToSection(key, value.GetEncoded());
+    return AddToSection(std::move(key), value.TakeEncoded());
 }
 
-int CObjectStore::NewSection(const std::wstring& key, const std::wstring& value, DWORD number) {
+int CObjectStore::NewSection(std::wstring key, std::wstring value, DWORD number) {
     if (sectionCounter_ > 0) parentSection_ = currentSection_;
     ++sectionCounter_;
     currentSection_ = std::to_wstring(sectionCounter_);
-    Append(currentSection_, key, value, number);
+    Append(currentSection_, std::move(key), std::move(value), number);
     return 1;
 }
 
 void CObjectStore::SetValue(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
+    IndexTriples();
+    IndexPairs();
     auto samePair = [&](uint32_t i) { return entries_[i].Section == section && entries_[i].Key == key; };
     uint32_t first = indexes_->firsts.Find(HashPair(section, key), samePair);
     if (first == kNone) {
@@ -226,6 +400,7 @@ void CObjectStore::SetValue(const std::wstring& section, const std::wstring& key
 }
 
 int CObjectStore::GetValue(const std::wstring& section, const std::wstring& key, std::wstring& out) const {
+    IndexPairs();
     auto sameFolded = [&](uint32_t i) {
         return corvan::EqualsNoCase(entries_[i].Section, section) && corvan::EqualsNoCase(entries_[i].Key, key);
     };
@@ -237,18 +412,23 @@ int CObjectStore::GetValue(const std::wstring& section, const std::wstring& key,
 
 void CObjectStore::GetValues(const std::wstring& section, const std::wstring& key,
                              std::vector<std::wstring>& out) const {
-    for (const auto& e : entries_)
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const CStoreEntry& e = entries_[i];
         if (e.Section == section && e.Key == key) out.push_back(StoreTextRule(e.Value));
+    }
 }
 
 void CObjectStore::GetDwordValues(const std::wstring& section, const std::wstring& key,
                                   std::vector<DWORD>& out) const {
-    for (const auto& e : entries_)
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const CStoreEntry& e = entries_[i];
         if (e.Section == section && e.Key == key) out.push_back(StoreDwordRule(e.Value));
+    }
 }
 
 int CObjectStore::FindEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                             DWORD& number) const {
+    IndexTriples();
     uint32_t first = kNone;
     indexes_->triples.ForEach(HashTriple(section, key, value), [&](uint32_t i) {
         const CStoreEntry& e = entries_[i];
@@ -303,41 +483,31 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
         return 0;
     }
 
-    std::wstring text = DecodeText(bytes);
-    size_t zero = text.find(L'\0');
-    loadMetZero_ = zero != std::wstring::npos;
-    text.resize(std::min(text.size(), zero));
-    const wchar_t* p = text.data();
-    const wchar_t* end = p + text.size();
-
-    std::wstring section;
-    DWORD count = 0;
-    while (p < end) {
-        // A backslash takes the next character into the line, but never the
-        // line feed: a line ending in a backslash ends there in a file with
-        // LF line ends as in one with CR LF, whose CR the backslash takes.
-        const wchar_t* q = p;
-        while (q < end && *q != L'\n') q += (*q == L'\\' && q + 1 < end && q[1] != L'\n') ? 2 : 1;
-        const wchar_t* b = p;
-        const wchar_t* e = q;
-        p = q < end ? q + 1 : end;
-
-        while (b < e && IsBlank(*b)) ++b;
-        while (e > b && IsBlank(e[-1])) --e;
-        if (b == e || *b == L';') continue;
-        if (*b == L'[' && e - b >= 2 && e[-1] == L']') {
-            section.assign(b + 1, e - 1);
-            continue;
-        }
-        ++count;
-        const wchar_t* eq = std::find(b, e, L'=');
-        if (eq == b)
-            AddEntryMoved(section, std::wstring(), std::wstring(b, e), count);
-        else if (eq != e)
-            AddEntryMoved(section, std::wstring(b, eq), std::wstring(eq + 1, e), count);
-        else
-            AddEntryMoved(section, std::wstring(b, e), std::wstring(), count);
+    // The entries are read first and their repeats dropped in one pass
+    // after; a line holds at most one, so there is room for all at once.
+    IndexTriples();
+    const size_t from = entries_.size();
+    auto add = [this](const std::wstring& section, std::wstring key, std::wstring value, DWORD number) {
+        Append(section, std::move(key), std::move(value), number);
+    };
+    if (IsLatin1Text(bytes)) {
+        // Read where it lies rather than first made a text four times its size.
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* end = p + bytes.size();
+        const void* zero = std::memchr(p, '\0', bytes.size());
+        loadMetZero_ = zero != nullptr;
+        if (zero) end = static_cast<const unsigned char*>(zero);
+        Reserve(CountLines(p, end));
+        ReadEntries(p, end, add);
+    } else {
+        std::wstring text = DecodeText(bytes);
+        size_t zero = text.find(L'\0');
+        loadMetZero_ = zero != std::wstring::npos;
+        text.resize(std::min(text.size(), zero));
+        Reserve(CountLines(text.data(), text.data() + text.size()));
+        ReadEntries(text.data(), text.data() + text.size(), add);
     }
+    DropRepeats(from);
 
     cursor_ = 0;
     SetError(op, op, 0);
@@ -423,6 +593,14 @@ int CObjectStore::WriteTextFile(const std::wstring& op, const std::wstring& path
 int CObjectStore::SaveToFile(const std::wstring& path) {
     const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
     return WriteTextFile(op, path, false, [this](CTextFileWriter& file) {
+        // Room for every line at once (a section line counted per entry):
+        // the file is kept whole until it is written.
+        size_t bytes = 4;
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            const CStoreEntry& e = entries_[i];
+            bytes += e.Section.size() + e.Key.size() + e.Value.size() + 8;
+        }
+        file.Reserve(bytes);
         cursor_ = 0;
         std::wstring remembered;
         std::wstring line;
@@ -434,8 +612,12 @@ int CObjectStore::SaveToFile(const std::wstring& path) {
                 ok = file.Write(line);
             }
             if (ok && !e.Key.empty()) {
-                line.assign(e.Key).append(L"=").append(e.Value.empty() ? L"\"\"" : e.Value).append(L"\n");
-                ok = file.Write(line);
+                line.assign(e.Key).append(1, L'=');
+                if (e.Value.empty())
+                    line.append(L"\"\"");
+                else
+                    line.append(e.Value);
+                ok = file.Write(line.append(1, L'\n'));
             }
             remembered = e.Section;
         }

@@ -19,6 +19,48 @@ struct CStoreEntry {
     DWORD EntryNumber = 0;
 };
 
+// The entries in blocks that never move: a store of a million entries grows
+// without copying itself into a buffer twice its size each time it doubles
+// (and touching every page of it), and a small store stays small.
+class CStoreEntryList {
+public:
+    size_t size() const { return size_; }
+    CStoreEntry& operator[](size_t i) { return i < kFirst ? first_[i] : blocks_[(i - kFirst) >> kShift][(i - kFirst) & kMask]; }
+    const CStoreEntry& operator[](size_t i) const {
+        return i < kFirst ? first_[i] : blocks_[(i - kFirst) >> kShift][(i - kFirst) & kMask];
+    }
+    void push_back(CStoreEntry&& entry) {
+        std::vector<CStoreEntry>& block = size_ < kFirst ? first_ : Block(size_);
+        if (block.capacity() == 0) block.reserve(size_ < kFirst ? kFirst : kMask + 1);
+        block.push_back(std::move(entry));
+        ++size_;
+    }
+    // Room in the block table for `count` entries; the blocks come as they fill.
+    void reserve(size_t count) {
+        if (count > kFirst) blocks_.reserve(((count - kFirst) >> kShift) + 1);
+    }
+    // Drops the entries from `count` on.
+    void truncate(size_t count) {
+        for (; size_ > count; --size_) (size_ <= kFirst ? first_ : blocks_[(size_ - 1 - kFirst) >> kShift]).pop_back();
+        while (!blocks_.empty() && blocks_.back().empty()) blocks_.pop_back();
+    }
+
+private:
+    static constexpr size_t kFirst = 64;
+    static constexpr size_t kShift = 13;
+    static constexpr size_t kMask = (size_t{1} << kShift) - 1;
+
+    std::vector<CStoreEntry>& Block(size_t i) {
+        size_t block = (i - kFirst) >> kShift;
+        if (block == blocks_.size()) blocks_.emplace_back();
+        return blocks_[block];
+    }
+
+    std::vector<CStoreEntry> first_;
+    std::vector<std::vector<CStoreEntry>> blocks_;
+    size_t size_ = 0;
+};
+
 class CObjectStore : public CBaseObject {
 public:
     CObjectStore();
@@ -30,11 +72,11 @@ public:
     // AddEntry returns 0 when an entry with the same section, key and value exists.
     int AddEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  DWORD number = 0);
-    int AddToSection(const std::wstring& key, const std::wstring& value);
+    int AddToSection(std::wstring key, std::wstring value);
     // AddToSection of a text as quoted text, and of a number in the dword form.
-    int AddStringToSection(const std::wstring& key, const std::wstring& text);
-    int AddDwordToSection(const std::wstring& key, DWORD value);
-    int NewSection(const std::wstring& key, const std::wstring& value, DWORD number = 0);
+    int AddStringToSection(std::wstring key, const std::wstring& text);
+    int AddDwordToSection(std::wstring key, DWORD value);
+    int NewSection(std::wstring key, std::wstring value, DWORD number = 0);
     // Replaces the value of the first entry with this exact section and key,
     // or adds the entry.
     void SetValue(const std::wstring& section, const std::wstring& key, const std::wstring& value);
@@ -103,6 +145,14 @@ private:
     int FileFailure(const std::wstring& op, const std::wstring& api, DWORD category);
 
     void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
+    // Bring the indexes up to the last entry.
+    void IndexTriples() const;
+    void IndexPairs() const;
+    // Room for `more` entries in the list and the indexes.
+    void Reserve(size_t more);
+    // Entries from `from` on, just read: the first of identical ones stays,
+    // as AddEntry would have it, and the rest close up.
+    void DropRepeats(size_t from);
     int AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number);
 
     size_t cursor_ = 0;
@@ -115,7 +165,7 @@ private:
     DWORD currentNumber_ = 0;
     int nestingDepth_ = 0;
     bool loadMetZero_ = false;
-    std::vector<CStoreEntry> entries_;
+    CStoreEntryList entries_;
     std::unordered_map<std::wstring, CBaseObject*> objects_;
     std::unique_ptr<Indexes> indexes_;
 };

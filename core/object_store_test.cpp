@@ -124,6 +124,32 @@ TEST_F(ObjectStoreFileTest, ZeroByteAndBackslashes) {
     EXPECT_FALSE(store_.LoadMetZero());
 }
 
+TEST_F(ObjectStoreFileTest, RepeatsAreDroppedWhereverTheFirstOneIs) {
+    // 100 lines, each value repeating the one 37 lines before; one line
+    // repeats an entry the store held before the load.
+    std::string text = "[S]\n";
+    for (int i = 0; i < 100; ++i) text += "k=" + std::to_string(i % 37) + "\n";
+    text += "before=1\n";
+    WriteBytes(dir_.path() / "r.ini", text);
+    store_.AddEntry(L"S", L"before", L"1", 7);
+    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("r.ini")));
+    ASSERT_EQ(38u, store_.GetEntryCount());
+    for (size_t i = 1; i < 38; ++i) {
+        EXPECT_EQ(std::to_wstring(i - 1), store_.GetEntryAt(i).Value) << i;
+        EXPECT_EQ(i, store_.GetEntryAt(i).EntryNumber) << i;  // lines counted, repeats too
+    }
+    DWORD number = 0;
+    EXPECT_EQ(1, store_.FindEntry(L"S", L"k", L"36", number));
+    EXPECT_EQ(37u, number);
+    EXPECT_EQ(0, store_.AddEntry(L"S", L"k", L"20", 0));
+    EXPECT_EQ(1, store_.AddEntry(L"S", L"k", L"37", 0));
+
+    // Read again, nothing is new.
+    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("r.ini")));
+    EXPECT_EQ(39u, store_.GetEntryCount());
+    EXPECT_EQ(L"37", store_.GetEntryAt(38).Value);
+}
+
 TEST_F(ObjectStoreFileTest, EmptyFileAndEmptyStore) {
     WriteBytes(dir_.path() / "empty.ini", "");
     ASSERT_EQ(1, store_.LoadFromFile(dir_.File("empty.ini")));
@@ -245,8 +271,9 @@ TEST(ObjectStoreTest, CursorAndDump) {
     EXPECT_EQ(&object, found);
 }
 
-// The indexes must answer as a scan would, through any mix of writes.
-void RunAgainstAScan(unsigned seed, int values, int operations) {
+// The indexes must answer as a scan would, through any mix of writes, asked
+// after every write or after runs of them.
+void RunAgainstAScan(unsigned seed, int values, int operations, int queryEvery = 1) {
     std::mt19937 random(seed);
     const std::vector<std::wstring> names{L"a", L"A", L"b", L"\u00c9", L"\u00e9"};
     auto pick = [&] { return names[random() % names.size()]; };
@@ -276,6 +303,7 @@ void RunAgainstAScan(unsigned seed, int values, int operations) {
             else
                 scan.push_back({s, k, v, 0});
         }
+        if (op % queryEvery != queryEvery - 1) continue;
         std::wstring qs = pick(), qk = pick(), qv = value(), got = L"-", expected = L"-";
         for (const auto& e : scan)
             if (corvan::EqualsNoCase(e.Section, qs) && corvan::EqualsNoCase(e.Key, qk)) expected = e.Value;
@@ -290,9 +318,33 @@ void RunAgainstAScan(unsigned seed, int values, int operations) {
     for (size_t i = 0; i < scan.size(); ++i) ASSERT_EQ(scan[i].Value, store.GetEntryAt(i).Value) << i;
 }
 
+TEST(ObjectStoreTest, EntriesKeepTheirPlacesAcrossBlocks) {
+    // Past the first small block and past a full large one.
+    CObjectStore store;
+    const size_t count = 20000;
+    for (size_t i = 0; i < count; ++i) {
+        if (i % 5 == 0) store.NewSection(L"class", L"C", static_cast<DWORD>(i));
+        store.AddToSection(L"n", std::to_wstring(i));
+    }
+    ASSERT_EQ(count + count / 5, store.GetEntryCount());
+    for (size_t i : {size_t{0}, size_t{63}, size_t{64}, size_t{65}, size_t{8255}, size_t{8256}, size_t{16447},
+                     size_t{16448}, store.GetEntryCount() - 1}) {
+        const CStoreEntry& e = store.GetEntryAt(i);
+        size_t item = i / 6 * 5 + (i % 6 ? i % 6 - 1 : 0);
+        EXPECT_EQ(std::to_wstring(i / 6 + 1), e.Section) << i;
+        EXPECT_EQ(i % 6 ? std::to_wstring(item) : L"C", e.Value) << i;
+    }
+    std::wstring value;
+    EXPECT_EQ(1, store.GetValue(L"2801", L"class", value));
+    EXPECT_EQ(L"C", value);
+    DWORD number = 0;
+    EXPECT_EQ(1, store.FindEntry(L"4000", L"n", L"19999", number));
+}
+
 TEST(ObjectStoreTest, IndexesAgreeWithAScan) {
     for (unsigned seed = 1; seed <= 30; ++seed) RunAgainstAScan(seed, 3, 1500);  // many identical entries
     RunAgainstAScan(99, 500, 6000);  // growth
+    for (unsigned seed = 31; seed <= 40; ++seed) RunAgainstAScan(seed, 4, 3000, 97);
 }
 
 }  // namespace

@@ -23,7 +23,9 @@ int HexDigit(wchar_t c) {
 }  // namespace
 
 int CStoreValue::SetString(const std::wstring& text) {
-    encoded_ = L"\"" + text + L"\"";
+    encoded_.clear();
+    encoded_.reserve(text.size() + 2);
+    encoded_.append(1, L'"').append(text).append(1, L'"');
     return 1;
 }
 

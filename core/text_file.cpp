@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 
 #include "platform/text.h"
 
@@ -55,18 +56,19 @@ DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
     failed_ = false;
     error_ = 0;
     encoding_ = Encoding::kUndecided;
-    // Appending reads the start of the file to learn its encoding.
-    DWORD access = append ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    // Appending reads the start of the file to learn its encoding. Append
+    // access puts every write at the end of the file, also after lines
+    // another process added since the open, so no seek is needed.
+    DWORD access = append ? GENERIC_READ | FILE_APPEND_DATA : GENERIC_WRITE;
     handle_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error != 0 ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
     }
-    DWORD error = append ? ExistingEncoding() : 0;
-    if (!error && append && SetFilePointer(handle_, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR)
-        error = GetLastError();
+    // A file the open has just made is empty: it has no encoding to learn.
+    bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    DWORD error = append && existed ? ExistingEncoding() : 0;
     if (error) {
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
@@ -127,6 +129,51 @@ void CTextFileWriter::Put(uint32_t code) {
 
 bool CTextFileWriter::Write(const std::wstring& text) {
     if (handle_ == INVALID_HANDLE_VALUE || failed_) return false;
+    // The common case first: every character one byte in the file's
+    // encoding (up to 255 in Latin-1, up to 127 in UTF-8), turned four at a
+    // time between the line breaks. Anything else goes character by character.
+    uint32_t limit = encoding_ == Encoding::kUndecided || encoding_ == Encoding::kLatin1Kept ? 0xFF
+                     : encoding_ == Encoding::kUtf8                                          ? 0x7F
+                                                                                            : 0;
+    size_t mark = buffer_.size();
+    if (limit) {
+        size_t breaks = 0;
+        for (const wchar_t* p = text.data(), *end = p + text.size();
+             (p = std::wmemchr(p, L'\n', static_cast<size_t>(end - p))) != nullptr; ++p)
+            ++breaks;
+        buffer_.resize(mark + text.size() + breaks);
+        char* out = buffer_.data() + mark;
+        const wchar_t* p = text.data();
+        const wchar_t* end = p + text.size();
+        uint32_t any = 0;
+        while (p < end) {
+            const wchar_t* stop = std::wmemchr(p, L'\n', static_cast<size_t>(end - p));
+            if (!stop) stop = end;
+            for (; stop - p >= 4; p += 4, out += 4) {
+                auto a = static_cast<uint32_t>(p[0]), b = static_cast<uint32_t>(p[1]);
+                auto c = static_cast<uint32_t>(p[2]), d = static_cast<uint32_t>(p[3]);
+                any |= a | b | c | d;
+                out[0] = static_cast<char>(a);
+                out[1] = static_cast<char>(b);
+                out[2] = static_cast<char>(c);
+                out[3] = static_cast<char>(d);
+            }
+            for (; p < stop; ++p) {
+                any |= static_cast<uint32_t>(*p);
+                *out++ = static_cast<char>(*p);
+            }
+            if (p < end) {
+                *out++ = '\r';
+                *out++ = '\n';
+                ++p;
+            }
+        }
+        if (any <= limit) {
+            buffer_.resize(static_cast<size_t>(out - buffer_.data()));
+            return true;
+        }
+        buffer_.resize(mark);
+    }
     for (size_t i = 0; i < text.size();) {
         uint32_t code = corvan::NextCodePoint(text, i);
         if (code == L'\n') Put(L'\r');
@@ -167,20 +214,24 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes) {
         error = GetLastError();
     } else {
         uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
-        bytes.clear();
-        bytes.reserve(static_cast<size_t>(size));
-        // Read until the end rather than trusting the size: the file is shared with writers.
-        std::string chunk(1 << 20, '\0');
+        // Read until the end rather than trusting the size: the file is shared
+        // with writers. The first read asks for one byte more than the size, so
+        // a file that did not grow needs one more (empty) read to end.
+        size_t got = 0;
+        bytes.resize(static_cast<size_t>(size) + 1);
         for (;;) {
+            if (got == bytes.size()) bytes.resize(bytes.size() * 2);
+            DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - got, 1u << 30));
             DWORD read = 0;
-            if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
+            if (!ReadFile(file, bytes.data() + got, want, &read, nullptr)) {
                 error = GetLastError();
                 if (error == 0) error = ERROR_READ_FAULT;
                 break;
             }
             if (read == 0) break;
-            bytes.append(chunk.data(), read);
+            got += read;
         }
+        bytes.resize(got);
     }
     CloseHandle(file);
     return error;
@@ -191,6 +242,11 @@ std::wstring DecodeText(const std::string& bytes) {
     if (bytes.compare(0, 2, "\xFF\xFE") == 0) return DecodeUtf16(bytes, 2, false);
     if (bytes.compare(0, 2, "\xFE\xFF") == 0) return DecodeUtf16(bytes, 2, true);
     return corvan::FromLatin1(bytes);
+}
+
+bool IsLatin1Text(const std::string& bytes) {
+    return bytes.compare(0, 3, kUtf8Mark) != 0 && bytes.compare(0, 2, "\xFF\xFE") != 0 &&
+           bytes.compare(0, 2, "\xFE\xFF") != 0;
 }
 
 DWORD FileFailureCategory(DWORD win32Error) {

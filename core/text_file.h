@@ -35,6 +35,9 @@ public:
     bool Write(const std::wstring& text);
     // Writes the bytes and closes; false when they could not all be written.
     bool Close();
+    // Room for this many bytes before Close, so a large file is not copied
+    // each time the text kept for it outgrows its buffer.
+    void Reserve(size_t bytes) { buffer_.reserve(bytes); }
     // The Win32 error of the write that failed; 0 when none failed or the
     // text itself could not be written.
     DWORD Error() const { return error_; }
@@ -62,6 +65,9 @@ private:
 DWORD ReadWholeFile(const std::wstring& path, std::string& bytes);
 // The text of a file's bytes by the rule above; a byte-order mark is dropped.
 std::wstring DecodeText(const std::string& bytes);
+// Whether DecodeText reads the bytes as Latin-1 (no byte-order mark): then
+// each byte is the character of the same code.
+bool IsLatin1Text(const std::string& bytes);
 
 // File-failure category (1 generic, 2 file not found, 3 bad path, 4 too many
 // open files, 5 access denied, 6 invalid file, 7 removing the current

@@ -1,5 +1,6 @@
 #include "diagnostics/log_message.h"
 
+#include <cstdlib>
 #include <cwchar>
 
 #include "platform/text.h"
@@ -40,7 +41,9 @@ std::wstring ProtectUnknownEscapes(const std::wstring& text) {
 
 }  // namespace
 
-std::wstring LogLevelLabel(DWORD level) {
+namespace {
+
+const wchar_t* LevelLabel(DWORD level) {
     switch (level) {
     case kLogInformation:
         return L"INFORMATION";
@@ -59,20 +62,61 @@ std::wstring LogLevelLabel(DWORD level) {
     }
 }
 
-std::wstring FormatLogLine(std::time_t time, DWORD processId, DWORD level, const std::wstring& text) {
+// The local time as "%d.%m.%Y %H:%M:%S". A run logs many lines a second and
+// localtime consults the zone file each time, so the text of the last second
+// (and zone) is kept.
+const std::wstring& Stamp(std::time_t time) {
+    static std::time_t keptTime = 0;
+    static std::string keptZone;
+    static std::wstring kept;
+    static bool valid = false;
+    const char* zone = std::getenv("TZ");
+    if (valid && time == keptTime && keptZone == (zone ? zone : "\n")) return kept;
     wchar_t stamp[128] = L"";
     if (const std::tm* local = std::localtime(&time)) {
         if (std::wcsftime(stamp, 128, L"%d.%m.%Y %H:%M:%S", local) == 0) stamp[0] = L'\0';
     }
-    return corvan::Format(L"%ls [%4u] %ls %ls", stamp, static_cast<unsigned>(processId),
-                          LogLevelLabel(level).c_str(), text.c_str());
+    kept = stamp;
+    keptTime = time;
+    keptZone = zone ? zone : "\n";  // no zone set: a name no zone has
+    valid = true;
+    return kept;
 }
 
-CLogMessage::CLogMessage(DWORD level, const std::wstring& text)
-    : level_(level),
-      time_(std::time(nullptr)),
-      insertionStrings_{L"Qon2Vel Migration/"},
-      text_(text.size() > kMaxText ? text.substr(0, kMaxText) : text) {}
+const std::vector<std::wstring>& DefaultInsertions() {
+    static const std::vector<std::wstring> insertions{L"Qon2Vel Migration/"};
+    return insertions;
+}
+
+}  // namespace
+
+std::wstring LogLevelLabel(DWORD level) { return LevelLabel(level); }
+
+std::wstring FormatLogLine(std::time_t time, DWORD processId, DWORD level, const std::wstring& text) {
+    // "%ls [%4u] %ls %ls", put together without the formatter: it is every logged line.
+    const std::wstring& stamp = Stamp(time);
+    wchar_t digits[16];
+    wchar_t* first = digits + 16;
+    DWORD n = processId;
+    do {
+        *--first = static_cast<wchar_t>(L'0' + n % 10);
+        n /= 10;
+    } while (n);
+    size_t width = static_cast<size_t>(digits + 16 - first);
+    const wchar_t* label = LevelLabel(level);
+    std::wstring line;
+    // One more than the line: a target that puts a line break first needs no other copy.
+    line.reserve(stamp.size() + 8 + width + 12 + text.size() + 1);
+    line.append(stamp).append(L" [");
+    if (width < 4) line.append(4 - width, L' ');
+    line.append(first, width).append(L"] ").append(label).append(1, L' ').append(text);
+    return line;
+}
+
+CLogMessage::CLogMessage(DWORD level, std::wstring text)
+    : level_(level), time_(std::time(nullptr)), insertionStrings_(&DefaultInsertions()), text_(std::move(text)) {
+    if (text_.size() > kMaxText) text_.resize(kMaxText);
+}
 
 CLogMessage::~CLogMessage() = default;
 
@@ -82,9 +126,10 @@ std::wstring CLogMessage::FormatLine() const {
 
 std::wstring CTextLogMessage::GetText() const {
     std::wstring text = text_;
-    if (text.empty()) return text;
+    // Without a percent sign there is nothing the formatter would change.
+    if (text.find(L'%') == std::wstring::npos) return text;
     const auto& literals = LiteralInserts();
-    for (const auto& insertion : insertionStrings_) {
+    for (const auto& insertion : *insertionStrings_) {
         DWORD_PTR args[kMaxInserts];
         args[0] = reinterpret_cast<DWORD_PTR>(insertion.c_str());
         for (size_t i = 1; i < kMaxInserts; ++i) args[i] = reinterpret_cast<DWORD_PTR>(literals[i].c_str());

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
@@ -27,7 +28,7 @@ public:
     // Longest text kept, in characters; a longer text is cut.
     static constexpr size_t kMaxText = 6143;
 
-    CLogMessage(DWORD level, const std::wstring& text);
+    CLogMessage(DWORD level, std::wstring text);
     virtual ~CLogMessage();
 
     // The text after insertion expansion.
@@ -38,18 +39,18 @@ public:
     DWORD GetLevel() const { return level_; }
     std::time_t GetTime() const { return time_; }
     const std::wstring& GetRawText() const { return text_; }
-    const std::vector<std::wstring>& GetInsertionStrings() const { return insertionStrings_; }
+    const std::vector<std::wstring>& GetInsertionStrings() const { return *insertionStrings_; }
 
 protected:
     DWORD level_;
     std::time_t time_;
-    std::vector<std::wstring> insertionStrings_;
+    const std::vector<std::wstring>* insertionStrings_;  // the same list for every message
     std::wstring text_;
 };
 
 class CTextLogMessage : public CLogMessage {
 public:
-    CTextLogMessage(DWORD level, const std::wstring& text) : CLogMessage(level, text) {}
+    CTextLogMessage(DWORD level, std::wstring text) : CLogMessage(level, std::move(text)) {}
     // Passes the text through FormatMessageW once per insertion string, so
     // "%1" becomes "Qon2Vel Migration/" and "%%" becomes "%"; a percent sign
     // before a character the formatter has no escape for ("%s") is kept.

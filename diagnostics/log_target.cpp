@@ -37,6 +37,7 @@ CFileLogTarget::CFileLogTarget(const std::wstring& fileName) {
 void CFileLogTarget::Write(const CLogMessage& message) {
     if (!Accepts(message.GetLevel())) return;
     std::wstring line = message.FormatLine();
+    line.insert(line.begin(), L'\n');
     CTextFileWriter file;
     if (DWORD error = file.Open(path_, true)) {
         ReportFailure(corvan::Format(L"Cannot open file: %ls, Error: %ls", path_.c_str(),
@@ -44,7 +45,7 @@ void CFileLogTarget::Write(const CLogMessage& message) {
         return;
     }
     open_ = true;
-    bool ok = file.Write(L"\n" + line);
+    bool ok = file.Write(line);
     ok = file.Close() && ok;
     open_ = false;
     if (!ok)

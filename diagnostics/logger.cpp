@@ -38,8 +38,8 @@ void CLogger::Dispatch(const CLogMessage& message) {
         if (entry.second) entry.second->Write(message);
 }
 
-void CLogger::Log(const std::wstring& text, UINT kind) {
-    CTextLogMessage message(kind == 16 ? kLogError : kLogInformation, text);
+void CLogger::Log(std::wstring text, UINT kind) {
+    CTextLogMessage message(kind == 16 ? kLogError : kLogInformation, std::move(text));
     Dispatch(message);
 }
 

@@ -24,7 +24,7 @@ public:
     CLogTarget* GetTarget(const std::wstring& name) const;
     void Dispatch(const CLogMessage& message);
     // Kind is a message-box style code: 16 logs an error, anything else information.
-    void Log(const std::wstring& text, UINT kind);
+    void Log(std::wstring text, UINT kind);
 
 private:
     std::map<std::wstring, CLogTarget*> targets_;

@@ -28,6 +28,10 @@ TEST(LogMessageTest, LineShape) {
               FormatLogLine(1709247909, 7, kLogError, L"it failed"));
     EXPECT_EQ(L"01.01.1970 00:00:00 [123456] REPORT      x", FormatLogLine(0, 123456, kLogReport, L"x"));
     EXPECT_EQ(L"01.01.1970 00:00:00 [   1] UNKNOWN     x", FormatLogLine(0, 1, kLogError | kLogReport, L"x"));
+    // The same second in another zone is another stamp.
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    EXPECT_EQ(L"01.01.1970 09:00:00 [   1] DEBUG       x", FormatLogLine(0, 1, kLogDebug, L"x"));
     if (tz)
         setenv("TZ", saved.c_str(), 1);
     else

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/base_object.h"
@@ -122,7 +123,7 @@ private:
     void WriteOutcome(CObjectStore& control, const std::wstring& prefix);
     void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup);
 
-    std::vector<std::wstring> usedFileNames_;
+    std::unordered_set<std::wstring> usedFileNames_;  // folded case: names match ignoring it
     bool runFolderClaimed_ = false;
     std::wstring TemporaryFolder();
     std::wstring ReadCurrentDirectory();

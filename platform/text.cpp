@@ -12,11 +12,17 @@
 namespace corvan {
 
 std::wstring VFormat(const wchar_t* fmt, va_list args) {
-    std::vector<wchar_t> buffer(256);
+    // Most texts fit the stack buffer; longer ones get a growing one.
+    wchar_t local[512];
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vswprintf(local, 512, fmt, copy);
+    va_end(copy);
+    if (n >= 0 && n < 512) return std::wstring(local, static_cast<size_t>(n));
+    std::vector<wchar_t> buffer(2048);
     for (;;) {
-        va_list copy;
         va_copy(copy, args);
-        int n = std::vswprintf(buffer.data(), buffer.size(), fmt, copy);
+        n = std::vswprintf(buffer.data(), buffer.size(), fmt, copy);
         va_end(copy);
         if (n >= 0 && static_cast<size_t>(n) < buffer.size()) return std::wstring(buffer.data(), n);
         // vswprintf reports -1 both for a short buffer and for an encoding
@@ -64,10 +70,43 @@ uint32_t NextCodePoint(const std::wstring& text, size_t& i) {
     return code;
 }
 
+void AppendUtf8(std::string& out, const wchar_t* text, size_t length) {
+    size_t at = out.size();
+    out.resize(at + 4 * length);  // the most any character takes
+    char* p = out.data() + at;
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t c = static_cast<uint32_t>(text[i]);
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+            continue;
+        }
+        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
+            uint32_t low = static_cast<uint32_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (c < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    out.resize(static_cast<size_t>(p - out.data()));
+}
+
 std::string ToUtf8(const std::wstring& text) {
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) AppendUtf8(out, NextCodePoint(text, i));
+    AppendUtf8(out, text);
     return out;
 }
 
@@ -142,8 +181,7 @@ bool ToLatin1(const std::wstring& text, std::string& bytes) {
 // tool never sets, and would leave every letter beyond ASCII as it is.
 // Latin-1, Greek and Cyrillic capitals lie 0x20 (Cyrillic Ѐ..Џ 0x50) below
 // their small letters.
-wchar_t FoldCase(wchar_t c) {
-    if (c >= L'A' && c <= L'Z') return static_cast<wchar_t>(c + 32);
+wchar_t FoldCaseBeyondAscii(wchar_t c) {
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
         (c >= 0x410 && c <= 0x42F))
         return static_cast<wchar_t>(c + 0x20);
@@ -157,15 +195,19 @@ std::wstring ToLower(const std::wstring& text) {
     return out;
 }
 
-std::wstring ToUpper(const std::wstring& text) {
-    std::wstring out(text);
-    for (auto& c : out) {
+void MakeUpper(std::wstring& text) {
+    for (auto& c : text) {
         if ((c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
             (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
             c = static_cast<wchar_t>(c - 0x20);
         else if (c >= 0x450 && c <= 0x45F)
             c = static_cast<wchar_t>(c - 0x50);
     }
+}
+
+std::wstring ToUpper(const std::wstring& text) {
+    std::wstring out(text);
+    MakeUpper(out);
     return out;
 }
 

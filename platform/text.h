@@ -18,6 +18,9 @@ std::string ToUtf8(const std::wstring& text);
 // 16 bits; i moves past it. A lone surrogate is its own code point.
 uint32_t NextCodePoint(const std::wstring& text, size_t& i);
 void AppendUtf8(std::string& out, uint32_t code);
+// The same for a whole text at once.
+void AppendUtf8(std::string& out, const wchar_t* text, size_t length);
+inline void AppendUtf8(std::string& out, const std::wstring& text) { AppendUtf8(out, text.data(), text.size()); }
 std::wstring FromUtf8(const std::string& text);
 
 // Latin-1: each character is one byte of the same code. ToLatin1 fails
@@ -25,10 +28,16 @@ std::wstring FromUtf8(const std::string& text);
 std::wstring FromLatin1(const std::string& bytes);
 bool ToLatin1(const std::wstring& text, std::string& bytes);
 
-// Case rules of Windows names (ASCII, Latin-1, Greek and Cyrillic letters).
-wchar_t FoldCase(wchar_t c);
+// Case rules of Windows names (ASCII, Latin-1, Greek and Cyrillic letters);
+// ASCII, by far the most common, is folded inline.
+wchar_t FoldCaseBeyondAscii(wchar_t c);
+inline wchar_t FoldCase(wchar_t c) {
+    if (c >= 0x80) return FoldCaseBeyondAscii(c);
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+}
 std::wstring ToLower(const std::wstring& text);
 std::wstring ToUpper(const std::wstring& text);
+void MakeUpper(std::wstring& text);
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix);
 // Position of needle in text ignoring case, or npos.

@@ -1,6 +1,8 @@
 #include "registry/reg_value.h"
 
 #include <cstring>
+#include <cwchar>
+#include <initializer_list>
 
 #include "core/object_store.h"
 #include "core/store_value.h"
@@ -55,14 +57,30 @@ void LoadHexValue(const std::wstring& value, std::vector<BYTE>& bytes) {
     if (!CStoreValue::GetBinary(value, bytes, (digits + 1) / 2)) bytes.clear();
 }
 
+// The name a step is logged under, e.g. "CRegValue::Enum(key, value)", put
+// together without the formatter: every value read logs two of them.
+std::wstring CallName(std::initializer_list<const wchar_t*> pieces) {
+    size_t length = 0;
+    for (const wchar_t* piece : pieces) length += std::wcslen(piece);
+    std::wstring name;
+    name.reserve(length);
+    for (const wchar_t* piece : pieces) name.append(piece);
+    return name;
+}
+
 }  // namespace
 
 // ---- CRegValue ------------------------------------------------------------
 
+// How the three calls of opening a key are named when one fails: formats of
+// the key path, the connect and (when remoteNamesServer) the remote open
+// taking the server name first. Formatted only on a failure, which is rare
+// next to the values read through a key already open.
 struct CRegValue::OpenTexts {
-    std::wstring localOpen;
-    std::wstring connect;
-    std::wstring remoteOpen;
+    const wchar_t* localOpen;
+    const wchar_t* connect;
+    const wchar_t* remoteOpen;
+    bool remoteNamesServer;
 };
 
 int CRegValue::LoadProperty(CObjectStore&) { return 1; }
@@ -82,20 +100,24 @@ int CRegValue::OpenKey(const std::wstring& function, const std::wstring& keyPath
         if (ServerName.empty()) {
             LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, access, &key);
             if (rc != ERROR_SUCCESS) {
-                SetError(function, texts.localOpen, static_cast<DWORD>(rc));
+                SetError(function, Format(texts.localOpen, keyPath.c_str()), static_cast<DWORD>(rc));
                 return 0;
             }
         } else {
             HKEY root = nullptr;
             LSTATUS rc = RegConnectRegistryW(ServerName.c_str(), HKEY_LOCAL_MACHINE, &root);
             if (rc != ERROR_SUCCESS) {
-                SetError(function, texts.connect, static_cast<DWORD>(rc));
+                SetError(function, Format(texts.connect, ServerName.c_str(), keyPath.c_str()),
+                         static_cast<DWORD>(rc));
                 return 0;
             }
             rc = RegOpenKeyExW(root, keyPath.c_str(), 0, access, &key);
             RegCloseKey(root);
             if (rc != ERROR_SUCCESS) {
-                SetError(function, texts.remoteOpen, static_cast<DWORD>(rc));
+                SetError(function,
+                         texts.remoteNamesServer ? Format(texts.remoteOpen, ServerName.c_str(), keyPath.c_str())
+                                                 : Format(texts.remoteOpen, keyPath.c_str()),
+                         static_cast<DWORD>(rc));
                 return 0;
             }
         }
@@ -107,11 +129,12 @@ int CRegValue::OpenKey(const std::wstring& function, const std::wstring& keyPath
 
 int CRegValue::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const OpenTexts texts{
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)", keyPath.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(), keyPath.c_str()),
-        Format(L"RegOpenKeyEx(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)", ServerName.c_str(), keyPath.c_str()),
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)",
+        L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)",
+        L"RegOpenKeyEx(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ ...)",
+        true,
     };
-    const std::wstring function = Format(L"CRegValue::Enum(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValue::Enum(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     if (!OpenKey(function, keyPath, kReadAccess, texts, handle)) return 0;
     ParentKeyName = keyPath;
     KeyName = valueName;
@@ -120,11 +143,12 @@ int CRegValue::Enum(const std::wstring& keyPath, const std::wstring& valueName, 
 
 int CRegValue::Add(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const OpenTexts texts{
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", keyPath.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(), keyPath.c_str()),
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", keyPath.c_str()),
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)",
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        false,
     };
-    const std::wstring function = Format(L"CRegValue::Add(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValue::Add(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     if (!OpenKey(function, keyPath, kWriteAccess, texts, handle)) return 0;
     ParentKeyName = keyPath;
     KeyName = valueName;
@@ -133,10 +157,10 @@ int CRegValue::Add(const std::wstring& keyPath, const std::wstring& valueName, H
 
 int CRegValue::Apply(HKEY& handle) {
     const OpenTexts texts{
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", ParentKeyName.c_str()),
-        Format(L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)", ServerName.c_str(),
-               ParentKeyName.c_str()),
-        Format(L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)", ParentKeyName.c_str()),
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        L"RegConnectRegistry(%ls, HKEY_LOCAL_MACHINE, %ls, KEY_READ...)",
+        L"RegOpenKeyEx(HKEY_LOCAL_MACHINE, %ls, KEY_READ KEY_WRITE...)",
+        false,
     };
     return OpenKey(L"CRegValue::Apply()", ParentKeyName, kWriteAccess, texts, handle);
 }
@@ -227,7 +251,7 @@ void CRegValueDword::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueDword::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"CRegValueDword::Enum(%ls)", valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueDword::Enum(", valueName.c_str(), L")"});
     DWORD type = 0;
     DWORD data = 0;
     DWORD size = sizeof(data);
@@ -279,7 +303,7 @@ void CRegValueString::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueString::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"%ls::Enum(%ls)", ClassName(), valueName.c_str());
+    const std::wstring function = CallName({ClassName(), L"::Enum(", valueName.c_str(), L")"});
     DWORD size = 0;
     if (!QueryTypeAndSize(function, handle, valueName, RegType(), RegTypeName(), size)) return 0;
     std::vector<BYTE> data;
@@ -355,7 +379,7 @@ void CRegValueBinary::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueBinary::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"CRegValueBinary::Enum(%ls)", valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueBinary::Enum(", valueName.c_str(), L")"});
     DWORD size = 0;
     if (!QueryTypeAndSize(function, handle, valueName, REG_BINARY, L"REG_BINARY", size)) return 0;
     std::vector<BYTE> data;
@@ -401,7 +425,7 @@ void CRegValueMultiSz::WriteReport(CObjectStore& store, DWORD) {
 
 int CRegValueMultiSz::Enum(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const int opened = CRegValue::Enum(keyPath, valueName, handle);
-    const std::wstring function = Format(L"CRegValueMultiSz::Enum(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueMultiSz::Enum(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     if (!handle) {
         SetError(function, Format(L"CRegValue::Enum(%ls, %ls...)", keyPath.c_str(), valueName.c_str()), 0);
         return 0;
@@ -435,7 +459,7 @@ std::vector<WCHAR> CRegValueMultiSz::MultiStringBuffer() const {
 }
 
 int CRegValueMultiSz::Add(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
-    const std::wstring function = Format(L"CRegValueMultiSz::Add(%ls, %ls)", keyPath.c_str(), valueName.c_str());
+    const std::wstring function = CallName({L"CRegValueMultiSz::Add(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
     CRegValue::Add(keyPath, valueName, handle);
     const std::vector<WCHAR> buffer = MultiStringBuffer();
     LSTATUS rc =

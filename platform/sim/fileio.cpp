@@ -56,6 +56,29 @@ DWORD IoError(int err) {
     }
 }
 
+HANDLE NewFileHandle(int fd, std::wstring path, DWORD lastError) {
+    auto file = std::make_shared<FileObject>();
+    file->fd = fd;
+    file->path = std::move(path);
+    HANDLE handle = sim::AddHandle(file);
+    SetLastError(lastError);
+    return handle;
+}
+
+// A FIFO or a device is no file: a name of one in a file's place is refused
+// as a device name is, never read without end or waited on. Files are opened
+// without waiting (O_NONBLOCK, which a regular file ignores, so it can stay),
+// and what the open found is checked before anything uses it.
+DWORD CheckOpened(int fd) {
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        DWORD error = S_ISDIR(opened.st_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME;
+        ::close(fd);
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
@@ -66,25 +89,64 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    sim::HostPath resolved;
-    DWORD error = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName});
-    if (error == ERROR_SUCCESS) error = sim::ResolvePath(lpFileName, resolved);
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
+    // Taken once: every step below reads the name.
+    std::wstring name = lpFileName;
+    if (DWORD fault = sim::InjectedFault("CreateFileW", sim::PathMachine(name), {name})) {
+        SetLastError(fault);
         return INVALID_HANDLE_VALUE;
     }
-    const std::filesystem::path& host = resolved.path;
 
     int flags = O_CLOEXEC;
+    constexpr DWORD kWholeWrite = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA;
     bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
-    bool wantWrite = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL);
+    bool wantWrite = dwDesiredAccess & (kWholeWrite | FILE_APPEND_DATA);
     if (wantRead && wantWrite)
         flags |= O_RDWR;
     else if (wantWrite)
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
+    // Append access alone writes at the end, wherever the file pointer is.
+    if ((dwDesiredAccess & FILE_APPEND_DATA) && !(dwDesiredAccess & kWholeWrite)) flags |= O_APPEND;
+    // Windows reports an existing file through the last error on success.
+    bool reportsExisting = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
 
+    // A file that exists under its exact name is opened straight away: the
+    // open itself tells that it is there, and nothing else is asked of the host.
+    int openExisting = -1;
+    switch (dwCreationDisposition) {
+    case OPEN_EXISTING:
+    case OPEN_ALWAYS:
+        openExisting = flags;
+        break;
+    case CREATE_ALWAYS:
+        openExisting = flags | O_TRUNC;
+        break;
+    case TRUNCATE_EXISTING:
+        if (wantWrite) openExisting = flags | O_TRUNC;
+        break;
+    default:
+        break;
+    }
+    // Any other outcome is left to the full resolution below.
+    std::string exact;
+    if (openExisting >= 0 && sim::ExactHostPath(name, exact) == ERROR_SUCCESS) {
+        int fd = open(exact.c_str(), openExisting | O_NONBLOCK);
+        if (fd >= 0) {
+            if (DWORD error = CheckOpened(fd)) {
+                SetLastError(error);
+                return INVALID_HANDLE_VALUE;
+            }
+            return NewFileHandle(fd, std::move(name), reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        }
+    }
+
+    sim::HostPath resolved;
+    if (DWORD error = sim::ResolvePath(name, resolved)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::filesystem::path& host = resolved.path;
     // What the resolution found there; it looked with the same stat.
     bool existed = resolved.exists;
     if (existed && S_ISDIR(resolved.status.st_mode)) {
@@ -127,22 +189,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(OpenError(errno, host));
         return INVALID_HANDLE_VALUE;
     }
-    struct stat opened;
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        ::close(fd);
+    if (CheckOpened(fd)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
-    auto file = std::make_shared<FileObject>();
-    file->fd = fd;
-    file->path = lpFileName;
-    HANDLE handle = sim::AddHandle(file);
-    // Windows reports an existing file through the last error on success.
-    bool reportsExisting = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
-    SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+    return NewFileHandle(fd, std::move(name), reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,

@@ -42,10 +42,15 @@ FILETIME FileWriteTime(const fs::path& file) {
 
 RegKey::RegKey(std::wstring name) : name_(std::move(name)), lastWrite_(Now()) {}
 
-void RegKey::Touch() { lastWrite_ = Now(); }
+void RegKey::Touch() {
+    lastWrite_ = Now();
+    ++changes_;
+    if (parent_) ++parent_->subkeyChanges_;
+}
 
 void RegKey::MarkDeleted() {
     deleted_ = true;
+    parent_ = nullptr;  // the parent may go while this key is still held
     for (auto& [upper, subkey] : subkeys_) subkey->MarkDeleted();
 }
 
@@ -69,6 +74,7 @@ std::shared_ptr<RegKey> RegKey::AddSubkey(const std::wstring& name, bool* create
     if (created) *created = inserted;
     if (!inserted) return it->second;
     it->second = std::make_shared<RegKey>(name);
+    it->second->parent_ = this;
     orderedValid_ = false;
     Touch();
     return it->second;
@@ -86,7 +92,11 @@ std::shared_ptr<RegKey> RegKey::RemoveSubkey(const std::wstring& name) {
 }
 
 const RegValue* RegKey::Value(const std::wstring& name) const {
-    auto it = valueIndex_.find(corvan::ToUpper(name));
+    // Every value read looks a name up: the upper-cased key reuses one buffer.
+    static thread_local std::wstring upper;
+    upper.assign(name);
+    corvan::MakeUpper(upper);
+    auto it = valueIndex_.find(upper);
     return it == valueIndex_.end() ? nullptr : &values_[it->second];
 }
 
@@ -247,6 +257,8 @@ int HexDigit(wchar_t c) {
     return -1;
 }
 
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
 std::wstring TrimLeft(const std::wstring& text) {
     size_t begin = text.find_first_not_of(L" \t");
     return begin == std::wstring::npos ? std::wstring() : text.substr(begin);
@@ -260,6 +272,7 @@ std::wstring TrimRight(const std::wstring& text) {
 // A quoted text starting at text[pos] (the opening quote); pos ends after the closing one.
 bool ReadQuoted(const std::wstring& text, size_t& pos, std::wstring& out) {
     out.clear();
+    out.reserve(text.size() - pos);
     for (size_t i = pos + 1; i < text.size(); ++i) {
         wchar_t c = text[i];
         if (c == L'"') {
@@ -315,8 +328,13 @@ public:
     bool Read(const std::string& bytes) {
         lines_ = SplitLines(DecodeText(bytes));
         bool header = false;
+        std::wstring trimmed;
         for (line_ = 0; line_ < lines_.size(); ++line_) {
-            std::wstring text = TrimRight(TrimLeft(lines_[line_]));
+            // Most lines have nothing to trim: they are read where they are.
+            const std::wstring& line = lines_[line_];
+            bool blankEnds = !line.empty() && (IsBlank(line.front()) || IsBlank(line.back()));
+            if (blankEnds) trimmed = TrimRight(TrimLeft(line));
+            const std::wstring& text = blankEnds ? trimmed : line;
             if (text.empty() || text[0] == L';') continue;
             if (!header) {
                 if (text == L"Windows Registry Editor Version 5.00") {
@@ -383,7 +401,8 @@ private:
         }
         while (pos < text.size() && (text[pos] == L' ' || text[pos] == L'\t')) ++pos;
         if (pos >= text.size() || text[pos] != L'=') return Fail(L"value without \"=\"");
-        std::wstring data = TrimLeft(text.substr(pos + 1));
+        size_t start = text.find_first_not_of(L" \t", pos + 1);
+        std::wstring data = start == std::wstring::npos ? std::wstring() : text.substr(start);
 
         DWORD type = REG_SZ;
         std::vector<BYTE> bytes;
@@ -392,7 +411,8 @@ private:
             size_t end = 0;
             std::wstring value;
             if (!ReadQuoted(data, end, value)) return Fail(L"text without closing quote");
-            if (!TrimLeft(data.substr(end)).empty()) return Fail(L"characters after the closing quote");
+            if (data.find_first_not_of(L" \t", end) != std::wstring::npos)
+                return Fail(L"characters after the closing quote");
             bytes = TextBytes(value);
         } else if (data == L"-") {
             remove = true;

@@ -24,6 +24,9 @@ struct RegValue {
 class RegKey {
 public:
     explicit RegKey(std::wstring name);
+    // Subkeys point back at their key: a key stays where it was made.
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
 
     const std::wstring& Name() const { return name_; }
     // In the order Windows enumerates them: by upper-cased name.
@@ -40,6 +43,11 @@ public:
     bool DeleteValue(const std::wstring& name);
 
     bool Deleted() const { return deleted_; }
+    // Counts of changes: of this key's own values and subkeys, and of those of
+    // its subkeys. What is derived from a key's subkeys tells by them whether
+    // it still holds.
+    unsigned long long Changes() const { return changes_; }
+    unsigned long long SubkeyChanges() const { return subkeyChanges_; }
     FILETIME LastWrite() const { return lastWrite_; }
     void SetLastWrite(FILETIME time) { lastWrite_ = time; }
 
@@ -48,6 +56,9 @@ private:
     void MarkDeleted();
 
     std::wstring name_;
+    RegKey* parent_ = nullptr;  // null for a root and for a key taken out of the tree
+    unsigned long long changes_ = 0;
+    unsigned long long subkeyChanges_ = 0;
     std::map<std::wstring, std::shared_ptr<RegKey>> subkeys_;  // by upper-cased name
     // The same in a vector for enumeration by index; rebuilt after a change.
     mutable std::vector<std::shared_ptr<RegKey>> ordered_;

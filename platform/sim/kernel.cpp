@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "platform/sim/handles.h"
@@ -56,7 +57,23 @@ DWORD WINAPI GetLastError() { return g_lastError; }
 
 void WINAPI SetLastError(DWORD dwErrCode) { g_lastError = dwErrCode; }
 
-DWORD WINAPI GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+namespace {
+
+pid_t g_processId = 0;  // 0 until asked, and again in a forked child
+
+void ForgetProcessId() { g_processId = 0; }
+
+}  // namespace
+
+DWORD WINAPI GetCurrentProcessId() {
+    // Every logged line carries it; the system is asked once per process.
+    if (g_processId == 0) {
+        static const bool registered = pthread_atfork(nullptr, nullptr, ForgetProcessId) == 0;
+        (void)registered;
+        g_processId = getpid();
+    }
+    return static_cast<DWORD>(g_processId);
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (!sim::RemoveHandle(hObject)) {

@@ -171,9 +171,26 @@ std::vector<Share> AdministrativeShares(const std::wstring& machine) {
 }
 
 bool IsAdministrative(const std::wstring& machine, const std::wstring& name) {
-    for (const auto& share : AdministrativeShares(machine))
-        if (corvan::EqualsNoCase(share.name, name)) return true;
+    // Only "X$", "ADMIN$" and "IPC$" can be; the drives are listed for the first form only.
+    if (corvan::EqualsNoCase(name, L"ADMIN$") || corvan::EqualsNoCase(name, L"IPC$")) return true;
+    if (name.size() != 2 || name[1] != L'$') return false;
+    for (wchar_t letter : DriveLetters(machine))
+        if (static_cast<wchar_t>(std::towupper(name[0])) == letter) return true;
     return false;
+}
+
+// Whether the machine keeps a share of that name (ignoring case): its entry
+// looked up directly, so adding the n-th share does not read the other n-1.
+DWORD FindStoredShare(const std::wstring& machine, const std::wstring& name, bool& stored) {
+    stored = false;
+    if (name.empty()) return ERROR_SUCCESS;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    DWORD status = sim::RegistryGetValue(machine, kSharesKey, name, type, data);
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    stored = type == REG_MULTI_SZ;
+    return ERROR_SUCCESS;
 }
 
 DWORD ListShares(const std::wstring& machine, std::vector<Share>& shares) {
@@ -272,13 +289,6 @@ bool SelfRelativeBytes(PSECURITY_DESCRIPTOR descriptor, std::vector<BYTE>& bytes
     return MakeSelfRelativeSD(descriptor, bytes.data(), &size) != FALSE;
 }
 
-// The stored share's name as written, or empty.
-std::wstring StoredName(const std::vector<Share>& shares, const std::wstring& name) {
-    for (const auto& share : shares)
-        if (corvan::EqualsNoCase(share.name, name)) return share.name;
-    return L"";
-}
-
 }  // namespace
 
 NET_API_STATUS WINAPI NetShareEnum(LMSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
@@ -357,10 +367,9 @@ NET_API_STATUS WINAPI NetShareAdd(LMSTR servername, DWORD level, LPBYTE buf, LPD
          !SelfRelativeBytes(info->shi502_security_descriptor, descriptor)))
         return invalid(SHARE_FILE_SD_PARMNUM);
 
-    std::vector<Share> existing;
-    if (DWORD status = ReadStoredShares(machine, existing); status != ERROR_SUCCESS) return status;
-    bool duplicate = IsAdministrative(machine, name) || !StoredName(existing, name).empty();
-    if (duplicate) return NERR_DuplicateShare;
+    bool stored = false;
+    if (DWORD status = FindStoredShare(machine, name, stored); status != ERROR_SUCCESS) return status;
+    if (stored || IsAdministrative(machine, name)) return NERR_DuplicateShare;
     if (baseType == STYPE_DISKTREE && !FolderExists(machine, path)) return NERR_UnknownDevDir;
 
     Share share;
@@ -392,15 +401,14 @@ NET_API_STATUS WINAPI NetShareDel(LMSTR servername, LMSTR netname, DWORD reserve
     if (error != ERROR_SUCCESS) return error;
     if (name.empty() || reserved != 0) return ERROR_INVALID_PARAMETER;
 
-    std::vector<Share> stored;
-    if (DWORD status = ReadStoredShares(machine, stored); status != ERROR_SUCCESS) return status;
-    std::wstring storedName = StoredName(stored, name);
-    if (storedName.empty()) {
+    bool stored = false;
+    if (DWORD status = FindStoredShare(machine, name, stored); status != ERROR_SUCCESS) return status;
+    if (!stored) {
         // The administrative shares belong to the server itself.
         return IsAdministrative(machine, name) ? ERROR_ACCESS_DENIED : NERR_NetNameNotFound;
     }
-    if (DWORD status = sim::RegistryDeleteValue(machine, kSharesKey, storedName); status != ERROR_SUCCESS)
-        return status;
-    sim::RegistryDeleteValue(machine, kSecurityKey, storedName);
+    // The registry matches value names ignoring case, as the share list does.
+    if (DWORD status = sim::RegistryDeleteValue(machine, kSharesKey, name); status != ERROR_SUCCESS) return status;
+    sim::RegistryDeleteValue(machine, kSecurityKey, name);
     return NERR_Success;
 }

@@ -70,6 +70,17 @@ TEST_F(PathCacheTest, ResolutionReportsWhatItFoundExactOrIgnoringCase) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), OpenAlways(L"D:\\Data\\B.TXT"));
 }
 
+TEST_F(PathCacheTest, TheFirstAndLastLettersAreDrivesToo) {
+    AddDirectory(L"SRV01", L"A:\\");
+    AddDirectory(L"SRV01", L"Z:\\");
+    fs::path drives = WorldRoot() / "SRV01/drives";
+    EXPECT_EQ(drives / "A/x", Mapped(L"A:\\x"));
+    EXPECT_EQ(drives / "A/y", Mapped(L"a:\\y"));
+    EXPECT_EQ(drives / "Z", Mapped(L"z:\\"));
+    EXPECT_EQ(drives / "Z/w", Mapped(L"\\\\SRV01\\Z$\\w"));
+    EXPECT_EQ(drives / "A", Mapped(L"\\\\SRV01\\a$"));
+}
+
 TEST_F(PathCacheTest, DriveFoldersChangedBehindTheBackAreLookedForAgain) {
     fs::path drives = WorldRoot() / "SRV01/drives";
     EXPECT_EQ(drives / "D/Data/a.txt", Mapped(L"D:\\Data\\a.txt"));

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cwctype>
@@ -38,6 +39,7 @@ bool IsRelative(const std::wstring& path) {
 // Appends the names of text[from..] to parts, resolving "." and ".."; ".."
 // never climbs above the root.
 void AppendComponents(const std::wstring& text, size_t from, std::vector<std::wstring>& parts) {
+    parts.reserve(parts.size() + 8);
     size_t i = from;
     const size_t n = text.size();
     while (i < n) {
@@ -61,7 +63,12 @@ struct FullPath {
     std::wstring share;     // UNC
     bool hasShare = false;  // UNC: something follows the machine
     wchar_t drive = 0;      // Drive: upper case
-    std::vector<std::wstring> parts;
+    std::vector<std::wstring> parts;  // filled by MakeFull
+    // Where ParseFull found the names: in *text from partsFrom on (npos: none).
+    // text is the path itself or `joined`, the path joined onto the current directory.
+    std::wstring joined;
+    const std::wstring* text = nullptr;
+    size_t partsFrom = std::wstring::npos;
 };
 
 // Appends a relative path without doubling a separator: the host root and a
@@ -71,20 +78,20 @@ std::wstring JoinText(const std::wstring& base, const std::wstring& relative) {
     return IsSeparator(base.back()) ? base + relative : base + L"\\" + relative;
 }
 
-FullPath MakeFull(const std::wstring& path) {
-    std::wstring joined;
+// The form and root of the full path, and where its names start; `path`
+// must outlive `out`.
+void ParseFull(const std::wstring& path, FullPath& out) {
     const std::wstring* full = &path;
     const std::wstring& current = CurrentText();
     if (KindOf(path) == PathKind::Drive) {
         // "D:" and "D:rest" are relative to the current directory when that is on D:.
         if (IsRelative(path) && KindOf(current) == PathKind::Drive &&
             std::towupper(current[0]) == std::towupper(path[0]))
-            full = &(joined = JoinText(current, path.substr(2)));
+            full = &(out.joined = JoinText(current, path.substr(2)));
     } else if (IsRelative(path)) {
-        full = &(joined = JoinText(current, path));
+        full = &(out.joined = JoinText(current, path));
     }
-
-    FullPath out;
+    out.text = full;
     out.kind = KindOf(*full);
     switch (out.kind) {
     case PathKind::Unc: {
@@ -96,17 +103,24 @@ FullPath MakeFull(const std::wstring& path) {
         size_t shareEnd = full->find_first_of(L"\\/", machineEnd + 1);
         out.share = full->substr(machineEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos
                                                                                 : shareEnd - machineEnd - 1);
-        if (shareEnd != std::wstring::npos) AppendComponents(*full, shareEnd, out.parts);
+        out.partsFrom = shareEnd;
         break;
     }
     case PathKind::Drive:
         out.drive = static_cast<wchar_t>(std::towupper((*full)[0]));
-        AppendComponents(*full, 2, out.parts);
+        out.partsFrom = 2;
         break;
     case PathKind::Host:
-        AppendComponents(*full, 0, out.parts);
+        out.partsFrom = 0;
         break;
     }
+}
+
+FullPath MakeFull(const std::wstring& path) {
+    FullPath out;
+    ParseFull(path, out);
+    if (out.partsFrom != std::wstring::npos) AppendComponents(*out.text, out.partsFrom, out.parts);
+    out.text = nullptr;  // may point into `out` itself, which is about to move
     return out;
 }
 
@@ -259,7 +273,28 @@ DWORD AnchorOf(const FullPath& full, Anchor& anchor) {
 
 void AppendName(std::string& path, const std::wstring& name) {
     if (path.empty() || path.back() != '/') path += '/';
-    path += corvan::ToUtf8(name);
+    corvan::AppendUtf8(path, name.data(), name.size());
+}
+
+// AppendComponents straight into a host path: the names of text[from..],
+// "." and ".." resolved, ".." never going above what path held before.
+void AppendNames(std::string& path, const std::wstring& text, size_t from) {
+    const size_t floor = path.size();
+    size_t i = from;
+    const size_t n = text.size();
+    while (i < n) {
+        while (i < n && IsSeparator(text[i])) ++i;
+        size_t start = i;
+        while (i < n && !IsSeparator(text[i])) ++i;
+        size_t length = i - start;
+        if (length == 0 || (length == 1 && text[start] == L'.')) continue;
+        if (length == 2 && text[start] == L'.' && text[start + 1] == L'.') {
+            if (path.size() > floor) path.resize(std::max(floor, path.rfind('/')));
+            continue;
+        }
+        if (path.empty() || path.back() != '/') path += '/';
+        corvan::AppendUtf8(path, text.data() + start, length);
+    }
 }
 
 bool Exists(const std::string& path) {
@@ -349,6 +384,39 @@ std::wstring PathMachine(const std::wstring& path) {
         break;
     }
     return L"";
+}
+
+DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
+    // A host path maps by its text (and the current directory's, when
+    // relative) alone; the last one is kept, as a log file is opened for
+    // every line.
+    struct Kept {
+        std::wstring text, current;
+        std::string host;
+    };
+    static Kept kept;
+    bool relative = IsRelative(windowsPath);
+    bool onHost = KindOf(windowsPath) == PathKind::Host && (!relative || KindOf(CurrentText()) == PathKind::Host);
+    if (onHost && !kept.host.empty() && kept.text == windowsPath && (!relative || kept.current == CurrentText())) {
+        hostPath = kept.host;
+        return ERROR_SUCCESS;
+    }
+    FullPath full;
+    ParseFull(windowsPath, full);
+    Anchor anchor;
+    if (DWORD error = AnchorOf(full, anchor)) return error;
+    hostPath = std::move(anchor.folder);
+    for (const auto& name : anchor.below) AppendName(hostPath, name);
+    if (full.partsFrom != std::wstring::npos) {
+        hostPath.reserve(hostPath.size() + 4 * (full.text->size() - full.partsFrom) + 1);
+        AppendNames(hostPath, *full.text, full.partsFrom);
+    }
+    if (onHost) {
+        kept.text = windowsPath;
+        kept.current = relative ? CurrentText() : std::wstring();
+        kept.host = hostPath;
+    }
+    return ERROR_SUCCESS;
 }
 
 DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {

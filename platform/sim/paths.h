@@ -46,6 +46,12 @@ struct HostPath {
 // drive folders are kept from one call to the next.
 DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out);
 
+// The host path a Windows path names when every name on the way exists as
+// written, made without asking the host: a call that opens the path learns
+// from the open itself whether it exists, and needs ResolvePath only when it
+// does not. Errors as ResolvePath's.
+DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath);
+
 // The simulation's own creates, renames and deletes name the host path they
 // changed, so that no kept folder outlives what it names and a new exact name
 // wins over a kept one that differs in case.

@@ -35,14 +35,18 @@ bool IsPredefined(HKEY key) {
 }
 
 // Only HKEY_LOCAL_MACHINE is simulated; the other predefined keys are not open.
-LSTATUS Lookup(HKEY hKey, OpenKey& out) {
+// The key is handed out where it is kept, valid until the next lookup of
+// HKEY_LOCAL_MACHINE or the handle's closing: a value read must not copy it.
+LSTATUS Lookup(HKEY hKey, const OpenKey*& out) {
     if (hKey == HKEY_LOCAL_MACHINE) {
+        static OpenKey local;
         std::wstring machine;
         if (DWORD error = sim::ResolveMachine(L"", machine, ERROR_BAD_NETPATH)) return error;
         DWORD error = 0;
         auto hive = sim::MachineHive(machine, error);
         if (!hive) return error;
-        out = OpenKey{hive, hive->root, machine, L"", KEY_ALL_ACCESS, true};
+        local = OpenKey{hive, hive->root, machine, L"", KEY_ALL_ACCESS, true};
+        out = &local;
         return ERROR_SUCCESS;
     }
     auto& keys = Table().keys;
@@ -52,7 +56,14 @@ LSTATUS Lookup(HKEY hKey, OpenKey& out) {
         keys.erase(it);
         return ERROR_INVALID_HANDLE;
     }
-    out = it->second;
+    out = &it->second;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS Lookup(HKEY hKey, OpenKey& out) {
+    const OpenKey* found = nullptr;
+    if (LSTATUS error = Lookup(hKey, found)) return error;
+    out = *found;
     return ERROR_SUCCESS;
 }
 
@@ -197,8 +208,9 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
                                 LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                                 LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-    OpenKey open;
-    if (LSTATUS error = Lookup(hKey, open)) return error;
+    const OpenKey* found = nullptr;
+    if (LSTATUS error = Lookup(hKey, found)) return error;
+    const OpenKey& open = *found;
     if (DWORD fault = sim::InjectedFault("RegQueryInfoKeyW", open.machine, {open.path}))
         return static_cast<LSTATUS>(fault);
     if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
@@ -231,8 +243,9 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                              LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-    OpenKey open;
-    if (LSTATUS error = Lookup(hKey, open)) return error;
+    const OpenKey* found = nullptr;
+    if (LSTATUS error = Lookup(hKey, found)) return error;
+    const OpenKey& open = *found;
     if (DWORD fault = sim::InjectedFault("RegEnumKeyExW", open.machine, {open.path}))
         return static_cast<LSTATUS>(fault);
     if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
@@ -254,8 +267,9 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
 
 LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    OpenKey open;
-    if (LSTATUS error = Lookup(hKey, open)) return error;
+    const OpenKey* found = nullptr;
+    if (LSTATUS error = Lookup(hKey, found)) return error;
+    const OpenKey& open = *found;
     if (DWORD fault = sim::InjectedFault("RegEnumValueW", open.machine, {open.path}))
         return static_cast<LSTATUS>(fault);
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
@@ -286,8 +300,9 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-    OpenKey open;
-    if (LSTATUS error = Lookup(hKey, open)) return error;
+    const OpenKey* found = nullptr;
+    if (LSTATUS error = Lookup(hKey, found)) return error;
+    const OpenKey& open = *found;
     std::wstring name = Text(lpValueName);
     if (DWORD fault = sim::InjectedFault("RegQueryValueExW", open.machine, {name, open.path}))
         return static_cast<LSTATUS>(fault);
@@ -315,8 +330,9 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                               DWORD cbData) {
     (void)Reserved;
-    OpenKey open;
-    if (LSTATUS error = Lookup(hKey, open)) return error;
+    const OpenKey* found = nullptr;
+    if (LSTATUS error = Lookup(hKey, found)) return error;
+    const OpenKey& open = *found;
     std::wstring name = Text(lpValueName);
     if (DWORD fault = sim::InjectedFault("RegSetValueExW", open.machine, {name, open.path}))
         return static_cast<LSTATUS>(fault);
@@ -338,8 +354,9 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
 }
 
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    OpenKey open;
-    if (LSTATUS error = Lookup(hKey, open)) return error;
+    const OpenKey* found = nullptr;
+    if (LSTATUS error = Lookup(hKey, found)) return error;
+    const OpenKey& open = *found;
     std::wstring name = Text(lpValueName);
     if (DWORD fault = sim::InjectedFault("RegDeleteValueW", open.machine, {name, open.path}))
         return static_cast<LSTATUS>(fault);

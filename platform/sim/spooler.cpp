@@ -516,10 +516,12 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
         SetLastError(error);
         return nullptr;
     }
+    PrintersState before = PrintersStateOf(spooler.Root());
     std::shared_ptr<sim::RegKey> key = spooler.Root();
     for (const auto& part : sim::SplitKeyPath(kPrintersKey)) key = key->AddSubkey(part);
     key = key->AddSubkey(printer.name);
     WritePrinter(*key, printer);
+    PrinterWritten(spooler.Root(), before, printer);
     spooler.Changed();
 
     PrinterHandle entry;
@@ -568,7 +570,9 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
             return Fail(ERROR_INVALID_PARAMETER);
         }
     }
+    PrintersState before = PrintersStateOf(spooler.Root());
     WritePrinter(*key, changed);
+    PrinterWritten(spooler.Root(), before, changed);
     spooler.Changed();
     return TRUE;
 }

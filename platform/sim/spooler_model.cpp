@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/sim/sid_text.h"
 #include "platform/sim/winapi.h"
@@ -234,18 +235,86 @@ void WritePrinter(RegKey& key, const Printer& printer) {
     key.AddSubkey(L"PrinterDriverData");
 }
 
+namespace {
+
+// The share names of the shared printers under one printers key, folded:
+// a share name is not a key, and adding the n-th printer must not read the
+// other n-1 again. It holds while the key's change counts are the ones it
+// was made at; the spooler's own writes keep it (PrinterWritten), any other
+// change has it made again.
+struct ShareIndex {
+    std::weak_ptr<RegKey> printers;
+    PrintersState state;
+    std::unordered_map<std::wstring, std::wstring> shareOfPrinter;  // folded printer name -> folded share name
+    std::unordered_multimap<std::wstring, std::wstring> printersOfShare;
+
+    bool Holds(const std::shared_ptr<RegKey>& key, const PrintersState& at) const {
+        return key && printers.lock() == key && state.changes == at.changes && state.subkeyChanges == at.subkeyChanges;
+    }
+    void Forget(const std::wstring& printer) {
+        auto it = shareOfPrinter.find(printer);
+        if (it == shareOfPrinter.end()) return;
+        auto [first, last] = printersOfShare.equal_range(it->second);
+        for (; first != last; ++first) {
+            if (first->second == printer) {
+                printersOfShare.erase(first);
+                break;
+            }
+        }
+        shareOfPrinter.erase(it);
+    }
+    void Note(const std::wstring& printer, DWORD attributes, const std::wstring& shareName) {
+        std::wstring folded = corvan::ToLower(printer);
+        Forget(folded);
+        if (!(attributes & PRINTER_ATTRIBUTE_SHARED)) return;
+        std::wstring share = corvan::ToLower(shareName);
+        printersOfShare.emplace(share, folded);
+        shareOfPrinter.emplace(std::move(folded), std::move(share));
+    }
+};
+
+ShareIndex& Shares() {
+    static ShareIndex index;
+    return index;
+}
+
+const ShareIndex& CurrentShares(const std::shared_ptr<RegKey>& printers) {
+    ShareIndex& index = Shares();
+    PrintersState now{printers->Changes(), printers->SubkeyChanges()};
+    if (index.Holds(printers, now)) return index;
+    index = ShareIndex();
+    for (const auto& key : printers->Subkeys())
+        index.Note(key->Name(), Number(*key, L"Attributes"), Text(*key, L"Share Name"));
+    index.printers = printers;
+    index.state = now;
+    return index;
+}
+
+}  // namespace
+
+PrintersState PrintersStateOf(const std::shared_ptr<RegKey>& root) {
+    std::shared_ptr<RegKey> printers = FindKey(root, kPrintersKey);
+    return printers ? PrintersState{printers->Changes(), printers->SubkeyChanges()} : PrintersState{};
+}
+
+void PrinterWritten(const std::shared_ptr<RegKey>& root, const PrintersState& before, const Printer& printer) {
+    std::shared_ptr<RegKey> printers = FindKey(root, kPrintersKey);
+    ShareIndex& index = Shares();
+    if (!index.Holds(printers, before)) return;
+    index.Note(printer.name, printer.attributes, printer.shareName);
+    index.state = PrintersStateOf(root);
+}
+
 bool ShareNameTaken(const std::shared_ptr<RegKey>& root, const std::wstring& shareName, const std::wstring& except) {
     std::shared_ptr<RegKey> fileShares = FindKey(root, kSharesKey);
     if (fileShares && fileShares->Value(shareName)) return true;
     std::shared_ptr<RegKey> printers = FindKey(root, kPrintersKey);
     if (!printers) return false;
-    // The one place an add looks at the other printers: a share name is not a key.
-    for (const auto& key : printers->Subkeys()) {
-        if (corvan::EqualsNoCase(key->Name(), except)) continue;
-        if ((Number(*key, L"Attributes") & PRINTER_ATTRIBUTE_SHARED) &&
-            corvan::EqualsNoCase(Text(*key, L"Share Name"), shareName))
-            return true;
-    }
+    const ShareIndex& index = CurrentShares(printers);
+    std::wstring other = corvan::ToLower(except);
+    auto [first, last] = index.printersOfShare.equal_range(corvan::ToLower(shareName));
+    for (; first != last; ++first)
+        if (first->second != other) return true;
     return false;
 }
 

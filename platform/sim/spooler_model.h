@@ -69,6 +69,16 @@ Printer ReadPrinter(const RegKey& key);
 void WritePrinter(RegKey& key, const Printer& printer);
 // Whether a printer other than `except` is shared under this name.
 bool ShareNameTaken(const std::shared_ptr<RegKey>& root, const std::wstring& shareName, const std::wstring& except);
+// The change counts of the printers key (zero when there is none). Taken
+// before the spooler writes a printer and handed to PrinterWritten after,
+// they let ShareNameTaken keep what it knows instead of reading every
+// printer again.
+struct PrintersState {
+    unsigned long long changes = 0;
+    unsigned long long subkeyChanges = 0;
+};
+PrintersState PrintersStateOf(const std::shared_ptr<RegKey>& root);
+void PrinterWritten(const std::shared_ptr<RegKey>& root, const PrintersState& before, const Printer& printer);
 
 // ---- device modes ---------------------------------------------------------
 // The registry holds a device mode as Windows lays it out (2-byte WCHAR);

@@ -190,6 +190,8 @@ typedef WORD LANGID;
 // ---- files ---------------------------------------------------------------
 #define GENERIC_READ 0x80000000
 #define GENERIC_WRITE 0x40000000
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004

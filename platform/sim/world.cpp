@@ -171,13 +171,13 @@ bool ParseFaultRule(const std::wstring& rule, FaultRule& out) {
     return true;
 }
 
-bool Matches(const FaultRule& rule, const char* function, const std::wstring& machine,
-             const std::vector<std::wstring>& args) {
+template <class Args>
+bool Matches(const FaultRule& rule, const char* function, const std::wstring& machine, const Args& args) {
     if (rule.remaining == 0 || rule.function != function) return false;
     if (!rule.machine.empty() && !corvan::EqualsNoCase(rule.machine, machine)) return false;
     if (rule.text.empty()) return true;
     for (const auto& arg : args)
-        if (corvan::FindNoCase(arg, rule.text) != std::wstring::npos) return true;
+        if (corvan::FindNoCase(std::wstring(arg), rule.text) != std::wstring::npos) return true;
     return false;
 }
 
@@ -235,12 +235,43 @@ void CreateWorldFiles(const fs::path& root) {
 }
 
 // Notices a change of CORVAN_WORLD (or HOME) and starts over in the new world.
+// Where CORVAN_WORLD stood in the environment when it was last read. Every
+// simulated call asks for the world and reading a variable scans the whole
+// environment; setenv and unsetenv replace or move an entry and never
+// rewrite its text, so the same entry in the same place is the same value.
+struct EnvironmentMark {
+    char** environment = nullptr;
+    size_t slot = 0;
+    const char* entry = nullptr;
+
+    bool Unchanged() const { return entry && environment == environ && environment[slot] == entry; }
+    void Take(const char* value) {
+        *this = EnvironmentMark();
+        for (size_t i = 0; environ && environ[i]; ++i) {
+            if (environ[i] + std::strlen("CORVAN_WORLD=") == value) {
+                environment = environ;
+                slot = i;
+                entry = environ[i];
+                return;
+            }
+        }
+    }
+};
+
 WorldState& World() {
     WorldState& state = State();
+    static EnvironmentMark mark;
+    // HOME stands for the world only while CORVAN_WORLD is unset, and a
+    // variable added later can land anywhere: that case reads every time.
+    if (state.ready && state.fromEnv && mark.Unchanged()) return state;
     const char* env = std::getenv("CORVAN_WORLD");
     bool fromEnv = env && *env;
     const char* value = fromEnv ? env : std::getenv("HOME");
     if (!value) value = "";
+    if (fromEnv)
+        mark.Take(env);
+    else
+        mark = EnvironmentMark();
     if (state.ready && state.fromEnv == fromEnv && state.envValue == value) return state;
 
     static bool atExitRegistered = false;
@@ -558,8 +589,10 @@ std::vector<Account> AccountsSeenFrom(const std::wstring& machine) {
     return accounts;
 }
 
-DWORD InjectedFault(const char* function, const std::wstring& machine,
-                    const std::vector<std::wstring>& args) {
+namespace {
+
+template <class Args>
+DWORD FirstFault(const char* function, const std::wstring& machine, const Args& args) {
     WorldState& state = World();
     if (!state.faultsLoaded) LoadFaults(state, false);
     for (auto* rules : {&state.fileRules, &TestRules()}) {
@@ -570,6 +603,17 @@ DWORD InjectedFault(const char* function, const std::wstring& machine,
         }
     }
     return 0;
+}
+
+}  // namespace
+
+DWORD InjectedFault(const char* function, const std::wstring& machine,
+                    std::initializer_list<std::wstring_view> args) {
+    return FirstFault(function, machine, args);
+}
+
+DWORD InjectedFault(const char* function, const std::wstring& machine, const std::vector<std::wstring>& args) {
+    return FirstFault(function, machine, args);
 }
 
 void AddFaultRule(const std::wstring& rule) {

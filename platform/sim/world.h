@@ -4,7 +4,9 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -72,8 +74,10 @@ std::vector<Account> AccountsSeenFrom(const std::wstring& machine);
 // still has firings left (and uses one firing), or 0. A rule matches when its
 // function name is equal, its machine (if any) equals `machine` ignoring case,
 // and its text (if any) occurs in one of `args`, ignoring case.
+// The arguments are only looked at, so a call builds no copies of them.
 DWORD InjectedFault(const char* function, const std::wstring& machine,
-                    const std::vector<std::wstring>& args);
+                    std::initializer_list<std::wstring_view> args);
+DWORD InjectedFault(const char* function, const std::wstring& machine, const std::vector<std::wstring>& args);
 
 // Rules set from a test, in faults.ini syntax ("NetShareAdd@SRV02=2118,1").
 // A rule that does not parse is reported on standard error and ignored.
