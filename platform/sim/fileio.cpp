@@ -60,7 +60,7 @@ DWORD IoError(int err) {
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                           LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
-                          DWORD dwCreationDisposition, DWORD /*dwFlagsAndAttributes*/,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                           HANDLE /*hTemplateFile*/) {
     if (!lpFileName || !*lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -75,8 +75,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     }
 
     int flags = O_CLOEXEC;
-    bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
-    bool wantWrite = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL);
+    bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA);
+    bool wantWrite = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA);
     if (wantRead && wantWrite)
         flags |= O_RDWR;
     else if (wantWrite)
@@ -87,6 +87,25 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     std::error_code ec;
     bool existed = std::filesystem::exists(host, ec);
     if (std::filesystem::is_directory(host, ec)) {
+        // A folder opens only for its attributes and times, as backup tools open it.
+        int fd = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && dwCreationDisposition == OPEN_EXISTING
+                     ? open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                     : -1;
+        if (fd < 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        auto folder = std::make_shared<FileObject>();
+        folder->fd = fd;
+        folder->access = dwDesiredAccess;
+        SetLastError(ERROR_SUCCESS);
+        return sim::AddHandle(folder);
+    }
+    // The host would let its superuser write a read-only file; Windows lets nobody.
+    constexpr DWORD kWriteData = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
+    struct stat existing;
+    if (existed && (dwDesiredAccess & kWriteData) && ::stat(host.c_str(), &existing) == 0 &&
+        S_ISREG(existing.st_mode) && !(existing.st_mode & S_IWUSR)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -121,6 +140,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     }
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
+    file->access = dwDesiredAccess;
     HANDLE handle = sim::AddHandle(file);
     // Windows reports an existing file through the last error on success.
     bool reportsExisting = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;

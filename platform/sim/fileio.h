@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include "platform/sim/handles.h"
+#include "platform/sim/wintypes.h"
 
 namespace sim {
 
 struct FileObject : KernelObject {
     int fd = -1;
     bool ownsDescriptor = true;  // false for the process's standard streams
+    DWORD access = 0;            // as CreateFileW was asked for it
     ~FileObject() override {
         if (fd >= 0 && ownsDescriptor) ::close(fd);
     }

@@ -1,0 +1,170 @@
+// Copies, moves, deletes, full paths and folder creation as Windows does
+// them, errors included.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+
+namespace {
+
+using namespace win32_files;
+using NameList = std::vector<std::wstring>;
+
+class FileOpsTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        AddDirectory(L"SRV01", L"D:\\");
+        AddDirectory(L"SRV02", L"D:\\");
+        ASSERT_TRUE(CreateDirectoryW(L"D:\\Ops", nullptr));
+        ASSERT_TRUE(CreateDirectoryW(L"D:\\Ops\\Sub", nullptr));
+        for (const wchar_t* name : {L"src.txt", L"hidden.txt", L"ro.txt", L"plain.txt"})
+            ASSERT_TRUE(WriteNewFile(std::wstring(L"D:\\Ops\\") + name, corvan::ToUtf8(name)));
+        ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\hidden.txt", FILE_ATTRIBUTE_HIDDEN));
+        ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\ro.txt", FILE_ATTRIBUTE_READONLY));
+    }
+};
+
+TEST_F(FileOpsTest, CopyKeepsAttributesAndWriteTimeAndRefusesProtectedTargets) {
+    HANDLE h = CreateFileW(L"D:\\Ops\\src.txt", FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME old = FileTimeOf(125911584000000000ULL);
+    ASSERT_TRUE(SetFileTime(h, &old, nullptr, &old));
+    CloseHandle(h);
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\src.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CopyFileW(L"D:\\Ops\\src.txt", L"\\\\SRV02\\D$\\copy.txt", TRUE));
+    WIN32_FILE_ATTRIBUTE_DATA copy{};
+    ASSERT_TRUE(GetFileAttributesExW(L"\\\\SRV02\\D$\\copy.txt", GetFileExInfoStandard, &copy));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), copy.dwFileAttributes);
+    EXPECT_EQ(125911584000000000ULL, Ticks(copy.ftLastWriteTime));
+    EXPECT_NE(125911584000000000ULL, Ticks(copy.ftCreationTime));  // the copy is a new file
+    EXPECT_EQ("src.txt", ReadWholeFile(L"\\\\SRV02\\D$\\copy.txt"));
+
+    struct {
+        const wchar_t* target;
+        BOOL failIfExists;
+        DWORD error;
+    } cases[] = {
+        {L"D:\\Ops\\plain.txt", TRUE, ERROR_FILE_EXISTS},
+        {L"D:\\Ops\\PLAIN.TXT", TRUE, ERROR_FILE_EXISTS},  // names differing in case are one name
+        {L"D:\\Ops\\hidden.txt", FALSE, ERROR_ACCESS_DENIED},
+        {L"D:\\Ops\\ro.txt", FALSE, ERROR_ACCESS_DENIED},
+        {L"D:\\Ops\\Sub", FALSE, ERROR_ACCESS_DENIED},
+        {L"D:\\Ops\\None\\x.txt", FALSE, ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return CopyFileW(L"\\\\SRV02\\D$\\copy.txt", c.target, c.failIfExists); }))
+            << corvan::ToUtf8(c.target);
+    EXPECT_EQ("plain.txt", ReadWholeFile(L"D:\\Ops\\plain.txt"));
+    EXPECT_EQ("hidden.txt", ReadWholeFile(L"D:\\Ops\\hidden.txt"));
+}
+
+TEST_F(FileOpsTest, AFailedCopyLeavesNothingBehind) {
+    AddFault(L"CopyFileW:src.txt=112,1");
+    NameList before = Names(L"D:\\Ops\\Sub\\*");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL),
+              ErrorOf([] { return CopyFileW(L"D:\\Ops\\src.txt", L"D:\\Ops\\Sub\\src.txt", FALSE); }));
+    EXPECT_EQ(before, Names(L"D:\\Ops\\Sub\\*"));
+    // Over an existing file, the old content stays whole.
+    ASSERT_TRUE(WriteNewFile(L"D:\\Ops\\Sub\\src.txt", "old content"));
+    AddFault(L"CopyFileW:src.txt=112,1");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL),
+              ErrorOf([] { return CopyFileW(L"D:\\Ops\\src.txt", L"D:\\Ops\\Sub\\src.txt", FALSE); }));
+    EXPECT_EQ((NameList{L"src.txt"}), Names(L"D:\\Ops\\Sub\\*"));
+    EXPECT_EQ("old content", ReadWholeFile(L"D:\\Ops\\Sub\\src.txt"));
+}
+
+TEST_F(FileOpsTest, MoveReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFile) {
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\src.txt", L"D:\\Ops\\plain.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("src.txt", ReadWholeFile(L"D:\\Ops\\plain.txt"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"D:\\Ops\\src.txt"));
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\Sub", L"D:\\Ops\\Moved", 0));  // folders move within a volume
+
+    struct {
+        const wchar_t* source;
+        const wchar_t* target;
+        DWORD flags;
+        DWORD error;
+    } cases[] = {
+        {L"D:\\Ops\\plain.txt", L"D:\\Ops\\hidden.txt", 0, ERROR_ALREADY_EXISTS},
+        {L"D:\\Ops\\plain.txt", L"D:\\Ops\\ro.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {L"D:\\Ops\\plain.txt", L"D:\\Ops\\Moved", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {L"D:\\Ops\\none.txt", L"D:\\Ops\\x.txt", 0, ERROR_FILE_NOT_FOUND},
+        {L"D:\\Ops\\plain.txt", L"D:\\Ops\\None\\x.txt", 0, ERROR_PATH_NOT_FOUND},
+        {L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", 0, ERROR_NOT_SAME_DEVICE},
+        {L"D:\\Ops\\Moved", L"\\\\SRV02\\D$\\Moved", MOVEFILE_COPY_ALLOWED, ERROR_NOT_SAME_DEVICE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return MoveFileExW(c.source, c.target, c.flags); }))
+            << corvan::ToUtf8(c.source) << " -> " << corvan::ToUtf8(c.target);
+    // Another volume takes a file when a copy is allowed.
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ("src.txt", ReadWholeFile(L"\\\\SRV02\\D$\\x.txt"));
+    EXPECT_EQ((NameList{L"hidden.txt", L"Moved", L"ro.txt"}), Names(L"D:\\Ops\\*"));
+}
+
+TEST_F(FileOpsTest, DeleteRefusesFoldersAndReadOnlyFiles) {
+    struct {
+        const wchar_t* path;
+        DWORD error;
+    } cases[] = {
+        {L"D:\\Ops\\none.txt", ERROR_FILE_NOT_FOUND},
+        {L"D:\\Ops\\None\\x.txt", ERROR_PATH_NOT_FOUND},
+        {L"D:\\Ops\\Sub", ERROR_ACCESS_DENIED},
+        {L"D:\\Ops\\ro.txt", ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return DeleteFileW(c.path); })) << corvan::ToUtf8(c.path);
+    ASSERT_TRUE(DeleteFileW(L"D:\\Ops\\hidden.txt"));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\ro.txt", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileW(L"d:\\ops\\RO.TXT"));
+    EXPECT_EQ((NameList{L"plain.txt", L"src.txt", L"Sub"}), Names(L"D:\\Ops\\*"));
+}
+
+TEST_F(FileOpsTest, FullPathNamesAndTheirFilePart) {
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Ops\\Sub"));
+    struct {
+        const wchar_t* path;
+        const wchar_t* full;
+        const wchar_t* filePart;  // null: none
+    } cases[] = {
+        {L"a.txt", L"D:\\Ops\\Sub\\a.txt", L"a.txt"},
+        {L"..\\b\\.\\c.txt", L"D:\\Ops\\b\\c.txt", L"c.txt"},
+        {L"d:x", L"D:\\Ops\\Sub\\x", L"x"},
+        {L"\\\\SRV02\\D$\\Data\\..\\y", L"\\\\SRV02\\D$\\y", L"y"},
+        {L"D:\\Ops\\", L"D:\\Ops\\", nullptr},
+    };
+    for (const auto& c : cases) {
+        WCHAR buffer[MAX_PATH];
+        LPWSTR filePart = nullptr;
+        DWORD n = GetFullPathNameW(c.path, MAX_PATH, buffer, &filePart);
+        EXPECT_EQ(std::wstring(c.full), std::wstring(buffer, n)) << corvan::ToUtf8(c.path);
+        if (c.filePart)
+            EXPECT_EQ(std::wstring(c.filePart), filePart ? std::wstring(filePart) : L"<none>");
+        else
+            EXPECT_EQ(nullptr, filePart);
+    }
+    // Too small a buffer gives the size needed, terminator included.
+    WCHAR small[4];
+    EXPECT_EQ(std::wstring(L"D:\\Ops\\Sub\\a.txt").size() + 1, GetFullPathNameW(L"a.txt", 4, small, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), ErrorOf([&] { return GetFullPathNameW(L"", 4, small, nullptr); }));
+}
+
+TEST_F(FileOpsTest, CreateDirectoryLeavesRoomForAShortName) {
+    // "D:\Ops\" and a name that ends the path at 248 characters, then at 249.
+    std::wstring base = L"D:\\Ops\\";
+    std::wstring fits = base + std::wstring(248 - base.size(), L'a');
+    std::wstring tooLong = base + std::wstring(249 - base.size(), L'b');
+    EXPECT_TRUE(CreateDirectoryW(fits.c_str(), nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE),
+              ErrorOf([&] { return CreateDirectoryW(tooLong.c_str(), nullptr); }));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), ErrorOf([&] { return CreateDirectoryW(L"D:\\Ops\\sub", nullptr); }));
+}
+
+}  // namespace
