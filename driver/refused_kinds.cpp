@@ -1,4 +1,4 @@
-// Printer ports, printers and directories are not migrated by this build.
+// Printer ports and printers are not migrated by this build.
 // Their entries are refused openly: an error entry per item, a warning in
 // the log and a failed run, so no caller takes them for migrated.
 #include "core/object_store.h"
@@ -39,6 +39,3 @@ int CCorvanrator::ProcessPrinters(int backup, CObjectStore& control, const std::
     return RefuseKind(backup, control, L"PRINTER");
 }
 
-int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const std::wstring& /*server*/) {
-    return RefuseKind(backup, control, L"DIRECTORY");
-}
