@@ -79,22 +79,26 @@ int CBaseObject::ReplaceServerName(const std::wstring& oldText, const std::wstri
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code) {
+    std::wstring text;
+    if (code != 0 && SystemMessageText(code, text)) {
+        // One line: every LF, then every CR, becomes a space.
+        for (auto& c : text)
+            if (c == L'\n') c = L' ';
+        for (auto& c : text)
+            if (c == L'\r') c = L' ';
+    } else {
+        text = kNoDescription;
+    }
+    SetError(function, api, code, text);
+}
+
+void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code,
+                           const std::wstring& description) {
     if (code != 0) {
-        std::wstring text;
-        bool found = SystemMessageText(code, text);
         ErrorWin32API = api;
         ErrorFunction = function;
         ErrorCode = corvan::Format(L"%u", static_cast<unsigned>(code));
-        if (found) {
-            // One line: every LF, then every CR, becomes a space.
-            for (auto& c : text)
-                if (c == L'\n') c = L' ';
-            for (auto& c : text)
-                if (c == L'\r') c = L' ';
-            ErrorDescription = text;
-        } else {
-            ErrorDescription = kNoDescription;
-        }
+        ErrorDescription = description;
         LastErrorCode = code;
     }
     if (!Logger) return;

@@ -32,6 +32,11 @@ public:
 
     // Records the outcome of an operation; code 0 records nothing but logs a success line.
     void SetError(const std::wstring& function, const std::wstring& api, DWORD code);
+    // The same with a description of the tool's own instead of the system's
+    // text for the number: for numbers that are not system errors (the file
+    // categories) and for failures the system's text would misname.
+    void SetError(const std::wstring& function, const std::wstring& api, DWORD code,
+                  const std::wstring& description);
     // Major version of the system named by ServerName; 0 when it cannot be asked.
     int GetServerMajorVersion(DWORD& majorVersion);
 

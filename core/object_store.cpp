@@ -1,8 +1,8 @@
 #include "core/object_store.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <cstring>
 
 #include "core/store_value.h"
 #include "core/text_file.h"
@@ -137,13 +137,7 @@ uint32_t HashPairFolded(const std::wstring& s, const std::wstring& k) {
     return TextHash().AddFolded(s).AddFolded(k).Value();
 }
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::wstring Latin1(const char* begin, const char* end) {
-    std::wstring out(static_cast<size_t>(end - begin), L'\0');
-    for (size_t i = 0; begin + i < end; ++i) out[i] = static_cast<unsigned char>(begin[i]);
-    return out;
-}
+bool IsBlank(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
 
 }  // namespace
 
@@ -309,35 +303,36 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
         return 0;
     }
 
-    const char* p = bytes.data();
-    const char* end = p + bytes.size();
-    if (const void* zero = std::memchr(p, '\0', bytes.size())) end = static_cast<const char*>(zero);
+    std::wstring text = DecodeText(bytes);
+    text.resize(std::min(text.size(), text.find(L'\0')));
+    const wchar_t* p = text.data();
+    const wchar_t* end = p + text.size();
 
     std::wstring section;
     DWORD count = 0;
     while (p < end) {
         // A backslash takes the next character into the line, a line feed included.
-        const char* q = p;
-        while (q < end && *q != '\n') q += (*q == '\\' && q + 1 < end) ? 2 : 1;
-        const char* b = p;
-        const char* e = q;
+        const wchar_t* q = p;
+        while (q < end && *q != L'\n') q += (*q == L'\\' && q + 1 < end) ? 2 : 1;
+        const wchar_t* b = p;
+        const wchar_t* e = q;
         p = q < end ? q + 1 : end;
 
         while (b < e && IsBlank(*b)) ++b;
         while (e > b && IsBlank(e[-1])) --e;
-        if (b == e || *b == ';') continue;
-        if (*b == '[' && e - b >= 2 && e[-1] == ']') {
-            section = Latin1(b + 1, e - 1);
+        if (b == e || *b == L';') continue;
+        if (*b == L'[' && e - b >= 2 && e[-1] == L']') {
+            section.assign(b + 1, e - 1);
             continue;
         }
         ++count;
-        const char* eq = static_cast<const char*>(std::memchr(b, '=', static_cast<size_t>(e - b)));
+        const wchar_t* eq = std::find(b, e, L'=');
         if (eq == b)
-            AddEntryMoved(section, std::wstring(), Latin1(b, e), count);
-        else if (eq)
-            AddEntryMoved(section, Latin1(b, eq), Latin1(eq + 1, e), count);
+            AddEntryMoved(section, std::wstring(), std::wstring(b, e), count);
+        else if (eq != e)
+            AddEntryMoved(section, std::wstring(b, eq), std::wstring(eq + 1, e), count);
         else
-            AddEntryMoved(section, Latin1(b, e), std::wstring(), count);
+            AddEntryMoved(section, std::wstring(b, e), std::wstring(), count);
     }
 
     cursor_ = 0;

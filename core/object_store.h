@@ -75,6 +75,10 @@ public:
     void RegisterObject(const std::wstring& section, CBaseObject* object);
     int LookupObject(const std::wstring& section, CBaseObject*& object) const;
 
+    // How many nested loaders are reading this store at the moment (see
+    // core/nesting_bound.h).
+    int& NestingDepth() { return nestingDepth_; }
+
     size_t GetEntryCount() const { return entries_.size(); }
     const CStoreEntry& GetEntryAt(size_t index) const { return entries_[index]; }
 
@@ -102,6 +106,7 @@ private:
     std::wstring currentValue_;
     std::wstring currentEntrySection_;
     DWORD currentNumber_ = 0;
+    int nestingDepth_ = 0;
     std::vector<CStoreEntry> entries_;
     std::unordered_map<std::wstring, CBaseObject*> objects_;
     std::unique_ptr<Indexes> indexes_;

@@ -58,6 +58,36 @@ TEST_F(ObjectStoreFileTest, CanonicalFileRoundTripsByteForByte) {
     EXPECT_EQ(ReadBytes(SourceFile("core/testdata/canonical.ini")), SavedBytes());
 }
 
+TEST_F(ObjectStoreFileTest, TextBeyondLatin1MakesTheWholeFileUtf8AndLoadsBack) {
+    ASSERT_EQ(1, store_.LoadFromFile(Copy("unicode.ini")));
+    std::vector<std::wstring> registry;
+    store_.GetValues(L"BACKUP", L"REGISTRY", registry);
+    EXPECT_EQ(std::vector<std::wstring>{L"SOFTWARE\\Gr\u00fc\u00dfe \u03a9mega\",\"\u041e\u0442\u0447\u0451\u0442 \u20ac "
+                                        L"\U0001F600.bkp"},
+              registry);
+    std::wstring report;
+    store_.GetValue(L"Control", L"DefaultReportName", report);
+    EXPECT_EQ(L"Rapport caf\u00e9.txt", report);
+    // The Latin-1 text before the first wider one is UTF-8 too.
+    EXPECT_EQ(ReadBytes(SourceFile("core/testdata/unicode.ini")), SavedBytes());
+}
+
+TEST_F(ObjectStoreFileTest, ByteOrderMarksChooseTheEncoding) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"\xEF\xBB\xBF" "k=\xC3\xA9\xE2\x82\xAC", L"k=\u00e9\u20ac"},
+        {std::string("\xFF\xFE" "k\0=\0\xE9\0\xAC\x20=\xD8\0\xDE", 14), L"k=\u00e9\u20ac\U0001F600"},
+        {std::string("\xFE\xFF" "\0k\0=\0\xE9\x20\xAC", 10), L"k=\u00e9\u20ac"},
+        {"\xEF\xBB" "k=\xC3\xA9", L"\u00ef\u00bbk=\u00c3\u00a9"},  // no whole mark: Latin-1
+    };
+    for (const auto& [bytes, expected] : cases) {
+        WriteBytes(dir_.path() / "marked.ini", bytes);
+        CObjectStore store;
+        ASSERT_EQ(1, store.LoadFromFile(dir_.File("marked.ini")));
+        ASSERT_EQ(1u, store.GetEntryCount()) << testing::PrintToString(bytes);
+        EXPECT_EQ(expected, store.GetEntryAt(0).Key + L"=" + store.GetEntryAt(0).Value);
+    }
+}
+
 TEST_F(ObjectStoreFileTest, EveryLineForm) {
     ASSERT_EQ(1, store_.LoadFromFile(Copy("forms.ini")));
     ASSERT_EQ(12u, store_.GetEntryCount());
@@ -107,20 +137,26 @@ TEST_F(ObjectStoreFileTest, WriteFailures) {
     EXPECT_EQ(3u, store_.LastErrorCode);  // bad path
 
     store_.AddEntry(L"S", L"first", L"1", 0);
-    store_.AddEntry(L"S", L"second", L"\u20ac", 0);
-    store_.AddEntry(L"S", L"third", L"3", 0);
-    EXPECT_EQ(0, store_.SaveToFile(dir_.File("out.ini")));
-    EXPECT_EQ("[S]\r\nfirst=1\r\n", ReadBytes(dir_.path() / "out.ini"));
+    EXPECT_EQ(0, store_.SaveToFile(L"/dev/full"));  // opens, refuses the bytes
     EXPECT_EQ(13u, store_.LastErrorCode);
     EXPECT_EQ(L"", store_.ErrorWin32API);
 }
 
-TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValues) {
-    WriteBytes(dir_.path() / "report.txt", "earlier\r\n");
-    store_.AddEntry(L"share", L"Public", L"Result: OK;a ", 0);
-    store_.AddEntry(L"Port", L"LPT1:", L"Result: NOK;b ", 5);
-    ASSERT_EQ(1, store_.SaveToReport(dir_.File("report.txt")));
-    EXPECT_EQ("earlier\r\nResult: OK;a \r\nResult: NOK;b \r\n", ReadBytes(dir_.path() / "report.txt"));
+TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {
+    store_.AddEntry(L"share", L"Public", L"a\u00e9", 0);
+    store_.AddEntry(L"Port", L"LPT1:", L"\u20ac", 5);
+    const std::pair<std::string, std::string> cases[] = {
+        // A file without a mark stays Latin-1; what it cannot hold shows as a code.
+        {"earlier\r\n", "earlier\r\na\xE9\r\n<U+20AC>\r\n"},
+        {"", "\xEF\xBB\xBF" "a\xC3\xA9\r\n\xE2\x82\xAC\r\n"},
+        {"\xEF\xBB\xBF", "\xEF\xBB\xBF" "a\xC3\xA9\r\n\xE2\x82\xAC\r\n"},
+        {"\xFF\xFE", std::string("\xFF\xFE" "a\0\xE9\0\r\0\n\0\xAC\x20\r\0\n\0", 16)},
+    };
+    for (const auto& [before, after] : cases) {
+        WriteBytes(dir_.path() / "report.txt", before);
+        ASSERT_EQ(1, store_.SaveToReport(dir_.File("report.txt")));
+        EXPECT_EQ(after, ReadBytes(dir_.path() / "report.txt")) << testing::PrintToString(before);
+    }
 }
 
 TEST(ObjectStoreTest, WritingEntries) {

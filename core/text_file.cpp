@@ -3,9 +3,48 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/text.h"
+
 namespace {
 
-constexpr size_t kFlushSize = 1 << 16;
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+void AppendUtf16(std::string& out, uint32_t code, bool bigEndian) {
+    auto unit = [&](uint32_t u) {
+        char low = static_cast<char>(u & 0xFF), high = static_cast<char>((u >> 8) & 0xFF);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    };
+    if (code >= 0x10000) {
+        code -= 0x10000;
+        unit(0xD800 + (code >> 10));
+        unit(0xDC00 + (code & 0x3FF));
+    } else {
+        unit(code);
+    }
+}
+
+std::wstring DecodeUtf16(const std::string& bytes, size_t from, bool bigEndian) {
+    std::wstring out;
+    out.reserve((bytes.size() - from) / 2);
+    size_t i = from;
+    for (; i + 1 < bytes.size(); i += 2) {
+        auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+        uint32_t unit = bigEndian ? (first << 8 | second) : (second << 8 | first);
+        // Where wchar_t holds a whole code point, a surrogate pair becomes one.
+        if (sizeof(wchar_t) == 4 && unit >= 0xDC00 && unit <= 0xDFFF && !out.empty()) {
+            auto high = static_cast<uint32_t>(out.back());
+            if (high >= 0xD800 && high <= 0xDBFF) {
+                out.back() = static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+                continue;
+            }
+        }
+        out += static_cast<wchar_t>(unit);
+    }
+    // A stray last byte is kept as its character rather than dropped.
+    if (i < bytes.size()) out += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    return out;
+}
 
 }  // namespace
 
@@ -14,63 +53,100 @@ CTextFileWriter::~CTextFileWriter() { Close(); }
 DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
     Close();
     failed_ = false;
-    handle_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    encoding_ = Encoding::kUndecided;
+    // Appending reads the start of the file to learn its encoding.
+    DWORD access = append ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    handle_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error != 0 ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
     }
-    if (append && SetFilePointer(handle_, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR) {
-        DWORD error = GetLastError();
+    DWORD error = append ? ExistingEncoding() : 0;
+    if (!error && append && SetFilePointer(handle_, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+        error = GetLastError();
+    if (error) {
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
-        return error;
     }
+    return error;
+}
+
+DWORD CTextFileWriter::ExistingEncoding() {
+    char start[3] = {};
+    DWORD read = 0;
+    if (!ReadFile(handle_, start, sizeof(start), &read, nullptr)) return GetLastError() ? GetLastError() : ERROR_READ_FAULT;
+    const std::string mark(start, read);
+    if (mark.empty())
+        encoding_ = Encoding::kUndecided;
+    else if (mark == kUtf8Mark)
+        encoding_ = Encoding::kUtf8;
+    else if (mark.compare(0, 2, "\xFF\xFE") == 0)
+        encoding_ = Encoding::kUtf16Le;
+    else if (mark.compare(0, 2, "\xFE\xFF") == 0)
+        encoding_ = Encoding::kUtf16Be;
+    else
+        encoding_ = Encoding::kLatin1Kept;
     return 0;
+}
+
+void CTextFileWriter::Put(uint32_t code) {
+    switch (encoding_) {
+    case Encoding::kUndecided:
+        if (code <= 0xFF) {
+            buffer_ += static_cast<char>(code);
+            return;
+        }
+        {
+            // The first character Latin-1 cannot hold makes the whole file UTF-8.
+            std::string latin1;
+            latin1.swap(buffer_);
+            buffer_ = kUtf8Mark;
+            for (char c : latin1) corvan::AppendUtf8(buffer_, static_cast<unsigned char>(c));
+        }
+        encoding_ = Encoding::kUtf8;
+        corvan::AppendUtf8(buffer_, code);
+        return;
+    case Encoding::kLatin1Kept:
+        if (code <= 0xFF)
+            buffer_ += static_cast<char>(code);
+        else
+            for (wchar_t c : corvan::Format(L"<U+%04X>", static_cast<unsigned>(code))) buffer_ += static_cast<char>(c);
+        return;
+    case Encoding::kUtf8:
+        corvan::AppendUtf8(buffer_, code);
+        return;
+    case Encoding::kUtf16Le:
+    case Encoding::kUtf16Be:
+        AppendUtf16(buffer_, code, encoding_ == Encoding::kUtf16Be);
+        return;
+    }
 }
 
 bool CTextFileWriter::Write(const std::wstring& text) {
     if (handle_ == INVALID_HANDLE_VALUE || failed_) return false;
-    size_t mark = buffer_.size();
-    for (wchar_t c : text) {
-        auto code = static_cast<uint32_t>(c);
-        if (code > 255) {
-            buffer_.resize(mark);
-            Flush();
-            failed_ = true;
-            return false;
-        }
-        if (c == L'\n') buffer_ += '\r';
-        buffer_ += static_cast<char>(static_cast<unsigned char>(code));
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = corvan::NextCodePoint(text, i);
+        if (code == L'\n') Put(L'\r');
+        Put(code);
     }
-    if (buffer_.size() >= kFlushSize) return Flush();
-    return true;
-}
-
-bool CTextFileWriter::Flush() {
-    size_t done = 0;
-    while (done < buffer_.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(handle_, buffer_.data() + done, chunk, &written, nullptr) || written == 0) {
-            buffer_.clear();
-            failed_ = true;
-            return false;
-        }
-        done += written;
-    }
-    buffer_.clear();
     return true;
 }
 
 bool CTextFileWriter::Close() {
     if (handle_ == INVALID_HANDLE_VALUE) return !failed_;
-    bool ok = failed_ ? false : Flush();
+    size_t done = 0;
+    while (!failed_ && done < buffer_.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle_, buffer_.data() + done, chunk, &written, nullptr) || written == 0) failed_ = true;
+        done += written;
+    }
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     buffer_.clear();
-    return ok;
+    return !failed_;
 }
 
 DWORD ReadWholeFile(const std::wstring& path, std::string& bytes) {
@@ -104,6 +180,13 @@ DWORD ReadWholeFile(const std::wstring& path, std::string& bytes) {
     }
     CloseHandle(file);
     return error;
+}
+
+std::wstring DecodeText(const std::string& bytes) {
+    if (bytes.compare(0, 3, kUtf8Mark) == 0) return corvan::FromUtf8(bytes.substr(3));
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) return DecodeUtf16(bytes, 2, false);
+    if (bytes.compare(0, 2, "\xFE\xFF") == 0) return DecodeUtf16(bytes, 2, true);
+    return corvan::FromLatin1(bytes);
 }
 
 DWORD FileFailureCategory(DWORD win32Error) {

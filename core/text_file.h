@@ -1,7 +1,20 @@
-// 8-bit text files written the way the store and the log files write them:
-// each "\n" becomes CR LF and each character is one byte of the same code.
+// The text files of the tool: store files (backup files, control files, the
+// status report) and log files. Each "\n" written becomes CR LF.
+//
+// One encoding rule for all of them:
+// - A file whose characters all lie in U+0000..U+00FF is written one byte per
+//   character (Latin-1), the same bytes as ever.
+// - A file holding any other character is written whole in UTF-8 and begins
+//   with the byte-order mark EF BB BF.
+// - Reading follows the byte-order mark: UTF-8 (EF BB BF), UTF-16LE (FF FE)
+//   or UTF-16BE (FE FF); a file without one is Latin-1, byte for byte.
+// - Appending follows the file: a new or empty file is written by the first
+//   rule; a file with a mark keeps its encoding; a file without one stays
+//   Latin-1, and a character it cannot hold is written as "<U+20AC>", so it
+//   shows rather than being lost or garbled.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/win32.h"
@@ -17,23 +30,34 @@ public:
     // moves to its end. Shared with other readers and writers. Returns 0 or
     // the Win32 error.
     DWORD Open(const std::wstring& path, bool append);
-    // False when a character is above 255 (nothing of `text` is written) or
-    // when the file refuses the bytes; what was written before stays.
+    // Takes the text into the file's encoding; the bytes reach the file on
+    // Close. False once the writer has failed.
     bool Write(const std::wstring& text);
-    // Writes what is buffered and closes; false when the last bytes could not be written.
+    // Writes the bytes and closes; false when they could not all be written.
     bool Close();
 
 private:
-    bool Flush();
+    enum class Encoding {
+        kUndecided,   // a file written from its start: Latin-1 until a text needs more
+        kLatin1Kept,  // appending to a file without a byte-order mark
+        kUtf8,
+        kUtf16Le,
+        kUtf16Be,
+    };
+    void Put(uint32_t code);
+    DWORD ExistingEncoding();
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::string buffer_;
+    Encoding encoding_ = Encoding::kUndecided;
     bool failed_ = false;
 };
 
 // Reads a whole file opened for reading only if it exists, shared with
 // readers and writers. Returns 0 or the Win32 error.
 DWORD ReadWholeFile(const std::wstring& path, std::string& bytes);
+// The text of a file's bytes by the rule above; a byte-order mark is dropped.
+std::wstring DecodeText(const std::string& bytes);
 
 // File-failure category (1 generic, 2 file not found, 3 bad path, 4 too many
 // open files, 5 access denied, 6 invalid file, 7 removing the current

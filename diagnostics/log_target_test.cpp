@@ -50,12 +50,29 @@ TEST(FileLogTargetTest, FailuresAreShownAndTheMessageIsLost) {
                                                            L", Error: The system cannot find the path specified.")))
         << shown;
 
-    target.SetPath(dir.File("trace.log"));
+    target.SetPath(L"/dev/full");  // opens, refuses the bytes
     ::testing::internal::CaptureStderr();
-    target.Write(CTextLogMessage(kLogError, L"euro \u20ac"));
+    target.Write(CTextLogMessage(kLogError, L"lost"));
     shown = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, shown.find(". Cause: The data is invalid.")) << shown;
-    EXPECT_EQ("", ReadBytes(dir.path() / "trace.log"));
+}
+
+TEST(FileLogTargetTest, TextBeyondLatin1StartsAUtf8LogOrShowsAsACodeInALatin1One) {
+    corvan_test::ScopedTempDir dir;
+    CFileLogTarget target(L"unused.log");
+    target.EnableLevel(kLogError);
+    target.SetPath(dir.File("new.log"));
+    target.Write(CTextLogMessage(kLogError, L"euro \u20ac"));
+    target.Write(CTextLogMessage(kLogError, L"caf\u00e9"));
+    EXPECT_TRUE(std::regex_match(ReadBytes(dir.path() / "new.log"),
+                                 std::regex(std::string("\xEF\xBB\xBF\r\n") + kStamp + "ERROR       euro \xE2\x82\xAC\r\n" +
+                                            kStamp + "ERROR       caf\xC3\xA9")));
+    target.SetPath(dir.File("old.log"));
+    target.Write(CTextLogMessage(kLogError, L"caf\u00e9"));
+    target.Write(CTextLogMessage(kLogError, L"euro \u20ac"));
+    EXPECT_TRUE(std::regex_match(ReadBytes(dir.path() / "old.log"),
+                                 std::regex(std::string("\r\n") + kStamp + "ERROR       caf\xE9\r\n" + kStamp +
+                                            "ERROR       euro <U\\+20AC>")));
 }
 
 TEST(ConsoleLogTargetTest, WritesLineBreakThenLineLiterally) {

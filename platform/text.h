@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 namespace corvan {
@@ -13,6 +14,10 @@ std::wstring Format(const wchar_t* fmt, ...);
 std::wstring VFormat(const wchar_t* fmt, va_list args);
 
 std::string ToUtf8(const std::wstring& text);
+// The code point at text[i], a surrogate pair taken whole where wchar_t is
+// 16 bits; i moves past it. A lone surrogate is its own code point.
+uint32_t NextCodePoint(const std::wstring& text, size_t& i);
+void AppendUtf8(std::string& out, uint32_t code);
 std::wstring FromUtf8(const std::string& text);
 
 // Latin-1: each character is one byte of the same code. ToLatin1 fails

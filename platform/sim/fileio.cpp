@@ -66,13 +66,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    std::filesystem::path host;
+    sim::HostPath resolved;
     DWORD error = sim::InjectedFault("CreateFileW", sim::PathMachine(lpFileName), {lpFileName});
-    if (error == ERROR_SUCCESS) error = sim::MapPath(lpFileName, host);
+    if (error == ERROR_SUCCESS) error = sim::ResolvePath(lpFileName, resolved);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
+    const std::filesystem::path& host = resolved.path;
 
     int flags = O_CLOEXEC;
     bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA);
@@ -84,9 +85,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     else
         flags |= O_RDONLY;
 
-    std::error_code ec;
-    bool existed = std::filesystem::exists(host, ec);
-    if (std::filesystem::is_directory(host, ec)) {
+    // What the resolution found there; it looked with the same stat.
+    bool existed = resolved.exists;
+    if (existed && S_ISDIR(resolved.status.st_mode)) {
         // A folder opens only for its attributes and times, as backup tools open it.
         int fd = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && dwCreationDisposition == OPEN_EXISTING
                      ? open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -103,9 +104,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     }
     // The host would let its superuser write a read-only file; Windows lets nobody.
     constexpr DWORD kWriteData = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
-    struct stat existing;
-    if (existed && (dwDesiredAccess & kWriteData) && ::stat(host.c_str(), &existing) == 0 &&
-        S_ISREG(existing.st_mode) && !(existing.st_mode & S_IWUSR)) {
+    if (existed && (dwDesiredAccess & kWriteData) && S_ISREG(resolved.status.st_mode) &&
+        !(resolved.status.st_mode & S_IWUSR)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -138,6 +138,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(OpenError(errno, host));
         return INVALID_HANDLE_VALUE;
     }
+    if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->access = dwDesiredAccess;

@@ -270,8 +270,9 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     if (DWORD error = sim::ResolvePath(sourceText, source)) return Fail(error);
     if (DWORD error = sim::ResolvePath(targetText, target)) return Fail(error);
 
-    struct stat sourceStat;
-    if (sourceText.empty() || ::stat(source.path.c_str(), &sourceStat) != 0)
+    // The resolution looked at the source with the stat a copy needs.
+    const struct stat& sourceStat = source.status;
+    if (sourceText.empty() || !source.exists)
         return Fail(sourceText.empty() ? ERROR_PATH_NOT_FOUND : MissingError(source.path));
     if (S_ISDIR(sourceStat.st_mode)) return Fail(ERROR_ACCESS_DENIED);
 
@@ -312,6 +313,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
         RemoveQuietly(temp);
         return Fail(error);
     }
+    sim::NoteHostChange(target.path);
     return TRUE;
 }
 
@@ -340,11 +342,13 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurit
             default: return Fail(ERROR_ACCESS_DENIED);
         }
     }
+    sim::NoteHostChange(target);
     if (lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor &&
         !SetFileSecurityW(lpPathName, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                           lpSecurityAttributes->lpSecurityDescriptor)) {
         DWORD error = GetLastError();
         ::rmdir(target.c_str());
+        sim::NoteHostChange(target);
         return Fail(error);
     }
     return TRUE;
@@ -402,8 +406,11 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
         if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || moving.IsFolder()) return Fail(ERROR_NOT_SAME_DEVICE);
         if (!CopyFileW(lpExistingFileName, lpNewFileName, FALSE)) return FALSE;
         if (::unlink(source.path.c_str()) != 0) return Fail(ERROR_ACCESS_DENIED);
+        sim::NoteHostChange(source.path);
         return TRUE;
     }
+    sim::NoteHostChange(source.path);
+    sim::NoteHostChange(target.path);
     if (::rename(source.path.c_str(), target.path.c_str()) != 0) {
         switch (errno) {
             case ENOENT:
@@ -429,6 +436,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     if (sim::AttributesOf(file.path, entry) & (FILE_ATTRIBUTE_READONLY) || entry.IsFolder())
         return Fail(ERROR_ACCESS_DENIED);
     if (::unlink(file.path.c_str()) != 0) return Fail(ERROR_ACCESS_DENIED);
+    sim::NoteHostChange(file.path);
     return TRUE;
 }
 
@@ -468,6 +476,7 @@ BOOLEAN WINAPI CreateSymbolicLinkW(LPCWSTR lpSymlinkFileName, LPCWSTR lpTargetFi
     if (!error) error = sim::ResolvePath(lpTargetFileName, target);
     if (!error && ::symlink(target.path.c_str(), link.path.c_str()) != 0)
         error = errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+    if (!error) sim::NoteHostChange(link.path);
     if (error) {
         SetLastError(error);
         return FALSE;

@@ -1,13 +1,14 @@
 #include "platform/sim/paths.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cwctype>
+#include <map>
 #include <vector>
 
-#include "platform/sim/winapi.h"
+#include "platform/sim/hive.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 
@@ -29,38 +30,39 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-// Splits the part after the root into components and resolves "." and "..";
-// ".." never climbs above the root.
-std::vector<std::wstring> Components(const std::wstring& rest) {
-    std::vector<std::wstring> parts;
-    std::wstring part;
-    auto flush = [&] {
-        if (part.empty() || part == L".") {
-        } else if (part == L"..") {
-            if (!parts.empty()) parts.pop_back();
-        } else {
-            parts.push_back(part);
-        }
-        part.clear();
-    };
-    for (wchar_t c : rest) {
-        if (IsSeparator(c))
-            flush();
-        else
-            part += c;
-    }
-    flush();
-    return parts;
+bool IsRelative(const std::wstring& path) {
+    if (KindOf(path) == PathKind::Drive) return path.size() == 2 || !IsSeparator(path[2]);
+    return path.empty() || !IsSeparator(path[0]);
 }
 
-std::wstring Join(const std::wstring& root, const std::vector<std::wstring>& parts, wchar_t sep) {
-    std::wstring out = root;
-    for (const auto& part : parts) {
-        if (!IsSeparator(out.back())) out += sep;
-        out += part;
+// Appends the names of text[from..] to parts, resolving "." and ".."; ".."
+// never climbs above the root.
+void AppendComponents(const std::wstring& text, size_t from, std::vector<std::wstring>& parts) {
+    size_t i = from;
+    const size_t n = text.size();
+    while (i < n) {
+        while (i < n && IsSeparator(text[i])) ++i;
+        size_t start = i;
+        while (i < n && !IsSeparator(text[i])) ++i;
+        size_t length = i - start;
+        if (length == 0 || (length == 1 && text[start] == L'.')) continue;
+        if (length == 2 && text[start] == L'.' && text[start + 1] == L'.') {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.emplace_back(text, start, length);
     }
-    return out;
 }
+
+// A path made full: its form, its root and the names below the root.
+struct FullPath {
+    PathKind kind = PathKind::Host;
+    std::wstring machine;   // UNC
+    std::wstring share;     // UNC
+    bool hasShare = false;  // UNC: something follows the machine
+    wchar_t drive = 0;      // Drive: upper case
+    std::vector<std::wstring> parts;
+};
 
 // Appends a relative path without doubling a separator: the host root and a
 // name must not make a path that starts with two, which reads as a network path.
@@ -69,148 +71,252 @@ std::wstring JoinText(const std::wstring& base, const std::wstring& relative) {
     return IsSeparator(base.back()) ? base + relative : base + L"\\" + relative;
 }
 
-struct UncParts {
-    std::wstring machine;
-    std::wstring share;
-    std::vector<std::wstring> rest;
-};
+FullPath MakeFull(const std::wstring& path) {
+    std::wstring joined;
+    const std::wstring* full = &path;
+    const std::wstring& current = CurrentText();
+    if (KindOf(path) == PathKind::Drive) {
+        // "D:" and "D:rest" are relative to the current directory when that is on D:.
+        if (IsRelative(path) && KindOf(current) == PathKind::Drive &&
+            std::towupper(current[0]) == std::towupper(path[0]))
+            full = &(joined = JoinText(current, path.substr(2)));
+    } else if (IsRelative(path)) {
+        full = &(joined = JoinText(current, path));
+    }
 
-UncParts SplitUnc(const std::wstring& full) {
-    UncParts parts;
-    size_t machineEnd = full.find_first_of(L"\\/", 2);
-    parts.machine = full.substr(2, machineEnd == std::wstring::npos ? std::wstring::npos : machineEnd - 2);
-    if (machineEnd == std::wstring::npos) return parts;
-    size_t shareEnd = full.find_first_of(L"\\/", machineEnd + 1);
-    parts.share = full.substr(machineEnd + 1,
-                              shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd - machineEnd - 1);
-    if (shareEnd != std::wstring::npos) parts.rest = Components(full.substr(shareEnd));
-    return parts;
+    FullPath out;
+    out.kind = KindOf(*full);
+    switch (out.kind) {
+    case PathKind::Unc: {
+        // \\MACHINE\share stays the root; only what follows is resolved.
+        size_t machineEnd = full->find_first_of(L"\\/", 2);
+        out.machine = full->substr(2, machineEnd == std::wstring::npos ? std::wstring::npos : machineEnd - 2);
+        if (machineEnd == std::wstring::npos) break;
+        out.hasShare = true;
+        size_t shareEnd = full->find_first_of(L"\\/", machineEnd + 1);
+        out.share = full->substr(machineEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos
+                                                                                : shareEnd - machineEnd - 1);
+        if (shareEnd != std::wstring::npos) AppendComponents(*full, shareEnd, out.parts);
+        break;
+    }
+    case PathKind::Drive:
+        out.drive = static_cast<wchar_t>(std::towupper((*full)[0]));
+        AppendComponents(*full, 2, out.parts);
+        break;
+    case PathKind::Host:
+        AppendComponents(*full, 0, out.parts);
+        break;
+    }
+    return out;
 }
 
-bool Exists(const fs::path& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+std::wstring Text(const FullPath& full) {
+    std::wstring out;
+    wchar_t sep = L'\\';
+    switch (full.kind) {
+    case PathKind::Unc:
+        out = L"\\\\" + full.machine;
+        if (!full.hasShare) return out;
+        out += L"\\" + full.share;
+        break;
+    case PathKind::Drive:
+        out = std::wstring(1, full.drive) + L":\\";
+        break;
+    case PathKind::Host:
+        out = L"/";
+        sep = L'/';
+        break;
+    }
+    for (const auto& part : full.parts) {
+        if (!IsSeparator(out.back())) out += sep;
+        out += part;
+    }
+    return out;
 }
 
-bool IsDirectory(const fs::path& path) {
+bool StatDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// ---- kept answers ---------------------------------------------------------------
+// Drive folders found for (machine folder, letter). A drive folder does not
+// come or go under a run; a path that is missing checks its drive again.
 
-// Follows parts below base: the exact name when it exists, else one that
-// differs only in case, as NTFS would find it. Once a part is missing the
-// rest is taken as written.
-fs::path Descend(fs::path base, const std::vector<std::wstring>& parts) {
-    bool found = true;
-    for (const auto& part : parts) {
-        fs::path exact = base / corvan::ToUtf8(part);
-        std::wstring match;
-        if (!found || Exists(exact))
-            base = exact;
-        else if (MatchNoCase(base, part, match))
-            base /= corvan::ToUtf8(match);
-        else {
-            base = exact;
-            found = false;
-        }
-    }
-    return base;
+std::map<std::wstring, std::string>& DriveRoots() {
+    static auto* roots = new std::map<std::wstring, std::string>;
+    return *roots;
 }
 
-bool DriveFolder(const std::wstring& machine, wchar_t letter, fs::path& folder) {
+// Machine folder names stand for themselves within one world; a new world
+// forgets them all.
+std::wstring DriveKey(const std::wstring& machine, wchar_t letter) {
+    return machine + L'|' + static_cast<wchar_t>(std::towupper(letter));
+}
+
+bool FindDriveFolder(const std::wstring& machine, wchar_t letter, std::string& folder) {
     fs::path drives = MachineDir(machine) / "drives";
     std::wstring name(1, static_cast<wchar_t>(std::towupper(letter)));
     std::wstring match;
-    if (IsDirectory(drives / corvan::ToUtf8(name)))
-        folder = drives / corvan::ToUtf8(name);
-    else if (MatchNoCase(drives, name, match) && IsDirectory(drives / corvan::ToUtf8(match)))
-        folder = drives / corvan::ToUtf8(match);
-    else
-        return false;
-    return true;
-}
-
-class RegKey {
-public:
-    ~RegKey() {
-        if (key_) RegCloseKey(key_);
+    std::string exact = (drives / corvan::ToUtf8(name)).native();
+    if (StatDirectory(exact)) {
+        folder = exact;
+        return true;
     }
-    HKEY* operator&() { return &key_; }
-    operator HKEY() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// The "Path=" line of the share's entry in the machine's share list.
-bool SharePath(const std::wstring& machine, const std::wstring& share, std::wstring& path) {
-    RegKey hklm, shares;
-    std::wstring server = L"\\\\" + machine;
-    if (RegConnectRegistryW(server.c_str(), HKEY_LOCAL_MACHINE, &hklm) != ERROR_SUCCESS) return false;
-    if (RegOpenKeyExW(hklm, L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", 0, KEY_READ,
-                      &shares) != ERROR_SUCCESS)
-        return false;
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExW(shares, share.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_MULTI_SZ)
-        return false;
-    std::vector<WCHAR> data(size / sizeof(WCHAR) + 2, L'\0');
-    if (RegQueryValueExW(shares, share.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(data.data()), &size) !=
-        ERROR_SUCCESS)
-        return false;
-    const WCHAR* line = data.data();
-    const WCHAR* end = data.data() + size / sizeof(WCHAR);
-    while (line < end && *line) {
-        std::wstring text = line;
-        if (corvan::StartsWithNoCase(text, L"Path=")) {
-            path = text.substr(5);
+    if (MatchNoCase(drives, name, match)) {
+        std::string other = (drives / corvan::ToUtf8(match)).native();
+        if (StatDirectory(other)) {
+            folder = other;
             return true;
         }
-        line += text.size() + 1;
     }
     return false;
 }
 
-DWORD MapUnc(const std::wstring& full, HostPath& out) {
-    UncParts unc = SplitUnc(full);
-    std::wstring machine;
-    if (unc.machine.empty()) return ERROR_BAD_NETPATH;
-    if (DWORD error = ResolveMachine(unc.machine.c_str(), machine, ERROR_BAD_NETPATH)) return error;
+bool DriveFolder(const std::wstring& machine, wchar_t letter, std::string& folder) {
+    auto& roots = DriveRoots();
+    std::wstring key = DriveKey(machine, letter);
+    auto it = roots.find(key);
+    if (it != roots.end()) {
+        folder = it->second;
+        return true;
+    }
+    if (!FindDriveFolder(machine, letter, folder)) return false;
+    roots.emplace(key, folder);
+    return true;
+}
 
-    fs::path base;
-    std::vector<std::wstring> below;
-    const std::wstring& share = unc.share;
+bool IsWithin(const std::string& path, const std::string& folder) {
+    return path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == '/' || folder == "/");
+}
+
+// ---- from Windows paths to host paths -------------------------------------------
+
+// Where the names of a path start on the host.
+struct Anchor {
+    std::wstring machine;  // empty for host paths
+    wchar_t drive = 0;     // the drive whose folder is `folder`; 0 for host paths
+    std::string folder;
+    std::vector<std::wstring> below;  // names between the folder and the path's own
+};
+
+// The "Path=" line of the share's entry in the machine's share list, read
+// straight from its hive as the server reads its own settings.
+bool SharePath(const std::wstring& machine, const std::wstring& share, std::wstring& path) {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (RegistryGetValue(machine, L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", share, type,
+                         data) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
+        return false;
+    for (const auto& line : BytesToMultiText(data)) {
+        if (corvan::StartsWithNoCase(line, L"Path=")) {
+            path = line.substr(5);
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD AnchorUnc(const FullPath& full, Anchor& anchor) {
+    if (full.machine.empty()) return ERROR_BAD_NETPATH;
+    if (DWORD error = ResolveMachine(full.machine.c_str(), anchor.machine, ERROR_BAD_NETPATH)) return error;
+    const std::wstring& share = full.share;
     if (share.size() == 2 && IsDriveLetter(share[0]) && share[1] == L'$') {
-        if (!DriveFolder(machine, share[0], base)) return ERROR_BAD_NET_NAME;
+        anchor.drive = share[0];
     } else if (corvan::EqualsNoCase(share, L"ADMIN$")) {
-        if (!DriveFolder(machine, L'C', base)) return ERROR_BAD_NET_NAME;
-        below.push_back(L"Windows");
+        anchor.drive = L'C';
+        anchor.below.push_back(L"Windows");
     } else {
         std::wstring sharePath;
-        if (share.empty() || !SharePath(machine, share, sharePath))
-            return ERROR_BAD_NET_NAME;
-        std::wstring shareFull = FullPathName(sharePath);
-        if (KindOf(shareFull) != PathKind::Drive || !DriveFolder(machine, shareFull[0], base))
-            return ERROR_BAD_NET_NAME;
-        below = Components(shareFull.substr(2));
+        if (share.empty() || !SharePath(anchor.machine, share, sharePath)) return ERROR_BAD_NET_NAME;
+        FullPath target = MakeFull(sharePath);
+        if (target.kind != PathKind::Drive) return ERROR_BAD_NET_NAME;
+        anchor.drive = target.drive;
+        anchor.below = std::move(target.parts);
     }
-    out.volumeRoot = below.empty() && unc.rest.empty();
-    below.insert(below.end(), unc.rest.begin(), unc.rest.end());
-    out.path = Descend(base, below);
+    if (!DriveFolder(anchor.machine, anchor.drive, anchor.folder)) return ERROR_BAD_NET_NAME;
     return ERROR_SUCCESS;
 }
 
-DWORD MapDrive(const std::wstring& full, HostPath& out) {
-    std::wstring machine;
-    if (DWORD error = ResolveMachine(L"", machine, ERROR_PATH_NOT_FOUND)) return error;
-    fs::path base;
-    // A drive the machine does not have, as Windows reports it.
-    if (!DriveFolder(machine, full[0], base)) return ERROR_PATH_NOT_FOUND;
-    std::vector<std::wstring> parts = Components(full.substr(2));
-    out.volumeRoot = parts.empty();
-    out.path = Descend(base, parts);
-    return ERROR_SUCCESS;
+DWORD AnchorOf(const FullPath& full, Anchor& anchor) {
+    switch (full.kind) {
+    case PathKind::Unc:
+        return AnchorUnc(full, anchor);
+    case PathKind::Drive:
+        if (DWORD error = ResolveMachine(L"", anchor.machine, ERROR_PATH_NOT_FOUND)) return error;
+        anchor.drive = full.drive;
+        // A drive the machine does not have, as Windows reports it.
+        if (!DriveFolder(anchor.machine, anchor.drive, anchor.folder)) return ERROR_PATH_NOT_FOUND;
+        return ERROR_SUCCESS;
+    case PathKind::Host:
+        anchor.folder.assign(1, '/');
+        return ERROR_SUCCESS;
+    }
+    return ERROR_PATH_NOT_FOUND;
+}
+
+void AppendName(std::string& path, const std::wstring& name) {
+    if (path.empty() || path.back() != '/') path += '/';
+    path += corvan::ToUtf8(name);
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Follows names below folder, where the exact path was not found: the exact
+// name where it exists, else one that differs only in case, as NTFS would
+// find it. Once a name is missing the rest is taken as written.
+std::string Descend(std::string folder, const std::vector<std::wstring>& names) {
+    // The longest start that exists as written needs no listing.
+    std::vector<size_t> ends;
+    std::string path = folder;
+    for (const auto& name : names) {
+        AppendName(path, name);
+        ends.push_back(path.size());
+    }
+    size_t known = names.size();
+    while (known > 0 && !Exists(path.substr(0, ends[known - 1]))) --known;
+    if (known > 0) folder = path.substr(0, ends[known - 1]);
+
+    bool found = true;
+    for (size_t i = known; i < names.size(); ++i) {
+        std::string exact = folder;
+        AppendName(exact, names[i]);
+        std::wstring match;
+        if (!found || (i > known && Exists(exact))) {
+            folder = std::move(exact);
+        } else if (MatchNoCase(folder, names[i], match)) {
+            AppendName(folder, match);
+        } else {
+            folder = std::move(exact);
+            found = false;
+        }
+    }
+    return folder;
+}
+
+// Forgets the kept machine and drive folders of an anchor that are no longer
+// there; true when there were any.
+bool ForgetGone(const Anchor& anchor) {
+    bool gone = false;
+    if (anchor.drive && !anchor.folder.empty() && !StatDirectory(anchor.folder)) {
+        NoteHostChange(fs::path(anchor.folder));
+        gone = true;
+    }
+    if (!anchor.machine.empty() && !MachineFolderExists(anchor.machine)) {
+        ForgetMachineFolders();
+        gone = true;
+    }
+    return gone;
+}
+
+void Finish(std::string path, const FullPath& full, const Anchor& anchor, HostPath& out) {
+    out.path = fs::path(std::move(path));
+    out.volumeRoot = anchor.below.empty() && full.parts.empty();
 }
 
 }  // namespace
@@ -226,43 +332,17 @@ PathKind KindOf(const std::wstring& path) {
     return PathKind::Host;
 }
 
-std::wstring FullPathName(const std::wstring& path) {
-    std::wstring full = path;
-    const std::wstring& current = CurrentText();
-    if (KindOf(path) == PathKind::Drive) {
-        // "D:" and "D:rest" are relative to the current directory when that is on D:.
-        bool driveRelative = path.size() == 2 || !IsSeparator(path[2]);
-        if (driveRelative && KindOf(current) == PathKind::Drive &&
-            std::towupper(current[0]) == std::towupper(path[0]))
-            full = JoinText(current, path.substr(2));
-    } else if (path.empty() || !IsSeparator(path[0])) {
-        full = JoinText(current, path);
-    }
-
-    switch (KindOf(full)) {
-    case PathKind::Unc: {
-        // \\MACHINE\share stays the root; only what follows is resolved.
-        UncParts unc = SplitUnc(full);
-        std::wstring root = L"\\\\" + unc.machine;
-        if (full.find_first_of(L"\\/", 2) == std::wstring::npos) return root;
-        root += L"\\" + unc.share;
-        return Join(root, unc.rest, L'\\');
-    }
-    case PathKind::Drive: {
-        std::wstring root = std::wstring(1, static_cast<wchar_t>(std::towupper(full[0]))) + L":\\";
-        return Join(root, Components(full.substr(2)), L'\\');
-    }
-    case PathKind::Host:
-        return Join(L"/", Components(full), L'/');
-    }
-    return full;
-}
+std::wstring FullPathName(const std::wstring& path) { return Text(MakeFull(path)); }
 
 std::wstring PathMachine(const std::wstring& path) {
-    std::wstring full = FullPathName(path);
-    switch (KindOf(full)) {
-    case PathKind::Unc:
-        return SplitUnc(full).machine;
+    // A relative path is on the current directory's machine; "D:name" is on
+    // the local machine wherever the current directory is.
+    const std::wstring& text = KindOf(path) != PathKind::Drive && IsRelative(path) ? CurrentText() : path;
+    switch (KindOf(text)) {
+    case PathKind::Unc: {
+        size_t machineEnd = text.find_first_of(L"\\/", 2);
+        return text.substr(2, machineEnd == std::wstring::npos ? std::wstring::npos : machineEnd - 2);
+    }
     case PathKind::Drive:
         return LocalMachineName();
     case PathKind::Host:
@@ -273,21 +353,65 @@ std::wstring PathMachine(const std::wstring& path) {
 
 DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
     out = HostPath();
-    std::wstring full = FullPathName(windowsPath);
-    switch (KindOf(full)) {
-    case PathKind::Unc:
-        return MapUnc(full, out);
-    case PathKind::Drive:
-        return MapDrive(full, out);
-    case PathKind::Host: {
-        std::vector<std::wstring> parts = Components(full);
-        out.volumeRoot = parts.empty();
-        out.path = Descend("/", parts);
-        return ERROR_SUCCESS;
+    FullPath full = MakeFull(windowsPath);
+    Anchor anchor;
+    DWORD error = AnchorOf(full, anchor);
+    std::string exact;
+    if (error == ERROR_SUCCESS) {
+        // The exact path first: where it exists, every name on the way does,
+        // and an exact name wins over one that differs in case.
+        exact = anchor.folder;
+        for (const auto& name : anchor.below) AppendName(exact, name);
+        for (const auto& name : full.parts) AppendName(exact, name);
+        if (exact.size() >= PATH_MAX) {
+            // No host call takes it; the call that uses it reports the length.
+            Finish(std::move(exact), full, anchor, out);
+            return ERROR_SUCCESS;
+        }
+        if (::stat(exact.c_str(), &out.status) == 0) {
+            out.exists = true;
+            Finish(std::move(exact), full, anchor, out);
+            return ERROR_SUCCESS;
+        }
+        if (errno != ENOENT && errno != ENOTDIR) {
+            Finish(std::move(exact), full, anchor, out);
+            return ERROR_SUCCESS;
+        }
     }
+
+    // Missing as written, or not found at all: what was kept may be gone.
+    if (ForgetGone(anchor)) {
+        anchor = Anchor();
+        error = AnchorOf(full, anchor);
     }
-    return ERROR_PATH_NOT_FOUND;
+    if (error != ERROR_SUCCESS) return error;
+    std::vector<std::wstring> names = anchor.below;
+    names.insert(names.end(), full.parts.begin(), full.parts.end());
+    std::string found = Descend(anchor.folder, names);
+    out.exists = found != exact && ::stat(found.c_str(), &out.status) == 0;
+    Finish(std::move(found), full, anchor, out);
+    return ERROR_SUCCESS;
 }
+
+void NoteHostChange(const fs::path& changed) {
+    const std::string& text = changed.native();
+    std::string parent = changed.parent_path().native();
+    auto& roots = DriveRoots();
+    for (auto it = roots.begin(); it != roots.end();) {
+        const std::string& root = it->second;
+        // A new name beside a kept folder may now be the exact one.
+        bool beside = fs::path(root).parent_path().native() == parent;
+        if (beside || IsWithin(root, text))
+            it = roots.erase(it);
+        else
+            ++it;
+    }
+    std::string world = WorldRoot().native();
+    if (world.size() > 1 && world.back() == '/') world.pop_back();
+    if (parent == world || IsWithin(world, text)) ForgetMachineFolders();
+}
+
+void ForgetResolvedPaths() { DriveRoots().clear(); }
 
 DWORD MapPath(const std::wstring& windowsPath, std::filesystem::path& hostPath) {
     HostPath resolved;

@@ -2,6 +2,8 @@
 // every file call applies before mapping a path onto the host.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 
@@ -33,9 +35,22 @@ bool MatchNoCase(const std::filesystem::path& folder, const std::wstring& name, 
 struct HostPath {
     std::filesystem::path path;  // never ends in a separator
     bool volumeRoot = false;     // a drive's root folder, which lists no "." and ".."
+    bool exists = false;         // stat found path while resolving it...
+    struct stat status {};       // ...and said this of it (links followed)
 };
 
 // sim::MapPath with what the directory calls need besides the host path.
+// Every Windows path reaches the host here. The exact host path is tried
+// first, with one stat whose result the caller gets; only a path missing as
+// written is looked for name by name, ignoring case. Machine folders and
+// drive folders are kept from one call to the next.
 DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out);
+
+// The simulation's own creates, renames and deletes name the host path they
+// changed, so that no kept folder outlives what it names and a new exact name
+// wins over a kept one that differs in case.
+void NoteHostChange(const std::filesystem::path& changed);
+// Forgets every kept drive folder (a new world).
+void ForgetResolvedPaths();
 
 }  // namespace sim

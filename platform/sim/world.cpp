@@ -1,8 +1,10 @@
 #include "platform/sim/world.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 
 #include "platform/sim/hive.h"
 #include "platform/sim/hostfile.h"
+#include "platform/sim/paths.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -180,6 +183,13 @@ bool Matches(const FaultRule& rule, const char* function, const std::wstring& ma
 
 // ---- the world -------------------------------------------------------------
 
+// A host file's lines as last read, with what stat said of the file then.
+struct CachedIni {
+    struct stat seen {};
+    bool settled = false;  // written long enough before the read that a later write shows in its times
+    std::vector<std::wstring> lines;
+};
+
 struct WorldState {
     bool ready = false;
     bool fromEnv = false;
@@ -187,7 +197,9 @@ struct WorldState {
     fs::path root;
     bool worldIniLoaded = false;
     std::vector<std::wstring> worldIni;
+    std::wstring localMachine;  // from worldIni; empty until asked
     std::map<std::wstring, std::wstring> folders;  // upper-case name -> folder name
+    std::map<std::wstring, CachedIni> machineInis;  // by folder name
     bool faultsLoaded = false;
     std::vector<FaultRule> fileRules;
 };
@@ -240,6 +252,7 @@ WorldState& World() {
         FlushHives();
         ForgetHives();
     }
+    ForgetResolvedPaths();
     state = WorldState();
     state.ready = true;
     state.fromEnv = fromEnv;
@@ -267,12 +280,10 @@ std::wstring FindMachineFolder(const std::wstring& machine) {
     WorldState& state = World();
     if (machine.empty()) return std::wstring();
     std::wstring upper = corvan::ToUpper(machine);
+    // The world's layout does not change under a run; the simulation's own
+    // changes and the checks of a missing path or machine.ini forget entries.
     auto cached = state.folders.find(upper);
-    if (cached != state.folders.end()) {
-        std::error_code ec;
-        if (fs::is_directory(state.root / ToHostPath(cached->second), ec)) return cached->second;
-        state.folders.erase(cached);
-    }
+    if (cached != state.folders.end()) return cached->second;
     std::wstring found;
     std::error_code ec;
     for (fs::directory_iterator it(state.root, ec), end; !ec && it != end; it.increment(ec)) {
@@ -286,6 +297,45 @@ std::wstring FindMachineFolder(const std::wstring& machine) {
     }
     if (!found.empty()) state.folders[upper] = found;
     return found;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// File times come from a clock that moves in steps, and some file systems keep
+// them in whole seconds: a file changed less than this before it was read may
+// be changed again without its times moving, so its lines are not trusted.
+constexpr time_t kSettleSeconds = 2;
+
+bool Settled(const struct stat& st, const struct timespec& readAt) {
+    const struct timespec& changed = st.st_mtim.tv_sec > st.st_ctim.tv_sec ? st.st_mtim : st.st_ctim;
+    return readAt.tv_sec - changed.tv_sec > kSettleSeconds;
+}
+
+// machine.ini of a machine folder, read again only when stat says it changed.
+// present is false when the file cannot be found.
+const std::vector<std::wstring>& MachineIni(const std::wstring& folder, bool* present = nullptr) {
+    static const std::vector<std::wstring> kNone;
+    WorldState& state = World();
+    fs::path file = state.root / ToHostPath(folder) / "machine.ini";
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0) {
+        state.machineInis.erase(folder);
+        if (present) *present = false;
+        return kNone;
+    }
+    if (present) *present = true;
+    CachedIni& cached = state.machineInis[folder];
+    if (cached.settled && SameFile(cached.seen, st)) return cached.lines;
+    struct timespec readAt {};
+    clock_gettime(CLOCK_REALTIME, &readAt);
+    cached.lines = ReadIni(file);
+    cached.seen = st;
+    cached.settled = Settled(st, readAt);
+    return cached.lines;
 }
 
 void LoadFaults(WorldState& state, bool keepCounts) {
@@ -371,9 +421,14 @@ Account ParseAccount(const std::wstring& domain, const std::wstring& name, const
 fs::path WorldRoot() { return World().root; }
 
 std::wstring LocalMachineName() {
-    std::wstring name = IniGet(WorldIni(), L"World", L"LocalMachine", L"");
-    name.erase(0, name.find_first_not_of(L'\\'));
-    return name.empty() ? HostComputerName() : name;
+    const std::vector<std::wstring>& ini = WorldIni();
+    WorldState& state = World();
+    if (state.localMachine.empty()) {
+        std::wstring name = IniGet(ini, L"World", L"LocalMachine", L"");
+        name.erase(0, name.find_first_not_of(L'\\'));
+        state.localMachine = name.empty() ? HostComputerName() : name;
+    }
+    return state.localMachine;
 }
 
 std::wstring WorldSetting(const std::wstring& section, const std::wstring& key,
@@ -388,6 +443,7 @@ void SetWorldSetting(const std::wstring& section, const std::wstring& key, const
     WriteIni(state.root / "world.ini", lines);
     state.worldIni = std::move(lines);
     state.worldIniLoaded = true;
+    state.localMachine.clear();
 }
 
 std::vector<std::pair<std::wstring, std::wstring>> WorldSection(const std::wstring& section) {
@@ -432,33 +488,56 @@ DWORD ResolveMachine(LPCWSTR server, std::wstring& machine, DWORD unreachableErr
     if (name.find_first_of(L"\\/") != std::wstring::npos) return unreachableError;
     std::wstring folder = FindMachineFolder(name);
     if (folder.empty()) return unreachableError;
-    std::wstring reachable = MachineSetting(folder, L"Machine", L"Reachable", L"1");
-    if (reachable == L"0") return unreachableError;
+    bool present = false;
+    const std::vector<std::wstring>* ini = &MachineIni(folder, &present);
+    if (!present && !MachineFolderExists(folder)) {
+        // Gone since it was cached: look again.
+        ForgetMachineFolders();
+        folder = FindMachineFolder(name);
+        if (folder.empty()) return unreachableError;
+        ini = &MachineIni(folder);
+    }
+    if (IniGet(*ini, L"Machine", L"Reachable", L"1") == L"0") return unreachableError;
     machine = folder;
     return 0;
 }
+
+bool MachineFolderExists(const std::wstring& folder) {
+    struct stat st;
+    return ::stat((World().root / ToHostPath(folder)).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void ForgetMachineFolders() { World().folders.clear(); }
 
 fs::path MachineDir(const std::wstring& machine) {
     std::wstring folder = FindMachineFolder(machine);
     return World().root / ToHostPath(folder.empty() ? machine : folder);
 }
 
+// The folder name a machine's settings are cached under.
+std::wstring MachineFolderName(const std::wstring& machine) {
+    std::wstring folder = FindMachineFolder(machine);
+    return folder.empty() ? machine : folder;
+}
+
 std::wstring MachineSetting(const std::wstring& machine, const std::wstring& section,
                             const std::wstring& key, const std::wstring& fallback) {
-    return IniGet(ReadIni(MachineDir(machine) / "machine.ini"), section, key, fallback);
+    return IniGet(MachineIni(MachineFolderName(machine)), section, key, fallback);
 }
 
 void SetMachineSetting(const std::wstring& machine, const std::wstring& section, const std::wstring& key,
                        const std::wstring& value) {
-    fs::path file = MachineDir(machine) / "machine.ini";
+    std::wstring folder = MachineFolderName(machine);
+    fs::path file = World().root / ToHostPath(folder) / "machine.ini";
     std::vector<std::wstring> lines = ReadIni(file);
     IniSet(lines, section, key, value);
     WriteIni(file, lines);
+    World().machineInis.erase(folder);
 }
 
 std::vector<std::pair<std::wstring, std::wstring>> MachineSection(const std::wstring& machine,
                                                                   const std::wstring& section) {
-    return IniSection(ReadIni(MachineDir(machine) / "machine.ini"), section);
+    return IniSection(MachineIni(MachineFolderName(machine)), section);
 }
 
 std::vector<Account> AccountsSeenFrom(const std::wstring& machine) {
@@ -511,6 +590,7 @@ void FlushWorld() { FlushHives(); }
 void ResetWorld() {
     FlushHives();
     ForgetHives();
+    ForgetResolvedPaths();
     State() = WorldState();
 }
 

@@ -43,7 +43,15 @@ DWORD ResolveMachine(LPCWSTR server, std::wstring& machine, DWORD unreachableErr
 // The machine's folder (exists for every name ResolveMachine returned).
 std::filesystem::path MachineDir(const std::wstring& machine);
 
-// machine.ini access ([Machine], [Accounts], [Services]); writes go to disk at once.
+// Machine folders are looked up once and then kept: the world's layout does
+// not change under a run. A check that finds a kept folder gone forgets them
+// all, as does a change the simulation makes next to them.
+bool MachineFolderExists(const std::wstring& folder);
+void ForgetMachineFolders();
+
+// machine.ini access ([Machine], [Accounts], [Services]); writes go to disk at
+// once. Reads are served from the lines last read while stat shows the file
+// unchanged and old enough for a change to move its times.
 std::wstring MachineSetting(const std::wstring& machine, const std::wstring& section,
                             const std::wstring& key, const std::wstring& fallback);
 void SetMachineSetting(const std::wstring& machine, const std::wstring& section,
