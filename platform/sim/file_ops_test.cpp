@@ -167,4 +167,38 @@ TEST_F(FileOpsTest, CreateDirectoryLeavesRoomForAShortName) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), ErrorOf([&] { return CreateDirectoryW(L"D:\\Ops\\sub", nullptr); }));
 }
 
+TEST_F(FileOpsTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
+    // Five folders of 60 characters and a name of 255: 566 characters to the file.
+    std::wstring plain = L"D:\\Ops";
+    for (int i = 0; i < 5; ++i) {
+        plain += L"\\" + std::wstring(59, static_cast<wchar_t>(L'a' + i)) + L"x";
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + plain).c_str(), nullptr)) << i;
+    }
+    const std::wstring file = plain + L"\\" + std::wstring(255, L'n');
+    const std::wstring local = L"\\\\?\\" + file;
+    const std::wstring network = L"\\\\?\\UNC\\SRV01\\D$" + file.substr(2);
+    ASSERT_TRUE(WriteNewFile(local, "deep"));
+    EXPECT_EQ("deep", ReadWholeFile(network));
+    EXPECT_EQ((NameList{std::wstring(255, L'n')}), Names(L"\\\\?\\" + plain + L"\\*"));
+    std::vector<WCHAR> buffer(network.size() + 1);
+    EXPECT_EQ(network.size(), GetFullPathNameW(network.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr));
+    EXPECT_EQ(network, std::wstring(buffer.data()));
+    std::wstring huge = L"\\\\?\\D:";
+    while (huge.size() <= 32767) huge += L"\\" + std::wstring(200, L'z');
+
+    struct {
+        std::wstring path;
+        DWORD error;
+    } cases[] = {
+        {file, ERROR_PATH_NOT_FOUND},  // 260 characters or more without the prefix
+        {L"\\\\?\\D:\\Ops\\" + std::wstring(256, L'n'), ERROR_INVALID_NAME},
+        {L"\\\\?\\D:\\Ops\\Sub\\..\\src.txt", ERROR_INVALID_NAME},
+        {L"\\\\?\\D:\\Ops/src.txt", ERROR_INVALID_NAME},
+        {huge, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return GetFileAttributesW(c.path.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+            << c.path.size() << " characters";
+}
+
 }  // namespace

@@ -148,7 +148,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
         folderText = L".";
         pattern = text;
     }
-    if (HasWildcards(folderText)) {
+    // The "?" of the long-path prefix is no wildcard.
+    if (HasWildcards(folderText.compare(0, 4, L"\\\\?\\") == 0 ? folderText.substr(4) : folderText)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
@@ -450,7 +451,8 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lp
         SetLastError(ERROR_INVALID_NAME);
         return 0;
     }
-    std::wstring full = sim::FullPathName(text);
+    // A long-form path is full as written.
+    std::wstring full = text.compare(0, 4, L"\\\\?\\") == 0 ? text : sim::FullPathName(text);
     // A trailing separator stays: the path then names a folder and has no file part.
     wchar_t last = text.back();
     if ((last == L'\\' || last == L'/') && full.back() != L'\\' && full.back() != L'/')
