@@ -117,8 +117,12 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
                     tree.SetError(L"CCompositeFile::Restore", text, refused);
                 } else {
                     done = tree.Restore();
-                    saved = std::make_unique<CObjectStore>();
-                    if (SaveTree(tree, RestoreLocation + L"\\" + file, *saved)) saved.reset();
+                    // The result goes beside the run's other results; never over the backup.
+                    const std::wstring result = RestoreLocation + L"\\" + file;
+                    if (!corvan::EqualsNoCase(result, backupFile)) {
+                        saved = std::make_unique<CObjectStore>();
+                        if (SaveTree(tree, result, *saved)) saved.reset();
+                    }
                 }
             }
         }
