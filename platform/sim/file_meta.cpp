@@ -46,6 +46,23 @@ bool ReadXattr(const fs::path& path, const char* name, std::string& value) {
     return true;
 }
 
+bool ReadXattr(int fd, const char* name, std::string& value) {
+    char small[64];
+    ssize_t n = ::fgetxattr(fd, name, small, sizeof small);
+    if (n >= 0) {
+        value.assign(small, static_cast<size_t>(n));
+        return true;
+    }
+    if (errno != ERANGE) return false;
+    n = ::fgetxattr(fd, name, nullptr, 0);
+    if (n < 0) return false;
+    value.resize(static_cast<size_t>(n));
+    n = ::fgetxattr(fd, name, value.data(), value.size());
+    if (n < 0) return false;
+    value.resize(static_cast<size_t>(n));
+    return true;
+}
+
 bool ReadHex(const fs::path& path, const char* name, uint64_t& number) {
     std::string text;
     if (!ReadXattr(path, name, text) || text.empty() || text.size() > 16) return false;
@@ -151,11 +168,20 @@ bool ParseSecurity(PSECURITY_DESCRIPTOR sd, bool explicitOnly, Security& out) {
     return true;
 }
 
-bool ReadOwnSecurity(const fs::path& path, Security& own) {
-    std::string bytes;
-    if (!ReadXattr(path, kSecurityName, bytes) || bytes.size() < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return false;
+bool ParseOwn(const std::string& bytes, Security& own) {
+    if (bytes.size() < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return false;
     std::vector<BYTE> copy(bytes.begin(), bytes.end());
     return ParseSecurity(copy.data(), true, own);
+}
+
+bool ReadOwnSecurity(const fs::path& path, Security& own) {
+    std::string bytes;
+    return ReadXattr(path, kSecurityName, bytes) && ParseOwn(bytes, own);
+}
+
+bool ReadOwnSecurity(int fd, Security& own) {
+    std::string bytes;
+    return ReadXattr(fd, kSecurityName, bytes) && ParseOwn(bytes, own);
 }
 
 std::vector<BYTE> BuildAcl(const std::vector<Ace>& aces) {
@@ -221,52 +247,51 @@ std::vector<Ace> Inherit(const std::vector<Ace>& parent, bool childFolder) {
     return out;
 }
 
-bool IsVolumeRoot(const fs::path& folder) {
-    if (folder == folder.root_path()) return true;
-    fs::path drives = folder.parent_path();
-    if (drives.filename() != "drives") return false;
-    std::error_code ec;
-    return fs::equivalent(drives.parent_path().parent_path(), WorldRoot(), ec);
-}
-
-// The object's own entries followed by what it inherits, walking up to the
-// volume's root and back down.
+// The object's own entries followed by what it inherits: from its volume's
+// root down to the object, each folder opened from the one above it, so a
+// deep path costs one step per level rather than a walk of the whole path.
 Security Effective(const fs::path& path, bool folder) {
-    std::vector<fs::path> chain;  // the object first, its volume's root last
-    for (fs::path p = path;; p = p.parent_path()) {
-        chain.push_back(p);
-        if (IsVolumeRoot(p) || p == p.parent_path()) break;
+    fs::path root = VolumeRootOf(path);
+    std::vector<fs::path> names;
+    if (path != root)
+        for (const auto& name : path.lexically_relative(root)) names.push_back(name);
+
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Security own;
+    bool hasOwn = fd >= 0 ? ReadOwnSecurity(fd, own) : ReadOwnSecurity(root, own);
+    // The root inherits nothing; unset, it has the drive's default list.
+    Security result = hasOwn && own.daclPresent ? own : DriveDefault();
+    if (hasOwn) {
+        result.owner = own.owner;
+        result.group = own.group;
     }
-    Security result;
-    for (size_t i = chain.size(); i-- > 0;) {
-        bool isFolder = i == 0 ? folder : true;
-        Security own;
-        bool hasOwn = ReadOwnSecurity(chain[i], own);
-        if (i + 1 == chain.size()) {
-            // The root inherits nothing; unset, it has the drive's default list.
-            result = hasOwn && own.daclPresent ? own : DriveDefault();
-            if (hasOwn) {
-                result.owner = own.owner;
-                result.group = own.group;
-            }
-            continue;
-        }
-        Security next;
-        next.owner = own.owner;
-        next.group = own.group;
-        next.daclPresent = true;
+    fs::path at = root;
+    for (size_t i = 0; i < names.size(); ++i) {
+        at /= names[i];
+        bool isFolder = i + 1 == names.size() ? folder : true;
+        int next = fd >= 0 ? ::openat(fd, names[i].c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+        own = Security();
+        hasOwn = next >= 0 ? ReadOwnSecurity(next, own) : ReadOwnSecurity(at, own);
+        if (fd >= 0) ::close(fd);
+        fd = next;
+
+        Security below;
+        below.owner = own.owner;
+        below.group = own.group;
+        below.daclPresent = true;
         if (hasOwn && own.daclNull) {
-            next.daclNull = true;
+            below.daclNull = true;
         } else {
-            next.daclProtected = hasOwn && own.daclProtected;
-            if (hasOwn) next.aces = own.aces;
-            if (!next.daclProtected && !result.daclNull) {
+            below.daclProtected = hasOwn && own.daclProtected;
+            if (hasOwn) below.aces = own.aces;
+            if (!below.daclProtected && !result.daclNull) {
                 std::vector<Ace> inherited = Inherit(result.aces, isFolder);
-                next.aces.insert(next.aces.end(), inherited.begin(), inherited.end());
+                below.aces.insert(below.aces.end(), inherited.begin(), inherited.end());
             }
         }
-        result = std::move(next);
+        result = std::move(below);
     }
+    if (fd >= 0) ::close(fd);
     if (result.owner.empty()) result.owner = SidBytes(L"S-1-5-32-544");
     if (result.group.empty()) result.group = SidBytes(L"S-1-5-18");
     return result;
@@ -377,9 +402,18 @@ bool WriteCreationTime(int fd, const FILETIME& time) {
 }
 
 fs::path VolumeRootOf(const fs::path& path) {
-    fs::path p = path;
-    while (!IsVolumeRoot(p) && p != p.parent_path()) p = p.parent_path();
-    return p;
+    // <world>/<machine>/drives/<letter>, found in the text: a walk up the
+    // path would cost a parse of it per level.
+    std::string world = WorldRoot().native();
+    while (world.size() > 1 && world.back() == '/') world.pop_back();
+    const std::string& text = path.native();
+    if (text.size() > world.size() && text.compare(0, world.size(), world) == 0 && text[world.size()] == '/') {
+        size_t machineEnd = text.find('/', world.size() + 1);
+        if (machineEnd != std::string::npos && text.compare(machineEnd, 8, "/drives/") == 0 &&
+            text.size() > machineEnd + 8)
+            return fs::path(text.substr(0, text.find('/', machineEnd + 8)));
+    }
+    return fs::path("/");
 }
 
 std::vector<BYTE> EffectiveSecurity(const fs::path& path, bool folder, SECURITY_INFORMATION parts) {
