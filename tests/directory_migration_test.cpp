@@ -446,4 +446,56 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
     EXPECT_EQ(world, changed);
 }
 
+TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason) {
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\boot.ini", "[boot loader]"));
+    WriteControl("[BACKUP]\r\nDIRECTORY=D:\\boot.ini,file.bkp\r\nDIRECTORY=Data,relative.bkp\r\n"
+                 "DIRECTORY=\\\\SRV01\\D$\\Data,unc.bkp\r\nDIRECTORY=D:\\Da*,wild.bkp\r\n"
+                 "DIRECTORY=D:\\Missing,missing.bkp\r\n");
+    auto backup = Backup();
+    ASSERT_EQ(0, backup.exitCode);
+    EXPECT_EQ("error", Control("Control", "BackupStatus"));
+    EXPECT_EQ("<missing>", Control("RESTORE", "DIRECTORY"));
+    auto errorLine = [&](const std::string& name) {
+        for (const auto& line : Lines(backup.out))
+            if (line.find("ERROR") != std::string::npos && line.find(name) != std::string::npos) return line;
+        return std::string();
+    };
+    struct {
+        std::string name;  // in the report
+        std::string logged;  // in the error line of the log
+        std::string code;
+    } expected[] = {{"D:\\boot.ini", "\\D$\\boot.ini", "267"},
+                    {"Data", "Enum(Data)", "123"},
+                    {"\\\\SRV01\\D$\\Data", "Enum(\\\\SRV01\\D$\\Data)", "123"},
+                    {"D:\\Da*", "Da*", "123"},
+                    {"D:\\Missing", "\\D$\\Missing", "2"}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: " + e.name + ";").size()) << e.name;
+        EXPECT_NE(std::string::npos, errorLine(e.logged).find("," + e.code + ",")) << e.name;
+    }
+    std::string control = ReadHostFile(ControlFile());
+    for (const char* entry : {"DIRECTORY=D:\\boot.ini,\"file.bkp\"", "DIRECTORY=Data,\"relative.bkp\"",
+                              "DIRECTORY=\\\\SRV01\\D$\\Data,\"unc.bkp\"", "DIRECTORY=D:\\Da*,\"wild.bkp\"",
+                              "DIRECTORY=D:\\Missing,\"missing.bkp\""})
+        EXPECT_NE(std::string::npos, control.find(entry)) << entry;
+    EXPECT_EQ("2", Control("Control", "BackupLastError"));  // the last item's
+}
+
+TEST_F(DirectoryMigrationTest, AWholeDriveLeavesOutTheSystemsFilesAndTheToolsFolders) {
+    for (const wchar_t* folder : {L"D:\\Data", L"D:\\System Volume Information", L"D:\\$Recycle.Bin"})
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+    for (const wchar_t* file : {L"D:\\Data\\a.txt", L"D:\\pagefile.sys", L"D:\\System Volume Information\\x"})
+        ASSERT_TRUE(WriteNewFile(file, "x"));
+    WriteControl("[BACKUP]\r\nDIRECTORY=D:\\,drive.bkp\r\n");
+    ASSERT_EQ(0, Backup().exitCode);
+    EXPECT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
+    // The root, Data and a.txt; nothing of the system, nothing of D:\Mig.
+    EXPECT_EQ(1u, ReportLinesWith("Name: D:\\;Prediction: Folders=2 Files=1 Bytes=1 Skipped=0 Failed=0 ;").size());
+    Wipe(L"D:\\Data");
+    ASSERT_EQ(0, Restore().exitCode);
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    EXPECT_EQ("x", ReadWholeFile(L"D:\\Data\\a.txt"));
+}
+
 }  // namespace
