@@ -9,6 +9,8 @@
 #include "core/base_object.h"
 
 class CObjectStore;
+template <class Kind>
+class CResourceStep;
 
 class CCorvanrator : public CBaseObject {
 public:
@@ -80,9 +82,9 @@ public:
     std::wstring OutcomeErrorText;
 
 private:
-    // Items of a kind this build cannot migrate: refused in the error
-    // section of the run, never passed over in silence.
-    int RefuseKind(int backup, CObjectStore& control, const std::wstring& kind);
+    template <class Kind>
+    friend class CResourceStep;
+
     // A backup file name no earlier entry of this run has taken.
     std::wstring UniqueFileName(const std::wstring& wanted);
     // The six outcome keys of a run: prefix is "Backup" or "Restore".

@@ -122,14 +122,4 @@ TEST_F(RegistryBackupTest, RestoreIgnoresRegistryEntriesAndServiceEntriesWithout
     EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "REGISTRY"));
 }
 
-TEST_F(RegistryBackupTest, KindsThisBuildCannotMigrateAreReportedNotSkipped) {
-    WriteControl("[BACKUP]\r\nPRINTER=ALL\r\n");
-    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
-    ASSERT_EQ(0, run.exitCode);
-    fs::path control = RestoreControl();
-    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("ALL,\"Not supported.\"", IniValue(control, "BACKUPERROR", "PRINTER"));
-    EXPECT_EQ("<missing>", IniValue(control, "RESTORE", "PRINTER"));
-}
-
 }  // namespace

@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "platform/sim/hive.h"
+#include "platform/sim/service_state.h"
 #include "platform/sim/winapi.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
@@ -294,6 +295,13 @@ bool ValidServiceType(DWORD type) {
 }
 
 }  // namespace
+
+DWORD sim::ServiceRunState(const std::wstring& machine, const std::wstring& service) {
+    Service probe;
+    probe.machine = machine;
+    probe.name = service;
+    return Observe(probe).state;
+}
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess) {
     std::wstring machine;

@@ -1,0 +1,529 @@
+// What the spooler calls do, stated so that it holds on Windows too: the
+// order of their checks, the buffer protocol with exact sizes, what the
+// spooler lists from the registry, and device modes kept in Windows' layout.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/testing/print_world.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/world.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using Names = std::vector<std::wstring>;
+using sim::kTestPrintersKey;
+
+std::wstring Text(LPCWSTR text) { return text ? text : L"<null>"; }
+
+WCHAR kServer[] = L"\\\\SRV01";
+WCHAR kStopped[] = L"\\\\SRV02";
+WCHAR kOffline[] = L"\\\\SRV03";
+WCHAR kNowhere[] = L"\\\\NOWHERE";
+WCHAR kEnvironment[] = L"Windows NT x86";
+
+// A call that fills a buffer: (buffer, size, needed, returned).
+using Filler = std::function<BOOL(LPBYTE, DWORD, LPDWORD, LPDWORD)>;
+
+class SpoolerTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        sim::AddPrintServer(L"SRV01", {L"HP LaserJet 4000 Series PCL"});
+        sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.5", {1, L"10.0.0.5"});
+        AddMachine(L"SRV02");
+        sim::AddPrintServer(L"SRV02", {});
+        SetServiceState(L"SRV02", L"Spooler", L"Stopped");
+        AddMachine(L"SRV03", 5, 2, false);
+        AddFile(L"SRV01", L"C:\\WINDOWS\\System32\\sysprint.sep", "sep");
+    }
+
+    // A record that AddPrinterW takes on SRV01.
+    PRINTER_INFO_2W Record(const wchar_t* name) {
+        name_ = name;
+        PRINTER_INFO_2W info{};
+        info.pPrinterName = name_.data();
+        info.pShareName = share_.data();
+        info.pPortName = port_.data();
+        info.pDriverName = driver_.data();
+        info.pPrintProcessor = processor_.data();
+        info.pDatatype = datatype_.data();
+        info.Attributes = PRINTER_ATTRIBUTE_SHARED;
+        info.Priority = 1;
+        return info;
+    }
+
+    HANDLE Add(PRINTER_INFO_2W info) {
+        SetLastError(0xdeadbeef);
+        return AddPrinterW(kServer, 2, reinterpret_cast<LPBYTE>(&info));
+    }
+
+    HANDLE Open(const wchar_t* name, DWORD access) {
+        std::wstring text = name;
+        PRINTER_DEFAULTSW defaults{nullptr, nullptr, access};
+        HANDLE handle = nullptr;
+        SetLastError(0xdeadbeef);
+        if (!OpenPrinterW(text.data(), &handle, &defaults)) return nullptr;
+        return handle;
+    }
+
+    // The printer's record through GetPrinterW, or nothing.
+    Bytes Get(HANDLE printer, DWORD level) {
+        DWORD needed = 0;
+        EXPECT_FALSE(GetPrinterW(printer, level, nullptr, 0, &needed));
+        Bytes buffer(needed);
+        if (!GetPrinterW(printer, level, buffer.data(), needed, &needed)) return {};
+        return buffer;
+    }
+
+    Bytes RegistryBytes(const std::wstring& key, const wchar_t* value) {
+        HKEY handle = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return {};
+        DWORD size = 0;
+        RegQueryValueExW(handle, value, nullptr, nullptr, nullptr, &size);
+        Bytes data(size);
+        RegQueryValueExW(handle, value, nullptr, nullptr, data.data(), &size);
+        RegCloseKey(handle);
+        return data;
+    }
+
+    std::wstring name_, share_ = L"LASER", port_ = L"IP_10.0.0.5", driver_ = L"HP LaserJet 4000 Series PCL",
+                        processor_ = L"winprint", datatype_ = L"RAW";
+};
+
+// ---- buffers --------------------------------------------------------------
+
+TEST_F(SpoolerTest, EveryListFollowsTheBufferProtocolWithExactSizes) {
+    ASSERT_TRUE(ClosePrinter(Add(Record(L"LASER01"))));
+    struct Case {
+        const char* call;
+        Filler fill;
+        DWORD records;
+    } cases[] = {
+        {"EnumPortsW 1", [](LPBYTE b, DWORD s, LPDWORD n, LPDWORD c) { return EnumPortsW(kServer, 1, b, s, n, c); }, 4},
+        {"EnumPortsW 2", [](LPBYTE b, DWORD s, LPDWORD n, LPDWORD c) { return EnumPortsW(kServer, 2, b, s, n, c); }, 4},
+        {"EnumPrinterDriversW 3",
+         [](LPBYTE b, DWORD s, LPDWORD n, LPDWORD c) { return EnumPrinterDriversW(kServer, nullptr, 3, b, s, n, c); }, 1},
+        {"EnumPrintersW 2",
+         [](LPBYTE b, DWORD s, LPDWORD n, LPDWORD c) {
+             return EnumPrintersW(PRINTER_ENUM_NAME, kServer, 2, b, s, n, c);
+         },
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        DWORD needed = 0, count = 99;
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(c.fill(nullptr, 0, &needed, &count));
+        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+        EXPECT_EQ(0u, count);
+        ASSERT_GT(needed, 0u);
+
+        // One byte short: the same size asked for, nothing written.
+        Bytes buffer(needed + 16, 0xCD);
+        DWORD again = 0;
+        EXPECT_FALSE(c.fill(buffer.data(), needed - 1, &again, &count));
+        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+        EXPECT_EQ(needed, again);
+        EXPECT_EQ(Bytes(needed + 16, 0xCD), buffer);
+
+        EXPECT_TRUE(c.fill(buffer.data(), needed, &again, &count));
+        EXPECT_EQ(c.records, count);
+        EXPECT_EQ(needed, again);
+        EXPECT_EQ(Bytes(16, 0xCD), Bytes(buffer.end() - 16, buffer.end())) << "written past the size given";
+
+        EXPECT_FALSE(c.fill(nullptr, 8, &needed, &count));
+        EXPECT_EQ(ERROR_INVALID_USER_BUFFER, GetLastError());
+        EXPECT_FALSE(c.fill(buffer.data(), needed, &needed, nullptr));
+        EXPECT_EQ(RPC_X_NULL_REF_POINTER, GetLastError());
+    }
+}
+
+TEST_F(SpoolerTest, AnEmptyListIsSuccessWithNothingNeeded) {
+    AddMachine(L"EMPTY");
+    SetServiceState(L"EMPTY", L"Spooler", L"Running");
+    WCHAR empty[] = L"\\\\EMPTY";
+    DWORD needed = 7, count = 7;
+    EXPECT_TRUE(EnumPortsW(empty, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(0u, needed);
+    EXPECT_EQ(0u, count);
+    EXPECT_TRUE(EnumPrintersW(PRINTER_ENUM_NAME, empty, 2, nullptr, 0, &needed, &count));
+    EXPECT_TRUE(EnumPrinterDriversW(empty, nullptr, 3, nullptr, 0, &needed, &count));
+    EXPECT_EQ(0u, count);
+}
+
+// ---- the order of the checks ------------------------------------------------
+
+TEST_F(SpoolerTest, ChecksComeInWindowsOrder) {
+    PRINTER_INFO_2W info = Record(L"LASER02");
+    DRIVER_INFO_3W driver{3, driver_.data(), nullptr, driver_.data(), driver_.data(), driver_.data()};
+    struct Case {
+        const char* what;
+        LPWSTR server;
+        DWORD level;
+        const wchar_t* fault;
+        DWORD expected;
+    } cases[] = {
+        {"injected failure before an unknown server", kNowhere, 99, L"@NOWHERE=5", ERROR_ACCESS_DENIED},
+        {"unknown server", kNowhere, 99, nullptr, RPC_S_SERVER_UNAVAILABLE},
+        {"unreachable server", kOffline, 99, nullptr, RPC_S_SERVER_UNAVAILABLE},
+        {"spooler stopped, before the level", kStopped, 99, nullptr, RPC_S_SERVER_UNAVAILABLE},
+        {"level", kServer, 99, nullptr, ERROR_INVALID_LEVEL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::ClearFaultRules();
+        DWORD needed = 0, count = 0;
+        auto expect = [&](const char* call, bool failed) {
+            EXPECT_TRUE(failed) << call;
+            EXPECT_EQ(c.expected, GetLastError()) << call;
+        };
+        auto fault = [&](const wchar_t* function) {
+            sim::ClearFaultRules();
+            if (c.fault) sim::AddFaultRule(std::wstring(function) + c.fault);
+        };
+        fault(L"EnumPortsW");
+        expect("EnumPortsW", !EnumPortsW(c.server, c.level, nullptr, 0, &needed, &count));
+        fault(L"EnumPrinterDriversW");
+        expect("EnumPrinterDriversW", !EnumPrinterDriversW(c.server, nullptr, c.level, nullptr, 0, &needed, &count));
+        fault(L"EnumPrintersW");
+        expect("EnumPrintersW",
+               !EnumPrintersW(PRINTER_ENUM_NAME, c.server, c.level, nullptr, 0, &needed, &count));
+        fault(L"AddPrinterW");
+        expect("AddPrinterW", !AddPrinterW(c.server, c.level, reinterpret_cast<LPBYTE>(&info)));
+        fault(L"AddPrinterDriverW");
+        expect("AddPrinterDriverW", !AddPrinterDriverW(c.server, c.level, reinterpret_cast<LPBYTE>(&driver)));
+    }
+    // OpenPrinterW answers an unknown server as an unknown printer.
+    EXPECT_EQ(nullptr, Open(L"\\\\NOWHERE\\LASER01", 0));
+    EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
+}
+
+TEST_F(SpoolerTest, ASpoolerAnswersOnlyOnceItsStartHasEnded) {
+    SetServiceState(L"SRV02", L"Spooler", L"StartPending,StartPendingMs=3000");
+    DWORD needed = 0, count = 0;
+    EXPECT_FALSE(EnumPortsW(kStopped, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, GetLastError());
+    Sleep(3000);
+    EXPECT_FALSE(EnumPortsW(kStopped, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+}
+
+// ---- what is listed -----------------------------------------------------------
+
+TEST_F(SpoolerTest, PortsAreTheLocalOnesInValueOrderThenEachMonitorsPorts) {
+    sim::AddLocalPort(L"SRV01", L"C:\\out.prn");
+    // A monitor without a Driver value serves no ports.
+    SetRegistryString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Gone\\Ports\\G1", L"x", L"");
+    auto list = [&] {
+        DWORD needed = 0, count = 0;
+        EnumPortsW(kServer, 2, nullptr, 0, &needed, &count);
+        Bytes buffer(needed);
+        EXPECT_TRUE(EnumPortsW(kServer, 2, buffer.data(), needed, &needed, &count));
+        std::vector<std::wstring> rows;
+        for (const auto* r = reinterpret_cast<const PORT_INFO_2W*>(buffer.data()); rows.size() < count; ++r)
+            rows.push_back(Text(r->pPortName) + L"|" + Text(r->pMonitorName) + L"|" + Text(r->pDescription) + L"|" +
+                           std::to_wstring(r->fPortType));
+        return rows;
+    };
+    EXPECT_EQ(Names({L"COM1:|Local Port|Local Port|3", L"LPT1:|Local Port|Local Port|3",
+                     L"FILE:|Local Port|Local Port|1", L"C:\\out.prn|Local Port|Local Port|1",
+                     L"IP_10.0.0.5|Standard TCP/IP Port|Standard TCP/IP Port|11"}),
+              list());
+    // A port written into the monitor's key is listed at once.
+    sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.6", {2, L"10.0.0.6"});
+    EXPECT_EQ(6u, list().size());
+}
+
+TEST_F(SpoolerTest, DriversComeWithFullPathsAndAreAddedWhereWindowsKeepsThem) {
+    SetRegistryString(L"SRV01", std::wstring(sim::kTestDrivers3) + L"\\Half Installed", L"Data File", L"X.GPD");
+    WCHAR x64[] = L"Windows x64";
+    DWORD needed = 0, count = 0;
+    EXPECT_FALSE(EnumPrinterDriversW(kServer, x64, 3, nullptr, 0, &needed, &count));
+    EXPECT_EQ(ERROR_INVALID_ENVIRONMENT, GetLastError());
+
+    std::wstring name = L"Plotter 500", path = L"C:\\drivers\\PLOT.DLL", data = L"PLOT.PPD", config = L"PLOTUI.DLL";
+    WCHAR dependent[] = L"PLOTRES.DLL\0PLOTHELP.DLL\0";
+    DRIVER_INFO_3W add{2, name.data(), kEnvironment, path.data(), data.data(), config.data(), nullptr, dependent};
+    EXPECT_TRUE(AddPrinterDriverW(kServer, 3, reinterpret_cast<LPBYTE>(&add)));
+
+    EXPECT_FALSE(EnumPrinterDriversW(kServer, kEnvironment, 3, nullptr, 0, &needed, &count));
+    Bytes buffer(needed);
+    ASSERT_TRUE(EnumPrinterDriversW(kServer, kEnvironment, 3, buffer.data(), needed, &needed, &count));
+    ASSERT_EQ(2u, count);  // the half-installed driver has no driver file
+    const auto* drivers = reinterpret_cast<const DRIVER_INFO_3W*>(buffer.data());
+    EXPECT_EQ(L"Plotter 500", Text(drivers[0].pName));  // Version-2 comes first
+    EXPECT_EQ(2u, drivers[0].cVersion);
+    EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\PLOT.DLL", Text(drivers[0].pDriverPath));
+    EXPECT_EQ(nullptr, drivers[0].pHelpFile);
+    // Each dependent file with its NUL, then one more.
+    const std::wstring folder = L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\";
+    const std::wstring files = folder + L"PLOTRES.DLL" + L'\0' + folder + L"PLOTHELP.DLL" + L'\0' + L'\0';
+    ASSERT_NE(nullptr, drivers[0].pDependentFiles);
+    EXPECT_EQ(files, std::wstring(drivers[0].pDependentFiles, files.size()));
+    EXPECT_EQ(L"Windows NT x86", Text(drivers[1].pEnvironment));
+    EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\3\\HP L.GPD", Text(drivers[1].pDataFile));
+}
+
+// ---- printers -------------------------------------------------------------------
+
+TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
+    std::wstring badName = L"A,B", tooLong(221, L'x'), ok = L"LASER09", badPort = L"LPT1:,LPT9:", unknown = L"none",
+                 badSep = L"missing.sep", emptyShare, badShare = L"a/b", taken = L"TAKEN";
+    DEVMODEW broken{};
+    broken.dmSize = offsetof(DEVMODEW, dmFormName) + 2;  // ends inside the form name
+    alignas(8) BYTE notADescriptor[64] = {9};
+    PRINTER_INFO_2W first = Record(L"HOLDER");
+    std::wstring hold = L"HOLD";
+    first.pShareName = hold.data();
+    ASSERT_NE(nullptr, Add(first));
+    PRINTER_INFO_2W holder = Record(L"HOLDER2");
+    holder.pShareName = taken.data();
+    ASSERT_NE(nullptr, Add(holder));
+
+    struct Case {
+        const char* what;
+        std::function<void(PRINTER_INFO_2W&)> change;
+        DWORD expected;
+    } cases[] = {
+        {"comma in the name, before the unknown port", [&](auto& r) { r.pPrinterName = badName.data(); r.pPortName = unknown.data(); }, ERROR_INVALID_PRINTER_NAME},
+        {"name too long", [&](auto& r) { r.pPrinterName = tooLong.data(); }, ERROR_INVALID_PRINTER_NAME},
+        {"no name", [&](auto& r) { r.pPrinterName = nullptr; }, ERROR_INVALID_PRINTER_NAME},
+        {"name taken, in another case", [&](auto& r) { r.pPrinterName = const_cast<LPWSTR>(L"holder"); r.pPortName = unknown.data(); }, ERROR_PRINTER_ALREADY_EXISTS},
+        {"one port of a pool unknown", [&](auto& r) { r.pPortName = badPort.data(); r.pDriverName = unknown.data(); }, ERROR_UNKNOWN_PORT},
+        {"driver", [&](auto& r) { r.pDriverName = unknown.data(); r.pPrintProcessor = unknown.data(); }, ERROR_UNKNOWN_PRINTER_DRIVER},
+        {"print processor", [&](auto& r) { r.pPrintProcessor = unknown.data(); r.pDatatype = unknown.data(); }, ERROR_UNKNOWN_PRINTPROCESSOR},
+        {"data type", [&](auto& r) { r.pDatatype = unknown.data(); r.pSepFile = badSep.data(); }, ERROR_INVALID_DATATYPE},
+        {"separator file", [&](auto& r) { r.pSepFile = badSep.data(); r.Priority = 100; }, ERROR_INVALID_SEPARATOR_FILE},
+        {"priority", [&](auto& r) { r.DefaultPriority = 100; r.pShareName = emptyShare.data(); }, ERROR_INVALID_PRIORITY},
+        {"shared without a share name", [&](auto& r) { r.pShareName = emptyShare.data(); r.pDevMode = &broken; }, ERROR_INVALID_SHARENAME},
+        {"malformed share name", [&](auto& r) { r.pShareName = badShare.data(); }, ERROR_INVALID_SHARENAME},
+        {"share name taken", [&](auto& r) { r.pShareName = taken.data(); }, ERROR_INVALID_SHARENAME},
+        {"device mode ending inside a member", [&](auto& r) { r.pDevMode = &broken; r.pSecurityDescriptor = notADescriptor; }, ERROR_INVALID_PARAMETER},
+        {"descriptor", [&](auto& r) { r.pSecurityDescriptor = notADescriptor; }, ERROR_INVALID_SECURITY_DESCR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PRINTER_INFO_2W info = Record(ok.c_str());
+        c.change(info);
+        EXPECT_EQ(nullptr, Add(info));
+        EXPECT_EQ(c.expected, GetLastError());
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(nullptr, AddPrinterW(kServer, 2, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_FALSE(RegistryKeyExists(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER09"));
+
+    // Unshared, a printer may take a share name in use; a file share's name counts as taken.
+    PRINTER_INFO_2W quiet = Record(L"QUIET");
+    quiet.pShareName = taken.data();
+    quiet.Attributes = 0;
+    EXPECT_NE(nullptr, Add(quiet));
+    SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", L"Files",
+                           {L"Path=D:\\Files", L"Type=0"});
+    std::wstring files = L"FILES";
+    PRINTER_INFO_2W clash = Record(L"CLASH");
+    clash.pShareName = files.data();
+    EXPECT_EQ(nullptr, Add(clash));
+    EXPECT_EQ(ERROR_INVALID_SHARENAME, GetLastError());
+}
+
+TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
+    PRINTER_INFO_2W info = Record(L"LASER01");
+    std::wstring sep = L"sysprint.sep";
+    info.pSepFile = sep.data();
+    info.Attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_NETWORK | PRINTER_ATTRIBUTE_PUBLISHED;
+    HANDLE printer = Add(info);
+    ASSERT_NE(nullptr, printer);
+    Bytes record = Get(printer, 2);
+    ASSERT_FALSE(record.empty());
+    const auto* r = reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+    EXPECT_EQ(L"\\\\SRV01", Text(r->pServerName));
+    EXPECT_EQ(L"\\\\SRV01\\LASER01", Text(r->pPrinterName));
+    EXPECT_EQ(L"sysprint.sep", Text(r->pSepFile));
+    // What cannot be set is dropped, and a local printer is marked so.
+    EXPECT_EQ(static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_LOCAL), r->Attributes);
+    ASSERT_NE(nullptr, r->pDevMode);
+    EXPECT_EQ(L"LASER01", std::wstring(r->pDevMode->dmDeviceName));
+    EXPECT_EQ(L"Letter", std::wstring(r->pDevMode->dmFormName));
+    EXPECT_EQ(sizeof(DEVMODEW), r->pDevMode->dmSize);
+
+    // Owner Administrators; Administrators full control, CREATOR OWNER, Everyone print.
+    ASSERT_NE(nullptr, r->pSecurityDescriptor);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(r->pSecurityDescriptor, &owner, &defaulted));
+    std::vector<BYTE> admins = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+    EXPECT_TRUE(owner && EqualSid(owner, admins.data()));
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(r->pSecurityDescriptor, &present, &dacl, &defaulted));
+    ASSERT_TRUE(dacl);
+    std::vector<DWORD> masks;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &ace));
+        masks.push_back(static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask);
+    }
+    EXPECT_EQ(std::vector<DWORD>({PRINTER_ALL_ACCESS, GENERIC_ALL, GENERIC_ALL, PRINTER_EXECUTE}), masks);
+
+    // Publishing marks the printer published; a second add of the name is refused.
+    PRINTER_INFO_7W publish{nullptr, DSPRINT_PUBLISH};
+    EXPECT_TRUE(SetPrinterW(printer, 7, reinterpret_cast<LPBYTE>(&publish), 0));
+    EXPECT_EQ(static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_PUBLISHED),
+              reinterpret_cast<const PRINTER_INFO_2W*>(Get(printer, 2).data())->Attributes);
+    EXPECT_EQ(nullptr, Add(Record(L"laser01")));
+    EXPECT_EQ(ERROR_PRINTER_ALREADY_EXISTS, GetLastError());
+    EXPECT_TRUE(ClosePrinter(printer));
+
+    // A device name longer than the member is cut to leave room for its terminator.
+    const std::wstring longName(40, L'L');
+    PRINTER_INFO_2W unshared = Record(longName.c_str());
+    unshared.Attributes = 0;
+    printer = Add(unshared);
+    ASSERT_NE(nullptr, printer);
+    record = Get(printer, 2);
+    r = reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+    ASSERT_NE(nullptr, r->pDevMode);
+    EXPECT_EQ(std::wstring(CCHDEVICENAME - 1, L'L'), std::wstring(r->pDevMode->dmDeviceName));
+    ClosePrinter(printer);
+}
+
+TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
+    ASSERT_TRUE(ClosePrinter(Add(Record(L"LASER01"))));
+    EXPECT_EQ(nullptr, Open(L"\\\\SRV01\\NOSUCH", 0));
+    EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
+    EXPECT_EQ(nullptr, Open(L"\\\\SRV02\\LASER01", 0));
+    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, GetLastError());
+
+    HANDLE use = Open(L"\\\\SRV01\\laser01", 0);
+    HANDLE administer = Open(L"\\\\SRV01\\LASER01", PRINTER_ACCESS_ADMINISTER);
+    HANDLE all = Open(L"LASER", PRINTER_ALL_ACCESS);  // by its share name, on the local machine
+    ASSERT_TRUE(use && administer && all);
+    PRINTER_INFO_2W change = Record(L"LASER01");
+    std::wstring comment = L"second floor";
+    change.pComment = comment.data();
+    PRINTER_INFO_3 security{nullptr};
+    Bytes descriptor = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-1-0"}});
+    security.pSecurityDescriptor = descriptor.data();
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetPrinterW(use, 2, reinterpret_cast<LPBYTE>(&change), 0));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_TRUE(SetPrinterW(administer, 2, reinterpret_cast<LPBYTE>(&change), 0));
+    EXPECT_FALSE(SetPrinterW(administer, 3, reinterpret_cast<LPBYTE>(&security), 0));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FALSE(SetPrinterW(all, 5, reinterpret_cast<LPBYTE>(&security), 0));
+    EXPECT_EQ(ERROR_INVALID_LEVEL, GetLastError());
+    EXPECT_TRUE(SetPrinterW(all, 3, reinterpret_cast<LPBYTE>(&security), 0));
+    EXPECT_TRUE(Get(use, 3).empty());
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    Bytes three = Get(all, 3);
+    ASSERT_FALSE(three.empty());
+    // The new list replaces the old; the owner the descriptor lacked stays.
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    auto* info3 = reinterpret_cast<PRINTER_INFO_3*>(three.data());
+    EXPECT_TRUE(GetSecurityDescriptorOwner(info3->pSecurityDescriptor, &owner, &defaulted) && owner);
+    EXPECT_EQ(L"second floor", Text(reinterpret_cast<PRINTER_INFO_2W*>(Get(all, 2).data())->pComment));
+
+    EXPECT_FALSE(DeletePrinter(administer));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_TRUE(DeletePrinter(all));
+    EXPECT_FALSE(SetPrinterW(administer, 2, reinterpret_cast<LPBYTE>(&change), 0));
+    EXPECT_EQ(ERROR_PRINTER_DELETED, GetLastError());
+    EXPECT_FALSE(RegistryKeyExists(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER01"));
+    for (HANDLE handle : {use, administer, all}) EXPECT_TRUE(ClosePrinter(handle));
+    EXPECT_FALSE(ClosePrinter(use));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+    DWORD needed = 0;
+    EXPECT_FALSE(GetPrinterW(use, 2, nullptr, 0, &needed));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+}
+
+// ---- device modes -----------------------------------------------------------------
+
+TEST_F(SpoolerTest, DeviceModesAreKeptInWindowsLayoutWithTheirPrivateBytes) {
+    const size_t privateCount = 6;
+    Bytes block(sizeof(DEVMODEW) + privateCount);
+    auto* dm = reinterpret_cast<DEVMODEW*>(block.data());
+    std::wcscpy(dm->dmDeviceName, L"HP LaserJet 4000 Series PCL");
+    std::wcscpy(dm->dmFormName, L"Letter");
+    dm->dmSpecVersion = DM_SPECVERSION;
+    dm->dmSize = sizeof(DEVMODEW);
+    dm->dmDriverExtra = privateCount;
+    dm->dmFields = DM_ORIENTATION | DM_DUPLEX | DM_FORMNAME;
+    dm->dmOrientation = DMORIENT_LANDSCAPE;
+    dm->dmDuplex = DMDUP_VERTICAL;
+    dm->dmPanningHeight = 0x11223344;
+    const Bytes privateBytes = {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x7F};
+    std::memcpy(block.data() + sizeof(DEVMODEW), privateBytes.data(), privateCount);
+    PRINTER_INFO_2W info = Record(L"LASER01");
+    info.pDevMode = dm;
+    HANDLE printer = Add(info);
+    ASSERT_NE(nullptr, printer);
+
+    // In the registry: Windows' 220 bytes, then the private bytes.
+    sim::WindowsDevMode expected;
+    expected.deviceName = L"HP LaserJet 4000 Series PCL";
+    expected.formName = L"Letter";
+    expected.fields = DM_ORIENTATION | DM_DUPLEX | DM_FORMNAME;
+    expected.specVersion = DM_SPECVERSION;
+    expected.driverVersion = 0;
+    expected.orientation = DMORIENT_LANDSCAPE;
+    expected.duplex = DMDUP_VERTICAL;
+    expected.paperSize = expected.scale = expected.copies = expected.defaultSource = expected.printQuality = 0;
+    expected.color = expected.yResolution = expected.ttOption = 0;
+    expected.panningHeight = 0x11223344;
+    expected.privateBytes = privateBytes;
+    EXPECT_EQ(expected.Bytes(), RegistryBytes(std::wstring(kTestPrintersKey) + L"\\LASER01", L"Default DevMode"));
+
+    // And back in this build's layout, equal byte for byte.
+    Bytes record = Get(printer, 2);
+    const auto* r = reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+    ASSERT_NE(nullptr, r->pDevMode);
+    EXPECT_EQ(block, Bytes(reinterpret_cast<const BYTE*>(r->pDevMode),
+                           reinterpret_cast<const BYTE*>(r->pDevMode) + block.size()));
+    ClosePrinter(printer);
+
+    // A shorter public part that ends on a member boundary converts too; one
+    // that ends inside a member, or data cut short, is no device mode.
+    struct Case {
+        WORD size;
+        size_t cut;
+        size_t hostSize;  // 0: no device mode
+    } cases[] = {{188, 0, offsetof(DEVMODEW, dmDisplayFrequency) + 4}, {170, 0, 0}, {220, 1, 0}, {40, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        sim::WindowsDevMode stored;
+        stored.size = c.size;
+        stored.privateBytes = {1, 2};
+        Bytes bytes = stored.Bytes();
+        bytes.erase(bytes.begin() + c.size, bytes.end() - 2);
+        bytes.resize(bytes.size() - c.cut);
+        sim::TestPrinter seeded{L"SEEDED", L"", L"LPT1:", driver_};
+        seeded.devMode = bytes;
+        sim::AddPrinter(L"SRV01", seeded);
+        HANDLE handle = Open(L"SEEDED", 0);
+        Bytes got = Get(handle, 2);
+        ASSERT_FALSE(got.empty());
+        const auto* g = reinterpret_cast<const PRINTER_INFO_2W*>(got.data());
+        if (c.hostSize == 0) {
+            EXPECT_EQ(nullptr, g->pDevMode);
+        } else {
+            ASSERT_NE(nullptr, g->pDevMode);
+            EXPECT_EQ(c.hostSize, g->pDevMode->dmSize);
+            EXPECT_EQ(2u, g->pDevMode->dmDriverExtra);
+            EXPECT_EQ(0, std::memcmp("\x01\x02", reinterpret_cast<const BYTE*>(g->pDevMode) + c.hostSize, 2));
+        }
+        ClosePrinter(handle);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// Ports: what a backup reads and saves, what a restore writes, and how ports
+// a target already has are left alone.
+#include <gtest/gtest.h>
+
+#include "core/nesting_bound.h"
+#include "core/object_store.h"
+#include "core/test_support.h"
+#include "platform/sim/testing/print_world.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/world.h"
+#include "printing/composite_port.h"
+#include "registry/composite_reg_key.h"
+#include "registry/reg_value.h"
+#include "services/win32_service.h"
+
+namespace {
+
+const std::wstring kPorts = sim::kTestTcpMonitorPorts;
+
+class PortTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        sim::AddPrintServer(L"SRV01", {});
+        SetRegistryDword(L"SRV01", kPorts + L"\\IP_1", L"Protocol", 1);
+        SetRegistryString(L"SRV01", kPorts + L"\\IP_1", L"IPAddress", L"10.0.0.1");
+        AddMachine(L"SRV02");
+        sim::AddPrintServer(L"SRV02", {});
+        folder_ = corvan::FromUtf8((WorldRoot() / "restore").string());
+    }
+
+    // The ports of SRV01 as a backup reads them.
+    std::unique_ptr<CCompositePort> Enumerate(const std::wstring& server = L"\\\\SRV01") {
+        auto ports = std::make_unique<CCompositePort>(server);
+        EXPECT_EQ(1, ports->Enum());
+        return ports;
+    }
+
+    // A saved port bound for SRV02.
+    std::unique_ptr<CPort> SavedPort(const std::wstring& name, const std::wstring& monitor, DWORD portNumber) {
+        auto port = std::make_unique<CPort>(L"\\\\SRV02");
+        port->PortName = name;
+        port->MonitorName = port->Description = monitor;
+        port->RegistryFolder = folder_;
+        auto data = std::make_unique<CCompositeRegKey>(L"\\\\SRV02");
+        data->ParentKeyName = CPort::MonitorPortsKey(monitor);
+        data->KeyName = name;
+        auto* value = new CRegValueDword(L"\\\\SRV02");
+        value->ParentKeyName = data->FullPath();
+        value->ValueName = L"PortNumber";
+        value->Value = portNumber;
+        data->AddChild(value);
+        port->SetRegistryData(std::move(data));
+        return port;
+    }
+
+    std::wstring folder_;
+};
+
+TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsAndSavesAsTheGoldenFile) {
+    auto ports = Enumerate();
+    ASSERT_EQ(4, ports->GetCount());
+    EXPECT_EQ(0u, ports->LastErrorCode);
+    const CPort* ip = ports->Find(L"ip_1");
+    ASSERT_NE(nullptr, ip);
+    EXPECT_EQ(nullptr, ports->Find(L"COM1:")->GetRegistryData());
+    EXPECT_EQ(L"Backup Port", ip->Task);
+
+    const auto file = [&](const char* name) { return corvan::FromUtf8((WorldRoot() / name).string()); };
+    CObjectStore store;
+    const_cast<CPort*>(ip)->SaveProperties(store);
+    ASSERT_EQ(1, store.SaveToFile(file("port.bkp")));
+    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("printing/testdata/port.bkp")),
+              corvan_test::ReadBytes(WorldRoot() / "port.bkp"));
+
+    // Loaded back, it saves the same.
+    CObjectStore loaded;
+    ASSERT_EQ(1, loaded.LoadFromFile(file("port.bkp")));
+    ASSERT_TRUE(loaded.Next());
+    CPort port;
+    port.LoadProperty(loaded);
+    CObjectStore again;
+    port.SaveProperties(again);
+    ASSERT_EQ(1, again.SaveToFile(file("again.bkp")));
+    EXPECT_EQ(corvan_test::ReadBytes(WorldRoot() / "port.bkp"), corvan_test::ReadBytes(WorldRoot() / "again.bkp"));
+
+    // The monitor is told by the description, whatever its letter case.
+    CPort other(L"\\\\SRV01");
+    other.PortName = L"IP_1";
+    other.Description = L"standard TCP/IP PORT";
+    EXPECT_EQ(1, other.ReadRegistryData());
+    EXPECT_NE(nullptr, other.GetRegistryData());
+    other.PortName = L"NOSUCH";
+    EXPECT_EQ(0, other.ReadRegistryData());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), other.LastErrorCode);
+}
+
+TEST_F(PortTest, AddWritesWhatThePortCarriesAndRefusesWhatNothingCouldMake) {
+    auto ip = SavedPort(L"IP_9", L"Standard TCP/IP Port", 9100);
+    EXPECT_EQ(1, ip->Add());
+    EXPECT_TRUE(std::filesystem::exists(WorldRoot() / "restore" / "IP_9_Port.bkp"));
+
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* monitor;
+        int result;
+        DWORD error;
+    } cases[] = {{L"NE01:", L"Local Port", 1, 0}, {L"LPR_1", L"LPR Port", 0, ERROR_NOT_SUPPORTED}};
+    for (const auto& c : cases) {
+        CPort port(L"\\\\SRV02");
+        port.PortName = c.name;
+        port.MonitorName = c.monitor;
+        EXPECT_EQ(c.result, port.Add()) << corvan::ToUtf8(c.name);
+        EXPECT_EQ(c.error, port.LastErrorCode);
+        EXPECT_EQ(c.result ? 0u : 1u, port.Restore);
+    }
+    EXPECT_EQ(std::optional<std::wstring>(L""), ReadRegistryString(L"SRV02", sim::kTestLocalPorts, L"NE01:"));
+
+    CPort done(L"\\\\SRV02");
+    done.PortName = L"LPR_2";
+    done.Restore = 0;
+    EXPECT_EQ(1, done.Add());
+    EXPECT_EQ(0, done.ReportFlag);
+}
+
+TEST_F(PortTest, ASetLeavesPortsTheTargetHasAndRestartsItsSpoolerOnceAfterWriting) {
+    sim::AddTcpIpPort(L"SRV02", L"IP_1", {});
+    // A value of a type no backup keeps is no difference.
+    SetRegistryValue(L"SRV02", kPorts + L"\\IP_1", L"Extra", REG_QWORD, std::vector<BYTE>(8, 1));
+    CCompositePort set(L"\\\\SRV02");
+    set.AddChild(SavedPort(L"IP_1", L"Standard TCP/IP Port", 9101).release());
+    set.AddChild(SavedPort(L"IP_2", L"Standard TCP/IP Port", 9100).release());
+    // Its monitor is not installed there: written, but never listed.
+    set.AddChild(SavedPort(L"HP_1", L"HP Standard TCP/IP Port", 9100).release());
+
+    const DWORD before = GetTickCount();
+    EXPECT_EQ(0, set.Add());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_UNKNOWN_PORT), set.LastErrorCode);
+    // One stop (which waits five seconds for the service to let go), one start.
+    EXPECT_EQ(CWin32Service::kAfterStopMs, GetTickCount() - before);
+    EXPECT_EQ(L"Running", sim::MachineSetting(L"SRV02", L"Services", L"Spooler", L""));
+
+    const CPort* existing = set.GetAt(0);
+    EXPECT_EQ(0u, existing->Restore);
+    EXPECT_NE(std::wstring::npos, existing->Warning.find(L"differs from the backup in: PortNumber, "));
+    EXPECT_NE(std::wstring::npos, existing->Warning.find(L", Protocol, "));
+    EXPECT_EQ(std::wstring::npos, existing->Warning.find(L"Extra"));
+    EXPECT_EQ(std::optional<DWORD>(9100), ReadRegistryDword(L"SRV02", kPorts + L"\\IP_1", L"PortNumber"));
+    EXPECT_EQ(0u, set.GetAt(1)->Restore);
+    EXPECT_EQ(1u, set.GetAt(2)->Restore);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_UNKNOWN_PORT), set.GetAt(2)->LastErrorCode);
+
+    // A second restore finds everything in place and writes nothing.
+    CCompositePort again(L"\\\\SRV02");
+    again.AddChild(SavedPort(L"IP_2", L"Standard TCP/IP Port", 9100).release());
+    const DWORD second = GetTickCount();
+    EXPECT_EQ(1, again.Add());
+    EXPECT_EQ(second, GetTickCount());
+}
+
+TEST_F(PortTest, NestingBeyondTheBoundIsRefusedWhenLoading) {
+    for (int depth : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
+        CObjectStore store;
+        for (int level = 1; level <= depth; ++level) {
+            store.NewSection(L"class", L"CCompositePort");
+            store.AddToSection(L"parent", level == 1 ? L"NULL" : std::to_wstring(level - 1));
+        }
+        store.Rewind();
+        ASSERT_TRUE(store.Next());
+        CCompositePort set;
+        EXPECT_EQ(depth == kMaxNestingDepth ? 1 : 0, set.LoadProperty(store)) << depth;
+        EXPECT_EQ(depth == kMaxNestingDepth ? 0u : static_cast<DWORD>(ERROR_INVALID_DATA),
+                  set.LastErrorCode);
+    }
+}
+
+TEST_F(PortTest, SelectionMatchesWholeNamesIgnoringCaseAndWholeTypes) {
+    CCompositePort empty;
+    EXPECT_EQ(0, empty.ContainsName(L"COM1:"));
+    auto ports = Enumerate();
+    ports->SetRestoreByName(L"com1:", 0);
+    ports->SetRestoreByName(L"LPT", 0);
+    ports->SetRestoreByType(PORT_TYPE_WRITE, 0);
+    std::vector<DWORD> flags;
+    for (int i = 0; i < ports->GetCount(); ++i) flags.push_back(ports->GetAt(i)->Restore);
+    EXPECT_EQ(std::vector<DWORD>({0, 1, 0, 1}), flags);  // COM1:, LPT1:, FILE: (write only), IP_1
+}
+
+}  // namespace

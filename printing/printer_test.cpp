@@ -1,0 +1,237 @@
+// Printers and their device modes: the saved form, the block built for the
+// spooler, what Add sends to targets of each version, the driver mapping,
+// permissions, and the selection rules.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+
+#include "core/object_store.h"
+#include "core/test_support.h"
+#include "platform/sim/testing/print_world.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/world.h"
+#include "printing/composite_printer.h"
+#include "registry/composite_reg_key.h"
+
+namespace {
+
+const std::wstring kPrinters = sim::kTestPrintersKey;
+const std::wstring kLaser = L"HP LaserJet 4000 Series PCL";
+
+class PrinterTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        sim::AddPrintServer(L"SRV01", {kLaser});
+        sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.5", {});
+        sim::WindowsDevMode mode;
+        mode.deviceName = L"LASER01";
+        mode.formName = L"Letter";
+        mode.orientation = -2;
+        mode.privateBytes = {0xAB, 0xCD, 0xEF};
+        sim::TestPrinter laser{L"LASER01", L"LASER", L"IP_10.0.0.5", kLaser, L"Front desk", L"Floor 2"};
+        laser.attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_LOCAL;
+        laser.devMode = mode.Bytes();
+        laser.security = sim::TestDescriptor({{ACCESS_DENIED_ACE_TYPE, 0, PRINTER_EXECUTE, L"S-1-1-0"},
+                                              {ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-5-32-544"}});
+        sim::AddPrinter(L"SRV01", laser);
+        SetRegistryDword(L"SRV01", kPrinters + L"\\LASER01\\PrinterDriverData", L"FreeMem", 8192);
+        AddMachine(L"SRV02");
+        sim::AddPrintServer(L"SRV02", {kLaser});
+        for (const wchar_t* port : {L"IP_1", L"IP_2", L"C:\\out.prn"}) sim::AddLocalPort(L"SRV02", port);
+    }
+
+    std::unique_ptr<CCompositePrinter> Enumerate() {
+        auto printers = std::make_unique<CCompositePrinter>(L"\\\\SRV01");
+        EXPECT_EQ(1, printers->Enum());
+        return printers;
+    }
+
+    // A printer bound for SRV02 with nothing but what AddPrinterW needs.
+    std::unique_ptr<CPrinter> Bound(const std::wstring& name, const std::wstring& port) {
+        auto printer = std::make_unique<CPrinter>(L"\\\\SRV02");
+        printer->PrinterName = L"\\\\SRV01\\" + name;
+        printer->PortName = port;
+        printer->DriverName = kLaser;
+        printer->PrintProcessor = L"winprint";
+        printer->Datatype = L"RAW";
+        return printer;
+    }
+
+    std::wstring File(const char* name) { return corvan::FromUtf8((WorldRoot() / name).string()); }
+};
+
+TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileAndLoadsBackWhole) {
+    auto printers = Enumerate();
+    ASSERT_EQ(1, printers->GetCount());
+    CPrinter* laser = printers->GetAt(0);
+    EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
+    EXPECT_EQ(L"\\\\SRV01", laser->ServerName);
+    ASSERT_NE(nullptr, laser->GetDriverData());
+
+    CObjectStore store;
+    laser->SaveProperties(store);
+    ASSERT_EQ(1, store.SaveToFile(File("printer.bkp")));
+    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("printing/testdata/printer.bkp")),
+              corvan_test::ReadBytes(WorldRoot() / "printer.bkp"));
+
+    CObjectStore loaded;
+    ASSERT_EQ(1, loaded.LoadFromFile(File("printer.bkp")));
+    ASSERT_TRUE(loaded.Next());
+    CPrinter copy;
+    copy.LoadProperty(loaded);
+    CObjectStore again;
+    copy.SaveProperties(again);
+    ASSERT_EQ(1, again.SaveToFile(File("again.bkp")));
+    EXPECT_EQ(corvan_test::ReadBytes(WorldRoot() / "printer.bkp"), corvan_test::ReadBytes(WorldRoot() / "again.bkp"));
+}
+
+TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
+    CDeviceMode mode;
+    DEVMODEW* block = reinterpret_cast<DEVMODEW*>(1);
+    mode.Get(block);
+    EXPECT_EQ(nullptr, block);  // size 0: none
+
+    // Ends inside the form name, holds less than dmFields, or more than the structure: none.
+    for (size_t size : {offsetof(DEVMODEW, dmFormName) + 2, offsetof(DEVMODEW, dmFields), sizeof(DEVMODEW) + 4}) {
+        mode.Size = static_cast<WORD>(size);
+        mode.Get(block);
+        EXPECT_EQ(nullptr, block) << size;
+    }
+
+    // A file written before the private bytes were kept: its length alone is not passed on.
+    mode.Size = sizeof(DEVMODEW);
+    mode.DriverExtra = 8;
+    mode.DeviceName = std::wstring(40, L'x');
+    mode.Orientation = DMORIENT_LANDSCAPE;
+    mode.Get(block);
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(0, block->dmDriverExtra);
+    EXPECT_EQ(std::wstring(CCHDEVICENAME - 1, L'x'), std::wstring(block->dmDeviceName));
+    EXPECT_EQ(DMORIENT_LANDSCAPE, block->dmOrientation);
+
+    // A shorter public part keeps only the members it holds, the private bytes right after it.
+    mode.Size = static_cast<WORD>(offsetof(DEVMODEW, dmICMMethod));
+    mode.DriverData = {1, 2, 3};
+    mode.ICMMethod = 7;
+    mode.Get(block);
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(3, block->dmDriverExtra);
+    EXPECT_EQ(0, std::memcmp(reinterpret_cast<BYTE*>(block) + mode.Size, "\1\2\3", 3));
+
+    CDeviceMode read;
+    read.Enum(block);
+    EXPECT_EQ(0u, read.ICMMethod);
+    EXPECT_EQ(std::vector<BYTE>({1, 2, 3}), read.DriverData);
+    EXPECT_EQ(mode.DisplayFrequency, read.DisplayFrequency);
+}
+
+TEST_F(PrinterTest, PortsAreCutAtTheirColonOnlyForNewerTargets) {
+    struct Case {
+        const wchar_t* port;
+        DWORD version;
+        int added;
+    } cases[] = {
+        {L"IP_1:9100", 5, 1},   {L"IP_1:9100,IP_2:9100", 5, 1}, {L"LPT1:", 5, 1},
+        {L"C:\\out.prn", 5, 1}, {L"IP_1:9100", 4, 0},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(c.port));
+        sim::SetMachineSetting(L"SRV02", L"Machine", L"VersionMajor", std::to_wstring(c.version));
+        auto printer = Bound(L"P" + std::to_wstring(++n), c.port);
+        EXPECT_EQ(c.added, printer->Add());
+        EXPECT_EQ(c.added ? 0u : static_cast<DWORD>(ERROR_UNKNOWN_PORT), printer->LastErrorCode);
+    }
+    EXPECT_EQ(std::optional<std::wstring>(L"IP_1,IP_2"), ReadRegistryString(L"SRV02", kPrinters + L"\\P2", L"Port"));
+}
+
+TEST_F(PrinterTest, TheSupportedDriversFileMapsNamesInAnyCaseOnNewerTargetsOnly) {
+    std::ofstream(WorldRoot() / "SupportedDrivers.txt")
+        << "[OTHER]\r\nHP LaserJet 4=wrong\r\n[MIGRATION]\r\nhp laserjet 4 =  \"" << corvan::ToUtf8(kLaser) << "\" \r\n";
+    CPrinter printer(L"\\\\SRV02");
+    std::wstring mapped;
+    EXPECT_EQ(1, printer.CheckDriverInFile(L"HP LASERJET 4", File("SupportedDrivers.txt"), mapped));
+    EXPECT_EQ(kLaser, mapped);
+    EXPECT_EQ(0, printer.CheckDriverInFile(L"HP LaserJet 5", File("SupportedDrivers.txt"), mapped));
+    EXPECT_EQ(L"", mapped);
+    EXPECT_EQ(0, printer.CheckDriverInFile(L"HP LaserJet 4", File("missing.txt"), mapped));
+
+    // On a target of version 4 nothing is mapped: the printer is refused for its driver.
+    sim::SetMachineSetting(L"SRV02", L"Machine", L"VersionMajor", L"4");
+    auto old = Bound(L"OLD", L"LPT1:");
+    old->DriverName = L"HP LaserJet 4";
+    old->DriverMapFile = File("SupportedDrivers.txt");
+    CInstalledDrivers drivers;
+    EXPECT_EQ(0, drivers.Check(*old));
+    EXPECT_EQ(L"0xE0081797", old->ErrorCode);
+    EXPECT_EQ(L"Printer Driver 'HP LaserJet 4', is not installed.", old->ErrorDescription);
+    EXPECT_EQ(L"CPrinter::Add(\\\\SRV01\\OLD, LPT1:, HP LaserJet 4)", old->ErrorFunction);
+    EXPECT_EQ(L"AddPrinter(\\\\SRV01\\OLD)", old->ErrorWin32API);
+}
+
+TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
+    std::vector<BYTE> stored;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+
+    // An account the target does not know: no queue open to everybody.
+    auto unknown = Bound(L"LOCKED", L"IP_1");
+    auto* ace = new CAce();
+    ace->Trustee = L"Nobody Here";
+    ace->AccessMask = PRINTER_ALL_ACCESS;
+    unknown->SecurityDescriptor.DiscretionaryAcl.NullAcl = 0;
+    unknown->SecurityDescriptor.DiscretionaryAcl.AddAce(ace);
+    EXPECT_EQ(0, unknown->Add());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NONE_MAPPED), unknown->LastErrorCode);
+    EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\LOCKED"));
+
+    // None saved: the spooler's own, never a list that lets everybody in.
+    auto plain = Bound(L"PLAIN", L"IP_1");
+    EXPECT_EQ(1, plain->Add());
+    ASSERT_TRUE(ReadRegistryValue(L"SRV02", kPrinters + L"\\PLAIN", L"Security", nullptr, &stored));
+    ASSERT_TRUE(GetSecurityDescriptorDacl(stored.data(), &present, &dacl, &defaulted) && dacl);
+    EXPECT_EQ(4, dacl->AceCount);
+
+    // Deleting needs only the right to delete.
+    plain->Restore = 1;
+    sim::AddFaultRule(L"DeletePrinter@SRV02=5,1");
+    EXPECT_EQ(0, plain->Delete());
+    EXPECT_EQ(1, plain->Delete());
+    EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\PLAIN"));
+
+    // A set with a printer that could not be made has failed, with that printer's error.
+    CCompositePrinter set(L"\\\\SRV02");
+    auto missing = Bound(L"MISSING", L"LPT1:");
+    missing->DriverName = L"No Such Driver";
+    set.AddChild(missing.release());
+    set.AddChild(Bound(L"MADE", L"LPT1:").release());
+    EXPECT_EQ(0, set.Add());
+    EXPECT_EQ(L"0xE0081797", set.ErrorCode);
+    EXPECT_TRUE(RegistryKeyExists(L"SRV02", kPrinters + L"\\MADE"));
+}
+
+TEST_F(PrinterTest, SelectionMatchesPartsOfNamesIgnoringCaseAndAnyTypeMatchesAll) {
+    auto printers = Enumerate();
+    CPrinter* laser = printers->GetAt(0);
+    struct Case {
+        std::function<void()> select;
+        DWORD restore;
+    } cases[] = {
+        {[&] { printers->SetRestoreByName(L"ser0", 0); }, 0},
+        {[&] { printers->SetRestoreByName(L"LASER02", 1); }, 0},
+        {[&] { printers->SetRestoreByName(L"laser", 1); }, 1},
+        {[&] { printers->SetRestoreByDriver(L"4000 series", 0); }, 0},
+        {[&] { printers->SetRestoreByType(12345, 1); }, 1},
+    };
+    for (const auto& c : cases) {
+        c.select();
+        EXPECT_EQ(c.restore, laser->Restore);
+    }
+    EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
+}
+
+}  // namespace
