@@ -36,11 +36,12 @@ int CCorvanrator::RunRestore(CObjectStore& control) {
 
     // Each kind starts from empty lists: after a backup in the same process
     // they still hold the backup's entries, which are not restore work.
+    // Folders come first: a share can only be made of a folder that exists.
+    ReadWork(control, L"DIRECTORY", WorkNames, WorkFiles);
+    if (!WorkNames.empty()) ProcessDirectories(0, control, server);
     if (ReadWork(control, L"SHARE", WorkNames, WorkFiles)) ProcessShares(0, control, server);
     if (ReadWork(control, L"PORT", WorkNames, WorkFiles)) ProcessPorts(0, control, server);
     if (ReadWork(control, L"PRINTER", WorkNames, WorkFiles)) ProcessPrinters(0, control, server);
-    ReadWork(control, L"DIRECTORY", WorkNames, WorkFiles);
-    if (!WorkNames.empty()) ProcessDirectories(0, control, server);
     ServiceEntries(control, L"RESTORE", 0);
 
     WriteOutcome(control, L"Restore");

@@ -498,4 +498,26 @@ TEST_F(DirectoryMigrationTest, AWholeDriveLeavesOutTheSystemsFilesAndTheToolsFol
     EXPECT_EQ("x", ReadWholeFile(L"D:\\Data\\a.txt"));
 }
 
+TEST_F(DirectoryMigrationTest, FoldersAreRestoredBeforeTheSharesMadeOfThem) {
+    const wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data\\Public", nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Public\\readme.txt", "read me"));
+    SetRegistryMultiString(L"SRV01", kShares, L"Public",
+                           {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=D:\\Data\\Public", L"Permissions=0",
+                            L"Remark=", L"Type=0"});
+    WriteControl("[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
+                 "[BACKUP]\r\nSHARE=ALL\r\nDIRECTORY=D:\\Data,data.bkp\r\n");
+    ASSERT_EQ(0, Backup().exitCode);
+    ASSERT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
+
+    // A new server: no shares, no data.
+    fs::remove(WorldRoot() / "SRV01" / "HKLM.reg");
+    Wipe(L"D:\\Data");
+    ASSERT_EQ(0, Restore().exitCode);
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    EXPECT_TRUE(ReadRegistryMultiString(L"SRV01", kShares, L"Public"));
+    EXPECT_EQ("read me", ReadWholeFile(L"D:\\Data\\Public\\readme.txt"));
+}
+
 }  // namespace
