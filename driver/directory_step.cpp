@@ -108,10 +108,12 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
                 code = ERROR_INVALID_DATA;
                 text = Format(L"%ls holds no directory tree.", backupFile.c_str());
             } else {
-                tree.LoadProperty(store);
-                // A file that would write outside its tree or read outside the
-                // backup is refused before anything is written.
-                if (DWORD refused = tree.Validate(BackupLocation, problem)) {
+                // A file that nests too deep, or would write outside its tree
+                // or read outside the backup, is refused before anything is written.
+                if (!tree.LoadProperty(store)) {
+                    code = tree.LastErrorCode;
+                    text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), tree.ErrorDescription.c_str());
+                } else if (DWORD refused = tree.Validate(BackupLocation, problem)) {
                     code = refused;
                     text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), problem.c_str());
                     tree.SetError(L"CCompositeFile::Restore", text, refused);

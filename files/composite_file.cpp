@@ -1,7 +1,6 @@
 #include "files/composite_file.h"
 
-#include <unordered_map>
-
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
 #include "core/store_value.h"
 #include "files/file_path.h"
@@ -180,7 +179,7 @@ void CCompositeFile::ListFolder(CCompositeFile& folder, int depth, CFileTransfer
             child->FilePath = childPath;
             folder.AddChild(child);
             if (!child->ReadOwnDacl(transfer, function)) continue;
-            if (depth + 1 > kMaxDepth) {
+            if (depth + 1 > kMaxNestingDepth) {
                 child->RecordFailure(transfer, function, searched, ERROR_CANT_RESOLVE_FILENAME);
                 child->RestoreFlag = 0;
                 continue;
@@ -207,7 +206,8 @@ int CCompositeFile::Enum(const std::wstring& path) {
     CFileTransfer transfer(Logger, L"Backup");
     int result = ReadRoot(path, transfer);
     if (result) {
-        std::vector<std::pair<CCompositeFile*, int>> pending{{this, 0}};
+        // The root is the first level.
+        std::vector<std::pair<CCompositeFile*, int>> pending{{this, 1}};
         while (!pending.empty()) {
             auto [folder, depth] = pending.back();
             pending.pop_back();
@@ -376,10 +376,6 @@ int CCompositeFile::Restore() {
 // ---- Validate ---------------------------------------------------------------
 
 DWORD CCompositeFile::Validate(const std::wstring& runFolder, std::wstring& problem) const {
-    if (tooDeep_) {
-        problem = Format(L"the tree of %ls nests deeper than %d folders.", FilePath.c_str(), kMaxDepth);
-        return ERROR_CANT_RESOLVE_FILENAME;
-    }
     auto invalid = [&](const CWin32File& object, const wchar_t* what) {
         problem = Format(L"%ls (name \"%ls\") %ls.", object.FullPath().c_str(), object.FileName.c_str(), what);
         return static_cast<DWORD>(ERROR_INVALID_DATA);
@@ -475,7 +471,7 @@ int CCompositeFile::LoadProperty(CObjectStore& store) {
 
     const std::wstring own = store.CurrentEntrySection();
     store.RegisterObject(own, this);
-    std::unordered_map<const CCompositeFile*, int> depth{{this, 0}};
+    CTreeDepths depths(this);
     loadOwn(*this, store);
 
     std::wstring section = own;
@@ -498,13 +494,12 @@ int CCompositeFile::LoadProperty(CObjectStore& store) {
             file->LoadProperty(store);
             parent->AddChild(file.release());
         } else {
-            auto* folder = new CCompositeFile();
-            parent->AddChild(folder);
-            store.RegisterObject(section, folder);
-            int level = depth[parent] + 1;
-            depth[folder] = level;
-            if (level > kMaxDepth) tooDeep_ = true;
+            auto folder = std::make_unique<CCompositeFile>();
+            if (!depths.Add(folder.get(), depths.ChildLevel(parent)))
+                return RefuseNesting(*this, L"CCompositeFile::LoadProperty", section);
+            store.RegisterObject(section, folder.get());
             loadOwn(*folder, store);
+            parent->AddChild(folder.release());
         }
         // The object has read its section; what follows is new.
         section.clear();

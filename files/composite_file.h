@@ -1,6 +1,7 @@
 // One folder of a directory backup with its files and subfolders as
-// children. Every walk of the tree is iterative and no tree is deeper than
-// kMaxDepth folders below its root, however deep the disk or the backup file.
+// children. Every walk of the tree is iterative, and no tree nests deeper
+// than kMaxNestingDepth folders, its root included, however deep the disk or
+// the backup file.
 #pragma once
 
 #include <memory>
@@ -40,14 +41,13 @@ public:
     // Reads the folder at path (plain form) and everything below it.
     int Enum(const std::wstring& path);
 
+    // Loads the tree that follows; 0 (with the error recorded) when it nests
+    // deeper than kMaxNestingDepth, where loading stops.
     // Checks a tree loaded from a backup file before anything is restored:
     // every name one plain component, every path nested in its parent's,
-    // every copy inside runFolder, no deeper than kMaxDepth. 0, or
-    // ERROR_INVALID_DATA (or ERROR_CANT_RESOLVE_FILENAME for depth) with
-    // what is wrong in `problem`.
+    // every copy inside runFolder. 0, or ERROR_INVALID_DATA with what is
+    // wrong in `problem`.
     DWORD Validate(const std::wstring& runFolder, std::wstring& problem) const;
-
-    static constexpr int kMaxDepth = 512;
 
     // Folders Enum leaves out, such as the tool's own (plain form).
     std::vector<std::wstring> ExcludedPaths;
@@ -65,6 +65,4 @@ private:
     void FinishFolder(CFileTransfer& transfer);
 
     std::vector<std::unique_ptr<CWin32File>> children_;
-    // Set while loading when the file nests deeper than kMaxDepth.
-    bool tooDeep_ = false;
 };

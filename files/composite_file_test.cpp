@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
 #include "core/test_support.h"
 #include "platform/sim/testing/test_world.h"
@@ -137,19 +138,26 @@ TEST(CompositeFileStoreTest, TreesThatWouldWriteOrReadOutsideTheirFoldersAreRefu
 
 TEST(CompositeFileStoreTest, AFileNestingDeeperThanTheLimitIsRefused) {
     corvan_test::ScopedTempDir dir;
-    for (int depth : {CCompositeFile::kMaxDepth, CCompositeFile::kMaxDepth + 1}) {
+    // The root and its folders: at most kMaxNestingDepth levels in all.
+    for (int levels : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
         std::string text = "[1]\r\nclass=CCompositeFile\r\nparent=NULL\r\nFileName=\"d\"\r\nFilePath=\"D:\\d\"\r\n"
                            "Restore=dword:00000000\r\n";
         std::string path = "D:\\d";
-        for (int i = 2; i <= depth + 1; ++i) {
+        for (int i = 2; i <= levels; ++i) {
             path += "\\d";
             text += "[" + std::to_string(i) + "]\r\nclass=CCompositeFile\r\nparent=" + std::to_string(i - 1) +
                     "\r\nFileName=\"d\"\r\nFilePath=\"" + path + "\"\r\nRestore=dword:00000000\r\n";
         }
-        auto tree = Loaded(text, dir);
+        corvan_test::WriteBytes(dir.path() / "in.bkp", text);
+        CObjectStore store;
+        ASSERT_TRUE(store.LoadFromFile(dir.File("in.bkp")));
+        ASSERT_TRUE(store.Next());
+        CCompositeFile tree;
+        bool deep = levels > kMaxNestingDepth;
+        EXPECT_EQ(deep ? 0 : 1, tree.LoadProperty(store)) << levels;
+        EXPECT_EQ(deep ? static_cast<DWORD>(ERROR_INVALID_DATA) : 0u, tree.LastErrorCode) << levels;
         std::wstring problem;
-        DWORD expected = depth > CCompositeFile::kMaxDepth ? ERROR_CANT_RESOLVE_FILENAME : 0;
-        EXPECT_EQ(expected, tree->Validate(L"D:\\Mig", problem)) << depth << ": " << corvan::ToUtf8(problem);
+        if (!deep) EXPECT_EQ(0u, tree.Validate(L"D:\\Mig", problem)) << corvan::ToUtf8(problem);
     }
 }
 
@@ -182,10 +190,11 @@ TEST_F(CompositeFileTest, AVolumeRootLeavesOutTheSystemsFilesAndTheToolsFolders)
     EXPECT_EQ(std::vector<std::wstring>{L"pagefile.sys"}, Names(*static_cast<CCompositeFile*>(tree.GetAt(0))));
 }
 
-TEST_F(CompositeFileTest, FoldersMoreThan512LevelsDownAreNotReadButReported) {
+TEST_F(CompositeFileTest, FoldersPastTheNestingLimitAreNotReadButReported) {
+    // Deep and kMaxNestingDepth folders below it: the last is one level too deep.
     std::wstring path = L"\\\\?\\D:\\Deep";
     ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
-    for (int i = 0; i < CCompositeFile::kMaxDepth + 1; ++i) {
+    for (int i = 0; i < kMaxNestingDepth; ++i) {
         path += L"\\d";
         ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << i;
     }
@@ -194,10 +203,14 @@ TEST_F(CompositeFileTest, FoldersMoreThan512LevelsDownAreNotReadButReported) {
     EXPECT_EQ(1u, tree.Tally.Failed);
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), tree.Tally.FirstError);
     const CWin32File* last = &tree;
-    for (int i = 0; i < CCompositeFile::kMaxDepth + 1; ++i)
+    for (int i = 0; i < kMaxNestingDepth; ++i) {
+        EXPECT_EQ(1u, last->RestoreFlag) << i;
         last = static_cast<const CCompositeFile*>(last)->GetAt(0);
+        ASSERT_TRUE(last) << i;
+    }
     EXPECT_EQ(0u, last->RestoreFlag);
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), last->LastErrorCode);
+    EXPECT_EQ(0, static_cast<const CCompositeFile*>(last)->GetCount());
 }
 
 TEST_F(CompositeFileTest, SharingViolationsAreRetriedAndNetworkErrorsInARowStopTheItem) {
