@@ -168,27 +168,7 @@ protected:
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
     }
-    std::vector<std::wstring> Names(const CCompositeFile& folder) {
-        std::vector<std::wstring> names;
-        for (int i = 0; i < folder.GetCount(); ++i) names.push_back(folder.GetAt(i)->FileName);
-        return names;
-    }
 };
-
-TEST_F(CompositeFileTest, AVolumeRootLeavesOutTheSystemsFilesAndTheToolsFolders) {
-    for (const wchar_t* folder : {L"D:\\System Volume Information", L"D:\\$Recycle.Bin", L"D:\\Mig", L"D:\\Data"})
-        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
-    for (const wchar_t* file : {L"D:\\pagefile.sys", L"D:\\hiberfil.sys", L"D:\\Data\\pagefile.sys", L"D:\\Mig\\x"})
-        ASSERT_TRUE(WriteNewFile(file, "x"));
-    CCompositeFile tree(L"\\\\SRV01");
-    tree.ExcludedPaths = {L"\\\\srv01\\d$\\MIG"};
-    ASSERT_TRUE(tree.Enum(L"\\\\SRV01\\D$\\"));
-    EXPECT_EQ(L"", tree.FileName);
-    EXPECT_EQ(L"\\\\SRV01\\D$", tree.FilePath);
-    ASSERT_EQ(std::vector<std::wstring>{L"Data"}, Names(tree));
-    // Below the root the names are ordinary ones.
-    EXPECT_EQ(std::vector<std::wstring>{L"pagefile.sys"}, Names(*static_cast<CCompositeFile*>(tree.GetAt(0))));
-}
 
 TEST_F(CompositeFileTest, FoldersPastTheNestingLimitAreNotReadButReported) {
     // Deep and kMaxNestingDepth folders below it: the last is one level too deep.

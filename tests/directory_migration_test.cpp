@@ -10,7 +10,6 @@
 #include <map>
 #include <random>
 
-#include "platform/sim/sid_text.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
@@ -92,55 +91,7 @@ bool SetTimes(const std::wstring& path, uint64_t created, uint64_t written) {
     return ok;
 }
 
-struct Ace {
-    BYTE type;
-    BYTE flags;
-    DWORD mask;
-    std::wstring sid;
-    bool operator==(const Ace& o) const { return type == o.type && flags == o.flags && mask == o.mask && sid == o.sid; }
-};
-
-std::vector<Ace> DaclOf(const std::wstring& path, bool* isProtected = nullptr) {
-    std::vector<Ace> aces;
-    DWORD needed = 0;
-    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-    std::vector<BYTE> sd(needed);
-    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed)) return aces;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(sd.data(), &control, &revision);
-    if (isProtected) *isProtected = (control & SE_DACL_PROTECTED) != 0;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL acl = nullptr;
-    GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted);
-    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
-        void* ace = nullptr;
-        GetAce(acl, i, &ace);
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        aces.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask,
-                        sim::SidToText(&allowed->SidStart)});
-    }
-    return aces;
-}
-
-bool SetDacl(const std::wstring& path, const std::vector<Ace>& aces, bool isProtected) {
-    std::vector<BYTE> buffer(1024);
-    auto* acl = reinterpret_cast<PACL>(buffer.data());
-    InitializeAcl(acl, static_cast<DWORD>(buffer.size()), ACL_REVISION);
-    for (const Ace& a : aces) {
-        std::vector<BYTE> sid;
-        sim::ParseSidText(a.sid, sid);
-        if (a.type == ACCESS_DENIED_ACE_TYPE)
-            AddAccessDeniedAceEx(acl, ACL_REVISION, a.flags, a.mask, sid.data());
-        else
-            AddAccessAllowedAceEx(acl, ACL_REVISION, a.flags, a.mask, sid.data());
-    }
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    if (isProtected) SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-    return SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, &sd);
-}
+using Ace = AceEntry;
 
 // Paths and names of every entry below a host folder, with size and write time.
 std::map<std::string, std::string> Listing(const fs::path& root) {
@@ -276,8 +227,8 @@ TEST_F(DirectoryMigrationTest, OwnPermissionsComeBackInTheirOrderAndInheritedOne
     const std::vector<Ace> finance = {{ACCESS_DENIED_ACE_TYPE, inherit, 0x000D0116, kContractors},
                                       {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kFinance}};
     const std::vector<Ace> plan = {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001301BF, kJdoe}};
-    ASSERT_TRUE(SetDacl(L"D:\\Data\\Finance", finance, true));
-    ASSERT_TRUE(SetDacl(L"D:\\Data\\Public\\plan.doc", plan, false));
+    ASSERT_TRUE(SetDacl(L"D:\\Data\\Finance", finance, SE_DACL_PROTECTED));
+    ASSERT_TRUE(SetDacl(L"D:\\Data\\Public\\plan.doc", plan, 0));
     std::map<std::wstring, std::vector<Ace>> before;
     for (const wchar_t* path : {L"D:\\Data\\Finance", L"D:\\Data\\Finance\\q3.csv", L"D:\\Data\\Public",
                                 L"D:\\Data\\Public\\readme.txt", L"D:\\Data\\Public\\plan.doc"})
@@ -290,11 +241,11 @@ TEST_F(DirectoryMigrationTest, OwnPermissionsComeBackInTheirOrderAndInheritedOne
     ASSERT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
 
     for (const auto& [path, aces] : before) EXPECT_EQ(aces, DaclOf(path)) << corvan::ToUtf8(path);
-    bool isProtected = false;
-    EXPECT_EQ(finance, DaclOf(L"D:\\Data\\Finance", &isProtected));
-    EXPECT_TRUE(isProtected);
-    std::vector<Ace> planAfter = DaclOf(L"D:\\Data\\Public\\plan.doc", &isProtected);
-    EXPECT_FALSE(isProtected);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    EXPECT_EQ(finance, DaclOf(L"D:\\Data\\Finance", &control));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    std::vector<Ace> planAfter = DaclOf(L"D:\\Data\\Public\\plan.doc", &control);
+    EXPECT_FALSE(control & SE_DACL_PROTECTED);
     ASSERT_FALSE(planAfter.empty());
     EXPECT_EQ(plan[0], planAfter[0]);
     // Files that only inherit get nothing of their own.
@@ -485,17 +436,17 @@ TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason)
 TEST_F(DirectoryMigrationTest, AWholeDriveLeavesOutTheSystemsFilesAndTheToolsFolders) {
     for (const wchar_t* folder : {L"D:\\Data", L"D:\\System Volume Information", L"D:\\$Recycle.Bin"})
         ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
-    for (const wchar_t* file : {L"D:\\Data\\a.txt", L"D:\\pagefile.sys", L"D:\\System Volume Information\\x"})
+    for (const wchar_t* file : {L"D:\\Data\\pagefile.sys", L"D:\\pagefile.sys", L"D:\\System Volume Information\\x"})
         ASSERT_TRUE(WriteNewFile(file, "x"));
     WriteControl("[BACKUP]\r\nDIRECTORY=D:\\,drive.bkp\r\n");
     ASSERT_EQ(0, Backup().exitCode);
     EXPECT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
-    // The root, Data and a.txt; nothing of the system, nothing of D:\Mig.
+    // The root, Data and the ordinary file below it; nothing of the system, nothing of D:\Mig.
     EXPECT_EQ(1u, ReportLinesWith("Name: D:\\;Prediction: Folders=2 Files=1 Bytes=1 Skipped=0 Failed=0 ;").size());
     Wipe(L"D:\\Data");
     ASSERT_EQ(0, Restore().exitCode);
     EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
-    EXPECT_EQ("x", ReadWholeFile(L"D:\\Data\\a.txt"));
+    EXPECT_EQ("x", ReadWholeFile(L"D:\\Data\\pagefile.sys"));
 }
 
 TEST_F(DirectoryMigrationTest, FoldersAreRestoredBeforeTheSharesMadeOfThem) {

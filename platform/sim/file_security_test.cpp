@@ -23,78 +23,7 @@ const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";
 const wchar_t kFinance[] = L"S-1-5-21-1004336348-1177238915-682003330-1210";
 constexpr BYTE kOICI = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 
-struct Entry {
-    BYTE type;
-    BYTE flags;
-    DWORD mask;
-    std::wstring sid;
-    bool operator==(const Entry& o) const {
-        return type == o.type && flags == o.flags && mask == o.mask && sid == o.sid;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const Entry& e) {
-    return out << int(e.type) << "/" << std::hex << int(e.flags) << "/" << e.mask << std::dec << "/"
-               << corvan::ToUtf8(e.sid);
-}
-
-// A descriptor holding a list of the given entries, in order.
-class Descriptor {
-public:
-    Descriptor(const std::vector<Entry>& entries, WORD control) : acl_(1024) {
-        auto* acl = reinterpret_cast<PACL>(acl_.data());
-        EXPECT_TRUE(InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION));
-        for (const Entry& e : entries) {
-            PSID sid = nullptr;
-            EXPECT_TRUE(ConvertStringSidToSidW(e.sid.c_str(), &sid));
-            if (e.type == ACCESS_DENIED_ACE_TYPE)
-                EXPECT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid));
-            else
-                EXPECT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid));
-            LocalFree(sid);
-        }
-        EXPECT_TRUE(InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION));
-        EXPECT_TRUE(SetSecurityDescriptorDacl(&sd_, TRUE, acl, FALSE));
-        if (control) EXPECT_TRUE(SetSecurityDescriptorControl(&sd_, control, control));
-    }
-    PSECURITY_DESCRIPTOR get() { return &sd_; }
-
-private:
-    std::vector<BYTE> acl_;
-    SECURITY_DESCRIPTOR sd_;
-};
-
-struct Read {
-    std::vector<Entry> dacl;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-};
-
-Read DaclOf(const std::wstring& path) {
-    Read read;
-    DWORD needed = 0;
-    EXPECT_FALSE(GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-    std::vector<BYTE> sd(needed);
-    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed)) {
-        ADD_FAILURE() << corvan::ToUtf8(path) << ": " << GetLastError();
-        return read;
-    }
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(sd.data(), &read.control, &revision);
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL acl = nullptr;
-    EXPECT_TRUE(GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted));
-    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!GetAce(acl, i, &ace)) break;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        LPWSTR text = nullptr;
-        EXPECT_TRUE(ConvertSidToStringSidW(&allowed->SidStart, &text));
-        read.dacl.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask, text ? text : L""});
-        LocalFree(text);
-    }
-    return read;
-}
+using Entry = AceEntry;
 
 class FileSecurityTest : public sim::SimWorldTest {
 protected:
@@ -125,15 +54,14 @@ TEST_F(FileSecurityTest, OwnEntriesComeFirstThenInheritedOnesFlaggedAsSuch) {
     const Entry folderOnly{ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, 0x001200A9, kContractors};
 
     // Untouched: everything comes from the drive's root.
-    Read folder = DaclOf(L"D:\\Sec\\Team");
-    EXPECT_EQ(DriveEntries(kOICI | INHERITED_ACE), folder.dacl);
-    EXPECT_FALSE(folder.control & SE_DACL_PROTECTED);
-    EXPECT_TRUE(folder.control & SE_DACL_AUTO_INHERITED);
-    EXPECT_EQ(DriveEntries(INHERITED_ACE), DaclOf(L"D:\\Sec\\Team\\plan.doc").dacl);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    EXPECT_EQ(DriveEntries(kOICI | INHERITED_ACE), DaclOf(L"D:\\Sec\\Team", &control));
+    EXPECT_FALSE(control & SE_DACL_PROTECTED);
+    EXPECT_TRUE(control & SE_DACL_AUTO_INHERITED);
+    EXPECT_EQ(DriveEntries(INHERITED_ACE), DaclOf(L"D:\\Sec\\Team\\plan.doc"));
 
-    Descriptor own({deny, allow, folderOnly}, 0);
-    ASSERT_TRUE(SetFileSecurityW(L"D:\\Sec", DACL_SECURITY_INFORMATION, own.get()));
-    EXPECT_EQ(Concat({deny, allow, folderOnly}, DriveEntries(kOICI | INHERITED_ACE)), DaclOf(L"D:\\Sec").dacl);
+    ASSERT_TRUE(SetDacl(L"D:\\Sec", {deny, allow, folderOnly}, 0));
+    EXPECT_EQ(Concat({deny, allow, folderOnly}, DriveEntries(kOICI | INHERITED_ACE)), DaclOf(L"D:\\Sec"));
     // A folder below takes all three; a file only those meant for files.
     auto inherited = [](Entry e, BYTE flags) {
         e.flags = flags;
@@ -142,54 +70,50 @@ TEST_F(FileSecurityTest, OwnEntriesComeFirstThenInheritedOnesFlaggedAsSuch) {
     EXPECT_EQ(Concat({inherited(deny, kOICI | INHERITED_ACE), inherited(allow, kOICI | INHERITED_ACE),
                       inherited(folderOnly, CONTAINER_INHERIT_ACE | INHERITED_ACE)},
                      DriveEntries(kOICI | INHERITED_ACE)),
-              DaclOf(L"D:\\Sec\\Team").dacl);
+              DaclOf(L"D:\\Sec\\Team"));
     EXPECT_EQ(Concat({inherited(deny, INHERITED_ACE), inherited(allow, INHERITED_ACE)}, DriveEntries(INHERITED_ACE)),
-              DaclOf(L"D:\\Sec\\Team\\plan.doc").dacl);
+              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
 }
 
 TEST_F(FileSecurityTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
     const Entry deny{ACCESS_DENIED_ACE_TYPE, kOICI, 0x000D0116, kContractors};
     const Entry allow{ACCESS_ALLOWED_ACE_TYPE, kOICI, 0x001F01FF, kFinance};
-    Descriptor own({deny, allow}, SE_DACL_PROTECTED);
-    ASSERT_TRUE(SetFileSecurityW(L"D:\\Sec\\Team", DACL_SECURITY_INFORMATION, own.get()));
-    Read team = DaclOf(L"D:\\Sec\\Team");
-    EXPECT_EQ((std::vector<Entry>{deny, allow}), team.dacl);
-    EXPECT_TRUE(team.control & SE_DACL_PROTECTED);
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {deny, allow}, SE_DACL_PROTECTED));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    EXPECT_EQ((std::vector<Entry>{deny, allow}), DaclOf(L"D:\\Sec\\Team", &control));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
     EXPECT_EQ((std::vector<Entry>{{ACCESS_DENIED_ACE_TYPE, INHERITED_ACE, 0x000D0116, kContractors},
                                   {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, kFinance}}),
-              DaclOf(L"D:\\Sec\\Team\\plan.doc").dacl);
+              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
 
     // An entry given as inherited is the folder's to pass on, not the file's own.
-    Descriptor mixed({{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, kContractors},
-                      {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, kUsers}},
-                     0);
-    ASSERT_TRUE(SetFileSecurityW(L"D:\\Sec\\Team\\plan.doc", DACL_SECURITY_INFORMATION, mixed.get()));
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team\\plan.doc",
+                        {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, kContractors},
+                         {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, kUsers}},
+                        0));
     EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, kUsers},
                                   {ACCESS_DENIED_ACE_TYPE, INHERITED_ACE, 0x000D0116, kContractors},
                                   {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, kFinance}}),
-              DaclOf(L"D:\\Sec\\Team\\plan.doc").dacl);
+              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
 
     // An empty, unprotected list of its own leaves the file inheriting only.
-    Descriptor none({}, 0);
-    ASSERT_TRUE(SetFileSecurityW(L"D:\\Sec\\Team", DACL_SECURITY_INFORMATION, none.get()));
-    EXPECT_EQ(DriveEntries(kOICI | INHERITED_ACE), DaclOf(L"D:\\Sec\\Team").dacl);
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
+    EXPECT_EQ(DriveEntries(kOICI | INHERITED_ACE), DaclOf(L"D:\\Sec\\Team"));
 }
 
 TEST_F(FileSecurityTest, ACopyTakesItsNewFoldersEntriesNotTheSourcesOwn) {
-    Descriptor own({{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinance}}, SE_DACL_PROTECTED);
-    ASSERT_TRUE(SetFileSecurityW(L"D:\\Sec\\Team\\plan.doc", DACL_SECURITY_INFORMATION, own.get()));
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team\\plan.doc", {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinance}},
+                        SE_DACL_PROTECTED));
     ASSERT_TRUE(CopyFileW(L"D:\\Sec\\Team\\plan.doc", L"D:\\Sec\\copy.doc", TRUE));
-    Read copy = DaclOf(L"D:\\Sec\\copy.doc");
-    EXPECT_EQ(DriveEntries(INHERITED_ACE), copy.dacl);
-    EXPECT_FALSE(copy.control & SE_DACL_PROTECTED);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    EXPECT_EQ(DriveEntries(INHERITED_ACE), DaclOf(L"D:\\Sec\\copy.doc", &control));
+    EXPECT_FALSE(control & SE_DACL_PROTECTED);
     // A move keeps the file's own list.
     ASSERT_TRUE(MoveFileExW(L"D:\\Sec\\Team\\plan.doc", L"D:\\Sec\\moved.doc", 0));
-    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinance}}),
-              DaclOf(L"D:\\Sec\\moved.doc").dacl);
+    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinance}}), DaclOf(L"D:\\Sec\\moved.doc"));
 }
 
 TEST_F(FileSecurityTest, SecurityCallErrors) {
-    Descriptor own({}, 0);
     BYTE garbage[64] = {9};
     DWORD needed = 0;
     BYTE buffer[256];
@@ -209,9 +133,7 @@ TEST_F(FileSecurityTest, SecurityCallErrors) {
          ERROR_INSUFFICIENT_BUFFER},
         {"invalid descriptor", [&] { return SetFileSecurityW(L"D:\\Sec", DACL_SECURITY_INFORMATION, garbage); },
          ERROR_INVALID_SECURITY_DESCR},
-        {"missing folder",
-         [&] { return SetFileSecurityW(L"D:\\None\\x", DACL_SECURITY_INFORMATION, own.get()); },
-         ERROR_PATH_NOT_FOUND},
+        {"missing folder", [&] { return SetDacl(L"D:\\None\\x", {}, 0); }, ERROR_PATH_NOT_FOUND},
     };
     for (auto& c : cases) EXPECT_EQ(c.error, ErrorOf(c.call)) << c.what;
     EXPECT_GT(needed, 8u);  // the size the small buffer lacked

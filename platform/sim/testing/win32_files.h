@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,76 @@ DWORD ErrorOf(Call call) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(call());
     return GetLastError();
+}
+
+// One entry of an access list, its SID as text.
+struct AceEntry {
+    BYTE type;
+    BYTE flags;
+    DWORD mask;
+    std::wstring sid;
+    bool operator==(const AceEntry& o) const {
+        return type == o.type && flags == o.flags && mask == o.mask && sid == o.sid;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const AceEntry& e) {
+    out << int(e.type) << "/" << std::hex << int(e.flags) << "/" << e.mask << std::dec << "/";
+    for (wchar_t c : e.sid) out << static_cast<char>(c);
+    return out;
+}
+
+// The entries of an object's list in order (the size asked first, as a
+// caller must), and the descriptor's control bits.
+inline std::vector<AceEntry> DaclOf(const std::wstring& path, SECURITY_DESCRIPTOR_CONTROL* control = nullptr) {
+    std::vector<AceEntry> entries;
+    DWORD needed = 0;
+    EXPECT_FALSE(GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    std::vector<BYTE> sd(needed);
+    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed)) {
+        ADD_FAILURE() << "GetFileSecurityW: " << GetLastError();
+        return entries;
+    }
+    SECURITY_DESCRIPTOR_CONTROL bits = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd.data(), &bits, &revision);
+    if (control) *control = bits;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    EXPECT_TRUE(GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted));
+    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(acl, i, &ace)) break;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        LPWSTR text = nullptr;
+        EXPECT_TRUE(ConvertSidToStringSidW(&allowed->SidStart, &text));
+        entries.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask, text ? text : L""});
+        LocalFree(text);
+    }
+    return entries;
+}
+
+// Sets a list of the given entries, in order, with the given control bits
+// (SE_DACL_PROTECTED); the result and last error of SetFileSecurityW.
+inline BOOL SetDacl(const std::wstring& path, const std::vector<AceEntry>& entries, WORD control) {
+    std::vector<BYTE> buffer(1024);
+    auto* acl = reinterpret_cast<PACL>(buffer.data());
+    EXPECT_TRUE(InitializeAcl(acl, static_cast<DWORD>(buffer.size()), ACL_REVISION));
+    for (const AceEntry& e : entries) {
+        PSID sid = nullptr;
+        EXPECT_TRUE(ConvertStringSidToSidW(e.sid.c_str(), &sid));
+        if (e.type == ACCESS_DENIED_ACE_TYPE)
+            EXPECT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid));
+        else
+            EXPECT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid));
+        LocalFree(sid);
+    }
+    SECURITY_DESCRIPTOR sd;
+    EXPECT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    EXPECT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
+    if (control) EXPECT_TRUE(SetSecurityDescriptorControl(&sd, control, control));
+    return SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, &sd);
 }
 
 }  // namespace win32_files
