@@ -19,10 +19,13 @@ ULONGLONG TicksOf(const FILETIME& time) {
 
 bool IsZero(const FILETIME& time) { return time.dwHighDateTime == 0 && time.dwLowDateTime == 0; }
 
-// Takes the attributes that keep Windows from replacing or removing a file off it.
-void MakeReplaceable(const std::wstring& longPath, DWORD attributes) {
+// Takes the attributes that keep Windows from replacing or removing a file
+// off it; true when there were any.
+bool MakeReplaceable(const std::wstring& longPath, DWORD attributes) {
     constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if (attributes & kInTheWay) SetFileAttributesW(longPath.c_str(), attributes & ~kInTheWay);
+    if (!(attributes & kInTheWay)) return false;
+    DWORD rest = attributes & ~kInTheWay;
+    return SetFileAttributesW(longPath.c_str(), rest ? rest : FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
 
 void RemoveTemporary(const std::wstring& longPath) {
@@ -193,9 +196,13 @@ int CWin32File::RestoreFrom(CFileTransfer& transfer) {
         call = Format(L"SetFileAttributes(%ls)", target.c_str());
     }
     if (!error) {
-        if (exists) MakeReplaceable(longTarget, present.dwFileAttributes);
+        bool cleared = exists && MakeReplaceable(longTarget, present.dwFileAttributes);
         error = transfer.Move(temporary, longTarget, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (error) call = Format(L"MoveFileEx(%ls)", target.c_str());
+        if (error) {
+            call = Format(L"MoveFileEx(%ls)", target.c_str());
+            // The file stays as it was, its attributes included.
+            if (cleared) SetFileAttributesW(longTarget.c_str(), present.dwFileAttributes);
+        }
     }
     if (error) {
         if (error != ERROR_FILE_EXISTS) RemoveTemporary(temporary);

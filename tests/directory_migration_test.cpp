@@ -300,12 +300,14 @@ TEST_F(DirectoryMigrationTest, ARestoreRunAgainCopiesOnlyWhatFailedAndKeepsNewer
     EXPECT_EQ((NameList{L"\\a.txt", L"\\c.txt", L"\\d.txt"}), Paths(ReadTree(L"D:\\Data")));
     EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: File;Name: \\\\SRV01\\D$\\Data\\b.txt;").size());
 
-    // The disk has room again, and somebody works on d.txt before the second try.
+    // The disk has room again; somebody works on d.txt, and an older c.txt,
+    // hidden and read-only, comes back from somewhere before the second try.
     fs::remove(WorldRoot() / "faults.ini");
-    ASSERT_TRUE(SetFileAttributesW(L"D:\\Data\\d.txt", FILE_ATTRIBUTE_NORMAL));
     ASSERT_TRUE(SetTimes(L"D:\\Data\\d.txt", 130000000000000000ULL, 140000000000000000ULL));
+    ASSERT_TRUE(SetTimes(L"D:\\Data\\c.txt", 120000000000000000ULL, 120000000000000000ULL));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Data\\c.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
     std::map<std::wstring, ino_t> inodes;
-    for (const wchar_t* name : {L"a.txt", L"c.txt", L"d.txt"}) {
+    for (const wchar_t* name : {L"a.txt", L"d.txt"}) {
         struct stat st;
         ASSERT_EQ(0, ::stat(HostPathOf(L"SRV01", std::wstring(L"D:\\Data\\") + name).c_str(), &st));
         inodes[name] = st.st_ino;
@@ -314,6 +316,7 @@ TEST_F(DirectoryMigrationTest, ARestoreRunAgainCopiesOnlyWhatFailedAndKeepsNewer
     ASSERT_EQ(0, second.exitCode);
     EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
     EXPECT_EQ("D:\\Data\\b.txt", ReadWholeFile(L"D:\\Data\\b.txt"));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(L"D:\\Data\\c.txt"));
     for (const auto& [name, inode] : inodes) {
         struct stat st;
         ASSERT_EQ(0, ::stat(HostPathOf(L"SRV01", L"D:\\Data\\" + name).c_str(), &st));
@@ -323,7 +326,7 @@ TEST_F(DirectoryMigrationTest, ARestoreRunAgainCopiesOnlyWhatFailedAndKeepsNewer
     ASSERT_TRUE(GetFileAttributesExW(L"D:\\Data\\d.txt", GetFileExInfoStandard, &kept));
     EXPECT_EQ(140000000000000000ULL, Ticks(kept.ftLastWriteTime));
     EXPECT_EQ(1u, ReportLinesWith("Result: OK;Type: File;Name: \\\\SRV01\\D$\\Data\\d.txt;").size());
-    EXPECT_EQ(1u, ReportLinesWith("Prediction: Folders=1 Files=1 Bytes=13 Skipped=3 Failed=0 ;").size());
+    EXPECT_EQ(1u, ReportLinesWith("Prediction: Folders=1 Files=2 Bytes=26 Skipped=2 Failed=0 ;").size());
     EXPECT_NE(std::string::npos, second.out.find("d.txt is newer on the target"));
 }
 
