@@ -258,6 +258,10 @@ TEST_F(DirectoryMigrationTest, WhatFailsOnBackupIsReportedAndTheRestoreRestoresT
     for (const wchar_t* file : {L"D:\\Data\\Secret\\keys.txt", L"D:\\Data\\Open\\locked.db", L"D:\\Data\\Open\\a.txt",
                                 L"D:\\Data\\b.txt"})
         ASSERT_TRUE(WriteNewFile(file, corvan::ToUtf8(file)));
+    // The host tells names apart by case, Windows does not: the second is not
+    // copied over the first's copy.
+    std::ofstream(HostPathOf(L"SRV01", L"D:\\Data\\Open") / "SAME.TXT") << "1";
+    std::ofstream(HostPathOf(L"SRV01", L"D:\\Data\\Open") / "Same.txt") << "2";
     AddFault(L"FindFirstFileW:Secret\\*=5");
     AddFault(L"CopyFileW:locked.db=32");
 
@@ -270,8 +274,9 @@ TEST_F(DirectoryMigrationTest, WhatFailsOnBackupIsReportedAndTheRestoreRestoresT
     EXPECT_EQ("D:\\Data,\"data.bkp\"", Control("RESTORE", "DIRECTORY"));
     EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: \\\\SRV01\\D$\\Data\\Secret;").size());
     EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: File;Name: \\\\SRV01\\D$\\Data\\Open\\locked.db;").size());
-    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: D:\\Data;Prediction: Folders=2 Files=2 "
-                                  "Bytes=31 Skipped=0 Failed=2 ;")
+    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: File;Name: \\\\SRV01\\D$\\Data\\Open\\Same.txt;").size());
+    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: D:\\Data;Prediction: Folders=2 Files=3 "
+                                  "Bytes=32 Skipped=0 Failed=3 ;")
                       .size());
 
     fs::remove(WorldRoot() / "faults.ini");
@@ -279,7 +284,7 @@ TEST_F(DirectoryMigrationTest, WhatFailsOnBackupIsReportedAndTheRestoreRestoresT
     auto restore = Restore();
     ASSERT_EQ(0, restore.exitCode);
     EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
-    EXPECT_EQ((NameList{L"\\Open", L"\\Open\\a.txt", L"\\b.txt"}), Paths(ReadTree(L"D:\\Data")));
+    EXPECT_EQ((NameList{L"\\Open", L"\\Open\\SAME.TXT", L"\\Open\\a.txt", L"\\b.txt"}), Paths(ReadTree(L"D:\\Data")));
     EXPECT_NE(std::string::npos, restore.out.find("\\\\SRV01\\D$\\Data\\Secret is missing from the backup"));
     EXPECT_NE(std::string::npos, restore.out.find("\\\\SRV01\\D$\\Data\\Open\\locked.db is missing from the backup"));
 }
