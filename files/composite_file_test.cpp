@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "core/nesting_bound.h"
@@ -222,6 +223,40 @@ TEST_F(CompositeFileTest, SharingViolationsAreRetriedAndNetworkErrorsInARowStopT
     }
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH),
               win32_files::ErrorOf([] { return CopyFileW(L"D:\\Data\\a.txt", L"D:\\a.txt", TRUE); }));
+}
+
+TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
+    for (const wchar_t* folder : {L"D:\\Data", L"D:\\Data\\Sub", L"D:\\Data\\Sub\\Inner"})
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+    for (const wchar_t* file : {L"D:\\Data\\a.txt", L"D:\\Data\\Sub\\b.txt", L"D:\\Data\\Sub\\Inner\\c.txt"})
+        ASSERT_TRUE(WriteNewFile(file, "x"));
+    auto sub = [](CCompositeFile& tree) { return static_cast<CCompositeFile*>(tree.GetAt(1)); };
+
+    // Backup: nothing below Sub is copied, and none of it is taken for saved.
+    AddFault(L"CreateDirectoryW:Copies1\\Data\\Sub=5,1");
+    CCompositeFile failed(L"\\\\SRV01");
+    ASSERT_TRUE(failed.Enum(L"\\\\SRV01\\D$\\Data"));
+    ASSERT_TRUE(failed.Backup(L"D:\\Copies1"));
+    EXPECT_EQ(4u, failed.Tally.Failed);  // Sub, b.txt, Inner, c.txt
+    EXPECT_EQ(1u, failed.Tally.Files);
+    EXPECT_EQ(0u, sub(failed)->RestoreFlag);
+    EXPECT_EQ(0u, static_cast<CCompositeFile*>(sub(failed)->GetAt(1))->GetAt(0)->RestoreFlag);
+    EXPECT_EQ(5u, static_cast<CCompositeFile*>(sub(failed)->GetAt(1))->GetAt(0)->LastErrorCode);
+
+    // Restore: the same below a folder that cannot be made again; the rest comes back.
+    CCompositeFile whole(L"\\\\SRV01");
+    ASSERT_TRUE(whole.Enum(L"\\\\SRV01\\D$\\Data"));
+    ASSERT_TRUE(whole.Backup(L"D:\\Copies2"));
+    ASSERT_EQ(0u, whole.Tally.Failed);
+    ASSERT_TRUE(DeleteFileW(L"D:\\Data\\a.txt"));
+    std::filesystem::remove_all(HostPathOf(L"SRV01", L"D:\\Data\\Sub"));
+    AddFault(L"CreateDirectoryW:D$\\Data\\Sub=5,1");
+    EXPECT_FALSE(whole.Restore());
+    EXPECT_EQ(4u, whole.Tally.Failed);
+    EXPECT_EQ(1u, whole.Tally.Files);
+    EXPECT_EQ(5u, whole.LastErrorCode);
+    EXPECT_EQ(1u, static_cast<CCompositeFile*>(sub(whole)->GetAt(1))->GetAt(0)->RestoreFlag);
+    EXPECT_EQ("x", win32_files::ReadWholeFile(L"D:\\Data\\a.txt"));
 }
 
 }  // namespace
