@@ -466,11 +466,11 @@ TEST_F(DirectoryMigrationTest, FoldersAreRestoredBeforeTheSharesMadeOfThem) {
                            {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=D:\\Data\\Public", L"Permissions=0",
                             L"Remark=", L"Type=0"});
     WriteControl("[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
-                 "[BACKUP]\r\nSHARE=ALL\r\nDIRECTORY=D:\\Data,data.bkp\r\n");
+                 "[BACKUP]\r\nSHARE=ALL\r\nDIRECTORY=D:\\Data\\Public,public.bkp\r\n");
     ASSERT_EQ(0, Backup().exitCode);
     ASSERT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
 
-    // A new server: no shares, no data.
+    // A new server: no shares, no data, not even the folder above Public.
     fs::remove(WorldRoot() / "SRV01" / "HKLM.reg");
     Wipe(L"D:\\Data");
     ASSERT_EQ(0, Restore().exitCode);
