@@ -201,6 +201,14 @@ TEST_F(DirectoryMigrationTest, ATreeComesBackWithItsBytesAttributesAndTimes) {
     EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
     EXPECT_EQ("D:\\Data,\"0,Success.\"", Control("STATUS", "DIRECTORY"));
     EXPECT_EQ("<missing>", Control("RESTOREERROR", "DIRECTORY"));
+    std::string control = ReadHostFile(ControlFile());
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = control.find(text); at != std::string::npos; at = control.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(1u, count("DIRECTORY=D:\\Data,\"data.bkp\""));
+    EXPECT_EQ(1u, count("DIRECTORY=D:\\Data,\"0,Success.\""));
 
     Tree after = ReadTree(L"D:\\Data");
     EXPECT_EQ(before, after);
