@@ -210,7 +210,8 @@ TEST_F(CompositeFileTest, SharingViolationsAreRetriedAndNetworkErrorsInARowStopT
     EXPECT_EQ(1u, busy.Tally.Files);
     EXPECT_GE(GetTickCount() - start, 2000u);  // two pauses of a second
 
-    // Four firings: three files fail, then the rest is not tried, so one is left.
+    // Four firings: three files fail, then the rest is not tried, so one is
+    // left, and only one.
     AddFault(L"CopyFileW@SRV01=53,4");
     CCompositeFile data(L"\\\\SRV01");
     ASSERT_TRUE(data.Enum(L"\\\\SRV01\\D$\\Data"));
@@ -223,6 +224,7 @@ TEST_F(CompositeFileTest, SharingViolationsAreRetriedAndNetworkErrorsInARowStopT
     }
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH),
               win32_files::ErrorOf([] { return CopyFileW(L"D:\\Data\\a.txt", L"D:\\a.txt", TRUE); }));
+    EXPECT_TRUE(CopyFileW(L"D:\\Data\\a.txt", L"D:\\a.txt", TRUE));
 }
 
 TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
