@@ -37,6 +37,8 @@ public:
     // categories) and for failures the system's text would misname.
     void SetError(const std::wstring& function, const std::wstring& api, DWORD code,
                   const std::wstring& description);
+    // Copies the error record of `other` (which has logged it already).
+    void TakeError(const CBaseObject& other);
     // Major version of the system named by ServerName; 0 when it cannot be asked.
     int GetServerMajorVersion(DWORD& majorVersion);
 

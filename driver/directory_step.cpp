@@ -34,7 +34,7 @@ bool CheckEntryPath(const std::wstring& entry, std::wstring& path, std::wstring&
     for (size_t start = 3; start < path.size();) {
         size_t end = path.find(L'\\', start);
         if (end == std::wstring::npos) end = path.size();
-        if (!IsPlainFileName(path.substr(start, end - start))) {
+        if (!IsFileNameInTree(path.substr(start, end - start))) {
             problem = Format(L"DIRECTORY entry \"%ls\" holds a wildcard or a name no folder can have.", entry.c_str());
             return false;
         }
@@ -63,7 +63,7 @@ bool SaveTree(CCompositeFile& tree, const std::wstring& path, CObjectStore& stor
 }  // namespace
 
 int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const std::wstring& server) {
-    CReportWriter report(DefaultReportName);
+    CReportWriter report(*this, control, backup);
     const wchar_t* operation = backup ? L"Backup" : L"Restore";
     int r = 1;
 

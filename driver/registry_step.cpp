@@ -32,8 +32,13 @@ int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath
         OutcomeErrorText = key.ErrorDescription;
     }
 
+    // A backup file that could not be written is no backup.
     CObjectStore store;
     key.SaveProperties(store);
-    store.SaveToFile(RegistryFilePath);
+    if (!store.SaveToFile(RegistryFilePath) && result) {
+        result = 0;
+        OutcomeErrorCode = store.ErrorCode;
+        OutcomeErrorText = store.ErrorDescription;
+    }
     return result;
 }

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/file_name.h"
@@ -35,10 +36,11 @@ template <class Kind>
 class CResourceStep {
 public:
     CResourceStep(CCorvanrator& migrator, CObjectStore& control, const std::wstring& server, Kind& kind)
-        : m_(migrator), control_(control), server_(server), kind_(kind), report_(migrator.DefaultReportName) {}
+        : m_(migrator), control_(control), server_(server), kind_(kind) {}
 
     int Backup() {
         using corvan::Format;
+        report_.emplace(m_, control_, 1);
         std::wstring& setField = kind_.WholeSetFile(m_);
         const std::wstring setFile = m_.UniqueFileName(setField);
         const std::wstring wholeSet = m_.BackupLocation + L"\\" + setFile;
@@ -79,8 +81,8 @@ public:
             m_.OutcomeErrorText = composite.ErrorDescription;
             control_.AddEntry(L"BACKUPERROR", Kind::kEntryKey, Format(L"ALL,\"%ls\"", setFile.c_str()));
         }
-        composite.ReportStatus(report_.Store());
-        report_.Append();
+        composite.ReportStatus(report_->Store());
+        report_->Append();
 
         CObjectStore saved;
         if (!Save(composite, wholeSet, saved) && r) {
@@ -98,6 +100,7 @@ public:
     }
 
     int Restore() {
+        report_.emplace(m_, control_, 0);
         std::vector<Outcome> outcomes;
         outcomes.reserve(m_.WorkFiles.size());
         for (size_t i = 0; i < m_.WorkFiles.size(); ++i) {
@@ -200,8 +203,8 @@ private:
                 out.ok = 0;
                 Fail(saved.ErrorCode, saved.ErrorDescription);
             }
-            out.object->ReportStatus(report_.Store());
-            report_.Append();
+            out.object->ReportStatus(report_->Store());
+            report_->Append();
         }
         // Every item ends in STATUS or RESTOREERROR: one that was not
         // restored is never left unreported.
@@ -221,5 +224,6 @@ private:
     CObjectStore& control_;
     const std::wstring server_;
     Kind& kind_;
-    CReportWriter report_;
+    // Made by Backup or Restore: a report that cannot be written fails that run.
+    std::optional<CReportWriter> report_;
 };

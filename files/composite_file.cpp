@@ -383,7 +383,7 @@ DWORD CCompositeFile::Validate(const std::wstring& runFolder, std::wstring& prob
     // The root is a whole volume, or a folder whose path ends in its name.
     bool rootIsVolume = FileName.empty() && IsShareRoot(FilePath);
     if (!IsFullPlainPath(FilePath) ||
-        (!rootIsVolume && (!IsPlainFileName(FileName) || !corvan::EqualsNoCase(FolderNameOf(FilePath), FileName))))
+        (!rootIsVolume && (!IsFileNameInTree(FileName) || !corvan::EqualsNoCase(FolderNameOf(FilePath), FileName))))
         return invalid(*this, L"is not a folder path ending in the folder's name");
     if (!BackupPath.empty() && (!PathIsWithin(BackupPath, runFolder) || corvan::EqualsNoCase(BackupPath, runFolder)))
         return invalid(*this, L"has its copies outside the backup's run folder");
@@ -394,7 +394,7 @@ DWORD CCompositeFile::Validate(const std::wstring& runFolder, std::wstring& prob
         const CCompositeFile* folder = pending.back();
         pending.pop_back();
         for (const auto& child : folder->children_) {
-            if (!IsPlainFileName(child->FileName)) return invalid(*child, L"is not a plain file name");
+            if (!IsFileNameInTree(child->FileName)) return invalid(*child, L"is not a plain file name");
             const std::wstring expectedPath = child->IsComposite() ? JoinPath(folder->FilePath, child->FileName)
                                                                    : folder->FilePath;
             if (!corvan::EqualsNoCase(child->FilePath, expectedPath)) return invalid(*child, L"lies outside its folder");

@@ -36,7 +36,7 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
-bool IsPlainFileName(const std::wstring& name) {
+bool IsFileNameInTree(const std::wstring& name) {
     if (name.empty() || name == L"." || name == L"..") return false;
     for (wchar_t c : name)
         if (c < 32 || std::wstring(L"\\/:*?\"<>|").find(c) != std::wstring::npos) return false;

@@ -12,9 +12,9 @@ std::wstring LongPathForm(const std::wstring& plain);
 // folder + "\" + name, without doubling a backslash that ends the folder.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
-// One path component a file may be named: not empty, not "." or "..", no
-// separator, none of : * ? " < > | and no control character.
-bool IsPlainFileName(const std::wstring& name);
+// One path component, as a listing reports a file's name: not empty, not
+// "." or "..", no separator, none of : * ? " < > | and no control character.
+bool IsFileNameInTree(const std::wstring& name);
 
 // Whether path is folder itself or lies below it, ignoring case; neither may
 // hold "." or ".." components.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <random>
@@ -135,13 +136,15 @@ protected:
                "DefaultDataLocation=D:\\Mig\\Data\r\n"
             << sections;
     }
-    corvan_test::CorvanRun Backup() {
-        auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
-        sim::ResetWorld();
-        return run;
-    }
+    corvan_test::CorvanRun Backup() { return Run({"/B", "/S:SRV01"}); }
     corvan_test::CorvanRun Restore(const std::string& control = "D:\\Mig\\ControlRestore.ini") {
-        auto run = RunCorvan({"/R", "/C:" + control, "/S:SRV01"}, cwd_);
+        return Run({"/R", "/C:" + control, "/S:SRV01"});
+    }
+    // Each run in a second of its own, so each gets a run folder of its own.
+    corvan_test::CorvanRun Run(const std::vector<std::string>& args) {
+        corvan_test::AfterTheSecondOf(lastRun_);
+        auto run = RunCorvan(args, cwd_);
+        lastRun_ = std::time(nullptr);
         sim::ResetWorld();
         return run;
     }
@@ -162,6 +165,7 @@ protected:
     void Wipe(const std::wstring& path) { fs::remove_all(HostPathOf(L"SRV01", path)); }
 
     fs::path cwd_;
+    std::time_t lastRun_ = 0;
 };
 
 TEST_F(DirectoryMigrationTest, ATreeComesBackWithItsBytesAttributesAndTimes) {
