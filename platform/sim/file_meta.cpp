@@ -3,6 +3,7 @@
 #include "platform/sim/file_meta.h"
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -256,7 +257,9 @@ Security Effective(const fs::path& path, bool folder) {
     if (path != root)
         for (const auto& name : path.lexically_relative(root)) names.push_back(name);
 
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A shallow path is read name by name; a deep one folder by folder.
+    constexpr size_t kWalkedByPath = 16;
+    int fd = names.size() <= kWalkedByPath ? -1 : ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     Security own;
     bool hasOwn = fd >= 0 ? ReadOwnSecurity(fd, own) : ReadOwnSecurity(root, own);
     // The root inherits nothing; unset, it has the drive's default list.
@@ -314,10 +317,46 @@ DWORD ResolveExisting(LPCWSTR name, HostPath& host, HostEntry& entry) {
 }  // namespace
 
 bool ReadHostEntry(const fs::path& path, HostEntry& entry) {
-    if (::lstat(path.c_str(), &entry.st) != 0) return false;
-    entry.link = S_ISLNK(entry.st.st_mode);
-    struct stat target;
-    entry.linkToFolder = entry.link && ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    struct statx sx;
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+    entry = HostEntry();
+    struct stat& st = entry.st;
+    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st.st_ino = sx.stx_ino;
+    st.st_mode = sx.stx_mode;
+    st.st_nlink = sx.stx_nlink;
+    st.st_uid = sx.stx_uid;
+    st.st_gid = sx.stx_gid;
+    st.st_size = static_cast<off_t>(sx.stx_size);
+    auto time = [](const struct statx_timestamp& t) {
+        return timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)};
+    };
+    st.st_atim = time(sx.stx_atime);
+    st.st_mtim = time(sx.stx_mtime);
+    st.st_ctim = time(sx.stx_ctime);
+    if (sx.stx_mask & STATX_BTIME) {
+        entry.born = time(sx.stx_btime);
+        entry.hasBirth = true;
+    }
+    entry.link = S_ISLNK(st.st_mode);
+    if (entry.link) {
+        struct stat target;
+        entry.linkToFolder = ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        return true;
+    }
+    // Most files carry none of ours: one call says so, instead of one per attribute.
+    char names[512];
+    ssize_t n = ::llistxattr(path.c_str(), names, sizeof names);
+    if (n < 0) {
+        entry.hasAttributes = entry.hasCreated = errno == ERANGE;
+        return true;
+    }
+    for (ssize_t at = 0; at < n;) {
+        const char* name = names + at;
+        if (std::strcmp(name, kAttributesName) == 0) entry.hasAttributes = true;
+        if (std::strcmp(name, kCreatedName) == 0) entry.hasCreated = true;
+        at += static_cast<ssize_t>(std::strlen(name)) + 1;
+    }
     return true;
 }
 
@@ -342,7 +381,7 @@ DWORD AttributesOf(const fs::path& path, const HostEntry& entry) {
     constexpr DWORD kStored = kSettableAttributes & ~FILE_ATTRIBUTE_NORMAL;
     bool folder = S_ISDIR(entry.st.st_mode);
     uint64_t stored = folder ? 0 : FILE_ATTRIBUTE_ARCHIVE;
-    ReadHex(path, kAttributesName, stored);
+    if (entry.hasAttributes) ReadHex(path, kAttributesName, stored);
     DWORD attributes = static_cast<DWORD>(stored) & kStored;
     if (folder) return attributes | FILE_ATTRIBUTE_DIRECTORY;
     attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
@@ -352,17 +391,13 @@ DWORD AttributesOf(const fs::path& path, const HostEntry& entry) {
 
 FILETIME CreationTimeOf(const fs::path& path, const HostEntry& entry) {
     uint64_t ticks = 0;
-    if (!entry.link && ReadHex(path, kCreatedName, ticks)) {
+    if (entry.hasCreated && ReadHex(path, kCreatedName, ticks)) {
         FILETIME ft;
         ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
         ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
         return ft;
     }
-    struct statx sx;
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
-        struct timespec born = {static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)};
-        return ToFileTime(born);
-    }
+    if (entry.hasBirth) return ToFileTime(entry.born);
     // No birth time: the older of the change and write times is the nearest.
     const struct stat& st = entry.st;
     bool changeFirst = st.st_ctim.tv_sec < st.st_mtim.tv_sec ||

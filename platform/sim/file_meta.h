@@ -29,10 +29,16 @@ namespace sim {
 // A host entry as lstat sees it: a symbolic link is reported, not followed.
 struct HostEntry {
     struct stat st {};
+    struct timespec born {};  // the host's birth time, where it keeps one
+    bool hasBirth = false;
     bool link = false;
     bool linkToFolder = false;
+    // Which of the extended attributes above the entry has.
+    bool hasAttributes = false;
+    bool hasCreated = false;
     bool IsFolder() const { return !link && S_ISDIR(st.st_mode); }
 };
+// One statx and one llistxattr: what a listing needs of an entry.
 bool ReadHostEntry(const std::filesystem::path& path, HostEntry& entry);
 
 DWORD AttributesOf(const std::filesystem::path& path, const HostEntry& entry);
