@@ -54,6 +54,30 @@ std::wstring ItemFolder(const std::wstring& backupLocation) {
     return folder;
 }
 
+// Loads the tree of a backup file; false, with the error, when the file
+// cannot be read, holds no tree or nests too deep. The file's entries are
+// let go once the tree is made, before anything is restored.
+bool LoadTree(const std::wstring& backupFile, CCompositeFile& tree, DWORD& code, std::wstring& text) {
+    CObjectStore store;
+    if (!store.LoadFromFile(backupFile)) {
+        code = store.LastErrorCode ? store.LastErrorCode : ERROR_INVALID_DATA;
+        text = store.ErrorDescription;
+        return false;
+    }
+    if (!store.Next() || !corvan::EqualsNoCase(store.CurrentKey(), L"class") ||
+        store.CurrentValue() != L"CCompositeFile") {
+        code = ERROR_INVALID_DATA;
+        text = Format(L"%ls holds no directory tree.", backupFile.c_str());
+        return false;
+    }
+    if (!tree.LoadProperty(store)) {
+        code = tree.LastErrorCode;
+        text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), tree.ErrorDescription.c_str());
+        return false;
+    }
+    return true;
+}
+
 // Saves the tree whole or not at all; on failure the store's error is in `store`.
 bool SaveTree(CCompositeFile& tree, const std::wstring& path, CObjectStore& store) {
     tree.SaveProperties(store);
@@ -73,13 +97,13 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
         const std::wstring backupFile = BackupLocation + L"\\" + file;
         const std::wstring entry = Format(L"%ls,\"%ls\"", entryPath.c_str(), file.c_str());
 
-        int done = 0;           // the tree was read (backup) or restored (restore) as a whole
-        DWORD code = 0;         // the item's error for the outcome keys
+        DWORD code = 0;  // the item's error for the outcome keys
         std::wstring text;
         CCompositeFile tree(server);
         std::unique_ptr<CObjectStore> saved;
 
         if (backup) {
+            int read = 0;  // the tree was read and its folder made in the run folder
             std::wstring path, problem;
             if (!CheckEntryPath(entryPath, path, problem)) {
                 code = ERROR_INVALID_NAME;
@@ -89,42 +113,29 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
                 for (const std::wstring* own : {&DefaultMigLocation, &DefaultLogLocation, &DefaultDataLocation})
                     if (IsFullPlainPath(*own) && (*own)[1] == L':')
                         tree.ExcludedPaths.push_back(AdministrativeSharePath(server, *own));
-                done = tree.Enum(AdministrativeSharePath(server, path)) && tree.Backup(ItemFolder(BackupLocation));
+                read = tree.Enum(AdministrativeSharePath(server, path)) && tree.Backup(ItemFolder(BackupLocation));
             }
             saved = std::make_unique<CObjectStore>();
             // Its RESTORE entry only once the backup file is written.
             if (SaveTree(tree, backupFile, *saved)) {
-                if (done) control.AddEntry(L"RESTORE", kStep, entry);
+                if (read) control.AddEntry(L"RESTORE", kStep, entry);
                 saved.reset();
             }
-        } else {
-            CObjectStore store;
+        } else if (LoadTree(backupFile, tree, code, text)) {
+            // A file that would write outside its tree or read outside the
+            // backup is refused before anything is written.
             std::wstring problem;
-            if (!store.LoadFromFile(backupFile)) {
-                code = store.LastErrorCode ? store.LastErrorCode : ERROR_INVALID_DATA;
-                text = store.ErrorDescription;
-            } else if (!store.Next() || !corvan::EqualsNoCase(store.CurrentKey(), L"class") ||
-                       store.CurrentValue() != L"CCompositeFile") {
-                code = ERROR_INVALID_DATA;
-                text = Format(L"%ls holds no directory tree.", backupFile.c_str());
+            if (DWORD refused = tree.Validate(BackupLocation, problem)) {
+                code = refused;
+                text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), problem.c_str());
+                tree.SetError(L"CCompositeFile::Restore", text, refused);
             } else {
-                // A file that nests too deep, or would write outside its tree
-                // or read outside the backup, is refused before anything is written.
-                if (!tree.LoadProperty(store)) {
-                    code = tree.LastErrorCode;
-                    text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), tree.ErrorDescription.c_str());
-                } else if (DWORD refused = tree.Validate(BackupLocation, problem)) {
-                    code = refused;
-                    text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), problem.c_str());
-                    tree.SetError(L"CCompositeFile::Restore", text, refused);
-                } else {
-                    done = tree.Restore();
-                    // The result goes beside the run's other results; never over the backup.
-                    const std::wstring result = RestoreLocation + L"\\" + file;
-                    if (!corvan::EqualsNoCase(result, backupFile)) {
-                        saved = std::make_unique<CObjectStore>();
-                        if (SaveTree(tree, result, *saved)) saved.reset();
-                    }
+                tree.Restore();
+                // The result goes beside the run's other results; never over the backup.
+                const std::wstring result = RestoreLocation + L"\\" + file;
+                if (!corvan::EqualsNoCase(result, backupFile)) {
+                    saved = std::make_unique<CObjectStore>();
+                    if (SaveTree(tree, result, *saved)) saved.reset();
                 }
             }
         }
