@@ -112,6 +112,16 @@ TEST(CompositeFileStoreTest, ATreeSavesAsTheExpectedFileAndLoadsBackUnchanged) {
     EXPECT_EQ(0u, loaded->Validate(kRun, problem)) << corvan::ToUtf8(problem);
 }
 
+TEST(CompositeFileStoreTest, DumpPrintsEachFolderThenItsChildrenLeavingOutWhatIsNotToBeRestored) {
+    auto tree = SampleTree();
+    testing::internal::CaptureStdout();
+    tree->Dump();
+    EXPECT_EQ("\n dir: \\\\SRV01\\D$\\Data - attributes=00000010 "
+              "\nfile: \\\\SRV01\\D$\\Data\\a.txt - attributes=00000021 "
+              "\n dir: \\\\SRV01\\D$\\Data\\Sub - attributes=00000012 ",
+              testing::internal::GetCapturedStdout());
+}
+
 TEST(CompositeFileStoreTest, TreesThatWouldWriteOrReadOutsideTheirFoldersAreRefused) {
     struct {
         const char* what;
