@@ -271,4 +271,15 @@ TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
     EXPECT_EQ("x", win32_files::ReadWholeFile(L"D:\\Data\\a.txt"));
 }
 
+TEST_F(CompositeFileTest, AnAccountTheTargetDoesNotKnowIsSetByItsSid) {
+    ASSERT_TRUE(WriteNewFile(L"D:\\orphan.txt", "x"));
+    CFileDacl dacl;
+    dacl.Protected = 1;
+    dacl.Entries = {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, L"S-1-5-21-9-9-9-4242", L"OLDDOMAIN\\gone"}};
+    std::wstring call;
+    ASSERT_EQ(0u, dacl.Apply(L"\\\\?\\D:\\orphan.txt", L"", call)) << corvan::ToUtf8(call);
+    EXPECT_EQ((std::vector<win32_files::AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, L"S-1-5-21-9-9-9-4242"}}),
+              win32_files::DaclOf(L"D:\\orphan.txt"));
+}
+
 }  // namespace

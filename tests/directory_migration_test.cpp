@@ -422,7 +422,7 @@ TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason)
     ASSERT_TRUE(WriteNewFile(L"D:\\boot.ini", "[boot loader]"));
     WriteControl("[BACKUP]\r\nDIRECTORY=D:\\boot.ini,file.bkp\r\nDIRECTORY=Data,relative.bkp\r\n"
                  "DIRECTORY=\\\\SRV01\\D$\\Data,unc.bkp\r\nDIRECTORY=D:\\Da*,wild.bkp\r\n"
-                 "DIRECTORY=D:\\Missing,missing.bkp\r\n");
+                 "DIRECTORY=D:\\Missing,missing.bkp\r\nDIRECTORY=Z:\\Data,z.bkp\r\n");
     auto backup = Backup();
     ASSERT_EQ(0, backup.exitCode);
     EXPECT_EQ("error", Control("Control", "BackupStatus"));
@@ -440,7 +440,8 @@ TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason)
                     {"Data", "Enum(Data)", "123"},
                     {"\\\\SRV01\\D$\\Data", "Enum(\\\\SRV01\\D$\\Data)", "123"},
                     {"D:\\Da*", "Da*", "123"},
-                    {"D:\\Missing", "\\D$\\Missing", "2"}};
+                    {"D:\\Missing", "\\D$\\Missing", "2"},
+                    {"Z:\\Data", "\\Z$\\Data", "67"}};  // a drive the machine lacks
     for (const auto& e : expected) {
         EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: " + e.name + ";").size()) << e.name;
         EXPECT_NE(std::string::npos, errorLine(e.logged).find("," + e.code + ",")) << e.name;
@@ -448,9 +449,9 @@ TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason)
     std::string control = ReadHostFile(ControlFile());
     for (const char* entry : {"DIRECTORY=D:\\boot.ini,\"file.bkp\"", "DIRECTORY=Data,\"relative.bkp\"",
                               "DIRECTORY=\\\\SRV01\\D$\\Data,\"unc.bkp\"", "DIRECTORY=D:\\Da*,\"wild.bkp\"",
-                              "DIRECTORY=D:\\Missing,\"missing.bkp\""})
+                              "DIRECTORY=D:\\Missing,\"missing.bkp\"", "DIRECTORY=Z:\\Data,\"z.bkp\""})
         EXPECT_NE(std::string::npos, control.find(entry)) << entry;
-    EXPECT_EQ("2", Control("Control", "BackupLastError"));  // the last item's
+    EXPECT_EQ("67", Control("Control", "BackupLastError"));  // the last item's
 }
 
 TEST_F(DirectoryMigrationTest, AWholeDriveLeavesOutTheSystemsFilesAndTheToolsFolders) {

@@ -161,11 +161,14 @@ TEST_F(FileOpsTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
     std::wstring huge = L"\\\\?\\D:";
     while (huge.size() <= 32767) huge += L"\\" + std::wstring(200, L'z');
 
+    const std::wstring below260 = L"D:\\Ops\\" + std::wstring(259 - 7, L'n');
     struct {
         std::wstring path;
         DWORD error;
     } cases[] = {
         {file, ERROR_PATH_NOT_FOUND},  // 260 characters or more without the prefix
+        {below260 + L"n", ERROR_PATH_NOT_FOUND},
+        {below260, ERROR_FILE_NOT_FOUND},
         {L"\\\\?\\D:\\Ops\\" + std::wstring(256, L'n'), ERROR_INVALID_NAME},
         {L"\\\\?\\D:\\Ops\\Sub\\..\\src.txt", ERROR_INVALID_NAME},
         {L"\\\\?\\D:\\Ops/src.txt", ERROR_INVALID_NAME},

@@ -96,6 +96,9 @@ TEST_F(FileSecurityTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
                                   {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, kFinance}}),
               DaclOf(L"D:\\Sec\\Team\\plan.doc"));
 
+    // A list set again replaces the one before.
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {allow}, SE_DACL_PROTECTED));
+    EXPECT_EQ((std::vector<Entry>{allow}), DaclOf(L"D:\\Sec\\Team"));
     // An empty, unprotected list of its own leaves the file inheriting only.
     ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
     EXPECT_EQ(DriveEntries(kOICI | INHERITED_ACE), DaclOf(L"D:\\Sec\\Team"));

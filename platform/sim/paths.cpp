@@ -122,8 +122,9 @@ FullPath MakeLong(const std::wstring& path) {
 // one of at most 32,767. Host paths are no Windows paths and have none.
 DWORD CheckLimits(const FullPath& full, const std::wstring& written) {
     if (full.error) return full.error;
+    // Each name adds itself and the separator before it: "D:" and "\\M\S" are the roots.
     size_t length = full.kind == PathKind::Unc ? 2 + full.machine.size() + (full.hasShare ? 1 + full.share.size() : 0)
-                                               : 3;
+                                               : 2;
     for (const auto& part : full.parts) {
         if (part.size() > kMaxComponent) return ERROR_INVALID_NAME;
         length += part.size() + 1;
