@@ -96,9 +96,6 @@ private:
     template <class Kind>
     friend class CResourceStep;
 
-    // Items of a kind this build cannot migrate: refused in the error
-    // section of the run, never passed over in silence.
-    int RefuseKind(int backup, CObjectStore& control, const std::wstring& kind);
     // An entry of the control file that is not carried out: an entry in the
     // run's error section, the run's outcome (code with `why` as its text),
     // "<Run>ErrorFile" and "<Run>ErrorStep", and a line in the error log.

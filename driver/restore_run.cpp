@@ -41,11 +41,12 @@ int CCorvanrator::RunRestore(CObjectStore& control) {
 
     // Each kind starts from empty lists: after a backup in the same process
     // they still hold the backup's entries, which are not restore work.
+    // Folders come first: a share can only be made of a folder that exists.
+    ReadRestoreWork(control, L"DIRECTORY");
+    if (!WorkNames.empty()) ProcessDirectories(0, control, server);
     if (ReadRestoreWork(control, L"SHARE")) ProcessShares(0, control, server);
     if (ReadRestoreWork(control, L"PORT")) ProcessPorts(0, control, server);
     if (ReadRestoreWork(control, L"PRINTER")) ProcessPrinters(0, control, server);
-    ReadRestoreWork(control, L"DIRECTORY");
-    if (!WorkNames.empty()) ProcessDirectories(0, control, server);
     ServiceEntries(control, L"RESTORE", 0);
 
     WriteOutcome(control, L"Restore");

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Backs up the demo server SRV01, replaces it with a fresh SRV01 (same name,
 # drives and accounts; no shares, no TCP/IP printer ports, no printers, one
-# driver fewer), and restores the shares, ports and printers onto it, with
-# SupportedDrivers.txt beside the restore control file. Works on a
-# throw-away copy of the demo world, never on examples/world.
+# driver fewer, and no D:\Data), and restores the shares, ports, printers and
+# the data folder onto it, with SupportedDrivers.txt beside the restore
+# control file. Works on a throw-away copy of the demo world, never on
+# examples/world.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 corvan=${CORVAN:-$here/../build/corvan}
@@ -12,6 +13,8 @@ cp -r "$here/world" "$demo/world"
 cp "$here/ControlBackup.ini" "$demo/"
 export CORVAN_WORLD="$demo/world"
 drive_d="$CORVAN_WORLD/SRV01/drives/D"
+# What git cannot keep: an empty folder, attributes, times and permissions.
+python3 "$here/data_folder.py" prepare "$drive_d"
 cd "$demo"
 
 shares() {
@@ -52,6 +55,8 @@ printer_value() {
 echo "== shares of SRV01 before the backup:"; shares
 echo "== printer ports of SRV01 before the backup:"; ports
 echo "== printers of SRV01 before the backup:"; printers
+echo "== the data folder D:\\Data of SRV01 before the backup:"
+python3 "$here/data_folder.py" show "$drive_d" | tee "$demo/data-before.txt"
 echo
 echo "== corvan /B /C:ControlBackup.ini /S:SRV01"
 "$corvan" /B /C:ControlBackup.ini /S:SRV01 || echo "(exit code $?)"
@@ -60,13 +65,14 @@ echo "== the migration folder on SRV01 (D:\\Migration):"
 (cd "$drive_d/Migration" && find . -type f | sort | sed 's/^/  /')
 echo
 echo "== outcome of the backup (D:\\Migration\\ControlRestore.ini):"
-grep -E '^(Backup(Status|LastError|ErrorText)|SHARE|PORT|PRINTER)=' "$drive_d/Migration/ControlRestore.ini" | sed 's/^/  /'
+grep -E '^(Backup(Status|LastError|ErrorText)|SHARE|PORT|PRINTER|DIRECTORY)=' "$drive_d/Migration/ControlRestore.ini" | sed 's/^/  /'
 
 echo
 echo "== SRV01 is replaced by a fresh server: same name, drives and accounts;"
-echo "   no shares, no TCP/IP ports, no printers, and no driver \"HP LaserJet 4\""
+echo "   no shares, no TCP/IP ports, no printers, no driver \"HP LaserJet 4\" and no D:\\Data"
 cp "$CORVAN_WORLD/SRV01/HKLM.reg" "$demo/old-SRV01.reg"
 cp "$here/fresh-SRV01.reg" "$CORVAN_WORLD/SRV01/HKLM.reg"
+rm -rf "$drive_d/Data"
 echo "== shares of the fresh SRV01:"; shares
 echo "== printer ports of the fresh SRV01:"; ports
 echo "== printers of the fresh SRV01:"; printers
@@ -74,6 +80,8 @@ echo "== SupportedDrivers.txt beside the restore control file (D:\\Migration):"
 cp "$here/SupportedDrivers.txt" "$drive_d/Migration/"
 sed 's/^/  /' "$drive_d/Migration/SupportedDrivers.txt"
 echo
+# The restore's run folder is named after the second it starts in.
+sleep 1
 echo "== corvan /R /C:D:\\Migration\\ControlRestore.ini /S:SRV01"
 "$corvan" /R '/C:D:\Migration\ControlRestore.ini' /S:SRV01 || echo "(exit code $?)"
 echo
@@ -87,9 +95,17 @@ for p in DESIGN01 LASER01 LASER02; do
     echo "  $p: $v as on the old server: $same"
   done
 done
+echo "== the data folder D:\\Data of SRV01 after the restore:"
+python3 "$here/data_folder.py" show "$drive_d" | tee "$demo/data-after.txt"
+if cmp -s "$demo/data-before.txt" "$demo/data-after.txt"; then
+  echo "  names, sizes, attributes, times and permissions as before the backup: yes"
+else
+  echo "  names, sizes, attributes, times and permissions as before the backup: NO"
+  diff "$demo/data-before.txt" "$demo/data-after.txt" | sed 's/^/  /'
+fi
 echo
 echo "== outcome of the restore:"
-grep -E '^(Restore(Status|LastError|ErrorText)|SHARE|PORT|PRINTER)=' "$drive_d/Migration/ControlRestore.ini" | sed 's/^/  /'
+grep -E '^(Restore(Status|LastError|ErrorText)|SHARE|PORT|PRINTER|DIRECTORY)=' "$drive_d/Migration/ControlRestore.ini" | sed 's/^/  /'
 echo
 echo "== status report (D:\\Migration\\Log\\SRV01\\SRV01_StatusReport.log):"
 sed 's/^/  /' "$drive_d/Migration/Log/SRV01/SRV01_StatusReport.log"

@@ -139,14 +139,4 @@ TEST_F(RegistryBackupTest, RestoreIgnoresRegistryEntriesAndServiceEntriesWithout
     EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "REGISTRY"));
 }
 
-TEST_F(RegistryBackupTest, KindsThisBuildCannotMigrateAreReportedNotSkipped) {
-    WriteControl("[BACKUP]\r\nDIRECTORY=D:\\Data,data.bkp\r\n");
-    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
-    ASSERT_EQ(0, run.exitCode);
-    fs::path control = RestoreControl();
-    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("D:\\Data,data.bkp,\"Not supported.\"", IniValue(control, "BACKUPERROR", "DIRECTORY"));
-    EXPECT_EQ("<missing>", IniValue(control, "RESTORE", "DIRECTORY"));
-}
-
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/sim/file_meta.h"
 #include "platform/sim/fileio.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/winapi.h"
@@ -56,9 +57,10 @@ DWORD IoError(int err) {
     }
 }
 
-HANDLE NewFileHandle(int fd, std::wstring path, DWORD lastError) {
+HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD lastError) {
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
+    file->access = access;
     file->path = std::move(path);
     HANDLE handle = sim::AddHandle(file);
     SetLastError(lastError);
@@ -83,7 +85,7 @@ DWORD CheckOpened(int fd) {
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                           LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
-                          DWORD dwCreationDisposition, DWORD /*dwFlagsAndAttributes*/,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                           HANDLE /*hTemplateFile*/) {
     if (!lpFileName || !*lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -98,7 +100,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
 
     int flags = O_CLOEXEC;
     constexpr DWORD kWholeWrite = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA;
-    bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
+    bool wantRead = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA);
     bool wantWrite = dwDesiredAccess & (kWholeWrite | FILE_APPEND_DATA);
     if (wantRead && wantWrite)
         flags |= O_RDWR;
@@ -131,14 +133,23 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     // Any other outcome is left to the full resolution below.
     std::string exact;
     if (openExisting >= 0 && sim::ExactHostPath(name, exact) == ERROR_SUCCESS) {
-        int fd = open(exact.c_str(), openExisting | O_NONBLOCK);
-        if (fd >= 0) {
-            if (DWORD error = CheckOpened(fd)) {
+        // Truncated only once it is known to be a file that may be written.
+        int fd = open(exact.c_str(), (openExisting & ~O_TRUNC) | O_NONBLOCK);
+        struct stat opened {};
+        if (fd >= 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
+            // The host would let its superuser write a read-only file; Windows lets nobody.
+            DWORD error = wantWrite && !(opened.st_mode & S_IWUSR) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+            if (!error && (openExisting & O_TRUNC) && ::ftruncate(fd, 0) != 0) error = OpenError(errno, exact);
+            if (error) {
+                ::close(fd);
                 SetLastError(error);
                 return INVALID_HANDLE_VALUE;
             }
-            return NewFileHandle(fd, std::move(name), reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+            return NewFileHandle(fd, std::move(name), dwDesiredAccess,
+                                 reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
         }
+        // A folder, or no file at all: the full resolution below decides.
+        if (fd >= 0) ::close(fd);
     }
 
     sim::HostPath resolved;
@@ -150,6 +161,24 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     // What the resolution found there; it looked with the same stat.
     bool existed = resolved.exists;
     if (existed && S_ISDIR(resolved.status.st_mode)) {
+        // A folder opens only for its attributes and times, as backup tools open it.
+        int fd = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && dwCreationDisposition == OPEN_EXISTING
+                     ? open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                     : -1;
+        if (fd < 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        auto folder = std::make_shared<FileObject>();
+        folder->fd = fd;
+        folder->access = dwDesiredAccess;
+        SetLastError(ERROR_SUCCESS);
+        return sim::AddHandle(folder);
+    }
+    // The host would let its superuser write a read-only file; Windows lets nobody.
+    constexpr DWORD kWriteData = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
+    if (existed && (dwDesiredAccess & kWriteData) && S_ISREG(resolved.status.st_mode) &&
+        !(resolved.status.st_mode & S_IWUSR)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -194,7 +223,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         return INVALID_HANDLE_VALUE;
     }
     if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
-    return NewFileHandle(fd, std::move(name), reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return NewFileHandle(fd, std::move(name), dwDesiredAccess,
+                         reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
@@ -336,6 +366,15 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
         if (!std::filesystem::is_directory(target.parent_path(), ec)) return fail(ERROR_PATH_NOT_FOUND);
     }
 
+    // Each drive of each machine is a volume of its own, though the host may
+    // keep them all on one file system.
+    if (sim::VolumeRootOf(source) != sim::VolumeRootOf(target)) {
+        if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(from.st_mode)) return fail(ERROR_NOT_SAME_DEVICE);
+        if (!CopyFileW(lpExistingFileName, lpNewFileName, FALSE)) return FALSE;
+        if (::unlink(source.c_str()) != 0) return fail(ERROR_ACCESS_DENIED);
+        sim::NoteHostChange(source);
+        return TRUE;
+    }
     if (::rename(source.c_str(), target.c_str()) != 0) {
         if (errno != EXDEV) return fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
         if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(from.st_mode)) return fail(ERROR_NOT_SAME_DEVICE);
@@ -363,7 +402,10 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     if (error == ERROR_SUCCESS) error = sim::MapPath(text, host);
     struct stat st;
     if (error == ERROR_SUCCESS && ::lstat(host.c_str(), &st) != 0) error = OpenError(errno, host);
-    if (error == ERROR_SUCCESS && (S_ISDIR(st.st_mode) || ::unlink(host.c_str()) != 0)) error = ERROR_ACCESS_DENIED;
+    // A read-only file must be made writable before it can go.
+    if (error == ERROR_SUCCESS && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) ||
+                                   ::unlink(host.c_str()) != 0))
+        error = ERROR_ACCESS_DENIED;
     if (error == ERROR_SUCCESS) sim::NoteHostChange(host);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);

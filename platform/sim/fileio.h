@@ -7,12 +7,14 @@
 #include <string>
 
 #include "platform/sim/handles.h"
+#include "platform/sim/wintypes.h"
 
 namespace sim {
 
 struct FileObject : KernelObject {
     int fd = -1;
     bool ownsDescriptor = true;  // false for the process's standard streams
+    DWORD access = 0;            // as CreateFileW was asked for it
     std::wstring path;           // as it was opened, for the fault rules of the calls on it
     ~FileObject() override {
         if (fd >= 0 && ownsDescriptor) ::close(fd);

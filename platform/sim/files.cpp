@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/sim/file_meta.h"
 #include "platform/sim/handles.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/winapi.h"
@@ -24,10 +25,6 @@ struct FindObject : sim::KernelObject {
     size_t next = 0;
 };
 
-bool StatPath(const fs::path& path, struct stat& st) {
-    return ::stat(path.c_str(), &st) == 0 || ::lstat(path.c_str(), &st) == 0;
-}
-
 bool IsDirectory(const fs::path& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -39,45 +36,19 @@ DWORD MissingError(const fs::path& path) {
     return parent.empty() || IsDirectory(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
-FILETIME ToFileTime(const struct timespec& ts) {
-    // 100-ns intervals since 1601-01-01.
-    constexpr int64_t kEpochDifference = 11644473600LL;
-    int64_t ticks = (static_cast<int64_t>(ts.tv_sec) + kEpochDifference) * 10000000LL + ts.tv_nsec / 100;
-    if (ticks < 0) ticks = 0;
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) & 0xFFFFFFFFu);
-    ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
-    return ft;
-}
-
-// The host keeps no archive bit; files report it as Windows sets it on
-// every file written through the API.
-DWORD AttributesOf(const struct stat& st) {
-    if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
-    if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-    return attributes;
-}
-
-bool FillFindData(const std::wstring& name, const struct stat& st, WIN32_FIND_DATAW& data) {
+bool FillFindData(const std::wstring& name, const fs::path& path, const sim::HostEntry& entry,
+                  WIN32_FIND_DATAW& data) {
     if (name.size() >= MAX_PATH) return false;
     std::memset(&data, 0, sizeof data);
-    data.dwFileAttributes = AttributesOf(st);
-    data.ftLastWriteTime = ToFileTime(st.st_mtim);
-    data.ftLastAccessTime = ToFileTime(st.st_atim);
-    // The host keeps no creation time that stat reports; the older of the
-    // change and write times is the nearest.
-    const struct timespec& created =
-        (st.st_ctim.tv_sec < st.st_mtim.tv_sec ||
-         (st.st_ctim.tv_sec == st.st_mtim.tv_sec && st.st_ctim.tv_nsec < st.st_mtim.tv_nsec))
-            ? st.st_ctim
-            : st.st_mtim;
-    data.ftCreationTime = ToFileTime(created);
-    if (!S_ISDIR(st.st_mode)) {
-        uint64_t size = static_cast<uint64_t>(st.st_size);
-        data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-        data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
-    }
+    data.dwFileAttributes = sim::AttributesOf(path, entry);
+    data.ftCreationTime = sim::CreationTimeOf(path, entry);
+    data.ftLastAccessTime = sim::ToFileTime(entry.st.st_atim);
+    data.ftLastWriteTime = sim::ToFileTime(entry.st.st_mtim);
+    uint64_t size = sim::ReportedSize(entry);
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    // A symbolic link is a reparse point; its tag says which kind.
+    if (entry.link) data.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
     std::copy(name.begin(), name.end(), data.cFileName);
     data.cFileName[name.size()] = L'\0';
     return true;
@@ -132,14 +103,17 @@ void SortByName(std::vector<WIN32_FIND_DATAW>& entries, size_t from) {
 }
 
 // Looks one name up in a folder: the exact name first, else ignoring case.
-bool FindEntry(const fs::path& folder, const std::wstring& name, std::wstring& found, struct stat& st) {
+bool FindEntry(const fs::path& folder, const std::wstring& name, std::wstring& found, sim::HostEntry& entry) {
     found = name;
-    if (!StatPath(folder / corvan::ToUtf8(name), st)) {
+    if (!sim::ReadHostEntry(folder / corvan::ToUtf8(name), entry)) {
         if (!sim::MatchNoCase(folder, name, found)) return false;
-        return StatPath(folder / corvan::ToUtf8(found), st);
+        return sim::ReadHostEntry(folder / corvan::ToUtf8(found), entry);
     }
     return true;
 }
+
+// CreateDirectoryW without the long-path prefix leaves room for an 8.3 name.
+constexpr size_t kMaxDirectoryPath = MAX_PATH - 12;
 
 BOOL Fail(DWORD error) {
     SetLastError(error);
@@ -174,7 +148,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
         folderText = L".";
         pattern = text;
     }
-    if (HasWildcards(folderText)) {
+    // The "?" of the long-path prefix is no wildcard.
+    if (HasWildcards(folderText.compare(0, 4, L"\\\\?\\") == 0 ? folderText.substr(4) : folderText)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
@@ -191,23 +166,27 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
 
     auto find = std::make_shared<FindObject>();
     WIN32_FIND_DATAW data;
-    struct stat st;
+    sim::HostEntry entry;
     if (!HasWildcards(pattern)) {
         std::wstring found;
-        if (!pattern.empty() && FindEntry(folder.path, pattern, found, st) && FillFindData(found, st, data))
+        if (!pattern.empty() && FindEntry(folder.path, pattern, found, entry) &&
+            FillFindData(found, folder.path / corvan::ToUtf8(found), entry, data))
             find->entries.push_back(data);
     } else {
-        if (!folder.volumeRoot && ::stat(folder.path.c_str(), &st) == 0) {
-            if (NameMatches(pattern, L".") && FillFindData(L".", st, data)) find->entries.push_back(data);
-            StatPath(folder.path.parent_path(), st);
-            if (NameMatches(pattern, L"..") && FillFindData(L"..", st, data)) find->entries.push_back(data);
+        if (!folder.volumeRoot && sim::ReadHostEntry(folder.path, entry)) {
+            if (NameMatches(pattern, L".") && FillFindData(L".", folder.path, entry, data))
+                find->entries.push_back(data);
+            fs::path parent = folder.path.parent_path();
+            if (NameMatches(pattern, L"..") && sim::ReadHostEntry(parent, entry) &&
+                FillFindData(L"..", parent, entry, data))
+                find->entries.push_back(data);
         }
         size_t dotEntries = find->entries.size();
         std::error_code ec;
         for (fs::directory_iterator it(folder.path, ec), end; !ec && it != end; it.increment(ec)) {
             std::wstring name = corvan::FromUtf8(it->path().filename().string());
-            if (!NameMatches(pattern, name) || !StatPath(it->path(), st)) continue;
-            if (FillFindData(name, st, data)) find->entries.push_back(data);
+            if (!NameMatches(pattern, name) || !sim::ReadHostEntry(it->path(), entry)) continue;
+            if (FillFindData(name, it->path(), entry, data)) find->entries.push_back(data);
         }
         SortByName(find->entries, dotEntries);
     }
@@ -235,6 +214,46 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
     return TRUE;
 }
 
+namespace {
+
+// A name in the target's folder that no other copy uses.
+fs::path TemporaryBeside(const fs::path& target) {
+    static unsigned counter = 0;
+    return target.parent_path() /
+           (".corvan-copy-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".tmp");
+}
+
+DWORD CopyError(int err) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case ENOENT:
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    default:
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+// Copies the bytes into a new file at temp; false (with errno kept) on failure.
+bool CopyBytes(const fs::path& source, const fs::path& temp) {
+    std::error_code ec;
+    if (fs::copy_file(source, temp, fs::copy_options::none, ec)) return true;
+    errno = ec.value();
+    return false;
+}
+
+void RemoveQuietly(const fs::path& path) {
+    int saved = errno;
+    ::unlink(path.c_str());
+    errno = saved;
+}
+
+}  // namespace
+
 BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
     if (!lpExistingFileName || !lpNewFileName) return Fail(ERROR_INVALID_PARAMETER);
     std::wstring sourceText = lpExistingFileName;
@@ -244,46 +263,69 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     bool remoteTarget = sim::KindOf(sim::FullPathName(targetText)) == sim::PathKind::Unc;
     std::wstring machine = sim::PathMachine(remoteTarget && !remoteSource ? targetText : sourceText);
     if (machine.empty()) machine = sim::PathMachine(targetText);
-    if (DWORD fault = sim::InjectedFault("CopyFileW", machine, {sourceText, targetText})) return Fail(fault);
+    // A full disk shows while the bytes are written; every other fault at once.
+    DWORD fault = sim::InjectedFault("CopyFileW", machine, {sourceText, targetText});
+    if (fault && fault != ERROR_DISK_FULL) return Fail(fault);
 
     sim::HostPath source, target;
     if (DWORD error = sim::ResolvePath(sourceText, source)) return Fail(error);
     if (DWORD error = sim::ResolvePath(targetText, target)) return Fail(error);
 
-    struct stat sourceStat;
-    if (sourceText.empty() || ::stat(source.path.c_str(), &sourceStat) != 0)
+    // The resolution looked at the source with the stat a copy needs.
+    const struct stat& sourceStat = source.status;
+    if (sourceText.empty() || !source.exists)
         return Fail(sourceText.empty() ? ERROR_PATH_NOT_FOUND : MissingError(source.path));
     if (S_ISDIR(sourceStat.st_mode)) return Fail(ERROR_ACCESS_DENIED);
 
-    struct stat targetStat;
-    if (::stat(target.path.c_str(), &targetStat) == 0) {
+    sim::HostEntry existing;
+    if (!targetText.empty() && sim::ReadHostEntry(target.path, existing)) {
         if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
-        if (S_ISDIR(targetStat.st_mode) || !(targetStat.st_mode & S_IWUSR)) return Fail(ERROR_ACCESS_DENIED);
-        if (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino)
+        DWORD attributes = sim::AttributesOf(target.path, existing);
+        // Windows will not overwrite a folder, nor a read-only or hidden file.
+        if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))
+            return Fail(ERROR_ACCESS_DENIED);
+        if (existing.st.st_dev == sourceStat.st_dev && existing.st.st_ino == sourceStat.st_ino)
             return Fail(ERROR_SHARING_VIOLATION);
     } else if (targetText.empty() || !IsDirectory(target.path.parent_path())) {
         return Fail(ERROR_PATH_NOT_FOUND);
     }
 
-    std::error_code ec;
-    fs::copy_file(source.path, target.path, fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        int e = ec.value();
-        return Fail(e == ENOSPC ? ERROR_DISK_FULL : e == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    // The copy is made under another name and renamed into place, so a
+    // failure leaves no part of a file under the target's name.
+    fs::path temp = TemporaryBeside(target.path);
+    if (!CopyBytes(source.path, temp)) {
+        DWORD error = CopyError(errno);
+        RemoveQuietly(temp);
+        return Fail(error);
+    }
+    if (fault == ERROR_DISK_FULL) {
+        ::truncate(temp.c_str(), sourceStat.st_size / 2);
+        RemoveQuietly(temp);
+        return Fail(ERROR_DISK_FULL);
+    }
+    // CopyFile keeps the source's last-write time and attributes; the
+    // copy's creation time is its own and its security is its folder's.
+    struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+    ::utimensat(AT_FDCWD, temp.c_str(), times, 0);
+    ::chmod(temp.c_str(), sourceStat.st_mode & 07777);
+    sim::CopyAttributeWord(source.path, temp);
+    if (::rename(temp.c_str(), target.path.c_str()) != 0) {
+        DWORD error = CopyError(errno);
+        RemoveQuietly(temp);
+        return Fail(error);
     }
     sim::NoteHostChange(target.path);
-    // CopyFile keeps the source's last-write time and attributes.
-    struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-    ::utimensat(AT_FDCWD, target.path.c_str(), times, 0);
-    ::chmod(target.path.c_str(), sourceStat.st_mode & 07777);
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
     if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
     std::wstring text = lpPathName;
     if (DWORD fault = sim::InjectedFault("CreateDirectoryW", sim::PathMachine(text), {text})) return Fail(fault);
     if (text.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+    // Room must stay for a file name of 8.3 characters below the new folder.
+    if (text.compare(0, 4, L"\\\\?\\") != 0 && sim::FullPathName(text).size() > kMaxDirectoryPath)
+        return Fail(ERROR_FILENAME_EXCED_RANGE);
 
     sim::HostPath folder;
     if (DWORD error = sim::ResolvePath(text, folder)) return Fail(error);
@@ -297,10 +339,19 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
             case ENOENT:
             case ENOTDIR: return Fail(ERROR_PATH_NOT_FOUND);
             case ENOSPC: return Fail(ERROR_DISK_FULL);
+            case ENAMETOOLONG: return Fail(ERROR_FILENAME_EXCED_RANGE);
             default: return Fail(ERROR_ACCESS_DENIED);
         }
     }
     sim::NoteHostChange(target);
+    if (lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor &&
+        !SetFileSecurityW(lpPathName, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                          lpSecurityAttributes->lpSecurityDescriptor)) {
+        DWORD error = GetLastError();
+        ::rmdir(target.c_str());
+        sim::NoteHostChange(target);
+        return Fail(error);
+    }
     return TRUE;
 }
 
@@ -312,11 +363,56 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     std::wstring text = lpFileName;
     sim::HostPath file;
     DWORD error = text.empty() ? ERROR_FILE_NOT_FOUND : sim::ResolvePath(text, file);
-    struct stat st;
-    if (!error && !StatPath(file.path, st)) error = MissingError(file.path);
+    sim::HostEntry entry;
+    if (!error && !sim::ReadHostEntry(file.path, entry)) error = MissingError(file.path);
     if (error) {
         SetLastError(error);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return AttributesOf(st);
+    return sim::AttributesOf(file.path, entry);
+}
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
+    if (!lpFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::wstring text = lpFileName;
+    if (text.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    // A long-form path is full as written.
+    std::wstring full = text.compare(0, 4, L"\\\\?\\") == 0 ? text : sim::FullPathName(text);
+    // A trailing separator stays: the path then names a folder and has no file part.
+    wchar_t last = text.back();
+    if ((last == L'\\' || last == L'/') && full.back() != L'\\' && full.back() != L'/')
+        full += sim::KindOf(full) == sim::PathKind::Host ? L'/' : L'\\';
+    DWORD needed = static_cast<DWORD>(full.size() + 1);
+    if (!lpBuffer || nBufferLength < needed) return needed;
+    std::copy(full.begin(), full.end(), lpBuffer);
+    lpBuffer[full.size()] = L'\0';
+    if (lpFilePart) {
+        size_t slash = full.find_last_of(L"\\/");
+        *lpFilePart = slash == full.size() - 1 ? nullptr : lpBuffer + (slash == std::wstring::npos ? 0 : slash + 1);
+    }
+    return static_cast<DWORD>(full.size());
+}
+
+BOOLEAN WINAPI CreateSymbolicLinkW(LPCWSTR lpSymlinkFileName, LPCWSTR lpTargetFileName, DWORD dwFlags) {
+    if (!lpSymlinkFileName || !lpTargetFileName || (dwFlags & ~SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    sim::HostPath link, target;
+    DWORD error = sim::ResolvePath(lpSymlinkFileName, link);
+    if (!error) error = sim::ResolvePath(lpTargetFileName, target);
+    if (!error && ::symlink(target.path.c_str(), link.path.c_str()) != 0)
+        error = errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+    if (!error) sim::NoteHostChange(link.path);
+    if (error) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
 }

@@ -29,6 +29,7 @@ const std::map<DWORD, const wchar_t*>& SystemTable() {
         {12, L"The access code is invalid."},
         {13, L"The data is invalid."},
         {14, L"Not enough storage is available to complete this operation."},
+        {17, L"The system cannot move the file to a different disk drive."},
         {18, L"There are no more files."},
         {29, L"The system cannot write to the specified device."},
         {30, L"The system cannot read from the specified device."},
@@ -38,6 +39,7 @@ const std::map<DWORD, const wchar_t*>& SystemTable() {
         {38, L"Reached the end of the file."},
         {50, L"The request is not supported."},
         {53, L"The network path was not found."},
+        {64, L"The specified network name is no longer available."},
         {67, L"The network name cannot be found."},
         {80, L"The file exists."},
         {87, L"The parameter is incorrect."},
@@ -75,8 +77,10 @@ const std::map<DWORD, const wchar_t*>& SystemTable() {
         {1072, L"The specified service has been marked for deletion."},
         {1210, L"The format of the specified computer name is invalid."},
         {1215, L"The format of the specified network name is invalid."},
+        {1231, L"The network location cannot be reached. For information about network troubleshooting, see Windows Help."},
         {1305, L"The revision level is unknown."},
         {1306, L"Indicates two revision levels are incompatible."},
+        {1314, L"A required privilege is not held by the client."},
         {1332, L"No mapping between account names and security IDs was done."},
         {1336, L"The access control list (ACL) structure is invalid."},
         {1337, L"The security ID structure is invalid."},
@@ -96,6 +100,7 @@ const std::map<DWORD, const wchar_t*>& SystemTable() {
         {1804, L"The specified datatype is invalid."},
         {1805, L"The environment specified is invalid."},
         {1905, L"The specified printer has been deleted."},
+        {1921, L"The name of the file cannot be resolved by the system."},
     };
     return table;
 }

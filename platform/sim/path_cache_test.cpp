@@ -144,14 +144,16 @@ TEST_F(PathCacheTest, MachinesChangedBehindTheBackAreSeen) {
 }
 
 TEST_F(PathCacheTest, PathsTooLongForTheHostAreTakenAsWritten) {
-    std::wstring manyNames = L"D:\\Data";
-    while (manyNames.size() < 40000) manyNames += L"\\abcdefgh";
-    std::wstring oneName = L"D:\\Data\\" + std::wstring(40000, L'a');
-    for (const std::wstring& path : {manyNames, oneName}) {
+    // Long forms, which Windows takes up to 32,767 characters.
+    std::wstring manyNames = L"\\\\?\\D:\\Data";
+    while (manyNames.size() < 20000) manyNames += L"\\abcdefgh";
+    std::wstring longNames = L"\\\\?\\D:\\Data";
+    while (longNames.size() < 5000) longNames += L"\\" + std::wstring(255, L'a');
+    for (const std::wstring& path : {manyNames, longNames}) {
         sim::HostPath resolved;
         ASSERT_EQ(0u, sim::ResolvePath(path, resolved));
         EXPECT_FALSE(resolved.exists);
-        std::string below = corvan::ToUtf8(path.substr(3));
+        std::string below = corvan::ToUtf8(path.substr(7));
         std::replace(below.begin(), below.end(), '\\', '/');
         EXPECT_EQ((WorldRoot() / "SRV01/drives/D" / below).native(), resolved.path.native());
         SetLastError(0xdeadbeef);

@@ -69,7 +69,92 @@ struct FullPath {
     std::wstring joined;
     const std::wstring* text = nullptr;
     size_t partsFrom = std::wstring::npos;
+    bool longForm = false;  // written with the \\?\ prefix
+    DWORD error = 0;        // the text is no path Windows takes
 };
+
+const wchar_t kLongPrefix[] = L"\\\\?\\";
+constexpr size_t kMaxComponent = 255;
+constexpr size_t kMaxLongPath = 32767;
+
+bool IsLongForm(const std::wstring& path) { return path.compare(0, 4, kLongPrefix) == 0; }
+
+// Splits the names of a long-form path. Nothing is resolved: "." and ".."
+// are names, and "/" a character, that no file may have.
+bool SplitLiteral(const std::wstring& text, size_t from, std::vector<std::wstring>& parts) {
+    size_t start = from;
+    while (start < text.size()) {
+        size_t end = text.find(L'\\', start);
+        if (end == std::wstring::npos) end = text.size();
+        if (end > start) {
+            std::wstring name = text.substr(start, end - start);
+            if (name == L"." || name == L".." || name.find(L'/') != std::wstring::npos) return false;
+            parts.push_back(std::move(name));
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// \\?\D:\rest and \\?\UNC\MACHINE\share\rest: taken as written, "/" included.
+FullPath MakeLong(const std::wstring& path) {
+    FullPath out;
+    out.longForm = true;
+    std::wstring rest = path.substr(4);
+    bool ok = false;
+    if (rest.size() >= 2 && IsDriveLetter(rest[0]) && rest[1] == L':' && (rest.size() == 2 || rest[2] == L'\\')) {
+        out.kind = PathKind::Drive;
+        out.drive = static_cast<wchar_t>(std::towupper(rest[0]));
+        ok = SplitLiteral(rest, 2, out.parts);
+    } else if (rest.size() > 4 && corvan::StartsWithNoCase(rest, L"UNC\\")) {
+        out.kind = PathKind::Unc;
+        size_t machineEnd = rest.find(L'\\', 4);
+        out.machine = rest.substr(4, machineEnd == std::wstring::npos ? std::wstring::npos : machineEnd - 4);
+        ok = !out.machine.empty();
+        if (ok && machineEnd != std::wstring::npos) {
+            out.hasShare = true;
+            size_t shareEnd = rest.find(L'\\', machineEnd + 1);
+            out.share = rest.substr(machineEnd + 1,
+                                    shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd - machineEnd - 1);
+            if (shareEnd != std::wstring::npos) ok = SplitLiteral(rest, shareEnd + 1, out.parts);
+        }
+    }
+    // Volume GUIDs and devices are not simulated.
+    if (!ok) out.error = ERROR_INVALID_NAME;
+    return out;
+}
+
+// The limits Windows puts on a path: a name of at most 255 characters; an
+// unprefixed drive or network path below 260 characters in all, a long-form
+// one of at most 32,767. Host paths are no Windows paths and have none.
+DWORD CheckLimits(const FullPath& full, const std::wstring& written) {
+    if (full.error) return full.error;
+    // Each name adds itself and the separator before it: "D:" and "\\M\S" are the roots.
+    size_t length = full.kind == PathKind::Unc ? 2 + full.machine.size() + (full.hasShare ? 1 + full.share.size() : 0)
+                                               : 2;
+    for (const auto& part : full.parts) {
+        if (part.size() > kMaxComponent) return ERROR_INVALID_NAME;
+        length += part.size() + 1;
+    }
+    if (full.longForm) return written.size() > kMaxLongPath ? ERROR_FILENAME_EXCED_RANGE : 0;
+    if (full.kind != PathKind::Host && length >= MAX_PATH) return ERROR_PATH_NOT_FOUND;
+    return 0;
+}
+
+// True when the path as written keeps the limits: its names, resolved,
+// are no longer than written, so it keeps them resolved too.
+bool WithinLimits(const FullPath& full) {
+    if (full.kind == PathKind::Host) return true;
+    if (full.text->size() >= MAX_PATH) return false;
+    size_t name = 0;
+    for (size_t i = full.partsFrom == std::wstring::npos ? full.text->size() : full.partsFrom; i < full.text->size(); ++i) {
+        if (IsSeparator((*full.text)[i]))
+            name = 0;
+        else if (++name > kMaxComponent)
+            return false;
+    }
+    return true;
+}
 
 // Appends a relative path without doubling a separator: the host root and a
 // name must not make a path that starts with two, which reads as a network path.
@@ -117,6 +202,7 @@ void ParseFull(const std::wstring& path, FullPath& out) {
 }
 
 FullPath MakeFull(const std::wstring& path) {
+    if (IsLongForm(path)) return MakeLong(path);
     FullPath out;
     ParseFull(path, out);
     if (out.partsFrom != std::wstring::npos) AppendComponents(*out.text, out.partsFrom, out.parts);
@@ -370,6 +456,10 @@ PathKind KindOf(const std::wstring& path) {
 std::wstring FullPathName(const std::wstring& path) { return Text(MakeFull(path)); }
 
 std::wstring PathMachine(const std::wstring& path) {
+    if (IsLongForm(path)) {
+        FullPath full = MakeLong(path);
+        return full.kind == PathKind::Unc ? full.machine : full.kind == PathKind::Drive ? LocalMachineName() : L"";
+    }
     // A relative path is on the current directory's machine; "D:name" is on
     // the local machine wherever the current directory is.
     const std::wstring& text = KindOf(path) != PathKind::Drive && IsRelative(path) ? CurrentText() : path;
@@ -401,8 +491,11 @@ DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
         hostPath = kept.host;
         return ERROR_SUCCESS;
     }
+    // The long forms and paths near the limits are left to the full resolution.
+    if (IsLongForm(windowsPath)) return ERROR_INVALID_NAME;
     FullPath full;
     ParseFull(windowsPath, full);
+    if (!WithinLimits(full)) return ERROR_FILENAME_EXCED_RANGE;
     Anchor anchor;
     if (DWORD error = AnchorOf(full, anchor)) return error;
     hostPath = std::move(anchor.folder);
@@ -422,6 +515,7 @@ DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
 DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
     out = HostPath();
     FullPath full = MakeFull(windowsPath);
+    if (DWORD error = CheckLimits(full, windowsPath)) return error;
     Anchor anchor;
     DWORD error = AnchorOf(full, anchor);
     std::string exact;

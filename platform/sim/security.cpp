@@ -288,6 +288,22 @@ BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescripto
     return TRUE;
 }
 
+BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                         SECURITY_DESCRIPTOR_CONTROL ControlBitsOfInterest,
+                                         SECURITY_DESCRIPTOR_CONTROL ControlBitsToSet) {
+    // Only the inheritance bits may be changed this way.
+    constexpr WORD kSettable = SE_DACL_AUTO_INHERIT_REQ | SE_SACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED |
+                               SE_SACL_AUTO_INHERITED | SE_DACL_PROTECTED | SE_SACL_PROTECTED | SE_RM_CONTROL_VALID;
+    if (!pSecurityDescriptor) return Fail(ERROR_INVALID_PARAMETER);
+    if ((ControlBitsOfInterest | ControlBitsToSet) & ~kSettable) return Fail(ERROR_INVALID_PARAMETER);
+    SdParts parts = ReadSd(pSecurityDescriptor);
+    if (parts.revision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
+    WORD control = static_cast<WORD>((parts.control & ~ControlBitsOfInterest) |
+                                     (ControlBitsToSet & ControlBitsOfInterest));
+    Store(static_cast<BYTE*>(pSecurityDescriptor) + offsetof(SECURITY_DESCRIPTOR, Control), control);
+    return TRUE;
+}
+
 BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision) {
     if (!pSecurityDescriptor) return Fail(ERROR_INVALID_PARAMETER);
     if (dwRevision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
@@ -442,6 +458,29 @@ BOOL WINAPI AddAuditAccessAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, 
 // ---- SIDs ----------------------------------------------------------------
 
 BOOL WINAPI IsValidSid(PSID pSid) { return SidOk(pSid) ? TRUE : FALSE; }
+
+BOOL WINAPI ConvertStringSidToSidW(LPCWSTR StringSid, PSID* Sid) {
+    if (!StringSid || !Sid) return Fail(ERROR_INVALID_PARAMETER);
+    std::vector<BYTE> bytes;
+    if (!sim::ParseSidText(StringSid, bytes)) return Fail(ERROR_INVALID_SID);
+    void* block = LocalAlloc(LMEM_FIXED, bytes.size());
+    if (!block) return FALSE;
+    std::memcpy(block, bytes.data(), bytes.size());
+    *Sid = block;
+    return TRUE;
+}
+
+BOOL WINAPI ConvertSidToStringSidW(PSID Sid, LPWSTR* StringSid) {
+    if (!Sid || !StringSid) return Fail(ERROR_INVALID_PARAMETER);
+    if (!SidOk(Sid)) return Fail(ERROR_INVALID_SID);
+    std::wstring text = sim::SidToText(Sid);
+    auto* block = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, (text.size() + 1) * sizeof(WCHAR)));
+    if (!block) return FALSE;
+    std::copy(text.begin(), text.end(), block);
+    block[text.size()] = L'\0';
+    *StringSid = block;
+    return TRUE;
+}
 
 DWORD WINAPI GetLengthSid(PSID pSid) { return pSid ? SidSize(pSid) : 0; }
 

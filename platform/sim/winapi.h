@@ -36,6 +36,20 @@ BOOL WINAPI FindClose(HANDLE hFindFile);
 BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
 BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+// The link points at the host path its target maps to.
+BOOLEAN WINAPI CreateSymbolicLinkW(LPCWSTR lpSymlinkFileName, LPCWSTR lpTargetFileName, DWORD dwFlags);
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
+
+// ---- file_meta.cpp: what the host file system lacks (attributes, creation
+// time, security), kept in extended attributes ----------------------------
+BOOL WINAPI GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation);
+BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
+BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
+                        const FILETIME* lpLastWriteTime);
+BOOL WINAPI GetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION RequestedInformation,
+                             PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength, LPDWORD lpnLengthNeeded);
+BOOL WINAPI SetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION SecurityInformation,
+                             PSECURITY_DESCRIPTOR pSecurityDescriptor);
 
 // ---- messages.cpp: message tables and modules -----------------------------
 DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
@@ -109,6 +123,9 @@ BOOL WINAPI GetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR pSecurityDescriptor,
                                        LPBOOL lpbGroupDefaulted);
 BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
                                          PSECURITY_DESCRIPTOR_CONTROL pControl, LPDWORD lpdwRevision);
+BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                         SECURITY_DESCRIPTOR_CONTROL ControlBitsOfInterest,
+                                         SECURITY_DESCRIPTOR_CONTROL ControlBitsToSet);
 BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision);
 BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
                                       PACL pDacl, BOOL bDaclDefaulted);
@@ -130,6 +147,8 @@ BOOL WINAPI AddAccessDeniedAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags,
 BOOL WINAPI AddAuditAccessAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD dwAccessMask,
                                 PSID pSid, BOOL bAuditSuccess, BOOL bAuditFailure);
 BOOL WINAPI IsValidSid(PSID pSid);
+BOOL WINAPI ConvertStringSidToSidW(LPCWSTR StringSid, PSID* Sid);  // sddl.h; LocalFree the SID
+BOOL WINAPI ConvertSidToStringSidW(PSID Sid, LPWSTR* StringSid);    // sddl.h; LocalFree the text
 DWORD WINAPI GetLengthSid(PSID pSid);
 BOOL WINAPI CopySid(DWORD nDestinationSidLength, PSID pDestinationSid, PSID pSourceSid);
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);

@@ -1,0 +1,285 @@
+#include "files/composite_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "core/nesting_bound.h"
+#include "core/object_store.h"
+#include "core/test_support.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
+#include "platform/text.h"
+
+namespace {
+
+using win32_files::WriteNewFile;
+
+const wchar_t kRoot[] = L"\\\\SRV01\\D$\\Data";
+const wchar_t kCopies[] = L"D:\\Mig\\Data\\SRV01\\261207000000042\\000000042\\Data";
+const wchar_t kRun[] = L"D:\\Mig\\Data\\SRV01\\261207000000042";
+
+FILETIME Time(DWORD high, DWORD low) {
+    FILETIME t;
+    t.dwHighDateTime = high;
+    t.dwLowDateTime = low;
+    return t;
+}
+
+// Data\a.txt with a protected list of its own; Data\Sub\b.bin of 4 GB and
+// one byte, which failed to copy.
+std::unique_ptr<CCompositeFile> SampleTree() {
+    auto root = std::make_unique<CCompositeFile>(L"\\\\SRV01");
+    root->FileName = L"Data";
+    root->FilePath = kRoot;
+    root->BackupPath = kCopies;
+    root->FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    root->CreationTime = Time(0x01d00000, 1);
+    root->LastWriteTime = Time(0x01d00000, 2);
+
+    auto* a = new CWin32File();
+    a->FileName = L"a.txt";
+    a->FilePath = kRoot;
+    a->BackupPath = kCopies;
+    a->FileAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY;
+    a->FileSizeLow = 5;
+    a->CreationTime = Time(0x01d10000, 3);
+    a->LastWriteTime = Time(0x01d10000, 4);
+    a->OwnDacl = std::make_unique<CFileDacl>();
+    a->OwnDacl->Protected = 1;
+    a->OwnDacl->Entries = {{ACCESS_DENIED_ACE_TYPE, 0, 0x000D0116, L"S-1-5-21-1-2-3-1211", L"CORP\\Contractors"},
+                           {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, L"S-1-5-32-544", L"BUILTIN\\Administrators"}};
+    root->AddChild(a);
+
+    auto* sub = new CCompositeFile();
+    sub->FileName = L"Sub";
+    sub->FilePath = std::wstring(kRoot) + L"\\Sub";
+    sub->BackupPath = std::wstring(kCopies) + L"\\Sub";
+    sub->FileAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN;
+    root->AddChild(sub);
+    auto* b = new CWin32File();
+    b->FileName = L"b.bin";
+    b->FilePath = sub->FilePath;
+    b->BackupPath = sub->BackupPath;
+    b->FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    b->FileSizeHigh = 1;
+    b->FileSizeLow = 1;
+    b->RestoreFlag = 0;
+    b->ErrorCode = L"32";
+    b->LastErrorCode = 32;
+    b->ErrorWin32API = L"CopyFile(\\\\SRV01\\D$\\Data\\Sub\\b.bin, x)";
+    sub->AddChild(b);
+    return root;
+}
+
+std::string Saved(CCompositeFile& tree, const corvan_test::ScopedTempDir& dir) {
+    CObjectStore store;
+    tree.SaveProperties(store);
+    EXPECT_TRUE(store.SaveToFile(dir.File("tree.bkp")));
+    return corvan_test::ReadBytes(dir.path() / "tree.bkp");
+}
+
+std::unique_ptr<CCompositeFile> Loaded(const std::string& bytes, const corvan_test::ScopedTempDir& dir) {
+    corvan_test::WriteBytes(dir.path() / "in.bkp", bytes);
+    CObjectStore store;
+    EXPECT_TRUE(store.LoadFromFile(dir.File("in.bkp")));
+    EXPECT_TRUE(store.Next());
+    auto tree = std::make_unique<CCompositeFile>();
+    tree->LoadProperty(store);
+    return tree;
+}
+
+TEST(CompositeFileStoreTest, ATreeSavesAsTheExpectedFileAndLoadsBackUnchanged) {
+    corvan_test::ScopedTempDir dir;
+    auto tree = SampleTree();
+    std::string bytes = Saved(*tree, dir);
+    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("files/testdata/sample_tree.bkp")), bytes);
+
+    auto loaded = Loaded(bytes, dir);
+    EXPECT_EQ(bytes, Saved(*loaded, dir));
+    ASSERT_EQ(2, loaded->GetCount());
+    CWin32File* a = loaded->GetAt(0);
+    ASSERT_TRUE(a->OwnDacl);
+    EXPECT_EQ(L"CORP\\Contractors", a->OwnDacl->Entries[0].Account);
+    EXPECT_EQ(0x01d10000u, a->LastWriteTime.dwHighDateTime);
+    auto* sub = dynamic_cast<CCompositeFile*>(loaded->GetAt(1));
+    ASSERT_TRUE(sub);
+    ASSERT_EQ(1, sub->GetCount());
+    EXPECT_EQ(0x100000001ULL, sub->GetAt(0)->Size());
+    EXPECT_EQ(32u, sub->GetAt(0)->LastErrorCode);
+    std::wstring problem;
+    EXPECT_EQ(0u, loaded->Validate(kRun, problem)) << corvan::ToUtf8(problem);
+}
+
+TEST(CompositeFileStoreTest, DumpPrintsEachFolderThenItsChildrenLeavingOutWhatIsNotToBeRestored) {
+    auto tree = SampleTree();
+    testing::internal::CaptureStdout();
+    tree->Dump();
+    EXPECT_EQ("\n dir: \\\\SRV01\\D$\\Data - attributes=00000010 "
+              "\nfile: \\\\SRV01\\D$\\Data\\a.txt - attributes=00000021 "
+              "\n dir: \\\\SRV01\\D$\\Data\\Sub - attributes=00000012 ",
+              testing::internal::GetCapturedStdout());
+}
+
+TEST(CompositeFileStoreTest, TreesThatWouldWriteOrReadOutsideTheirFoldersAreRefused) {
+    struct {
+        const char* what;
+        std::function<void(CCompositeFile&)> spoil;
+    } cases[] = {
+        {"a name that climbs", [](CCompositeFile& t) { t.GetAt(0)->FileName = L"..\\..\\Windows\\evil.dll"; }},
+        {"a name of dots", [](CCompositeFile& t) { t.GetAt(0)->FileName = L".."; }},
+        {"a name with a drive", [](CCompositeFile& t) { t.GetAt(0)->FileName = L"C:evil.dll"; }},
+        {"a file in another folder", [](CCompositeFile& t) { t.GetAt(0)->FilePath = L"\\\\SRV01\\C$\\Windows"; }},
+        {"a folder outside its parent", [](CCompositeFile& t) { t.GetAt(1)->FilePath = L"\\\\SRV01\\C$\\Sub"; }},
+        {"a copy outside its folder's copy", [](CCompositeFile& t) { t.GetAt(0)->BackupPath = L"C:\\Windows"; }},
+        {"copies outside the run folder", [](CCompositeFile& t) { t.BackupPath = L"D:\\Mig\\Data\\SRV01\\Other"; }},
+        {"a root path with dots", [](CCompositeFile& t) { t.FilePath = L"\\\\SRV01\\D$\\x\\..\\Data"; }},
+        {"a root that is no full path", [](CCompositeFile& t) { t.FilePath = L"Data"; }},
+        {"an unreadable list", [](CCompositeFile& t) { t.GetAt(0)->OwnDacl->Valid = false; }},
+    };
+    for (const auto& c : cases) {
+        auto tree = SampleTree();
+        c.spoil(*tree);
+        std::wstring problem;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), tree->Validate(kRun, problem)) << c.what;
+        EXPECT_FALSE(problem.empty()) << c.what;
+    }
+}
+
+TEST(CompositeFileStoreTest, AFileNestingDeeperThanTheLimitIsRefused) {
+    corvan_test::ScopedTempDir dir;
+    // The root and its folders: at most kMaxNestingDepth levels in all.
+    for (int levels : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
+        std::string text = "[1]\r\nclass=CCompositeFile\r\nparent=NULL\r\nFileName=\"d\"\r\nFilePath=\"D:\\d\"\r\n"
+                           "Restore=dword:00000000\r\n";
+        std::string path = "D:\\d";
+        for (int i = 2; i <= levels; ++i) {
+            path += "\\d";
+            text += "[" + std::to_string(i) + "]\r\nclass=CCompositeFile\r\nparent=" + std::to_string(i - 1) +
+                    "\r\nFileName=\"d\"\r\nFilePath=\"" + path + "\"\r\nRestore=dword:00000000\r\n";
+        }
+        corvan_test::WriteBytes(dir.path() / "in.bkp", text);
+        CObjectStore store;
+        ASSERT_TRUE(store.LoadFromFile(dir.File("in.bkp")));
+        ASSERT_TRUE(store.Next());
+        CCompositeFile tree;
+        bool deep = levels > kMaxNestingDepth;
+        EXPECT_EQ(deep ? 0 : 1, tree.LoadProperty(store)) << levels;
+        EXPECT_EQ(deep ? static_cast<DWORD>(ERROR_INVALID_DATA) : 0u, tree.LastErrorCode) << levels;
+        std::wstring problem;
+        if (!deep) EXPECT_EQ(0u, tree.Validate(L"D:\\Mig", problem)) << corvan::ToUtf8(problem);
+    }
+}
+
+class CompositeFileTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddDirectory(L"SRV01", L"D:\\");
+    }
+};
+
+TEST_F(CompositeFileTest, FoldersPastTheNestingLimitAreNotReadButReported) {
+    // Deep and kMaxNestingDepth folders below it: the last is one level too deep.
+    std::wstring path = L"\\\\?\\D:\\Deep";
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    for (int i = 0; i < kMaxNestingDepth; ++i) {
+        path += L"\\d";
+        ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << i;
+    }
+    CCompositeFile tree(L"\\\\SRV01");
+    ASSERT_TRUE(tree.Enum(L"\\\\SRV01\\D$\\Deep"));
+    EXPECT_EQ(1u, tree.Tally.Failed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), tree.Tally.FirstError);
+    const CWin32File* last = &tree;
+    for (int i = 0; i < kMaxNestingDepth; ++i) {
+        EXPECT_EQ(1u, last->RestoreFlag) << i;
+        last = static_cast<const CCompositeFile*>(last)->GetAt(0);
+        ASSERT_TRUE(last) << i;
+    }
+    EXPECT_EQ(0u, last->RestoreFlag);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), last->LastErrorCode);
+    EXPECT_EQ(0, static_cast<const CCompositeFile*>(last)->GetCount());
+}
+
+TEST_F(CompositeFileTest, SharingViolationsAreRetriedAndNetworkErrorsInARowStopTheItem) {
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    for (const wchar_t* name : {L"a", L"b", L"c", L"d", L"e"})
+        ASSERT_TRUE(WriteNewFile(std::wstring(L"D:\\Data\\") + name + L".txt", "x"));
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Busy", nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Busy\\open.db", "x"));
+
+    AddFault(L"CopyFileW:open.db=32,2");
+    CCompositeFile busy(L"\\\\SRV01");
+    ASSERT_TRUE(busy.Enum(L"\\\\SRV01\\D$\\Busy"));
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(busy.Backup(L"D:\\Copies1"));
+    EXPECT_EQ(0u, busy.Tally.Failed);
+    EXPECT_EQ(1u, busy.Tally.Files);
+    EXPECT_GE(GetTickCount() - start, 2000u);  // two pauses of a second
+
+    // Four firings: three files fail, then the rest is not tried, so one is
+    // left, and only one.
+    AddFault(L"CopyFileW@SRV01=53,4");
+    CCompositeFile data(L"\\\\SRV01");
+    ASSERT_TRUE(data.Enum(L"\\\\SRV01\\D$\\Data"));
+    ASSERT_TRUE(data.Backup(L"D:\\Copies2"));
+    EXPECT_EQ(5u, data.Tally.Failed);
+    EXPECT_EQ(0u, data.Tally.Files);
+    for (int i = 0; i < data.GetCount(); ++i) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), data.GetAt(i)->LastErrorCode);
+        EXPECT_EQ(0u, data.GetAt(i)->RestoreFlag);
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH),
+              win32_files::ErrorOf([] { return CopyFileW(L"D:\\Data\\a.txt", L"D:\\a.txt", TRUE); }));
+    EXPECT_TRUE(CopyFileW(L"D:\\Data\\a.txt", L"D:\\a.txt", TRUE));
+}
+
+TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
+    for (const wchar_t* folder : {L"D:\\Data", L"D:\\Data\\Sub", L"D:\\Data\\Sub\\Inner"})
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+    for (const wchar_t* file : {L"D:\\Data\\a.txt", L"D:\\Data\\Sub\\b.txt", L"D:\\Data\\Sub\\Inner\\c.txt"})
+        ASSERT_TRUE(WriteNewFile(file, "x"));
+    auto sub = [](CCompositeFile& tree) { return static_cast<CCompositeFile*>(tree.GetAt(1)); };
+
+    // Backup: nothing below Sub is copied, and none of it is taken for saved.
+    AddFault(L"CreateDirectoryW:Copies1\\Data\\Sub=5,1");
+    CCompositeFile failed(L"\\\\SRV01");
+    ASSERT_TRUE(failed.Enum(L"\\\\SRV01\\D$\\Data"));
+    ASSERT_TRUE(failed.Backup(L"D:\\Copies1"));
+    EXPECT_EQ(4u, failed.Tally.Failed);  // Sub, b.txt, Inner, c.txt
+    EXPECT_EQ(1u, failed.Tally.Files);
+    EXPECT_EQ(0u, sub(failed)->RestoreFlag);
+    EXPECT_EQ(0u, static_cast<CCompositeFile*>(sub(failed)->GetAt(1))->GetAt(0)->RestoreFlag);
+    EXPECT_EQ(5u, static_cast<CCompositeFile*>(sub(failed)->GetAt(1))->GetAt(0)->LastErrorCode);
+
+    // Restore: the same below a folder that cannot be made again; the rest comes back.
+    CCompositeFile whole(L"\\\\SRV01");
+    ASSERT_TRUE(whole.Enum(L"\\\\SRV01\\D$\\Data"));
+    ASSERT_TRUE(whole.Backup(L"D:\\Copies2"));
+    ASSERT_EQ(0u, whole.Tally.Failed);
+    ASSERT_TRUE(DeleteFileW(L"D:\\Data\\a.txt"));
+    std::filesystem::remove_all(HostPathOf(L"SRV01", L"D:\\Data\\Sub"));
+    AddFault(L"CreateDirectoryW:D$\\Data\\Sub=5,1");
+    EXPECT_FALSE(whole.Restore());
+    EXPECT_EQ(4u, whole.Tally.Failed);
+    EXPECT_EQ(1u, whole.Tally.Files);
+    EXPECT_EQ(5u, whole.LastErrorCode);
+    EXPECT_EQ(1u, static_cast<CCompositeFile*>(sub(whole)->GetAt(1))->GetAt(0)->RestoreFlag);
+    EXPECT_EQ("x", win32_files::ReadWholeFile(L"D:\\Data\\a.txt"));
+}
+
+TEST_F(CompositeFileTest, AnAccountTheTargetDoesNotKnowIsSetByItsSid) {
+    ASSERT_TRUE(WriteNewFile(L"D:\\orphan.txt", "x"));
+    CFileDacl dacl;
+    dacl.Protected = 1;
+    dacl.Entries = {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, L"S-1-5-21-9-9-9-4242", L"OLDDOMAIN\\gone"}};
+    std::wstring call;
+    ASSERT_EQ(0u, dacl.Apply(L"\\\\?\\D:\\orphan.txt", L"", call)) << corvan::ToUtf8(call);
+    EXPECT_EQ((std::vector<win32_files::AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, L"S-1-5-21-9-9-9-4242"}}),
+              win32_files::DaclOf(L"D:\\orphan.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,495 @@
+// Directories migrated end to end through the built binary: backed up,
+// the target's folder wiped, restored, and compared name by name, byte by
+// byte, with attributes, times and permissions.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <random>
+
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
+#include "platform/sim/world.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+#include "tests/corvan_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvan_test::IniValue;
+using corvan_test::Lines;
+using corvan_test::RunCorvan;
+using namespace win32_files;
+
+const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";
+const wchar_t kFinance[] = L"S-1-5-21-1004336348-1177238915-682003330-1210";
+const wchar_t kJdoe[] = L"S-1-5-21-1004336348-1177238915-682003330-1105";
+
+// What a test compares of one file or folder.
+struct Seen {
+    DWORD attributes = 0;
+    uint64_t created = 0;
+    uint64_t written = 0;
+    std::string bytes;  // files only
+    bool operator==(const Seen& o) const {
+        return attributes == o.attributes && created == o.created && written == o.written && bytes == o.bytes;
+    }
+};
+using Tree = std::map<std::wstring, Seen>;  // by path below the root
+
+std::ostream& operator<<(std::ostream& out, const Seen& s) {
+    return out << std::hex << s.attributes << std::dec << " c" << s.created << " w" << s.written << " "
+               << s.bytes.size() << "B";
+}
+
+// Every file and folder below root, read through the file calls.
+Tree ReadTree(const std::wstring& root) {
+    Tree tree;
+    std::vector<std::wstring> pending{L""};
+    while (!pending.empty()) {
+        std::wstring relative = pending.back();
+        pending.pop_back();
+        std::wstring folder = root + relative;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) continue;
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = relative + L"\\" + name;
+            Seen seen{data.dwFileAttributes, Ticks(data.ftCreationTime), Ticks(data.ftLastWriteTime), ""};
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) pending.push_back(path);
+            } else {
+                seen.bytes = ReadWholeFile(L"\\\\?\\" + root + path);
+            }
+            tree[path] = seen;
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    return tree;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) b = static_cast<char>(random() & 0xFF);
+    return bytes;
+}
+
+bool SetTimes(const std::wstring& path, uint64_t created, uint64_t written) {
+    HANDLE h = CreateFileW((L"\\\\?\\" + path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FILETIME c = FileTimeOf(created), w = FileTimeOf(written);
+    BOOL ok = SetFileTime(h, &c, nullptr, &w);
+    CloseHandle(h);
+    return ok;
+}
+
+using Ace = AceEntry;
+
+// Paths and names of every entry below a host folder, with size and write time.
+std::map<std::string, std::string> Listing(const fs::path& root) {
+    std::map<std::string, std::string> listing;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat st;
+        if (::lstat(it->path().c_str(), &st) != 0) continue;
+        listing[it->path().lexically_relative(root).string()] =
+            std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    }
+    return listing;
+}
+
+using NameList = std::vector<std::wstring>;
+NameList Paths(const Tree& tree) {
+    NameList paths;
+    for (const auto& entry : tree) paths.push_back(entry.first);
+    return paths;
+}
+
+class DirectoryMigrationTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        AddDirectory(L"SRV01", L"D:\\");
+        AddDomainAccount(L"CORP\\Contractors", kContractors);
+        AddDomainAccount(L"CORP\\Finance Team", kFinance);
+        AddDomainAccount(L"CORP\\jdoe", kJdoe);
+        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
+        fs::create_directories(cwd_);
+        WriteControl("[BACKUP]\r\nDIRECTORY=D:\\Data,data.bkp\r\n");
+    }
+    void TearDown() override {
+        fs::remove_all(cwd_);
+        SimWorldTest::TearDown();
+    }
+    void WriteControl(const std::string& sections) {
+        std::ofstream(cwd_ / "ControlBackup.ini")
+            << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
+               "DefaultDataLocation=D:\\Mig\\Data\r\n"
+            << sections;
+    }
+    corvan_test::CorvanRun Backup() { return Run({"/B", "/S:SRV01"}); }
+    corvan_test::CorvanRun Restore(const std::string& control = "D:\\Mig\\ControlRestore.ini") {
+        return Run({"/R", "/C:" + control, "/S:SRV01"});
+    }
+    // Each run in a second of its own, so each gets a run folder of its own.
+    corvan_test::CorvanRun Run(const std::vector<std::string>& args) {
+        corvan_test::AfterTheSecondOf(lastRun_);
+        auto run = RunCorvan(args, cwd_);
+        lastRun_ = std::time(nullptr);
+        sim::ResetWorld();
+        return run;
+    }
+    fs::path ControlFile() { return HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"); }
+    std::string Control(const std::string& section, const std::string& key) {
+        return IniValue(ControlFile(), section, key);
+    }
+    fs::path BackupFolder() { return HostPathOf(L"SRV01", corvan::FromUtf8(Control("Control", "BackupLocation"))); }
+    std::vector<std::string> Report() {
+        return Lines(ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\Log\\SRV01\\SRV01_StatusReport.log")));
+    }
+    std::vector<std::string> ReportLinesWith(const std::string& text) {
+        std::vector<std::string> found;
+        for (const auto& line : Report())
+            if (line.find(text) != std::string::npos) found.push_back(line);
+        return found;
+    }
+    void Wipe(const std::wstring& path) { fs::remove_all(HostPathOf(L"SRV01", path)); }
+
+    fs::path cwd_;
+    std::time_t lastRun_ = 0;
+};
+
+TEST_F(DirectoryMigrationTest, ATreeComesBackWithItsBytesAttributesAndTimes) {
+    for (const wchar_t* folder : {L"D:\\Data", L"D:\\Data\\.cache", L"D:\\Data\\Empty", L"D:\\Data\\Sub",
+                                  L"D:\\Data\\Sub\\Deeper"})
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\.profile", "export X=1\n"));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\zero.bin", ""));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\four.bin", RandomBytes(4096, 1)));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Sub\\Deeper\\five.bin", RandomBytes(5 << 20, 2)));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\hidden.txt", "hidden and read-only"));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Sub\\system.dat", "system"));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Sub\\Отчёт €.txt", "non-Latin-1"));
+    uint64_t t = 130000000000000000ULL;
+    for (const auto& [path, seen] : ReadTree(L"D:\\Data")) {
+        t += 11111111111ULL;
+        ASSERT_TRUE(SetTimes(L"D:\\Data" + path, t, t + 7777777777ULL)) << corvan::ToUtf8(path);
+    }
+    ASSERT_TRUE(SetTimes(L"D:\\Data", 120000000000000000ULL, 125000000000000000ULL));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Data\\hidden.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Data\\Sub\\system.dat", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Data\\Empty", FILE_ATTRIBUTE_HIDDEN));
+    Tree before = ReadTree(L"D:\\Data");
+    WIN32_FILE_ATTRIBUTE_DATA rootBefore{};
+    ASSERT_TRUE(GetFileAttributesExW(L"D:\\Data", GetFileExInfoStandard, &rootBefore));
+    ASSERT_EQ(11u, before.size());
+
+    auto backup = Backup();
+    ASSERT_EQ(0, backup.exitCode) << backup.out;
+    EXPECT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
+    EXPECT_EQ("D:\\Data,\"data.bkp\"", Control("RESTORE", "DIRECTORY"));
+    std::string backupFile = ReadHostFile(BackupFolder() / "data.bkp");
+
+    Wipe(L"D:\\Data");
+    auto restore = Restore();
+    ASSERT_EQ(0, restore.exitCode) << restore.out;
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    EXPECT_EQ("D:\\Data,\"0,Success.\"", Control("STATUS", "DIRECTORY"));
+    EXPECT_EQ("<missing>", Control("RESTOREERROR", "DIRECTORY"));
+    std::string control = ReadHostFile(ControlFile());
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = control.find(text); at != std::string::npos; at = control.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(1u, count("DIRECTORY=D:\\Data,\"data.bkp\""));
+    EXPECT_EQ(1u, count("DIRECTORY=D:\\Data,\"0,Success.\""));
+
+    Tree after = ReadTree(L"D:\\Data");
+    EXPECT_EQ(before, after);
+    WIN32_FILE_ATTRIBUTE_DATA rootAfter{};
+    ASSERT_TRUE(GetFileAttributesExW(L"D:\\Data", GetFileExInfoStandard, &rootAfter));
+    EXPECT_EQ(Ticks(rootBefore.ftCreationTime), Ticks(rootAfter.ftCreationTime));
+    EXPECT_EQ(Ticks(rootBefore.ftLastWriteTime), Ticks(rootAfter.ftLastWriteTime));
+    // One line per run, with the counts; the backup file is as the backup wrote it.
+    EXPECT_EQ((std::vector<std::string>{
+                  "Result: OK;Type: Directory;Name: D:\\Data;Prediction: Folders=5 Files=7 Bytes=5247024 Skipped=0 "
+                  "Failed=0 ;State: ;Task: Backup Directory ",
+                  "Result: OK;Type: Directory;Name: D:\\Data;Prediction: Folders=5 Files=7 Bytes=5247024 Skipped=0 "
+                  "Failed=0 ;State: ;Task: Restore Directory "}),
+              Report());
+    EXPECT_EQ(backupFile, ReadHostFile(BackupFolder() / "data.bkp"));
+}
+
+TEST_F(DirectoryMigrationTest, OwnPermissionsComeBackInTheirOrderAndInheritedOnesStayInherited) {
+    for (const wchar_t* folder : {L"D:\\Data", L"D:\\Data\\Finance", L"D:\\Data\\Public"})
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+    for (const wchar_t* file : {L"D:\\Data\\Finance\\q3.csv", L"D:\\Data\\Public\\readme.txt", L"D:\\Data\\Public\\plan.doc"})
+        ASSERT_TRUE(WriteNewFile(file, "x"));
+    const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    const std::vector<Ace> finance = {{ACCESS_DENIED_ACE_TYPE, inherit, 0x000D0116, kContractors},
+                                      {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kFinance}};
+    const std::vector<Ace> plan = {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001301BF, kJdoe}};
+    ASSERT_TRUE(SetDacl(L"D:\\Data\\Finance", finance, SE_DACL_PROTECTED));
+    ASSERT_TRUE(SetDacl(L"D:\\Data\\Public\\plan.doc", plan, 0));
+    std::map<std::wstring, std::vector<Ace>> before;
+    for (const wchar_t* path : {L"D:\\Data\\Finance", L"D:\\Data\\Finance\\q3.csv", L"D:\\Data\\Public",
+                                L"D:\\Data\\Public\\readme.txt", L"D:\\Data\\Public\\plan.doc"})
+        before[path] = DaclOf(path);
+
+    ASSERT_EQ(0, Backup().exitCode);
+    ASSERT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
+    Wipe(L"D:\\Data");
+    ASSERT_EQ(0, Restore().exitCode);
+    ASSERT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+
+    for (const auto& [path, aces] : before) EXPECT_EQ(aces, DaclOf(path)) << corvan::ToUtf8(path);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    EXPECT_EQ(finance, DaclOf(L"D:\\Data\\Finance", &control));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    std::vector<Ace> planAfter = DaclOf(L"D:\\Data\\Public\\plan.doc", &control);
+    EXPECT_FALSE(control & SE_DACL_PROTECTED);
+    ASSERT_FALSE(planAfter.empty());
+    EXPECT_EQ(plan[0], planAfter[0]);
+    // Files that only inherit get nothing of their own.
+    for (const auto& ace : DaclOf(L"D:\\Data\\Public\\readme.txt")) EXPECT_TRUE(ace.flags & INHERITED_ACE);
+}
+
+TEST_F(DirectoryMigrationTest, WhatFailsOnBackupIsReportedAndTheRestoreRestoresTheRest) {
+    for (const wchar_t* folder : {L"D:\\Data", L"D:\\Data\\Secret", L"D:\\Data\\Open"})
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+    for (const wchar_t* file : {L"D:\\Data\\Secret\\keys.txt", L"D:\\Data\\Open\\locked.db", L"D:\\Data\\Open\\a.txt",
+                                L"D:\\Data\\b.txt"})
+        ASSERT_TRUE(WriteNewFile(file, corvan::ToUtf8(file)));
+    // The host tells names apart by case, Windows does not: the second is not
+    // copied over the first's copy.
+    std::ofstream(HostPathOf(L"SRV01", L"D:\\Data\\Open") / "SAME.TXT") << "1";
+    std::ofstream(HostPathOf(L"SRV01", L"D:\\Data\\Open") / "Same.txt") << "2";
+    AddFault(L"FindFirstFileW:Secret\\*=5");
+    AddFault(L"CopyFileW:locked.db=32");
+
+    ASSERT_EQ(0, Backup().exitCode);
+    EXPECT_EQ("error", Control("Control", "BackupStatus"));
+    EXPECT_EQ("5", Control("Control", "BackupLastError"));  // the first failure of the tree
+    EXPECT_EQ("DIRECTORY", Control("Control", "BackupErrorStep"));
+    EXPECT_EQ("D:\\Data,\"data.bkp\"", Control("RESTOREERROR", "DIRECTORY"));
+    // The backup file is whole, so the rest can be restored from it.
+    EXPECT_EQ("D:\\Data,\"data.bkp\"", Control("RESTORE", "DIRECTORY"));
+    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: \\\\SRV01\\D$\\Data\\Secret;").size());
+    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: File;Name: \\\\SRV01\\D$\\Data\\Open\\locked.db;").size());
+    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: File;Name: \\\\SRV01\\D$\\Data\\Open\\Same.txt;").size());
+    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: D:\\Data;Prediction: Folders=2 Files=3 "
+                                  "Bytes=32 Skipped=0 Failed=3 ;")
+                      .size());
+
+    fs::remove(WorldRoot() / "faults.ini");
+    Wipe(L"D:\\Data");
+    auto restore = Restore();
+    ASSERT_EQ(0, restore.exitCode);
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    EXPECT_EQ((NameList{L"\\Open", L"\\Open\\SAME.TXT", L"\\Open\\a.txt", L"\\b.txt"}), Paths(ReadTree(L"D:\\Data")));
+    EXPECT_NE(std::string::npos, restore.out.find("\\\\SRV01\\D$\\Data\\Secret is missing from the backup"));
+    EXPECT_NE(std::string::npos, restore.out.find("\\\\SRV01\\D$\\Data\\Open\\locked.db is missing from the backup"));
+}
+
+TEST_F(DirectoryMigrationTest, ARestoreRunAgainCopiesOnlyWhatFailedAndKeepsNewerFiles) {
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    for (const wchar_t* file : {L"D:\\Data\\a.txt", L"D:\\Data\\b.txt", L"D:\\Data\\c.txt", L"D:\\Data\\d.txt"})
+        ASSERT_TRUE(WriteNewFile(file, corvan::ToUtf8(file)));
+    ASSERT_TRUE(SetTimes(L"D:\\Data\\d.txt", 130000000000000000ULL, 130000000000000000ULL));
+    ASSERT_EQ(0, Backup().exitCode);
+    Wipe(L"D:\\Data");
+
+    AddFault(L"CopyFileW:b.txt=112,1");
+    ASSERT_EQ(0, Restore().exitCode);
+    EXPECT_EQ("error", Control("Control", "RestoreStatus"));
+    EXPECT_EQ("112", Control("Control", "RestoreLastError"));
+    // No part of the failed file and no temporary file is left.
+    EXPECT_EQ((NameList{L"\\a.txt", L"\\c.txt", L"\\d.txt"}), Paths(ReadTree(L"D:\\Data")));
+    EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: File;Name: \\\\SRV01\\D$\\Data\\b.txt;").size());
+
+    // The disk has room again; somebody works on d.txt, and an older c.txt,
+    // hidden and read-only, comes back from somewhere before the second try.
+    fs::remove(WorldRoot() / "faults.ini");
+    ASSERT_TRUE(SetTimes(L"D:\\Data\\d.txt", 130000000000000000ULL, 140000000000000000ULL));
+    ASSERT_TRUE(SetTimes(L"D:\\Data\\c.txt", 120000000000000000ULL, 120000000000000000ULL));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Data\\c.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    std::map<std::wstring, ino_t> inodes;
+    for (const wchar_t* name : {L"a.txt", L"d.txt"}) {
+        struct stat st;
+        ASSERT_EQ(0, ::stat(HostPathOf(L"SRV01", std::wstring(L"D:\\Data\\") + name).c_str(), &st));
+        inodes[name] = st.st_ino;
+    }
+    auto second = Restore();
+    ASSERT_EQ(0, second.exitCode);
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    EXPECT_EQ("D:\\Data\\b.txt", ReadWholeFile(L"D:\\Data\\b.txt"));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(L"D:\\Data\\c.txt"));
+    for (const auto& [name, inode] : inodes) {
+        struct stat st;
+        ASSERT_EQ(0, ::stat(HostPathOf(L"SRV01", L"D:\\Data\\" + name).c_str(), &st));
+        EXPECT_EQ(inode, st.st_ino) << corvan::ToUtf8(name);
+    }
+    WIN32_FILE_ATTRIBUTE_DATA kept{};
+    ASSERT_TRUE(GetFileAttributesExW(L"D:\\Data\\d.txt", GetFileExInfoStandard, &kept));
+    EXPECT_EQ(140000000000000000ULL, Ticks(kept.ftLastWriteTime));
+    EXPECT_EQ(1u, ReportLinesWith("Result: OK;Type: File;Name: \\\\SRV01\\D$\\Data\\d.txt;").size());
+    EXPECT_EQ(1u, ReportLinesWith("Prediction: Folders=1 Files=2 Bytes=26 Skipped=2 Failed=0 ;").size());
+    EXPECT_NE(std::string::npos, second.out.find("d.txt is newer on the target"));
+}
+
+TEST_F(DirectoryMigrationTest, DeepTreesComeBackWholeAndLinksAreNotFollowed) {
+    // Sixteen folders of 30 characters: 500 characters before the file's 255.
+    std::wstring deep = L"D:\\Data";
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    for (int i = 0; i < 16; ++i) {
+        deep += L"\\" + std::wstring(29, static_cast<wchar_t>(L'a' + i)) + L"0";
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+    }
+    const std::wstring file = deep + L"\\" + std::wstring(251, L'n') + L".bin";
+    ASSERT_TRUE(WriteNewFile(L"\\\\?\\" + file, RandomBytes(10000, 3)));
+    ASSERT_TRUE(CreateSymbolicLinkW(L"D:\\Data\\loop", L"D:\\Data", SYMBOLIC_LINK_FLAG_DIRECTORY));
+    Tree before = ReadTree(L"D:\\Data");
+
+    ASSERT_EQ(0, Backup().exitCode);
+    EXPECT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
+    EXPECT_EQ(1u, ReportLinesWith("Folders=17 Files=1 Bytes=10000 Skipped=1 Failed=0 ;State: ;Task: Backup").size());
+    Wipe(L"D:\\Data");
+    ASSERT_EQ(0, Restore().exitCode);
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    Tree after = ReadTree(L"D:\\Data");
+    before.erase(L"\\loop");  // the link is recorded, not made again
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(RandomBytes(10000, 3), ReadWholeFile(L"\\\\?\\" + file));
+}
+
+TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritten) {
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data\\Sub", nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\evil.dll", "payload"));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Sub\\x.txt", "x"));
+    ASSERT_EQ(0, Backup().exitCode);
+    const fs::path folder = BackupFolder();
+    std::string good = ReadHostFile(folder / "data.bkp");
+    auto rewrite = [&](const std::string& name, const std::string& from, const std::string& to) {
+        std::string text = good;
+        size_t at = text.find(from);
+        ASSERT_NE(std::string::npos, at) << from;
+        text.replace(at, from.size(), to);
+        std::ofstream(folder / name, std::ios::binary) << text;
+    };
+    rewrite("name.bkp", "FileName=\"evil.dll\"", "FileName=\"..\\..\\Windows\\evil.dll\"");
+    rewrite("parent.bkp", "FilePath=\"\\\\SRV01\\D$\\Data\\Sub\"", "FilePath=\"\\\\SRV01\\C$\\Windows\"");
+    std::string stamp = folder.filename().string();
+    rewrite("copies.bkp", "BackupPath=\"D:\\Mig\\Data\\SRV01\\" + stamp, "BackupPath=\"C:\\Windows\\" + stamp);
+    std::ofstream(cwd_ / "Hostile.ini")
+        << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
+           "DefaultDataLocation=D:\\Mig\\Data\r\nBackupLocation=D:\\Mig\\Data\\SRV01\\" << stamp << "\r\n"
+        << "[RESTORE]\r\nDIRECTORY=D:\\Data,\"name.bkp\"\r\nDIRECTORY=D:\\Data,\"parent.bkp\"\r\n"
+           "DIRECTORY=D:\\Data,\"copies.bkp\"\r\n";
+    Wipe(L"D:\\Data\\Sub");
+    auto world = Listing(WorldRoot());
+
+    ASSERT_EQ(0, Restore("Hostile.ini").exitCode);
+    EXPECT_EQ("error", Control("Control", "RestoreStatus"));
+    EXPECT_EQ("13", Control("Control", "RestoreLastError"));
+    EXPECT_NE(std::string::npos, Control("Control", "RestoreErrorText").find("is refused")) << Control("Control", "RestoreErrorText");
+    std::string control = ReadHostFile(ControlFile());
+    for (const char* entry : {"DIRECTORY=D:\\Data,\"name.bkp\"", "DIRECTORY=D:\\Data,\"parent.bkp\"",
+                              "DIRECTORY=D:\\Data,\"copies.bkp\""})
+        EXPECT_NE(std::string::npos, control.find(std::string("[RESTOREERROR]\r\n") + entry) ||
+                                         control.find(std::string(entry) + "\r\n") != std::string::npos);
+    EXPECT_EQ(std::string::npos, control.find("[STATUS]"));
+    // Only the tool's own folders changed.
+    auto changed = Listing(WorldRoot());
+    for (auto* listing : {&world, &changed})
+        for (auto it = listing->begin(); it != listing->end();)
+            it = it->first.rfind("SRV01/drives/D/Mig", 0) == 0 ? listing->erase(it) : std::next(it);
+    EXPECT_EQ(world, changed);
+}
+
+TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason) {
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\boot.ini", "[boot loader]"));
+    WriteControl("[BACKUP]\r\nDIRECTORY=D:\\boot.ini,file.bkp\r\nDIRECTORY=Data,relative.bkp\r\n"
+                 "DIRECTORY=\\\\SRV01\\D$\\Data,unc.bkp\r\nDIRECTORY=D:\\Da*,wild.bkp\r\n"
+                 "DIRECTORY=D:\\Missing,missing.bkp\r\nDIRECTORY=Z:\\Data,z.bkp\r\n");
+    auto backup = Backup();
+    ASSERT_EQ(0, backup.exitCode);
+    EXPECT_EQ("error", Control("Control", "BackupStatus"));
+    EXPECT_EQ("<missing>", Control("RESTORE", "DIRECTORY"));
+    auto errorLine = [&](const std::string& name) {
+        for (const auto& line : Lines(backup.out))
+            if (line.find("ERROR") != std::string::npos && line.find(name) != std::string::npos) return line;
+        return std::string();
+    };
+    struct {
+        std::string name;  // in the report
+        std::string logged;  // in the error line of the log
+        std::string code;
+    } expected[] = {{"D:\\boot.ini", "\\D$\\boot.ini", "267"},
+                    {"Data", "Enum(Data)", "123"},
+                    {"\\\\SRV01\\D$\\Data", "Enum(\\\\SRV01\\D$\\Data)", "123"},
+                    {"D:\\Da*", "Da*", "123"},
+                    {"D:\\Missing", "\\D$\\Missing", "2"},
+                    {"Z:\\Data", "\\Z$\\Data", "67"}};  // a drive the machine lacks
+    for (const auto& e : expected) {
+        EXPECT_EQ(1u, ReportLinesWith("Result: NOK;Type: Directory;Name: " + e.name + ";").size()) << e.name;
+        EXPECT_NE(std::string::npos, errorLine(e.logged).find("," + e.code + ",")) << e.name;
+    }
+    std::string control = ReadHostFile(ControlFile());
+    for (const char* entry : {"DIRECTORY=D:\\boot.ini,\"file.bkp\"", "DIRECTORY=Data,\"relative.bkp\"",
+                              "DIRECTORY=\\\\SRV01\\D$\\Data,\"unc.bkp\"", "DIRECTORY=D:\\Da*,\"wild.bkp\"",
+                              "DIRECTORY=D:\\Missing,\"missing.bkp\"", "DIRECTORY=Z:\\Data,\"z.bkp\""})
+        EXPECT_NE(std::string::npos, control.find(entry)) << entry;
+    EXPECT_EQ("67", Control("Control", "BackupLastError"));  // the last item's
+}
+
+TEST_F(DirectoryMigrationTest, AWholeDriveLeavesOutTheSystemsFilesAndTheToolsFolders) {
+    for (const wchar_t* folder : {L"D:\\Data", L"D:\\System Volume Information", L"D:\\$Recycle.Bin"})
+        ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+    for (const wchar_t* file : {L"D:\\Data\\pagefile.sys", L"D:\\pagefile.sys", L"D:\\System Volume Information\\x"})
+        ASSERT_TRUE(WriteNewFile(file, "x"));
+    WriteControl("[BACKUP]\r\nDIRECTORY=D:\\,drive.bkp\r\n");
+    ASSERT_EQ(0, Backup().exitCode);
+    EXPECT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
+    // The root, Data and the ordinary file below it; nothing of the system, nothing of D:\Mig.
+    EXPECT_EQ(1u, ReportLinesWith("Name: D:\\;Prediction: Folders=2 Files=1 Bytes=1 Skipped=0 Failed=0 ;").size());
+    Wipe(L"D:\\Data");
+    ASSERT_EQ(0, Restore().exitCode);
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    EXPECT_EQ("x", ReadWholeFile(L"D:\\Data\\pagefile.sys"));
+}
+
+TEST_F(DirectoryMigrationTest, FoldersAreRestoredBeforeTheSharesMadeOfThem) {
+    const wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data\\Public", nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Public\\readme.txt", "read me"));
+    SetRegistryMultiString(L"SRV01", kShares, L"Public",
+                           {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=D:\\Data\\Public", L"Permissions=0",
+                            L"Remark=", L"Type=0"});
+    WriteControl("[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
+                 "[BACKUP]\r\nSHARE=ALL\r\nDIRECTORY=D:\\Data\\Public,public.bkp\r\n");
+    ASSERT_EQ(0, Backup().exitCode);
+    ASSERT_EQ("success", Control("Control", "BackupStatus")) << Control("Control", "BackupErrorText");
+
+    // A new server: no shares, no data, not even the folder above Public.
+    fs::remove(WorldRoot() / "SRV01" / "HKLM.reg");
+    Wipe(L"D:\\Data");
+    ASSERT_EQ(0, Restore().exitCode);
+    EXPECT_EQ("success", Control("Control", "RestoreStatus")) << Control("Control", "RestoreErrorText");
+    EXPECT_TRUE(ReadRegistryMultiString(L"SRV01", kShares, L"Public"));
+    EXPECT_EQ("read me", ReadWholeFile(L"D:\\Data\\Public\\readme.txt"));
+}
+
+}  // namespace
