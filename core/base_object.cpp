@@ -1,6 +1,7 @@
 #include "core/base_object.h"
 
 #include "core/object_store.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
 #include "diagnostics/logger.h"
 #include "diagnostics/system_message.h"
@@ -75,21 +76,31 @@ void CBaseObject::ReportStatus(CObjectStore&) {}
 void CBaseObject::Dump() {}
 
 int CBaseObject::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
-    return corvan::ReplaceAll(ServerName, oldText, newText);
+    // Machine names are the same whatever the case of their letters.
+    return ReplaceServerText(ServerName, oldText, newText);
+}
+
+std::wstring CBaseObject::SystemDescription(DWORD code) {
+    std::wstring text;
+    if (code == 0 || !SystemMessageText(code, text)) return kNoDescription;
+    // One line: every LF, then every CR, becomes a space.
+    for (auto& c : text)
+        if (c == L'\n') c = L' ';
+    for (auto& c : text)
+        if (c == L'\r') c = L' ';
+    return text;
+}
+
+void CBaseObject::ClearError() {
+    ErrorCode.clear();
+    ErrorWin32API.clear();
+    ErrorFunction.clear();
+    ErrorDescription.clear();
+    LastErrorCode = 0;
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code) {
-    std::wstring text;
-    if (code != 0 && SystemMessageText(code, text)) {
-        // One line: every LF, then every CR, becomes a space.
-        for (auto& c : text)
-            if (c == L'\n') c = L' ';
-        for (auto& c : text)
-            if (c == L'\r') c = L' ';
-    } else {
-        text = kNoDescription;
-    }
-    SetError(function, api, code, text);
+    SetError(function, api, code, SystemDescription(code));
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code,

@@ -27,6 +27,10 @@ public:
     void ShowMessage(const std::wstring& text);
     int Validate();
     int GetServerVersion(DWORD& majorVersion);
+    // Makes a restored object, loaded from a backup file, act on the target
+    // of /T: (its server name and the texts that embed it); nothing without
+    // /T:. 0 when the object names no machine to move it from.
+    int Retarget(CBaseObject& object);
     int Run();
     int CheckDirectories(const std::wstring& path);
 
@@ -51,6 +55,12 @@ public:
     std::wstring MachineName;
     std::wstring RunStamp;
     DWORD MajorVersion = 0;
+    // /T: the machine a restore re-creates every object on, and its version.
+    int TargetRequested = 0;
+    std::wstring TargetMachineName;
+    DWORD TargetMajorVersion = 0;
+    // /P: ask and report, change nothing.
+    int PreviewRequested = 0;
 
     std::wstring DefaultMigLocation;
     std::wstring DefaultLogLocation;
@@ -92,7 +102,7 @@ private:
     std::wstring UniqueFileName(const std::wstring& wanted);
     // The six outcome keys of a run: prefix is "Backup" or "Restore".
     void WriteOutcome(CObjectStore& control, const std::wstring& prefix);
-    void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup);
+    void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup, const std::wstring& server);
 
     std::vector<std::wstring> usedFileNames_;
     std::wstring TemporaryFolder();

@@ -17,6 +17,7 @@ struct PrinterKind {
     static constexpr const wchar_t* kEntryKey = L"PRINTER";
     static constexpr const wchar_t* kFileSuffix = L"_prt.bkp";
     static constexpr const wchar_t* kNoun = L"printer";
+    static constexpr const wchar_t* kTypeWord = L"Printer";
     static constexpr bool kFullErrorPath = true;
     static constexpr bool kDeferResults = false;
 

@@ -1,6 +1,6 @@
 // The status lines of one step: collected in a report store and appended to
-// the status report. Each line reaches the report once, however often the
-// step appends.
+// the status report (and, in a preview, shown on the console). Each line
+// reaches the report once, however often the step appends.
 #pragma once
 
 #include <string>
@@ -18,4 +18,5 @@ private:
     std::wstring reportFile_;
     CObjectStore store_;
     size_t written_ = 0;
+    size_t shown_ = 0;
 };

@@ -1,4 +1,6 @@
 #include "core/object_store.h"
+#include "diagnostics/log_message.h"
+#include "diagnostics/logger.h"
 #include "driver/corvanrator.h"
 #include "driver/entry_value.h"
 #include "platform/text.h"
@@ -31,8 +33,21 @@ bool ReadWork(CObjectStore& control, const std::wstring& key, std::vector<std::w
 
 }  // namespace
 
+int CCorvanrator::Retarget(CBaseObject& object) {
+    if (!TargetRequested) return 1;
+    const std::wstring from = object.ServerName;
+    const std::wstring to = Format(L"\\\\%ls", TargetMachineName.c_str());
+    if (from.empty()) return 0;
+    object.ReplaceServerName(from, to);
+    if (Logger && !corvan::EqualsNoCase(from, to))
+        Logger->Dispatch(CTextLogMessage(kLogInformation, Format(L"Restored onto %ls instead of %ls.", to.c_str(),
+                                                                  from.c_str())));
+    return 1;
+}
+
 int CCorvanrator::RunRestore(CObjectStore& control) {
-    std::wstring server = Format(L"\\\\%ls", MachineName.c_str());
+    // Every step's own calls go where the objects go.
+    std::wstring server = Format(L"\\\\%ls", TargetRequested ? TargetMachineName.c_str() : MachineName.c_str());
 
     // Each kind starts from empty lists: after a backup in the same process
     // they still hold the backup's entries, which are not restore work.
@@ -41,7 +56,7 @@ int CCorvanrator::RunRestore(CObjectStore& control) {
     if (ReadWork(control, L"PRINTER", WorkNames, WorkFiles)) ProcessPrinters(0, control, server);
     ReadWork(control, L"DIRECTORY", WorkNames, WorkFiles);
     if (!WorkNames.empty()) ProcessDirectories(0, control, server);
-    ServiceEntries(control, L"RESTORE", 0);
+    ServiceEntries(control, L"RESTORE", 0, TargetRequested ? server : ServerName);
 
     WriteOutcome(control, L"Restore");
     return RunSucceeded;
