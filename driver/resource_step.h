@@ -33,6 +33,7 @@
 #include "core/file_name.h"
 #include "core/object_store.h"
 #include "core/preview.h"
+#include "diagnostics/progress.h"
 #include "diagnostics/status_line.h"
 #include "driver/corvanrator.h"
 #include "driver/report_writer.h"
@@ -53,6 +54,7 @@ public:
         const std::wstring errorFile = Kind::kFullErrorPath ? wholeSet : setFile;
 
         const bool preview = corvan::PreviewOnly();
+        CProgress progress(Format(L"Backup %ls", Kind::kEntryKey));
         typename Kind::Composite composite(server_);
         int r = composite.Enum();
         if (r) {
@@ -60,6 +62,7 @@ public:
             for (int i = 0; i < composite.GetCount(); ++i) {
                 typename Kind::Item* item = composite.GetAt(i);
                 if (!item || !item->Restore) continue;
+                CProgress::Advance(Kind::NameOf(*item));
                 if (preview) {
                     // Its status line says whether it could be saved.
                     if (const CBaseObject* failure = Kind::BackupFailure(*item))
@@ -114,6 +117,7 @@ public:
     }
 
     int Restore() {
+        CProgress progress(corvan::Format(L"Restore %ls", Kind::kEntryKey));
         std::vector<Outcome> outcomes;
         outcomes.reserve(m_.WorkFiles.size());
         for (size_t i = 0; i < m_.WorkFiles.size(); ++i) {

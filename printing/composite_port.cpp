@@ -4,6 +4,7 @@
 
 #include "core/preview.h"
 #include "diagnostics/log_message.h"
+#include "diagnostics/progress.h"
 #include "platform/text.h"
 #include "printing/print_calls.h"
 #include "services/win32_service.h"
@@ -130,6 +131,10 @@ CPortRestorer::Machine& CPortRestorer::MachineOf(const std::wstring& server) {
 
 int CPortRestorer::Restore(CPort& port) {
     if (!port.Restore) return 1;
+    struct Counted {
+        const CPort& port;
+        ~Counted() { CProgress::Advance(port.PortName); }
+    } counted{port};
     if (corvan::PreviewOnly()) port.ClearError();
     const std::wstring function = L"CPort::Add()";
     auto refuse = [&](const std::wstring& errorText, DWORD code) {

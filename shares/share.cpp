@@ -6,6 +6,7 @@
 #include "core/preview.h"
 #include "core/server_name.h"
 #include "core/store_value.h"
+#include "diagnostics/progress.h"
 #include "diagnostics/status_line.h"
 #include "platform/text.h"
 #include "registry/reg_value.h"
@@ -239,6 +240,7 @@ int CShare::Add() {
         }
     }
 
+    CProgress::Advance(NetName);
     ReportFlag = 1;
     Task = L"Restore Share";
     // After a preview the share is still to be restored.
