@@ -167,6 +167,13 @@ protected:
 TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouched) {
     CompleteTarget();
     const auto oldServer = Contents(WorldRoot() / "SRV01");
+    // Foretold: every object comes back, the printer on the port the port step adds.
+    fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
+    Restore({"/T:SRV02", "/P"});
+    auto report = Report();
+    EXPECT_EQ(7u, report.size());
+    for (const auto& line : report) EXPECT_EQ(0u, line.rfind("Result: OK;", 0)) << line;
+
     auto run = Restore({"/T:SRV02"});
     EXPECT_EQ("success", Outcome("RestoreStatus")) << run.out;
     EXPECT_EQ("SRV02", Outcome("RestoreTargetMachine"));
