@@ -1,6 +1,7 @@
 #include "core/base_object.h"
 
 #include "core/object_store.h"
+#include "core/preview.h"
 #include "core/server_name.h"
 #include "core/store_value.h"
 #include "diagnostics/logger.h"
@@ -113,10 +114,12 @@ void CBaseObject::SetError(const std::wstring& function, const std::wstring& api
         LastErrorCode = code;
     }
     if (!Logger) return;
+    // In a preview a failure is one foreseen, not one that happened.
+    const wchar_t* foreseen = corvan::PreviewOnly() ? L"Preview: " : L"";
     if (code == 0)
-        Logger->Log(corvan::Format(L"%ls,%ls,%u", function.c_str(), api.c_str(), 0u), 64);
+        Logger->Log(corvan::Format(L"%ls%ls,%ls,%u", foreseen, function.c_str(), api.c_str(), 0u), 64);
     else
-        Logger->Log(corvan::Format(L"%ls,%ls,%u,%ls", function.c_str(), api.c_str(), static_cast<unsigned>(code),
+        Logger->Log(corvan::Format(L"%ls%ls,%ls,%u,%ls", foreseen, function.c_str(), api.c_str(), static_cast<unsigned>(code),
                                    ErrorDescription.c_str()),
                     16);
 }

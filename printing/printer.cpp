@@ -161,8 +161,8 @@ void CPrinter::RefuseMissingDriver() {
     ReportFlag = 1;
     Task = L"Restore Printer";
     LogLine(*this, kLogError,
-            Format(L"%ls,%ls,%ls,%ls", ErrorFunction.c_str(), ErrorWin32API.c_str(), ErrorCode.c_str(),
-                   ErrorDescription.c_str()));
+            Format(L"%ls%ls,%ls,%ls,%ls", corvan::PreviewOnly() ? L"Preview: " : L"", ErrorFunction.c_str(),
+                   ErrorWin32API.c_str(), ErrorCode.c_str(), ErrorDescription.c_str()));
 }
 
 int CPrinter::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
