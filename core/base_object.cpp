@@ -124,6 +124,14 @@ void CBaseObject::SetError(const std::wstring& function, const std::wstring& api
                     16);
 }
 
+void CBaseObject::TakeError(const CBaseObject& other) {
+    ErrorCode = other.ErrorCode;
+    ErrorWin32API = other.ErrorWin32API;
+    ErrorFunction = other.ErrorFunction;
+    ErrorDescription = other.ErrorDescription;
+    LastErrorCode = other.LastErrorCode;
+}
+
 void CBaseObject::BeginLeafSection(CObjectStore& store, const std::wstring& className) {
     // Copied first: NewSection moves the register on once a section exists.
     std::wstring parent = store.GetParentSection();

@@ -43,6 +43,8 @@ public:
     // Forgets an earlier failure: a preview reports what it finds now, not
     // what a backup file remembers of an earlier run.
     void ClearError();
+    // Copies the error record of `other` (which has logged it already).
+    void TakeError(const CBaseObject& other);
     // Major version of the system named by ServerName; 0 when it cannot be asked.
     int GetServerMajorVersion(DWORD& majorVersion);
 

@@ -304,16 +304,20 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     }
 
     std::wstring text = DecodeText(bytes);
-    text.resize(std::min(text.size(), text.find(L'\0')));
+    size_t zero = text.find(L'\0');
+    loadMetZero_ = zero != std::wstring::npos;
+    text.resize(std::min(text.size(), zero));
     const wchar_t* p = text.data();
     const wchar_t* end = p + text.size();
 
     std::wstring section;
     DWORD count = 0;
     while (p < end) {
-        // A backslash takes the next character into the line, a line feed included.
+        // A backslash takes the next character into the line, but never the
+        // line feed: a line ending in a backslash ends there in a file with
+        // LF line ends as in one with CR LF, whose CR the backslash takes.
         const wchar_t* q = p;
-        while (q < end && *q != L'\n') q += (*q == L'\\' && q + 1 < end) ? 2 : 1;
+        while (q < end && *q != L'\n') q += (*q == L'\\' && q + 1 < end && q[1] != L'\n') ? 2 : 1;
         const wchar_t* b = p;
         const wchar_t* e = q;
         p = q < end ? q + 1 : end;
@@ -340,18 +344,77 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     return 1;
 }
 
+namespace {
+
+// The size of an existing file; false when there is none (or it cannot be read).
+bool ExistingSize(const std::wstring& path, uint64_t& size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    bool ok = !(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR);
+    size = (static_cast<uint64_t>(high) << 32) | low;
+    CloseHandle(file);
+    return ok;
+}
+
+// Takes a failed append back out: the file ends where it ended before, or
+// goes again when the append made it.
+void CutBack(const std::wstring& path, bool existed, uint64_t size) {
+    if (!existed) {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LONG high = static_cast<LONG>(size >> 32);
+    if (SetFilePointer(file, static_cast<LONG>(size & 0xFFFFFFFFu), &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+        GetLastError() == NO_ERROR)
+        SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+}  // namespace
+
+int CObjectStore::FileFailure(const std::wstring& op, const std::wstring& api, DWORD category) {
+    SetError(op, api, category, FileFailureDescription(category));
+    return 0;
+}
+
 int CObjectStore::WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
                                 const std::function<bool(CTextFileWriter&)>& writeLines) {
     CTextFileWriter file;
-    if (DWORD error = file.Open(path, append)) {
-        SetError(op, L"CStdioFile.Open()", FileFailureCategory(error));
-        return 0;
+    if (append) {
+        // A temporary copy would cost the whole report at every append; an
+        // append never rewrites the lines already there.
+        uint64_t size = 0;
+        bool existed = ExistingSize(path, size);
+        if (DWORD error = file.Open(path, true)) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
+        bool ok = writeLines(file);
+        ok = file.Close() && ok;
+        if (!ok) {
+            CutBack(path, existed, size);
+            return FileFailure(op, L"", WriteFailureCategory(file.Error()));
+        }
+        SetError(op, op, 0);
+        return 1;
     }
+
+    const std::wstring temp = corvan::Format(L"%ls.%u.tmp", path.c_str(), static_cast<unsigned>(GetCurrentProcessId()));
+    if (DWORD error = file.Open(temp, false)) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
     bool ok = writeLines(file);
     ok = file.Close() && ok;
     if (!ok) {
-        SetError(op, L"", kFileWriteFailure);
-        return 0;
+        DeleteFileW(temp.c_str());
+        return FileFailure(op, L"", WriteFailureCategory(file.Error()));
+    }
+    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        DeleteFileW(temp.c_str());
+        return FileFailure(op, corvan::Format(L"MoveFileEx(%ls, %ls)", temp.c_str(), path.c_str()),
+                           FileFailureCategory(error));
     }
     SetError(op, op, 0);
     return 1;

@@ -83,6 +83,8 @@ public:
     const CStoreEntry& GetEntryAt(size_t index) const { return entries_[index]; }
 
     int LoadFromFile(const std::wstring& path);
+    // Whether the last load met a zero character, which ended its text early.
+    bool LoadMetZero() const { return loadMetZero_; }
     int SaveToFile(const std::wstring& path);
     int SaveToReport(const std::wstring& path);
     void Dump() override;
@@ -90,10 +92,15 @@ public:
 private:
     struct Indexes;
 
-    // Opens the file (appending or truncating), lets writeLines fill it and
-    // records the outcome the way both save operations report it.
+    // Lets writeLines fill the file and records the outcome the way both save
+    // operations report it. A file is written whole or not at all: beside
+    // the target under a name of its own, then moved over it in one step. An
+    // append is written at the end of the file in place, and cut back to the
+    // old end when it fails.
     int WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
                       const std::function<bool(CTextFileWriter&)>& writeLines);
+    // Records a file failure: the category of the Win32 error, described by its own meaning.
+    int FileFailure(const std::wstring& op, const std::wstring& api, DWORD category);
 
     void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
     int AddEntryMoved(std::wstring section, std::wstring key, std::wstring value, DWORD number);
@@ -107,6 +114,7 @@ private:
     std::wstring currentEntrySection_;
     DWORD currentNumber_ = 0;
     int nestingDepth_ = 0;
+    bool loadMetZero_ = false;
     std::vector<CStoreEntry> entries_;
     std::unordered_map<std::wstring, CBaseObject*> objects_;
     std::unique_ptr<Indexes> indexes_;

@@ -53,6 +53,7 @@ CTextFileWriter::~CTextFileWriter() { Close(); }
 DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
     Close();
     failed_ = false;
+    error_ = 0;
     encoding_ = Encoding::kUndecided;
     // Appending reads the start of the file to learn its encoding.
     DWORD access = append ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
@@ -140,7 +141,10 @@ bool CTextFileWriter::Close() {
     while (!failed_ && done < buffer_.size()) {
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(handle_, buffer_.data() + done, chunk, &written, nullptr) || written == 0) failed_ = true;
+        if (!WriteFile(handle_, buffer_.data() + done, chunk, &written, nullptr) || written == 0) {
+            error_ = GetLastError();
+            failed_ = true;
+        }
         done += written;
     }
     CloseHandle(handle_);
@@ -230,7 +234,6 @@ DWORD FileFailureCategory(DWORD win32Error) {
     case 5:    // ERROR_ACCESS_DENIED
     case 12:   // ERROR_INVALID_ACCESS
     case 19:   // ERROR_WRITE_PROTECT
-    case 29:   // ERROR_WRITE_FAULT
     case 65:   // ERROR_NETWORK_ACCESS_DENIED
     case 80:   // ERROR_FILE_EXISTS
     case 82:   // ERROR_CANNOT_MAKE
@@ -252,6 +255,8 @@ DWORD FileFailureCategory(DWORD win32Error) {
         return kBadSeek;
     case 21:   // ERROR_NOT_READY
     case 23:   // ERROR_CRC
+    case 29:   // ERROR_WRITE_FAULT
+    case 30:   // ERROR_READ_FAULT
     case 31:   // ERROR_GEN_FAILURE
     case 59:   // ERROR_UNEXP_NET_ERR
         return kHardIO;
@@ -269,4 +274,27 @@ DWORD FileFailureCategory(DWORD win32Error) {
     default:
         return kGeneric;
     }
+}
+
+DWORD WriteFailureCategory(DWORD win32Error) { return win32Error ? FileFailureCategory(win32Error) : 1; }
+
+const wchar_t* FileFailureDescription(DWORD category) {
+    static const wchar_t* const kMeanings[] = {
+        L"An unspecified error occurred while the file was used.",
+        L"The file could not be found.",
+        L"All or part of the path is invalid.",
+        L"Too many files are open.",
+        L"Access to the file was denied.",
+        L"The file handle is invalid.",
+        L"The current working directory cannot be removed.",
+        L"The directory has no room for another entry.",
+        L"The file pointer could not be moved.",
+        L"A hardware error occurred while the file was used.",
+        L"The file is in use by another process.",
+        L"A region of the file is locked.",
+        L"The disk is full.",
+        L"The end of the file was reached.",
+    };
+    if (category < 1 || category > sizeof(kMeanings) / sizeof(kMeanings[0])) return kMeanings[0];
+    return kMeanings[category - 1];
 }

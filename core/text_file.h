@@ -35,6 +35,9 @@ public:
     bool Write(const std::wstring& text);
     // Writes the bytes and closes; false when they could not all be written.
     bool Close();
+    // The Win32 error of the write that failed; 0 when none failed or the
+    // text itself could not be written.
+    DWORD Error() const { return error_; }
 
 private:
     enum class Encoding {
@@ -51,6 +54,7 @@ private:
     std::string buffer_;
     Encoding encoding_ = Encoding::kUndecided;
     bool failed_ = false;
+    DWORD error_ = 0;
 };
 
 // Reads a whole file opened for reading only if it exists, shared with
@@ -65,5 +69,10 @@ std::wstring DecodeText(const std::string& bytes);
 // violation, 12 lock violation, 13 disk full, 14 end of file) of a Win32 error
 // of opening a text file.
 DWORD FileFailureCategory(DWORD win32Error);
+// The category of a write that failed with `win32Error` (0: the text itself
+// could not be written): generic when no other category fits.
+DWORD WriteFailureCategory(DWORD win32Error);
 // A text file that refuses its bytes reports "disk full", whatever the cause.
 constexpr DWORD kFileWriteFailure = 13;
+// What a category means, in one line: the description recorded with it.
+const wchar_t* FileFailureDescription(DWORD category);

@@ -3,18 +3,12 @@
 #include <vector>
 
 #include "core/text_file.h"
-#include "diagnostics/system_message.h"
 #include "platform/text.h"
 
 namespace {
 
-// The system's text for a file-failure category, on one line.
-std::wstring CategoryText(DWORD category) {
-    std::wstring text;
-    if (!SystemMessageText(category, text)) return L"FormatMessage failed to get full description.";
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-    return text;
-}
+// What a file-failure category means, on one line.
+std::wstring CategoryText(DWORD category) { return FileFailureDescription(category); }
 
 void ShowFailure(const std::wstring& text) {
     MessageBoxW(nullptr, text.c_str(), L"Exception", MB_OK | MB_ICONINFORMATION);
@@ -59,5 +53,5 @@ void CFileLogTarget::Write(const CLogMessage& message) {
     open_ = false;
     if (!ok)
         ShowFailure(corvan::Format(L"Error opening file: %ls. Cause: %ls", path_.c_str(),
-                                   CategoryText(kFileWriteFailure).c_str()));
+                                   CategoryText(WriteFailureCategory(file.Error())).c_str()));
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/test_support.h"
+#include "platform/sim/world.h"
 #include "platform/text.h"
 
 namespace {
@@ -47,14 +48,16 @@ TEST(FileLogTargetTest, FailuresAreShownAndTheMessageIsLost) {
     std::string shown = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, shown.find("Exception")) << shown;
     EXPECT_NE(std::string::npos, shown.find(corvan::ToUtf8(L"Cannot open file: " + missing +
-                                                           L", Error: The system cannot find the path specified.")))
+                                                           L", Error: All or part of the path is invalid.")))
         << shown;
 
-    target.SetPath(L"/dev/full");  // opens, refuses the bytes
+    target.SetPath(dir.File("full.log"));  // opens, then the disk is full
+    sim::AddFaultRule(L"WriteFile:full.log=112");
     ::testing::internal::CaptureStderr();
     target.Write(CTextLogMessage(kLogError, L"lost"));
     shown = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, shown.find(". Cause: The data is invalid.")) << shown;
+    sim::ClearFaultRules();
+    EXPECT_NE(std::string::npos, shown.find(". Cause: The disk is full.")) << shown;
 }
 
 TEST(FileLogTargetTest, TextBeyondLatin1StartsAUtf8LogOrShowsAsACodeInALatin1One) {

@@ -2,8 +2,10 @@
 #include "core/preview.h"
 #include "diagnostics/log_message.h"
 #include "diagnostics/logger.h"
+#include "driver/control_paths.h"
 #include "driver/corvanrator.h"
 #include "driver/entry_value.h"
+#include "driver/report_writer.h"
 #include "platform/text.h"
 
 using corvan::Format;
@@ -12,8 +14,10 @@ namespace {
 
 // Reads the selection of one resource kind: the names to re-select, and a
 // whole-set file from an ALL entry. Returns whether there was any entry.
+// A whole-set file that is no plain file name is left out and returned in
+// `refused`; the set is then saved under the name it had.
 bool ReadSelection(CObjectStore& control, const std::wstring& key, std::vector<std::wstring>& selected,
-                   std::wstring& wholeSetFile) {
+                   std::wstring& wholeSetFile, std::vector<std::wstring>& refused) {
     std::vector<std::wstring> values;
     control.GetValues(L"BACKUP", key, values);
     selected.clear();
@@ -22,7 +26,13 @@ bool ReadSelection(CObjectStore& control, const std::wstring& key, std::vector<s
         EntryParts parts = SplitEntry(value);
         if (parts.name == L"ALL") {
             all = true;
-            if (!parts.rest.empty()) wholeSetFile = Unquote(parts.rest);
+            std::wstring file = Unquote(parts.rest);
+            if (parts.rest.empty())
+                continue;
+            else if (IsPlainFileName(file))
+                wholeSetFile = file;
+            else
+                refused.push_back(file);
         } else {
             selected.push_back(parts.name);
         }
@@ -57,6 +67,7 @@ void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& sec
                                   const std::wstring& server) {
     std::vector<std::wstring> values;
     control.GetValues(section, L"SERVICE", values);
+    CReportWriter report(*this, control, backup);
     for (const auto& value : values) {
         EntryParts parts = SplitEntry(value);
         if (!parts.hasComma) continue;
@@ -64,7 +75,7 @@ void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& sec
         EntryParts operation = SplitEntry(parts.rest);
         std::wstring action = Unquote(operation.name);
         std::wstring startType = operation.hasComma ? Unquote(operation.rest) : std::wstring();
-        if (ProcessService(server, service, action, startType)) continue;
+        if (ProcessService(server, service, action, startType, &report)) continue;
         RunSucceeded = 0;
         // A preview's failures are in the report and the outcome keys only.
         if (corvan::PreviewOnly()) continue;
@@ -105,18 +116,34 @@ void CCorvanrator::WriteOutcome(CObjectStore& control, const std::wstring& prefi
 int CCorvanrator::RunBackup(CObjectStore& control) {
     std::wstring server = Format(L"\\\\%ls", MachineName.c_str());
     usedFileNames_.clear();
+    CheckWork(control, 1);
 
     ExcludedShareNames.clear();
     ExcludedShareTypes.clear();
     control.GetValues(L"EXCLUSION", L"ShareName", ExcludedShareNames);
     control.GetDwordValues(L"EXCLUSION", L"ShareType", ExcludedShareTypes);
-    if (ReadSelection(control, L"SHARE", SelectedShareNames, SharesFile)) ProcessShares(1, control, server);
+    std::vector<std::wstring> refused;
+    // A file name the run will not write to, refused before any step writes.
+    auto refuse = [&](const std::wstring& key, const std::wstring& entry, const std::wstring& file) {
+        RefuseEntry(control, 1, key, entry, file,
+                    Format(L"The entry %ls names no plain file name: \"%ls\".", key.c_str(), file.c_str()),
+                    ERROR_INVALID_NAME);
+    };
+    auto refuseWholeSets = [&](const std::wstring& key) {
+        for (const auto& file : refused) refuse(key, Format(L"ALL,\"%ls\"", file.c_str()), file);
+        refused.clear();
+    };
+    bool shares = ReadSelection(control, L"SHARE", SelectedShareNames, SharesFile, refused);
+    refuseWholeSets(L"SHARE");
+    if (shares) ProcessShares(1, control, server);
 
     ExcludedPortNames.clear();
     ExcludedPortTypes.clear();
     control.GetValues(L"EXCLUSION", L"PortName", ExcludedPortNames);
     control.GetDwordValues(L"EXCLUSION", L"PortType", ExcludedPortTypes);
-    if (ReadSelection(control, L"PORT", SelectedPortNames, PortsFile)) ProcessPorts(1, control, server);
+    bool ports = ReadSelection(control, L"PORT", SelectedPortNames, PortsFile, refused);
+    refuseWholeSets(L"PORT");
+    if (ports) ProcessPorts(1, control, server);
 
     ExcludedPrinterNames.clear();
     ExcludedPrinterTypes.clear();
@@ -124,7 +151,9 @@ int CCorvanrator::RunBackup(CObjectStore& control) {
     control.GetValues(L"EXCLUSION", L"PrinterName", ExcludedPrinterNames);
     control.GetDwordValues(L"EXCLUSION", L"PrinterType", ExcludedPrinterTypes);
     control.GetValues(L"EXCLUSION", L"DriverName", ExcludedDriverNames);
-    if (ReadSelection(control, L"PRINTER", SelectedPrinterNames, PrintersFile)) ProcessPrinters(1, control, server);
+    bool printers = ReadSelection(control, L"PRINTER", SelectedPrinterNames, PrintersFile, refused);
+    refuseWholeSets(L"PRINTER");
+    if (printers) ProcessPrinters(1, control, server);
 
     WorkNames.clear();
     WorkFiles.clear();
@@ -133,6 +162,10 @@ int CCorvanrator::RunBackup(CObjectStore& control) {
     for (const auto& value : directories) {
         EntryParts parts = SplitEntry(value);
         std::wstring file = parts.hasComma ? Unquote(parts.rest) : Format(L"%ls_dir.bkp", RunStamp.c_str());
+        if (!IsPlainFileName(file)) {
+            refuse(L"DIRECTORY", Format(L"%ls,\"%ls\"", Unquote(parts.name).c_str(), file.c_str()), file);
+            continue;
+        }
         WorkFiles.push_back(UniqueFileName(file));
         WorkNames.push_back(Unquote(parts.name));
     }
@@ -140,13 +173,18 @@ int CCorvanrator::RunBackup(CObjectStore& control) {
 
     std::vector<std::wstring> keys;
     control.GetValues(L"BACKUP", L"REGISTRY", keys);
+    CReportWriter report(*this, control, 1);
     for (const auto& value : keys) {
         EntryParts parts = SplitEntry(value);
         std::wstring keyPath = Unquote(parts.name);
-        std::wstring file =
-            UniqueFileName(parts.hasComma ? Unquote(parts.rest) : Format(L"%ls_reg.bkp", RunStamp.c_str()));
+        std::wstring file = parts.hasComma ? Unquote(parts.rest) : Format(L"%ls_reg.bkp", RunStamp.c_str());
+        if (!IsPlainFileName(file)) {
+            refuse(L"REGISTRY", Format(L"\"%ls\",\"%ls\"", keyPath.c_str(), file.c_str()), file);
+            continue;
+        }
+        file = UniqueFileName(file);
         RegistryFilePath = BackupLocation + L"\\" + file;
-        if (ProcessRegistryKey(1, keyPath, server)) continue;
+        if (ProcessRegistryKey(1, keyPath, server, &report)) continue;
         RunSucceeded = 0;
         if (corvan::PreviewOnly()) continue;
         control.SetValue(L"Control", L"BackupErrorFile", RegistryFilePath);

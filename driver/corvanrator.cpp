@@ -8,6 +8,7 @@
 #include "core/preview.h"
 #include "core/store_value.h"
 #include "diagnostics/log_setup.h"
+#include "driver/control_paths.h"
 #include "driver/entry_value.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -185,8 +186,16 @@ int CCorvanrator::Validate() {
     }
 
     if (!MachineName.empty()) {
-        size_t slash = MachineName.find_last_of(L'\\');
-        if (slash != std::wstring::npos) MachineName = MachineName.substr(slash + 1);
+        // "SRV" or "\\SRV": a backslash anywhere else, or nothing after the
+        // leading pair, names no machine, and the local one must not stand in.
+        std::wstring name = MachineName;
+        auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+        if (name.size() >= 2 && separator(name[0]) && separator(name[1])) name.erase(0, 2);
+        if (name.empty() || name.find_first_of(L"\\/") != std::wstring::npos) {
+            ShowMessage(Format(L"Machine name \"%ls\" is incorrect.", MachineName.c_str()));
+            return 0;
+        }
+        MachineName = name;
     } else {
         std::vector<wchar_t> buffer(512);
         DWORD n = ExpandEnvironmentStringsW(L"%ComputerName%", buffer.data(), 512);
@@ -262,6 +271,7 @@ int CCorvanrator::Run() {
     std::wstring current = ReadCurrentDirectory();
     CObjectStore control;
     int result = control.LoadFromFile(ControlFilePath);
+    if (result) CheckControlFile(control);
 
     control.GetValue(L"Control", L"DefaultMigLocation", DefaultMigLocation);
     control.GetValue(L"Control", L"DefaultLogLocation", DefaultLogLocation);
@@ -271,8 +281,20 @@ int CCorvanrator::Run() {
     control.GetValue(L"Control", L"RestoreLocation", RestoreLocation);
     control.GetValue(L"Control", L"ControlRestoreFileName", ControlRestoreFileName);
 
+    // Copies three and four go by this name into two folders: a name that
+    // reaches another folder or a device is refused, and they are not written.
+    const bool restoreNameOk = IsPlainFileName(ControlRestoreFileName);
+    if (!restoreNameOk)
+        RefuseEntry(control, BackupRequested ? 1 : 0, L"ControlRestoreFileName",
+                    Format(L"\"%ls\"", ControlRestoreFileName.c_str()), ControlRestoreFileName,
+                    Format(L"ControlRestoreFileName \"%ls\" is no plain file name; the restore control file is not "
+                           L"written.",
+                           ControlRestoreFileName.c_str()),
+                    ERROR_INVALID_NAME);
+
     // A folder that cannot be made ends the resolution; the copies of the
     // control file are still written below.
+    bool restoreRefused = false;
     auto resolve = [&]() -> bool {
         if (DefaultMigLocation.empty()) DefaultMigLocation = current;
         if (!CheckDirectories(DefaultMigLocation)) return false;
@@ -286,7 +308,9 @@ int CCorvanrator::Run() {
             if (!CheckDirectories(*location)) return false;
         }
 
-        if (DefaultReportName.find(L':') == std::wstring::npos)
+        // A full path is the report's own place: a restore reads back the
+        // path its backup resolved and must not put the folder in front again.
+        if (!IsFullPath(DefaultReportName))
             DefaultReportName = DefaultLogLocation + L"\\" + MachineName + L"_" + DefaultReportName;
 
         if (BackupRequested) {
@@ -297,6 +321,20 @@ int CCorvanrator::Run() {
         if (RestoreRequested) {
             if (BackupLocation.empty()) BackupLocation = DefaultDataLocation;
             RestoreLocation = Format(L"%ls\\%ls", DefaultDataLocation.c_str(), RunStamp.c_str());
+            // The restored state of each file goes under the file's own name
+            // into RestoreLocation: in the backup's folder it would replace
+            // the backup it was read from.
+            if (SameFolder(RestoreLocation, BackupLocation)) {
+                restoreRefused = true;
+                RefuseEntry(control, 0, L"RestoreLocation", Format(L"\"%ls\"", RestoreLocation.c_str()),
+                            RestoreLocation,
+                            Format(L"The restore would write into the folder of the backup it reads (%ls); nothing "
+                                   L"was restored.",
+                                   BackupLocation.c_str()),
+                            ERROR_INVALID_PARAMETER);
+                WriteOutcome(control, L"Restore");
+                return true;
+            }
             if (!CheckDirectories(RestoreLocation)) return false;
             RunRestore(control);
         }
@@ -311,19 +349,20 @@ int CCorvanrator::Run() {
     control.SetValue(L"Control", L"BackupLocation", BackupLocation);
     control.SetValue(L"Control", L"RestoreLocation", RestoreLocation);
 
-    std::wstring base = ControlFilePath;
-    size_t slash = base.find_last_of(L'\\');
-    if (slash != std::wstring::npos) base = base.substr(slash + 1);
-
-    control.SaveToFile(Format(L"%ls\\%ls", BackupRequested ? BackupLocation.c_str() : RestoreLocation.c_str(),
-                              base.c_str()));
-    control.SaveToFile(Format(L"%ls\\%ls_%ls", DefaultDataLocation.c_str(), RunStamp.c_str(), base.c_str()));
+    const std::wstring base = LastPathPart(ControlFilePath);
+    std::vector<std::wstring> copies;
+    // A refused restore writes nothing into the backup's folder.
+    if (BackupRequested || !restoreRefused)
+        copies.push_back(
+            Format(L"%ls\\%ls", BackupRequested ? BackupLocation.c_str() : RestoreLocation.c_str(), base.c_str()));
+    copies.push_back(Format(L"%ls\\%ls_%ls", DefaultDataLocation.c_str(), RunStamp.c_str(), base.c_str()));
     // The restore control file that the next run reads is never replaced by
     // a preview, which saved nothing to restore.
-    if (!PreviewRequested) {
-        control.SaveToFile(Format(L"%ls\\%ls", DefaultMigLocation.c_str(), ControlRestoreFileName.c_str()));
-        control.SaveToFile(Format(L"%ls\\%ls", DefaultDataLocation.c_str(), ControlRestoreFileName.c_str()));
+    if (restoreNameOk && !PreviewRequested) {
+        copies.push_back(Format(L"%ls\\%ls", DefaultMigLocation.c_str(), ControlRestoreFileName.c_str()));
+        copies.push_back(Format(L"%ls\\%ls", DefaultDataLocation.c_str(), ControlRestoreFileName.c_str()));
     }
+    if (!SaveControlCopies(control, copies)) result = 0;
     return result;
 }
 

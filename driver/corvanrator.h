@@ -9,6 +9,7 @@
 #include "core/base_object.h"
 
 class CObjectStore;
+class CReportWriter;
 template <class Kind>
 class CResourceStep;
 
@@ -42,10 +43,19 @@ public:
     int ProcessPorts(int backup, CObjectStore& control, const std::wstring& server);
     int ProcessPrinters(int backup, CObjectStore& control, const std::wstring& server);
     int ProcessDirectories(int backup, CObjectStore& control, const std::wstring& server);
-    int ProcessRegistryKey(int backup, const std::wstring& keyPath, const std::wstring& server);
-    // Returns 1 when every requested operation succeeded.
+    // A preview saves nothing and writes the key's status line into `report`.
+    int ProcessRegistryKey(int backup, const std::wstring& keyPath, const std::wstring& server,
+                           CReportWriter* report = nullptr);
+    // Returns 1 when every requested operation succeeded. A preview does
+    // none of them and writes the service's status line into `report`.
     int ProcessService(const std::wstring& server, const std::wstring& service, const std::wstring& action,
-                       const std::wstring& startType);
+                       const std::wstring& startType, CReportWriter* report = nullptr);
+
+    // A file of the run that could not be saved (`failure` holds the store's
+    // error): the run fails, with an entry `step`="<file>" in its error
+    // section and "<Run>ErrorFile" and "<Run>ErrorStep" in "Control".
+    void SaveFailed(CObjectStore& control, int backup, const std::wstring& step, const std::wstring& file,
+                    const CBaseObject& failure);
 
     std::wstring Name;
     int BackupRequested = 0;
@@ -98,6 +108,24 @@ private:
     // Items of a kind this build cannot migrate: refused in the error
     // section of the run, never passed over in silence.
     int RefuseKind(int backup, CObjectStore& control, const std::wstring& kind);
+    // An entry of the control file that is not carried out: an entry in the
+    // run's error section, the run's outcome (code with `why` as its text),
+    // "<Run>ErrorFile" and "<Run>ErrorStep", and a line in the error log.
+    void RefuseEntry(CObjectStore& control, int backup, const std::wstring& key, const std::wstring& entry,
+                     const std::wstring& file, const std::wstring& why, DWORD code);
+    // The restore work of one kind: the RESTORE entries whose file part is a
+    // plain file name. Returns whether there was any entry.
+    bool ReadRestoreWork(CObjectStore& control, const std::wstring& key);
+    // Names on the console and in the error log a loaded control file that
+    // the run cannot follow: one that met a zero byte, or one without any
+    // section the run reads.
+    void CheckControlFile(const CObjectStore& control);
+    // Says so when the control file names nothing for this run to do.
+    void CheckWork(const CObjectStore& control, int backup);
+    // Saves the copies of the control file. A copy that cannot be saved
+    // fails the requested runs, which the copies that were saved then show;
+    // false when any failed.
+    bool SaveControlCopies(CObjectStore& control, const std::vector<std::wstring>& copies);
     // A backup file name no earlier entry of this run has taken.
     std::wstring UniqueFileName(const std::wstring& wanted);
     // The six outcome keys of a run: prefix is "Backup" or "Restore".

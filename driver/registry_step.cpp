@@ -11,7 +11,7 @@
 namespace {
 
 // The preview's line for a key: how many keys and values it would save.
-void ReportKey(const std::wstring& reportFile, const std::wstring& keyPath, const CCompositeRegKey& key, int result) {
+void ReportKey(CReportWriter& report, const std::wstring& keyPath, const CCompositeRegKey& key, int result) {
     DWORD keys = 0, values = 0;
     std::vector<const CCompositeRegKey*> pending{&key};
     while (!pending.empty()) {
@@ -25,7 +25,6 @@ void ReportKey(const std::wstring& reportFile, const std::wstring& keyPath, cons
                 ++values;
         }
     }
-    CReportWriter report(reportFile);
     std::wstring state = result ? L"" : key.ErrorDescription;
     state.erase(state.find_last_not_of(L' ') + 1);
     ReportStatusLine(report.Store(), L"Registry", keyPath, L"Registry",
@@ -37,7 +36,8 @@ void ReportKey(const std::wstring& reportFile, const std::wstring& keyPath, cons
 
 }  // namespace
 
-int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath, const std::wstring& server) {
+int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath, const std::wstring& server,
+                                     CReportWriter* report) {
     std::wstring parentPath;
     std::wstring keyName;
     size_t slash = keyPath.find_last_of(L'\\');
@@ -67,11 +67,16 @@ int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath
     }
 
     if (corvan::PreviewOnly()) {
-        ReportKey(DefaultReportName, keyPath, key, result);
+        if (report) ReportKey(*report, keyPath, key, result);
         return result;
     }
+    // A backup file that could not be written is no backup.
     CObjectStore store;
     key.SaveProperties(store);
-    store.SaveToFile(RegistryFilePath);
+    if (!store.SaveToFile(RegistryFilePath) && result) {
+        result = 0;
+        OutcomeErrorCode = store.ErrorCode;
+        OutcomeErrorText = store.ErrorDescription;
+    }
     return result;
 }

@@ -1,7 +1,11 @@
 #include "driver/report_writer.h"
 
 #include "core/preview.h"
+#include "driver/corvanrator.h"
 #include "platform/text.h"
+
+CReportWriter::CReportWriter(CCorvanrator& migrator, CObjectStore& control, int backup)
+    : migrator_(migrator), control_(control), backup_(backup) {}
 
 void CReportWriter::Append() {
     // A preview's lines are its result: the console shows each one as well,
@@ -17,5 +21,8 @@ void CReportWriter::Append() {
         const CStoreEntry& entry = store_.GetEntryAt(i);
         fresh.AddToSection(entry.Key, entry.Value);
     }
-    if (fresh.SaveToReport(reportFile_)) written_ = store_.GetEntryCount();
+    if (fresh.SaveToReport(migrator_.DefaultReportName))
+        written_ = store_.GetEntryCount();
+    else
+        migrator_.SaveFailed(control_, backup_, L"REPORT", migrator_.DefaultReportName, fresh);
 }

@@ -26,8 +26,8 @@
 //   Recheck(object, ok)             an item's outcome after AfterRestore
 #pragma once
 
-#include <cwchar>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/file_name.h"
@@ -43,10 +43,11 @@ template <class Kind>
 class CResourceStep {
 public:
     CResourceStep(CCorvanrator& migrator, CObjectStore& control, const std::wstring& server, Kind& kind)
-        : m_(migrator), control_(control), server_(server), kind_(kind), report_(migrator.DefaultReportName) {}
+        : m_(migrator), control_(control), server_(server), kind_(kind) {}
 
     int Backup() {
         using corvan::Format;
+        report_.emplace(m_, control_, 1);
         std::wstring& setField = kind_.WholeSetFile(m_);
         const std::wstring setFile = m_.UniqueFileName(setField);
         const std::wstring wholeSet = m_.BackupLocation + L"\\" + setFile;
@@ -93,12 +94,12 @@ public:
         } else {
             Fail(composite.ErrorCode, composite.ErrorDescription);
             if (preview)
-                ReportFailure(L"ALL", L"Backup", composite.LastErrorCode, composite.ErrorDescription);
+                ReportFailure(L"ALL", L"Backup", composite.ErrorDescription);
             else
                 control_.AddEntry(L"BACKUPERROR", Kind::kEntryKey, Format(L"ALL,\"%ls\"", setFile.c_str()));
         }
-        composite.ReportStatus(report_.Store());
-        report_.Append();
+        composite.ReportStatus(report_->Store());
+        report_->Append();
         if (preview) return r;
 
         CObjectStore saved;
@@ -118,6 +119,7 @@ public:
 
     int Restore() {
         CProgress progress(corvan::Format(L"Restore %ls", Kind::kEntryKey));
+        report_.emplace(m_, control_, 0);
         std::vector<Outcome> outcomes;
         outcomes.reserve(m_.WorkFiles.size());
         for (size_t i = 0; i < m_.WorkFiles.size(); ++i) {
@@ -166,13 +168,12 @@ private:
 
     // The status line of a preview for an item that has no object to report
     // (a file that cannot be loaded, a whole set that cannot be listed).
-    void ReportFailure(const std::wstring& name, const wchar_t* operation, DWORD code, const std::wstring& text) {
+    void ReportFailure(const std::wstring& name, const wchar_t* operation, const std::wstring& text) {
         std::wstring state = text;
         state.erase(state.find_last_not_of(L' ') + 1);
-        ReportStatusLine(report_.Store(), Kind::kTypeWord, name, Kind::kTypeWord, L"",
-                         corvan::Format(L"%ls %ls", operation, Kind::kTypeWord), code ? code : ERROR_INVALID_DATA,
-                         state);
-        report_.Append();
+        ReportStatusLine(report_->Store(), Kind::kTypeWord, name, Kind::kTypeWord, L"",
+                         corvan::Format(L"%ls %ls", operation, Kind::kTypeWord), ERROR_INVALID_DATA, state);
+        report_->Append();
     }
 
     Outcome RestoreItem(const std::wstring& name, const std::wstring& file) {
@@ -241,11 +242,10 @@ private:
                 out.ok = 0;
                 Fail(saved.ErrorCode, saved.ErrorDescription);
             }
-            out.object->ReportStatus(report_.Store());
-            report_.Append();
+            out.object->ReportStatus(report_->Store());
+            report_->Append();
         } else if (preview) {
-            ReportFailure(out.name, L"Restore", static_cast<DWORD>(std::wcstoul(m_.OutcomeErrorCode.c_str(), nullptr, 0)),
-                          m_.OutcomeErrorText);
+            ReportFailure(out.name, L"Restore", m_.OutcomeErrorText);
         }
         if (preview) return;
         // Every item ends in STATUS or RESTOREERROR: one that was not
@@ -266,5 +266,6 @@ private:
     CObjectStore& control_;
     const std::wstring server_;
     Kind& kind_;
-    CReportWriter report_;
+    // Made by Backup or Restore: a report that cannot be written fails that run.
+    std::optional<CReportWriter> report_;
 };

@@ -20,7 +20,7 @@ const wchar_t* StateWord(DWORD state) {
 }  // namespace
 
 int CCorvanrator::ProcessService(const std::wstring& server, const std::wstring& serviceName,
-                                 const std::wstring& action, const std::wstring& startType) {
+                                 const std::wstring& action, const std::wstring& startType, CReportWriter* report) {
     CWin32Service service(server, serviceName);
     DWORD failure = 0;
     const bool stop = corvan::EqualsNoCase(action, L"Stop");
@@ -53,9 +53,10 @@ int CCorvanrator::ProcessService(const std::wstring& server, const std::wstring&
         service.ReportFlag = 1;
         service.StartType = type;
         service.Task = stop ? L"Stop Service" : start ? L"Start Service" : L"Configure Service";
-        CReportWriter report(DefaultReportName);
-        service.ReportStatus(report.Store());
-        report.Append();
+        if (report) {
+            service.ReportStatus(report->Store());
+            report->Append();
+        }
     } else {
         if (stop)
             failure = service.Stop();

@@ -1,7 +1,6 @@
 #include "registry/composite_reg_key.h"
 
-#include <unordered_set>
-
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
 #include "core/store_value.h"
 #include "platform/text.h"
@@ -198,8 +197,10 @@ int CCompositeRegKey::SaveProperties(CObjectStore& store) {
 
 int CCompositeRegKey::LoadProperty(CObjectStore& store) {
     CCompositeRegKey* loading = this;
-    // Only keys of this tree can take children, whatever else the store has registered.
-    std::unordered_set<const CBaseObject*> treeKeys{this};
+    // Only keys of this tree can take children, whatever else the store has
+    // registered; the parent links may make the tree deep without recursion,
+    // and what is done with it afterwards recurses, so its depth is bounded.
+    CTreeDepths treeKeys(this);
     std::wstring currentClass = kClassName;
     std::wstring lastSection = store.CurrentEntrySection();
 
@@ -232,7 +233,7 @@ int CCompositeRegKey::LoadProperty(CObjectStore& store) {
         store.GetValue(parentSection, L"class", parentClass);
         CBaseObject* registered = nullptr;
         if (parentClass == kClassName && store.LookupObject(parentSection, registered) &&
-            treeKeys.count(registered) != 0)
+            treeKeys.Knows(registered))
             container = static_cast<CCompositeRegKey*>(registered);
 
         if (std::unique_ptr<CRegValue> child = NewValueOfClass(currentClass)) {
@@ -245,8 +246,9 @@ int CCompositeRegKey::LoadProperty(CObjectStore& store) {
             container->AddChild(plain.release());
         } else if (currentClass == kClassName) {
             auto nested = std::make_unique<CCompositeRegKey>();
+            if (!treeKeys.Add(nested.get(), treeKeys.ChildLevel(container)))
+                return RefuseNesting(*this, L"CCompositeRegKey::LoadProperty()", section);
             loading = nested.get();
-            treeKeys.insert(loading);
             store.RegisterObject(section, loading);
             container->AddChild(nested.release());
         } else {

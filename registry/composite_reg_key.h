@@ -17,6 +17,7 @@ public:
 
     // Re-creates the whole tree. The store's current entry is this key's
     // "class" entry; stops before the first section of a non-registry class.
+    // 0 when keys nest deeper than the nesting bound: the tree is then unusable.
     int LoadProperty(CObjectStore& store) override;
     int SaveProperties(CObjectStore& store) override;
     void Dump() override;

@@ -261,6 +261,32 @@ TEST_F(CompositeRegKeyTest, LoadingFollowsParentsSkipsStraySectionsAndStopsAtFor
     EXPECT_FALSE(RegistryKeyExists(L"HOST", L"SOFTWARE\\Vendor\\Top"));
 }
 
+// Keys below keys through their parent links, a value in the deepest: 512
+// levels load, a deeper tree is refused where it passes the bound.
+TEST_F(CompositeRegKeyTest, LoadedTreesAreBoundedAt512Levels) {
+    for (int levels : {512, 513, 20000}) {
+        CObjectStore store;
+        for (int i = 1; i <= levels; ++i) {
+            store.NewSection(L"class", L"CCompositeRegKey");
+            store.AddToSection(L"parent", i == 1 ? L"NULL" : std::to_wstring(i - 1));
+            store.AddStringToSection(L"KeyName", L"k");
+        }
+        store.NewSection(L"class", L"CRegValueDword");
+        store.AddToSection(L"parent", std::to_wstring(levels));
+        store.Rewind();
+        ASSERT_TRUE(store.Next());
+        CCompositeRegKey key;
+        EXPECT_EQ(levels <= 512 ? 1 : 0, key.LoadProperty(store)) << levels;
+        int depth = 1;
+        for (const CRegObj* at = &key; (at = dynamic_cast<const CCompositeRegKey&>(*at).GetAt(0));) {
+            if (!dynamic_cast<const CCompositeRegKey*>(at)) break;
+            ++depth;
+        }
+        EXPECT_EQ(std::min(levels, 512), depth);
+        if (levels > 512) EXPECT_EQ(L"nested deeper than 512 levels at 513", key.ErrorWin32API);
+    }
+}
+
 TEST_F(CompositeRegKeyTest, ExampleTreeSavesAsTheGoldenFileDumpsReportsAndRenames) {
     auto key = ReadToolTree();
     auto loaded = SaveAndReload(*key);

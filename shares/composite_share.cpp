@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
 #include "platform/text.h"
 #include "registry/reg_value.h"
@@ -179,6 +180,8 @@ int CCompositeShare::SaveProperties(CObjectStore& store) {
 
 int CCompositeShare::LoadProperty(CObjectStore& store) {
     const std::wstring own = store.CurrentEntrySection();
+    CNestingLevel level(store.NestingDepth());
+    if (level.TooDeep()) return RefuseNesting(*this, L"CCompositeShare::LoadProperty()", own);
     LoadSectionEntries(store, nullptr);
     std::wstring section = own;
     while (store.Next()) {
@@ -199,7 +202,11 @@ int CCompositeShare::LoadProperty(CObjectStore& store) {
         } else if (className == L"CCompositeShare") {
             auto composite = std::make_unique<CCompositeShare>(ServerName);
             composite->nested_ = true;
-            composite->LoadProperty(store);
+            if (!composite->LoadProperty(store)) {
+                // Too deep somewhere below: the whole set is refused.
+                TakeError(*composite);
+                return 0;
+            }
             AddChild(composite.release());
         } else if (className == L"CRegValueMultiSz") {
             auto list = std::make_unique<CRegValueMultiSz>();

@@ -15,6 +15,8 @@ public:
     explicit CCompositeShare(const std::wstring& serverName);
     ~CCompositeShare() override;
 
+    // 0 when the sets nest deeper than the nesting bound; nothing is then
+    // to be restored from the store.
     int LoadProperty(CObjectStore& store) override;
     int SaveProperties(CObjectStore& store) override;
     void ReportStatus(CObjectStore& reportStore) override;

@@ -264,4 +264,33 @@ TEST_F(CompositeShareTest, NestedSetLoadsOnlyItsOwnSections) {
     EXPECT_EQ(0u, nested->GetAt(1)->Restore);
 }
 
+// Sets nested in sets, each holding one share: 512 levels load, one more
+// is refused as a whole, however deep the file goes.
+TEST_F(CompositeShareTest, NestingIsBoundedAt512Levels) {
+    for (int levels : {512, 513, 20000}) {
+        CObjectStore store;
+        for (int i = 1; i <= levels; ++i) {
+            store.NewSection(L"class", L"CCompositeShare");
+            store.AddToSection(L"parent", i == 1 ? L"NULL" : std::to_wstring(i - 1));
+        }
+        store.NewSection(L"class", L"CShare");
+        store.AddToSection(L"parent", std::to_wstring(levels));
+        store.Rewind();
+        ASSERT_EQ(1, store.Next());
+        CCompositeShare shares;
+        int loaded = shares.LoadProperty(store);
+        EXPECT_EQ(levels <= 512, loaded == 1) << levels;
+        EXPECT_EQ(0, store.NestingDepth());
+        if (loaded) {
+            const CCompositeShare* deepest = &shares;
+            for (int i = 1; i < levels; ++i) deepest = dynamic_cast<const CCompositeShare*>(deepest->GetAt(0));
+            ASSERT_NE(nullptr, deepest);
+            EXPECT_EQ(1, deepest->GetCount());
+        } else {
+            EXPECT_EQ(L"Objects are nested deeper than 512 levels.", shares.ErrorDescription);
+            EXPECT_EQ(L"nested deeper than 512 levels at 513", shares.ErrorWin32API);
+        }
+    }
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/corvan_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +19,7 @@ std::string Slurp(const std::filesystem::path& path) {
 
 }  // namespace
 
-CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory) {
+pid_t StartCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory) {
     std::filesystem::path outFile = workingDirectory / ".corvan-stdout";
     std::filesystem::path errFile = workingDirectory / ".corvan-stderr";
     std::vector<std::string> argv = {CORVAN_EXE};
@@ -46,14 +47,42 @@ CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem:
         execv(pointers[0], pointers.data());
         _exit(127);
     }
+    return pid;
+}
+
+CorvanRun WaitCorvan(pid_t pid, const std::filesystem::path& workingDirectory, int timeoutSeconds) {
     CorvanRun run;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    run.out = Slurp(outFile);
-    run.err = Slurp(errFile);
-    std::filesystem::remove(outFile);
-    std::filesystem::remove(errFile);
+    for (int waited = 0; pid > 0;) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+            break;
+        }
+        if (done < 0) break;
+        if (waited >= timeoutSeconds * 100) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            run.timedOut = true;
+            break;
+        }
+        usleep(10000);
+        ++waited;
+    }
+    run.out = Slurp(workingDirectory / ".corvan-stdout");
+    run.err = Slurp(workingDirectory / ".corvan-stderr");
+    std::filesystem::remove(workingDirectory / ".corvan-stdout");
+    std::filesystem::remove(workingDirectory / ".corvan-stderr");
     return run;
+}
+
+CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory,
+                    int timeoutSeconds) {
+    return WaitCorvan(StartCorvan(args, workingDirectory), workingDirectory, timeoutSeconds);
+}
+
+void AfterTheSecondOf(std::time_t since) {
+    while (std::time(nullptr) <= since) usleep(20000);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

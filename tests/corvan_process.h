@@ -2,6 +2,9 @@
 // choosing, against the world named by CORVAN_WORLD.
 #pragma once
 
+#include <sys/types.h>
+
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,13 +12,24 @@
 namespace corvan_test {
 
 struct CorvanRun {
-    int exitCode = -1;
+    int exitCode = -1;     // -1 when the run did not end by itself
+    bool timedOut = false;  // killed after the time it was given
     std::string out;
     std::string err;
 };
 
-// %TEMP% of the run is <workingDirectory>/tmp.
-CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory);
+// %TEMP% of the run is <workingDirectory>/tmp. A run that has not ended
+// after timeoutSeconds is killed.
+CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory,
+                    int timeoutSeconds = 120);
+// The same in two halves, for a test that acts while the run goes on.
+pid_t StartCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory);
+CorvanRun WaitCorvan(pid_t pid, const std::filesystem::path& workingDirectory, int timeoutSeconds = 120);
+
+// Waits until the clock has passed the second in which `since` lies: a run
+// started in the same second as an earlier one gets its run stamp, and so
+// its run folder.
+void AfterTheSecondOf(std::time_t since);
 
 // Lines of a text, without their CR LF or LF ends.
 std::vector<std::string> Lines(const std::string& text);

@@ -15,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using corvan_test::AfterTheSecondOf;
 using corvan_test::IniValue;
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
@@ -109,14 +110,21 @@ protected:
             if (ReadRegistryMultiString(L"SRV01", kShares, name)) names.push_back(name);
         return names;
     }
+    corvan_test::CorvanRun Backup() {
+        backupStarted_ = std::time(nullptr);
+        return RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    }
+    // A restore never shares the backup's run folder.
     corvan_test::CorvanRun Restore(const std::string& control) {
+        AfterTheSecondOf(backupStarted_);
         return RunCorvan({"/R", "/C:" + control, "/S:SRV01"}, cwd_);
     }
+    std::time_t backupStarted_ = 0;
     fs::path cwd_;
 };
 
 TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
-    auto backup = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    auto backup = Backup();
     ASSERT_EQ(0, backup.exitCode) << backup.out;
     fs::path restoreControl = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
     ASSERT_EQ("success", IniValue(restoreControl, "Control", "BackupStatus"));
@@ -165,7 +173,7 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
 }
 
 TEST_F(ShareMigrationTest, FailedShareStaysMarkedAndOnlyItIsRetried) {
-    ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
+    ASSERT_EQ(0, Backup().exitCode);
     // Restoring over the existing shares replaces them; Finance cannot be made again.
     AddFault(L"NetShareAdd@SRV01:Finance=5");
     auto first = Restore("D:\\Mig\\ControlRestore.ini");
@@ -202,18 +210,26 @@ TEST_F(ShareMigrationTest, FailedShareStaysMarkedAndOnlyItIsRetried) {
     EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Hidden$", L"Anon"}), SharesOnMachine());
 }
 
-TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunDoNotWalkTheBackupEntriesAgain) {
+// Backup and restore in one run share the run's folder, where the restore
+// would write its results over the backup files it reads: it is refused, and
+// the backup stays whole.
+TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunRefuseTheRestoreAndKeepTheBackup) {
     auto run = RunCorvan({"/B", "/R", "/S:SRV01"}, cwd_);
     ASSERT_EQ(0, run.exitCode);
     fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
     EXPECT_EQ("success", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("success", IniValue(control, "Control", "RestoreStatus"));
-    // SHARE=ALL of the BACKUP section would be refused as "Missing file." if it were read again.
+    EXPECT_EQ("error", IniValue(control, "Control", "RestoreStatus"));
+    EXPECT_EQ("RestoreLocation", IniValue(control, "Control", "RestoreErrorStep"));
+    std::string folder = IniValue(control, "Control", "BackupLocation");
+    EXPECT_EQ("\"" + folder + "\"", IniValue(control, "RESTOREERROR", "RestoreLocation"));
+    EXPECT_NE(std::string::npos, IniValue(control, "Control", "RestoreErrorText").find("folder of the backup"));
     EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "SHARE"));
+    EXPECT_EQ("dword:00000001",
+              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(folder + "\\Public_shr.bkp")), "1", "Restore"));
 }
 
 TEST_F(ShareMigrationTest, WholeSetFileBringsTheSourceNullSessionList) {
-    ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
+    ASSERT_EQ(0, Backup().exitCode);
     std::string backupFolder =
         IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control", "BackupLocation");
     ReplaceMachine();

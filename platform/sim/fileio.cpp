@@ -91,6 +91,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    // A FIFO or a device is no file: a name of one in a file's place is
+    // refused as a device name is, never read without end or waited on.
+    if (existed && !S_ISREG(resolved.status.st_mode)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
     switch (dwCreationDisposition) {
     case CREATE_NEW:
         flags |= O_CREAT | O_EXCL;
@@ -115,14 +121,23 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         return INVALID_HANDLE_VALUE;
     }
 
-    int fd = open(host.c_str(), flags, 0666);
+    // Without waiting, in case something other than a file took the name meanwhile.
+    int fd = open(host.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         SetLastError(OpenError(errno, host));
         return INVALID_HANDLE_VALUE;
     }
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
+    file->path = lpFileName;
     HANDLE handle = sim::AddHandle(file);
     // Windows reports an existing file through the last error on success.
     bool reportsExisting = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
@@ -162,7 +177,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (DWORD fault = sim::InjectedFault("WriteFile", L"", {})) {
+    if (DWORD fault = sim::InjectedFault("WriteFile", sim::PathMachine(file->path), {file->path})) {
         SetLastError(fault);
         return FALSE;
     }
@@ -215,6 +230,94 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(pos) >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(static_cast<uint64_t>(pos) & 0xFFFFFFFFu);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    auto file = sim::HandleObject<FileObject>(hFile);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (DWORD fault = sim::InjectedFault("SetEndOfFile", sim::PathMachine(file->path), {file->path})) {
+        SetLastError(fault);
+        return FALSE;
+    }
+    off_t at = lseek(file->fd, 0, SEEK_CUR);
+    if (at < 0 || ftruncate(file->fd, at) != 0) {
+        SetLastError(errno == EBADF || errno == EINVAL ? ERROR_ACCESS_DENIED : IoError(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+    auto fail = [](DWORD error) {
+        SetLastError(error);
+        return FALSE;
+    };
+    if (!lpExistingFileName || !*lpExistingFileName) return fail(ERROR_PATH_NOT_FOUND);
+    // Moves at the next start are a matter of the boot, which is not simulated.
+    if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) return fail(ERROR_NOT_SUPPORTED);
+    if (!lpNewFileName) return fail(ERROR_INVALID_PARAMETER);
+    std::wstring sourceText = lpExistingFileName;
+    std::wstring targetText = lpNewFileName;
+    if (DWORD fault = sim::InjectedFault("MoveFileExW", sim::PathMachine(targetText), {sourceText, targetText}))
+        return fail(fault);
+    std::filesystem::path source, target;
+    if (DWORD error = sim::MapPath(sourceText, source)) return fail(error);
+    if (DWORD error = sim::MapPath(targetText, target)) return fail(error);
+
+    struct stat from;
+    if (::lstat(source.c_str(), &from) != 0) return fail(OpenError(errno, source));
+    struct stat to;
+    if (::stat(target.c_str(), &to) == 0) {
+        bool same = to.st_dev == from.st_dev && to.st_ino == from.st_ino;
+        if (!same) {
+            if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
+            // Only a file that may be written is replaced: never a folder, a
+            // device or a read-only file.
+            if (!S_ISREG(to.st_mode) || S_ISDIR(from.st_mode) || !(to.st_mode & S_IWUSR))
+                return fail(ERROR_ACCESS_DENIED);
+        }
+    } else {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(target.parent_path(), ec)) return fail(ERROR_PATH_NOT_FOUND);
+    }
+
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        if (errno != EXDEV) return fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
+        if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(from.st_mode)) return fail(ERROR_NOT_SAME_DEVICE);
+        std::error_code ec;
+        std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) return fail(ec.value() == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
+        std::filesystem::remove(source, ec);
+    }
+    sim::NoteHostChange(source);
+    sim::NoteHostChange(target);
+    // MOVEFILE_WRITE_THROUGH asks that the move be on the disk when the call
+    // returns. The rename is, for every later reader; the world has no power
+    // to lose, so nothing is flushed beyond it.
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    std::wstring text = lpFileName;
+    std::filesystem::path host;
+    DWORD error = sim::InjectedFault("DeleteFileW", sim::PathMachine(text), {text});
+    if (error == ERROR_SUCCESS) error = sim::MapPath(text, host);
+    struct stat st;
+    if (error == ERROR_SUCCESS && ::lstat(host.c_str(), &st) != 0) error = OpenError(errno, host);
+    if (error == ERROR_SUCCESS && (S_ISDIR(st.st_mode) || ::unlink(host.c_str()) != 0)) error = ERROR_ACCESS_DENIED;
+    if (error == ERROR_SUCCESS) sim::NoteHostChange(host);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {

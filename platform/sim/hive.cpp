@@ -357,6 +357,9 @@ private:
         if (!corvan::EqualsNoCase(rootName, L"HKEY_LOCAL_MACHINE") && !corvan::EqualsNoCase(rootName, L"HKLM"))
             return true;  // another hive: not part of this machine's HKLM
         std::vector<std::wstring> parts = SplitKeyPath(rest);
+        if (parts.size() > kMaxKeyLevels)
+            return Fail(corvan::Format(L"key deeper than %u levels below HKEY_LOCAL_MACHINE",
+                                       static_cast<unsigned>(kMaxKeyLevels)));
         if (remove) {
             if (parts.empty()) return true;
             RegKey* parent = &root_;
@@ -666,8 +669,10 @@ DWORD OpenHive(const std::wstring& machine, std::shared_ptr<Hive>& hive) {
 DWORD RegistryCreateKey(const std::wstring& machine, const std::wstring& path) {
     std::shared_ptr<Hive> hive;
     if (DWORD error = OpenHive(machine, hive)) return error;
+    std::vector<std::wstring> parts = SplitKeyPath(path);
+    if (parts.size() > kMaxKeyLevels) return ERROR_INVALID_PARAMETER;
     std::shared_ptr<RegKey> key = hive->root;
-    for (const auto& part : SplitKeyPath(path)) {
+    for (const auto& part : parts) {
         bool created = false;
         key = key->AddSubkey(part, &created);
         if (created) hive->dirty = true;

@@ -58,6 +58,12 @@ private:
     bool deleted_ = false;
 };
 
+// Windows keeps keys at most 512 levels deep, counting from the registry's
+// root, below which HKEY_LOCAL_MACHINE is the first level: a key may lie at
+// most 510 levels below HKEY_LOCAL_MACHINE. Deeper keys are neither created
+// nor read from a hive file.
+constexpr size_t kMaxKeyLevels = 510;
+
 // Splits a path below a root on backslashes; empty parts are dropped, so
 // trailing backslashes are harmless.
 std::vector<std::wstring> SplitKeyPath(const std::wstring& path);

@@ -79,12 +79,16 @@ std::wstring Join(const std::wstring& path, const std::wstring& name) {
     return path.empty() ? name : name.empty() ? path : path + L"\\" + name;
 }
 
-// Walks from base along sub, creating missing keys when asked.
+// Walks from base along sub, creating missing keys when asked. A key that
+// would lie deeper than Windows keeps keys is refused before any is made.
 LSTATUS Walk(const OpenKey& base, const std::wstring& sub, bool create, OpenKey& out, bool* created) {
     out = base;
     out.predefined = false;
     if (created) *created = false;
-    for (const auto& part : sim::SplitKeyPath(sub)) {
+    std::vector<std::wstring> parts = sim::SplitKeyPath(sub);
+    if (create && sim::SplitKeyPath(base.path).size() + parts.size() > sim::kMaxKeyLevels)
+        return ERROR_INVALID_PARAMETER;
+    for (const auto& part : parts) {
         std::shared_ptr<sim::RegKey> next = out.key->Subkey(part);
         if (!next) {
             if (!create) return ERROR_FILE_NOT_FOUND;
@@ -181,7 +185,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
     // Windows ignores the parent handle's access rights here.
     OpenKey found;
     bool created = false;
-    Walk(base, sub, true, found, &created);
+    if (LSTATUS error = Walk(base, sub, true, found, &created)) return error;
     if (created) base.hive->dirty = true;
     found.access = MapAccess(samDesired);
     *phkResult = NewHandle(std::move(found));

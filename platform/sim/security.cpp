@@ -142,10 +142,13 @@ struct SdParts {
     bool offsetsOk = true;  // self-relative: no part points into the header
 };
 
+// Reads nothing past the revision byte of a descriptor of another revision:
+// its length is unknown, and the header of either form may run past its end.
 SdParts ReadSd(PSECURITY_DESCRIPTOR sd) {
     BYTE* p = static_cast<BYTE*>(sd);
     SdParts parts;
     parts.revision = p[0];
+    if (parts.revision != SECURITY_DESCRIPTOR_REVISION) return parts;
     parts.control = Load<WORD>(p + offsetof(SECURITY_DESCRIPTOR, Control));
     if (parts.control & SE_SELF_RELATIVE) {
         // Only the 20-byte header may be read: a self-relative block can be that short.
