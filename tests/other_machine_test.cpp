@@ -204,6 +204,8 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     // stand in for it.
     sim::AddPrintServer(L"SRV02", {});
     AddDomainAccount(L"CORP\\LocalOps", L"S-1-5-21-1004336348-1177238915-682003330-1500");
+    // And one entry names a backup file that is not there.
+    std::ofstream(Mig("ControlRestore.ini"), std::ios::app) << "[RESTORE]\r\nSHARE=Gone,\"Gone_shr.bkp\"\r\n";
     fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
     auto world = Contents(WorldRoot());
     const auto restoreControl = ReadHostFile(Mig("ControlRestore.ini"));
@@ -228,6 +230,7 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
         "names and security IDs was done. Account: SRV02\\LocalOps;Task: Preview Restore Share ",
         "Result: NOK;Type: Share;Name: Anon;Prediction: Path=D:\\Data\\Anon ;State: The device or directory does not "
         "exist.;Task: Preview Restore Share ",
+        "Result: NOK;Type: Share;Name: Gone;Prediction: ;State: The system cannot find the file specified.;Task: Preview Restore Share ",
         "Result: OK;Type: Port;Name: COM1:;Prediction: Monitor=Local Port ;State: Port COM1: exists on \\\\SRV02 and "
         "is left as it is.;Task: Preview Restore Port ",
         "Result: OK;Type: Port;Name: LPT1:;Prediction: Monitor=Local Port ;State: Port LPT1: exists on \\\\SRV02 and "
@@ -246,6 +249,7 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     Restore({"/T:SRV02"});
     EXPECT_EQ("error", Outcome("RestoreStatus"));
     EXPECT_EQ(std::vector<std::string>({"SHARE=Public,\"Public_shr.bkp\"", "SHARE=Anon,\"Anon_shr.bkp\"",
+                                        "SHARE=Gone,\"Gone_shr.bkp\"",
                                         "PRINTER=LASER01,\"LASER01_prt.bkp\""}),
               Section("RESTOREERROR"));
     EXPECT_EQ(4u, Section("STATUS").size());
@@ -253,7 +257,8 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
 
 TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
     Control("Preview.ini", "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
-                           "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nSERVICE=Spooler,Stop,Disable\r\n");
+                           "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
+                           "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n");
     SetLocalMachine(L"SRV01");
     fs::remove_all(Mig(""));
     const auto world = Contents(WorldRoot());
@@ -268,6 +273,8 @@ TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
         "Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Preview Backup Share ",
         "Result: OK;Type: Printer;Name: \\\\SRV01\\LASER01;Prediction: Driver=HP LaserJet 4000 Series PCL ;State: "
         ";Task: Preview Backup Printer ",
+        "Result: OK;Type: Registry;Name: HKLM\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer;Prediction: "
+        "Keys=4 Values=4 ;State: ;Task: Preview Backup Registry ",
         "Result: OK;Type: Service;Name: Spooler;Prediction: StartType=4 ;State: Spooler is running and is stopped. "
         "Its start type becomes Disable.;Task: Preview Stop Service "};
     EXPECT_EQ(expected, Report());
