@@ -20,6 +20,8 @@ const wchar_t CShare::kNullSessionValue[] = L"NullSessionShares";
 namespace {
 
 const wchar_t kLocalMachineWarning[] = L"ServerName not defined, using local machine.";
+// The base type of a share: STYPE_MASK, which the MinGW-w64 headers lack.
+constexpr DWORD kShareBaseType = 0x000000FF;
 
 std::wstring TextOf(LPCWSTR text) { return text ? std::wstring(text) : std::wstring(); }
 
@@ -161,7 +163,7 @@ NET_API_STATUS CShare::AddOnServer(LPWSTR server, SHARE_INFO_502& info) {
     NetApiBufferFree(buffer);
 
     // The folder, seen through the machine's administrative share.
-    if ((Type & STYPE_MASK) != STYPE_DISKTREE || Path.size() < 3 || Path[1] != L':' || Path[2] != L'\\')
+    if ((Type & kShareBaseType) != STYPE_DISKTREE || Path.size() < 3 || Path[1] != L':' || Path[2] != L'\\')
         return NERR_Success;
     const std::wstring folder =
         ServerName.empty() ? Path : Format(L"%ls\\%lc$%ls", ServerName.c_str(), Path[0], Path.substr(2).c_str());
