@@ -168,6 +168,18 @@ int MajorVersionOf(const std::wstring& machine, DWORD& majorVersion) {
     return ok;
 }
 
+// "SRV" or "\\SRV" becomes SRV. A backslash anywhere else, or nothing
+// after the leading pair, names no machine, and the local one must not
+// stand in: false.
+bool PlainMachineName(std::wstring& name) {
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    std::wstring plain = name;
+    if (plain.size() >= 2 && separator(plain[0]) && separator(plain[1])) plain.erase(0, 2);
+    if (plain.empty() || plain.find_first_of(L"\\/") != std::wstring::npos) return false;
+    name = plain;
+    return true;
+}
+
 }  // namespace
 
 int CCorvanrator::GetServerVersion(DWORD& majorVersion) { return MajorVersionOf(MachineName, majorVersion); }
@@ -186,16 +198,10 @@ int CCorvanrator::Validate() {
     }
 
     if (!MachineName.empty()) {
-        // "SRV" or "\\SRV": a backslash anywhere else, or nothing after the
-        // leading pair, names no machine, and the local one must not stand in.
-        std::wstring name = MachineName;
-        auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-        if (name.size() >= 2 && separator(name[0]) && separator(name[1])) name.erase(0, 2);
-        if (name.empty() || name.find_first_of(L"\\/") != std::wstring::npos) {
+        if (!PlainMachineName(MachineName)) {
             ShowMessage(Format(L"Machine name \"%ls\" is incorrect.", MachineName.c_str()));
             return 0;
         }
-        MachineName = name;
     } else {
         std::vector<wchar_t> buffer(512);
         DWORD n = ExpandEnvironmentStringsW(L"%ComputerName%", buffer.data(), 512);
@@ -213,13 +219,11 @@ int CCorvanrator::Validate() {
         return 0;
     }
 
-    // The target is checked as the machine is; an empty name would be the
-    // local machine, which nobody names that way.
+    // The target is checked as the machine is.
     if (TargetRequested) {
-        size_t slash = TargetMachineName.find_last_of(L'\\');
-        if (slash != std::wstring::npos) TargetMachineName = TargetMachineName.substr(slash + 1);
-        if (TargetMachineName.empty() || !MajorVersionOf(TargetMachineName, TargetMajorVersion)) {
-            ShowMessage(Format(L"Target machine name \"%ls\" is incorrect.", TargetMachineName.c_str()));
+        const std::wstring given = TargetMachineName;
+        if (!PlainMachineName(TargetMachineName) || !MajorVersionOf(TargetMachineName, TargetMajorVersion)) {
+            ShowMessage(Format(L"Target machine name \"%ls\" is incorrect.", given.c_str()));
             return 0;
         }
     }

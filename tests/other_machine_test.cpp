@@ -298,6 +298,7 @@ TEST_F(OtherMachineTest, TargetAndPreviewSwitchesAreChecked) {
     } cases[] = {
         {{"/R", "/T:SRV03"}, "Target machine name \"SRV03\" is incorrect."},
         {{"/R", "/T:"}, "Target machine name \"\" is incorrect."},
+        {{"/R", "/T:SRV02\\x"}, "Target machine name \"SRV02\\x\" is incorrect."},
         {{"/B", "/T:SRV02"}, "Parameter /T: is used with /R only."},
         {{"/P"}, "Parameter /P is used with /B or /R."},
     };
