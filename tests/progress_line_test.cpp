@@ -72,3 +72,39 @@ std::vector<std::string> Screen(const std::string& bytes) {
 }
 
 }  // namespace
+
+namespace {
+
+class ProgressLineTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        SetLocalMachine(L"SRV01");
+        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
+        fs::create_directories(cwd_ / "tmp");
+    }
+    void TearDown() override {
+        fs::remove_all(cwd_);
+        SimWorldTest::TearDown();
+    }
+    fs::path cwd_;
+};
+
+TEST_F(ProgressLineTest, ShownOnATerminalGoneWhenTheStepEndsAbsentFromAFile) {
+    for (int i = 0; i < 200; ++i) {
+        std::wstring name = L"S" + std::to_wstring(i);
+        AddDirectory(L"SRV01", L"D:\\Data\\" + name);
+        SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", name,
+                               {L"Path=D:\\Data\\" + name, L"Type=0"});
+    }
+    std::ofstream(cwd_ / "ControlBackup.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n[BACKUP]\r\nSHARE=ALL\r\n";
+    const std::string bytes = RunOnTerminal({"/B", "/S:SRV01"}, cwd_);
+    EXPECT_NE(std::string::npos, bytes.find("\rBackup SHARE: ")) << bytes;
+    for (const auto& line : Screen(bytes)) EXPECT_EQ(std::string::npos, line.find("Backup SHARE")) << line;
+
+    auto redirected = corvan_test::RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    EXPECT_EQ(std::string::npos, redirected.out.find("SHARE:"));
+    EXPECT_EQ(std::string::npos, redirected.out.find('\r'));
+}
+
+}  // namespace
