@@ -1,6 +1,8 @@
 #include "core/base_object.h"
 
 #include "core/object_store.h"
+#include "core/preview.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
 #include "diagnostics/logger.h"
 #include "diagnostics/system_message.h"
@@ -75,21 +77,31 @@ void CBaseObject::ReportStatus(CObjectStore&) {}
 void CBaseObject::Dump() {}
 
 int CBaseObject::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
-    return corvan::ReplaceAll(ServerName, oldText, newText);
+    // Machine names are the same whatever the case of their letters.
+    return ReplaceServerText(ServerName, oldText, newText);
+}
+
+std::wstring CBaseObject::SystemDescription(DWORD code) {
+    std::wstring text;
+    if (code == 0 || !SystemMessageText(code, text)) return kNoDescription;
+    // One line: every LF, then every CR, becomes a space.
+    for (auto& c : text)
+        if (c == L'\n') c = L' ';
+    for (auto& c : text)
+        if (c == L'\r') c = L' ';
+    return text;
+}
+
+void CBaseObject::ClearError() {
+    ErrorCode.clear();
+    ErrorWin32API.clear();
+    ErrorFunction.clear();
+    ErrorDescription.clear();
+    LastErrorCode = 0;
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code) {
-    std::wstring text;
-    if (code != 0 && SystemMessageText(code, text)) {
-        // One line: every LF, then every CR, becomes a space.
-        for (auto& c : text)
-            if (c == L'\n') c = L' ';
-        for (auto& c : text)
-            if (c == L'\r') c = L' ';
-    } else {
-        text = kNoDescription;
-    }
-    SetError(function, api, code, text);
+    SetError(function, api, code, SystemDescription(code));
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code,
@@ -102,10 +114,12 @@ void CBaseObject::SetError(const std::wstring& function, const std::wstring& api
         LastErrorCode = code;
     }
     if (!Logger) return;
+    // In a preview a failure is one foreseen, not one that happened.
+    const wchar_t* foreseen = corvan::PreviewOnly() ? L"Preview: " : L"";
     if (code == 0)
-        Logger->Log(std::wstring(function).append(1, L',').append(api).append(L",0"), 64);
+        Logger->Log(std::wstring(foreseen).append(function).append(1, L',').append(api).append(L",0"), 64);
     else
-        Logger->Log(corvan::Format(L"%ls,%ls,%u,%ls", function.c_str(), api.c_str(), static_cast<unsigned>(code),
+        Logger->Log(corvan::Format(L"%ls%ls,%ls,%u,%ls", foreseen, function.c_str(), api.c_str(), static_cast<unsigned>(code),
                                    ErrorDescription.c_str()),
                     16);
 }

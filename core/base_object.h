@@ -37,6 +37,12 @@ public:
     // categories) and for failures the system's text would misname.
     void SetError(const std::wstring& function, const std::wstring& api, DWORD code,
                   const std::wstring& description);
+    // The system's text for the number on one line, or the fixed text used
+    // when the system has none.
+    static std::wstring SystemDescription(DWORD code);
+    // Forgets an earlier failure: a preview reports what it finds now, not
+    // what a backup file remembers of an earlier run.
+    void ClearError();
     // Copies the error record of `other` (which has logged it already).
     void TakeError(const CBaseObject& other);
     // Major version of the system named by ServerName; 0 when it cannot be asked.

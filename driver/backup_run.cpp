@@ -1,9 +1,11 @@
 #include "core/object_store.h"
+#include "core/preview.h"
 #include "diagnostics/log_message.h"
 #include "diagnostics/logger.h"
 #include "driver/control_paths.h"
 #include "driver/corvanrator.h"
 #include "driver/entry_value.h"
+#include "driver/report_writer.h"
 #include "platform/text.h"
 
 using corvan::Format;
@@ -59,9 +61,11 @@ std::wstring CCorvanrator::UniqueFileName(const std::wstring& wanted) {
     return name;
 }
 
-void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& section, int backup) {
+void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& section, int backup,
+                                  const std::wstring& server) {
     std::vector<std::wstring> values;
     control.GetValues(section, L"SERVICE", values);
+    CReportWriter report(*this, control, backup);
     for (const auto& value : values) {
         EntryParts parts = SplitEntry(value);
         if (!parts.hasComma) continue;
@@ -69,9 +73,11 @@ void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& sec
         EntryParts operation = SplitEntry(parts.rest);
         std::wstring action = Unquote(operation.name);
         std::wstring startType = operation.hasComma ? Unquote(operation.rest) : std::wstring();
-        if (ProcessService(ServerName, service, action, startType)) continue;
-        // A service that could not be stopped, started or reconfigured fails the run.
+        if (ProcessService(server, service, action, startType, &report)) continue;
         RunSucceeded = 0;
+        // A preview's failures are in the report and the outcome keys only.
+        if (corvan::PreviewOnly()) continue;
+        // A service that could not be stopped, started or reconfigured fails the run.
         const wchar_t* prefix = backup ? L"Backup" : L"Restore";
         control.SetValue(L"Control", Format(L"%lsErrorFile", prefix), service);
         control.SetValue(L"Control", Format(L"%lsErrorStep", prefix), L"SERVICE");
@@ -83,9 +89,18 @@ void CCorvanrator::ServiceEntries(CObjectStore& control, const std::wstring& sec
 void CCorvanrator::WriteOutcome(CObjectStore& control, const std::wstring& prefix) {
     auto set = [&](const wchar_t* key, const std::wstring& value) { control.SetValue(L"Control", prefix + key, value); };
     set(L"Machine", MachineName);
+    // A key left by an earlier restore onto another machine is emptied, not kept.
+    std::wstring earlierTarget;
+    if (prefix == L"Restore" && (TargetRequested || control.GetValue(L"Control", L"RestoreTargetMachine", earlierTarget)))
+        set(L"TargetMachine", TargetRequested ? TargetMachineName : L"");
     set(L"MajorVersion", Format(L"%.8x", MajorVersion));
     set(L"ExecutionDatetime", LocalTimeText(L"%d.%m.%Y %H:%M:%S "));
-    if (RunSucceeded) {
+    if (corvan::PreviewOnly()) {
+        // Nothing was done: the keys say so, and what the preview foresaw.
+        set(L"Status", L"preview");
+        set(L"LastError", RunSucceeded ? L"0" : OutcomeErrorCode);
+        set(L"ErrorText", RunSucceeded ? L"Preview only: nothing was changed; no object would fail." : OutcomeErrorText);
+    } else if (RunSucceeded) {
         set(L"Status", L"success");
         set(L"LastError", L"0");
         set(L"ErrorText", Format(L"Successful %ls!", prefix.c_str()));
@@ -156,6 +171,7 @@ int CCorvanrator::RunBackup(CObjectStore& control) {
 
     std::vector<std::wstring> keys;
     control.GetValues(L"BACKUP", L"REGISTRY", keys);
+    CReportWriter report(*this, control, 1);
     for (const auto& value : keys) {
         EntryParts parts = SplitEntry(value);
         std::wstring keyPath = Unquote(parts.name);
@@ -166,14 +182,15 @@ int CCorvanrator::RunBackup(CObjectStore& control) {
         }
         file = UniqueFileName(file);
         RegistryFilePath = BackupLocation + L"\\" + file;
-        if (ProcessRegistryKey(1, keyPath, server)) continue;
+        if (ProcessRegistryKey(1, keyPath, server, &report)) continue;
         RunSucceeded = 0;
+        if (corvan::PreviewOnly()) continue;
         control.SetValue(L"Control", L"BackupErrorFile", RegistryFilePath);
         control.SetValue(L"Control", L"BackupErrorStep", L"REGISTRY");
         control.AddEntry(L"BACKUPERROR", L"REGISTRY", Format(L"\"%ls\",\"%ls\"", keyPath.c_str(), file.c_str()));
     }
 
-    ServiceEntries(control, L"BACKUP", 1);
+    ServiceEntries(control, L"BACKUP", 1, ServerName);
 
     WriteOutcome(control, L"Backup");
     return RunSucceeded;

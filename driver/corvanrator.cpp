@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/object_store.h"
+#include "core/preview.h"
 #include "core/store_value.h"
 #include "diagnostics/log_setup.h"
 #include "driver/control_paths.h"
@@ -17,8 +18,10 @@ using corvan::Format;
 
 namespace {
 
-// The example machine of the usage text.
+// The example machines of the usage text: the one worked on, and the one
+// a restore goes to instead.
 const wchar_t kUsageMachine[] = L"SRV01";
+const wchar_t kUsageTarget[] = L"SRV02";
 
 // True when a listing of the pattern finds at least one entry.
 bool FindsSomething(const std::wstring& pattern) {
@@ -97,6 +100,9 @@ void CCorvanrator::Usage() {
     text += L"/M: Full path to migration data location (default d:\\migration). \n";
     text += L"/L: Path to log file directory (default %Temp%). \n";
     text += L"/S: NETBIOS machine name, i.e. " + upper + L". \n";
+    text += L"/T: NETBIOS name of the machine to restore onto (with /R), i.e. " + std::wstring(kUsageTarget) +
+            L". \n";
+    text += L"/P  Preview: report what /B or /R would do; change nothing. \n";
     text += L"\n";
     text += L"Ex1: Corvan /Backup /C:ControlBackup.ini /S:" + lower + L" \n";
     text += L"Ex1: Corvan /B /s:" + lower + L" \n";
@@ -127,17 +133,33 @@ int CCorvanrator::ParseCommandLine(int argc, wchar_t** argv) {
             LogPathArgument = arg.substr(3);
         } else if (corvan::StartsWithNoCase(arg, L"/S:")) {
             MachineName = arg.substr(3);
+        } else if (corvan::StartsWithNoCase(arg, L"/T:")) {
+            TargetRequested = 1;
+            TargetMachineName = arg.substr(3);
+        } else if (corvan::StartsWithNoCase(arg, L"/P")) {
+            PreviewRequested = 1;
         } else {
             ShowMessage(L"Parameter unknown - " + arg);
             failed = true;
         }
     }
+    // Alone they would do nothing, which the caller would take for done.
+    if (TargetRequested && !RestoreRequested) {
+        ShowMessage(L"Parameter /T: is used with /R only.");
+        failed = true;
+    }
+    if (PreviewRequested && !BackupRequested && !RestoreRequested) {
+        ShowMessage(L"Parameter /P is used with /B or /R.");
+        failed = true;
+    }
     return failed ? 0 : 1;
 }
 
-int CCorvanrator::GetServerVersion(DWORD& majorVersion) {
+namespace {
+
+int MajorVersionOf(const std::wstring& machine, DWORD& majorVersion) {
     LPBYTE buffer = nullptr;
-    NET_API_STATUS status = NetServerGetInfo(const_cast<LMSTR>(MachineName.c_str()), 101, &buffer);
+    NET_API_STATUS status = NetServerGetInfo(const_cast<LMSTR>(machine.c_str()), 101, &buffer);
     int ok = 0;
     if (status == NERR_Success && buffer) {
         majorVersion = reinterpret_cast<SERVER_INFO_101*>(buffer)->sv101_version_major;
@@ -146,6 +168,22 @@ int CCorvanrator::GetServerVersion(DWORD& majorVersion) {
     if (buffer) NetApiBufferFree(buffer);
     return ok;
 }
+
+// "SRV" or "\\SRV" becomes SRV. A backslash anywhere else, or nothing
+// after the leading pair, names no machine, and the local one must not
+// stand in: false.
+bool PlainMachineName(std::wstring& name) {
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    std::wstring plain = name;
+    if (plain.size() >= 2 && separator(plain[0]) && separator(plain[1])) plain.erase(0, 2);
+    if (plain.empty() || plain.find_first_of(L"\\/") != std::wstring::npos) return false;
+    name = plain;
+    return true;
+}
+
+}  // namespace
+
+int CCorvanrator::GetServerVersion(DWORD& majorVersion) { return MajorVersionOf(MachineName, majorVersion); }
 
 int CCorvanrator::Validate() {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -169,16 +207,10 @@ int CCorvanrator::Validate() {
     }
 
     if (!MachineName.empty()) {
-        // "SRV" or "\\SRV": a backslash anywhere else, or nothing after the
-        // leading pair, names no machine, and the local one must not stand in.
-        std::wstring name = MachineName;
-        auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-        if (name.size() >= 2 && separator(name[0]) && separator(name[1])) name.erase(0, 2);
-        if (name.empty() || name.find_first_of(L"\\/") != std::wstring::npos) {
+        if (!PlainMachineName(MachineName)) {
             ShowMessage(Format(L"Machine name \"%ls\" is incorrect.", MachineName.c_str()));
             return 0;
         }
-        MachineName = name;
     } else {
         std::vector<wchar_t> buffer(512);
         DWORD n = ExpandEnvironmentStringsW(L"%ComputerName%", buffer.data(), 512);
@@ -194,6 +226,15 @@ int CCorvanrator::Validate() {
     if (!GetServerVersion(MajorVersion)) {
         ShowMessage(Format(L"Machine name \"%ls\" is incorrect.", MachineName.c_str()));
         return 0;
+    }
+
+    // The target is checked as the machine is.
+    if (TargetRequested) {
+        const std::wstring given = TargetMachineName;
+        if (!PlainMachineName(TargetMachineName) || !MajorVersionOf(TargetMachineName, TargetMajorVersion)) {
+            ShowMessage(Format(L"Target machine name \"%ls\" is incorrect.", given.c_str()));
+            return 0;
+        }
     }
     return 1;
 }
@@ -261,6 +302,7 @@ int CCorvanrator::MakeRunFolder(std::wstring& location) {
 }
 
 int CCorvanrator::Run() {
+    corvan::PreviewScope preview(PreviewRequested != 0);
     std::wstring current = ReadCurrentDirectory();
     CObjectStore control;
     int result = control.LoadFromFile(ControlFilePath);
@@ -349,7 +391,9 @@ int CCorvanrator::Run() {
         copies.push_back(
             Format(L"%ls\\%ls", BackupRequested ? BackupLocation.c_str() : RestoreLocation.c_str(), base.c_str()));
     copies.push_back(Format(L"%ls\\%ls_%ls", DefaultDataLocation.c_str(), RunStamp.c_str(), base.c_str()));
-    if (restoreNameOk) {
+    // The restore control file that the next run reads is never replaced by
+    // a preview, which saved nothing to restore.
+    if (restoreNameOk && !PreviewRequested) {
         copies.push_back(Format(L"%ls\\%ls", DefaultMigLocation.c_str(), ControlRestoreFileName.c_str()));
         copies.push_back(Format(L"%ls\\%ls", DefaultDataLocation.c_str(), ControlRestoreFileName.c_str()));
     }

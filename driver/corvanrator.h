@@ -10,6 +10,7 @@
 #include "core/base_object.h"
 
 class CObjectStore;
+class CReportWriter;
 template <class Kind>
 class CResourceStep;
 
@@ -28,6 +29,10 @@ public:
     void ShowMessage(const std::wstring& text);
     int Validate();
     int GetServerVersion(DWORD& majorVersion);
+    // Makes a restored object, loaded from a backup file, act on the target
+    // of /T: (its server name and the texts that embed it); nothing without
+    // /T:. 0 when the object names no machine to move it from.
+    int Retarget(CBaseObject& object);
     int Run();
     int CheckDirectories(const std::wstring& path);
     // Sets `location` to this run's folder below DefaultDataLocation and makes
@@ -43,10 +48,13 @@ public:
     int ProcessPorts(int backup, CObjectStore& control, const std::wstring& server);
     int ProcessPrinters(int backup, CObjectStore& control, const std::wstring& server);
     int ProcessDirectories(int backup, CObjectStore& control, const std::wstring& server);
-    int ProcessRegistryKey(int backup, const std::wstring& keyPath, const std::wstring& server);
-    // Returns 1 when every requested operation succeeded.
+    // A preview saves nothing and writes the key's status line into `report`.
+    int ProcessRegistryKey(int backup, const std::wstring& keyPath, const std::wstring& server,
+                           CReportWriter* report = nullptr);
+    // Returns 1 when every requested operation succeeded. A preview does
+    // none of them and writes the service's status line into `report`.
     int ProcessService(const std::wstring& server, const std::wstring& service, const std::wstring& action,
-                       const std::wstring& startType);
+                       const std::wstring& startType, CReportWriter* report = nullptr);
 
     // A file of the run that could not be saved (`failure` holds the store's
     // error): the run fails, with an entry `step`="<file>" in its error
@@ -62,6 +70,12 @@ public:
     std::wstring MachineName;
     std::wstring RunStamp;
     DWORD MajorVersion = 0;
+    // /T: the machine a restore re-creates every object on, and its version.
+    int TargetRequested = 0;
+    std::wstring TargetMachineName;
+    DWORD TargetMajorVersion = 0;
+    // /P: ask and report, change nothing.
+    int PreviewRequested = 0;
 
     std::wstring DefaultMigLocation;
     std::wstring DefaultLogLocation;
@@ -118,7 +132,7 @@ private:
     std::wstring UniqueFileName(const std::wstring& wanted);
     // The six outcome keys of a run: prefix is "Backup" or "Restore".
     void WriteOutcome(CObjectStore& control, const std::wstring& prefix);
-    void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup);
+    void ServiceEntries(CObjectStore& control, const std::wstring& section, int backup, const std::wstring& server);
 
     std::unordered_set<std::wstring> usedFileNames_;  // folded case: names match ignoring it
     bool runFolderClaimed_ = false;

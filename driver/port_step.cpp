@@ -16,6 +16,7 @@ struct PortKind {
     static constexpr const wchar_t* kEntryKey = L"PORT";
     static constexpr const wchar_t* kFileSuffix = L"_port.bkp";
     static constexpr const wchar_t* kNoun = L"port";
+    static constexpr const wchar_t* kTypeWord = L"Port";
     static constexpr bool kFullErrorPath = true;
     static constexpr bool kDeferResults = true;
 
@@ -55,9 +56,10 @@ struct PortKind {
         control.SetValue(L"Control", L"RestoreErrorFile", m.RestoreLocation + L"\\" + setFile);
         control.SetValue(L"Control", L"RestoreErrorStep", L"PORT");
     }
-    // A port added one per file is done once the restarted spooler lists it.
+    // A port added one per file is done once the restarted spooler lists it;
+    // a preview restarts nothing.
     int Recheck(CPort& port, int ok) {
-        if (dynamic_cast<CCompositePort*>(&port)) return ok;
+        if (dynamic_cast<CCompositePort*>(&port) || corvan::PreviewOnly()) return ok;
         return ok && !port.Restore;
     }
 };

@@ -4,6 +4,7 @@
 #include "driver/resource_step.h"
 #include "diagnostics/log_message.h"
 #include "diagnostics/logger.h"
+#include "diagnostics/progress.h"
 #include "printing/composite_printer.h"
 #include "printing/printer.h"
 
@@ -17,6 +18,7 @@ struct PrinterKind {
     static constexpr const wchar_t* kEntryKey = L"PRINTER";
     static constexpr const wchar_t* kFileSuffix = L"_prt.bkp";
     static constexpr const wchar_t* kNoun = L"printer";
+    static constexpr const wchar_t* kTypeWord = L"Printer";
     static constexpr bool kFullErrorPath = true;
     static constexpr bool kDeferResults = false;
 
@@ -40,7 +42,9 @@ struct PrinterKind {
     int RestoreItem(CPrinter& printer) {
         if (!printer.Restore) return 1;
         printer.DriverMapFile = driverMapFile;
-        return drivers.Check(printer) ? printer.Add() : 0;
+        int added = drivers.Check(printer) ? printer.Add() : 0;
+        CProgress::Advance(printer.PrinterName);
+        return added;
     }
     int RestoreSet(CCompositePrinter& composite) {
         composite.SetDriverMapFile(driverMapFile);

@@ -1,9 +1,43 @@
+#include <vector>
+
 #include "core/object_store.h"
+#include "core/preview.h"
+#include "diagnostics/status_line.h"
 #include "driver/corvanrator.h"
+#include "driver/report_writer.h"
 #include "platform/text.h"
 #include "registry/composite_reg_key.h"
 
-int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath, const std::wstring& server) {
+namespace {
+
+// The preview's line for a key: how many keys and values it would save.
+void ReportKey(CReportWriter& report, const std::wstring& keyPath, const CCompositeRegKey& key, int result) {
+    DWORD keys = 0, values = 0;
+    std::vector<const CCompositeRegKey*> pending{&key};
+    while (!pending.empty()) {
+        const CCompositeRegKey* next = pending.back();
+        pending.pop_back();
+        ++keys;
+        for (int i = 0; i < next->GetCount(); ++i) {
+            if (const auto* sub = dynamic_cast<const CCompositeRegKey*>(next->GetAt(i)))
+                pending.push_back(sub);
+            else
+                ++values;
+        }
+    }
+    std::wstring state = result ? L"" : key.ErrorDescription;
+    state.erase(state.find_last_not_of(L' ') + 1);
+    ReportStatusLine(report.Store(), L"Registry", keyPath, L"Registry",
+                     corvan::Format(L"Keys=%lu Values=%lu ", static_cast<unsigned long>(result ? keys : 0),
+                                    static_cast<unsigned long>(result ? values : 0)),
+                     L"Backup Registry", result ? 0 : (key.LastErrorCode ? key.LastErrorCode : ERROR_CANTREAD), state);
+    report.Append();
+}
+
+}  // namespace
+
+int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath, const std::wstring& server,
+                                     CReportWriter* report) {
     std::wstring parentPath;
     std::wstring keyName;
     size_t slash = keyPath.find_last_of(L'\\');
@@ -32,6 +66,10 @@ int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath
         OutcomeErrorText = key.ErrorDescription;
     }
 
+    if (corvan::PreviewOnly()) {
+        if (report) ReportKey(*report, keyPath, key, result);
+        return result;
+    }
     // A backup file that could not be written is no backup.
     CObjectStore store;
     key.SaveProperties(store);

@@ -1,7 +1,7 @@
 // The status lines of one step: collected in a report store and appended to
-// the status report. Each line reaches the report once, however often the
-// step appends. An append that fails fails the run, and its lines are
-// appended with the next one.
+// the status report (and, in a preview, shown on the console). Each line
+// reaches the report once, however often the step appends. An append that
+// fails fails the run, and its lines are appended with the next one.
 #pragma once
 
 #include <string>
@@ -25,4 +25,5 @@ private:
     int backup_;
     CObjectStore store_;
     size_t written_ = 0;
+    size_t shown_ = 0;
 };

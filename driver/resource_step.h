@@ -1,14 +1,18 @@
 // The one shape of the share, port and printer steps. On backup: enumerate
 // the machine into the kind's composite, select, save each kept child into a
 // file of its own and the whole set into one file, add a RESTORE entry per
-// child. On restore: load each file, switch on its class, restore it, save
-// the result, report, and record STATUS or RESTOREERROR. What differs between
+// child. On restore: load each file, switch on its class, move it onto the
+// target of /T:, restore it, save the result, report, and record STATUS or
+// RESTOREERROR. A preview walks the same road: the objects themselves change
+// nothing, and the step writes no file and no entry, only the status lines
+// and the outcome. What differs between
 // the kinds is a small description (ShareKind, PortKind, PrinterKind) with
 // these members:
 //
 //   Composite, Item                 the composite class and the single class
 //   kSetClass, kItemClass           their class names in a file
 //   kEntryKey, kFileSuffix, kNoun   "PORT", "_port.bkp", "port"
+//   kTypeWord                       "Port": the Type of the kind's status lines
 //   kFullErrorPath                  BackupErrorFile names the whole path of the set
 //   kDeferResults                   items are finished only after AfterRestore
 //   WholeSetFile(migrator)          the field holding the whole-set file name
@@ -28,6 +32,9 @@
 
 #include "core/file_name.h"
 #include "core/object_store.h"
+#include "core/preview.h"
+#include "diagnostics/progress.h"
+#include "diagnostics/status_line.h"
 #include "driver/corvanrator.h"
 #include "driver/report_writer.h"
 #include "platform/text.h"
@@ -47,6 +54,8 @@ public:
         setField = Kind::kFullErrorPath ? wholeSet : setFile;
         const std::wstring errorFile = Kind::kFullErrorPath ? wholeSet : setFile;
 
+        const bool preview = corvan::PreviewOnly();
+        CProgress progress(Format(L"Backup %ls", Kind::kEntryKey));
         typename Kind::Composite composite(server_);
         int r = composite.Enum();
         if (r) {
@@ -54,6 +63,13 @@ public:
             for (int i = 0; i < composite.GetCount(); ++i) {
                 typename Kind::Item* item = composite.GetAt(i);
                 if (!item || !item->Restore) continue;
+                CProgress::Advance(Kind::NameOf(*item));
+                if (preview) {
+                    // Its status line says whether it could be saved.
+                    if (const CBaseObject* failure = Kind::BackupFailure(*item))
+                        Fail(failure->ErrorCode, failure->ErrorDescription);
+                    continue;
+                }
                 const std::wstring name = Kind::NameOf(*item);
                 // A comma would end the name part of the entry early.
                 const std::wstring label = LabelOf(name);
@@ -76,13 +92,15 @@ public:
                 control_.SetValue(L"Control", L"BackupErrorStep", Kind::kEntryKey);
             }
         } else {
-            m_.RunSucceeded = 0;
-            m_.OutcomeErrorCode = composite.ErrorCode;
-            m_.OutcomeErrorText = composite.ErrorDescription;
-            control_.AddEntry(L"BACKUPERROR", Kind::kEntryKey, Format(L"ALL,\"%ls\"", setFile.c_str()));
+            Fail(composite.ErrorCode, composite.ErrorDescription);
+            if (preview)
+                ReportFailure(L"ALL", L"Backup", composite.ErrorDescription);
+            else
+                control_.AddEntry(L"BACKUPERROR", Kind::kEntryKey, Format(L"ALL,\"%ls\"", setFile.c_str()));
         }
         composite.ReportStatus(report_->Store());
         report_->Append();
+        if (preview) return r;
 
         CObjectStore saved;
         if (!Save(composite, wholeSet, saved) && r) {
@@ -100,6 +118,7 @@ public:
     }
 
     int Restore() {
+        CProgress progress(corvan::Format(L"Restore %ls", Kind::kEntryKey));
         report_.emplace(m_, control_, 0);
         std::vector<Outcome> outcomes;
         outcomes.reserve(m_.WorkFiles.size());
@@ -140,9 +159,21 @@ private:
         return store.SaveToFile(path);
     }
 
+    // Records a failure in the run's outcome; the step's result is the caller's.
     void Fail(const std::wstring& code, const std::wstring& text) {
+        m_.RunSucceeded = 0;
         m_.OutcomeErrorCode = code;
         m_.OutcomeErrorText = text;
+    }
+
+    // The status line of a preview for an item that has no object to report
+    // (a file that cannot be loaded, a whole set that cannot be listed).
+    void ReportFailure(const std::wstring& name, const wchar_t* operation, const std::wstring& text) {
+        std::wstring state = text;
+        state.erase(state.find_last_not_of(L' ') + 1);
+        ReportStatusLine(report_->Store(), Kind::kTypeWord, name, Kind::kTypeWord, L"",
+                         corvan::Format(L"%ls %ls", operation, Kind::kTypeWord), ERROR_INVALID_DATA, state);
+        report_->Append();
     }
 
     Outcome RestoreItem(const std::wstring& name, const std::wstring& file) {
@@ -182,6 +213,12 @@ private:
             out.object.reset();
             return out;
         }
+        if (!m_.Retarget(*out.object)) {
+            Fail(invalid, Format(L"%ls names no machine its %ls could be moved from onto %ls.", source.c_str(),
+                                 Kind::kNoun, m_.TargetMachineName.c_str()));
+            out.object.reset();
+            return out;
+        }
         if (set) {
             out.ok = kind_.RestoreSet(*set);
         } else {
@@ -191,21 +228,26 @@ private:
         return out;
     }
 
-    // Saves the result, reports, and records the item's entry.
+    // Saves the result, reports, and records the item's entry; a preview
+    // only reports.
     void Finish(Outcome& out) {
         using corvan::Format;
+        const bool preview = corvan::PreviewOnly();
         out.finished = true;
         if (out.object) {
             if (!out.ok) Fail(out.object->ErrorCode, out.object->ErrorDescription);
             CObjectStore saved;
-            if (!Save(*out.object, out.target, saved) && out.ok) {
+            if (!preview && !Save(*out.object, out.target, saved) && out.ok) {
                 // Without its result file a retry could not tell what is left to do.
                 out.ok = 0;
                 Fail(saved.ErrorCode, saved.ErrorDescription);
             }
             out.object->ReportStatus(report_->Store());
             report_->Append();
+        } else if (preview) {
+            ReportFailure(out.name, L"Restore", m_.OutcomeErrorText);
         }
+        if (preview) return;
         // Every item ends in STATUS or RESTOREERROR: one that was not
         // restored is never left unreported.
         if (out.ok) {

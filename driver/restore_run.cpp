@@ -1,4 +1,6 @@
 #include "core/object_store.h"
+#include "diagnostics/log_message.h"
+#include "diagnostics/logger.h"
 #include "driver/control_paths.h"
 #include "driver/corvanrator.h"
 #include "driver/entry_value.h"
@@ -35,8 +37,21 @@ bool CCorvanrator::ReadRestoreWork(CObjectStore& control, const std::wstring& ke
     return !values.empty();
 }
 
+int CCorvanrator::Retarget(CBaseObject& object) {
+    if (!TargetRequested) return 1;
+    const std::wstring from = object.ServerName;
+    const std::wstring to = Format(L"\\\\%ls", TargetMachineName.c_str());
+    if (from.empty()) return 0;
+    object.ReplaceServerName(from, to);
+    if (Logger && !corvan::EqualsNoCase(from, to))
+        Logger->Dispatch(CTextLogMessage(kLogInformation, Format(L"Restored onto %ls instead of %ls.", to.c_str(),
+                                                                  from.c_str())));
+    return 1;
+}
+
 int CCorvanrator::RunRestore(CObjectStore& control) {
-    std::wstring server = Format(L"\\\\%ls", MachineName.c_str());
+    // Every step's own calls go where the objects go.
+    std::wstring server = Format(L"\\\\%ls", TargetRequested ? TargetMachineName.c_str() : MachineName.c_str());
     CheckWork(control, 0);
 
     // Each kind starts from empty lists: after a backup in the same process
@@ -47,7 +62,7 @@ int CCorvanrator::RunRestore(CObjectStore& control) {
     if (ReadRestoreWork(control, L"SHARE")) ProcessShares(0, control, server);
     if (ReadRestoreWork(control, L"PORT")) ProcessPorts(0, control, server);
     if (ReadRestoreWork(control, L"PRINTER")) ProcessPrinters(0, control, server);
-    ServiceEntries(control, L"RESTORE", 0);
+    ServiceEntries(control, L"RESTORE", 0, TargetRequested ? server : ServerName);
 
     WriteOutcome(control, L"Restore");
     return RunSucceeded;

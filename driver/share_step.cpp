@@ -13,6 +13,7 @@ struct ShareKind {
     static constexpr const wchar_t* kEntryKey = L"SHARE";
     static constexpr const wchar_t* kFileSuffix = L"_shr.bkp";
     static constexpr const wchar_t* kNoun = L"share";
+    static constexpr const wchar_t* kTypeWord = L"Share";
     static constexpr bool kFullErrorPath = false;
     static constexpr bool kDeferResults = false;
 

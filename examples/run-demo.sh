@@ -3,7 +3,9 @@
 # drives and accounts; no shares, no TCP/IP printer ports, no printers, one
 # driver fewer, and no D:\Data), and restores the shares, ports, printers and
 # the data folder onto it, with SupportedDrivers.txt beside the restore
-# control file. Works on a throw-away copy of the demo world, never on
+# control file. Then a second server SRV02 joins: a preview (/P) of restoring
+# the same backup onto it, which changes nothing, and the restore onto it
+# (/T:SRV02). Works on a throw-away copy of the demo world, never on
 # examples/world.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +21,7 @@ cd "$demo"
 
 shares() {
   awk '/^\[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares\]/{on=1; next}
-       /^\[/{on=0} on && /^"/{sub(/=.*/, ""); gsub(/"/, ""); printf "  %s\n", $0}' "$CORVAN_WORLD/SRV01/HKLM.reg"
+       /^\[/{on=0} on && /^"/{sub(/=.*/, ""); gsub(/"/, ""); printf "  %s\n", $0}' "$CORVAN_WORLD/${1:-SRV01}/HKLM.reg"
 }
 
 # The printer ports: local ports, then each TCP/IP port with its address and port number.
@@ -30,7 +32,7 @@ ports() {
        key ~ /Standard TCP\/IP Port\\Ports\\/ && /^"IPAddress"/{split($0, a, "\""); ip=a[4]}
        key ~ /Standard TCP\/IP Port\\Ports\\/ && /^"PortNumber"/{n=key; sub(/.*\\/, "", n); sub(/\]$/, "", n);
                                                        printf "  %s -> %s:%d\n", n, ip, hex(substr($0, index($0, ":") + 1))}' \
-    "$CORVAN_WORLD/SRV01/HKLM.reg"
+    "$CORVAN_WORLD/${1:-SRV01}/HKLM.reg"
 }
 
 # Each printer queue: its port, driver and share, and whether it keeps a
@@ -43,7 +45,7 @@ printers() {
        on && /^"Default DevMode"=/{mode="device mode"}
        on && /^"Security"=/{printf "  %s on %s, driver %s, %s, %s, permissions\n", n, port, driver,
                                    share == "" ? "not shared" : "shared as " share, mode; mode="no device mode"}' \
-    "$CORVAN_WORLD/SRV01/HKLM.reg"
+    "$CORVAN_WORLD/${1:-SRV01}/HKLM.reg"
 }
 
 # The text of one value of a printer, continuation lines included.
@@ -109,5 +111,34 @@ grep -E '^(Restore(Status|LastError|ErrorText)|SHARE|PORT|PRINTER|DIRECTORY)=' "
 echo
 echo "== status report (D:\\Migration\\Log\\SRV01\\SRV01_StatusReport.log):"
 sed 's/^/  /' "$drive_d/Migration/Log/SRV01/SRV01_StatusReport.log"
+
+echo
+echo "== a second server SRV02 joins: the drives, drivers and local account names of the"
+echo "   fresh server (its accounts with SIDs of its own); no shares, TCP/IP ports or printers"
+mkdir -p "$CORVAN_WORLD/SRV02/drives/D/Data"
+cp "$here/fresh-SRV01.reg" "$CORVAN_WORLD/SRV02/HKLM.reg"
+sed 's/3623811015-3361044348-30300820/3623811015-3361044348-40400820/' "$here/world/SRV01/machine.ini" \
+  > "$CORVAN_WORLD/SRV02/machine.ini"
+cp -r "$here/world/SRV01/drives/C" "$CORVAN_WORLD/SRV02/drives/"
+cp -r "$here/world/SRV01/drives/D/Data/Public" "$here/world/SRV01/drives/D/Data/Finance" "$CORVAN_WORLD/SRV02/drives/D/Data/"
+cp -r "$here/world/SRV01/drives/D/kitbox" "$CORVAN_WORLD/SRV02/drives/D/"
+cp "$CORVAN_WORLD/SRV02/HKLM.reg" "$demo/SRV02-before.reg"
+echo
+echo "== corvan /R /C:D:\\Migration\\ControlRestore.ini /S:SRV01 /T:SRV02 /P   (a preview: one line per object)"
+"$corvan" /R '/C:D:\Migration\ControlRestore.ini' /S:SRV01 /T:SRV02 /P || echo "(exit code $?)"
+echo
+same=no; cmp -s "$demo/SRV02-before.reg" "$CORVAN_WORLD/SRV02/HKLM.reg" && same=yes
+echo "== SRV02 unchanged by the preview: $same"
+echo
+echo "== corvan /R /C:D:\\Migration\\ControlRestore.ini /S:SRV01 /T:SRV02"
+"$corvan" /R '/C:D:\Migration\ControlRestore.ini' /S:SRV01 /T:SRV02 || echo "(exit code $?)"
+echo
+echo "== shares of SRV02 after the restore:"; shares SRV02
+echo "== printer ports of SRV02 after the restore:"; ports SRV02
+echo "== printers of SRV02 after the restore:"; printers SRV02
+echo
+echo "== outcome of the restore onto SRV02:"
+grep -E '^Restore(TargetMachine|Status|LastError|ErrorText)=' "$drive_d/Migration/ControlRestore.ini" | sed 's/^/  /'
+
 echo
 echo "The demo world and the logs (CorvanTrace.log, CorvanError.log, CorvanReport.log) stay in $demo"

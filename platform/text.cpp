@@ -7,6 +7,9 @@
 
 #ifdef _WIN32
 #include "platform/win32.h"
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 namespace corvan {
@@ -289,10 +292,85 @@ void WriteStandard(FILE* stream, const std::wstring& text) {
 }
 #endif
 
+// The status line of a console: what is shown, and whether a line was
+// begun for it after output that had not ended its own.
+struct ConsoleStatusLine {
+    std::wstring shown;
+    bool borrowedLine = false;
+    bool atLineStart = true;
+};
+
+ConsoleStatusLine& Status() {
+    static ConsoleStatusLine status;
+    return status;
+}
+
+void EraseStatus() {
+    ConsoleStatusLine& status = Status();
+    if (status.shown.empty()) return;
+    WriteStandard(stdout, L"\r" + std::wstring(status.shown.size(), L' ') + L"\r");
+    status.shown.clear();
+}
+
+// Other output takes the status line's place; the status comes back below it.
+void WriteAroundStatus(FILE* stream, const std::wstring& text) {
+    if (text.empty()) return;
+    ConsoleStatusLine& status = Status();
+    std::wstring shown = status.shown;
+    EraseStatus();
+    // The line begun for the status is the line break the text starts with.
+    bool skip = status.borrowedLine && text[0] == L'\n';
+    status.borrowedLine = false;
+    WriteStandard(stream, skip ? text.substr(1) : text);
+    status.atLineStart = text.back() == L'\n';
+    if (!shown.empty()) ConsoleStatus(shown);
+}
+
 }  // namespace
 
-void ConsoleOut(const std::wstring& text) { WriteStandard(stdout, text); }
+bool StandardOutputIsConsole() {
+#ifdef _WIN32
+    DWORD mode = 0;
+    static const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+#else
+    static const bool console = isatty(STDOUT_FILENO) != 0;
+#endif
+    return console;
+}
 
-void ConsoleErr(const std::wstring& text) { WriteStandard(stderr, text); }
+int ConsoleColumns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+    return 80;
+}
+
+void ConsoleStatus(const std::wstring& text) {
+    if (!StandardOutputIsConsole()) return;
+    ConsoleStatusLine& status = Status();
+    if (text.empty()) {
+        EraseStatus();
+        return;
+    }
+    // Longer than the window it would wrap, and the next one could not replace it.
+    std::wstring line = text.substr(0, static_cast<size_t>(std::max(ConsoleColumns() - 1, 1)));
+    std::wstring out = L"\r";
+    if (!status.atLineStart && !status.borrowedLine) {
+        out = L"\n";
+        status.borrowedLine = true;
+    }
+    if (line.size() < status.shown.size()) out += std::wstring(status.shown.size(), L' ') + L"\r";
+    WriteStandard(stdout, out + line);
+    status.shown = line;
+}
+
+void ConsoleOut(const std::wstring& text) { WriteAroundStatus(stdout, text); }
+
+void ConsoleErr(const std::wstring& text) { WriteAroundStatus(stderr, text); }
 
 }  // namespace corvan

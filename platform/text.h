@@ -49,4 +49,13 @@ int ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring&
 void ConsoleOut(const std::wstring& text);
 void ConsoleErr(const std::wstring& text);
 
+// Whether standard output is a console rather than a file or a pipe.
+bool StandardOutputIsConsole();
+// Columns of the console window; 80 when it cannot be told.
+int ConsoleColumns();
+// One status line at the foot of a console: each call replaces it, an
+// empty text takes it away, and other console output moves it below
+// itself. Nothing is written when standard output is not a console.
+void ConsoleStatus(const std::wstring& text);
+
 }  // namespace corvan

@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "core/preview.h"
 #include "diagnostics/log_message.h"
+#include "diagnostics/progress.h"
 #include "platform/text.h"
 #include "printing/print_calls.h"
 #include "services/win32_service.h"
@@ -129,6 +131,11 @@ CPortRestorer::Machine& CPortRestorer::MachineOf(const std::wstring& server) {
 
 int CPortRestorer::Restore(CPort& port) {
     if (!port.Restore) return 1;
+    struct Counted {
+        const CPort& port;
+        ~Counted() { CProgress::Advance(port.PortName); }
+    } counted{port};
+    if (corvan::PreviewOnly()) port.ClearError();
     const std::wstring function = L"CPort::Add()";
     auto refuse = [&](const std::wstring& errorText, DWORD code) {
         port.ReportFlag = 1;
@@ -150,7 +157,8 @@ int CPortRestorer::Restore(CPort& port) {
         return 1;
     }
 
-    if (!machine.spooler) {
+    // A preview leaves the spooler running.
+    if (!machine.spooler && !corvan::PreviewOnly()) {
         machine.spooler = std::make_unique<CWin32Service>(machine.server, L"Spooler");
         machine.stopError = machine.spooler->Stop();
         if (machine.stopError && !failedService_) failedService_ = machine.spooler.get();
@@ -163,6 +171,10 @@ int CPortRestorer::Restore(CPort& port) {
         return 0;
     }
     machine.added.push_back(&port);
+    if (corvan::PreviewOnly()) {
+        corvan::NotePreviewed(L"Port", machine.server, port.PortName);
+        return 1;
+    }
     LogLine(port, kLogInformation, Format(L"%ls, Added Port.", port.PortName.c_str()));
     return 1;
 }

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "diagnostics/log_message.h"
+#include "diagnostics/progress.h"
 #include "platform/text.h"
 #include "printing/print_calls.h"
 
@@ -58,6 +59,7 @@ int CCompositePrinter::Add() {
     ForEachLeaf([&](CPrinter& printer) {
         if (!printer.Restore) return;
         int added = drivers.Check(printer) && printer.Add();
+        CProgress::Advance(printer.PrinterName);
         LogLine(printer, added ? kLogInformation : kLogReport,
                 Format(added ? L"%ls, Added printer." : L"%ls, Failed to add printer.", printer.PrinterName.c_str()));
         if (!added && !failed) failed = &printer;

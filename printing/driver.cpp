@@ -94,7 +94,7 @@ int CDriver::LoadProperty(CObjectStore& store) {
 void CDriver::ReportStatus(CObjectStore& reportStore) {
     if (!ReportFlag || !Restore) return;
     ReportStatusLine(reportStore, L"Driver", DriverName, L"Driver", Format(L"Environment=%ls ", Environment.c_str()),
-                     Task, LastErrorCode);
+                     Task, LastErrorCode, PreviewState(*this));
 }
 
 void CDriver::Dump() {

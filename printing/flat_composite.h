@@ -76,6 +76,12 @@ public:
         for (auto& child : children_) child->Dump();
     }
 
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override {
+        int count = Leaf::ReplaceServerName(oldText, newText);
+        for (auto& child : children_) count += child->ReplaceServerName(oldText, newText);
+        return count;
+    }
+
     // Takes ownership; null is ignored.
     virtual void AddChild(Leaf* child) {
         if (child) children_.emplace_back(child);

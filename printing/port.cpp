@@ -5,6 +5,7 @@
 
 #include "core/file_name.h"
 #include "core/object_store.h"
+#include "core/preview.h"
 #include "core/store_value.h"
 #include "diagnostics/status_line.h"
 #include "platform/text.h"
@@ -121,9 +122,16 @@ bool CPort::LeaveExisting(const CPort& existing) {
                            PortName.c_str(), ServerName.c_str(), differing.c_str());
     ReportFlag = 1;
     Task = L"Restore Port";
-    Restore = 0;
+    // A preview reports it like every port it looked at.
+    if (!corvan::PreviewOnly()) Restore = 0;
     SetError(L"CPort::Add()", L"CPort::Add()", 0);
     return !differing.empty();
+}
+
+int CPort::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    int count = CBaseObject::ReplaceServerName(oldText, newText);
+    if (registryData_) count += registryData_->ReplaceServerName(oldText, newText);
+    return count;
 }
 
 int CPort::Add() {
@@ -132,7 +140,14 @@ int CPort::Add() {
     int result = 1;
     std::wstring errorText;
     DWORD errorCode = 0;
-    if (registryData_) {
+    if (!registryData_ && !corvan::EqualsNoCase(MonitorName, kLocalPortMonitor)) {
+        // Without the monitor's settings nothing could make this port.
+        result = 0;
+        errorText = Format(L"AddPort(%ls, %ls)", PortName.c_str(), MonitorName.c_str());
+        errorCode = ERROR_NOT_SUPPORTED;
+    } else if (corvan::PreviewOnly()) {
+        Warning = Format(L"Port %ls is added to %ls.", PortName.c_str(), ServerName.c_str());
+    } else if (registryData_) {
         HKEY handle = nullptr;
         result = registryData_->Apply(handle);
         if (!result) {
@@ -140,16 +155,12 @@ int CPort::Add() {
         } else if (!RegistryFolder.empty()) {
             result = SaveRegistryCopy(errorText, errorCode);
         }
-    } else if (corvan::EqualsNoCase(MonitorName, kLocalPortMonitor)) {
-        result = AddLocalPort(errorText, errorCode);
     } else {
-        // Without the monitor's settings nothing could make this port.
-        result = 0;
-        errorText = Format(L"AddPort(%ls, %ls)", PortName.c_str(), MonitorName.c_str());
-        errorCode = ERROR_NOT_SUPPORTED;
+        result = AddLocalPort(errorText, errorCode);
     }
 
-    Restore = result ? 0 : 1;
+    // After a preview the port is still to be restored.
+    if (!corvan::PreviewOnly()) Restore = result ? 0 : 1;
     ReportFlag = 1;
     Task = L"Restore Port";
     if (result)
@@ -237,7 +248,7 @@ int CPort::LoadProperty(CObjectStore& store) {
 void CPort::ReportStatus(CObjectStore& reportStore) {
     if (!ReportFlag || !Restore) return;
     ReportStatusLine(reportStore, L"Port", PortName, L"Port", Format(L"Monitor=%ls ", MonitorName.c_str()), Task,
-                     LastErrorCode);
+                     LastErrorCode, PreviewState(*this));
 }
 
 void CPort::Dump() {

@@ -25,6 +25,8 @@ public:
     int SaveProperties(CObjectStore& store) override;
     void ReportStatus(CObjectStore& reportStore) override;
     void Dump() override;
+    // Also the machine of the port's monitor key.
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Writes the port's settings to the machine named by ServerName; the
     // caller has made sure the machine lacks the port. Nonzero on success.

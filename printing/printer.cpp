@@ -1,6 +1,8 @@
 #include "printing/printer.h"
 
 #include "core/object_store.h"
+#include "core/preview.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
 #include "diagnostics/log_message.h"
 #include "diagnostics/status_line.h"
@@ -159,13 +161,92 @@ void CPrinter::RefuseMissingDriver() {
     ReportFlag = 1;
     Task = L"Restore Printer";
     LogLine(*this, kLogError,
-            Format(L"%ls,%ls,%ls,%ls", ErrorFunction.c_str(), ErrorWin32API.c_str(), ErrorCode.c_str(),
-                   ErrorDescription.c_str()));
+            Format(L"%ls%ls,%ls,%ls,%ls", corvan::PreviewOnly() ? L"Preview: " : L"", ErrorFunction.c_str(),
+                   ErrorWin32API.c_str(), ErrorCode.c_str(), ErrorDescription.c_str()));
+}
+
+int CPrinter::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    int count = CBaseObject::ReplaceServerName(oldText, newText) + ReplaceServerPart(PrinterName, oldText, newText) +
+                SecurityDescriptor.ReplaceServerName(oldText, newText);
+    if (driverData_) count += driverData_->ReplaceServerName(oldText, newText);
+    return count;
+}
+
+DWORD CPrinter::CheckTarget(LPWSTR server, const std::wstring& ports, std::wstring& errorText,
+                            std::wstring& description) {
+    DWORD needed = 0, count = 0;
+    std::vector<BYTE> buffer;
+    DWORD error = EnumPortsW(server, 1, nullptr, 0, &needed, &count) ? 0 : LastErrorOf();
+    if (error == ERROR_INSUFFICIENT_BUFFER) {
+        buffer.resize(needed);
+        error = EnumPortsW(server, 1, buffer.data(), needed, &needed, &count) ? 0 : LastErrorOf();
+    }
+    if (error) {
+        errorText = Format(L"EnumPorts(%ls)", ServerName.c_str());
+        return error;
+    }
+    const auto* listed = reinterpret_cast<const PORT_INFO_1W*>(buffer.data());
+    for (size_t start = 0; start <= ports.size();) {
+        size_t comma = ports.find(L',', start);
+        if (comma == std::wstring::npos) comma = ports.size();
+        const std::wstring port = ports.substr(start, comma - start);
+        bool found = corvan::Previewed(L"Port", ServerName, port);
+        for (DWORD i = 0; !found && listed && i < count; ++i)
+            found = corvan::EqualsNoCase(SpoolerText(listed[i].pName), port);
+        if (!found) {
+            errorText = Format(L"AddPrinter(%ls)", PrinterName.c_str());
+            description = Format(L"The port %ls is not on %ls.", port.c_str(), ServerName.c_str());
+            return ERROR_UNKNOWN_PORT;
+        }
+        start = comma + 1;
+    }
+
+    std::vector<WCHAR> existing = WideBuffer(ServerName.empty() ? ShortName() : ServerName + L"\\" + ShortName());
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ACCESS_USE};
+    PrinterHandle printer;
+    if (OpenPrinterW(existing.data(), printer.Receive(), &defaults))
+        Warning = Format(L"Printer %ls exists on %ls and is updated.", ShortName().c_str(), ServerName.c_str());
+    return 0;
+}
+
+DWORD CPrinter::MakeQueue(LPWSTR server, PRINTER_INFO_2W& info, std::wstring& errorText) {
+    const std::wstring shortName = ShortName();
+    PrinterHandle printer;
+    DWORD errorCode = 0;
+    for (int wait = 0;; ++wait) {
+        printer.Reset(AddPrinterW(server, 2, reinterpret_cast<LPBYTE>(&info)));
+        if (printer.Get() || GetLastError() != RPC_S_SERVER_UNAVAILABLE || wait == kUnavailableWaits) break;
+        Sleep(kUnavailableWaitMs);
+    }
+    if (!printer.Get()) {
+        errorCode = LastErrorOf();
+        errorText = Format(L"AddPrinter(%ls)", PrinterName.c_str());
+    }
+    if (errorCode == ERROR_PRINTER_ALREADY_EXISTS) {
+        // The queue is there: made equal to the saved one, permissions included.
+        std::vector<WCHAR> existing =
+            WideBuffer(ServerName.empty() ? shortName : ServerName + L"\\" + shortName);
+        PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+        if (!OpenPrinterW(existing.data(), printer.Receive(), &defaults)) {
+            errorCode = LastErrorOf();
+        } else if (!SetPrinterW(printer.Get(), 2, reinterpret_cast<LPBYTE>(&info), 0)) {
+            errorCode = LastErrorOf();
+            errorText = Format(L"SetPrinter(%ls)", shortName.c_str());
+        } else {
+            errorCode = 0;
+        }
+    }
+    if (!errorCode && (Attributes & PRINTER_ATTRIBUTE_SHARED)) {
+        PRINTER_INFO_7W publish{nullptr, DSPRINT_PUBLISH};
+        SetPrinterW(printer.Get(), 7, reinterpret_cast<LPBYTE>(&publish), 0);
+    }
+    return errorCode;
 }
 
 int CPrinter::Add() {
     const std::wstring function = Format(L"CPrinter::Add(%ls)", PrinterName.c_str());
     if (!Restore) return 1;
+    if (corvan::PreviewOnly()) ClearError();
     ApplyDriverMapping();
     std::vector<WCHAR> serverBuffer;
     LPWSTR server = SpoolerServer(*this, serverBuffer);
@@ -173,6 +254,7 @@ int CPrinter::Add() {
     if (!GetServerMajorVersion(major)) major = 0;
 
     std::wstring errorText;
+    std::wstring description;  // of what failed below, when it names more than the number
     DWORD errorCode = 0;
     // Created without its permissions the queue would be open to everybody;
     // one whose backup held none gets the spooler's own.
@@ -188,6 +270,7 @@ int CPrinter::Add() {
         if (!descriptor) {
             errorText = Format(L"CSecurityDescriptor::Get(%ls)", PrinterName.c_str());
             errorCode = SecurityDescriptor.LastErrorCode ? SecurityDescriptor.LastErrorCode : ERROR_INVALID_SECURITY_DESCR;
+            description = SecurityDescriptor.ErrorDescription;
         } else if (SecurityDescriptor.SystemAcl.GetCount() == 0) {
             // An audit list is set only where the printer had one: setting
             // even an empty one takes a privilege the restore need not hold.
@@ -195,10 +278,8 @@ int CPrinter::Add() {
         }
     }
 
-    PrinterHandle printer;
     if (!errorCode) {
-        const std::wstring shortName = ShortName();
-        std::vector<WCHAR> name = WideBuffer(shortName), port = WideBuffer(PortsForTarget(major)),
+        std::vector<WCHAR> name = WideBuffer(ShortName()), port = WideBuffer(PortsForTarget(major)),
                            driver = WideBuffer(DriverName), share, comment, location, sep, processor, datatype,
                            parameters;
         DEVMODEW* mode = nullptr;
@@ -223,35 +304,12 @@ int CPrinter::Add() {
         info.StartTime = StartTime;
         info.UntilTime = UntilTime;
 
-        for (int wait = 0;; ++wait) {
-            printer.Reset(AddPrinterW(server, 2, reinterpret_cast<LPBYTE>(&info)));
-            if (printer.Get() || GetLastError() != RPC_S_SERVER_UNAVAILABLE || wait == kUnavailableWaits) break;
-            Sleep(kUnavailableWaitMs);
-        }
-        if (!printer.Get()) {
-            errorCode = LastErrorOf();
-            errorText = Format(L"AddPrinter(%ls)", PrinterName.c_str());
-        }
-        if (errorCode == ERROR_PRINTER_ALREADY_EXISTS) {
-            // The queue is there: made equal to the saved one, permissions included.
-            std::vector<WCHAR> existing =
-                WideBuffer(ServerName.empty() ? shortName : ServerName + L"\\" + shortName);
-            PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
-            if (!OpenPrinterW(existing.data(), printer.Receive(), &defaults)) {
-                errorCode = LastErrorOf();
-            } else if (!SetPrinterW(printer.Get(), 2, reinterpret_cast<LPBYTE>(&info), 0)) {
-                errorCode = LastErrorOf();
-                errorText = Format(L"SetPrinter(%ls)", shortName.c_str());
-            } else {
-                errorCode = 0;
-            }
-        }
-        if (!errorCode && (Attributes & PRINTER_ATTRIBUTE_SHARED)) {
-            PRINTER_INFO_7W publish{nullptr, DSPRINT_PUBLISH};
-            SetPrinterW(printer.Get(), 7, reinterpret_cast<LPBYTE>(&publish), 0);
-        }
+        // A preview asks what the queue would meet instead of making it.
+        errorCode = corvan::PreviewOnly() ? CheckTarget(server, PortsForTarget(major), errorText, description)
+                                          : MakeQueue(server, info, errorText);
     }
-    if (!errorCode && driverData_) {
+    // The driver's data goes into the queue's key once the queue is there.
+    if (!errorCode && driverData_ && !corvan::PreviewOnly()) {
         HKEY handle = nullptr;
         if (!driverData_->Apply(handle)) {
             errorText = driverData_->ErrorWin32API;
@@ -261,9 +319,13 @@ int CPrinter::Add() {
 
     ReportFlag = 1;
     Task = L"Restore Printer";
-    Restore = errorCode ? 1 : 0;
+    // After a preview the printer is still to be restored.
+    if (!corvan::PreviewOnly()) Restore = errorCode ? 1 : 0;
     if (errorCode) {
-        SetError(function, errorText, errorCode);
+        if (description.empty())
+            SetError(function, errorText, errorCode);
+        else
+            SetError(function, errorText, errorCode, description);
         return 0;
     }
     SetError(function, function, 0);
@@ -362,7 +424,7 @@ int CPrinter::LoadProperty(CObjectStore& store) {
 void CPrinter::ReportStatus(CObjectStore& reportStore) {
     if (!ReportFlag || !Restore) return;
     ReportStatusLine(reportStore, L"Printer", PrinterName, L"Printer", Format(L"Driver=%ls ", DriverName.c_str()),
-                     Task, LastErrorCode);
+                     Task, LastErrorCode, PreviewState(*this));
 }
 
 void CPrinter::Dump() {

@@ -36,6 +36,8 @@ public:
     int SaveProperties(CObjectStore& store) override;
     void ReportStatus(CObjectStore& reportStore) override;
     void Dump() override;
+    // Also the server part of the printer's name, its permissions and driver data.
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Fills the printer from the record and reads its driver data. Nonzero
     // unless the driver data exists and cannot be read (the error is kept).
@@ -92,6 +94,12 @@ private:
     void CopyFrom(const PRINTER_INFO_2W& info);
     // The port list for a target of major version 5 or later.
     std::wstring PortsForTarget(DWORD major) const;
+    // What a preview asks instead of adding the queue: whether the target
+    // has every port of `ports` (or the preview's port step would add it),
+    // and whether a queue of the name is there to be updated.
+    DWORD CheckTarget(LPWSTR server, const std::wstring& ports, std::wstring& errorText, std::wstring& description);
+    // AddPrinterW, or SetPrinterW on a queue of the name; 0 or the error.
+    DWORD MakeQueue(LPWSTR server, PRINTER_INFO_2W& info, std::wstring& errorText);
 
     std::unique_ptr<CCompositeRegKey> driverData_;
     bool mappingApplied_ = false;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/object_store.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
 #include "platform/text.h"
 
@@ -85,6 +86,12 @@ int CAce::EnumSID(PSID sid) {
     return 1;
 }
 
+std::wstring CAce::AccountName() const { return Domain.empty() ? Trustee : Domain + L"\\" + Trustee; }
+
+int CAce::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    return CBaseObject::ReplaceServerName(oldText, newText) + ReplaceServerWord(Domain, oldText, newText);
+}
+
 int CAce::Get(PSID& sid, DWORD& mask, int& index) {
     index = Index;
     mask = AccessMask;
@@ -95,18 +102,29 @@ int CAce::Get(PSID& sid, DWORD& mask, int& index) {
 
     const std::wstring function = L"CAce::Get()";
     LPCWSTR server = ServerName.empty() ? nullptr : ServerName.c_str();
+    // An account of the machine asked is asked for with the machine's name,
+    // so that a domain account of the same name never stands in for it.
+    const bool ownAccount =
+        !Domain.empty() && !ServerName.empty() && corvan::EqualsNoCase(Domain, BareServerName(ServerName));
+    const std::wstring account = ownAccount ? AccountName() : Trustee;
+    auto fail = [&](const std::wstring& call, DWORD code) {
+        std::wstring text = SystemDescription(code);
+        text.erase(text.find_last_not_of(L' ') + 1);
+        SetError(function, call, code,
+                 corvan::Format(L"%ls Account: %ls", text.c_str(), AccountName().c_str()));
+        return 0;
+    };
     DWORD sidSize = 0;
     DWORD domainCapacity = 0;
     SID_NAME_USE use;
-    if (LookupAccountNameW(server, Trustee.c_str(), nullptr, &sidSize, nullptr, &domainCapacity, &use) ||
+    if (LookupAccountNameW(server, account.c_str(), nullptr, &sidSize, nullptr, &domainCapacity, &use) ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         DWORD code = GetLastError();
         // Success without a buffer would leave no SID to pass back.
         if (code == ERROR_SUCCESS) code = ERROR_NONE_MAPPED;
-        SetError(function,
-                 corvan::Format(L"LookupAccountName(%ls) failed.  Error %d ", Trustee.c_str(), static_cast<int>(code)),
-                 code);
-        return 0;
+        return fail(corvan::Format(L"LookupAccountName(%ls) failed.  Error %d ", account.c_str(),
+                                   static_cast<int>(code)),
+                    code);
     }
 
     std::vector<BYTE> buffer;
@@ -119,11 +137,9 @@ int CAce::Get(PSID& sid, DWORD& mask, int& index) {
         return 0;
     }
     domainCapacity = static_cast<DWORD>(domain.size());
-    if (!LookupAccountNameW(server, Trustee.c_str(), buffer.data(), &sidSize, domain.data(), &domainCapacity,
-                            &use)) {
-        SetError(function, corvan::Format(L"LookupAccountName(%ls)", Trustee.c_str()), GetLastError());
-        return 0;
-    }
+    if (!LookupAccountNameW(server, account.c_str(), buffer.data(), &sidSize, domain.data(), &domainCapacity,
+                            &use))
+        return fail(corvan::Format(L"LookupAccountName(%ls)", account.c_str()), GetLastError());
     Sid = std::move(buffer);
     sid = Sid.data();
     SetError(function, function, 0);

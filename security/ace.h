@@ -19,12 +19,17 @@ public:
     int LoadProperty(CObjectStore& store) override;
     int SaveProperties(CObjectStore& store) override;
     void Dump() override;
+    // Also moves an account local to the old machine onto the new one.
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Fills SIDName, Trustee and Domain from the local account lookup. Returns 1.
     int EnumSID(PSID sid);
     // Passes back index and mask, and the SID, found by Trustee on ServerName
-    // when the entry holds none. The SID stays owned by the entry. 1 or 0.
+    // when the entry holds none. The SID stays owned by the entry. 1 or 0;
+    // the description of a failure names the account.
     int Get(PSID& sid, DWORD& mask, int& index);
+    // "Domain\Trustee", or the trustee alone when there is no domain.
+    std::wstring AccountName() const;
 
     bool HasSid() const { return !Sid.empty(); }
     PSID GetSid() { return Sid.empty() ? nullptr : Sid.data(); }

@@ -82,12 +82,18 @@ int CAcl::Enum(PACL list) {
     return 1;
 }
 
-int CAcl::FailBuild(const std::wstring& failure, DWORD code) {
+int CAcl::FailBuild(const std::wstring& failure, DWORD code, const std::wstring& description) {
     FreeBuilt();
     buildError_ = code;
     buildFailure_ = failure;
-    SetError(kGetFunction, failure, code);
+    SetError(kGetFunction, failure, code, description.empty() ? SystemDescription(code) : description);
     return 0;
+}
+
+int CAcl::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    int count = CBaseObject::ReplaceServerName(oldText, newText);
+    for (auto& ace : aces_) count += ace->ReplaceServerName(oldText, newText);
+    return count;
 }
 
 int CAcl::Get(PACL& list) {
@@ -104,7 +110,8 @@ int CAcl::Get(PACL& list) {
         DWORD mask = 0;
         int index = 0;
         if (!ace->Get(sid, mask, index))
-            return FailBuild(L"IsValidSid()", ace->LastErrorCode ? ace->LastErrorCode : ERROR_NONE_MAPPED);
+            return FailBuild(L"IsValidSid()", ace->LastErrorCode ? ace->LastErrorCode : ERROR_NONE_MAPPED,
+                             ace->ErrorDescription);
         if (!IsValidSid(sid)) return FailBuild(L"IsValidSid()", ERROR_INVALID_SID);
         size += GetLengthSid(sid) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
     }
@@ -123,7 +130,8 @@ int CAcl::Get(PACL& list) {
         DWORD mask = 0;
         int index = 0;
         if (!ace->Get(sid, mask, index))
-            return FailBuild(L"IsValidSid()", ace->LastErrorCode ? ace->LastErrorCode : ERROR_NONE_MAPPED);
+            return FailBuild(L"IsValidSid()", ace->LastErrorCode ? ace->LastErrorCode : ERROR_NONE_MAPPED,
+                             ace->ErrorDescription);
         if (!IsValidSid(sid)) return FailBuild(L"IsValidSid()", ERROR_INVALID_SID);
 
         const DWORD inherit = ace->AceFlags & VALID_INHERIT_FLAGS;

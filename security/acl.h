@@ -18,6 +18,7 @@ public:
     int LoadProperty(CObjectStore& store) override;
     int SaveProperties(CObjectStore& store) override;
     void Dump() override;
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Takes ownership; null is ignored.
     virtual void AddAce(CAce* ace);
@@ -43,7 +44,8 @@ public:
     DWORD NullAcl = 1;
 
 private:
-    int FailBuild(const std::wstring& failure, DWORD code);
+    // The description of what failed below, when there is one, is kept.
+    int FailBuild(const std::wstring& failure, DWORD code, const std::wstring& description = L"");
     void FreeBuilt();
 
     std::vector<std::unique_ptr<CAce>> aces_;

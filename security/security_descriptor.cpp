@@ -93,7 +93,7 @@ int CSecurityDescriptor::Get(PSECURITY_DESCRIPTOR& descriptor) {
         // Without its permissions the resource would be created open to
         // everybody; the owner must be able to see that it failed.
         LocalFree(block);
-        SetError(function, L"CAcl::Get()", failed->GetBuildError());
+        SetError(function, L"CAcl::Get()", failed->GetBuildError(), failed->ErrorDescription);
         return 1;
     }
 
@@ -113,6 +113,11 @@ int CSecurityDescriptor::Get(PSECURITY_DESCRIPTOR& descriptor) {
     descriptor = built_;
     SetError(function, function, 0);
     return 1;
+}
+
+int CSecurityDescriptor::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    return CBaseObject::ReplaceServerName(oldText, newText) + SystemAcl.ReplaceServerName(oldText, newText) +
+           DiscretionaryAcl.ReplaceServerName(oldText, newText);
 }
 
 int CSecurityDescriptor::SaveProperties(CObjectStore& store) {

@@ -16,6 +16,7 @@ public:
     int LoadProperty(CObjectStore& store) override;
     int SaveProperties(CObjectStore& store) override;
     void Dump() override;
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Reads a self-relative or absolute descriptor owned by the caller.
     int Enum(PSECURITY_DESCRIPTOR descriptor);

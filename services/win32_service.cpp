@@ -171,6 +171,28 @@ DWORD CWin32Service::Startup(DWORD startType) {
     return error;
 }
 
+DWORD CWin32Service::Check(bool start, bool stop, bool configure) {
+    const std::wstring function = L"CWin32Service::Check()";
+    const DWORD access = SERVICE_QUERY_STATUS | (start ? kStartAccess : 0) | (stop ? kStopAccess : 0) |
+                         (configure ? SERVICE_CHANGE_CONFIG : 0);
+    ScHandle manager(OpenSCManagerW(ServerName.c_str(), nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        DWORD error = GetLastError();
+        SetError(function, corvan::Format(L"OpenSCManager(%ls)", ServerName.c_str()), error);
+        return error;
+    }
+    ScHandle service(OpenServiceW(manager.Get(), ServiceName.c_str(), access));
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.Get(), &status)) {
+        DWORD error = GetLastError();
+        SetError(function, corvan::Format(L"OpenService(%ls, %ls)", ServerName.c_str(), ServiceName.c_str()), error);
+        return error;
+    }
+    CurrentState = status.dwCurrentState;
+    SetError(function, function, 0);
+    return 0;
+}
+
 int CWin32Service::SaveProperties(CObjectStore& store) {
     BeginLeafSection(store, L"CWin32Service");
     store.AddStringToSection(L"ServiceName", ServiceName);
@@ -196,5 +218,6 @@ int CWin32Service::LoadProperty(CObjectStore& store) {
 void CWin32Service::ReportStatus(CObjectStore& reportStore) {
     if (!ReportFlag) return;
     ReportStatusLine(reportStore, L"Service", ServiceName, L"Service",
-                     corvan::Format(L"StartType=%lu ", static_cast<unsigned long>(StartType)), Task, LastErrorCode);
+                     corvan::Format(L"StartType=%lu ", static_cast<unsigned long>(StartType)), Task, LastErrorCode,
+                     PreviewState(*this));
 }

@@ -20,6 +20,10 @@ public:
     DWORD Stop();
     // 2 automatic, 3 on demand, 4 disabled.
     DWORD Startup(DWORD startType);
+    // What a preview asks instead: the service opened with the access that
+    // Start, Stop and Startup would take (those asked for), and its state
+    // into CurrentState. 0 or the error, recorded.
+    DWORD Check(bool start, bool stop, bool configure);
 
     // Longest wait for a pending state, from the start of the operation.
     static constexpr DWORD kPendingLimitMs = 30000;
@@ -30,5 +34,6 @@ public:
     std::wstring BinaryPathName;
     DWORD ServiceType = 0;
     DWORD StartType = 0;
+    DWORD CurrentState = 0;
     int Restore = 1;
 };

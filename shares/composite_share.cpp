@@ -155,6 +155,13 @@ int CCompositeShare::Add() {
     return result;
 }
 
+int CCompositeShare::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    int count = CShare::ReplaceServerName(oldText, newText);
+    for (auto& child : children_) count += child->ReplaceServerName(oldText, newText);
+    if (nullSessionList_) count += nullSessionList_->ReplaceServerName(oldText, newText);
+    return count;
+}
+
 void CCompositeShare::SetRestoreByName(const std::wstring& name, DWORD flag) {
     for (auto& child : children_) child->SetRestoreByName(name, flag);
 }

@@ -21,6 +21,7 @@ public:
     int SaveProperties(CObjectStore& store) override;
     void ReportStatus(CObjectStore& reportStore) override;
     void Dump() override;
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Takes ownership; null is ignored.
     virtual void AddChild(CShare* child);

@@ -3,7 +3,10 @@
 #include <algorithm>
 
 #include "core/object_store.h"
+#include "core/preview.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
+#include "diagnostics/progress.h"
 #include "diagnostics/status_line.h"
 #include "platform/text.h"
 #include "registry/reg_value.h"
@@ -17,6 +20,8 @@ const wchar_t CShare::kNullSessionValue[] = L"NullSessionShares";
 namespace {
 
 const wchar_t kLocalMachineWarning[] = L"ServerName not defined, using local machine.";
+// The base type of a share: STYPE_MASK, which the MinGW-w64 headers lack.
+constexpr DWORD kShareBaseType = 0x000000FF;
 
 std::wstring TextOf(LPCWSTR text) { return text ? std::wstring(text) : std::wstring(); }
 
@@ -131,6 +136,7 @@ int CShare::ReadNullSessionList(CRegValueMultiSz& list) {
 }
 
 int CShare::WriteNullSessionList(CRegValueMultiSz& writer, const std::vector<std::wstring>& names) {
+    if (corvan::PreviewOnly()) return 1;
     writer.SetNameAndStrings(names, kNullSessionValue);
     writer.SetParentKeyName(L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer");
     writer.SetKeyName(L"Parameters");
@@ -140,13 +146,46 @@ int CShare::WriteNullSessionList(CRegValueMultiSz& writer, const std::vector<std
     return writer.Add(kParametersKey, kNullSessionValue, key);
 }
 
+NET_API_STATUS CShare::AddOnServer(LPWSTR server, SHARE_INFO_502& info) {
+    if (!corvan::PreviewOnly()) return NetShareAdd(server, 502, reinterpret_cast<LPBYTE>(&info), nullptr);
+
+    LPBYTE buffer = nullptr;
+    DWORD entries = 0, total = 0;
+    NET_API_STATUS status = NetShareEnum(server, 502, &buffer, MAX_PREFERRED_LENGTH, &entries, &total, nullptr);
+    if (status != NERR_Success) {
+        if (buffer) NetApiBufferFree(buffer);
+        return status;
+    }
+    const auto* records = reinterpret_cast<const SHARE_INFO_502*>(buffer);
+    for (DWORD i = 0; records && i < entries; ++i)
+        if (records[i].shi502_netname && corvan::EqualsNoCase(records[i].shi502_netname, NetName))
+            Warning = Format(L"Share %ls exists on %ls and is replaced.", NetName.c_str(), ServerName.c_str());
+    NetApiBufferFree(buffer);
+
+    // The folder, seen through the machine's administrative share.
+    if ((Type & kShareBaseType) != STYPE_DISKTREE || Path.size() < 3 || Path[1] != L':' || Path[2] != L'\\')
+        return NERR_Success;
+    const std::wstring folder =
+        ServerName.empty() ? Path : Format(L"%ls\\%lc$%ls", ServerName.c_str(), Path[0], Path.substr(2).c_str());
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return NERR_UnknownDevDir;
+    return NERR_Success;
+}
+
+int CShare::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    return CBaseObject::ReplaceServerName(oldText, newText) + ReplaceServerPart(Path, oldText, newText) +
+           SecurityDescriptor.ReplaceServerName(oldText, newText);
+}
+
 int CShare::Add() {
     const std::wstring function = L"CShare::Add()";
     if (!Restore) return 1;
+    if (corvan::PreviewOnly()) ClearError();
     std::vector<WCHAR> serverBuffer;
     LPWSTR server = ServerArgument(serverBuffer);
 
     std::wstring errorText;
+    std::wstring description;  // of what failed below, when it names more than the number
     DWORD errorCode = 0;
     // The accounts are found again on the machine the share is created on.
     for (CAcl* acl : {&SecurityDescriptor.SystemAcl, &SecurityDescriptor.DiscretionaryAcl})
@@ -160,6 +199,7 @@ int CShare::Add() {
         errorCode = descriptor ? GetLastError() : SecurityDescriptor.LastErrorCode;
         if (!errorCode) errorCode = ERROR_INVALID_SECURITY_DESCR;
         errorText = Format(L"CSecurityDescriptor::Get(%ls)", NetName.c_str());
+        if (SecurityDescriptor.LastErrorCode == errorCode) description = SecurityDescriptor.ErrorDescription;
         ok = 0;
     } else {
         std::vector<WCHAR> name = Buffer(NetName);
@@ -177,11 +217,11 @@ int CShare::Add() {
         info.shi502_reserved = 0;
         info.shi502_security_descriptor = descriptor;
 
-        NET_API_STATUS status = NetShareAdd(server, 502, reinterpret_cast<LPBYTE>(&info), nullptr);
+        NET_API_STATUS status = AddOnServer(server, info);
         bool deleteFailed = false;
         if (status == NERR_DuplicateShare) {
             if (Delete())
-                status = NetShareAdd(server, 502, reinterpret_cast<LPBYTE>(&info), nullptr);
+                status = AddOnServer(server, info);
             else
                 deleteFailed = true;
         }
@@ -202,11 +242,15 @@ int CShare::Add() {
         }
     }
 
+    CProgress::Advance(NetName);
     ReportFlag = 1;
     Task = L"Restore Share";
-    Restore = ok ? 0 : 1;
+    // After a preview the share is still to be restored.
+    if (!corvan::PreviewOnly()) Restore = ok ? 0 : 1;
     if (ok)
         SetError(function, function, 0);
+    else if (!description.empty())
+        SetError(function, errorText, errorCode, description);
     else
         SetError(function, errorText, errorCode);
     return ok;
@@ -214,7 +258,7 @@ int CShare::Add() {
 
 int CShare::Delete() {
     const std::wstring function = L"CShare::Delete()";
-    if (!Restore) return 1;
+    if (!Restore || corvan::PreviewOnly()) return 1;
     std::vector<WCHAR> serverBuffer;
     LPWSTR server = ServerArgument(serverBuffer);
     std::vector<WCHAR> name = Buffer(NetName);
@@ -275,6 +319,13 @@ DWORD CShare::ExecuteCommand(const std::wstring& commandLine) {
     }
     WCHAR buffer[kMaxCommandLine + 1] = {};
     std::copy(commandLine.begin(), commandLine.end(), buffer);
+    if (corvan::PreviewOnly()) {
+        // Whether the program is there to be started.
+        const std::wstring program = commandLine.substr(0, commandLine.find(L' '));
+        if (GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
+        SetError(function, Format(L"CreateProcess(%ls) failed.", commandLine.c_str()), ERROR_FILE_NOT_FOUND);
+        return ERROR_FILE_NOT_FOUND;
+    }
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -366,7 +417,7 @@ int CShare::LoadProperty(CObjectStore& store) {
 void CShare::ReportStatus(CObjectStore& reportStore) {
     if (!ReportFlag || !Restore) return;
     ReportStatusLine(reportStore, L"share", NetName, L"Share", Format(L"Path=%ls ", Path.c_str()), Task,
-                     LastErrorCode);
+                     LastErrorCode, PreviewState(*this));
 }
 
 void CShare::Dump() {

@@ -25,6 +25,8 @@ public:
     int SaveProperties(CObjectStore& store) override;
     void ReportStatus(CObjectStore& reportStore) override;
     void Dump() override;
+    // Also the server part of a network path and the accounts of the old machine.
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Virtual so that a composite nested in a composite is handled as one.
     // Add creates the share (replacing one of the same name); nonzero on success.
@@ -65,8 +67,12 @@ protected:
     // key) is an empty list; 0 only when the registry could not be read.
     static int ReadNullSessionList(CRegValueMultiSz& list);
     // Writes `names` as the whole list, creating the key when it is missing.
+    // A preview writes nothing.
     static int WriteNullSessionList(CRegValueMultiSz& writer, const std::vector<std::wstring>& names);
 
 private:
     void CopyFrom(const SHARE_INFO_502& info);
+    // NetShareAdd; a preview asks instead what the call would find: the
+    // folder, and a share of the name, which would be replaced.
+    NET_API_STATUS AddOnServer(LPWSTR server, SHARE_INFO_502& info);
 };

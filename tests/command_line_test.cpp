@@ -41,6 +41,8 @@ const std::vector<std::string> kUsage = {
     "/M: Full path to migration data location (default d:\\migration). ",
     "/L: Path to log file directory (default %Temp%). ",
     "/S: NETBIOS machine name, i.e. SRV01. ",
+    "/T: NETBIOS name of the machine to restore onto (with /R), i.e. SRV02. ",
+    "/P  Preview: report what /B or /R would do; change nothing. ",
     "",
     "Ex1: Corvan /Backup /C:ControlBackup.ini /S:srv01 ",
     "Ex1: Corvan /B /s:srv01 ",

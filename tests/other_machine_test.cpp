@@ -1,0 +1,315 @@
+// Restoring onto a machine other than the one backed up (/T:), and the
+// preview (/P) that asks what a run would ask and changes nothing, end to
+// end. The backup runs on the old server SRV01; the administrator copies
+// its migration folder to the new server SRV02 and restores there.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+
+#include "platform/sim/sid_text.h"
+#include "platform/sim/testing/print_world.h"
+#include "platform/sim/testing/test_world.h"
+#include "platform/sim/world.h"
+#include "platform/text.h"
+#include "platform/win32.h"
+#include "tests/corvan_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvan_test::IniValue;
+using corvan_test::Lines;
+using corvan_test::RunCorvan;
+
+const wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+const wchar_t kSecurity[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares\\Security";
+const wchar_t kParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
+const wchar_t kJdoe[] = L"S-1-5-21-1004336348-1177238915-682003330-1105";
+const wchar_t kOldLocalOps[] = L"S-1-5-21-111-222-333-1010";
+const wchar_t kNewLocalOps[] = L"S-1-5-21-444-555-666-1010";
+const wchar_t kLaserDriver[] = L"HP LaserJet 4000 Series PCL";
+const wchar_t kPort[] = L"IP_10.0.0.5";
+
+// Every file below a folder with its bytes, by relative path.
+std::map<std::string, std::string> Contents(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        files[fs::relative(entry.path(), root).string()] =
+            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return files;
+}
+
+// The SIDs of a self-relative descriptor's discretionary list, in order.
+std::vector<std::wstring> DaclSids(std::vector<BYTE> descriptor) {
+    std::vector<std::wstring> sids;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !dacl) return sids;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (GetAce(dacl, i, &ace)) sids.push_back(sim::SidToText(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
+    }
+    return sids;
+}
+
+class OtherMachineTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
+        fs::create_directories(cwd_);
+        AddDomainAccount(L"CORP\\jdoe", kJdoe);
+        SetLocalMachine(L"SRV01");
+        AddMachine(L"SRV02");
+        for (const wchar_t* machine : {L"SRV01", L"SRV02"}) {
+            AddDirectory(machine, L"D:\\Data\\Public");
+            AddFile(machine, L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd",
+                    "#!/bin/sh\necho \"$1|$2|$3\" >> \"$(dirname \"$0\")/calls.txt\"\n");
+            fs::permissions(HostPathOf(machine, L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd"), fs::perms::owner_all);
+        }
+
+        // The old server: a share whose list names a domain, a local and a
+        // well-known account, a null-session share, a TCP/IP port and a
+        // printer on it whose list names the local account.
+        AddLocalAccount(L"SRV01", L"LocalOps", kOldLocalOps);
+        AddDirectory(L"SRV01", L"D:\\Data\\Anon");
+        AddShare(L"Public", L"D:\\Data\\Public", L"Public files");
+        SetRegistryValue(L"SRV01", kSecurity, L"Public", REG_BINARY,
+                         sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kJdoe},
+                                              {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001301BF, kOldLocalOps},
+                                              {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-1-0"}}));
+        AddShare(L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
+        SetRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares", {L"ANON"});
+        sim::AddPrintServer(L"SRV01", {kLaserDriver});
+        sim::AddTcpIpPort(L"SRV01", kPort, {1, L"10.0.0.5", L"laser01.corp", 9100});
+        sim::TestPrinter laser{L"LASER01", L"LASER01", kPort, kLaserDriver, L"Shared laser", L"Floor 2"};
+        laser.attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_LOCAL;
+        laser.security = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-5-32-544"},
+                                              {ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_EXECUTE, kOldLocalOps}});
+        sim::AddPrinter(L"SRV01", laser);
+
+        Control("ControlBackup.ini", "[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
+                                     "[BACKUP]\r\nSHARE=ALL\r\nPORT=ALL\r\nPRINTER=ALL\r\n");
+        auto backup = Run({"/B", "/S:SRV01"});
+        ASSERT_EQ("success", Outcome("BackupStatus")) << backup.out;
+        // The administrator takes the migration folder to the new server.
+        SetLocalMachine(L"SRV02");
+        fs::copy(HostPathOf(L"SRV01", L"D:\\Mig"), HostPathOf(L"SRV02", L"D:\\Mig"), fs::copy_options::recursive);
+    }
+    void TearDown() override {
+        fs::remove_all(cwd_);
+        SimWorldTest::TearDown();
+    }
+
+    void AddShare(const std::wstring& name, const std::wstring& path, const std::wstring& remark) {
+        SetRegistryMultiString(L"SRV01", kShares, name,
+                               {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0",
+                                L"Remark=" + remark, L"Type=0"});
+    }
+    // The new server as the migration wants it: same drives, driver and local account names.
+    void CompleteTarget() {
+        AddLocalAccount(L"SRV02", L"LocalOps", kNewLocalOps);
+        AddDirectory(L"SRV02", L"D:\\Data\\Anon");
+        sim::AddPrintServer(L"SRV02", {kLaserDriver});
+    }
+    void Control(const std::string& name, const std::string& sections) {
+        std::ofstream(cwd_ / name) << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
+                                      "DefaultDataLocation=D:\\Mig\\Data\r\n"
+                                   << sections;
+    }
+    corvan_test::CorvanRun Run(const std::vector<std::string>& args) {
+        sim::FlushWorld();
+        auto run = RunCorvan(args, cwd_);
+        sim::ResetWorld();
+        EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+        return run;
+    }
+    corvan_test::CorvanRun Restore(const std::vector<std::string>& switches) {
+        std::vector<std::string> args = {"/R", "/C:D:\\Mig\\ControlRestore.ini", "/S:SRV02"};
+        args.insert(args.end(), switches.begin(), switches.end());
+        return Run(args);
+    }
+    // A file of the migration folder on the machine the tool runs on.
+    fs::path Mig(const std::string& rest) {
+        return HostPathOf(sim::LocalMachineName(), corvan::FromUtf8("D:\\Mig\\" + rest));
+    }
+    std::string Outcome(const std::string& key, const std::string& file = "ControlRestore.ini") {
+        return IniValue(Mig(file), "Control", key);
+    }
+    // A preview leaves the restore control file alone; its own copy of it
+    // lies in the data folder under the run's stamp.
+    std::string PreviewCopy() {
+        for (const auto& entry : fs::recursive_directory_iterator(Mig("Data")))
+            if (entry.path().filename().string().find("_ControlRestore.ini") != std::string::npos)
+                return fs::relative(entry.path(), Mig("")).string();
+        return "none";
+    }
+    // The entries of one section of the restore control file, as written.
+    std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
+        std::vector<std::string> entries;
+        bool in = false;
+        for (const auto& line : Lines(ReadHostFile(Mig(file)))) {
+            if (!line.empty() && line[0] == '[') in = line == "[" + name + "]";
+            else if (in && !line.empty()) entries.push_back(line);
+        }
+        return entries;
+    }
+    std::vector<std::string> Report() { return Lines(ReadHostFile(Mig("Log\\SRV01\\SRV01_StatusReport.log"))); }
+
+    fs::path cwd_;
+};
+
+TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouched) {
+    CompleteTarget();
+    const auto oldServer = Contents(WorldRoot() / "SRV01");
+    // Foretold: every object comes back, the printer on the port the port step adds.
+    fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
+    Restore({"/T:SRV02", "/P"});
+    auto report = Report();
+    EXPECT_EQ(7u, report.size());
+    for (const auto& line : report) EXPECT_EQ(0u, line.rfind("Result: OK;", 0)) << line;
+
+    auto run = Restore({"/T:SRV02"});
+    EXPECT_EQ("success", Outcome("RestoreStatus")) << run.out;
+    EXPECT_EQ("SRV02", Outcome("RestoreTargetMachine"));
+    EXPECT_EQ(oldServer, Contents(WorldRoot() / "SRV01"));
+
+    for (const wchar_t* share : {L"Public", L"Anon"})
+        EXPECT_EQ(ReadRegistryMultiString(L"SRV01", kShares, share), ReadRegistryMultiString(L"SRV02", kShares, share));
+    std::vector<BYTE> descriptor;
+    ASSERT_TRUE(ReadRegistryValue(L"SRV02", kSecurity, L"Public", nullptr, &descriptor));
+    // The domain and well-known accounts stay; the local one is the new server's own.
+    EXPECT_EQ(std::vector<std::wstring>({kJdoe, kNewLocalOps, L"S-1-1-0"}), DaclSids(descriptor));
+    EXPECT_EQ(std::vector<std::wstring>({L"ANON"}), ReadRegistryMultiString(L"SRV02", kParameters, L"NullSessionShares"));
+    EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n", ReadHostFile(HostPathOf(L"SRV02", L"D:\\kitbox\\toolsdir\\calls.txt")));
+
+    const std::wstring port = std::wstring(sim::kTestTcpMonitorPorts) + L"\\" + kPort;
+    for (const wchar_t* value : {L"HostName", L"IPAddress"})
+        EXPECT_EQ(ReadRegistryString(L"SRV01", port, value), ReadRegistryString(L"SRV02", port, value)) << value;
+    EXPECT_EQ(9100u, ReadRegistryDword(L"SRV02", port, L"PortNumber"));
+    const std::wstring printer = std::wstring(sim::kTestPrintersKey) + L"\\LASER01";
+    EXPECT_EQ(std::wstring(kPort), ReadRegistryString(L"SRV02", printer, L"Port"));
+    ASSERT_TRUE(ReadRegistryValue(L"SRV02", printer, L"Security", nullptr, &descriptor));
+    EXPECT_EQ(std::vector<std::wstring>({L"S-1-5-32-544", kNewLocalOps}), DaclSids(descriptor));
+}
+
+TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
+    // The new server lacks the printer's driver, the null-session share's
+    // folder and the local account; a domain account of that name must not
+    // stand in for it.
+    sim::AddPrintServer(L"SRV02", {});
+    AddDomainAccount(L"CORP\\LocalOps", L"S-1-5-21-1004336348-1177238915-682003330-1500");
+    // And one entry names a backup file that is not there.
+    std::ofstream(Mig("ControlRestore.ini"), std::ios::app) << "[RESTORE]\r\nSHARE=Gone,\"Gone_shr.bkp\"\r\n";
+    fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
+    auto world = Contents(WorldRoot());
+    const auto restoreControl = ReadHostFile(Mig("ControlRestore.ini"));
+
+    auto preview = Restore({"/T:SRV02", "/P"});
+    // Nothing changed but the run's own folder and report.
+    auto after = Contents(WorldRoot());
+    for (auto* files : {&world, &after})
+        for (auto it = files->begin(); it != files->end();)
+            it = it->first.rfind("SRV02/drives/D/Mig/", 0) == 0 ? files->erase(it) : std::next(it);
+    EXPECT_EQ(world, after);
+    EXPECT_EQ(restoreControl, ReadHostFile(Mig("ControlRestore.ini")));
+    const std::string copy = PreviewCopy();
+    EXPECT_EQ("preview", Outcome("RestoreStatus", copy));
+    EXPECT_EQ("SRV02", Outcome("RestoreTargetMachine", copy));
+    EXPECT_EQ("0xE0081797", Outcome("RestoreLastError", copy));
+    EXPECT_TRUE(Section("STATUS", copy).empty());
+    EXPECT_TRUE(Section("RESTOREERROR", copy).empty());
+
+    const std::vector<std::string> expected = {
+        "Result: NOK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: No mapping between account "
+        "names and security IDs was done. Account: SRV02\\LocalOps;Task: Preview Restore Share ",
+        "Result: NOK;Type: Share;Name: Anon;Prediction: Path=D:\\Data\\Anon ;State: The device or directory does not "
+        "exist.;Task: Preview Restore Share ",
+        "Result: NOK;Type: Share;Name: Gone;Prediction: ;State: The system cannot find the file specified.;Task: Preview Restore Share ",
+        "Result: OK;Type: Port;Name: COM1:;Prediction: Monitor=Local Port ;State: Port COM1: exists on \\\\SRV02 and "
+        "is left as it is.;Task: Preview Restore Port ",
+        "Result: OK;Type: Port;Name: LPT1:;Prediction: Monitor=Local Port ;State: Port LPT1: exists on \\\\SRV02 and "
+        "is left as it is.;Task: Preview Restore Port ",
+        "Result: OK;Type: Port;Name: FILE:;Prediction: Monitor=Local Port ;State: Port FILE: exists on \\\\SRV02 and "
+        "is left as it is.;Task: Preview Restore Port ",
+        "Result: OK;Type: Port;Name: IP_10.0.0.5;Prediction: Monitor=Standard TCP/IP Port ;State: Port IP_10.0.0.5 is "
+        "added to \\\\SRV02.;Task: Preview Restore Port ",
+        "Result: NOK;Type: Printer;Name: \\\\SRV02\\LASER01;Prediction: Driver=HP LaserJet 4000 Series PCL ;State: "
+        "Printer Driver 'HP LaserJet 4000 Series PCL', is not installed.;Task: Preview Restore Printer ",
+    };
+    EXPECT_EQ(expected, Report());
+    for (const auto& line : expected) EXPECT_NE(std::string::npos, preview.out.find("\n" + line)) << line;
+
+    // The restore itself fails exactly where the preview said it would.
+    Restore({"/T:SRV02"});
+    EXPECT_EQ("error", Outcome("RestoreStatus"));
+    EXPECT_EQ(std::vector<std::string>({"SHARE=Public,\"Public_shr.bkp\"", "SHARE=Anon,\"Anon_shr.bkp\"",
+                                        "SHARE=Gone,\"Gone_shr.bkp\"",
+                                        "PRINTER=LASER01,\"LASER01_prt.bkp\""}),
+              Section("RESTOREERROR"));
+    EXPECT_EQ(4u, Section("STATUS").size());
+}
+
+TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
+    Control("Preview.ini", "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
+                           "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
+                           "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n");
+    SetLocalMachine(L"SRV01");
+    fs::remove_all(Mig(""));
+    const auto world = Contents(WorldRoot());
+    auto run = Run({"/B", "/P", "/C:Preview.ini", "/S:SRV01"});
+    // The spooler is neither stopped nor disabled; only the run's folder is new.
+    auto after = Contents(WorldRoot());
+    for (auto it = after.begin(); it != after.end();)
+        it = it->first.rfind("SRV01/drives/D/Mig/", 0) == 0 ? after.erase(it) : std::next(it);
+    EXPECT_EQ(world, after);
+
+    const std::vector<std::string> expected = {
+        "Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Preview Backup Share ",
+        "Result: OK;Type: Printer;Name: \\\\SRV01\\LASER01;Prediction: Driver=HP LaserJet 4000 Series PCL ;State: "
+        ";Task: Preview Backup Printer ",
+        "Result: OK;Type: Registry;Name: HKLM\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer;Prediction: "
+        "Keys=4 Values=4 ;State: ;Task: Preview Backup Registry ",
+        "Result: OK;Type: Service;Name: Spooler;Prediction: StartType=4 ;State: Spooler is running and is stopped. "
+        "Its start type becomes Disable.;Task: Preview Stop Service "};
+    EXPECT_EQ(expected, Report());
+    // No backup file, no restore entry, and no restore control file to replace an earlier one.
+    EXPECT_FALSE(fs::exists(Mig("ControlRestore.ini")));
+    EXPECT_FALSE(fs::exists(Mig("Data/SRV01/ControlRestore.ini")));
+    size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(Mig("Data"))) {
+        if (!entry.is_regular_file()) continue;
+        ++files;
+        EXPECT_EQ("preview", IniValue(entry.path(), "Control", "BackupStatus"));
+        EXPECT_EQ("<missing>", IniValue(entry.path(), "RESTORE", "SHARE"));
+    }
+    EXPECT_EQ(2u, files);  // the copies in the run folder and beside it
+}
+
+TEST_F(OtherMachineTest, TargetAndPreviewSwitchesAreChecked) {
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"/R", "/T:SRV03"}, "Target machine name \"SRV03\" is incorrect."},
+        {{"/R", "/T:"}, "Target machine name \"\" is incorrect."},
+        {{"/R", "/T:SRV02\\x"}, "Target machine name \"SRV02\\x\" is incorrect."},
+        {{"/B", "/T:SRV02"}, "Parameter /T: is used with /R only."},
+        {{"/P"}, "Parameter /P is used with /B or /R."},
+    };
+    Control("Check.ini", "");
+    for (const auto& c : cases) {
+        auto args = c.args;
+        args.push_back("/C:Check.ini");
+        auto run = RunCorvan(args, cwd_);
+        EXPECT_EQ(1, run.exitCode) << c.message;
+        EXPECT_NE(std::string::npos, run.out.find(c.message)) << run.out;
+    }
+}
+
+}  // namespace
