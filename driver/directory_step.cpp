@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "core/object_store.h"
+#include "core/preview.h"
+#include "diagnostics/progress.h"
 #include "diagnostics/status_line.h"
 #include "driver/corvanrator.h"
 #include "driver/entry_value.h"
@@ -78,6 +80,26 @@ bool LoadTree(const std::wstring& backupFile, CCompositeFile& tree, DWORD& code,
     return true;
 }
 
+// What a backup of the tree would copy: its folders, and its files with their bytes.
+void CountWhatWouldBeCopied(const CCompositeFile& tree, CFileTally& tally) {
+    std::vector<const CCompositeFile*> pending{&tree};
+    while (!pending.empty()) {
+        const CCompositeFile* folder = pending.back();
+        pending.pop_back();
+        ++tally.Folders;
+        for (int i = 0; i < folder->GetCount(); ++i) {
+            const CWin32File* child = folder->GetAt(i);
+            if (!child->RestoreFlag) continue;
+            if (child->IsComposite()) {
+                pending.push_back(static_cast<const CCompositeFile*>(child));
+                continue;
+            }
+            ++tally.Files;
+            tally.Bytes += child->Size();
+        }
+    }
+}
+
 // Saves the tree whole or not at all; on failure the store's error is in `store`.
 bool SaveTree(CCompositeFile& tree, const std::wstring& path, CObjectStore& store) {
     tree.SaveProperties(store);
@@ -89,6 +111,8 @@ bool SaveTree(CCompositeFile& tree, const std::wstring& path, CObjectStore& stor
 int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const std::wstring& server) {
     CReportWriter report(*this, control, backup);
     const wchar_t* operation = backup ? L"Backup" : L"Restore";
+    const bool preview = corvan::PreviewOnly();
+    CProgress progress(Format(L"%ls %ls", operation, kStep));
     int r = 1;
 
     for (size_t i = 0; i < WorkFiles.size(); ++i) {
@@ -113,11 +137,23 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
                 for (const std::wstring* own : {&DefaultMigLocation, &DefaultLogLocation, &DefaultDataLocation})
                     if (IsFullPlainPath(*own) && (*own)[1] == L':')
                         tree.ExcludedPaths.push_back(AdministrativeSharePath(server, *own));
-                read = tree.Enum(AdministrativeSharePath(server, path)) && tree.Backup(ItemFolder(BackupLocation));
+                read = tree.Enum(AdministrativeSharePath(server, path));
+                if (read && preview) {
+                    // What would be copied, from the listing alone.
+                    const CFileTally listed = tree.Tally;
+                    tree.Tally = CFileTally();
+                    CountWhatWouldBeCopied(tree, tree.Tally);
+                    tree.Tally.Skipped = listed.Skipped;
+                    tree.Tally.Failed = listed.Failed;
+                    tree.Tally.FirstError = listed.FirstError;
+                    tree.Tally.FirstErrorText = listed.FirstErrorText;
+                } else if (read) {
+                    read = tree.Backup(ItemFolder(BackupLocation));
+                }
             }
-            saved = std::make_unique<CObjectStore>();
+            if (!preview) saved = std::make_unique<CObjectStore>();
             // Its RESTORE entry only once the backup file is written.
-            if (SaveTree(tree, backupFile, *saved)) {
+            if (saved && SaveTree(tree, backupFile, *saved)) {
                 if (read) control.AddEntry(L"RESTORE", kStep, entry);
                 saved.reset();
             }
@@ -129,11 +165,17 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
                 code = refused;
                 text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), problem.c_str());
                 tree.SetError(L"CCompositeFile::Restore", text, refused);
+            } else if (TargetRequested && !(tree.ServerName = ServerOfPath(tree.FilePath), Retarget(tree))) {
+                // The tree names the machine it was read on in its paths alone.
+                code = ERROR_INVALID_DATA;
+                text = Format(L"%ls names no machine its folders could be moved from onto %ls.", backupFile.c_str(),
+                              TargetMachineName.c_str());
+                tree.SetError(L"CCompositeFile::Restore", text, code);
             } else {
                 tree.Restore();
                 // The result goes beside the run's other results; never over the backup.
                 const std::wstring result = RestoreLocation + L"\\" + file;
-                if (!corvan::EqualsNoCase(result, backupFile)) {
+                if (!preview && !corvan::EqualsNoCase(result, backupFile)) {
                     saved = std::make_unique<CObjectStore>();
                     if (SaveTree(tree, result, *saved)) saved.reset();
                 }
@@ -152,13 +194,19 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
         if (code && text.empty()) text = tree.ErrorDescription;
 
         if (!tree.Tally.Failed && code) tree.Tally.NoteFailure(code, text);
+        // A preview says why the item would fail.
+        std::wstring state = preview && code ? text : L"";
+        state.erase(state.find_last_not_of(L' ') + 1);
+        for (wchar_t& c : state)
+            if (c == L';') c = L',';
         ReportStatusLine(report.Store(), L"Directory", entryPath, L"Directory", tree.Tally.Prediction(),
-                         Format(L"%ls Directory", operation), code);
+                         Format(L"%ls Directory", operation), code, state);
         tree.ReportStatus(report.Store());
         report.Append();
 
         if (!code) {
-            if (!backup) control.AddEntry(L"STATUS", kStep, Format(L"%ls,\"0,Success.\"", entryPath.c_str()));
+            if (!backup && !preview)
+                control.AddEntry(L"STATUS", kStep, Format(L"%ls,\"0,Success.\"", entryPath.c_str()));
             r = 1;
             continue;
         }
@@ -166,6 +214,8 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
         RunSucceeded = 0;
         OutcomeErrorCode = Format(L"%u", static_cast<unsigned>(code));
         OutcomeErrorText = text;
+        // A preview records its foreseen failures in the outcome keys alone.
+        if (preview) continue;
         control.AddEntry(L"RESTOREERROR", kStep, entry);
         control.SetValue(L"Control", backup ? L"BackupErrorFile" : L"RestoreErrorFile", backupFile);
         control.SetValue(L"Control", backup ? L"BackupErrorStep" : L"RestoreErrorStep", kStep);

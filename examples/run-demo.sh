@@ -114,20 +114,21 @@ sed 's/^/  /' "$drive_d/Migration/Log/SRV01/SRV01_StatusReport.log"
 
 echo
 echo "== a second server SRV02 joins: the drives, drivers and local account names of the"
-echo "   fresh server (its accounts with SIDs of its own); no shares, TCP/IP ports or printers"
-mkdir -p "$CORVAN_WORLD/SRV02/drives/D/Data"
+echo "   fresh server (its accounts with SIDs of its own); no shares, TCP/IP ports, printers or D:\\Data"
+mkdir -p "$CORVAN_WORLD/SRV02/drives/D"
 cp "$here/fresh-SRV01.reg" "$CORVAN_WORLD/SRV02/HKLM.reg"
 sed 's/3623811015-3361044348-30300820/3623811015-3361044348-40400820/' "$here/world/SRV01/machine.ini" \
   > "$CORVAN_WORLD/SRV02/machine.ini"
 cp -r "$here/world/SRV01/drives/C" "$CORVAN_WORLD/SRV02/drives/"
-cp -r "$here/world/SRV01/drives/D/Data/Public" "$here/world/SRV01/drives/D/Data/Finance" "$CORVAN_WORLD/SRV02/drives/D/Data/"
 cp -r "$here/world/SRV01/drives/D/kitbox" "$CORVAN_WORLD/SRV02/drives/D/"
-cp "$CORVAN_WORLD/SRV02/HKLM.reg" "$demo/SRV02-before.reg"
+# Every name and every file's bytes of SRV02, its registry included.
+srv02_state() { (cd "$CORVAN_WORLD/SRV02" && find . | sort && find . -type f -exec md5sum {} + | sort); }
+srv02_state > "$demo/SRV02-before.txt"
 echo
 echo "== corvan /R /C:D:\\Migration\\ControlRestore.ini /S:SRV01 /T:SRV02 /P   (a preview: one line per object)"
 "$corvan" /R '/C:D:\Migration\ControlRestore.ini' /S:SRV01 /T:SRV02 /P || echo "(exit code $?)"
 echo
-same=no; cmp -s "$demo/SRV02-before.reg" "$CORVAN_WORLD/SRV02/HKLM.reg" && same=yes
+same=no; srv02_state | cmp -s "$demo/SRV02-before.txt" - && same=yes
 echo "== SRV02 unchanged by the preview: $same"
 echo
 echo "== corvan /R /C:D:\\Migration\\ControlRestore.ini /S:SRV01 /T:SRV02"
@@ -136,6 +137,8 @@ echo
 echo "== shares of SRV02 after the restore:"; shares SRV02
 echo "== printer ports of SRV02 after the restore:"; ports SRV02
 echo "== printers of SRV02 after the restore:"; printers SRV02
+echo "== the data folder D:\\Data of SRV02 after the restore (local accounts with SRV02's SIDs):"
+python3 "$here/data_folder.py" show "$CORVAN_WORLD/SRV02/drives/D"
 echo
 echo "== outcome of the restore onto SRV02:"
 grep -E '^Restore(TargetMachine|Status|LastError|ErrorText)=' "$drive_d/Migration/ControlRestore.ini" | sed 's/^/  /'

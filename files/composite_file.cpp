@@ -2,6 +2,7 @@
 
 #include "core/nesting_bound.h"
 #include "core/object_store.h"
+#include "core/preview.h"
 #include "core/store_value.h"
 #include "files/file_path.h"
 #include "platform/text.h"
@@ -276,6 +277,39 @@ int CCompositeFile::Backup(const std::wstring& targetFolder) {
 
 // ---- Restore ----------------------------------------------------------------
 
+int CCompositeFile::PreviewFolder(CFileTransfer& transfer, bool root) {
+    // The volume must be there to be written to; a folder of the tree may
+    // be missing (it would be made), but nothing else may stand in its place.
+    const std::wstring volume = root && !IsShareRoot(FilePath) ? ShareRootOf(FilePath) : L"";
+    std::wstring call = Format(L"GetFileAttributes(%ls)", (volume.empty() ? FilePath : volume).c_str());
+    DWORD error = 0;
+    if (!volume.empty() &&
+        GetFileAttributesW((LongPathForm(volume) + L"\\").c_str()) == INVALID_FILE_ATTRIBUTES)
+        error = GetLastError();
+    if (!error) {
+        const std::wstring longPath = IsShareRoot(FilePath) ? LongPathForm(FilePath) + L"\\" : LongPathForm(FilePath);
+        DWORD attributes = GetFileAttributesW(longPath.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            DWORD lookup = GetLastError();
+            if (lookup != ERROR_FILE_NOT_FOUND && lookup != ERROR_PATH_NOT_FOUND) error = lookup;
+            // A share of it, previewed after it, finds it there.
+            else
+                corvan::NotePreviewed(L"Folder", ServerOfPath(FilePath), FilePath);
+        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            call = Format(L"CreateDirectory(%ls)", FilePath.c_str());
+            error = ERROR_DIRECTORY;
+        }
+    }
+    if (!error && OwnDacl && !IsShareRoot(FilePath)) error = OwnDacl->Check(ServerOfPath(FilePath), call);
+    transfer.Note(error);
+    if (error) {
+        RecordFailure(transfer, kRestoreFunction, call, error);
+        return 0;
+    }
+    ++transfer.Tally.Folders;
+    return 1;
+}
+
 int CCompositeFile::EnsureFolder(CFileTransfer& transfer, bool root) {
     if (!ErrorCode.empty() || LastErrorCode) RecordSuccess(kRestoreFunction);
     const std::wstring longPath = LongPathForm(FilePath);
@@ -284,6 +318,7 @@ int CCompositeFile::EnsureFolder(CFileTransfer& transfer, bool root) {
         RecordFailure(transfer, kRestoreFunction, call, transfer.StopError());
         return 0;
     }
+    if (corvan::PreviewOnly()) return PreviewFolder(transfer, root);
     if (root && !IsShareRoot(FilePath)) {
         // The folders above the root, from the top down.
         size_t start = FilePath.compare(0, 2, L"\\\\") == 0 ? FilePath.find(L'\\', FilePath.find(L'\\', 2) + 1) : 2;
@@ -308,15 +343,19 @@ int CCompositeFile::EnsureFolder(CFileTransfer& transfer, bool root) {
     // Set before the files come in, so they inherit from it as they arrive.
     if (OwnDacl && !IsShareRoot(FilePath)) {
         std::wstring daclCall;
-        if (DWORD daclError = OwnDacl->Apply(longPath, ServerOfPath(FilePath), daclCall))
+        if (DWORD daclError = OwnDacl->Apply(longPath, ServerOfPath(FilePath), daclCall)) {
+            // Without its own list the folder would pass wider permissions on
+            // to every file copied into it: nothing comes in.
             RecordFailure(transfer, kRestoreFunction, daclCall, daclError);
+            return 0;
+        }
     }
     return 1;
 }
 
 void CCompositeFile::FinishFolder(CFileTransfer& transfer) {
     // A volume's root keeps its own attributes and times.
-    if (!IsShareRoot(FilePath)) {
+    if (!IsShareRoot(FilePath) && !corvan::PreviewOnly()) {
         const std::wstring longPath = LongPathForm(FilePath);
         // Trees saved before folders kept attributes have none recorded.
         if (FileAttributes && !SetFileAttributesW(longPath.c_str(), FileAttributes))
@@ -366,11 +405,30 @@ int CCompositeFile::Restore() {
     }
     Tally = transfer.Tally;
     if (Tally.Failed) {
-        SetError(kRestoreFunction, L"", Tally.FirstError);
+        // Named as the first failure was, the account a target lacks included.
+        SetError(kRestoreFunction, L"", Tally.FirstError,
+                 Tally.FirstErrorText.empty() ? SystemDescription(Tally.FirstError) : Tally.FirstErrorText);
         return 0;
     }
     SetError(kRestoreFunction, kRestoreFunction, 0);
     return 1;
+}
+
+int CCompositeFile::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    int count = 0;
+    std::vector<CCompositeFile*> pending{this};
+    while (!pending.empty()) {
+        CCompositeFile* folder = pending.back();
+        pending.pop_back();
+        count += folder->CWin32File::ReplaceServerName(oldText, newText);
+        for (const auto& child : folder->children_) {
+            if (child->IsComposite())
+                pending.push_back(static_cast<CCompositeFile*>(child.get()));
+            else
+                count += child->ReplaceServerName(oldText, newText);
+        }
+    }
+    return count;
 }
 
 // ---- Validate ---------------------------------------------------------------

@@ -21,6 +21,8 @@ public:
     int SaveProperties(CObjectStore& store) override;
     void ReportStatus(CObjectStore& reportStore) override;
     void Dump() override;
+    // Every object of the tree moves onto the new machine.
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Copies every file of the tree into targetFolder\FileName. 1 when the
     // folder was made; what failed below is in the children and in Tally.
@@ -62,6 +64,8 @@ private:
                     std::vector<std::pair<CCompositeFile*, int>>& pending);
     // Makes the folder (and, for the root, the folders above it) on the target.
     int EnsureFolder(CFileTransfer& transfer, bool root);
+    // What EnsureFolder would find and need, asked without making anything.
+    int PreviewFolder(CFileTransfer& transfer, bool root);
     void FinishFolder(CFileTransfer& transfer);
 
     std::vector<std::unique_ptr<CWin32File>> children_;

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "core/server_name.h"
 #include "core/store_value.h"
 #include "platform/text.h"
 
@@ -43,6 +44,7 @@ bool FindSid(const CFileDacl::Entry& entry, const std::wstring& server, std::vec
             sid.resize(sidSize);
             return true;
         }
+        if (entry.Moved) return false;
     }
     PSID parsed = nullptr;
     if (!ConvertStringSidToSidW(entry.Sid.c_str(), &parsed)) return false;
@@ -102,14 +104,45 @@ DWORD CFileDacl::Read(const std::wstring& longPath, const std::wstring& server, 
     return 0;
 }
 
+namespace {
+
+std::wstring UnmappedCall(const CFileDacl::Entry& entry) {
+    return corvan::Format(L"LookupAccountName(%ls)", entry.Account.empty() ? entry.Sid.c_str() : entry.Account.c_str());
+}
+
+}  // namespace
+
+DWORD CFileDacl::Check(const std::wstring& server, std::wstring& call) const {
+    std::vector<BYTE> sid;
+    for (const Entry& entry : Entries) {
+        if (FindSid(entry, server, sid)) continue;
+        call = UnmappedCall(entry);
+        return ERROR_NONE_MAPPED;
+    }
+    return 0;
+}
+
+int CFileDacl::ReplaceServerName(const std::wstring& oldServer, const std::wstring& newServer) {
+    int count = 0;
+    for (Entry& entry : Entries) {
+        size_t slash = entry.Account.find(L'\\');
+        if (slash == std::wstring::npos) continue;
+        std::wstring domain = entry.Account.substr(0, slash);
+        if (!ReplaceServerWord(domain, oldServer, newServer)) continue;
+        entry.Account = domain + entry.Account.substr(slash);
+        entry.Moved = true;
+        ++count;
+    }
+    return count;
+}
+
 DWORD CFileDacl::Apply(const std::wstring& longPath, const std::wstring& server, std::wstring& call) const {
     std::vector<std::vector<BYTE>> sids;
     DWORD size = sizeof(ACL);
     for (const Entry& entry : Entries) {
         sids.emplace_back();
         if (!FindSid(entry, server, sids.back())) {
-            call = corvan::Format(L"LookupAccountName(%ls)", entry.Account.empty() ? entry.Sid.c_str()
-                                                                                    : entry.Account.c_str());
+            call = UnmappedCall(entry);
             return ERROR_NONE_MAPPED;
         }
         size += static_cast<DWORD>(sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + sids.back().size());

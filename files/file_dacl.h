@@ -18,6 +18,9 @@ public:
         DWORD Mask = 0;
         std::wstring Sid;      // "S-1-5-..."
         std::wstring Account;  // "DOMAIN\name" as the source machine named it; empty when unknown
+        // An account of the source machine named on another one: its SID
+        // there is no SID of the target, so only its name can be used.
+        bool Moved = false;
     };
 
     // Reads the security of the object at longPath (accounts named on
@@ -28,6 +31,14 @@ public:
     // Sets the list on the object, each account found again by name on
     // server, else by its SID. 0 or the Win32 error.
     DWORD Apply(const std::wstring& longPath, const std::wstring& server, std::wstring& call) const;
+
+    // Whether every account can be found on server, without setting
+    // anything. 0 or ERROR_NONE_MAPPED with the call that failed.
+    DWORD Check(const std::wstring& server, std::wstring& call) const;
+
+    // The accounts local to the old machine become the new machine's.
+    // The number of entries changed.
+    int ReplaceServerName(const std::wstring& oldServer, const std::wstring& newServer);
 
     // One text per entry: type, flags and mask in hex, SID, account, joined by commas.
     std::vector<std::wstring> Encode() const;

@@ -76,3 +76,11 @@ std::wstring FolderNameOf(const std::wstring& path) {
     size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
+
+std::wstring ShareRootOf(const std::wstring& path) {
+    if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == L':') return path.substr(0, 2);
+    if (path.size() < 3 || path[0] != L'\\' || path[1] != L'\\') return L"";
+    size_t machineEnd = path.find(L'\\', 2);
+    if (machineEnd == std::wstring::npos) return L"";
+    return path.substr(0, path.find(L'\\', machineEnd + 1));
+}

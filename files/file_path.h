@@ -27,6 +27,10 @@ std::wstring AdministrativeSharePath(const std::wstring& server, const std::wstr
 // A share path with nothing below the share ("\\SRV01\D$"): the root of a volume.
 bool IsShareRoot(const std::wstring& path);
 
+// The volume a path lies on: "\\SRV01\D$" of "\\SRV01\D$\Data", "D:" of
+// "D:\Data"; empty for any other text.
+std::wstring ShareRootOf(const std::wstring& path);
+
 // A drive or UNC path in plain form, without "." or ".." components.
 bool IsFullPlainPath(const std::wstring& path);
 

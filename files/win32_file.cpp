@@ -1,7 +1,10 @@
 #include "files/win32_file.h"
 
 #include "core/object_store.h"
+#include "core/preview.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
+#include "diagnostics/progress.h"
 #include "diagnostics/status_line.h"
 #include "files/file_path.h"
 #include "platform/text.h"
@@ -40,6 +43,12 @@ std::wstring ServerOfPath(const std::wstring& path) {
     return path.substr(0, path.find(L'\\', 2));
 }
 
+int CWin32File::ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) {
+    int count = CBaseObject::ReplaceServerName(oldText, newText) + ReplaceServerPart(FilePath, oldText, newText);
+    if (OwnDacl) count += OwnDacl->ReplaceServerName(oldText, newText);
+    return count;
+}
+
 CWin32File::CWin32File() = default;
 
 CWin32File::CWin32File(const std::wstring& serverName) : CBaseObject(serverName) {}
@@ -64,7 +73,16 @@ bool CWin32File::HasTimes() const { return !IsZero(CreationTime) || !IsZero(Last
 
 void CWin32File::RecordFailure(CFileTransfer& transfer, const std::wstring& function, const std::wstring& call,
                                DWORD code) {
-    SetError(function, call, code);
+    // An account the target does not know is named, as the other kinds name it.
+    const std::wstring lookup = L"LookupAccountName(";
+    if (code == ERROR_NONE_MAPPED && call.compare(0, lookup.size(), lookup) == 0 && call.back() == L')') {
+        std::wstring text = SystemDescription(code);
+        text.erase(text.find_last_not_of(L' ') + 1);
+        SetError(function, call, code,
+                 text + L" Account: " + call.substr(lookup.size(), call.size() - lookup.size() - 1));
+    } else {
+        SetError(function, call, code);
+    }
     ReportFlag = 1;
     Task = transfer.Operation + (IsComposite() ? L" Directory" : L" File");
     transfer.Tally.NoteFailure(code, ErrorDescription);
@@ -125,6 +143,7 @@ int CWin32File::BackupInto(const std::wstring& targetFolder, CFileTransfer& tran
     }
     ++transfer.Tally.Files;
     transfer.Tally.Bytes += Size();
+    CProgress::Advance(source, Size());
     RecordSuccess(kBackupFunction);
     return 1;
 }
@@ -160,6 +179,7 @@ int CWin32File::RestoreFrom(CFileTransfer& transfer) {
         ULONGLONG presentSize = (static_cast<ULONGLONG>(present.nFileSizeHigh) << 32) | present.nFileSizeLow;
         if (presentSize == Size() && TicksOf(present.ftLastWriteTime) == TicksOf(LastWriteTime)) {
             ++transfer.Tally.Skipped;
+            CProgress::Advance(target);
             RestoreFlag = 0;
             RecordSuccess(kRestoreFunction);
             return 1;
@@ -173,6 +193,8 @@ int CWin32File::RestoreFrom(CFileTransfer& transfer) {
             return 1;
         }
     }
+
+    if (corvan::PreviewOnly()) return PreviewCopy(transfer, source, target);
 
     // The copy comes in under another name and replaces the file in one
     // step, so a failure never leaves a part of it under the file's name.
@@ -211,7 +233,25 @@ int CWin32File::RestoreFrom(CFileTransfer& transfer) {
     }
     ++transfer.Tally.Files;
     transfer.Tally.Bytes += Size();
+    CProgress::Advance(target, Size());
     RestoreFlag = 0;
+    RecordSuccess(kRestoreFunction);
+    return 1;
+}
+
+// What the copy would need: its copy in the backup, and every account of its
+// own list on the target. Counted as the copy would be; nothing is written.
+int CWin32File::PreviewCopy(CFileTransfer& transfer, const std::wstring& source, const std::wstring& target) {
+    std::wstring call = Format(L"GetFileAttributes(%ls)", source.c_str());
+    DWORD error = GetFileAttributesW(LongPathForm(source).c_str()) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    if (!error && OwnDacl) error = OwnDacl->Check(ServerOfPath(target), call);
+    if (error) {
+        RecordFailure(transfer, kRestoreFunction, call, error);
+        return 0;
+    }
+    ++transfer.Tally.Files;
+    transfer.Tally.Bytes += Size();
+    CProgress::Advance(target, Size());
     RecordSuccess(kRestoreFunction);
     return 1;
 }
@@ -291,7 +331,8 @@ void CWin32File::ReportStatus(CObjectStore& reportStore) {
     if (!ReportFlag) return;
     ReportStatusLine(reportStore, IsComposite() ? L"Directory" : L"File", FullPath(),
                      IsComposite() ? L"Directory" : L"File",
-                     Format(L"Attribute=%.8x ", static_cast<unsigned>(FileAttributes)), Task, LastErrorCode);
+                     Format(L"Attribute=%.8x ", static_cast<unsigned>(FileAttributes)), Task, LastErrorCode,
+                     PreviewState(*this));
 }
 
 void CWin32File::Dump() {

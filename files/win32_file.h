@@ -23,6 +23,9 @@ public:
     int SaveProperties(CObjectStore& store) override;
     void ReportStatus(CObjectStore& reportStore) override;
     void Dump() override;
+    // The server part of its path, and the accounts of the old machine in
+    // its own access list; the copies in the run folder stay where they are.
+    int ReplaceServerName(const std::wstring& oldText, const std::wstring& newText) override;
 
     // Copies the file into the target folder (never over a copy there).
     virtual int Backup(const std::wstring& targetFolder);
@@ -69,6 +72,7 @@ protected:
     bool HasTimes() const;
 
 private:
+    int PreviewCopy(CFileTransfer& transfer, const std::wstring& source, const std::wstring& target);
     void CopyFrom(const WIN32_FIND_DATAW& data);
     void LoadDaclEntries(const std::wstring& value);
 };

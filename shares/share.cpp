@@ -167,6 +167,8 @@ NET_API_STATUS CShare::AddOnServer(LPWSTR server, SHARE_INFO_502& info) {
         return NERR_Success;
     const std::wstring folder =
         ServerName.empty() ? Path : Format(L"%ls\\%lc$%ls", ServerName.c_str(), Path[0], Path.substr(2).c_str());
+    // A folder the directory step would make is there when the share is made.
+    if (corvan::Previewed(L"Folder", ServerName, folder)) return NERR_Success;
     DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return NERR_UnknownDevDir;
     return NERR_Success;

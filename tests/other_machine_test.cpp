@@ -11,6 +11,7 @@
 #include "platform/sim/sid_text.h"
 #include "platform/sim/testing/print_world.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -31,6 +32,8 @@ const wchar_t kOldLocalOps[] = L"S-1-5-21-111-222-333-1010";
 const wchar_t kNewLocalOps[] = L"S-1-5-21-444-555-666-1010";
 const wchar_t kLaserDriver[] = L"HP LaserJet 4000 Series PCL";
 const wchar_t kPort[] = L"IP_10.0.0.5";
+const wchar_t kAdministrators[] = L"S-1-5-32-544";
+const char kRunbook[] = "restart the spooler\r\n";
 
 // Every file below a folder with its bytes, by relative path.
 std::map<std::string, std::string> Contents(const fs::path& root) {
@@ -92,9 +95,16 @@ protected:
         laser.security = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-5-32-544"},
                                               {ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_EXECUTE, kOldLocalOps}});
         sim::AddPrinter(L"SRV01", laser);
+        // And a folder only the local account and the administrators may use.
+        AddFile(L"SRV01", L"D:\\Data\\Ops\\runbook.txt", kRunbook);
+        const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+        ASSERT_TRUE(win32_files::SetDacl(L"D:\\Data\\Ops",
+                                         {{ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001301BF, kOldLocalOps},
+                                          {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kAdministrators}},
+                                         SE_DACL_PROTECTED));
 
         Control("ControlBackup.ini", "[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
-                                     "[BACKUP]\r\nSHARE=ALL\r\nPORT=ALL\r\nPRINTER=ALL\r\n");
+                                     "[BACKUP]\r\nSHARE=ALL\r\nPORT=ALL\r\nPRINTER=ALL\r\nDIRECTORY=D:\\Data\\Ops\r\n");
         auto backup = Run({"/B", "/S:SRV01"});
         ASSERT_EQ("success", Outcome("BackupStatus")) << backup.out;
         // The administrator takes the migration folder to the new server.
@@ -171,7 +181,7 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
     fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
     Restore({"/T:SRV02", "/P"});
     auto report = Report();
-    EXPECT_EQ(7u, report.size());
+    EXPECT_EQ(8u, report.size());
     for (const auto& line : report) EXPECT_EQ(0u, line.rfind("Result: OK;", 0)) << line;
 
     auto run = Restore({"/T:SRV02"});
@@ -196,6 +206,13 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
     EXPECT_EQ(std::wstring(kPort), ReadRegistryString(L"SRV02", printer, L"Port"));
     ASSERT_TRUE(ReadRegistryValue(L"SRV02", printer, L"Security", nullptr, &descriptor));
     EXPECT_EQ(std::vector<std::wstring>({L"S-1-5-32-544", kNewLocalOps}), DaclSids(descriptor));
+
+    EXPECT_EQ(kRunbook, ReadHostFile(HostPathOf(L"SRV02", L"D:\\Data\\Ops\\runbook.txt")));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    std::vector<std::wstring> folderSids;
+    for (const auto& ace : win32_files::DaclOf(L"\\\\SRV02\\D$\\Data\\Ops", &control)) folderSids.push_back(ace.sid);
+    EXPECT_EQ(std::vector<std::wstring>({kNewLocalOps, kAdministrators}), folderSids);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
 }
 
 TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
@@ -225,7 +242,14 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     EXPECT_TRUE(Section("STATUS", copy).empty());
     EXPECT_TRUE(Section("RESTOREERROR", copy).empty());
 
+    const std::string unmapped = "No mapping between account names and security IDs was done. Account: SRV02\\LocalOps";
     const std::vector<std::string> expected = {
+        "Result: NOK;Type: Directory;Name: D:\\Data\\Ops;Prediction: Folders=0 Files=0 Bytes=0 Skipped=0 Failed=2 "
+        ";State: " + unmapped + ";Task: Preview Restore Directory ",
+        "Result: NOK;Type: Directory;Name: \\\\SRV02\\D$\\Data\\Ops;Prediction: Attribute=00000010 ;State: " + unmapped +
+            ";Task: Preview Restore Directory ",
+        "Result: NOK;Type: File;Name: \\\\SRV02\\D$\\Data\\Ops\\runbook.txt;Prediction: Attribute=00000020 ;State: " +
+            unmapped + ";Task: Preview Restore File ",
         "Result: NOK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: No mapping between account "
         "names and security IDs was done. Account: SRV02\\LocalOps;Task: Preview Restore Share ",
         "Result: NOK;Type: Share;Name: Anon;Prediction: Path=D:\\Data\\Anon ;State: The device or directory does not "
@@ -248,17 +272,24 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     // The restore itself fails exactly where the preview said it would.
     Restore({"/T:SRV02"});
     EXPECT_EQ("error", Outcome("RestoreStatus"));
+    auto errors = Section("RESTOREERROR");
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(0u, errors.front().rfind("DIRECTORY=D:\\Data\\Ops,\"", 0)) << errors.front();
+    errors.erase(errors.begin());
     EXPECT_EQ(std::vector<std::string>({"SHARE=Public,\"Public_shr.bkp\"", "SHARE=Anon,\"Anon_shr.bkp\"",
                                         "SHARE=Gone,\"Gone_shr.bkp\"",
                                         "PRINTER=LASER01,\"LASER01_prt.bkp\""}),
-              Section("RESTOREERROR"));
+              errors);
     EXPECT_EQ(4u, Section("STATUS").size());
+    // The old machine's SID is no stand-in for an account the target lacks.
+    EXPECT_FALSE(fs::exists(HostPathOf(L"SRV02", L"D:\\Data\\Ops\\runbook.txt")));
 }
 
 TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
     Control("Preview.ini", "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
                            "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
-                           "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n");
+                           "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n"
+                           "DIRECTORY=D:\\Data\\Ops\r\n");
     SetLocalMachine(L"SRV01");
     fs::remove_all(Mig(""));
     const auto world = Contents(WorldRoot());
@@ -273,6 +304,8 @@ TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
         "Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Preview Backup Share ",
         "Result: OK;Type: Printer;Name: \\\\SRV01\\LASER01;Prediction: Driver=HP LaserJet 4000 Series PCL ;State: "
         ";Task: Preview Backup Printer ",
+        "Result: OK;Type: Directory;Name: D:\\Data\\Ops;Prediction: Folders=1 Files=1 Bytes=21 Skipped=0 Failed=0 "
+        ";State: ;Task: Preview Backup Directory ",
         "Result: OK;Type: Registry;Name: HKLM\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer;Prediction: "
         "Keys=4 Values=4 ;State: ;Task: Preview Backup Registry ",
         "Result: OK;Type: Service;Name: Spooler;Prediction: StartType=4 ;State: Spooler is running and is stopped. "

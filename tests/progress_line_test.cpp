@@ -108,3 +108,30 @@ TEST_F(ProgressLineTest, ShownOnATerminalGoneWhenTheStepEndsAbsentFromAFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProgressLineTest, ADirectoryRestoreOfTenThousandFilesShowsItsProgress) {
+    const fs::path data = HostPathOf(L"SRV01", L"D:\\Data");
+    for (int folder = 0; folder < 10; ++folder) {
+        fs::create_directories(data / ("F" + std::to_string(folder)));
+        for (int i = 0; i < 1000; ++i)
+            std::ofstream(data / ("F" + std::to_string(folder)) / ("file" + std::to_string(i) + ".txt")) << i;
+    }
+    std::ofstream(cwd_ / "ControlBackup.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n"
+                                                 "[BACKUP]\r\nDIRECTORY=D:\\Data\r\n";
+    auto backup = corvan_test::RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    ASSERT_EQ("success", corvan_test::IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control",
+                                               "BackupStatus"))
+        << backup.out;
+    fs::remove_all(data);
+
+    const std::string bytes = RunOnTerminal({"/R", "/C:D:\\Mig\\ControlRestore.ini", "/S:SRV01"}, cwd_);
+    EXPECT_NE(std::string::npos, bytes.find("\rRestore DIRECTORY: ")) << bytes.substr(0, 2000);
+    for (const auto& line : Screen(bytes)) EXPECT_EQ(std::string::npos, line.find("Restore DIRECTORY")) << line;
+    EXPECT_EQ("success", corvan_test::IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control",
+                                               "RestoreStatus"));
+    EXPECT_TRUE(fs::exists(data / "F9" / "file999.txt"));
+}
+
+}  // namespace
