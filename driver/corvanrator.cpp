@@ -355,7 +355,10 @@ int CCorvanrator::Run() {
         if (RestoreRequested) {
             if (BackupLocation.empty()) BackupLocation = DefaultDataLocation;
             // The run's own folder first: a backup made in the same second
-            // holds the stamp's folder, and this run moves on from it.
+            // holds the stamp's folder, and this run moves on from it. So
+            // does a restore after the backup of the same run, whose results
+            // would otherwise replace the backup files they are read from.
+            if (BackupRequested) runFolderClaimed_ = false;
             if (!MakeRunFolder(RestoreLocation)) return false;
             // The restored state of each file goes under the file's own name
             // into RestoreLocation: in the backup's folder it would replace

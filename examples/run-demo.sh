@@ -82,8 +82,6 @@ echo "== SupportedDrivers.txt beside the restore control file (D:\\Migration):"
 cp "$here/SupportedDrivers.txt" "$drive_d/Migration/"
 sed 's/^/  /' "$drive_d/Migration/SupportedDrivers.txt"
 echo
-# The restore's run folder is named after the second it starts in.
-sleep 1
 echo "== corvan /R /C:D:\\Migration\\ControlRestore.ini /S:SRV01"
 "$corvan" /R '/C:D:\Migration\ControlRestore.ini' /S:SRV01 || echo "(exit code $?)"
 echo

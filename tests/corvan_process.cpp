@@ -81,10 +81,6 @@ CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem:
     return WaitCorvan(StartCorvan(args, workingDirectory), workingDirectory, timeoutSeconds);
 }
 
-void AfterTheSecondOf(std::time_t since) {
-    while (std::time(nullptr) <= since) usleep(20000);
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::string line;

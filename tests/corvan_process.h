@@ -26,11 +26,6 @@ CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem:
 pid_t StartCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory);
 CorvanRun WaitCorvan(pid_t pid, const std::filesystem::path& workingDirectory, int timeoutSeconds = 120);
 
-// Waits until the clock has passed the second in which `since` lies: a run
-// started in the same second as an earlier one gets its run stamp, and so
-// its run folder.
-void AfterTheSecondOf(std::time_t since);
-
 // Lines of a text, without their CR LF or LF ends.
 std::vector<std::string> Lines(const std::string& text);
 

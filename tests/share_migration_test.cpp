@@ -15,7 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using corvan_test::AfterTheSecondOf;
 using corvan_test::IniValue;
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
@@ -111,15 +110,11 @@ protected:
         return names;
     }
     corvan_test::CorvanRun Backup() {
-        backupStarted_ = std::time(nullptr);
         return RunCorvan({"/B", "/S:SRV01"}, cwd_);
     }
-    // A restore never shares the backup's run folder.
     corvan_test::CorvanRun Restore(const std::string& control) {
-        AfterTheSecondOf(backupStarted_);
         return RunCorvan({"/R", "/C:" + control, "/S:SRV01"}, cwd_);
     }
-    std::time_t backupStarted_ = 0;
     fs::path cwd_;
 };
 
@@ -210,22 +205,22 @@ TEST_F(ShareMigrationTest, FailedShareStaysMarkedAndOnlyItIsRetried) {
     EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Hidden$", L"Anon"}), SharesOnMachine());
 }
 
-// Backup and restore in one run share the run's folder, where the restore
-// would write its results over the backup files it reads: it is refused, and
-// the backup stays whole.
-TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunRefuseTheRestoreAndKeepTheBackup) {
+// Backup and restore in one run: the restore's results go into a folder of
+// their own, and the backup files stay as the backup wrote them.
+TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunKeepTheBackupFilesWhole) {
     auto run = RunCorvan({"/B", "/R", "/S:SRV01"}, cwd_);
     ASSERT_EQ(0, run.exitCode);
     fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
     EXPECT_EQ("success", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("error", IniValue(control, "Control", "RestoreStatus"));
-    EXPECT_EQ("RestoreLocation", IniValue(control, "Control", "RestoreErrorStep"));
-    std::string folder = IniValue(control, "Control", "BackupLocation");
-    EXPECT_EQ("\"" + folder + "\"", IniValue(control, "RESTOREERROR", "RestoreLocation"));
-    EXPECT_NE(std::string::npos, IniValue(control, "Control", "RestoreErrorText").find("folder of the backup"));
-    EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "SHARE"));
+    EXPECT_EQ("success", IniValue(control, "Control", "RestoreStatus")) << run.out;
+    std::string backupFolder = IniValue(control, "Control", "BackupLocation");
+    std::string restoreFolder = IniValue(control, "Control", "RestoreLocation");
+    EXPECT_NE(backupFolder, restoreFolder);
+    EXPECT_NE(std::string::npos, IniValue(control, "STATUS", "SHARE").find("\"0,Success.\""));
     EXPECT_EQ("dword:00000001",
-              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(folder + "\\Public_shr.bkp")), "1", "Restore"));
+              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(backupFolder + "\\Public_shr.bkp")), "1", "Restore"));
+    EXPECT_EQ("dword:00000000",
+              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(restoreFolder + "\\Public_shr.bkp")), "1", "Restore"));
 }
 
 TEST_F(ShareMigrationTest, WholeSetFileBringsTheSourceNullSessionList) {
