@@ -504,18 +504,12 @@ TEST_F(SpoolerTest, DeviceModesAreKeptInWindowsLayoutWithTheirPrivateBytes) {
     ASSERT_NE(nullptr, printer);
 
     // In the registry: Windows' 220 bytes, then the private bytes.
-    sim::WindowsDevMode expected;
-    expected.deviceName = L"HP LaserJet 4000 Series PCL";
-    expected.formName = L"Letter";
-    expected.fields = DM_ORIENTATION | DM_DUPLEX | DM_FORMNAME;
-    expected.specVersion = DM_SPECVERSION;
-    expected.driverVersion = 0;
-    expected.orientation = DMORIENT_LANDSCAPE;
-    expected.duplex = DMDUP_VERTICAL;
-    expected.paperSize = expected.scale = expected.copies = expected.defaultSource = expected.printQuality = 0;
-    expected.color = expected.yResolution = expected.ttOption = 0;
-    expected.panningHeight = 0x11223344;
-    expected.privateBytes = privateBytes;
+    const sim::WindowsDevMode expected{
+        .deviceName = L"HP LaserJet 4000 Series PCL", .specVersion = DM_SPECVERSION, .driverVersion = 0,
+        .fields = DM_ORIENTATION | DM_DUPLEX | DM_FORMNAME, .orientation = DMORIENT_LANDSCAPE, .paperSize = 0,
+        .scale = 0, .copies = 0, .defaultSource = 0, .printQuality = 0, .color = 0, .duplex = DMDUP_VERTICAL,
+        .yResolution = 0, .ttOption = 0, .formName = L"Letter", .panningHeight = 0x11223344,
+        .privateBytes = privateBytes};
     Bytes stored;
     ASSERT_TRUE(ReadRegistryValue(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER01", L"Default DevMode", nullptr,
                                   &stored));
