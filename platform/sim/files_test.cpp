@@ -259,6 +259,7 @@ TEST_F(FilesTest, SymbolicLinksAreReparsePointsAndNotFollowed) {
     EXPECT_EQ(0u, file.nFileSizeLow);  // the link's size, not the target's
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
               GetFileAttributesW(At(L"real\\loop").c_str()));
+    EXPECT_TRUE(SetFileAttributesW(At(L"file.lnk").c_str(), FILE_ATTRIBUTE_HIDDEN));
     // A listing of the folder that holds the loop ends.
     EXPECT_EQ((std::vector<std::wstring>{L"data.bin", L"loop"}), Names(At(L"real\\*")));
 }

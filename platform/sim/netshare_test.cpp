@@ -312,11 +312,13 @@ TEST_F(ShareTest, UnknownOrUnreachableServerIsBadNetpath) {
 TEST_F(ShareTest, InjectedFailuresFireOnTheNamedCallAndMachine) {
     AddFault(L"NetShareAdd@SRV02=2118,1");
     AddFault(L"NetShareEnum@SRV01=5");
+    AddFault(L"NetShareDel@NOSUCH=5");  // fires before the server is looked for
     EXPECT_EQ(NERR_DuplicateShare, Add(L"\\\\SRV02", Record(L"Tools", L"D:\\Tools")));
     EXPECT_EQ(NERR_Success, Add(L"\\\\SRV02", Record(L"Tools", L"D:\\Tools")));
     LPBYTE buffer = nullptr;
     DWORD read = 0, total = 0;
     EXPECT_EQ(ERROR_ACCESS_DENIED, Enum(nullptr, 502, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Del(L"\\\\NOSUCH", L"Pub"));
 
     // The caller's registry calls failing does not stop the server.
     AddFault(L"RegOpenKeyExW=5");

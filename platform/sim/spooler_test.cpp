@@ -481,6 +481,18 @@ TEST_F(SpoolerTest, TakenShareNamesFollowAddsSetsDeletesAndDirectWrites) {
     EXPECT_EQ(0u, add(L"Fifth", L"s200"));
 }
 
+TEST_F(SpoolerTest, AStoredDescriptorWithAPartOutsideItIsNotHandedOut) {
+    sim::TestPrinter seeded{L"SEEDED", L"", L"LPT1:", driver_};
+    seeded.security = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-1-0"}});
+    seeded.security[16] = static_cast<BYTE>(seeded.security.size() - 4);  // the list's header would end past it
+    sim::AddPrinter(L"SRV01", seeded);
+    HANDLE handle = Open(L"SEEDED", PRINTER_ALL_ACCESS);
+    Bytes record = Get(handle, 2);
+    ASSERT_FALSE(record.empty());
+    EXPECT_EQ(nullptr, reinterpret_cast<const PRINTER_INFO_2W*>(record.data())->pSecurityDescriptor);
+    ClosePrinter(handle);
+}
+
 // ---- device modes -----------------------------------------------------------------
 
 TEST_F(SpoolerTest, DeviceModesAreKeptInWindowsLayoutWithTheirPrivateBytes) {
