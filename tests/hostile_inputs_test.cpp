@@ -168,20 +168,6 @@ TEST_F(HostileInputsTest, ControlFilesTheRunCannotFollowAreNamed) {
     EXPECT_NE(std::string::npos, run.out.find("Control file nothing.ini names nothing to restore")) << run.out;
 }
 
-// 5. A location that ends in a backslash ends its line in an LF-only file as
-// in a CR LF file.
-TEST_F(HostileInputsTest, LfOnlyControlFileReadsAsCrLf) {
-    Write("lf.ini", "[Control]\nDefaultMigLocation=D:\\Mig\\\nDefaultLogLocation=D:\\Logs\n"
-                    "DefaultDataLocation=D:\\Mig\\Data\n[BACKUP]\nSHARE=Public\n");
-    auto run = RunCorvan({"/B", "/C:lf.ini", "/S:SRV01"}, cwd_);
-    ASSERT_EQ(0, run.exitCode) << run.out;
-    EXPECT_EQ(std::string::npos, run.out.find("Control file lf.ini")) << run.out;  // nothing to say of it
-    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Logs\\SRV01")));
-    EXPECT_EQ("success", IniValue(Mig(L"\\ControlRestore.ini"), "Control", "BackupStatus"));
-    for (const auto& entry : fs::recursive_directory_iterator(HostPathOf(L"SRV01", L"D:\\")))
-        EXPECT_EQ(std::string::npos, entry.path().string().find('\n')) << entry.path();
-}
-
 // 5. /C: with forward slashes gets all four copies.
 TEST_F(HostileInputsTest, SlashedControlPathsGetAllFourCopies) {
     fs::create_directories(HostPathOf(L"SRV01", L"D:\\ctl"));
