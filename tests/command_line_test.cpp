@@ -59,6 +59,11 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
         {{"/B", "/S:SRV01\\"}, {"", "Machine name \"SRV01\\\" is incorrect. "}},
         {{"/B", "/S:\\SRV01"}, {"", "Machine name \"\\SRV01\" is incorrect. "}},
         {{"/B", "/S:\\\\"}, {"", "Machine name \"\\\\\" is incorrect. "}},
+        {{"/R", "/T:SRV03", "/C:ControlBackup.ini"}, {"", "Target machine name \"SRV03\" is incorrect. "}},
+        {{"/R", "/T:", "/C:ControlBackup.ini"}, {"", "Target machine name \"\" is incorrect. "}},
+        {{"/R", "/T:SRV01\\x", "/C:ControlBackup.ini"}, {"", "Target machine name \"SRV01\\x\" is incorrect. "}},
+        {{"/B", "/T:SRV01", "/C:ControlBackup.ini"}, {"", "Parameter /T: is used with /R only. "}},
+        {{"/P", "/C:ControlBackup.ini"}, {"", "Parameter /P is used with /B or /R. "}},
     };
     for (const auto& c : cases) {
         auto run = RunCorvan(c.args, cwd_);

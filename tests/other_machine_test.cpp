@@ -312,25 +312,4 @@ TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
     EXPECT_EQ(2u, files);  // the copies in the run folder and beside it
 }
 
-TEST_F(OtherMachineTest, TargetAndPreviewSwitchesAreChecked) {
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{"/R", "/T:SRV03"}, "Target machine name \"SRV03\" is incorrect."},
-        {{"/R", "/T:"}, "Target machine name \"\" is incorrect."},
-        {{"/R", "/T:SRV02\\x"}, "Target machine name \"SRV02\\x\" is incorrect."},
-        {{"/B", "/T:SRV02"}, "Parameter /T: is used with /R only."},
-        {{"/P"}, "Parameter /P is used with /B or /R."},
-    };
-    Control("Check.ini", "");
-    for (const auto& c : cases) {
-        auto args = c.args;
-        args.push_back("/C:Check.ini");
-        auto run = RunCorvan(args, cwd_);
-        EXPECT_EQ(1, run.exitCode) << c.message;
-        EXPECT_NE(std::string::npos, run.out.find(c.message)) << run.out;
-    }
-}
-
 }  // namespace
