@@ -51,11 +51,20 @@ std::wstring DecodeUtf16(const std::string& bytes, size_t from, bool bigEndian) 
 
 CTextFileWriter::~CTextFileWriter() { Close(); }
 
-DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
+bool CTextFileWriter::Size(ULONGLONG& size) const {
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle_, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    size = (static_cast<ULONGLONG>(high) << 32) | low;
+    return true;
+}
+
+DWORD CTextFileWriter::Open(const std::wstring& path, bool append, AppendMemo* memo) {
     Close();
     failed_ = false;
     error_ = 0;
     encoding_ = Encoding::kUndecided;
+    memo_ = nullptr;
     // Appending reads the start of the file to learn its encoding. Append
     // access puts every write at the end of the file, also after lines
     // another process added since the open, so no seek is needed.
@@ -68,7 +77,18 @@ DWORD CTextFileWriter::Open(const std::wstring& path, bool append) {
     }
     // A file the open has just made is empty: it has no encoding to learn.
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    DWORD error = append && existed ? ExistingEncoding() : 0;
+    DWORD error = 0;
+    if (append && memo && Size(openedSize_)) {
+        memo_ = memo;
+        // Of the size the last close left, nobody else has written to it.
+        if (existed && memo->known_ && memo->size_ == openedSize_)
+            encoding_ = memo->encoding_;
+        else if (existed)
+            error = ExistingEncoding();
+        memo->known_ = false;
+    } else if (append && existed) {
+        error = ExistingEncoding();
+    }
     if (error) {
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
@@ -196,6 +216,14 @@ bool CTextFileWriter::Close() {
     }
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
+    if (memo_ && !failed_) {
+        // A file without a mark that now holds text keeps to Latin-1.
+        memo_->encoding_ = encoding_ == Encoding::kUndecided && openedSize_ + done > 0 ? Encoding::kLatin1Kept
+                                                                                       : encoding_;
+        memo_->size_ = openedSize_ + done;
+        memo_->known_ = true;
+    }
+    memo_ = nullptr;
     buffer_.clear();
     return !failed_;
 }

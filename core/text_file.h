@@ -20,7 +20,25 @@
 #include "platform/win32.h"
 
 class CTextFileWriter {
+    enum class Encoding {
+        kUndecided,   // a file written from its start: Latin-1 until a text needs more
+        kLatin1Kept,  // appending to a file without a byte-order mark
+        kUtf8,
+        kUtf16Le,
+        kUtf16Be,
+    };
+
 public:
+    // What one who appends to the same file again and again (a log) keeps
+    // of it from one close to the next open: the encoding it left and the
+    // size. A file still of that size needs no second look at its start.
+    class AppendMemo {
+        friend class CTextFileWriter;
+        bool known_ = false;
+        Encoding encoding_ = Encoding::kUndecided;
+        ULONGLONG size_ = 0;
+    };
+
     CTextFileWriter() = default;
     ~CTextFileWriter();
     CTextFileWriter(const CTextFileWriter&) = delete;
@@ -29,7 +47,7 @@ public:
     // Creates or truncates the file, or (append) opens or creates it and
     // moves to its end. Shared with other readers and writers. Returns 0 or
     // the Win32 error.
-    DWORD Open(const std::wstring& path, bool append);
+    DWORD Open(const std::wstring& path, bool append, AppendMemo* memo = nullptr);
     // Takes the text into the file's encoding; the bytes reach the file on
     // Close. False once the writer has failed.
     bool Write(const std::wstring& text);
@@ -43,17 +61,14 @@ public:
     DWORD Error() const { return error_; }
 
 private:
-    enum class Encoding {
-        kUndecided,   // a file written from its start: Latin-1 until a text needs more
-        kLatin1Kept,  // appending to a file without a byte-order mark
-        kUtf8,
-        kUtf16Le,
-        kUtf16Be,
-    };
     void Put(uint32_t code);
     DWORD ExistingEncoding();
+    // The open file's size, or false.
+    bool Size(ULONGLONG& size) const;
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    AppendMemo* memo_ = nullptr;
+    ULONGLONG openedSize_ = 0;
     std::string buffer_;
     Encoding encoding_ = Encoding::kUndecided;
     bool failed_ = false;

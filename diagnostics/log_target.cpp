@@ -39,7 +39,7 @@ void CFileLogTarget::Write(const CLogMessage& message) {
     std::wstring line = message.FormatLine();
     line.insert(line.begin(), L'\n');
     CTextFileWriter file;
-    if (DWORD error = file.Open(path_, true)) {
+    if (DWORD error = file.Open(path_, true, &memo_)) {
         ReportFailure(corvan::Format(L"Cannot open file: %ls, Error: %ls", path_.c_str(),
                                      CategoryText(FileFailureCategory(error)).c_str()));
         return;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/text_file.h"
 #include "diagnostics/log_message.h"
 #include "platform/win32.h"
 
@@ -47,7 +48,10 @@ public:
 
     const std::wstring& GetPath() const { return path_; }
     // Points the target at another file (full path), e.g. a test's own folder.
-    void SetPath(const std::wstring& path) { path_ = path; }
+    void SetPath(const std::wstring& path) {
+        path_ = path;
+        memo_ = CTextFileWriter::AppendMemo();
+    }
     bool IsOpen() const { return open_; }
     // Where the report of a failure of this target is logged too (as an error).
     void SetFailureLog(CLogTarget* target) { failureLog_ = target; }
@@ -56,6 +60,8 @@ private:
     void ReportFailure(const std::wstring& text);
 
     std::wstring path_;
+    // The file's encoding is learnt once, not read again for every line.
+    CTextFileWriter::AppendMemo memo_;
     bool open_ = false;
     bool failureReported_ = false;
     CLogTarget* failureLog_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -34,6 +35,22 @@ TEST(FileLogTargetTest, EachLineIsPrecededByItsLineBreak) {
     std::string log = ReadBytes(dir.path() / "trace.log");
     EXPECT_TRUE(std::regex_match(log, std::regex(std::string("\r\n") + kStamp + "INFORMATION first %s\r\n" + kStamp +
                                                  "ERROR       second \xe9")))
+        << log;
+}
+
+// The encoding is learnt once per file; a file another process has written
+// to since (its size is not the one left) is looked at again.
+TEST(FileLogTargetTest, AppendsFollowAFileAnotherProcessReplaced) {
+    corvan_test::ScopedTempDir dir;
+    CFileLogTarget target(L"unused.log");
+    target.SetPath(dir.File("trace.log"));
+    target.EnableLevel(kLogInformation);
+    target.Write(CTextLogMessage(kLogInformation, L"one"));
+    target.Write(CTextLogMessage(kLogInformation, L"\u00e9"));
+    std::ofstream(dir.path() / "trace.log", std::ios::binary) << "\xEF\xBB\xBFother";
+    target.Write(CTextLogMessage(kLogInformation, L"\u00e9"));
+    std::string log = ReadBytes(dir.path() / "trace.log");
+    EXPECT_TRUE(std::regex_match(log, std::regex(std::string("\xEF\xBB\xBFother\r\n") + kStamp + "INFORMATION \xC3\xA9")))
         << log;
 }
 

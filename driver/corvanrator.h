@@ -9,6 +9,7 @@
 
 #include "core/base_object.h"
 
+class CCompositeFile;
 class CObjectStore;
 class CReportWriter;
 template <class Kind>
@@ -33,6 +34,7 @@ public:
     // of /T: (its server name and the texts that embed it); nothing without
     // /T:. 0 when the object names no machine to move it from.
     int Retarget(CBaseObject& object);
+    int RetargetTree(CCompositeFile& tree);
     int Run();
     int CheckDirectories(const std::wstring& path);
     // Sets `location` to this run's folder below DefaultDataLocation and makes

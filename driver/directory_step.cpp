@@ -108,6 +108,13 @@ bool SaveTree(CCompositeFile& tree, const std::wstring& path, CObjectStore& stor
 
 }  // namespace
 
+int CCorvanrator::RetargetTree(CCompositeFile& tree) {
+    if (!TargetRequested) return 1;
+    // The tree names the machine it was read on in its paths alone.
+    tree.ServerName = ServerOfPath(tree.FilePath);
+    return Retarget(tree);
+}
+
 int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const std::wstring& server) {
     CReportWriter report(*this, control, backup);
     const wchar_t* operation = backup ? L"Backup" : L"Restore";
@@ -165,8 +172,7 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
                 code = refused;
                 text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), problem.c_str());
                 tree.SetError(L"CCompositeFile::Restore", text, refused);
-            } else if (TargetRequested && !(tree.ServerName = ServerOfPath(tree.FilePath), Retarget(tree))) {
-                // The tree names the machine it was read on in its paths alone.
+            } else if (!RetargetTree(tree)) {
                 code = ERROR_INVALID_DATA;
                 text = Format(L"%ls names no machine its folders could be moved from onto %ls.", backupFile.c_str(),
                               TargetMachineName.c_str());
