@@ -98,9 +98,8 @@ TEST_F(RunFoldersTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
     EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(\\\\NAS\\Mig)")) << run.out;
 
     // So does a restore whose own run folder cannot be made: nothing is restored.
-    WriteControl("[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
-                 "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
-    // The run folder's name begins with the year's two digits; no other folder's does.
+    WriteControl(corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
+    // The run folder's name begins with the year's two digits; no other folder the run makes does.
     char year[8];
     const std::time_t now = std::time(nullptr);
     std::strftime(year, sizeof year, "%y", std::localtime(&now));
