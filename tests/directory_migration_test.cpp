@@ -376,20 +376,25 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
     rewrite("copies.bkp", "BackupPath=\"D:\\Mig\\Data\\SRV01\\" + stamp, "BackupPath=\"C:\\Windows\\" + stamp);
     std::ofstream(cwd_ / "Hostile.ini")
         << corvan_test::kMigLocations << "BackupLocation=D:\\Mig\\Data\\SRV01\\" << stamp << "\r\n"
-        << "[RESTORE]\r\nDIRECTORY=D:\\Data,\"name.bkp\"\r\nDIRECTORY=D:\\Data,\"parent.bkp\"\r\n"
-           "DIRECTORY=D:\\Data,\"copies.bkp\"\r\n";
+        << "[RESTORE]\r\nDIRECTORY=D:\\Data,\"gone.bkp\"\r\nDIRECTORY=D:\\Data,\"name.bkp\"\r\n"
+           "DIRECTORY=D:\\Data,\"parent.bkp\"\r\nDIRECTORY=D:\\Data,\"copies.bkp\"\r\n";  // gone.bkp is missing
     Wipe(L"D:\\Data\\Sub");
     auto world = Listing(WorldRoot());
 
-    ASSERT_EQ(0, Restore("Hostile.ini").exitCode);
+    auto restore = Restore("Hostile.ini");
+    ASSERT_EQ(0, restore.exitCode);
+    // The missing file is reported as not found, not as a tree that is refused.
+    EXPECT_NE(std::string::npos, restore.out.find("gone.bkp),,2,The system cannot find the file specified."));
+    EXPECT_EQ(std::string::npos, restore.out.find("gone.bkp is refused")) << restore.out;
     EXPECT_EQ("error", Control("Control", "RestoreStatus"));
     EXPECT_EQ("13", Control("Control", "RestoreLastError"));
     EXPECT_NE(std::string::npos, Control("Control", "RestoreErrorText").find("is refused")) << Control("Control", "RestoreErrorText");
     std::string control = ReadHostFile(ControlFile());
-    for (const char* entry : {"DIRECTORY=D:\\Data,\"name.bkp\"", "DIRECTORY=D:\\Data,\"parent.bkp\"",
-                              "DIRECTORY=D:\\Data,\"copies.bkp\""})
-        EXPECT_NE(std::string::npos, control.find(std::string("[RESTOREERROR]\r\n") + entry) ||
-                                         control.find(std::string(entry) + "\r\n") != std::string::npos);
+    const size_t errors = control.find("[RESTOREERROR]\r\n");
+    ASSERT_NE(std::string::npos, errors);
+    for (const char* file : {"gone", "name", "parent", "copies"})
+        EXPECT_NE(std::string::npos, control.find("DIRECTORY=D:\\Data,\"" + std::string(file) + ".bkp\"\r\n", errors))
+            << file;
     EXPECT_EQ(std::string::npos, control.find("[STATUS]"));
     // Only the tool's own folders changed.
     auto changed = Listing(WorldRoot());
