@@ -40,6 +40,8 @@ TEST_F(MigratorTest, CheckDirectoriesMakesEveryMissingFolderAndKeepsTheWorkingDi
     EXPECT_EQ(L"D:\\", Current());
     EXPECT_EQ(1, migrator.CheckDirectories(L"D:\\Mig\\Data\\SRV01"));  // exists: nothing to do
     EXPECT_EQ(0u, migrator.LastErrorCode);
+    EXPECT_EQ(1, migrator.CheckDirectories(L"D:\\Mig\\Log\\"));  // a location may end in its separator
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Mig\\Log")));
 }
 
 TEST_F(MigratorTest, CheckDirectoriesFailures) {

@@ -182,6 +182,12 @@ TEST_F(RegValueTest, BinaryLinesWrapAtTheColumnCounter) {
         "\n\"Data\"=hex:41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,55,56,\\\n"
         "  57,58,59,5a,5b,5c,1f,80\n\"Data\"=string:ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\..",
         Captured([&] { data.Dump(); }));
+    data.ValueName = L"Abc";  // the counter reaches 76 itself: the line goes on
+    EXPECT_EQ(
+        "\n\"Abc\"=hex:41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,55,56,57,\\\n"
+        "  58,59,5a,5b,5c,1f,80\n\"Abc\"=string:ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\..",
+        Captured([&] { data.Dump(); }));
+    data.ValueName = L"Data";
 
     CObjectStore report;
     data.WriteReport(report, 0);

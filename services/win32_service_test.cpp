@@ -87,10 +87,13 @@ TEST_F(CWin32ServiceTest, StopPendingPastTheLimitTimesOut) {
 }
 
 TEST_F(CWin32ServiceTest, StartRunsAStoppedServiceAndAcceptsARunningOne) {
-    SetServiceState(L"SRV01", L"Spooler", L"Stopped,StartPendingMs=4000");
+    // A wait hint of zero is polled, not taken as "wait for ever".
+    SetServiceState(L"SRV01", L"Spooler", L"Stopped,StartPendingMs=50,WaitHintMs=0");
     CWin32Service service = Service();
+    DWORD before = GetTickCount();
     EXPECT_EQ(0u, service.Start());
-    EXPECT_EQ(L"Running,StartPendingMs=4000", RunState());
+    EXPECT_EQ(L"Running,StartPendingMs=50,WaitHintMs=0", RunState());
+    EXPECT_LT(GetTickCount() - before, 1000u);
     EXPECT_EQ(0u, service.Start());  // already running
     EXPECT_EQ((std::vector<std::wstring>{L"CWin32Service::Start(),Service started.,0",
                                          L"CWin32Service::Start(),Service started.,0"}),
@@ -119,15 +122,6 @@ TEST_F(CWin32ServiceTest, TheStartLimitCountsFromTheStartOfTheOperation) {
     EXPECT_LE(GetTickCount() - before, CWin32Service::kPendingLimitMs + 1000);
 }
 
-TEST_F(CWin32ServiceTest, AWaitHintOfZeroIsPolledUntilTheServiceIsUp) {
-    SetServiceState(L"SRV01", L"Spooler", L"Stopped,StartPendingMs=50,WaitHintMs=0");
-    CWin32Service service = Service();
-    DWORD before = GetTickCount();
-    EXPECT_EQ(0u, service.Start());
-    EXPECT_EQ(L"Running,StartPendingMs=50,WaitHintMs=0", RunState());
-    EXPECT_LT(GetTickCount() - before, 1000u);
-}
-
 TEST_F(CWin32ServiceTest, FailuresNameTheCallServerAndService) {
     SetServiceState(L"SRV01", L"Spooler", L"Stopped");
     SetRegistryDword(L"SRV01", kSpoolerKey, L"Start", SERVICE_DISABLED);
@@ -141,6 +135,14 @@ TEST_F(CWin32ServiceTest, FailuresNameTheCallServerAndService) {
     EXPECT_EQ(1060u, missing.Stop());
     EXPECT_EQ(L"OpenService(\\\\SRV01, Ghost)", missing.ErrorFunction);
     EXPECT_EQ(L"CWin32Service::Stop()", missing.ErrorWin32API);
+    log_.texts.clear();
+    log_.levels.clear();
+    EXPECT_EQ(1060u, missing.Startup(SERVICE_DEMAND_START));  // logs the call and the operation
+    EXPECT_EQ(L"CWin32Service::Startup()", missing.ErrorFunction);
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogError}), log_.levels);
+    ASSERT_EQ(2u, log_.texts.size());
+    EXPECT_TRUE(corvan::StartsWithNoCase(log_.texts[0], L"OpenService(\\\\SRV01),CWin32Service::Startup(),1060,"));
+    EXPECT_TRUE(corvan::StartsWithNoCase(log_.texts[1], L"CWin32Service::Startup(),CWin32Service::Startup(),1060,"));
 
     CWin32Service unreachable = Service(L"Spooler", L"\\\\NOWHERE");
     EXPECT_EQ(1722u, unreachable.Start());
@@ -162,17 +164,6 @@ TEST_F(CWin32ServiceTest, StartupChangesOnlyTheStartType) {
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_WIN32_OWN_PROCESS), ReadRegistryDword(L"SRV01", kSpoolerKey, L"Type"));
     EXPECT_EQ(std::vector<std::wstring>{L"CWin32Service::Startup(),Service Startup okay.,0"}, log_.texts);
-}
-
-TEST_F(CWin32ServiceTest, StartupOfAMissingServiceLogsTwoErrors) {
-    CWin32Service service = Service(L"Ghost");
-    EXPECT_EQ(1060u, service.Startup(SERVICE_DEMAND_START));
-    ASSERT_EQ(2u, log_.texts.size());
-    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogError}), log_.levels);
-    EXPECT_TRUE(corvan::StartsWithNoCase(log_.texts[0], L"OpenService(\\\\SRV01),CWin32Service::Startup(),1060,"));
-    EXPECT_TRUE(corvan::StartsWithNoCase(log_.texts[1],
-                                         L"CWin32Service::Startup(),CWin32Service::Startup(),1060,"));
-    EXPECT_EQ(L"CWin32Service::Startup()", service.ErrorFunction);
 }
 
 TEST_F(CWin32ServiceTest, SavesTheSectionOfTheWorkedExample) {

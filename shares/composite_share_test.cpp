@@ -128,6 +128,11 @@ TEST_F(CompositeShareTest, EnumWithoutAListReadsAnEmptyListAndFailuresAreRecorde
     EXPECT_EQ(7, shares->GetCount());
     EXPECT_EQ(5u, shares->LastErrorCode);
     EXPECT_EQ(L"RegQueryValueEx(NullSessionShares)", shares->ErrorWin32API);
+    // Nor is a registry that cannot be reached taken for a server without a list.
+    AddFault(L"RegConnectRegistryW:SRV01=53");
+    shares = std::make_unique<CCompositeShare>(L"\\\\SRV01");
+    EXPECT_EQ(0, shares->Enum());
+    EXPECT_EQ(53u, shares->LastErrorCode);
 }
 
 TEST_F(CompositeShareTest, SavedSectionsLoadBackIntoEqualShares) {

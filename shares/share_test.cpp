@@ -196,14 +196,6 @@ TEST_F(CShareTest, FailedCreationReplacementOrPermissionsKeepTheShareToRestore) 
     EXPECT_NE(nullptr, Find(*Shares(L"\\\\SRV02"), L"Fin"));
 }
 
-TEST_F(CShareTest, ShareNotSelectedIsNotTouched) {
-    auto skipped = Restorable(L"\\\\SRV02", L"Finance", L"D:\\Data\\Finance");
-    skipped->Restore = 0;
-    EXPECT_EQ(1, skipped->Add());
-    EXPECT_EQ(0, skipped->ReportFlag);
-    EXPECT_EQ(nullptr, Find(*Shares(L"\\\\SRV02"), L"Finance"));
-}
-
 TEST_F(CShareTest, NullSessionShareJoinsTheListAndRunsTheFixUpOnVersionFiveOnly) {
     InstallFixUpCommand();
     SetRegistryMultiString(L"SRV02", kParameters, kNullSessionShares, {L"TOOLS"});

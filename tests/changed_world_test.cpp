@@ -5,9 +5,8 @@
 #include <fstream>
 
 #include "platform/sim/hostfile.h"
-#include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -15,23 +14,17 @@ namespace fs = std::filesystem;
 using corvan_test::IniValue;
 using corvan_test::RunCorvan;
 
-class ChangedWorldTest : public sim::SimWorldTest {
+class ChangedWorldTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
         AddMachine(L"SRV02");
         SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
         std::ofstream(cwd_ / "ControlBackup.ini")
             << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
                "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n";
-    }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
     }
 
     // The backup file of the newest run folder below drives/<drive>/Mig/Data/SRV02.
@@ -45,7 +38,6 @@ protected:
         return IniValue(WorldRoot() / "SRV01/drives" / drive / "Mig/ControlRestore.ini", "Control", "BackupStatus");
     }
 
-    fs::path cwd_;
 };
 
 TEST_F(ChangedWorldTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {

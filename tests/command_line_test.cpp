@@ -4,29 +4,21 @@
 
 #include <fstream>
 
-#include "platform/sim/testing/test_world.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
 
-class CorvanCommandLineTest : public sim::SimWorldTest {
+class CorvanCommandLineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        std::filesystem::create_directories(cwd_);
         std::ofstream(cwd_ / "ControlBackup.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n";
     }
-    void TearDown() override {
-        std::filesystem::remove_all(cwd_);
-        SimWorldTest::TearDown();
-    }
-    std::filesystem::path cwd_;
 };
 
 const std::vector<std::string> kUsage = {
@@ -50,43 +42,40 @@ const std::vector<std::string> kUsage = {
     "",
 };
 
-TEST_F(CorvanCommandLineTest, NoArgumentsPrintsTheUsageLineForLine) {
-    auto run = RunCorvan({}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(kUsage, Lines(run.out));
-}
-
-TEST_F(CorvanCommandLineTest, QuestionMarkAnywhereEndsTheParse) {
-    auto run = RunCorvan({"/B", "/?", "/Unknown"}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(kUsage, Lines(run.out));  // the argument after /? is never examined
-
-    run = RunCorvan({"/?x"}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>({"", "Parameter unknown - /?x "}), Lines(run.out));
-}
-
-TEST_F(CorvanCommandLineTest, EachUnknownArgumentIsReportedAndNothingRuns) {
-    auto run = RunCorvan({"/M:d:\\x", "/B", "/Cfile", "/S:SRV01"}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>({"", "Parameter unknown - /M:d:\\x ", "Parameter unknown - /Cfile "}),
-              Lines(run.out));
-    EXPECT_FALSE(std::filesystem::exists(HostPathOf(L"SRV01", L"D:\\Mig")));
-}
-
-TEST_F(CorvanCommandLineTest, ValidationMessages) {
-    auto run = RunCorvan({"/B", "/L:D:\\NoLogs"}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>({"", "Input argument for Log Path D:\\NoLogs is incorrect. "}), Lines(run.out));
-
-    run = RunCorvan({"/B", "/C:missing.ini"}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>({"", "Control file Path \"missing.ini\" is incorrect. "}), Lines(run.out));
-
-    run = RunCorvan({"/b", "/s:\\\\NOPE"}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>({"", "Machine name \"NOPE\" is incorrect. "}), Lines(run.out));
-
+TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
+    AddMachine(L"SRV02", 5, 2, /*reachable=*/false);
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> said;
+    } cases[] = {
+        {{"/?x"}, {"", "Parameter unknown - /?x "}},
+        {{"/M:d:\\x", "/B", "/Cfile", "/S:SRV01"}, {"", "Parameter unknown - /M:d:\\x ", "Parameter unknown - /Cfile "}},
+        {{"/B", "/L:D:\\NoLogs"}, {"", "Input argument for Log Path D:\\NoLogs is incorrect. "}},
+        {{"/B", "/C:missing.ini"}, {"", "Control file Path \"missing.ini\" is incorrect. "}},
+        {{"/b", "/s:\\\\NOPE"}, {"", "Machine name \"NOPE\" is incorrect. "}},
+        {{"/B", "/S:SRV02"}, {"", "Machine name \"SRV02\" is incorrect. "}},  // unreachable
+        {{"/B", "/S:\\\\SRV01\\"}, {"", "Machine name \"\\\\SRV01\\\" is incorrect. "}},
+        {{"/B", "/S:a\\b\\"}, {"", "Machine name \"a\\b\\\" is incorrect. "}},
+        {{"/B", "/S:SRV01\\"}, {"", "Machine name \"SRV01\\\" is incorrect. "}},
+        {{"/B", "/S:\\SRV01"}, {"", "Machine name \"\\SRV01\" is incorrect. "}},
+        {{"/B", "/S:\\\\"}, {"", "Machine name \"\\\\\" is incorrect. "}},
+        {{"/R", "/T:SRV03", "/C:ControlBackup.ini"}, {"", "Target machine name \"SRV03\" is incorrect. "}},
+        {{"/R", "/T:", "/C:ControlBackup.ini"}, {"", "Target machine name \"\" is incorrect. "}},
+        {{"/R", "/T:SRV01\\x", "/C:ControlBackup.ini"}, {"", "Target machine name \"SRV01\\x\" is incorrect. "}},
+        {{"/B", "/T:SRV01", "/C:ControlBackup.ini"}, {"", "Parameter /T: is used with /R only. "}},
+        {{"/P", "/C:ControlBackup.ini"}, {"", "Parameter /P is used with /B or /R. "}},
+    };
+    for (const auto& c : cases) {
+        auto run = RunCorvan(c.args, cwd_);
+        EXPECT_EQ(1, run.exitCode) << c.args[0];
+        EXPECT_EQ(c.said, Lines(run.out));
+    }
+    // No arguments, or /? anywhere (what follows it is never examined): the usage.
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"/B", "/?", "/Unknown"}}) {
+        auto run = RunCorvan(args, cwd_);
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_EQ(kUsage, Lines(run.out));
+    }
     // Validation stops before any folder is made.
     EXPECT_FALSE(std::filesystem::exists(HostPathOf(L"SRV01", L"D:\\Mig")));
 }
@@ -105,13 +94,6 @@ TEST_F(CorvanCommandLineTest, LogFilesGoToTheLogPathAndOneThatCannotBeOpenedIsRe
     std::ifstream errorLog(cwd_ / "logs" / "CorvanError.log");
     std::string logged((std::istreambuf_iterator<char>(errorLog)), {});
     EXPECT_NE(std::string::npos, logged.find("ERROR       " + notice)) << logged;
-}
-
-TEST_F(CorvanCommandLineTest, UnreachableMachineIsRefused) {
-    AddMachine(L"SRV02", 5, 2, /*reachable=*/false);
-    auto run = RunCorvan({"/B", "/S:SRV02"}, cwd_);
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>({"", "Machine name \"SRV02\" is incorrect. "}), Lines(run.out));
 }
 
 }  // namespace

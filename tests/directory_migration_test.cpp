@@ -11,12 +11,11 @@
 #include <map>
 #include <random>
 
-#include "platform/sim/testing/test_world.h"
 #include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -113,29 +112,18 @@ NameList Paths(const Tree& tree) {
     return paths;
 }
 
-class DirectoryMigrationTest : public sim::SimWorldTest {
+class DirectoryMigrationTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
         AddDomainAccount(L"CORP\\Contractors", kContractors);
         AddDomainAccount(L"CORP\\Finance Team", kFinance);
         AddDomainAccount(L"CORP\\jdoe", kJdoe);
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
         WriteControl("[BACKUP]\r\nDIRECTORY=D:\\Data,data.bkp\r\n");
     }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
-    }
-    void WriteControl(const std::string& sections) {
-        std::ofstream(cwd_ / "ControlBackup.ini")
-            << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-               "DefaultDataLocation=D:\\Mig\\Data\r\n"
-            << sections;
-    }
+    void WriteControl(const std::string& sections) { Write("ControlBackup.ini", corvan_test::kMigLocations + sections); }
     corvan_test::CorvanRun Backup() { return Run({"/B", "/S:SRV01"}); }
     corvan_test::CorvanRun Restore(const std::string& control = "D:\\Mig\\ControlRestore.ini") {
         return Run({"/R", "/C:" + control, "/S:SRV01"});
@@ -161,7 +149,6 @@ protected:
     }
     void Wipe(const std::wstring& path) { fs::remove_all(HostPathOf(L"SRV01", path)); }
 
-    fs::path cwd_;
 };
 
 TEST_F(DirectoryMigrationTest, ATreeComesBackWithItsBytesAttributesAndTimes) {
@@ -388,22 +375,26 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
     std::string stamp = folder.filename().string();
     rewrite("copies.bkp", "BackupPath=\"D:\\Mig\\Data\\SRV01\\" + stamp, "BackupPath=\"C:\\Windows\\" + stamp);
     std::ofstream(cwd_ / "Hostile.ini")
-        << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-           "DefaultDataLocation=D:\\Mig\\Data\r\nBackupLocation=D:\\Mig\\Data\\SRV01\\" << stamp << "\r\n"
-        << "[RESTORE]\r\nDIRECTORY=D:\\Data,\"name.bkp\"\r\nDIRECTORY=D:\\Data,\"parent.bkp\"\r\n"
-           "DIRECTORY=D:\\Data,\"copies.bkp\"\r\n";
+        << corvan_test::kMigLocations << "BackupLocation=D:\\Mig\\Data\\SRV01\\" << stamp << "\r\n"
+        << "[RESTORE]\r\nDIRECTORY=D:\\Data,\"gone.bkp\"\r\nDIRECTORY=D:\\Data,\"name.bkp\"\r\n"
+           "DIRECTORY=D:\\Data,\"parent.bkp\"\r\nDIRECTORY=D:\\Data,\"copies.bkp\"\r\n";  // gone.bkp is missing
     Wipe(L"D:\\Data\\Sub");
     auto world = Listing(WorldRoot());
 
-    ASSERT_EQ(0, Restore("Hostile.ini").exitCode);
+    auto restore = Restore("Hostile.ini");
+    ASSERT_EQ(0, restore.exitCode);
+    // The missing file is reported as not found, not as a tree that is refused.
+    EXPECT_NE(std::string::npos, restore.out.find("gone.bkp),,2,The system cannot find the file specified."));
+    EXPECT_EQ(std::string::npos, restore.out.find("gone.bkp is refused")) << restore.out;
     EXPECT_EQ("error", Control("Control", "RestoreStatus"));
     EXPECT_EQ("13", Control("Control", "RestoreLastError"));
     EXPECT_NE(std::string::npos, Control("Control", "RestoreErrorText").find("is refused")) << Control("Control", "RestoreErrorText");
     std::string control = ReadHostFile(ControlFile());
-    for (const char* entry : {"DIRECTORY=D:\\Data,\"name.bkp\"", "DIRECTORY=D:\\Data,\"parent.bkp\"",
-                              "DIRECTORY=D:\\Data,\"copies.bkp\""})
-        EXPECT_NE(std::string::npos, control.find(std::string("[RESTOREERROR]\r\n") + entry) ||
-                                         control.find(std::string(entry) + "\r\n") != std::string::npos);
+    const size_t errors = control.find("[RESTOREERROR]\r\n");
+    ASSERT_NE(std::string::npos, errors);
+    for (const char* file : {"gone", "name", "parent", "copies"})
+        EXPECT_NE(std::string::npos, control.find("DIRECTORY=D:\\Data,\"" + std::string(file) + ".bkp\"\r\n", errors))
+            << file;
     EXPECT_EQ(std::string::npos, control.find("[STATUS]"));
     // Only the tool's own folders changed.
     auto changed = Listing(WorldRoot());

@@ -11,9 +11,8 @@
 #include <random>
 #include <regex>
 
-#include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -24,10 +23,10 @@ using corvan_test::RunCorvan;
 constexpr int kShares = 50;
 constexpr int kKills = 20;
 
-class KillTest : public sim::SimWorldTest {
+class KillTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         std::string shares;
         for (int i = 0; i < kShares; ++i) {
@@ -39,20 +38,13 @@ protected:
         }
         SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters",
                                L"NullSessionShares", {});
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
         // Exclusions of names no share has make the control file large, so
         // that its copies take a while to write.
         std::ofstream control(cwd_ / "ControlBackup.ini");
-        control << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-                   "DefaultDataLocation=D:\\Mig\\Data\r\n[EXCLUSION]\r\nShareType=dword:80000000\r\n"
+        control << corvan_test::kMigLocations << "[EXCLUSION]\r\nShareType=dword:80000000\r\n"
                    "ShareType=dword:80000003\r\n";
         for (int i = 0; i < 10000; ++i) control << "ShareName=NoShareHasThisName" << i << "\r\n";
         control << "[BACKUP]\r\nSHARE=ALL\r\n";
-    }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
     }
 
     // A store file as the tool writes it: whole, down to its two closing line ends.
@@ -72,7 +64,6 @@ protected:
         EXPECT_LE(static_cast<size_t>(kShares), entries) << file;  // RESTORE entries, and STATUS ones once restored
     }
 
-    fs::path cwd_;
 };
 
 TEST_F(KillTest, RestoreKilledAtRandomPointsLeavesEveryFileWhole) {

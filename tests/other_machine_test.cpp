@@ -10,12 +10,11 @@
 
 #include "platform/sim/sid_text.h"
 #include "platform/sim/testing/print_world.h"
-#include "platform/sim/testing/test_world.h"
 #include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -60,12 +59,10 @@ std::vector<std::wstring> DaclSids(std::vector<BYTE> descriptor) {
     return sids;
 }
 
-class OtherMachineTest : public sim::SimWorldTest {
+class OtherMachineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
+        CorvanWorldTest::SetUp();
         AddDomainAccount(L"CORP\\jdoe", kJdoe);
         SetLocalMachine(L"SRV01");
         AddMachine(L"SRV02");
@@ -111,10 +108,6 @@ protected:
         SetLocalMachine(L"SRV02");
         fs::copy(HostPathOf(L"SRV01", L"D:\\Mig"), HostPathOf(L"SRV02", L"D:\\Mig"), fs::copy_options::recursive);
     }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
-    }
 
     void AddShare(const std::wstring& name, const std::wstring& path, const std::wstring& remark) {
         SetRegistryMultiString(L"SRV01", kShares, name,
@@ -127,11 +120,7 @@ protected:
         AddDirectory(L"SRV02", L"D:\\Data\\Anon");
         sim::AddPrintServer(L"SRV02", {kLaserDriver});
     }
-    void Control(const std::string& name, const std::string& sections) {
-        std::ofstream(cwd_ / name) << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-                                      "DefaultDataLocation=D:\\Mig\\Data\r\n"
-                                   << sections;
-    }
+    void Control(const std::string& name, const std::string& sections) { Write(name, corvan_test::kMigLocations + sections); }
     corvan_test::CorvanRun Run(const std::vector<std::string>& args) {
         sim::FlushWorld();
         auto run = RunCorvan(args, cwd_);
@@ -171,7 +160,6 @@ protected:
     }
     std::vector<std::string> Report() { return Lines(ReadHostFile(Mig("Log\\SRV01\\SRV01_StatusReport.log"))); }
 
-    fs::path cwd_;
 };
 
 TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouched) {
@@ -322,27 +310,6 @@ TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
         EXPECT_EQ("<missing>", IniValue(entry.path(), "RESTORE", "SHARE"));
     }
     EXPECT_EQ(2u, files);  // the copies in the run folder and beside it
-}
-
-TEST_F(OtherMachineTest, TargetAndPreviewSwitchesAreChecked) {
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{"/R", "/T:SRV03"}, "Target machine name \"SRV03\" is incorrect."},
-        {{"/R", "/T:"}, "Target machine name \"\" is incorrect."},
-        {{"/R", "/T:SRV02\\x"}, "Target machine name \"SRV02\\x\" is incorrect."},
-        {{"/B", "/T:SRV02"}, "Parameter /T: is used with /R only."},
-        {{"/P"}, "Parameter /P is used with /B or /R."},
-    };
-    Control("Check.ini", "");
-    for (const auto& c : cases) {
-        auto args = c.args;
-        args.push_back("/C:Check.ini");
-        auto run = RunCorvan(args, cwd_);
-        EXPECT_EQ(1, run.exitCode) << c.message;
-        EXPECT_NE(std::string::npos, run.out.find(c.message)) << run.out;
-    }
 }
 
 }  // namespace

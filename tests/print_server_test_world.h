@@ -12,11 +12,10 @@
 #include <string>
 
 #include "platform/sim/testing/print_world.h"
-#include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace print_test {
 
@@ -30,10 +29,10 @@ inline const wchar_t kBlocked[] = L"S-1-5-21-1004336348-1177238915-682003330-130
 inline const wchar_t kPrintUsers[] = L"S-1-5-21-1004336348-1177238915-682003330-1301";
 
 
-class PrintServerTest : public sim::SimWorldTest {
+class PrintServerTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"ADMIN");
         AddDirectory(L"ADMIN", L"D:\\");
         AddMachine(L"SRV01");
@@ -42,12 +41,6 @@ protected:
         sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.6", {2, L"10.0.0.6", L"", 515, L"PLOTQ", 1, L"public", 0, 2});
         sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.9", {1, L"10.0.0.9"});
         sim::AddLocalPort(L"SRV01", L"C:\\out.prn");
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
-    }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
     }
 
     void WriteControl(const std::string& name, const std::string& sections, const std::string& data = "Data") {
@@ -169,7 +162,6 @@ protected:
         sim::AddPrintServer(L"SRV01", drivers);
     }
 
-    fs::path cwd_;
     int restores_ = 0;
 };
 

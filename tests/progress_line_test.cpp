@@ -10,10 +10,9 @@
 
 #include <fstream>
 
-#include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -71,23 +70,13 @@ std::vector<std::string> Screen(const std::string& bytes) {
     return lines;
 }
 
-}  // namespace
-
-namespace {
-
-class ProgressLineTest : public sim::SimWorldTest {
+class ProgressLineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
         fs::create_directories(cwd_ / "tmp");
     }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
-    }
-    fs::path cwd_;
 };
 
 TEST_F(ProgressLineTest, ShownOnATerminalGoneWhenTheStepEndsAbsentFromAFile) {
@@ -106,10 +95,6 @@ TEST_F(ProgressLineTest, ShownOnATerminalGoneWhenTheStepEndsAbsentFromAFile) {
     EXPECT_EQ(std::string::npos, redirected.out.find("SHARE:"));
     EXPECT_EQ(std::string::npos, redirected.out.find('\r'));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(ProgressLineTest, ADirectoryRestoreOfTenThousandFilesShowsItsProgress) {
     const fs::path data = HostPathOf(L"SRV01", L"D:\\Data");

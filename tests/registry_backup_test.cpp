@@ -4,8 +4,7 @@
 #include <fstream>
 #include <regex>
 
-#include "platform/sim/testing/test_world.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -14,29 +13,18 @@ using corvan_test::IniValue;
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
 
-class RegistryBackupTest : public sim::SimWorldTest {
+class RegistryBackupTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
         SetRegistryDword(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
         SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"first");
         SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Other", L"Path", L"%SystemRoot%\\x", REG_EXPAND_SZ);
         SetRegistryMultiString(L"SRV01", L"SOFTWARE\\Vendor\\Third", L"List", {L"a", L"b"});
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
     }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
-    }
-    void WriteControl(const std::string& sections) {
-        std::ofstream(cwd_ / "ControlBackup.ini")
-            << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-               "DefaultDataLocation=D:\\Mig\\Data\r\n"
-            << sections;
-    }
+    void WriteControl(const std::string& sections) { Write("ControlBackup.ini", corvan_test::kMigLocations + sections); }
     fs::path RunFolder() {
         for (const auto& entry : fs::directory_iterator(HostPathOf(L"SRV01", L"D:\\Mig\\Data\\SRV01")))
             if (entry.is_directory()) return entry.path();
@@ -45,7 +33,6 @@ protected:
     fs::path RestoreControl() { return HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"); }
     std::string Read(const fs::path& path) { return ReadHostFile(path); }
 
-    fs::path cwd_;
 };
 
 TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {

@@ -2,10 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ctime>
 #include <regex>
 
-#include "platform/sim/testing/test_world.h"
-#include "tests/corvan_process.h"
+#include "platform/text.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -13,18 +14,12 @@ namespace fs = std::filesystem;
 using corvan_test::IniValue;
 using corvan_test::RunCorvan;
 
-class RunFoldersTest : public sim::SimWorldTest {
+class RunFoldersTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
-    }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
     }
     void WriteControl(const std::string& text) { std::ofstream(cwd_ / "ControlBackup.ini") << text; }
 
@@ -37,7 +32,6 @@ protected:
         return stamps.empty() ? std::string() : stamps.front();
     }
 
-    fs::path cwd_;
 };
 
 TEST_F(RunFoldersTest, DriveLocationsAreMadeOnTheLocalMachineWithFourCopies) {
@@ -102,6 +96,20 @@ TEST_F(RunFoldersTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
     auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
     EXPECT_EQ(1, run.exitCode);
     EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(\\\\NAS\\Mig)")) << run.out;
+
+    // So does a restore whose own run folder cannot be made: nothing is restored.
+    WriteControl(corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
+    // The run folder's name begins with the year's two digits; no other folder the run makes does.
+    char year[8];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(year, sizeof year, "%y", std::localtime(&now));
+    AddFault(L"CreateDirectoryW:" + corvan::FromUtf8(year) + L"=5");
+    run = RunCorvan({"/R", "/C:ControlBackup.ini", "/S:SRV01"}, cwd_);
+    EXPECT_EQ(1, run.exitCode) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(D:\\Mig\\Data\\SRV01\\" + std::string(year))) << run.out;
+    const fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
+    EXPECT_EQ("error", IniValue(control, "Control", "RestoreStatus"));
+    EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "SERVICE"));  // the entry never ran
 }
 
 }  // namespace

@@ -3,8 +3,7 @@
 
 #include <fstream>
 
-#include "platform/sim/testing/test_world.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -14,20 +13,14 @@ using corvan_test::RunCorvan;
 
 const wchar_t kServices[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 
-class ServiceStepTest : public sim::SimWorldTest {
+class ServiceStepTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
         AddService(L"Spooler", SERVICE_AUTO_START, L"Running");
         AddService(L"W3SVC", SERVICE_DISABLED, L"Stopped");
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
-    }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
     }
     void AddService(const std::wstring& name, DWORD start, const std::wstring& state) {
         SetRegistryDword(L"SRV01", kServices + name, L"Type", SERVICE_WIN32_OWN_PROCESS);
@@ -49,7 +42,6 @@ protected:
         EXPECT_EQ(0, run.exitCode) << run.out;
         return HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
     }
-    fs::path cwd_;
 };
 
 TEST_F(ServiceStepTest, StopAndDisableInOneEntry) {
@@ -79,13 +71,6 @@ TEST_F(ServiceStepTest, MissingServiceIsAFailedStep) {
     EXPECT_EQ("SERVICE", IniValue(control, "Control", "BackupErrorStep"));
     EXPECT_EQ("Stop,\"NoSuch\"", IniValue(control, "BACKUPERROR", "SERVICE"));
     EXPECT_EQ("Running", State("Spooler"));  // neither Restart nor an entry without action touch it
-}
-
-TEST_F(ServiceStepTest, ServiceStuckPendingTimesOut) {
-    SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=45000");
-    fs::path control = Backup("SERVICE=Spooler,Stop\r\n");
-    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("1460", IniValue(control, "Control", "BackupLastError"));
 }
 
 TEST_F(ServiceStepTest, RestoreRunsServiceEntries) {

@@ -6,11 +6,11 @@
 #include <fstream>
 
 #include "platform/sim/sid_text.h"
-#include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/print_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
-#include "tests/corvan_process.h"
+#include "tests/corvan_world_test.h"
 
 namespace {
 
@@ -25,35 +25,9 @@ const wchar_t kParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServe
 const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";
 const wchar_t kFinanceTeam[] = L"S-1-5-21-1004336348-1177238915-682003330-1210";
 
-// A self-relative descriptor whose list denies one account write access and
-// allows another full control, in that order.
-std::vector<BYTE> DenyThenAllow() {
-    std::vector<BYTE> deny, allow;
-    sim::ParseSidText(kContractors, deny);
-    sim::ParseSidText(kFinanceTeam, allow);
-    std::vector<BYTE> aclBuffer(256);
-    auto* acl = reinterpret_cast<PACL>(aclBuffer.data());
-    EXPECT_TRUE(InitializeAcl(acl, 256, ACL_REVISION));
-    EXPECT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, 0, 0x000D0116, deny.data()));
-    EXPECT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, 0, 0x001F01FF, allow.data()));
-    SECURITY_DESCRIPTOR absolute;
-    EXPECT_TRUE(InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_TRUE(SetSecurityDescriptorDacl(&absolute, TRUE, acl, FALSE));
-    DWORD size = 0;
-    MakeSelfRelativeSD(&absolute, nullptr, &size);
-    std::vector<BYTE> bytes(size);
-    EXPECT_TRUE(MakeSelfRelativeSD(&absolute, bytes.data(), &size));
-    return bytes;
-}
-
-struct Entry {
-    BYTE type;
-    DWORD mask;
-    std::wstring sid;
-};
-
-std::vector<Entry> DaclOf(std::vector<BYTE> descriptor) {
-    std::vector<Entry> entries;
+// The entries of a self-relative descriptor's list, "type mask sid" each, in order.
+std::vector<std::string> DaclOf(std::vector<BYTE> descriptor) {
+    std::vector<std::string> entries;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !dacl) return entries;
@@ -61,15 +35,16 @@ std::vector<Entry> DaclOf(std::vector<BYTE> descriptor) {
         void* ace = nullptr;
         if (!GetAce(dacl, i, &ace)) break;
         auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        entries.push_back({allowed->Header.AceType, allowed->Mask, sim::SidToText(&allowed->SidStart)});
+        entries.push_back(corvan::ToUtf8(corvan::Format(L"%u %x %ls", allowed->Header.AceType, allowed->Mask,
+                                                        sim::SidToText(&allowed->SidStart).c_str())));
     }
     return entries;
 }
 
-class ShareMigrationTest : public sim::SimWorldTest {
+class ShareMigrationTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDomainAccount(L"CORP\\Contractors", kContractors);
         AddDomainAccount(L"CORP\\Finance Team", kFinanceTeam);
@@ -77,24 +52,19 @@ protected:
             AddDirectory(L"SRV01", folder);
         AddShare(L"Public", L"D:\\Data\\Public", L"Public files");
         AddShare(L"Finance", L"D:\\Data\\Finance", L"");
-        SetRegistryValue(L"SRV01", kSecurity, L"Finance", REG_BINARY, DenyThenAllow());
+        // Denies one account write access, then allows another full control.
+        SetRegistryValue(L"SRV01", kSecurity, L"Finance", REG_BINARY,
+                         sim::TestDescriptor({{ACCESS_DENIED_ACE_TYPE, 0, 0x000D0116, kContractors},
+                                              {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinanceTeam}}));
         AddShare(L"Hidden$", L"D:\\Data\\Hidden", L"");
         AddShare(L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
         SetRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares", {L"COMCFG", L"ANON"});
         AddFile(L"SRV01", L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd",
                 "#!/bin/sh\necho \"$1|$2|$3\" >> \"$(dirname \"$0\")/calls.txt\"\n");
         fs::permissions(HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd"), fs::perms::owner_all);
-        cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
-        fs::create_directories(cwd_);
-        std::ofstream(cwd_ / "ControlBackup.ini")
-            << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-               "DefaultDataLocation=D:\\Mig\\Data\r\n"
+        Write("ControlBackup.ini", corvan_test::kMigLocations +
                "[EXCLUSION]\r\nShareName=hidden$\r\nShareType=80000000\r\nShareType=dword:80000003\r\n"
-               "[BACKUP]\r\nSHARE=ALL\r\n";
-    }
-    void TearDown() override {
-        fs::remove_all(cwd_);
-        SimWorldTest::TearDown();
+               "[BACKUP]\r\nSHARE=ALL\r\n");
     }
     void AddShare(const std::wstring& name, const std::wstring& path, const std::wstring& remark) {
         SetRegistryMultiString(L"SRV01", kShares, name,
@@ -115,7 +85,6 @@ protected:
     corvan_test::CorvanRun Restore(const std::string& control) {
         return RunCorvan({"/R", "/C:" + control, "/S:SRV01"}, cwd_);
     }
-    fs::path cwd_;
 };
 
 TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
@@ -123,7 +92,13 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
     ASSERT_EQ(0, backup.exitCode) << backup.out;
     fs::path restoreControl = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
     ASSERT_EQ("success", IniValue(restoreControl, "Control", "BackupStatus"));
-    EXPECT_EQ("Public,\"Public_shr.bkp\"", IniValue(restoreControl, "RESTORE", "SHARE"));
+    // The excluded shares get neither a file nor an entry to restore.
+    std::string saved = ReadHostFile(restoreControl);
+    size_t list = saved.find("[RESTORE]\r\n");
+    ASSERT_NE(std::string::npos, list);
+    EXPECT_EQ("[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n"
+              "SHARE=Anon,\"Anon_shr.bkp\"\r\n",
+              saved.substr(list, saved.find("\r\n[", list) + 2 - list));
 
     std::string report = ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\Log\\SRV01\\SRV01_StatusReport.log"));
     EXPECT_EQ(std::vector<std::string>({"Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Backup Share ",
@@ -143,13 +118,8 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
     DWORD type = 0;
     std::vector<BYTE> descriptor;
     ASSERT_TRUE(ReadRegistryValue(L"SRV01", kSecurity, L"Finance", &type, &descriptor));
-    auto dacl = DaclOf(descriptor);
-    ASSERT_EQ(2u, dacl.size());
-    EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, dacl[0].type);
-    EXPECT_EQ(0x000D0116u, dacl[0].mask);
-    EXPECT_EQ(kContractors, dacl[0].sid);
-    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, dacl[1].type);
-    EXPECT_EQ(kFinanceTeam, dacl[1].sid);
+    EXPECT_EQ(std::vector<std::string>({"1 d0116 " + corvan::ToUtf8(kContractors), "0 1f01ff " + corvan::ToUtf8(kFinanceTeam)}),
+              DaclOf(descriptor));
 
     // Only the former null-session share goes into the list; the others stay closed to anonymous users.
     auto nullSessions = ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares");
