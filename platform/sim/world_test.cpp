@@ -60,11 +60,11 @@ TEST_F(WorldTest, MachinesAreFoundIgnoringCaseAndUnreachableOnesAreNot) {
 TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
     AddMachine(L"SRV01");
     fs::path ini = MachineDir(L"SRV01") / "machine.ini";
-    ASSERT_TRUE(WriteHostFileAtomic(ini, "; kept comment\n[Machine]\nVersionMajor=4\n\n[services]\nSpooler = Running\n"));
+    ASSERT_TRUE(WriteHostFileAtomic(ini, "; kept comment\n[Machine]\nVersionMajor=4\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\n"));
     SetMachineSetting(L"SRV01", L"machine", L"versionmajor", L"5");
     SetMachineSetting(L"SRV01", L"Services", L"Browser", L"Stopped");
     SetMachineSetting(L"SRV01", L"Accounts", L"Administrator", L"S-1-5-21-1-2-3-500");
-    EXPECT_EQ("; kept comment\n[Machine]\nversionmajor=5\n\n[services]\nSpooler = Running\nBrowser=Stopped\n\n"
+    EXPECT_EQ("; kept comment\n[Machine]\nversionmajor=5\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\nBrowser=Stopped\n\n"
               "[Accounts]\nAdministrator=S-1-5-21-1-2-3-500\n",
               ReadHostFile(ini));
     EXPECT_EQ(L"Running", MachineSetting(L"srv01", L"SERVICES", L"spooler", L"?"));
