@@ -92,6 +92,10 @@ TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
     EXPECT_EQ(0u, read);  // at the end ReadFile succeeds with nothing
     CloseHandle(file);
     EXPECT_EQ("hello you", Get(L"a.txt"));
+    // A handle opened for reading takes no writes.
+    file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, WriteFile(file, "x", 1, &written, nullptr));
+    CloseHandle(file);
 
     file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, GetLastError());

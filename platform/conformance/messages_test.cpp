@@ -50,13 +50,6 @@ TEST(MessageTextTest, SystemTextsAreWindowsWordsEndingInCrLf) {
     }
 }
 
-TEST(MessageTextTest, UnknownNumberFailsWithMessageNotFound) {
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(L"<none>", SystemText(2118));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
-    EXPECT_EQ(L"<none>", SystemText(0x7ffffff0));
-}
-
 TEST(MessageTextTest, NetworkTextsComeFromNetmsgModule) {
     EXPECT_EQ(nullptr, LoadLibraryExW(L"nosuch.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!conformance::WineDeviates("a missing data file fails with ERROR_FILE_NOT_FOUND"))
@@ -81,9 +74,12 @@ TEST(MessageTextTest, FromStringExpandsInsertsAndEscapes) {
     EXPECT_EQ(L"keep s", FromString(L"keep %s", L"x"));
 }
 
-TEST(MessageTextTest, EmptyResultIsAFailure) { EXPECT_EQ(L"<failed>", FromString(L"%0", L"x")); }
-
-TEST(MessageTextTest, CallerBufferTooSmall) {
+TEST(MessageTextTest, UnknownNumbersEmptyResultsAndShortBuffersFail) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(L"<none>", SystemText(2118));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
+    EXPECT_EQ(L"<none>", SystemText(0x7ffffff0));
+    EXPECT_EQ(L"<failed>", FromString(L"%0", L"x"));
     wchar_t buffer[4];
     SetLastError(0xdeadbeef);
     EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 5, 0,

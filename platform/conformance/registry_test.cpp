@@ -121,12 +121,13 @@ TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
     EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, 0u), query(L"Test", nullptr, 0xdeadbeef));
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
     const WCHAR text[] = L"abcd";
-    const std::pair<DWORD, DWORD> sizes[] = {{3, 3}, {4, 5}, {5, 5}};  // characters given, stored
-    for (auto [given, stored] : sizes) {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+    const std::tuple<DWORD, DWORD, DWORD> sizes[] = {{REG_SZ, 3, 3}, {REG_SZ, 4, 5}, {REG_SZ, 5, 5},
+                                                     {REG_EXPAND_SZ, 4, 5}};  // characters given, stored
+    for (auto [textType, given, stored] : sizes) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, textType, reinterpret_cast<const BYTE*>(text),
                                                 given * sizeof(WCHAR)));
         EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(stored * sizeof(WCHAR))), query(L"Test", nullptr, 0))
-            << given;
+            << textType << " " << given;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
@@ -27,21 +28,20 @@ protected:
     }
 };
 
-TEST_F(EnvironmentWorldTest, ExpansionKnowsTheMachineAndTheTemporaryFolder) {
+TEST_F(EnvironmentWorldTest, ExpansionKnowsTheMachineTheTemporaryFolderAndTheHostsVariables) {
     SetLocalMachine(L"HOST01");
-    EXPECT_EQ(L"HOST01", Expand(L"%ComputerName%"));
-    EXPECT_EQ(L"[HOST01]", Expand(L"[%COMPUTERNAME%]"));
     std::wstring temp = corvan::FromUtf8(std::filesystem::temp_directory_path().string());
     while (temp.size() > 1 && temp.back() == L'/') temp.pop_back();
-    EXPECT_EQ(temp + L"\\x", Expand(L"%TEMP%\\x"));
-    EXPECT_EQ(temp, Expand(L"%tmp%"));
-}
-
-TEST_F(EnvironmentWorldTest, HostVariablesAreFoundIgnoringCaseAndAFaultFailsTheExpansion) {
     setenv("CORVAN_SIM_TEST_VAR", "value", 1);
-    EXPECT_EQ(L"value", Expand(L"%corvan_sim_test_var%"));
-    // The closing percent sign of an unknown name may open the next one.
-    EXPECT_EQ(L"%NOSUCHVAR_CORVANvalue", Expand(L"%NOSUCHVAR_CORVAN%CORVAN_SIM_TEST_VAR%"));
+    const std::pair<const wchar_t*, std::wstring> cases[] = {
+        {L"[%COMPUTERNAME%]", L"[HOST01]"},
+        {L"%TEMP%\\x", temp + L"\\x"},
+        {L"%tmp%", temp},
+        {L"%corvan_sim_test_var%", L"value"},
+        // The closing percent sign of an unknown name may open the next one.
+        {L"%NOSUCHVAR_CORVAN%CORVAN_SIM_TEST_VAR%", L"%NOSUCHVAR_CORVANvalue"},
+    };
+    for (const auto& [source, expanded] : cases) EXPECT_EQ(expanded, Expand(source)) << corvan::ToUtf8(source);
     unsetenv("CORVAN_SIM_TEST_VAR");
     AddFault(L"ExpandEnvironmentStringsW:TEMP=5");
     WCHAR buffer[64];

@@ -1,7 +1,7 @@
-// The simulated file calls' own side: other machines' drives through
-// network paths, times, sizes and attributes taken from the host, and
-// injected failures. What the calls do is stated in
-// platform/conformance/files_test.cpp.
+// The simulated file calls' own side: drives of the world's machines,
+// network paths, attributes, times and sizes kept beside or taken from the
+// host, replacement and copies, long paths, and injected failures. What the
+// calls do on one folder is stated in platform/conformance/files_test.cpp.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,14 +9,14 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iterator>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/sim/paths.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
@@ -24,9 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Names = std::vector<std::wstring>;
+using namespace win32_files;
+using NameList = std::vector<std::wstring>;
+
+constexpr DWORD kFailed = 0x80000000u;
 
 // SRV01 is the local machine with drives C and D; SRV02 is a second server.
+// D:\Attr is empty, D:\Logs holds run.log, D:\Ops holds a folder Sub and
+// four files, hidden.txt hidden and ro.txt read-only.
 class FilesTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
@@ -35,16 +40,21 @@ protected:
         AddMachine(L"SRV02");
         AddDirectory(L"SRV01", L"D:\\");
         AddDirectory(L"SRV02", L"D:\\");
-        savedCurrent_ = sim::CurrentDirectory();
+        AddFile(L"SRV01", L"D:\\Logs\\run.log", "one");
+        ASSERT_TRUE(CreateDirectoryW(kRoot, nullptr));
+        ASSERT_TRUE(CreateDirectoryW(L"D:\\Ops", nullptr));
+        ASSERT_TRUE(CreateDirectoryW(L"D:\\Ops\\Sub", nullptr));
+        for (const wchar_t* name : {L"src.txt", L"hidden.txt", L"ro.txt", L"plain.txt"})
+            ASSERT_TRUE(WriteNewFile(std::wstring(L"D:\\Ops\\") + name, corvan::ToUtf8(name)));
+        ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\hidden.txt", FILE_ATTRIBUTE_HIDDEN));
+        ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\ro.txt", FILE_ATTRIBUTE_READONLY));
     }
-    void TearDown() override {
-        sim::SetCurrentDirectoryText(savedCurrent_);
-        SimWorldTest::TearDown();
-    }
+    static constexpr const wchar_t* kRoot = L"D:\\Attr";
+    static std::wstring At(const std::wstring& name) { return std::wstring(kRoot) + L"\\" + name; }
 
-    // Every name a search returns, in order; empty when the search fails.
-    Names List(const std::wstring& pattern) {
-        Names names;
+    // Every name a search returns, in order, "." and ".." too; empty when the search fails.
+    NameList List(const std::wstring& pattern) {
+        NameList names;
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileW(pattern.c_str(), &data);
         if (find == INVALID_HANDLE_VALUE) return names;
@@ -54,8 +64,7 @@ protected:
         FindClose(find);
         return names;
     }
-
-    WIN32_FIND_DATAW Entry(const std::wstring& path) {
+    WIN32_FIND_DATAW Found(const std::wstring& path) {
         WIN32_FIND_DATAW data;
         std::memset(&data, 0xAB, sizeof data);
         HANDLE find = FindFirstFileW(path.c_str(), &data);
@@ -64,32 +73,358 @@ protected:
         return data;
     }
 
-    std::wstring savedCurrent_;
+    // The handle's last error, or kFailed and the failure's; the handle is closed.
+    DWORD Open(const wchar_t* path, DWORD access, DWORD disposition) {
+        SetLastError(0xdeadbeef);
+        HANDLE h = CreateFileW(path, access, FILE_SHARE_READ, nullptr, disposition, 0, nullptr);
+        DWORD error = GetLastError();
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return h == INVALID_HANDLE_VALUE ? error | kFailed : error;
+    }
+    bool Append(const wchar_t* path, const std::string& bytes) {
+        HANDLE h = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                               0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size();
+        CloseHandle(h);
+        return ok;
+    }
+    std::string Content() { return ReadHostFile(HostPathOf(L"SRV01", L"D:\\Logs\\run.log")); }
 };
 
-// The last error of a call that fails, with a sentinel in place before it.
-template <class Call>
-DWORD ErrorOf(Call call) {
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(call());
-    return GetLastError();
+// ---- opening ----
+
+TEST_F(FilesTest, EachDispositionReportsWhatWasThere) {
+    struct Case {
+        const wchar_t* path;
+        DWORD access;
+        DWORD disposition;
+        DWORD result;  // last error after success, or kFailed | error
+    };
+    for (const Case& c : {
+             Case{L"d:\\LOGS\\RUN.LOG", GENERIC_READ, OPEN_EXISTING, ERROR_SUCCESS},
+             Case{L"D:\\Logs\\run.log", GENERIC_WRITE, OPEN_ALWAYS, ERROR_ALREADY_EXISTS},
+             Case{L"D:\\LOGS\\Run.log", GENERIC_WRITE, OPEN_ALWAYS, ERROR_ALREADY_EXISTS},
+             Case{L"D:\\Nowhere\\x.log", GENERIC_WRITE, OPEN_ALWAYS, kFailed | ERROR_PATH_NOT_FOUND},
+             Case{L"D:\\Logs\\run.log", GENERIC_READ, TRUNCATE_EXISTING, kFailed | ERROR_INVALID_PARAMETER},
+             Case{L"D:\\Logs\\run.log", GENERIC_READ, 99, kFailed | ERROR_INVALID_PARAMETER},
+             // Folders are not files, whichever way they are asked for.
+             Case{L"D:\\logs", GENERIC_WRITE, OPEN_ALWAYS, kFailed | ERROR_ACCESS_DENIED},
+             Case{L"D:\\Logs", FILE_APPEND_DATA, OPEN_ALWAYS, kFailed | ERROR_ACCESS_DENIED},
+             Case{L"D:\\Logs\\new.log", GENERIC_WRITE, OPEN_ALWAYS, ERROR_SUCCESS},
+             Case{L"D:\\LOGS\\NEW.LOG", GENERIC_WRITE, CREATE_ALWAYS, ERROR_ALREADY_EXISTS},
+         }) {
+        EXPECT_EQ(c.result, Open(c.path, c.access, c.disposition)) << corvan::ToUtf8(c.path);
+    }
+    EXPECT_TRUE(fs::exists(HostPathOf(L"SRV01", L"D:\\Logs\\new.log")));
+
+    // TRUNCATE_EXISTING empties the file it finds, whatever the case.
+    EXPECT_EQ(DWORD{ERROR_SUCCESS}, Open(L"D:\\LOGS\\RUN.LOG", GENERIC_WRITE, TRUNCATE_EXISTING));
+    EXPECT_EQ("", Content());
 }
+
+TEST_F(FilesTest, AppendAccessWritesAtTheEndWhateverThePointerSays) {
+    HANDLE first = CreateFileW(L"D:\\Logs\\run.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, first);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    // Another writer adds a line after this handle was opened.
+    ASSERT_TRUE(Append(L"d:\\logs\\RUN.LOG", "-two"));
+    SetFilePointer(first, 0, nullptr, FILE_BEGIN);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(first, "-three", 6, &written, nullptr));
+    CloseHandle(first);
+    EXPECT_EQ("one-two-three", Content());
+
+    // Write access alone writes where the pointer is.
+    HANDLE h = CreateFileW(L"D:\\Logs\\run.log", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    ASSERT_TRUE(WriteFile(h, "ONE", 3, &written, nullptr));
+    CloseHandle(h);
+    EXPECT_EQ("ONE-two-three", Content());
+}
+
+TEST_F(FilesTest, ARelativeHostPathFollowsTheCurrentDirectory) {
+    // The same text names another file once the current directory moves.
+    fs::path first = WorldRoot() / "first", second = WorldRoot() / "second";
+    fs::create_directories(first);
+    fs::create_directories(second);
+    for (const fs::path& folder : {first, second}) {
+        ASSERT_TRUE(SetCurrentDirectoryW(corvan::FromUtf8(folder.string()).c_str()));
+        EXPECT_EQ(DWORD{ERROR_SUCCESS}, Open(L"same.txt", GENERIC_WRITE, CREATE_NEW));
+        EXPECT_EQ(kFailed | ERROR_FILE_EXISTS, Open(L"same.txt", GENERIC_WRITE, CREATE_NEW));
+        EXPECT_TRUE(fs::exists(folder / "same.txt")) << folder;
+    }
+}
+
+// ---- attributes and times ----
+
+TEST_F(FilesTest, BitsTheHostLacksAreKeptAndReportedByEveryCall) {
+    ASSERT_TRUE(WriteNewFile(At(L"f.txt"), "x"));
+    ASSERT_TRUE(CreateDirectoryW(At(L"dir").c_str(), nullptr));
+    struct {
+        const wchar_t* name;
+        DWORD set;
+        DWORD reported;
+    } cases[] = {
+        {L"f.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
+        {L"f.txt", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+        // Nothing set is reported as "normal".
+        {L"f.txt", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL},
+        {L"f.txt", FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, FILE_ATTRIBUTE_NOT_CONTENT_INDEXED},
+        {L"dir", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {L"dir", FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY},
+    };
+    for (const auto& c : cases) {
+        std::wstring path = At(c.name);
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), c.set)) << corvan::ToUtf8(path);
+        EXPECT_EQ(c.reported, GetFileAttributesW(path.c_str())) << corvan::ToUtf8(path);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(c.reported, data.dwFileAttributes);
+        EXPECT_EQ(c.reported, Found(path).dwFileAttributes);
+    }
+    // A read-only folder still takes new files; a read-only file takes no writes.
+    EXPECT_TRUE(WriteNewFile(At(L"dir\\inside.txt"), "y"));
+    ASSERT_TRUE(SetFileAttributesW(At(L"f.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(At(L"f.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                                nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    // Nor is it emptied by a refused replacement.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([&] {
+                  return CreateFileW(At(L"f.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr) !=
+                         INVALID_HANDLE_VALUE;
+              }));
+    EXPECT_EQ("x", ReadWholeFile(At(L"f.txt")));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+              ErrorOf([&] { return SetFileAttributesW(At(L"none").c_str(), FILE_ATTRIBUTE_HIDDEN); }));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND),
+              ErrorOf([&] { return GetFileAttributesExW(At(L"none\\x").c_str(), GetFileExInfoStandard, &data); }));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              ErrorOf([&] { return GetFileAttributesExW(kRoot, GetFileExMaxInfoLevel, &data); }));
+}
+
+TEST_F(FilesTest, TimesAreSetThroughAHandleWithAttributeAccess) {
+    ASSERT_TRUE(WriteNewFile(At(L"t.txt"), "abc"));
+    ASSERT_TRUE(CreateDirectoryW(At(L"folder").c_str(), nullptr));
+    const uint64_t created = 125911584000000000ULL;  // 2000-01-01
+    const uint64_t written = 130000000000000001ULL;  // 2012-12-12, to the 100 ns
+    FILETIME c = FileTimeOf(created), w = FileTimeOf(written);
+
+    for (const std::wstring& path : {At(L"t.txt"), At(L"folder")}) {
+        // A folder opens only with backup semantics.
+        HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h) << corvan::ToUtf8(path);
+        ASSERT_TRUE(SetFileTime(h, &c, nullptr, &w));
+        // Null leaves a time as it is.
+        ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, nullptr));
+        CloseHandle(h);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(created, Ticks(data.ftCreationTime));
+        EXPECT_EQ(written, Ticks(data.ftLastWriteTime));
+        WIN32_FIND_DATAW found = Found(path);
+        EXPECT_EQ(created, Ticks(found.ftCreationTime));
+        EXPECT_EQ(written, Ticks(found.ftLastWriteTime));
+    }
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileW(At(L"folder").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    HANDLE readOnly = CreateFileW(At(L"t.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, readOnly);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([&] { return SetFileTime(readOnly, &c, &c, &c); }));
+    CloseHandle(readOnly);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ErrorOf([&] { return SetFileTime(readOnly, &c, &c, &c); }));
+}
+
+TEST_F(FilesTest, SymbolicLinksAreReparsePointsAndNotFollowed) {
+    ASSERT_TRUE(CreateDirectoryW(At(L"real").c_str(), nullptr));
+    ASSERT_TRUE(WriteNewFile(At(L"real\\data.bin"), "12345"));
+    ASSERT_TRUE(CreateSymbolicLinkW(At(L"real\\loop").c_str(), kRoot, SYMBOLIC_LINK_FLAG_DIRECTORY));
+    ASSERT_TRUE(CreateSymbolicLinkW(At(L"file.lnk").c_str(), At(L"real\\data.bin").c_str(), 0));
+
+    WIN32_FIND_DATAW loop = Found(At(L"real\\loop"));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), loop.dwFileAttributes);
+    EXPECT_EQ(static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK), loop.dwReserved0);
+    WIN32_FIND_DATAW file = Found(At(L"file.lnk"));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT), file.dwFileAttributes);
+    EXPECT_EQ(0u, file.nFileSizeLow);  // the link's size, not the target's
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              GetFileAttributesW(At(L"real\\loop").c_str()));
+    EXPECT_TRUE(SetFileAttributesW(At(L"file.lnk").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    // A listing of the folder that holds the loop ends.
+    EXPECT_EQ((std::vector<std::wstring>{L"data.bin", L"loop"}), Names(At(L"real\\*")));
+}
+
+// ---- copies, moves, paths ----
+
+TEST_F(FilesTest, CopyKeepsAttributesAndWriteTimeAndRefusesProtectedTargets) {
+    HANDLE h = CreateFileW(L"D:\\Ops\\src.txt", FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME old = FileTimeOf(125911584000000000ULL);
+    ASSERT_TRUE(SetFileTime(h, &old, nullptr, &old));
+    CloseHandle(h);
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\src.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CopyFileW(L"D:\\Ops\\src.txt", L"\\\\SRV02\\D$\\copy.txt", TRUE));
+    WIN32_FILE_ATTRIBUTE_DATA copy{};
+    ASSERT_TRUE(GetFileAttributesExW(L"\\\\SRV02\\D$\\copy.txt", GetFileExInfoStandard, &copy));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), copy.dwFileAttributes);
+    EXPECT_EQ(125911584000000000ULL, Ticks(copy.ftLastWriteTime));
+    EXPECT_NE(125911584000000000ULL, Ticks(copy.ftCreationTime));  // the copy is a new file
+    EXPECT_EQ("src.txt", ReadWholeFile(L"\\\\SRV02\\D$\\copy.txt"));
+
+    struct {
+        const wchar_t* target;
+        BOOL failIfExists;
+        DWORD error;
+    } cases[] = {
+        {L"D:\\Ops\\PLAIN.TXT", TRUE, ERROR_FILE_EXISTS},  // names differing in case are one name
+        {L"D:\\Ops\\hidden.txt", FALSE, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return CopyFileW(L"\\\\SRV02\\D$\\copy.txt", c.target, c.failIfExists); }))
+            << corvan::ToUtf8(c.target);
+    EXPECT_EQ("plain.txt", ReadWholeFile(L"D:\\Ops\\plain.txt"));
+    EXPECT_EQ("hidden.txt", ReadWholeFile(L"D:\\Ops\\hidden.txt"));
+}
+
+TEST_F(FilesTest, AFailedCopyLeavesNothingBehind) {
+    AddFault(L"CopyFileW:src.txt=112,1");
+    NameList before = Names(L"D:\\Ops\\Sub\\*");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL),
+              ErrorOf([] { return CopyFileW(L"D:\\Ops\\src.txt", L"D:\\Ops\\Sub\\src.txt", FALSE); }));
+    EXPECT_EQ(before, Names(L"D:\\Ops\\Sub\\*"));
+    // Over an existing file, the old content stays whole.
+    ASSERT_TRUE(WriteNewFile(L"D:\\Ops\\Sub\\src.txt", "old content"));
+    AddFault(L"CopyFileW:src.txt=112,1");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL),
+              ErrorOf([] { return CopyFileW(L"D:\\Ops\\src.txt", L"D:\\Ops\\Sub\\src.txt", FALSE); }));
+    EXPECT_EQ((NameList{L"src.txt"}), Names(L"D:\\Ops\\Sub\\*"));
+    EXPECT_EQ("old content", ReadWholeFile(L"D:\\Ops\\Sub\\src.txt"));
+}
+
+TEST_F(FilesTest, EachDriveIsAVolumeAndReadOnlyFilesAreNotDeleted) {
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\Sub", L"D:\\Ops\\Moved", 0));  // folders move within a volume
+    struct {
+        const wchar_t* source;
+        const wchar_t* target;
+        DWORD flags;
+        DWORD error;
+    } cases[] = {
+        {L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", 0, ERROR_NOT_SAME_DEVICE},
+        {L"D:\\Ops\\plain.txt", L"\\\\SRV01\\C$\\x.txt", 0, ERROR_NOT_SAME_DEVICE},
+        {L"D:\\Ops\\Moved", L"\\\\SRV02\\D$\\Moved", MOVEFILE_COPY_ALLOWED, ERROR_NOT_SAME_DEVICE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return MoveFileExW(c.source, c.target, c.flags); }))
+            << corvan::ToUtf8(c.source) << " -> " << corvan::ToUtf8(c.target);
+    // Another volume takes a file when a copy is allowed; the same volume by another name is no other.
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ("plain.txt", ReadWholeFile(L"\\\\SRV02\\D$\\x.txt"));
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\src.txt", L"\\\\SRV01\\D$\\Ops\\moved.txt", 0));
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([] { return DeleteFileW(L"D:\\Ops\\ro.txt"); }));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\ro.txt", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileW(L"d:\\ops\\RO.TXT"));
+    EXPECT_EQ((NameList{L"hidden.txt", L"Moved", L"moved.txt"}), Names(L"D:\\Ops\\*"));
+}
+
+TEST_F(FilesTest, FullPathNamesAndTheirFilePart) {
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Ops\\Sub"));
+    struct {
+        const wchar_t* path;
+        const wchar_t* full;
+        const wchar_t* filePart;  // null: none
+    } cases[] = {
+        {L"a.txt", L"D:\\Ops\\Sub\\a.txt", L"a.txt"},
+        {L"..\\b\\.\\c.txt", L"D:\\Ops\\b\\c.txt", L"c.txt"},
+        {L"d:x", L"D:\\Ops\\Sub\\x", L"x"},
+        {L"\\\\SRV02\\D$\\Data\\..\\y", L"\\\\SRV02\\D$\\y", L"y"},
+        {L"D:\\Ops\\", L"D:\\Ops\\", nullptr},
+    };
+    for (const auto& c : cases) {
+        WCHAR buffer[MAX_PATH];
+        LPWSTR filePart = nullptr;
+        DWORD n = GetFullPathNameW(c.path, MAX_PATH, buffer, &filePart);
+        EXPECT_EQ(std::wstring(c.full), std::wstring(buffer, n)) << corvan::ToUtf8(c.path);
+        if (c.filePart)
+            EXPECT_EQ(std::wstring(c.filePart), filePart ? std::wstring(filePart) : L"<none>");
+        else
+            EXPECT_EQ(nullptr, filePart);
+    }
+    // Too small a buffer gives the size needed, terminator included.
+    WCHAR small[4];
+    EXPECT_EQ(std::wstring(L"D:\\Ops\\Sub\\a.txt").size() + 1, GetFullPathNameW(L"a.txt", 4, small, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), ErrorOf([&] { return GetFullPathNameW(L"", 4, small, nullptr); }));
+}
+
+TEST_F(FilesTest, CreateDirectoryLeavesRoomForAShortName) {
+    // "D:\Ops\" and a name that ends the path at 248 characters, then at 249.
+    std::wstring base = L"D:\\Ops\\";
+    std::wstring fits = base + std::wstring(248 - base.size(), L'a');
+    std::wstring tooLong = base + std::wstring(249 - base.size(), L'b');
+    EXPECT_TRUE(CreateDirectoryW(fits.c_str(), nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE),
+              ErrorOf([&] { return CreateDirectoryW(tooLong.c_str(), nullptr); }));
+}
+
+TEST_F(FilesTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
+    // Five folders of 60 characters and a name of 255: 566 characters to the file.
+    std::wstring plain = L"D:\\Ops";
+    for (int i = 0; i < 5; ++i) {
+        plain += L"\\" + std::wstring(59, static_cast<wchar_t>(L'a' + i)) + L"x";
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + plain).c_str(), nullptr)) << i;
+    }
+    const std::wstring file = plain + L"\\" + std::wstring(255, L'n');
+    const std::wstring local = L"\\\\?\\" + file;
+    const std::wstring network = L"\\\\?\\UNC\\SRV01\\D$" + file.substr(2);
+    ASSERT_TRUE(WriteNewFile(local, "deep"));
+    EXPECT_EQ("deep", ReadWholeFile(network));
+    EXPECT_EQ((NameList{std::wstring(255, L'n')}), Names(L"\\\\?\\" + plain + L"\\*"));
+    std::vector<WCHAR> buffer(network.size() + 1);
+    EXPECT_EQ(network.size(), GetFullPathNameW(network.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr));
+    EXPECT_EQ(network, std::wstring(buffer.data()));
+    std::wstring huge = L"\\\\?\\D:";
+    while (huge.size() <= 32767) huge += L"\\" + std::wstring(200, L'z');
+
+    const std::wstring below260 = L"D:\\Ops\\" + std::wstring(259 - 7, L'n');
+    struct {
+        std::wstring path;
+        DWORD error;
+    } cases[] = {
+        {file, ERROR_PATH_NOT_FOUND},  // 260 characters or more without the prefix
+        {below260 + L"n", ERROR_PATH_NOT_FOUND},
+        {below260, ERROR_FILE_NOT_FOUND},
+        {L"\\\\?\\D:\\Ops\\" + std::wstring(256, L'n'), ERROR_INVALID_NAME},
+        {L"\\\\?\\D:\\Ops\\Sub\\..\\src.txt", ERROR_INVALID_NAME},
+        {L"\\\\?\\D:\\Ops/src.txt", ERROR_INVALID_NAME},
+        {huge, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return GetFileAttributesW(c.path.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+            << c.path.size() << " characters";
+}
+
+// ---- other machines and the host ----
 
 TEST_F(FilesTest, NetworkPathsReachEveryMachinesDrives) {
     ASSERT_TRUE(CreateDirectoryW(L"\\\\SRV02\\D$\\Data", nullptr));
     EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV02", L"D:\\Data")));
     for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under"}) AddFile(L"SRV02", std::wstring(L"D:\\Data\\") + name, "");
-    EXPECT_EQ((Names{L".", L"..", L"A.txt", L"b.txt", L"_under"}), List(L"\\\\srv02\\d$\\DATA\\*.*"));
+    EXPECT_EQ((NameList{L".", L"..", L"A.txt", L"b.txt", L"_under"}), List(L"\\\\srv02\\d$\\DATA\\*.*"));
     // A drive's root has no "." and "..".
-    EXPECT_EQ((Names{L"Data"}), List(L"\\\\SRV02\\D$\\*"));
+    EXPECT_EQ((NameList{L"Data"}), List(L"\\\\SRV02\\D$\\*"));
 
     AddFile(L"SRV01", L"D:\\src.txt", "from srv01");
-    struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(0, ::utimensat(AT_FDCWD, HostPathOf(L"SRV01", L"D:\\src.txt").c_str(), times, 0));
     ASSERT_TRUE(CopyFileW(L"D:\\src.txt", L"\\\\SRV02\\D$\\Data\\copy.txt", TRUE));
     EXPECT_EQ("from srv01", ReadHostFile(HostPathOf(L"SRV02", L"D:\\Data\\copy.txt")));
-    FILETIME written = Entry(L"\\\\SRV02\\D$\\Data\\copy.txt").ftLastWriteTime;  // kept from the source
-    EXPECT_EQ(126444736000000000ULL, (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
 
     // An unknown machine, or a share or drive it does not have.
     WIN32_FIND_DATAW data;
@@ -119,26 +454,20 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     ASSERT_EQ(0, ::ftruncate(fd, (1LL << 32) + 7));
     ::close(fd);
 
-    WIN32_FIND_DATAW data = Entry(L"D:\\T\\old.txt");
+    WIN32_FIND_DATAW data = Found(L"D:\\T\\old.txt");
     auto ticks = [](FILETIME ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; };
     EXPECT_EQ(126444736000000005ULL, ticks(data.ftLastWriteTime));  // 100-ns units since 1601
     EXPECT_EQ(126444736000000000ULL, ticks(data.ftLastAccessTime));
     EXPECT_EQ(3u, data.nFileSizeLow);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), data.dwFileAttributes);
-    data = Entry(L"D:\\T\\big.bin");
+    data = Found(L"D:\\T\\big.bin");
     EXPECT_EQ(1u, data.nFileSizeHigh);
     EXPECT_EQ(7u, data.nFileSizeLow);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
-              Entry(L"D:\\T\\locked.txt").dwFileAttributes);
+              Found(L"D:\\T\\locked.txt").dwFileAttributes);
     // A leading dot hides nothing on Windows.
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Entry(L"D:\\T\\.profile").dwFileAttributes);
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Found(L"D:\\T\\.profile").dwFileAttributes);
 
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesW(L"d:\\t"));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(L"\\\\SRV01\\D$\\T\\OLD.TXT"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
-              ErrorOf([] { return GetFileAttributesW(L"D:\\T\\new.txt") != INVALID_FILE_ATTRIBUTES; }));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND),
-              ErrorOf([] { return GetFileAttributesW(L"D:\\None\\new.txt") != INVALID_FILE_ATTRIBUTES; }));
 }
 
 TEST_F(FilesTest, InjectedFaultsNameTheMachineAndThePath) {
@@ -157,7 +486,7 @@ TEST_F(FilesTest, InjectedFaultsNameTheMachineAndThePath) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([&] {
                   return FindFirstFileW(L"\\\\SRV02\\D$\\Secret\\*.*", &data) != INVALID_HANDLE_VALUE;
               }));
-    EXPECT_EQ((Names{L".", L"..", L"a.txt", L"x.txt"}), List(L"\\\\SRV02\\D$\\Data\\*.*"));
+    EXPECT_EQ((NameList{L".", L"..", L"a.txt", L"x.txt"}), List(L"\\\\SRV02\\D$\\Data\\*.*"));
 
     // Drive paths are on the local machine.
     EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), ErrorOf([] { return CreateDirectoryW(L"D:\\New", nullptr); }));

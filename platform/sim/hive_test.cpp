@@ -152,17 +152,6 @@ TEST(RegExportTest, AcceptsEmptyFileCommentsRegedit4RemovalLinesAndOtherHives) {
     ASSERT_EQ(1u, root->Subkeys().size());
 }
 
-TEST(RegExportTest, Utf16SurrogatesBecomeOneCharacterAndBack) {
-    Bytes utf16{0x3d, 0xd8, 0xa8, 0xdd, 0x00, 0x00};
-    Bytes wide = Utf16ToWide(utf16);
-    if (sizeof(wchar_t) == 4) EXPECT_EQ(TextBytes(L"\U0001F5A8"), wide);
-    EXPECT_EQ(utf16, WideToUtf16(wide));
-
-    Bytes odd{0x41, 0x00, 0x42};
-    EXPECT_EQ(odd, WideToUtf16(Utf16ToWide(odd)));
-    EXPECT_EQ(sizeof(wchar_t) + 1, Utf16ToWide(odd).size());
-}
-
 TEST(RegExportTest, WriterKeepsEveryKindOfValue) {
     auto root = std::make_shared<RegKey>(L"HKEY_LOCAL_MACHINE");
     root->SetValue(L"AtRoot", REG_DWORD, DwordBytes(7));

@@ -248,6 +248,22 @@ TEST_F(ShareTest, AddRefusesBadRecordsAndNamesInUse) {
     EXPECT_EQ(NERR_Success, Add(nullptr, Record(L"Root", L"D:\\")));
 }
 
+// The name alone finds a share: only a REG_MULTI_SZ entry is one, and only
+// the drives the machine has make administrative names.
+TEST_F(ShareTest, OnlyAShareEntryMakesANameTaken) {
+    SetRegistryString(L"SRV01", kShares, L"Text", L"Path=D:\\Data");  // a value, but not a share
+    EXPECT_EQ(NERR_NetNameNotFound, Del(nullptr, L"text"));
+    EXPECT_EQ(NERR_Success, Add(nullptr, Record(L"TEXT", L"D:\\Data")));  // takes the stray value's place
+    DWORD type = 0;
+    ASSERT_TRUE(ReadRegistryValue(L"SRV01", kShares, L"Text", &type, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), type);
+    EXPECT_EQ(NERR_Success, Del(nullptr, L"tExT"));
+    EXPECT_EQ(NERR_NetNameNotFound, Del(nullptr, L"Text"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Del(nullptr, L"D$"));
+    EXPECT_EQ(NERR_Success, Add(nullptr, Record(L"Q$", L"D:\\Data")));  // no Q: drive, so a name like any other
+    EXPECT_EQ(NERR_Success, Del(nullptr, L"q$"));
+}
+
 TEST_F(ShareTest, SmallPreferredLengthHandsOutTheListInPiecesWithResumeHandle) {
     for (const wchar_t* name : {L"S1", L"S2", L"S3", L"S4", L"S5"})
         ASSERT_EQ(NERR_Success, Add(nullptr, Record(name, L"D:\\Data")));
@@ -296,11 +312,13 @@ TEST_F(ShareTest, UnknownOrUnreachableServerIsBadNetpath) {
 TEST_F(ShareTest, InjectedFailuresFireOnTheNamedCallAndMachine) {
     AddFault(L"NetShareAdd@SRV02=2118,1");
     AddFault(L"NetShareEnum@SRV01=5");
+    AddFault(L"NetShareDel@NOSUCH=5");  // fires before the server is looked for
     EXPECT_EQ(NERR_DuplicateShare, Add(L"\\\\SRV02", Record(L"Tools", L"D:\\Tools")));
     EXPECT_EQ(NERR_Success, Add(L"\\\\SRV02", Record(L"Tools", L"D:\\Tools")));
     LPBYTE buffer = nullptr;
     DWORD read = 0, total = 0;
     EXPECT_EQ(ERROR_ACCESS_DENIED, Enum(nullptr, 502, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Del(L"\\\\NOSUCH", L"Pub"));
 
     // The caller's registry calls failing does not stop the server.
     AddFault(L"RegOpenKeyExW=5");

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "platform/sim/hostfile.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
@@ -30,11 +33,7 @@ protected:
         Share(L"Public", L"D:\\Data\\Pub");
         Share(L"Whole", L"D:\\");
         Share(L"Hidden$", L"D:\\Data");
-        savedCurrent_ = sim::CurrentDirectory();
-    }
-    void TearDown() override {
-        sim::SetCurrentDirectoryText(savedCurrent_);
-        SimWorldTest::TearDown();
+        AddFile(L"SRV01", L"D:\\Data\\a.txt", "abc");
     }
 
     // A share of SRV02 as the server keeps it: one REG_MULTI_SZ per share.
@@ -57,8 +56,6 @@ protected:
             EXPECT_EQ(m.error ? fs::path("untouched") : WorldRoot() / m.host, host) << corvan::ToUtf8(m.path);
         }
     }
-
-    std::wstring savedCurrent_;
 };
 
 TEST_F(PathTest, NetworkPathsGoThroughAdministrativeAndNamedShares) {
@@ -83,6 +80,8 @@ TEST_F(PathTest, NetworkPathsGoThroughAdministrativeAndNamedShares) {
 
 TEST_F(PathTest, DrivePathsAreTheLocalMachinesMatchedIgnoringCase) {
     AddDirectory(L"SRV01", L"D:\\Exact");
+    AddDirectory(L"SRV01", L"A:\\");  // the first and last letters are drives too
+    AddDirectory(L"SRV01", L"Z:\\");
     fs::create_directories(WorldRoot() / "SRV01/drives/D/exact");
     ExpectMappings({
         {L"D:\\Data\\Sub\\a.txt", "SRV01/drives/D/Data/Sub/a.txt", 0},
@@ -95,8 +94,11 @@ TEST_F(PathTest, DrivePathsAreTheLocalMachinesMatchedIgnoringCase) {
         {L"D:\\Exact", "SRV01/drives/D/Exact", 0},
         {L"D:\\Data\\.\\Sub\\..\\\\Sub\\f", "SRV01/drives/D/Data/Sub/f", 0},
         {L"D:\\..\\..\\Data", "SRV01/drives/D/Data", 0},
+        {L"a:\\y", "SRV01/drives/A/y", 0},
+        {L"\\\\SRV01\\a$", "SRV01/drives/A", 0},
+        {L"z:\\", "SRV01/drives/Z", 0},
+        {L"\\\\SRV01\\Z$\\w", "SRV01/drives/Z/w", 0},
         {L"Q:\\Data", "", ERROR_PATH_NOT_FOUND},  // a drive the machine does not have
-        {L"Z:\\Data", "", ERROR_PATH_NOT_FOUND},
     });
     EXPECT_EQ(L"D:\\Data\\Sub", sim::FullPathName(L"d:/Data/x/../Sub/"));
 }
@@ -164,6 +166,97 @@ TEST_F(PathTest, LargeFoldersFollowChangesMadeBehindTheirBack) {
         {L"D:\\Big\\OTHER.TXT", "SRV01/drives/D/Big/Other.txt", 0},
         {L"D:\\Big\\F007.TXT", "SRV01/drives/D/Big/F007.TXT", 0},
     });
+}
+
+// What resolution keeps from one call to the next (machine folders, drive
+// folders, machine.ini) and what makes it look again.
+TEST_F(PathTest, ResolutionReportsWhatItFoundExactOrIgnoringCase) {
+    struct Case {
+        const wchar_t* path;
+        bool exists, directory;
+        const char* host;  // below SRV01/drives
+    };
+    for (const Case& c : {
+             Case{L"d:\\DATA\\A.TXT", true, false, "D/Data/a.txt"},
+             Case{L"\\\\srv01\\d$\\data", true, true, "D/Data"},
+             Case{L"D:\\DATA\\New\\x.txt", false, false, "D/Data/New/x.txt"},
+         }) {
+        sim::HostPath resolved;
+        ASSERT_EQ(0u, sim::ResolvePath(c.path, resolved)) << corvan::ToUtf8(c.path);
+        EXPECT_EQ(WorldRoot() / "SRV01/drives" / c.host, resolved.path) << corvan::ToUtf8(c.path);
+        EXPECT_EQ(c.exists, resolved.exists) << corvan::ToUtf8(c.path);
+        if (c.exists) EXPECT_EQ(c.directory, S_ISDIR(resolved.status.st_mode)) << corvan::ToUtf8(c.path);
+    }
+}
+
+TEST_F(PathTest, DriveAndMachineFoldersChangedBehindTheBackAreLookedForAgain) {
+    fs::path drives = WorldRoot() / "SRV01/drives";
+    ExpectMappings({{L"D:\\Data\\a.txt", "SRV01/drives/D/Data/a.txt", 0}});
+    fs::rename(drives / "D", drives / "d");
+    ExpectMappings({{L"D:\\Data\\a.txt", "SRV01/drives/d/Data/a.txt", 0},
+                    {L"\\\\SRV01\\D$\\Data\\new.txt", "SRV01/drives/d/Data/new.txt", 0}});
+    fs::remove_all(drives / "d");
+    ExpectMappings({{L"D:\\Data\\a.txt", "", ERROR_PATH_NOT_FOUND}, {L"\\\\SRV01\\D$\\Data", "", ERROR_BAD_NET_NAME}});
+    // A local machine folder that went is made again, as on first use.
+    fs::remove_all(WorldRoot() / "SRV01");
+    ExpectMappings({{L"C:\\x", "SRV01/drives/C/x", 0}});
+    EXPECT_TRUE(fs::is_directory(WorldRoot() / "SRV01/drives/C"));
+
+    // The calls match names ignoring case, so only another process can make
+    // "D" beside "d"; a kept folder stays until the simulation reports a change there.
+    drives = WorldRoot() / "SRV02/drives";
+    fs::rename(drives / "D", drives / "d");
+    ExpectMappings({{L"\\\\SRV02\\D$\\Data", "SRV02/drives/d/Data", 0}});
+    fs::create_directories(drives / "D/Data");
+    sim::NoteHostChange(drives / "D");
+    ExpectMappings({{L"\\\\SRV02\\D$\\Data", "SRV02/drives/D/Data", 0}});
+    // The same for a machine folder: "srv04" until "SRV04" is made beside it.
+    AddMachine(L"srv04");
+    AddDirectory(L"srv04", L"D:\\");
+    ExpectMappings({{L"\\\\SRV04\\D$", "srv04/drives/D", 0}});
+    fs::create_directories(WorldRoot() / "SRV04/drives/D");
+    sim::NoteHostChange(WorldRoot() / "SRV04");
+    ExpectMappings({{L"\\\\SRV04\\D$", "SRV04/drives/D", 0}});
+}
+
+TEST_F(PathTest, MachinesChangedBehindTheBackAreSeen) {
+    std::wstring machine;
+    ASSERT_EQ(0u, sim::ResolveMachine(L"\\\\SRV02", machine, ERROR_BAD_NETPATH));
+    // Another process takes the machine off the network, then removes it.
+    fs::path ini = WorldRoot() / "SRV02/machine.ini";
+    std::string text = ReadHostFile(ini);
+    size_t at = text.find("Reachable=1");
+    ASSERT_NE(std::string::npos, at);
+    text[at + 10] = '0';
+    ASSERT_TRUE(sim::WriteHostFileAtomic(ini, text));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), sim::ResolveMachine(L"SRV02", machine, ERROR_BAD_NETPATH));
+    EXPECT_EQ(L"0", sim::MachineSetting(L"SRV02", L"Machine", L"Reachable", L""));
+    ExpectMappings({{L"\\\\SRV02\\D$\\Data", "", ERROR_BAD_NETPATH}});
+
+    text[at + 10] = '1';
+    std::ofstream(ini, std::ios::binary | std::ios::trunc) << text;  // in place, same size
+    EXPECT_EQ(0u, sim::ResolveMachine(L"SRV02", machine, ERROR_BAD_NETPATH));
+    fs::remove_all(WorldRoot() / "SRV02");
+    ExpectMappings({{L"\\\\SRV02\\D$\\Data", "", ERROR_BAD_NETPATH}});
+}
+
+TEST_F(PathTest, PathsTooLongForTheHostAreTakenAsWritten) {
+    // Long forms, which Windows takes up to 32,767 characters.
+    std::wstring manyNames = L"\\\\?\\D:\\Data";
+    while (manyNames.size() < 20000) manyNames += L"\\abcdefgh";
+    std::wstring longNames = L"\\\\?\\D:\\Data";
+    while (longNames.size() < 5000) longNames += L"\\" + std::wstring(255, L'a');
+    for (const std::wstring& path : {manyNames, longNames}) {
+        sim::HostPath resolved;
+        ASSERT_EQ(0u, sim::ResolvePath(path, resolved));
+        EXPECT_FALSE(resolved.exists);
+        std::string below = corvan::ToUtf8(path.substr(7));
+        std::replace(below.begin(), below.end(), '\\', '/');
+        EXPECT_EQ((WorldRoot() / "SRV01/drives/D" / below).native(), resolved.path.native());
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), GetLastError());
+    }
 }
 
 }  // namespace

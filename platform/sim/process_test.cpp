@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -25,11 +27,6 @@ protected:
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\kitbox\\toolsdir");
         tools_ = HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir");
-        savedCurrent_ = sim::CurrentDirectory();
-    }
-    void TearDown() override {
-        sim::SetCurrentDirectoryText(savedCurrent_);
-        SimWorldTest::TearDown();
     }
 
     void Script(const std::string& name, const std::string& body, bool executable) {
@@ -60,7 +57,6 @@ protected:
     }
 
     fs::path tools_;
-    std::wstring savedCurrent_;
     DWORD error_ = 0;
 };
 
@@ -201,6 +197,18 @@ TEST(ProcessClock, OnlySleepAdvancesTheTickCount) {
     // Differences wrap as DWORDs do.
     Sleep(0xFFFFFFF0u);
     EXPECT_EQ(static_cast<DWORD>(45000u + 0xFFFFFFF0u), static_cast<DWORD>(GetTickCount() - start));
+}
+
+TEST(ProcessIdTest, AForkedChildReportsItsOwnNumber) {
+    DWORD parent = GetCurrentProcessId();
+    EXPECT_EQ(static_cast<DWORD>(getpid()), parent);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(GetCurrentProcessId() == static_cast<DWORD>(getpid()) ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(parent, GetCurrentProcessId());
 }
 
 }  // namespace

@@ -35,11 +35,11 @@ class AccountWorldTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
         SimWorldTest::SetUp();
-        SetLocalMachine(L"SRV01");
+        SetLocalMachine(L"srv01");  // its accounts' domain is the name in capitals
         AddMachine(L"SRV02");
         AddMachine(L"DOWN", 5, 2, false);
-        AddLocalAccount(L"SRV01", L"Administrator", L"S-1-5-21-1-2-3-500");
-        AddLocalAccount(L"SRV01", L"jdoe", L"S-1-5-21-1-2-3-1001");
+        AddLocalAccount(L"srv01", L"Administrator", L"S-1-5-21-1-2-3-500");
+        AddLocalAccount(L"srv01", L"jdoe", L"S-1-5-21-1-2-3-1001");
         AddDomainAccount(L"CORP\\jdoe", L"S-1-5-21-7-8-9-1105");
     }
 
@@ -86,7 +86,7 @@ TEST_F(AccountWorldTest, SidsMapToWellKnownMachineAndDomainAccounts) {
 
 TEST_F(AccountWorldTest, NamesMatchIgnoringCaseAndBareNamesPreferWellKnownThenLocalThenDomain) {
     // A machine group named like a built-in one loses to it unless qualified.
-    AddLocalAccount(L"SRV01", L"Users", L"S-1-5-21-1-2-3-1002,Alias");
+    AddLocalAccount(L"srv01", L"Users", L"S-1-5-21-1-2-3-1002,Alias");
     Bytes builtinUsers = kAdmins;
     builtinUsers[12] = 0x21;  // S-1-5-32-545
     struct { LPCWSTR system, account; SidAnswer answer; } cases[] = {

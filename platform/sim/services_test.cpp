@@ -152,6 +152,7 @@ TEST_F(ServiceWorldTest, ARemoteMachineKeepsItsOwnStateAndFailsOpenHandlesWhenIt
 TEST_F(ServiceWorldTest, InjectedFailuresFireOnTheNamedCallAndMachineOnly) {
     AddFault(L"StartServiceW@SRV01:Spooler=1053,1");
     AddFault(L"OpenSCManagerW@SRV02=5");
+    AddFault(L"OpenSCManagerW@NOSUCH=5");
     // The caller's registry faults do not reach the manager, which reads its database itself.
     AddFault(L"RegOpenKeyExW=5");
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
@@ -161,6 +162,8 @@ TEST_F(ServiceWorldTest, InjectedFailuresFireOnTheNamedCallAndMachineOnly) {
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(service.get()));
     EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr));
     EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, ErrorOfOpen(L"\\\\SRV02", L"Spooler"));
+    // A rule naming a machine that does not exist fires before the machine is looked for.
+    EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, ErrorOfOpen(L"\\\\NOSUCH", L"Spooler"));
 }
 
 }  // namespace

@@ -83,17 +83,6 @@ protected:
         return buffer;
     }
 
-    Bytes RegistryBytes(const std::wstring& key, const wchar_t* value) {
-        HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return {};
-        DWORD size = 0;
-        RegQueryValueExW(handle, value, nullptr, nullptr, nullptr, &size);
-        Bytes data(size);
-        RegQueryValueExW(handle, value, nullptr, nullptr, data.data(), &size);
-        RegCloseKey(handle);
-        return data;
-    }
-
     std::wstring name_, share_ = L"LASER", port_ = L"IP_10.0.0.5", driver_ = L"HP LaserJet 4000 Series PCL",
                         processor_ = L"winprint", datatype_ = L"RAW";
 };
@@ -450,6 +439,60 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
 }
 
+// AddPrinterW and SetPrinterW find a taken share name without reading every
+// printer again; what they keep must follow every way a printer changes.
+TEST_F(SpoolerTest, TakenShareNamesFollowAddsSetsDeletesAndDirectWrites) {
+    auto add = [&](const std::wstring& name, const std::wstring& share, DWORD attributes = PRINTER_ATTRIBUTE_SHARED) {
+        share_ = share;
+        PRINTER_INFO_2W info = Record(name.c_str());
+        info.Attributes = attributes;
+        HANDLE printer = Add(info);
+        return printer && ClosePrinter(printer) ? 0u : GetLastError();
+    };
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(0u, add(corvan::Format(L"P%03d", i), corvan::Format(L"S%03d", i)));
+    ASSERT_EQ(0u, add(L"Plain", L"S999", 0));  // not shared: its share name counts for nothing
+    EXPECT_EQ(DWORD{ERROR_INVALID_SHARENAME}, add(L"New", L"s150"));
+    EXPECT_EQ(0u, add(L"New", L"S999"));
+
+    // SetPrinterW moves a printer's share name: the old one is free, the new one taken.
+    HANDLE printer = Open(L"\\\\SRV01\\P007", PRINTER_ALL_ACCESS);
+    share_ = L"Moved";
+    PRINTER_INFO_2W info = Record(L"P007");
+    ASSERT_TRUE(SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(&info), 0));
+    ClosePrinter(printer);
+    EXPECT_EQ(0u, add(L"Second", L"S007"));
+    EXPECT_EQ(DWORD{ERROR_INVALID_SHARENAME}, add(L"Third", L"MOVED"));
+
+    // A share name written into the registry past the spooler is seen.
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kTestPrintersKey) + L"\\P100").c_str(),
+                                           0, KEY_ALL_ACCESS, &key));
+    const wchar_t direct[] = L"Direct";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Share Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(direct),
+                                            sizeof(direct)));
+    RegCloseKey(key);
+    EXPECT_EQ(DWORD{ERROR_INVALID_SHARENAME}, add(L"Fourth", L"direct"));
+    EXPECT_EQ(0u, add(L"Fourth", L"S100"));
+
+    // A deleted printer's share name is free again.
+    printer = Open(L"\\\\SRV01\\P200", PRINTER_ALL_ACCESS);
+    ASSERT_TRUE(DeletePrinter(printer));
+    ClosePrinter(printer);
+    EXPECT_EQ(0u, add(L"Fifth", L"s200"));
+}
+
+TEST_F(SpoolerTest, AStoredDescriptorWithAPartOutsideItIsNotHandedOut) {
+    sim::TestPrinter seeded{L"SEEDED", L"", L"LPT1:", driver_};
+    seeded.security = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-1-0"}});
+    seeded.security[16] = static_cast<BYTE>(seeded.security.size() - 4);  // the list's header would end past it
+    sim::AddPrinter(L"SRV01", seeded);
+    HANDLE handle = Open(L"SEEDED", PRINTER_ALL_ACCESS);
+    Bytes record = Get(handle, 2);
+    ASSERT_FALSE(record.empty());
+    EXPECT_EQ(nullptr, reinterpret_cast<const PRINTER_INFO_2W*>(record.data())->pSecurityDescriptor);
+    ClosePrinter(handle);
+}
+
 // ---- device modes -----------------------------------------------------------------
 
 TEST_F(SpoolerTest, DeviceModesAreKeptInWindowsLayoutWithTheirPrivateBytes) {
@@ -473,19 +516,16 @@ TEST_F(SpoolerTest, DeviceModesAreKeptInWindowsLayoutWithTheirPrivateBytes) {
     ASSERT_NE(nullptr, printer);
 
     // In the registry: Windows' 220 bytes, then the private bytes.
-    sim::WindowsDevMode expected;
-    expected.deviceName = L"HP LaserJet 4000 Series PCL";
-    expected.formName = L"Letter";
-    expected.fields = DM_ORIENTATION | DM_DUPLEX | DM_FORMNAME;
-    expected.specVersion = DM_SPECVERSION;
-    expected.driverVersion = 0;
-    expected.orientation = DMORIENT_LANDSCAPE;
-    expected.duplex = DMDUP_VERTICAL;
-    expected.paperSize = expected.scale = expected.copies = expected.defaultSource = expected.printQuality = 0;
-    expected.color = expected.yResolution = expected.ttOption = 0;
-    expected.panningHeight = 0x11223344;
-    expected.privateBytes = privateBytes;
-    EXPECT_EQ(expected.Bytes(), RegistryBytes(std::wstring(kTestPrintersKey) + L"\\LASER01", L"Default DevMode"));
+    const sim::WindowsDevMode expected{
+        .deviceName = L"HP LaserJet 4000 Series PCL", .specVersion = DM_SPECVERSION, .driverVersion = 0,
+        .fields = DM_ORIENTATION | DM_DUPLEX | DM_FORMNAME, .orientation = DMORIENT_LANDSCAPE, .paperSize = 0,
+        .scale = 0, .copies = 0, .defaultSource = 0, .printQuality = 0, .color = 0, .duplex = DMDUP_VERTICAL,
+        .yResolution = 0, .ttOption = 0, .formName = L"Letter", .panningHeight = 0x11223344,
+        .privateBytes = privateBytes};
+    Bytes stored;
+    ASSERT_TRUE(ReadRegistryValue(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER01", L"Default DevMode", nullptr,
+                                  &stored));
+    EXPECT_EQ(expected.Bytes(), stored);
 
     // And back in this build's layout, equal byte for byte.
     Bytes record = Get(printer, 2);

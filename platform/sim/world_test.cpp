@@ -38,21 +38,20 @@ TEST_F(WorldTest, MachinesAreFoundIgnoringCaseAndUnreachableOnesAreNot) {
     AddMachine(L"Srv01");
     AddMachine(L"DOWN", 5, 2, false);
     SetLocalMachine(L"HOST01");
-    std::wstring machine;
-    EXPECT_EQ(0u, ResolveMachine(L"\\\\SRV01", machine, RPC_S_SERVER_UNAVAILABLE));
-    EXPECT_EQ(L"Srv01", machine);
-    EXPECT_EQ(0u, ResolveMachine(L"srv01", machine, RPC_S_SERVER_UNAVAILABLE));
-    EXPECT_EQ(L"Srv01", machine);
-    EXPECT_EQ(0u, ResolveMachine(L"", machine, RPC_S_SERVER_UNAVAILABLE));
-    EXPECT_EQ(L"HOST01", machine);
-    EXPECT_EQ(0u, ResolveMachine(nullptr, machine, RPC_S_SERVER_UNAVAILABLE));
-    EXPECT_EQ(0u, ResolveMachine(L"\\\\host01", machine, RPC_S_SERVER_UNAVAILABLE));
-    EXPECT_EQ(L"HOST01", machine);
-
-    EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), ResolveMachine(L"\\\\NOSUCH", machine, RPC_S_SERVER_UNAVAILABLE));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), ResolveMachine(L"\\\\DOWN", machine, ERROR_BAD_NETPATH));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), ResolveMachine(L"\\\\SRV01\\C$", machine, ERROR_BAD_NETPATH));
-
+    struct {
+        const wchar_t* name;
+        DWORD error;
+        const wchar_t* machine;
+    } cases[] = {
+        {L"\\\\SRV01", 0, L"Srv01"}, {L"srv01", 0, L"Srv01"}, {L"", 0, L"HOST01"}, {nullptr, 0, L"HOST01"},
+        {L"\\\\host01", 0, L"HOST01"}, {L"\\\\NOSUCH", 1722, nullptr}, {L"\\\\DOWN", 1722, nullptr},
+        {L"\\\\SRV01\\C$", 1722, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::wstring machine = L"untouched";
+        EXPECT_EQ(c.error, ResolveMachine(c.name, machine, 1722)) << (c.name ? corvan::ToUtf8(c.name) : "null");
+        if (c.machine) EXPECT_EQ(c.machine, machine);
+    }
     EXPECT_TRUE(IsLocalMachine(L"host01"));
     EXPECT_FALSE(IsLocalMachine(L"Srv01"));
     EXPECT_EQ(WorldRoot() / "Srv01", MachineDir(L"SRV01"));
@@ -61,11 +60,11 @@ TEST_F(WorldTest, MachinesAreFoundIgnoringCaseAndUnreachableOnesAreNot) {
 TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
     AddMachine(L"SRV01");
     fs::path ini = MachineDir(L"SRV01") / "machine.ini";
-    ASSERT_TRUE(WriteHostFileAtomic(ini, "; kept comment\n[Machine]\nVersionMajor=4\n\n[services]\nSpooler = Running\n"));
+    ASSERT_TRUE(WriteHostFileAtomic(ini, "; kept comment\n[Machine]\nVersionMajor=4\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\n"));
     SetMachineSetting(L"SRV01", L"machine", L"versionmajor", L"5");
     SetMachineSetting(L"SRV01", L"Services", L"Browser", L"Stopped");
     SetMachineSetting(L"SRV01", L"Accounts", L"Administrator", L"S-1-5-21-1-2-3-500");
-    EXPECT_EQ("; kept comment\n[Machine]\nversionmajor=5\n\n[services]\nSpooler = Running\nBrowser=Stopped\n\n"
+    EXPECT_EQ("; kept comment\n[Machine]\nversionmajor=5\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\nBrowser=Stopped\n\n"
               "[Accounts]\nAdministrator=S-1-5-21-1-2-3-500\n",
               ReadHostFile(ini));
     EXPECT_EQ(L"Running", MachineSetting(L"srv01", L"SERVICES", L"spooler", L"?"));
@@ -73,49 +72,6 @@ TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
     auto services = MachineSection(L"SRV01", L"Services");
     ASSERT_EQ(2u, services.size());
     EXPECT_EQ(L"Browser", services[1].first);
-}
-
-TEST_F(WorldTest, AccountsAreWellKnownLocalOrFromTheDomain) {
-    AddMachine(L"srv01");
-    AddMachine(L"SRV02");
-    AddLocalAccount(L"srv01", L"Administrator", L"S-1-5-21-1-2-3-500");
-    AddLocalAccount(L"srv01", L"Operators", L"S-1-5-21-1-2-3-1001,Alias");
-    AddLocalAccount(L"SRV02", L"Other", L"S-1-5-21-9-9-9-1000");
-    AddDomainAccount(L"CORP\\jdoe", L"S-1-5-21-7-7-7-1104");
-
-    auto find = [](const std::vector<Account>& accounts, const std::wstring& sid) -> const Account* {
-        for (const auto& account : accounts)
-            if (account.sid == sid) return &account;
-        return nullptr;
-    };
-    std::vector<Account> seen = AccountsSeenFrom(L"\\\\SRV01");
-    const Account* everyone = find(seen, L"S-1-1-0");
-    ASSERT_NE(nullptr, everyone);
-    EXPECT_EQ(L"", everyone->domain);
-    EXPECT_EQ(L"Everyone", everyone->name);
-    EXPECT_EQ(SidTypeWellKnownGroup, everyone->use);
-    const Account* admins = find(seen, L"S-1-5-32-544");
-    ASSERT_NE(nullptr, admins);
-    EXPECT_EQ(L"BUILTIN", admins->domain);
-    EXPECT_EQ(L"Administrators", admins->name);
-    EXPECT_EQ(SidTypeAlias, admins->use);
-    ASSERT_NE(nullptr, find(seen, L"S-1-5-18"));
-    EXPECT_EQ(L"NT AUTHORITY", find(seen, L"S-1-5-18")->domain);
-
-    const Account* local = find(seen, L"S-1-5-21-1-2-3-500");
-    ASSERT_NE(nullptr, local);
-    EXPECT_EQ(L"SRV01", local->domain);
-    EXPECT_EQ(L"Administrator", local->name);
-    EXPECT_EQ(SidTypeUser, local->use);
-    ASSERT_NE(nullptr, find(seen, L"S-1-5-21-1-2-3-1001"));
-    EXPECT_EQ(SidTypeAlias, find(seen, L"S-1-5-21-1-2-3-1001")->use);
-    EXPECT_EQ(nullptr, find(seen, L"S-1-5-21-9-9-9-1000"));
-
-    const Account* domain = find(seen, L"S-1-5-21-7-7-7-1104");
-    ASSERT_NE(nullptr, domain);
-    EXPECT_EQ(L"CORP", domain->domain);
-    EXPECT_EQ(L"jdoe", domain->name);
-    EXPECT_NE(nullptr, find(AccountsSeenFrom(L"SRV02"), L"S-1-5-21-7-7-7-1104"));
 }
 
 TEST_F(WorldTest, FaultsIniRulesFireAsOftenAsTheySay) {
