@@ -271,6 +271,16 @@ TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
     EXPECT_EQ("x", win32_files::ReadWholeFile(L"D:\\Data\\a.txt"));
 }
 
+TEST_F(CompositeFileTest, ACopyFolderThatCannotBeMadeIsCountedAsFailed) {
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
+    CCompositeFile tree(L"\\\\SRV01");
+    ASSERT_TRUE(tree.Enum(L"\\\\SRV01\\D$\\Data"));
+    AddFault(L"CreateDirectoryW:Copies\\Data=5,1");
+    EXPECT_FALSE(tree.Backup(L"D:\\Copies"));
+    EXPECT_EQ(1u, tree.Tally.Failed);
+    EXPECT_EQ(5u, tree.Tally.FirstError);
+}
+
 TEST_F(CompositeFileTest, AnAccountTheTargetDoesNotKnowIsSetByItsSid) {
     ASSERT_TRUE(WriteNewFile(L"D:\\orphan.txt", "x"));
     CFileDacl dacl;
