@@ -36,10 +36,10 @@ bool IsRelative(const std::wstring& path) {
     return path.empty() || !IsSeparator(path[0]);
 }
 
-// Appends the names of text[from..] to parts, resolving "." and ".."; ".."
-// never climbs above the root.
-void AppendComponents(const std::wstring& text, size_t from, std::vector<std::wstring>& parts) {
-    parts.reserve(parts.size() + 8);
+// Walks the names of text[from..]: each name (its start and length) to
+// onName, each ".." to onParent; "." and empty names are skipped.
+template <class OnName, class OnParent>
+void WalkComponents(const std::wstring& text, size_t from, OnName onName, OnParent onParent) {
     size_t i = from;
     const size_t n = text.size();
     while (i < n) {
@@ -48,12 +48,22 @@ void AppendComponents(const std::wstring& text, size_t from, std::vector<std::ws
         while (i < n && !IsSeparator(text[i])) ++i;
         size_t length = i - start;
         if (length == 0 || (length == 1 && text[start] == L'.')) continue;
-        if (length == 2 && text[start] == L'.' && text[start + 1] == L'.') {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        parts.emplace_back(text, start, length);
+        if (length == 2 && text[start] == L'.' && text[start + 1] == L'.')
+            onParent();
+        else
+            onName(start, length);
     }
+}
+
+// Appends the names of text[from..] to parts, resolving "." and ".."; ".."
+// never climbs above the root.
+void AppendComponents(const std::wstring& text, size_t from, std::vector<std::wstring>& parts) {
+    parts.reserve(parts.size() + 8);
+    WalkComponents(
+        text, from, [&](size_t start, size_t length) { parts.emplace_back(text, start, length); },
+        [&] {
+            if (!parts.empty()) parts.pop_back();
+        });
 }
 
 // A path made full: its form, its root and the names below the root.
@@ -366,21 +376,15 @@ void AppendName(std::string& path, const std::wstring& name) {
 // "." and ".." resolved, ".." never going above what path held before.
 void AppendNames(std::string& path, const std::wstring& text, size_t from) {
     const size_t floor = path.size();
-    size_t i = from;
-    const size_t n = text.size();
-    while (i < n) {
-        while (i < n && IsSeparator(text[i])) ++i;
-        size_t start = i;
-        while (i < n && !IsSeparator(text[i])) ++i;
-        size_t length = i - start;
-        if (length == 0 || (length == 1 && text[start] == L'.')) continue;
-        if (length == 2 && text[start] == L'.' && text[start + 1] == L'.') {
+    WalkComponents(
+        text, from,
+        [&](size_t start, size_t length) {
+            if (path.empty() || path.back() != '/') path += '/';
+            corvan::AppendUtf8(path, text.data() + start, length);
+        },
+        [&] {
             if (path.size() > floor) path.resize(std::max(floor, path.rfind('/')));
-            continue;
-        }
-        if (path.empty() || path.back() != '/') path += '/';
-        corvan::AppendUtf8(path, text.data() + start, length);
-    }
+        });
 }
 
 bool Exists(const std::string& path) {
