@@ -16,6 +16,12 @@ inline const std::string kMigLocations =
     "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
     "DefaultDataLocation=D:\\Mig\\Data\r\n";
 
+// Where the server service keeps its shares, their permissions and the
+// null-session list.
+inline constexpr wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+inline constexpr wchar_t kSecurity[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares\\Security";
+inline constexpr wchar_t kParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
+
 class CorvanWorldTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {

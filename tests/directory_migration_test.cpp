@@ -21,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
+using corvan_test::kShares;
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
 using namespace win32_files;
@@ -458,7 +459,6 @@ TEST_F(DirectoryMigrationTest, AWholeDriveLeavesOutTheSystemsFilesAndTheToolsFol
 }
 
 TEST_F(DirectoryMigrationTest, FoldersAreRestoredBeforeTheSharesMadeOfThem) {
-    const wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
     ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
     ASSERT_TRUE(CreateDirectoryW(L"D:\\Data\\Public", nullptr));
     ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Public\\readme.txt", "read me"));

@@ -14,11 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
+using corvan_test::kShares;
 using corvan_test::kMigLocations;
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
 
-const wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
 
 class HostileInputsTest : public corvan_test::CorvanWorldTest {
 protected:

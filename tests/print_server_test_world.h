@@ -25,6 +25,20 @@ inline const std::wstring kLaserDriver = L"HP LaserJet 4000 Series PCL";
 inline const std::wstring kPlotterDriver = L"HP DesignJet 500";
 inline const std::wstring kOldDriver = L"HP LaserJet 4";
 inline const std::wstring kPrinters = sim::kTestPrintersKey;
+// The two ways a spooler does not answer: stopped, or its machine out of
+// reach (the run then goes on the administrator's machine).
+struct SpoolerDown {
+    const char* what;
+    const wchar_t* section;
+    const wchar_t* key;
+    const wchar_t* value;
+    const char* runOn;
+};
+inline const SpoolerDown kSpoolerDown[] = {
+    {"spooler stopped", L"Services", L"Spooler", L"Stopped", "SRV01"},
+    {"server unreachable", L"Machine", L"Reachable", L"0", "ADMIN"},
+};
+
 inline const wchar_t kBlocked[] = L"S-1-5-21-1004336348-1177238915-682003330-1300";
 inline const wchar_t kPrintUsers[] = L"S-1-5-21-1004336348-1177238915-682003330-1301";
 

@@ -192,17 +192,7 @@ TEST_F(PrinterMigrationTest, WithoutTheSupportedDriversFileOrOnVersion4TheOldDri
 TEST_F(PrinterMigrationTest, ASpoolerThatDoesNotAnswerRefusesEveryPrinterWithItsOwnError) {
     Run("/B", "ControlBackup.ini");
     ReplaceMachine({kLaserDriver, kPlotterDriver});
-    struct Case {
-        const char* what;
-        const wchar_t* section;
-        const wchar_t* key;
-        const wchar_t* value;
-        const char* runOn;
-    } cases[] = {
-        {"spooler stopped", L"Services", L"Spooler", L"Stopped", "SRV01"},
-        {"server unreachable", L"Machine", L"Reachable", L"0", "ADMIN"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kSpoolerDown) {
         SCOPED_TRACE(c.what);
         sim::SetMachineSetting(L"SRV01", c.section, c.key, c.value);
         Restore(c.runOn);

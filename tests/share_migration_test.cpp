@@ -16,12 +16,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
+using corvan_test::kShares;
+using corvan_test::kSecurity;
+using corvan_test::kParameters;
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
 
-const wchar_t kShares[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
-const wchar_t kSecurity[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares\\Security";
-const wchar_t kParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
 const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";
 const wchar_t kFinanceTeam[] = L"S-1-5-21-1004336348-1177238915-682003330-1210";
 
