@@ -21,8 +21,11 @@ int ReportStatusLine(CObjectStore& reportStore, const std::wstring& section, con
 }
 
 std::wstring PreviewState(const CBaseObject& object) {
+    return PreviewState(object.LastErrorCode ? object.ErrorDescription : object.Warning);
+}
+
+std::wstring PreviewState(std::wstring state) {
     if (!corvan::PreviewOnly()) return L"";
-    std::wstring state = object.LastErrorCode ? object.ErrorDescription : object.Warning;
     // The fields of the line are separated by semicolons.
     for (wchar_t& c : state)
         if (c == L';') c = L',';

@@ -23,3 +23,5 @@ int ReportStatusLine(CObjectStore& reportStore, const std::wstring& section, con
 // The State of an object's line in a preview: why it would fail, else the
 // note it left on what would be done (its Warning). Empty outside a preview.
 std::wstring PreviewState(const CBaseObject& object);
+// The same for a text of the caller's.
+std::wstring PreviewState(std::wstring text);

@@ -201,12 +201,8 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
 
         if (!tree.Tally.Failed && code) tree.Tally.NoteFailure(code, text);
         // A preview says why the item would fail.
-        std::wstring state = preview && code ? text : L"";
-        state.erase(state.find_last_not_of(L' ') + 1);
-        for (wchar_t& c : state)
-            if (c == L';') c = L',';
         ReportStatusLine(report.Store(), L"Directory", entryPath, L"Directory", tree.Tally.Prediction(),
-                         Format(L"%ls Directory", operation), code, state);
+                         Format(L"%ls Directory", operation), code, PreviewState(code ? text : L""));
         tree.ReportStatus(report.Store());
         report.Append();
 
