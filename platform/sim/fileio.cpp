@@ -137,8 +137,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     default:
         break;
     }
-    // Any other outcome is left to the full resolution below.
-    std::string exact;
+    // Any other outcome is left to the full resolution below. Kept between
+    // calls for its memory: a log opens its file for every line.
+    thread_local std::string exact;
     if (openExisting >= 0 && sim::ExactHostPath(name, exact) == ERROR_SUCCESS) {
         // Truncated only once it is known to be a file that may be written.
         int fd = open(exact.c_str(), (openExisting & ~O_TRUNC) | O_NONBLOCK);
