@@ -20,7 +20,11 @@ const wchar_t kNoDescription[] = L"FormatMessage failed to get full description.
 
 const CRuntimeClass CBaseObject::classCBaseObject = {L"CBaseObject", sizeof(CBaseObject), &CreateBaseObject};
 
-CBaseObject::CBaseObject() : Logger(LoggerRegistry::Lookup(L"Application")) {}
+CBaseObject::CBaseObject() {
+    // Every value of a registry backup is an object: the name is made once.
+    static const std::wstring kApplication = L"Application";
+    Logger = LoggerRegistry::Lookup(kApplication);
+}
 
 CBaseObject::CBaseObject(const std::wstring& serverName) : CBaseObject() { ServerName = serverName; }
 
