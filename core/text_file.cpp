@@ -52,10 +52,13 @@ std::wstring DecodeUtf16(const std::string& bytes, size_t from, bool bigEndian) 
 CTextFileWriter::~CTextFileWriter() { Close(); }
 
 bool CTextFileWriter::Size(ULONGLONG& size) const {
-    DWORD high = 0;
-    DWORD low = GetFileSize(handle_, &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
-    size = (static_cast<ULONGLONG>(high) << 32) | low;
+    // Found by moving to the end, which costs less than asking for the size
+    // (a log does this for every line); an appending writer's bytes go to
+    // the end wherever its pointer stands.
+    LONG high = 0;
+    DWORD low = SetFilePointer(handle_, 0, &high, FILE_END);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
+    size = (static_cast<ULONGLONG>(static_cast<DWORD>(high)) << 32) | low;
     return true;
 }
 
@@ -99,6 +102,8 @@ DWORD CTextFileWriter::Open(const std::wstring& path, bool append, AppendMemo* m
 DWORD CTextFileWriter::ExistingEncoding() {
     char start[3] = {};
     DWORD read = 0;
+    if (SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        return GetLastError() ? GetLastError() : ERROR_READ_FAULT;
     if (!ReadFile(handle_, start, sizeof(start), &read, nullptr)) return GetLastError() ? GetLastError() : ERROR_READ_FAULT;
     const std::string mark(start, read);
     if (mark.empty())

@@ -63,7 +63,7 @@ public:
 private:
     void Put(uint32_t code);
     DWORD ExistingEncoding();
-    // The open file's size, or false.
+    // The open file's size, or false; leaves the file pointer at the end.
     bool Size(ULONGLONG& size) const;
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;

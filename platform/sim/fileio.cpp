@@ -100,7 +100,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     }
     // Taken once: every step below reads the name.
     std::wstring name = lpFileName;
-    if (DWORD fault = sim::InjectedFault("CreateFileW", sim::PathMachine(name), {name})) {
+    if (DWORD fault = sim::InjectedPathFault("CreateFileW", name)) {
         SetLastError(fault);
         return INVALID_HANDLE_VALUE;
     }
@@ -267,7 +267,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (DWORD fault = sim::InjectedFault("WriteFile", sim::PathMachine(file->path), {file->path})) {
+    if (DWORD fault = sim::InjectedPathFault("WriteFile", file->path)) {
         SetLastError(fault);
         return FALSE;
     }
@@ -328,7 +328,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (DWORD fault = sim::InjectedFault("SetEndOfFile", sim::PathMachine(file->path), {file->path})) {
+    if (DWORD fault = sim::InjectedPathFault("SetEndOfFile", file->path)) {
         SetLastError(fault);
         return FALSE;
     }
@@ -406,7 +406,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     }
     std::wstring text = lpFileName;
     std::filesystem::path host;
-    DWORD error = sim::InjectedFault("DeleteFileW", sim::PathMachine(text), {text});
+    DWORD error = sim::InjectedPathFault("DeleteFileW", text);
     if (error == ERROR_SUCCESS) error = sim::MapPath(text, host);
     struct stat st;
     if (error == ERROR_SUCCESS && ::lstat(host.c_str(), &st) != 0) error = OpenError(errno, host);

@@ -129,7 +129,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
         return INVALID_HANDLE_VALUE;
     }
     std::wstring text = lpFileName;
-    if (DWORD fault = sim::InjectedFault("FindFirstFileW", sim::PathMachine(text), {text})) {
+    if (DWORD fault = sim::InjectedPathFault("FindFirstFileW", text)) {
         SetLastError(fault);
         return INVALID_HANDLE_VALUE;
     }
@@ -342,7 +342,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
 BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
     if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
     std::wstring text = lpPathName;
-    if (DWORD fault = sim::InjectedFault("CreateDirectoryW", sim::PathMachine(text), {text})) return Fail(fault);
+    if (DWORD fault = sim::InjectedPathFault("CreateDirectoryW", text)) return Fail(fault);
     if (text.empty()) return Fail(ERROR_PATH_NOT_FOUND);
     // Room must stay for a file name of 8.3 characters below the new folder.
     if (text.compare(0, 4, L"\\\\?\\") != 0 && sim::FullPathName(text).size() > kMaxDirectoryPath)

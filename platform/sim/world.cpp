@@ -616,6 +616,13 @@ DWORD InjectedFault(const char* function, const std::wstring& machine, const std
     return FirstFault(function, machine, args);
 }
 
+DWORD InjectedPathFault(const char* function, const std::wstring& path) {
+    WorldState& state = World();
+    if (!state.faultsLoaded) LoadFaults(state, false);
+    if (state.fileRules.empty() && TestRules().empty()) return 0;
+    return FirstFault(function, PathMachine(path), std::initializer_list<std::wstring_view>{path});
+}
+
 void AddFaultRule(const std::wstring& rule) {
     FaultRule parsed;
     if (!ParseFaultRule(rule, parsed)) {

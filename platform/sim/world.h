@@ -78,6 +78,10 @@ std::vector<Account> AccountsSeenFrom(const std::wstring& machine);
 DWORD InjectedFault(const char* function, const std::wstring& machine,
                     std::initializer_list<std::wstring_view> args);
 DWORD InjectedFault(const char* function, const std::wstring& machine, const std::vector<std::wstring>& args);
+// The fault of a call on one path, on the path's machine. The machine is
+// only worked out when there are rules at all: files are opened and written
+// for every logged line.
+DWORD InjectedPathFault(const char* function, const std::wstring& path);
 
 // Rules set from a test, in faults.ini syntax ("NetShareAdd@SRV02=2118,1").
 // A rule that does not parse is reported on standard error and ignored.
