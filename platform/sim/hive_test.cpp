@@ -184,34 +184,5 @@ TEST(RegExportTest, WriterKeepsEveryKindOfValue) {
     for (const auto& line : SplitLines(corvan::FromUtf8(saved))) EXPECT_LE(line.size(), 80u) << corvan::ToUtf8(line);
 }
 
-// Order and case of names are checked through the registry calls; these are
-// what those calls do not show.
-TEST(RegKeyTest, ReplacedValueTakesTheNewTypeAndRemovalMarksTheWholeSubtree) {
-    RegKey key(L"k");
-    key.SetValue(L"One", REG_DWORD, DwordBytes(1));
-    key.SetValue(L"ONE", REG_SZ, TextBytes(L"x"));
-    ASSERT_EQ(1u, key.Values().size());
-    EXPECT_EQ(L"One", key.Values()[0].name);
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), key.Values()[0].type);
-    EXPECT_TRUE(key.DeleteValue(L"one"));
-    EXPECT_FALSE(key.DeleteValue(L"one"));
-
-    bool created = false;
-    auto child = key.AddSubkey(L"Child", &created);
-    EXPECT_TRUE(created);
-    EXPECT_EQ(child, key.AddSubkey(L"CHILD", &created));
-    EXPECT_FALSE(created);
-    EXPECT_EQ(L"Child", child->Name());  // the first spelling stays
-    EXPECT_EQ(child, key.Subkey(L"child"));
-    auto sibling = key.AddSubkey(L"Sibling");
-    auto grandchild = child->AddSubkey(L"Grandchild");
-    EXPECT_EQ(child, key.RemoveSubkey(L"CHILD"));
-    EXPECT_TRUE(child->Deleted());
-    EXPECT_TRUE(grandchild->Deleted());
-    EXPECT_FALSE(sibling->Deleted());
-    EXPECT_EQ(nullptr, key.Subkey(L"Child"));
-    EXPECT_EQ(nullptr, key.RemoveSubkey(L"Child"));
-}
-
 }  // namespace
 }  // namespace sim

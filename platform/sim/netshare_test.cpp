@@ -295,35 +295,4 @@ TEST_F(ShareTest, SmallPreferredLengthHandsOutTheListInPiecesWithResumeHandle) {
     }
 }
 
-TEST_F(ShareTest, UnknownOrUnreachableServerIsBadNetpath) {
-    for (const wchar_t* server : {L"\\\\NOSUCH", L"\\\\SRV03"}) {
-        SCOPED_TRACE(corvan::ToUtf8(server));
-        LPBYTE buffer = reinterpret_cast<LPBYTE>(0x1);
-        DWORD read = 0, total = 0, resume = 0;
-        EXPECT_EQ(ERROR_BAD_NETPATH, Enum(server, 502, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume));
-        EXPECT_EQ(ERROR_BAD_NETPATH, Add(server, Record(L"Pub", L"D:\\Data")));
-        EXPECT_EQ(ERROR_BAD_NETPATH, Del(server, L"Pub"));
-    }
-    LPBYTE buffer = nullptr;
-    DWORD read = 0, total = 0;
-    EXPECT_EQ(ERROR_INVALID_LEVEL, Enum(nullptr, 1, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr));
-}
-
-TEST_F(ShareTest, InjectedFailuresFireOnTheNamedCallAndMachine) {
-    AddFault(L"NetShareAdd@SRV02=2118,1");
-    AddFault(L"NetShareEnum@SRV01=5");
-    AddFault(L"NetShareDel@NOSUCH=5");  // fires before the server is looked for
-    EXPECT_EQ(NERR_DuplicateShare, Add(L"\\\\SRV02", Record(L"Tools", L"D:\\Tools")));
-    EXPECT_EQ(NERR_Success, Add(L"\\\\SRV02", Record(L"Tools", L"D:\\Tools")));
-    LPBYTE buffer = nullptr;
-    DWORD read = 0, total = 0;
-    EXPECT_EQ(ERROR_ACCESS_DENIED, Enum(nullptr, 502, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, Del(L"\\\\NOSUCH", L"Pub"));
-
-    // The caller's registry calls failing does not stop the server.
-    AddFault(L"RegOpenKeyExW=5");
-    AddFault(L"RegConnectRegistryW=53");
-    EXPECT_EQ(L"Tools", EnumAll(L"\\\\SRV02").front().name);
-}
-
 }  // namespace

@@ -111,16 +111,4 @@ TEST_F(AccountWorldTest, NamesMatchIgnoringCaseAndBareNamesPreferWellKnownThenLo
     for (const auto& c : cases) EXPECT_EQ(SidOf(c.system, c.account), c.answer) << corvan::ToUtf8(c.account);
 }
 
-TEST_F(AccountWorldTest, InjectedFaultsFireBeforeTheLookup) {
-    AddFault(L"LookupAccountNameW@SRV02=1789,1");
-    AddFault(L"LookupAccountSidW:S-1-1-0=5");
-    EXPECT_EQ(std::get<0>(SidOf(L"SRV01", L"Administrators")), 0u);
-    EXPECT_EQ(std::get<0>(SidOf(L"\\\\srv02", L"Administrators")), 1789u);
-    EXPECT_EQ(std::get<0>(SidOf(L"\\\\srv02", L"Administrators")), 0u);
-
-    EXPECT_EQ(std::get<0>(NameOf(nullptr, kEveryone)), 5u);
-    EXPECT_EQ(std::get<0>(NameOf(L"SRV02", kEveryone)), 5u);
-    EXPECT_EQ(std::get<0>(NameOf(nullptr, kAdmins)), 0u);
-}
-
 }  // namespace

@@ -83,40 +83,6 @@ TEST_F(ServiceWorldTest, ServicesAreTheKeysWithATypeOnMachinesThatAnswer) {
                                                           << (c.server ? corvan::ToUtf8(c.server) : "null");
 }
 
-TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInMachineIni) {
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(L"Running", RunState(L"SRV01", L"Spooler"));
-
-    SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=45000,StartPendingMs=2000,WaitHintMs=500");
-    SERVICE_STATUS status;
-    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, status.dwCurrentState);
-    EXPECT_EQ(500u, status.dwWaitHint);
-    EXPECT_EQ(0u, status.dwControlsAccepted);
-    EXPECT_EQ(L"StopPending,StopPendingMs=45000,StartPendingMs=2000,WaitHintMs=500", RunState(L"SRV01", L"Spooler"));
-    SetLastError(0);
-    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL}, GetLastError());
-    Sleep(44999);
-    EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, State(service.get()));
-    Sleep(1);
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(service.get()));
-
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
-    status = Query(service.get());
-    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, status.dwCurrentState);
-    EXPECT_GE(status.dwCheckPoint, 1u);
-    Sleep(2000);
-    EXPECT_EQ(DWORD{SERVICE_RUNNING}, State(service.get()));
-    EXPECT_EQ(L"Running,StopPendingMs=45000,StartPendingMs=2000,WaitHintMs=500", RunState(L"SRV01", L"Spooler"));
-
-    // A pending state found in machine.ini without a time never ends.
-    SetServiceState(L"SRV01", L"Spooler", L"StartPending");
-    Sleep(600000);
-    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, State(service.get()));
-}
-
 TEST_F(ServiceWorldTest, AChangeWritesWhatItIsGivenIntoTheMachinesRegistryAndADriverMayStartAtBoot) {
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
     ASSERT_TRUE(ChangeServiceConfigW(service.get(), kSame, SERVICE_DEMAND_START, kSame, nullptr, nullptr, nullptr,
@@ -147,23 +113,6 @@ TEST_F(ServiceWorldTest, ARemoteMachineKeepsItsOwnStateAndFailsOpenHandlesWhenIt
     SetLastError(0);
     EXPECT_FALSE(QueryServiceStatus(remote.get(), &status));
     EXPECT_EQ(DWORD{RPC_S_SERVER_UNAVAILABLE}, GetLastError());
-}
-
-TEST_F(ServiceWorldTest, InjectedFailuresFireOnTheNamedCallAndMachineOnly) {
-    AddFault(L"StartServiceW@SRV01:Spooler=1053,1");
-    AddFault(L"OpenSCManagerW@SRV02=5");
-    AddFault(L"OpenSCManagerW@NOSUCH=5");
-    // The caller's registry faults do not reach the manager, which reads its database itself.
-    AddFault(L"RegOpenKeyExW=5");
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
-    SetLastError(0);
-    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(DWORD{ERROR_SERVICE_REQUEST_TIMEOUT}, GetLastError());
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(service.get()));
-    EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, ErrorOfOpen(L"\\\\SRV02", L"Spooler"));
-    // A rule naming a machine that does not exist fires before the machine is looked for.
-    EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, ErrorOfOpen(L"\\\\NOSUCH", L"Spooler"));
 }
 
 }  // namespace

@@ -135,19 +135,6 @@ TEST_F(SpoolerTest, EveryListFollowsTheBufferProtocolWithExactSizes) {
     }
 }
 
-TEST_F(SpoolerTest, AnEmptyListIsSuccessWithNothingNeeded) {
-    AddMachine(L"EMPTY");
-    SetServiceState(L"EMPTY", L"Spooler", L"Running");
-    WCHAR empty[] = L"\\\\EMPTY";
-    DWORD needed = 7, count = 7;
-    EXPECT_TRUE(EnumPortsW(empty, 2, nullptr, 0, &needed, &count));
-    EXPECT_EQ(0u, needed);
-    EXPECT_EQ(0u, count);
-    EXPECT_TRUE(EnumPrintersW(PRINTER_ENUM_NAME, empty, 2, nullptr, 0, &needed, &count));
-    EXPECT_TRUE(EnumPrinterDriversW(empty, nullptr, 3, nullptr, 0, &needed, &count));
-    EXPECT_EQ(0u, count);
-}
-
 // ---- the order of the checks ------------------------------------------------
 
 TEST_F(SpoolerTest, ChecksComeInWindowsOrder) {
@@ -193,6 +180,10 @@ TEST_F(SpoolerTest, ChecksComeInWindowsOrder) {
     // OpenPrinterW answers an unknown server as an unknown printer.
     EXPECT_EQ(nullptr, Open(L"\\\\NOWHERE\\LASER01", 0));
     EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
+    WCHAR x64[] = L"Windows x64";
+    DWORD needed = 0, count = 0;
+    EXPECT_FALSE(EnumPrinterDriversW(kServer, x64, 3, nullptr, 0, &needed, &count));
+    EXPECT_EQ(ERROR_INVALID_ENVIRONMENT, GetLastError());
 }
 
 TEST_F(SpoolerTest, ASpoolerAnswersOnlyOnceItsStartHasEnded) {
@@ -203,62 +194,6 @@ TEST_F(SpoolerTest, ASpoolerAnswersOnlyOnceItsStartHasEnded) {
     Sleep(3000);
     EXPECT_FALSE(EnumPortsW(kStopped, 2, nullptr, 0, &needed, &count));
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
-}
-
-// ---- what is listed -----------------------------------------------------------
-
-TEST_F(SpoolerTest, PortsAreTheLocalOnesInValueOrderThenEachMonitorsPorts) {
-    sim::AddLocalPort(L"SRV01", L"C:\\out.prn");
-    // A monitor without a Driver value serves no ports.
-    SetRegistryString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Gone\\Ports\\G1", L"x", L"");
-    auto list = [&] {
-        DWORD needed = 0, count = 0;
-        EnumPortsW(kServer, 2, nullptr, 0, &needed, &count);
-        Bytes buffer(needed);
-        EXPECT_TRUE(EnumPortsW(kServer, 2, buffer.data(), needed, &needed, &count));
-        std::vector<std::wstring> rows;
-        for (const auto* r = reinterpret_cast<const PORT_INFO_2W*>(buffer.data()); rows.size() < count; ++r)
-            rows.push_back(Text(r->pPortName) + L"|" + Text(r->pMonitorName) + L"|" + Text(r->pDescription) + L"|" +
-                           std::to_wstring(r->fPortType));
-        return rows;
-    };
-    EXPECT_EQ(Names({L"COM1:|Local Port|Local Port|3", L"LPT1:|Local Port|Local Port|3",
-                     L"FILE:|Local Port|Local Port|1", L"C:\\out.prn|Local Port|Local Port|1",
-                     L"IP_10.0.0.5|Standard TCP/IP Port|Standard TCP/IP Port|11"}),
-              list());
-    // A port written into the monitor's key is listed at once.
-    sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.6", {2, L"10.0.0.6"});
-    EXPECT_EQ(6u, list().size());
-}
-
-TEST_F(SpoolerTest, DriversComeWithFullPathsAndAreAddedWhereWindowsKeepsThem) {
-    SetRegistryString(L"SRV01", std::wstring(sim::kTestDrivers3) + L"\\Half Installed", L"Data File", L"X.GPD");
-    WCHAR x64[] = L"Windows x64";
-    DWORD needed = 0, count = 0;
-    EXPECT_FALSE(EnumPrinterDriversW(kServer, x64, 3, nullptr, 0, &needed, &count));
-    EXPECT_EQ(ERROR_INVALID_ENVIRONMENT, GetLastError());
-
-    std::wstring name = L"Plotter 500", path = L"C:\\drivers\\PLOT.DLL", data = L"PLOT.PPD", config = L"PLOTUI.DLL";
-    WCHAR dependent[] = L"PLOTRES.DLL\0PLOTHELP.DLL\0";
-    DRIVER_INFO_3W add{2, name.data(), kEnvironment, path.data(), data.data(), config.data(), nullptr, dependent};
-    EXPECT_TRUE(AddPrinterDriverW(kServer, 3, reinterpret_cast<LPBYTE>(&add)));
-
-    EXPECT_FALSE(EnumPrinterDriversW(kServer, kEnvironment, 3, nullptr, 0, &needed, &count));
-    Bytes buffer(needed);
-    ASSERT_TRUE(EnumPrinterDriversW(kServer, kEnvironment, 3, buffer.data(), needed, &needed, &count));
-    ASSERT_EQ(2u, count);  // the half-installed driver has no driver file
-    const auto* drivers = reinterpret_cast<const DRIVER_INFO_3W*>(buffer.data());
-    EXPECT_EQ(L"Plotter 500", Text(drivers[0].pName));  // Version-2 comes first
-    EXPECT_EQ(2u, drivers[0].cVersion);
-    EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\PLOT.DLL", Text(drivers[0].pDriverPath));
-    EXPECT_EQ(nullptr, drivers[0].pHelpFile);
-    // Each dependent file with its NUL, then one more.
-    const std::wstring folder = L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\2\\";
-    const std::wstring files = folder + L"PLOTRES.DLL" + L'\0' + folder + L"PLOTHELP.DLL" + L'\0' + L'\0';
-    ASSERT_NE(nullptr, drivers[0].pDependentFiles);
-    EXPECT_EQ(files, std::wstring(drivers[0].pDependentFiles, files.size()));
-    EXPECT_EQ(L"Windows NT x86", Text(drivers[1].pEnvironment));
-    EXPECT_EQ(L"C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\3\\HP L.GPD", Text(drivers[1].pDataFile));
 }
 
 // ---- printers -------------------------------------------------------------------
