@@ -90,21 +90,6 @@ TEST_F(RefusalsTest, KeysDeeperThanTheRegistryKeepsAreNotCreated) {
     RegCloseKey(deepest);
 }
 
-// A hive file with a key 100,000 levels deep is refused as a damaged hive
-// (the file named with its line on standard error), and left as it is.
-TEST_F(RefusalsTest, AHiveWithAKeyDeeperThanTheRegistryKeepsIsRefusedWhole) {
-    AddMachine(L"DEEP");
-    const fs::path hive = WorldRoot() / "DEEP" / "HKLM.reg";
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\r\n\r\n";
-    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE" + corvan::ToUtf8(L"\\" + Levels(100000)) + "]\r\n\"v\"=dword:1\r\n";
-    std::ofstream(hive, std::ios::binary) << text;
-
-    HKEY root = nullptr;
-    EXPECT_EQ(ERROR_BADDB, RegConnectRegistryW(L"\\\\DEEP", HKEY_LOCAL_MACHINE, &root));
-    sim::FlushWorld();
-    EXPECT_EQ(text, ReadHostFile(hive));
-}
-
 // The descriptor's last byte is the last byte before an unreadable page: a
 // check that reads past what the revision allows faults.
 TEST_F(RefusalsTest, DescriptorsOfAnotherRevisionAreRefusedWithoutReadingTheirHeader) {

@@ -67,22 +67,6 @@ protected:
     }
 };
 
-TEST_F(ServiceWorldTest, ServicesAreTheKeysWithATypeOnMachinesThatAnswer) {
-    SetRegistryDword(L"SRV01", kServices + L"Tcpip\\Parameters", L"Start", 2);
-    struct {
-        const wchar_t *server, *name;
-        DWORD error;
-    } cases[] = {
-        {nullptr, L"spooler", 0},          {L"\\\\srv02", L"Spooler", 0}, {L"SRV01", L"Spooler", 0},
-        {nullptr, L"Tcpip", ERROR_SERVICE_DOES_NOT_EXIST},  // no Type: no service
-        {nullptr, L"The Spooler service", ERROR_SERVICE_DOES_NOT_EXIST},
-        {L"\\\\NOSUCH", L"Spooler", RPC_S_SERVER_UNAVAILABLE}, {L"\\\\SRV03", L"Spooler", RPC_S_SERVER_UNAVAILABLE},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.error, ErrorOfOpen(c.server, c.name)) << corvan::ToUtf8(c.name) << " on "
-                                                          << (c.server ? corvan::ToUtf8(c.server) : "null");
-}
-
 TEST_F(ServiceWorldTest, AChangeWritesWhatItIsGivenIntoTheMachinesRegistryAndADriverMayStartAtBoot) {
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
     ASSERT_TRUE(ChangeServiceConfigW(service.get(), kSame, SERVICE_DEMAND_START, kSame, nullptr, nullptr, nullptr,
