@@ -110,6 +110,9 @@ TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
         EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(stored * sizeof(WCHAR))), query(L"Test", nullptr, 0))
             << textType << " " << given;
     }
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, reinterpret_cast<const BYTE*>(text + 3),
+                                            sizeof(WCHAR)));  // "d" alone, a NUL after it
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(2 * sizeof(WCHAR))), query(L"Test", nullptr, 0));
 }
 
 TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {

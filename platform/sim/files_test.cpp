@@ -298,8 +298,10 @@ TEST_F(FilesTest, NetworkPathsReachEveryMachinesDrives) {
     EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV02", L"D:\\Data")));
     for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under"}) AddFile(L"SRV02", std::wstring(L"D:\\Data\\") + name, "");
     EXPECT_EQ((NameList{L".", L"..", L"A.txt", L"b.txt", L"_under"}), List(L"\\\\srv02\\d$\\DATA\\*.*"));
-    // A drive's root has no "." and "..".
+    // A drive's root has no "." and "..", and is the root wherever the drive's current directory is.
     EXPECT_EQ((NameList{L"Data"}), List(L"\\\\SRV02\\D$\\*"));
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Ops\\Sub"));
+    EXPECT_EQ((NameList{L"Attr", L"Logs", L"Ops"}), List(L"D:\\*"));
 }
 
 TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
