@@ -178,6 +178,9 @@ TEST_F(FilesTest, BitsTheHostLacksAreKeptAndReportedByEveryCall) {
                          INVALID_HANDLE_VALUE;
               }));
     EXPECT_EQ("x", ReadWholeFile(At(L"f.txt")));
+    // A copy over a hidden file is refused the same way.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+              ErrorOf([] { return CopyFileW(L"D:\\Ops\\src.txt", L"D:\\Ops\\hidden.txt", FALSE); }));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
               ErrorOf([&] { return SetFileAttributesW(At(L"none").c_str(), FILE_ATTRIBUTE_HIDDEN); }));
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -185,6 +188,23 @@ TEST_F(FilesTest, BitsTheHostLacksAreKeptAndReportedByEveryCall) {
               ErrorOf([&] { return GetFileAttributesExW(At(L"none\\x").c_str(), GetFileExInfoStandard, &data); }));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
               ErrorOf([&] { return GetFileAttributesExW(kRoot, GetFileExMaxInfoLevel, &data); }));
+}
+
+// Times are set through a handle that may write attributes; a folder opens
+// only with backup semantics.
+TEST_F(FilesTest, TimesAreSetOnlyThroughAHandleThatMayWriteAttributes) {
+    ASSERT_TRUE(CreateDirectoryW(At(L"folder").c_str(), nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([&] {
+                  return CreateFileW(At(L"folder").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                                     nullptr) != INVALID_HANDLE_VALUE;
+              }));
+    FILETIME time = FileTimeOf(125911584000000000ULL);
+    HANDLE readOnly = CreateFileW(L"D:\\Ops\\src.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, readOnly);
+    auto setTimes = [&] { return SetFileTime(readOnly, &time, &time, &time); };
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf(setTimes));
+    CloseHandle(readOnly);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ErrorOf(setTimes));
 }
 
 // ---- copies, moves, paths ----

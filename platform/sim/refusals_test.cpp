@@ -1,6 +1,6 @@
 // What Windows refuses, refused as Windows refuses it: replacing files,
-// keys deeper than the registry keeps, descriptors of another revision. The
-// checks use the Win32 API alone.
+// names of things that are not files, keys deeper than the registry keeps,
+// descriptors of another revision. The checks use the Win32 API alone.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -66,6 +66,21 @@ TEST_F(RefusalsTest, MoveFileExReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFi
               FailureOf([&] { return DeleteFileW(Path("folder").c_str()); }));
     EXPECT_EQ(0u, FailureOf([&] { return DeleteFileW(Path("renamed").c_str()); }));
     EXPECT_FALSE(fs::exists(WorldRoot() / "renamed"));
+}
+
+// A FIFO would block the open, a device would read without end: neither is
+// a file, and each is refused at once, for reading and for writing.
+TEST_F(RefusalsTest, NamesOfThingsThatAreNoFilesAreRefused) {
+    ASSERT_EQ(0, mkfifo((WorldRoot() / "fifo").c_str(), 0600));
+    for (const std::wstring& name : {Path("fifo"), std::wstring(L"/dev/zero"), std::wstring(L"/dev/null")}) {
+        for (DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}}) {
+            SetLastError(0);
+            HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            EXPECT_EQ(INVALID_HANDLE_VALUE, file) << corvan::ToUtf8(name);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), GetLastError()) << corvan::ToUtf8(name);
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        }
+    }
 }
 
 std::wstring Levels(size_t count) {

@@ -67,6 +67,40 @@ protected:
     }
 };
 
+TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInMachineIni) {
+    ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
+    EXPECT_EQ(L"Running", RunState(L"SRV01", L"Spooler"));
+
+    SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=45000,StartPendingMs=2000,WaitHintMs=500");
+    SERVICE_STATUS status;
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, status.dwCurrentState);
+    EXPECT_EQ(500u, status.dwWaitHint);
+    EXPECT_EQ(0u, status.dwControlsAccepted);
+    EXPECT_EQ(L"StopPending,StopPendingMs=45000,StartPendingMs=2000,WaitHintMs=500", RunState(L"SRV01", L"Spooler"));
+    SetLastError(0);
+    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL}, GetLastError());
+    Sleep(44999);
+    EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, State(service.get()));
+    Sleep(1);
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(service.get()));
+
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
+    status = Query(service.get());
+    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, status.dwCurrentState);
+    EXPECT_GE(status.dwCheckPoint, 1u);
+    Sleep(2000);
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, State(service.get()));
+    EXPECT_EQ(L"Running,StopPendingMs=45000,StartPendingMs=2000,WaitHintMs=500", RunState(L"SRV01", L"Spooler"));
+
+    // A pending state found in machine.ini without a time never ends.
+    SetServiceState(L"SRV01", L"Spooler", L"StartPending");
+    Sleep(600000);
+    EXPECT_EQ(DWORD{SERVICE_START_PENDING}, State(service.get()));
+}
+
 TEST_F(ServiceWorldTest, AChangeWritesWhatItIsGivenIntoTheMachinesRegistryAndADriverMayStartAtBoot) {
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
     ASSERT_TRUE(ChangeServiceConfigW(service.get(), kSame, SERVICE_DEMAND_START, kSame, nullptr, nullptr, nullptr,
