@@ -233,11 +233,16 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER09"));
 
-    // Unshared, a printer may take a share name in use; a file share's name counts as taken.
+    // Unshared, a printer may take a share name in use; a blank is no control
+    // character; a file share's name counts as taken.
     PRINTER_INFO_2W quiet = Record(L"QUIET");
     quiet.pShareName = taken.data();
     quiet.Attributes = 0;
     EXPECT_NE(nullptr, Add(quiet));
+    std::wstring blank = L"Front Desk";
+    PRINTER_INFO_2W front = Record(L"FRONT");
+    front.pShareName = blank.data();
+    EXPECT_NE(nullptr, Add(front));
     SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", L"Files",
                            {L"Path=D:\\Files", L"Type=0"});
     std::wstring files = L"FILES";
