@@ -135,6 +135,31 @@ TEST_F(ShareTest, FreshServerReportsOneAdministrativeShareEachAsWindowsDoes) {
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", kShares));
 }
 
+// An injected failure fires on the named call and machine, before the server is looked for.
+TEST_F(ShareTest, UnknownOrUnreachableServersAndInjectedFailuresAreReportedByEveryCall) {
+    AddFault(L"NetShareEnum@SRV01=5,1");
+    AddFault(L"NetShareDel@NOSUCH=2310");
+    struct {
+        const wchar_t* server;
+        long enumStatus, addStatus, delStatus;
+    } cases[] = {
+        {L"\\\\NOSUCH", ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, NERR_NetNameNotFound},
+        {L"\\\\SRV03", ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ERROR_BAD_NETPATH},
+        {nullptr, ERROR_ACCESS_DENIED, NERR_Success, NERR_Success},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server ? corvan::ToUtf8(c.server) : "local");
+        LPBYTE buffer = nullptr;
+        DWORD read = 0, total = 0;
+        EXPECT_EQ(c.enumStatus, Enum(c.server, 502, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr));
+        EXPECT_EQ(c.addStatus, Add(c.server, Record(L"Pub", L"D:\\Data")));
+        EXPECT_EQ(c.delStatus, Del(c.server, L"Pub"));
+    }
+    LPBYTE buffer = nullptr;
+    DWORD read = 0, total = 0;
+    EXPECT_EQ(ERROR_INVALID_LEVEL, Enum(nullptr, 1, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr));
+}
+
 TEST_F(ShareTest, AddedShareAndItsDescriptorAreStoredWhereTheServerKeepsThemUntilDeleted) {
     EveryoneDescriptor sd;
     ASSERT_EQ(NERR_Success, Add(nullptr, Record(L"Pub", L"D:\\Data\\Pub", &sd.absolute)));

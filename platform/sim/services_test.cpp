@@ -67,6 +67,29 @@ protected:
     }
 };
 
+// Services are the keys with a Type, on machines that answer; an injected
+// failure fires on the named call and machine before the machine is looked for.
+TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeOrTheInjectedFailure) {
+    SetRegistryDword(L"SRV01", kServices + L"Tcpip\\Parameters", L"Start", 2);
+    AddFault(L"OpenSCManagerW@SRV02=5");
+    AddFault(L"OpenSCManagerW@NOSUCH=5");
+    struct {
+        const wchar_t *server, *name;
+        DWORD error;
+    } cases[] = {
+        {nullptr, L"spooler", 0},
+        {L"SRV01", L"Spooler", 0},
+        {nullptr, L"Tcpip", ERROR_SERVICE_DOES_NOT_EXIST},  // no Type: no service
+        {nullptr, L"The Spooler service", ERROR_SERVICE_DOES_NOT_EXIST},
+        {L"\\\\SRV03", L"Spooler", RPC_S_SERVER_UNAVAILABLE},
+        {L"\\\\SRV02", L"Spooler", ERROR_ACCESS_DENIED},
+        {L"\\\\NOSUCH", L"Spooler", ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOfOpen(c.server, c.name)) << corvan::ToUtf8(c.name) << " on "
+                                                          << (c.server ? corvan::ToUtf8(c.server) : "null");
+}
+
 TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInMachineIni) {
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
     ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
