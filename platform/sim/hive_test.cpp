@@ -84,6 +84,15 @@ TEST(RegExportTest, AcceptsEmptyFileCommentsRegedit4RemovalLinesAndOtherHives) {
     auto empty = Parse("");
     ASSERT_NE(nullptr, empty);
     EXPECT_TRUE(empty->Subkeys().empty());
+    // A UTF-16 file cut inside its last character: the odd byte is none.
+    std::string utf16 = "\xFF\xFE";
+    for (char c : std::string("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\A]\r\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    auto cut = Parse(utf16 + "x");
+    ASSERT_NE(nullptr, cut);
+    EXPECT_NE(nullptr, FindKey(cut, L"A"));
 
     auto root = Parse("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n; a comment\r\n\r\n"
                       "  [HKEY_LOCAL_MACHINE\\A\\B]  \r\n  \"X\" = dword:0000001f\r\n");
