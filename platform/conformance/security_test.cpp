@@ -144,6 +144,17 @@ TEST(AclTest, InitializeChecksSizeAndRevision) {
     EXPECT_EQ(Bytes(buffer.bytes.begin(), buffer.bytes.begin() + 9),
               (Bytes{0x04, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0xCC}));
     EXPECT_TRUE(IsValidAcl(buffer.acl()));
+    ACL_REVISION_INFORMATION revision{};
+    ASSERT_TRUE(GetAclInformation(buffer.acl(), &revision, sizeof revision, AclRevisionInformation));
+    EXPECT_EQ(revision.AclRevision, static_cast<DWORD>(ACL_REVISION4));
+
+    // A list without room for one more entry refuses it and stays as it was.
+    AclBuffer small(28);
+    ASSERT_TRUE(InitializeAcl(small.acl(), 24, ACL_REVISION));
+    const Bytes before = small.bytes;
+    EXPECT_FAILS_WITH(ERROR_ALLOTTED_SPACE_EXCEEDED,
+                      AddAccessAllowedAceEx(small.acl(), ACL_REVISION, 0, kShareRead, Sid(kEveryone)));
+    EXPECT_EQ(before, small.bytes);
 }
 
 TEST(AclTest, ValidityWalksEveryEntryAndAddRefusesBadListsAndSids) {
