@@ -1,6 +1,6 @@
 // The security of files and folders: own entries first, then what the
 // folders above pass on, flagged as inherited; a protected list takes
-// nothing from above; copies take their new folder's entries.
+// nothing from above.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,6 +1,6 @@
-// The simulated registry's own side: machines reached by name, hives kept in
-// the world's files, and injected failures. What the registry calls do on
-// one machine is stated in platform/conformance/registry_test.cpp.
+// The simulated registry's own side: hives kept in the world's files, and
+// injected failures. What the registry calls do on one machine is stated in
+// platform/conformance/registry_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,6 +1,6 @@
 // What the spooler calls do, stated so that it holds on Windows too: the
-// order of their checks, the buffer protocol with exact sizes, what the
-// spooler lists from the registry, and device modes kept in Windows' layout.
+// order of their checks, the buffer protocol with exact sizes, printers'
+// defaults, handles and share names, and stored blocks that do not fit.
 #include <gtest/gtest.h>
 
 #include <cstring>

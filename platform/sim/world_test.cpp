@@ -1,12 +1,9 @@
 #include "platform/sim/world.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <system_error>
 
-#include "platform/sim/hive.h"
 #include "platform/sim/hostfile.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
