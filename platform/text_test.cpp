@@ -52,9 +52,4 @@ TEST(TextTest, CaseRulesPairTheLettersOfLatin1GreekAndCyrillic) {
     EXPECT_TRUE(corvan::StartsWithNoCase(L"/backup", L"/B"));
 }
 
-TEST(TextTest, FormatGrowsForLongTexts) {
-    std::wstring long_text(1000, L'x');
-    EXPECT_EQ(L"[" + long_text + L"] 42", corvan::Format(L"[%ls] %d", long_text.c_str(), 42));
-}
-
 }  // namespace

@@ -36,20 +36,6 @@ std::wstring FromString(const wchar_t* format, const wchar_t* insert) {
     return text;
 }
 
-TEST(MessageTextTest, SystemTextsAreWindowsWordsEndingInCrLf) {
-    const std::pair<DWORD, const wchar_t*> texts[] = {
-        {ERROR_ACCESS_DENIED, L"Access is denied.\r\n"},
-        {ERROR_BAD_NETPATH, L"The network path was not found.\r\n"},
-        {ERROR_MORE_DATA, L"More data is available.\r\n"},
-    };
-    const bool worded = !conformance::WineDeviates("the system's message texts are worded otherwise");
-    for (const auto& [code, text] : texts) {
-        std::wstring got = SystemText(code);
-        if (worded) EXPECT_EQ(text, got);
-        EXPECT_EQ(L"\r\n", got.substr(got.size() - 2)) << code;
-    }
-}
-
 TEST(MessageTextTest, NetworkTextsComeFromNetmsgModule) {
     EXPECT_EQ(nullptr, LoadLibraryExW(L"nosuch.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!conformance::WineDeviates("a missing data file fails with ERROR_FILE_NOT_FOUND"))

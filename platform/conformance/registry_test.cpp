@@ -67,25 +67,6 @@ TEST_F(RegistryTest, OpenChecksHandleResultAndPathForm) {
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
 }
 
-TEST_F(RegistryTest, CreateMakesIntermediateKeysReportsDispositionAndIgnoresParentAccess) {
-    for (auto [path, expected] : {std::pair{L"A\\B\\C", REG_CREATED_NEW_KEY}, {L"a\\b\\c", REG_OPENED_EXISTING_KEY}}) {
-        DWORD disposition = 0xdeadbeef;
-        RegCloseKey(CreateKey(key_, path, &disposition));
-        EXPECT_EQ(static_cast<DWORD>(expected), disposition);
-    }
-    RegCloseKey(OpenKey(key_, L"A\\B"));
-
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_BAD_PATHNAME,
-              RegCreateKeyExW(key_, L"\\D", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-
-    HKEY notifyOnly = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, KEY_NOTIFY);
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(notifyOnly, L"Child", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
-    RegCloseKey(key);
-    RegCloseKey(notifyOnly);
-}
-
 TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
     ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
     const DWORD needed = 7 * sizeof(WCHAR);
@@ -129,6 +110,9 @@ TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
         EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(stored * sizeof(WCHAR))), query(L"Test", nullptr, 0))
             << textType << " " << given;
     }
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, reinterpret_cast<const BYTE*>(text + 3),
+                                            sizeof(WCHAR)));  // "d" alone, a NUL after it
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(2 * sizeof(WCHAR))), query(L"Test", nullptr, 0));
 }
 
 TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {

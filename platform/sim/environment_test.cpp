@@ -50,12 +50,6 @@ TEST_F(EnvironmentWorldTest, ExpansionKnowsTheMachineTheTemporaryFolderAndTheHos
     EXPECT_EQ(5u, GetLastError());
 }
 
-TEST_F(EnvironmentWorldTest, CommandLineNamesThisProgram) {
-    std::wstring line = GetCommandLineW();
-    EXPECT_NE(std::wstring::npos, line.find(L"corvan_tests"));
-    EXPECT_EQ(GetCommandLineW(), GetCommandLineW());
-}
-
 // Run by CommandLineQuotesArgumentsAsWindowsSplitsThem in a child process.
 TEST(CommandLineEcho, WritesTheCommandLine) {
     const char* file = std::getenv("CORVAN_ECHO_COMMAND_LINE");

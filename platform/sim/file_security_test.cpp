@@ -1,6 +1,6 @@
 // The security of files and folders: own entries first, then what the
 // folders above pass on, flagged as inherited; a protected list takes
-// nothing from above; copies take their new folder's entries.
+// nothing from above.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -48,33 +48,6 @@ protected:
     }
 };
 
-TEST_F(FileSecurityTest, OwnEntriesComeFirstThenInheritedOnesFlaggedAsSuch) {
-    const Entry deny{ACCESS_DENIED_ACE_TYPE, kOICI, 0x000D0116, kContractors};
-    const Entry allow{ACCESS_ALLOWED_ACE_TYPE, kOICI, 0x001F01FF, kFinance};
-    const Entry folderOnly{ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, 0x001200A9, kContractors};
-
-    // Untouched: everything comes from the drive's root.
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    EXPECT_EQ(DriveEntries(kOICI | INHERITED_ACE), DaclOf(L"D:\\Sec\\Team", &control));
-    EXPECT_FALSE(control & SE_DACL_PROTECTED);
-    EXPECT_TRUE(control & SE_DACL_AUTO_INHERITED);
-    EXPECT_EQ(DriveEntries(INHERITED_ACE), DaclOf(L"D:\\Sec\\Team\\plan.doc"));
-
-    ASSERT_TRUE(SetDacl(L"D:\\Sec", {deny, allow, folderOnly}, 0));
-    EXPECT_EQ(Concat({deny, allow, folderOnly}, DriveEntries(kOICI | INHERITED_ACE)), DaclOf(L"D:\\Sec"));
-    // A folder below takes all three; a file only those meant for files.
-    auto inherited = [](Entry e, BYTE flags) {
-        e.flags = flags;
-        return e;
-    };
-    EXPECT_EQ(Concat({inherited(deny, kOICI | INHERITED_ACE), inherited(allow, kOICI | INHERITED_ACE),
-                      inherited(folderOnly, CONTAINER_INHERIT_ACE | INHERITED_ACE)},
-                     DriveEntries(kOICI | INHERITED_ACE)),
-              DaclOf(L"D:\\Sec\\Team"));
-    EXPECT_EQ(Concat({inherited(deny, INHERITED_ACE), inherited(allow, INHERITED_ACE)}, DriveEntries(INHERITED_ACE)),
-              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
-}
-
 TEST_F(FileSecurityTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
     const Entry deny{ACCESS_DENIED_ACE_TYPE, kOICI, 0x000D0116, kContractors};
     const Entry allow{ACCESS_ALLOWED_ACE_TYPE, kOICI, 0x001F01FF, kFinance};
@@ -102,44 +75,6 @@ TEST_F(FileSecurityTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
     // An empty, unprotected list of its own leaves the file inheriting only.
     ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
     EXPECT_EQ(DriveEntries(kOICI | INHERITED_ACE), DaclOf(L"D:\\Sec\\Team"));
-}
-
-TEST_F(FileSecurityTest, ACopyTakesItsNewFoldersEntriesNotTheSourcesOwn) {
-    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team\\plan.doc", {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinance}},
-                        SE_DACL_PROTECTED));
-    ASSERT_TRUE(CopyFileW(L"D:\\Sec\\Team\\plan.doc", L"D:\\Sec\\copy.doc", TRUE));
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    EXPECT_EQ(DriveEntries(INHERITED_ACE), DaclOf(L"D:\\Sec\\copy.doc", &control));
-    EXPECT_FALSE(control & SE_DACL_PROTECTED);
-    // A move keeps the file's own list.
-    ASSERT_TRUE(MoveFileExW(L"D:\\Sec\\Team\\plan.doc", L"D:\\Sec\\moved.doc", 0));
-    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinance}}), DaclOf(L"D:\\Sec\\moved.doc"));
-}
-
-TEST_F(FileSecurityTest, SecurityCallErrors) {
-    BYTE garbage[64] = {9};
-    DWORD needed = 0;
-    BYTE buffer[256];
-    struct {
-        const char* what;
-        std::function<BOOL()> call;
-        DWORD error;
-    } cases[] = {
-        {"audit list without the privilege",
-         [&] { return GetFileSecurityW(L"D:\\Sec", SACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed); },
-         ERROR_PRIVILEGE_NOT_HELD},
-        {"missing file",
-         [&] { return GetFileSecurityW(L"D:\\Sec\\no.txt", DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed); },
-         ERROR_FILE_NOT_FOUND},
-        {"buffer too small",
-         [&] { return GetFileSecurityW(L"D:\\Sec", DACL_SECURITY_INFORMATION, buffer, 8, &needed); },
-         ERROR_INSUFFICIENT_BUFFER},
-        {"invalid descriptor", [&] { return SetFileSecurityW(L"D:\\Sec", DACL_SECURITY_INFORMATION, garbage); },
-         ERROR_INVALID_SECURITY_DESCR},
-        {"missing folder", [&] { return SetDacl(L"D:\\None\\x", {}, 0); }, ERROR_PATH_NOT_FOUND},
-    };
-    for (auto& c : cases) EXPECT_EQ(c.error, ErrorOf(c.call)) << c.what;
-    EXPECT_GT(needed, 8u);  // the size the small buffer lacked
 }
 
 }  // namespace

@@ -130,19 +130,6 @@ TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
     EXPECT_EQ(L"\\\\SRV02\\Public", std::wstring(buffer, length));
 }
 
-TEST_F(PathTest, HostPathsStayOnTheHost) {
-    // A walk from the host's root: "\\" first, then each name relative to it.
-    ASSERT_TRUE(SetCurrentDirectoryW(L"\\"));
-    fs::path host;
-    ASSERT_EQ(0u, sim::MapPath(L"tmp", host));
-    EXPECT_EQ(fs::path("/tmp"), host);
-    ASSERT_EQ(0u, sim::MapPath(L"//tmp", host));
-    EXPECT_EQ(fs::path("/tmp"), host);
-    ASSERT_EQ(0u, sim::MapPath(corvan::FromUtf8(WorldRoot().string()) + L"\\srv01/drives", host));
-    EXPECT_EQ(WorldRoot() / "SRV01/drives", host);
-    EXPECT_EQ(L"", sim::PathMachine(L"/tmp/x"));
-}
-
 TEST_F(PathTest, LargeFoldersFollowChangesMadeBehindTheirBack) {
     // Large enough to be indexed rather than read on every lookup.
     for (int i = 0; i < 300; ++i) AddFile(L"SRV01", corvan::Format(L"D:\\Big\\f%03d.txt", i), "");
@@ -166,27 +153,6 @@ TEST_F(PathTest, LargeFoldersFollowChangesMadeBehindTheirBack) {
         {L"D:\\Big\\OTHER.TXT", "SRV01/drives/D/Big/Other.txt", 0},
         {L"D:\\Big\\F007.TXT", "SRV01/drives/D/Big/F007.TXT", 0},
     });
-}
-
-// What resolution keeps from one call to the next (machine folders, drive
-// folders, machine.ini) and what makes it look again.
-TEST_F(PathTest, ResolutionReportsWhatItFoundExactOrIgnoringCase) {
-    struct Case {
-        const wchar_t* path;
-        bool exists, directory;
-        const char* host;  // below SRV01/drives
-    };
-    for (const Case& c : {
-             Case{L"d:\\DATA\\A.TXT", true, false, "D/Data/a.txt"},
-             Case{L"\\\\srv01\\d$\\data", true, true, "D/Data"},
-             Case{L"D:\\DATA\\New\\x.txt", false, false, "D/Data/New/x.txt"},
-         }) {
-        sim::HostPath resolved;
-        ASSERT_EQ(0u, sim::ResolvePath(c.path, resolved)) << corvan::ToUtf8(c.path);
-        EXPECT_EQ(WorldRoot() / "SRV01/drives" / c.host, resolved.path) << corvan::ToUtf8(c.path);
-        EXPECT_EQ(c.exists, resolved.exists) << corvan::ToUtf8(c.path);
-        if (c.exists) EXPECT_EQ(c.directory, S_ISDIR(resolved.status.st_mode)) << corvan::ToUtf8(c.path);
-    }
 }
 
 TEST_F(PathTest, DriveAndMachineFoldersChangedBehindTheBackAreLookedForAgain) {

@@ -158,57 +158,12 @@ TEST_F(ProcessTest, WorkingDirectoryAndEnvironment) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), error_);
 }
 
-TEST_F(ProcessTest, ProgramsThatCannotRun) {
-    std::ofstream(tools_ / "notes.txt") << "just text\n";
-    struct Case {
-        const wchar_t* commandLine;
-        DWORD error;
-    } cases[] = {
-        {L"D:\\kitbox\\toolsdir\\missing.cmd a b", ERROR_FILE_NOT_FOUND},
-        {L"D:\\kitbox\\nodir\\missing.cmd", ERROR_PATH_NOT_FOUND},
-        {L"D:\\kitbox\\toolsdir", ERROR_ACCESS_DENIED},
-        {L"D:\\kitbox\\toolsdir\\notes.txt", ERROR_BAD_EXE_FORMAT},
-        {L"\\\\NOSUCH\\D$\\tool.cmd", ERROR_BAD_NETPATH},
-    };
-    for (const auto& c : cases) {
-        error_ = 0;
-        EXPECT_EQ(-1, Run(c.commandLine)) << corvan::ToUtf8(c.commandLine);
-        EXPECT_EQ(c.error, error_) << corvan::ToUtf8(c.commandLine);
-    }
-}
-
 TEST_F(ProcessTest, InjectedFaultMatchesTheCommandLine) {
     Script("FixW2KShares.cmd", "exit 3", true);
     AddFault(L"CreateProcessW:FixW2KShares=1722,1");
     EXPECT_EQ(-1, Run(L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd SRV01"));
     EXPECT_EQ(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), error_);
     EXPECT_EQ(3, Run(L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd SRV01"));
-}
-
-TEST(ProcessClock, OnlySleepAdvancesTheTickCount) {
-    DWORD start = GetTickCount();
-    std::string work;  // real time passes, the clock does not
-    for (int i = 0; i < 100000; ++i) work += std::to_string(i);
-    EXPECT_EQ(start, GetTickCount());
-    Sleep(45000);
-    EXPECT_EQ(45000u, GetTickCount() - start);
-    Sleep(0);
-    EXPECT_EQ(45000u, GetTickCount() - start);
-    // Differences wrap as DWORDs do.
-    Sleep(0xFFFFFFF0u);
-    EXPECT_EQ(static_cast<DWORD>(45000u + 0xFFFFFFF0u), static_cast<DWORD>(GetTickCount() - start));
-}
-
-TEST(ProcessIdTest, AForkedChildReportsItsOwnNumber) {
-    DWORD parent = GetCurrentProcessId();
-    EXPECT_EQ(static_cast<DWORD>(getpid()), parent);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) _exit(GetCurrentProcessId() == static_cast<DWORD>(getpid()) ? 0 : 1);
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(parent, GetCurrentProcessId());
 }
 
 }  // namespace

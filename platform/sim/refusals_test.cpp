@@ -68,16 +68,6 @@ TEST_F(RefusalsTest, MoveFileExReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFi
     EXPECT_FALSE(fs::exists(WorldRoot() / "renamed"));
 }
 
-TEST_F(RefusalsTest, SetEndOfFileCutsTheFileWhereThePointerIs) {
-    Put("cut", "0123456789");
-    HANDLE file = CreateFileW(Path("cut").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    EXPECT_EQ(4u, SetFilePointer(file, 4, nullptr, FILE_BEGIN));
-    EXPECT_TRUE(SetEndOfFile(file));
-    CloseHandle(file);
-    EXPECT_EQ("0123", Get("cut"));
-}
-
 // A FIFO would block the open, a device would read without end: neither is
 // a file, and each is refused at once, for reading and for writing.
 TEST_F(RefusalsTest, NamesOfThingsThatAreNoFilesAreRefused) {
@@ -113,21 +103,6 @@ TEST_F(RefusalsTest, KeysDeeperThanTheRegistryKeepsAreNotCreated) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER,
               RegCreateKeyExW(deepest, L"below", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegCloseKey(deepest);
-}
-
-// A hive file with a key 100,000 levels deep is refused as a damaged hive
-// (the file named with its line on standard error), and left as it is.
-TEST_F(RefusalsTest, AHiveWithAKeyDeeperThanTheRegistryKeepsIsRefusedWhole) {
-    AddMachine(L"DEEP");
-    const fs::path hive = WorldRoot() / "DEEP" / "HKLM.reg";
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\r\n\r\n";
-    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE" + corvan::ToUtf8(L"\\" + Levels(100000)) + "]\r\n\"v\"=dword:1\r\n";
-    std::ofstream(hive, std::ios::binary) << text;
-
-    HKEY root = nullptr;
-    EXPECT_EQ(ERROR_BADDB, RegConnectRegistryW(L"\\\\DEEP", HKEY_LOCAL_MACHINE, &root));
-    sim::FlushWorld();
-    EXPECT_EQ(text, ReadHostFile(hive));
 }
 
 // The descriptor's last byte is the last byte before an unreadable page: a

@@ -1,6 +1,6 @@
-// The simulated registry's own side: machines reached by name, hives kept in
-// the world's files, and injected failures. What the registry calls do on
-// one machine is stated in platform/conformance/registry_test.cpp.
+// The simulated registry's own side: hives kept in the world's files, and
+// injected failures. What the registry calls do on one machine is stated in
+// platform/conformance/registry_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -40,47 +40,6 @@ protected:
 
     HKEY key_ = nullptr;
 };
-
-TEST_F(RegistryWorldTest, ConnectRegistryReachesRemoteOrLocalMachinesOrFails) {
-    AddMachine(L"SRV01");
-    AddMachine(L"DOWN01", 5, 2, false);
-    SetLocalMachine(L"HOST01");
-    SetRegistryDword(L"SRV01", L"SOFTWARE\\Vendor", L"Where", 1);
-
-    HKEY remote = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"\\\\SRV01", HKEY_LOCAL_MACHINE, &remote));
-    EXPECT_NE(HKEY_LOCAL_MACHINE, remote);
-    HKEY vendor = OpenKey(remote, L"SOFTWARE\\Vendor");
-    EXPECT_EQ(1u, QueryDword(vendor, L"Where"));
-    RegCloseKey(vendor);
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(remote));
-    ExpectOpenFails(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vendor");  // not on the local machine
-    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(L"srv01", HKEY_LOCAL_MACHINE, &remote));
-    RegCloseKey(remote);
-
-    for (const wchar_t* name : {L"\\\\NOSUCH", L"\\\\DOWN01"})
-        EXPECT_EQ(ERROR_BAD_NETPATH, RegConnectRegistryW(name, HKEY_LOCAL_MACHINE, &remote)) << name;
-
-    // A hive file that does not parse is a corrupt registry and stays as it was.
-    AddMachine(L"BROKEN");
-    const std::string text = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\nnonsense\n";
-    std::filesystem::path file = sim::MachineDir(L"BROKEN") / "HKLM.reg";
-    ASSERT_TRUE(sim::WriteHostFileAtomic(file, text));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ERROR_BADDB, RegConnectRegistryW(L"\\\\BROKEN", HKEY_LOCAL_MACHINE, &remote));
-    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("line 3"));
-    sim::FlushWorld();
-    EXPECT_EQ(text, ReadHostFile(file));
-
-    // No name or the local machine's own name: HKEY_LOCAL_MACHINE itself.
-    HKEY local = nullptr;
-    for (const wchar_t* name : std::initializer_list<const wchar_t*>{nullptr, L"\\\\host01"}) {
-        ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(name, HKEY_LOCAL_MACHINE, &local));
-        EXPECT_EQ(HKEY_LOCAL_MACHINE, local);
-    }
-    RegCloseKey(CreateKey(local, L"SOFTWARE\\OnHost01"));
-    EXPECT_TRUE(RegistryKeyExists(L"HOST01", L"SOFTWARE\\OnHost01"));
-}
 
 TEST_F(RegistryWorldTest, ChangesReachTheFileOnFlushOrResetAndOldHandlesDieWithTheWorld) {
     sim::FlushWorld();

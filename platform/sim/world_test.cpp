@@ -1,12 +1,9 @@
 #include "platform/sim/world.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <system_error>
 
-#include "platform/sim/hive.h"
 #include "platform/sim/hostfile.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
@@ -32,29 +29,6 @@ TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachine) {
     EXPECT_EQ(L"5", MachineSetting(local, L"Machine", L"VersionMajor", L""));
     EXPECT_EQ(L"1", MachineSetting(local, L"Machine", L"Reachable", L""));
     EXPECT_EQ(std::vector<std::wstring>{local}, MachineNames());
-}
-
-TEST_F(WorldTest, MachinesAreFoundIgnoringCaseAndUnreachableOnesAreNot) {
-    AddMachine(L"Srv01");
-    AddMachine(L"DOWN", 5, 2, false);
-    SetLocalMachine(L"HOST01");
-    struct {
-        const wchar_t* name;
-        DWORD error;
-        const wchar_t* machine;
-    } cases[] = {
-        {L"\\\\SRV01", 0, L"Srv01"}, {L"srv01", 0, L"Srv01"}, {L"", 0, L"HOST01"}, {nullptr, 0, L"HOST01"},
-        {L"\\\\host01", 0, L"HOST01"}, {L"\\\\NOSUCH", 1722, nullptr}, {L"\\\\DOWN", 1722, nullptr},
-        {L"\\\\SRV01\\C$", 1722, nullptr},
-    };
-    for (const auto& c : cases) {
-        std::wstring machine = L"untouched";
-        EXPECT_EQ(c.error, ResolveMachine(c.name, machine, 1722)) << (c.name ? corvan::ToUtf8(c.name) : "null");
-        if (c.machine) EXPECT_EQ(c.machine, machine);
-    }
-    EXPECT_TRUE(IsLocalMachine(L"host01"));
-    EXPECT_FALSE(IsLocalMachine(L"Srv01"));
-    EXPECT_EQ(WorldRoot() / "Srv01", MachineDir(L"SRV01"));
 }
 
 TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
@@ -114,36 +88,6 @@ TEST_F(WorldTest, TestRulesAddToTheFileAndReloadKeepsUsedFirings) {
     ClearFaultRules();
     EXPECT_EQ(0u, InjectedFault("CopyFileW", L"A", {L"D:\\a.txt"}));
     EXPECT_EQ(53u, InjectedFault("NetShareEnum", L"SRV09", {}));  // the file's rules stay
-}
-
-TEST_F(WorldTest, SwitchingWorldsWritesTheOldWorldFirst) {
-    ASSERT_EQ(0u, RegistrySetValue(LocalMachineName(), L"SOFTWARE\\A", L"V", REG_DWORD, DwordBytes(7)));
-    std::wstring oldMachine = LocalMachineName();
-    fs::path oldHive = MachineDir(oldMachine) / "HKLM.reg";
-
-    fs::path other = WorldRoot() / "nested-world";
-    setenv("CORVAN_WORLD", other.c_str(), 1);
-    EXPECT_EQ(other, sim::WorldRoot());
-    EXPECT_TRUE(fs::exists(other / "world.ini"));
-    EXPECT_FALSE(RegistryKeyExists(LocalMachineName(), L"SOFTWARE\\A"));
-    EXPECT_NE(std::string::npos, ReadHostFile(oldHive).find("\"V\"=dword:00000007"));
-
-    setenv("CORVAN_WORLD", WorldRoot().c_str(), 1);
-    EXPECT_TRUE(RegistryKeyExists(oldMachine, L"SOFTWARE\\A"));
-}
-
-TEST_F(WorldTest, ChangesAreWrittenWhenTheProcessEndsNormally) {
-    EXPECT_EXIT(
-        {
-            HKEY key = nullptr;
-            DWORD value = 99;
-            RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\AtExit", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr);
-            RegSetValueExW(key, L"Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            std::exit(0);
-        },
-        testing::ExitedWithCode(0), "");
-    EXPECT_EQ(99u, ReadRegistryDword(LocalMachineName(), L"SOFTWARE\\AtExit", L"Value").value_or(0));
 }
 
 }  // namespace
