@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/object_store.h"
@@ -196,13 +197,11 @@ TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAnd
     EXPECT_FALSE(loaded->HasDescriptor());
 
     CAce* entry = loaded->DiscretionaryAcl.GetAt(1);
-    EXPECT_EQ(1332u, entry->LastErrorCode);
-    EXPECT_EQ(L"LookupAccountName(jdoe) failed.  Error 1332 ", entry->ErrorWin32API);
+    EXPECT_EQ(std::make_tuple(1332u, L"LookupAccountName(jdoe) failed.  Error 1332 "),
+              std::tie(entry->LastErrorCode, entry->ErrorWin32API));
     EXPECT_EQ(L"IsValidSid()", loaded->DiscretionaryAcl.ErrorWin32API);
-    EXPECT_EQ(1332u, loaded->LastErrorCode);
-    EXPECT_EQ(L"1332", loaded->ErrorCode);
-    EXPECT_EQ(L"CSecurityDescriptor::Get()", loaded->ErrorFunction);
-    EXPECT_EQ(L"CAcl::Get()", loaded->ErrorWin32API);
+    EXPECT_EQ(std::make_tuple(1332u, L"1332", L"CSecurityDescriptor::Get()", L"CAcl::Get()"),
+              std::tie(loaded->LastErrorCode, loaded->ErrorCode, loaded->ErrorFunction, loaded->ErrorWin32API));
     EXPECT_FALSE(loaded->ErrorDescription.empty());
 
     // With the account created on the target the next Get succeeds.
@@ -217,14 +216,24 @@ TEST_F(CSecurityDescriptorTest, EnumRejectsWhatIsNoDescriptor) {
     Bytes damaged = kShareSd;
     damaged[0] = 2;  // revision
     EXPECT_EQ(0, sd.Enum(Descriptor(damaged)));
-    EXPECT_EQ(L"IsValidSecurityDescriptor", sd.ErrorWin32API);
-    EXPECT_EQ(L"CSecurityDescriptor::Enum()", sd.ErrorFunction);
+    EXPECT_EQ(std::make_tuple(L"IsValidSecurityDescriptor", L"CSecurityDescriptor::Enum()"),
+              std::tie(sd.ErrorWin32API, sd.ErrorFunction));
     EXPECT_NE(0u, sd.LastErrorCode);
     EXPECT_EQ(0, sd.DiscretionaryAcl.GetCount());
 
     CSecurityDescriptor none;
     EXPECT_EQ(0, none.Enum(nullptr));
     EXPECT_EQ(1338u, none.LastErrorCode);
+
+    // A list that is present but unreadable keeps no entries and is rebuilt
+    // as a list nobody is granted by.
+    Bytes broken(16, 0);
+    broken[0] = 9;  // no such revision
+    CAcl acl;
+    EXPECT_EQ(1, acl.Enum(reinterpret_cast<PACL>(broken.data())));
+    EXPECT_EQ(std::make_tuple(0, L"IsValidAcl", 1336u, 0u),
+              std::make_tuple(acl.GetCount(), acl.ErrorWin32API, acl.LastErrorCode, acl.NullAcl));
+    EXPECT_EQ(nullptr, acl.GetAt(0));
 }
 
 TEST_F(CSecurityDescriptorTest, LaterListSectionsAllGoToTheDiscretionaryList) {
