@@ -77,32 +77,6 @@ TEST_F(CAceWorldTest, EntryTooShortForItsSidHasNoSid) {
     EXPECT_EQ(L"", ace.SIDName);
 }
 
-TEST_F(CAceWorldTest, GetFindsTheAccountByNameOnItsServer) {
-    AddLocalAccount(L"SRV02", L"scanner", L"S-1-5-21-7-7-7-1500");
-    CAce ace;
-    ace.Trustee = L"scanner";
-    ace.AccessMask = 7;
-    ace.Index = 2;
-    PSID sid = nullptr;
-    DWORD mask = 0;
-    int index = 0;
-
-    // Not on the local machine...
-    EXPECT_EQ(0, ace.Get(sid, mask, index));
-    EXPECT_EQ(7u, mask);  // passed back even on failure
-    EXPECT_EQ(2, index);
-    EXPECT_EQ(1332u, ace.LastErrorCode);
-    EXPECT_EQ(L"CAce::Get()", ace.ErrorFunction);
-    EXPECT_EQ(L"LookupAccountName(scanner) failed.  Error 1332 ", ace.ErrorWin32API);
-    EXPECT_FALSE(ace.HasSid());
-
-    // ...but on the machine the entry names.
-    ace.ServerName = L"\\\\SRV02";
-    ASSERT_EQ(1, ace.Get(sid, mask, index));
-    EXPECT_EQ(MakeSid(5, {21, 7, 7, 7, 1500}), ace.Sid);
-    EXPECT_EQ(ace.GetSid(), sid);
-}
-
 TEST(CAceStoreTest, LoadsItsSectionAndLeavesTheNext) {
     CObjectStore store;
     const wchar_t* entries[][2] = {

@@ -236,36 +236,6 @@ TEST_F(CSecurityDescriptorTest, EnumRejectsWhatIsNoDescriptor) {
     EXPECT_EQ(nullptr, acl.GetAt(0));
 }
 
-TEST_F(CSecurityDescriptorTest, LaterListSectionsAllGoToTheDiscretionaryList) {
-    CObjectStore store;
-    auto section = [&](const std::wstring& name, const std::wstring& cls, const std::wstring& trustee) {
-        store.AddEntry(name, L"class", cls);
-        if (!trustee.empty()) store.AddEntry(name, L"Trustee", L"\"" + trustee + L"\"");
-    };
-    section(L"1", L"CSecurityDescriptor", L"");
-    store.AddEntry(L"1", L"Migration", L"\"kept\"");
-    section(L"2", L"CAcl", L"");
-    section(L"3", L"CAce", L"SYSTEM");
-    section(L"4", L"CAcl", L"");
-    section(L"5", L"CAce", L"Everyone");
-    section(L"6", L"CAcl", L"");
-    section(L"7", L"CAce", L"Administrators");
-    section(L"8", L"CDeviceMode", L"");
-    store.Rewind();
-    ASSERT_TRUE(store.Next());
-
-    CSecurityDescriptor sd;
-    EXPECT_EQ(1, sd.LoadProperty(store));
-    EXPECT_EQ(L"kept", sd.Migration);
-    ASSERT_EQ(1, sd.SystemAcl.GetCount());
-    EXPECT_EQ(L"SYSTEM", sd.SystemAcl.GetAt(0)->Trustee);
-    ASSERT_EQ(2, sd.DiscretionaryAcl.GetCount());
-    EXPECT_EQ(L"Everyone", sd.DiscretionaryAcl.GetAt(0)->Trustee);
-    EXPECT_EQ(L"Administrators", sd.DiscretionaryAcl.GetAt(1)->Trustee);
-    ASSERT_TRUE(store.Next());
-    EXPECT_EQ(L"CDeviceMode", store.CurrentValue());
-}
-
 TEST_F(CSecurityDescriptorTest, DumpFramesBothLists) {
     CSecurityDescriptor sd;
     ASSERT_EQ(1, sd.Enum(Descriptor(kShareSd)));

@@ -158,14 +158,6 @@ TEST_F(CWin32ServiceTest, FailuresNameTheCallServerAndService) {
     EXPECT_EQ(L"Running", RunState());
 }
 
-TEST_F(CWin32ServiceTest, StartupChangesOnlyTheStartType) {
-    CWin32Service service = Service();
-    EXPECT_EQ(0u, service.Startup(SERVICE_DISABLED));
-    EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
-    EXPECT_EQ(std::optional<DWORD>(SERVICE_WIN32_OWN_PROCESS), ReadRegistryDword(L"SRV01", kSpoolerKey, L"Type"));
-    EXPECT_EQ(std::vector<std::wstring>{L"CWin32Service::Startup(),Service Startup okay.,0"}, log_.texts);
-}
-
 TEST_F(CWin32ServiceTest, SavesTheSectionOfTheWorkedExample) {
     CWin32Service service(L"", L"Spooler");
     service.ServiceType = 16;
@@ -201,22 +193,6 @@ TEST_F(CWin32ServiceTest, LoadsItsKeysExactlyAndTheCommonOnesInAnyCase) {
     EXPECT_EQ(L"\\\\SRV02", service.ServerName);
     ASSERT_TRUE(store.Next());
     EXPECT_EQ(L"2", store.CurrentEntrySection());
-}
-
-TEST_F(CWin32ServiceTest, ReportsOnlyWhenActedUpon) {
-    CWin32Service service(L"\\\\SRV01", L"Spooler");
-    service.StartType = SERVICE_DISABLED;
-    service.Task = L"Stop Service";
-    CObjectStore report;
-    service.ReportStatus(report);
-    EXPECT_EQ(0u, report.GetEntryCount());
-    service.ReportFlag = 1;
-    service.LastErrorCode = 1460;
-    service.ReportStatus(report);
-    ASSERT_EQ(1u, report.GetEntryCount());
-    EXPECT_EQ(L"Result: NOK;Type: Service;Name: Spooler;Prediction: StartType=4 ;State: ;Task: Stop Service ",
-              report.GetEntryAt(0).Value);
-    EXPECT_EQ(1460u, report.GetEntryAt(0).EntryNumber);
 }
 
 }  // namespace
