@@ -6,12 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
 #include "core/test_support.h"
 #include "diagnostics/logger.h"
 
 namespace {
+
+using corvan_test::Error;
+using corvan_test::ErrorOf;
 
 // A leaf and a composite written the way the resource classes write theirs.
 class CTestLeaf : public CBaseObject {
@@ -123,13 +128,6 @@ TEST(BaseObjectTest, LoadPropertyReadsItsSectionAndStopsAtTheNext) {
     EXPECT_EQ(L"Second", second.Name);
 }
 
-TEST(BaseObjectTest, ReplaceServerNameCountsReplacements) {
-    CBaseObject object(L"\\\\OLD\\OLD");
-    EXPECT_EQ(2, object.ReplaceServerName(L"OLD", L"NEW"));
-    EXPECT_EQ(L"\\\\NEW\\NEW", object.ServerName);
-    EXPECT_EQ(0, object.ReplaceServerName(L"", L"x"));
-}
-
 class SetErrorTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -143,11 +141,7 @@ protected:
 
 TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLine) {
     object_.SetError(L"CShare::Add()", L"NetShareAdd(Public)", 5);
-    EXPECT_EQ(L"5", object_.ErrorCode);
-    EXPECT_EQ(5u, object_.LastErrorCode);
-    EXPECT_EQ(L"CShare::Add()", object_.ErrorFunction);
-    EXPECT_EQ(L"NetShareAdd(Public)", object_.ErrorWin32API);
-    EXPECT_EQ(L"Access is denied.  ", object_.ErrorDescription);
+    EXPECT_EQ(Error(L"5", 5, L"CShare::Add()", L"NetShareAdd(Public)", L"Access is denied.  "), ErrorOf(object_));
     EXPECT_EQ(std::vector<DWORD>{kLogError}, recorder_.levels);
     EXPECT_EQ(std::vector<std::wstring>{L"CShare::Add(),NetShareAdd(Public),5,Access is denied.  "}, recorder_.texts);
 
@@ -161,14 +155,81 @@ TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLine) {
 TEST_F(SetErrorTest, SuccessAfterFailureKeepsTheFailure) {
     object_.SetError(L"CPort::Add()", L"AddPort()", 1722);
     object_.SetError(L"CPort::Restore()", L"CPort::Restore()", 0);
-    EXPECT_EQ(L"1722", object_.ErrorCode);
-    EXPECT_EQ(1722u, object_.LastErrorCode);
-    EXPECT_EQ(L"CPort::Add()", object_.ErrorFunction);
-    EXPECT_EQ(L"AddPort()", object_.ErrorWin32API);
-    EXPECT_EQ(L"The RPC server is unavailable.  ", object_.ErrorDescription);
+    EXPECT_EQ(Error(L"1722", 1722, L"CPort::Add()", L"AddPort()", L"The RPC server is unavailable.  "),
+              ErrorOf(object_));
     ASSERT_EQ(2u, recorder_.texts.size());
     EXPECT_EQ(static_cast<DWORD>(kLogInformation), recorder_.levels[1]);
     EXPECT_EQ(L"CPort::Restore(),CPort::Restore(),0", recorder_.texts[1]);
+}
+
+TEST(ServerNameTest, OnlyTheServerPartThatBeginsATextIsReplaced) {
+    const struct {
+        const wchar_t* text;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"\\\\OLD\\D$\\Data", L"\\\\NEW\\D$\\Data"},
+        {L"\\\\old\\LASER01", L"\\\\NEW\\LASER01"},  // names ignore case
+        {L"\\\\OLD", L"\\\\NEW"},
+        {L"\\\\OLDER\\D$", L"\\\\OLDER\\D$"},  // another machine
+        {L"D:\\OLD\\x", L"D:\\OLD\\x"},
+        {L"\\\\SRV\\OLD", L"\\\\SRV\\OLD"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        std::wstring text = c.text;
+        const int replaced = std::wstring(c.text) != c.expected ? 1 : 0;
+        EXPECT_EQ(replaced, ReplaceServerPart(text, L"\\\\OLD", L"NEW")) << c.text;
+        EXPECT_EQ(c.expected, text);
+    }
+    std::wstring unchanged = L"\\\\OLD\\x";
+    EXPECT_EQ(0, ReplaceServerPart(unchanged, L"\\\\", L"\\\\NEW"));
+}
+
+TEST(ServerNameTest, ServerNamesAndDomainsFollowTheMachine) {
+    CBaseObject object(L"\\\\srv01");
+    EXPECT_EQ(1, object.ReplaceServerName(L"\\\\SRV01", L"\\\\SRV02"));
+    EXPECT_EQ(L"\\\\SRV02", object.ServerName);
+    CBaseObject twice(L"\\\\OLD\\OLD");  // a name without its backslashes is replaced wherever it stands
+    EXPECT_EQ(2, twice.ReplaceServerName(L"OLD", L"NEW"));
+    EXPECT_EQ(L"\\\\NEW\\NEW", twice.ServerName);
+    EXPECT_EQ(0, twice.ReplaceServerName(L"", L"x"));
+
+    std::wstring domain = L"srv01";
+    EXPECT_EQ(1, ReplaceServerWord(domain, L"\\\\SRV01", L"\\\\SRV02"));
+    EXPECT_EQ(L"SRV02", domain);
+    domain = L"CORP";
+    EXPECT_EQ(0, ReplaceServerWord(domain, L"\\\\SRV01", L"\\\\SRV02"));
+    EXPECT_EQ(L"CORP", domain);
+}
+
+// Descends until the bound stops it; returns the deepest level reached.
+int Descend(int& counter) {
+    CNestingLevel level(counter);
+    if (level.TooDeep()) return level.Depth();
+    return Descend(counter);
+}
+
+TEST(NestingBoundTest, LevelsCountTheDescentAndTheBoundStopsItAt513) {
+    int counter = 0;
+    EXPECT_EQ(kMaxNestingDepth + 1, Descend(counter));
+    EXPECT_EQ(0, counter);  // every level gave its count back
+
+    CBaseObject top, middle, deepest, unknown;
+    CTreeDepths tree(&top);
+    EXPECT_EQ(2, tree.ChildLevel(&top));
+    EXPECT_TRUE(tree.Add(&middle, kMaxNestingDepth));
+    EXPECT_EQ(kMaxNestingDepth + 1, tree.ChildLevel(&middle));
+    EXPECT_FALSE(tree.Add(&deepest, tree.ChildLevel(&middle)));
+    EXPECT_FALSE(tree.Knows(&deepest));
+    EXPECT_GT(tree.ChildLevel(&unknown), kMaxNestingDepth);
+}
+
+TEST(NestingBoundTest, RefusalRecordsAClearError) {
+    CBaseObject object;
+    EXPECT_EQ(0, RefuseNesting(object, L"CCompositeShare::LoadProperty()", L"section 600"));
+    EXPECT_EQ(Error(L"13", 13, L"CCompositeShare::LoadProperty()", L"nested deeper than 512 levels at section 600",
+                    L"Objects are nested deeper than 512 levels."),
+              ErrorOf(object));
 }
 
 }  // namespace
