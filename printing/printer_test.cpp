@@ -177,16 +177,6 @@ TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
     EXPECT_EQ(0, plain->Delete());
     EXPECT_EQ(1, plain->Delete());
     EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\PLAIN"));
-
-    // A set with a printer that could not be made has failed, with that printer's error.
-    CCompositePrinter set(L"\\\\SRV02");
-    auto missing = Bound(L"MISSING", L"LPT1:");
-    missing->DriverName = L"No Such Driver";
-    set.AddChild(missing.release());
-    set.AddChild(Bound(L"MADE", L"LPT1:").release());
-    EXPECT_EQ(0, set.Add());
-    EXPECT_EQ(L"0xE0081797", set.ErrorCode);
-    EXPECT_TRUE(RegistryKeyExists(L"SRV02", kPrinters + L"\\MADE"));
 }
 
 TEST_F(PrinterTest, SelectionMatchesPartsOfNamesIgnoringCaseAndAnyTypeMatchesAll) {

@@ -42,6 +42,10 @@ protected:
     void Write(const std::string& name, const std::string& text) {
         std::ofstream(cwd_ / name, std::ios::binary) << text;
     }
+    // The lines of an expected output kept in tests/testdata.
+    std::vector<std::string> Golden(const std::string& name) {
+        return Lines(ReadHostFile(std::filesystem::path(CORVAN_SOURCE_DIR) / "tests" / "testdata" / name));
+    }
     // A disk share in the server service's keys.
     void AddShare(const std::wstring& machine, const std::wstring& name, const std::wstring& path,
                   const std::wstring& remark = L"") {
