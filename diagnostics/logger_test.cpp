@@ -99,6 +99,14 @@ TEST(LogSetupTest, StandardSetIsRegisteredBeforeMain) {
     EXPECT_EQ(36u, logger.GetTarget(L"ReportLog")->GetMask());
     std::wstring trace = setup.GetTraceTarget().GetPath();
     EXPECT_EQ(L"\\CorvanTrace.log", trace.substr(trace.size() - 16));
+
+    // A folder given with its separator gets no second one.
+    const std::wstring error = setup.GetErrorTarget().GetPath(), report = setup.GetReportTarget().GetPath();
+    setup.SetLogFolder(L"D:\\Logs\\");
+    EXPECT_EQ(L"D:\\Logs\\CorvanError.log", setup.GetErrorTarget().GetPath());
+    setup.GetTraceTarget().SetPath(trace);
+    setup.GetErrorTarget().SetPath(error);
+    setup.GetReportTarget().SetPath(report);
 }
 
 }  // namespace
