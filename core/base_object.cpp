@@ -1,5 +1,7 @@
 #include "core/base_object.h"
 
+#include <cwchar>
+
 #include "core/object_store.h"
 #include "core/preview.h"
 #include "core/server_name.h"
@@ -18,7 +20,11 @@ const wchar_t kNoDescription[] = L"FormatMessage failed to get full description.
 
 const CRuntimeClass CBaseObject::classCBaseObject = {L"CBaseObject", sizeof(CBaseObject), &CreateBaseObject};
 
-CBaseObject::CBaseObject() : Logger(LoggerRegistry::Lookup(L"Application")) {}
+CBaseObject::CBaseObject() {
+    // Every value of a registry backup is an object: the name is made once.
+    static const std::wstring kApplication = L"Application";
+    Logger = LoggerRegistry::Lookup(kApplication);
+}
 
 CBaseObject::CBaseObject(const std::wstring& serverName) : CBaseObject() { ServerName = serverName; }
 
@@ -101,7 +107,8 @@ void CBaseObject::ClearError() {
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code) {
-    SetError(function, api, code, SystemDescription(code));
+    // Success has no description to look up: every value read reports one.
+    SetError(function, api, code, code == 0 ? std::wstring() : SystemDescription(code));
 }
 
 void CBaseObject::SetError(const std::wstring& function, const std::wstring& api, DWORD code,
@@ -116,8 +123,11 @@ void CBaseObject::SetError(const std::wstring& function, const std::wstring& api
     if (!Logger) return;
     // In a preview a failure is one foreseen, not one that happened.
     const wchar_t* foreseen = corvan::PreviewOnly() ? L"Preview: " : L"";
-    if (code == 0)
-        Logger->Log(std::wstring(foreseen).append(function).append(1, L',').append(api).append(L",0"), 64);
+    if (code == 0) {
+        std::wstring line;
+        line.reserve(std::wcslen(foreseen) + function.size() + api.size() + 3);
+        Logger->Log(std::move(line.append(foreseen).append(function).append(1, L',').append(api).append(L",0")), 64);
+    }
     else
         Logger->Log(corvan::Format(L"%ls%ls,%ls,%u,%ls", foreseen, function.c_str(), api.c_str(), static_cast<unsigned>(code),
                                    ErrorDescription.c_str()),

@@ -121,13 +121,18 @@ CLogMessage::CLogMessage(DWORD level, std::wstring text)
 CLogMessage::~CLogMessage() = default;
 
 std::wstring CLogMessage::FormatLine() const {
+    if (const std::wstring* text = TextAsIs()) return FormatLogLine(time_, GetCurrentProcessId(), level_, *text);
     return FormatLogLine(time_, GetCurrentProcessId(), level_, GetText());
 }
 
-std::wstring CTextLogMessage::GetText() const {
-    std::wstring text = text_;
+const std::wstring* CTextLogMessage::TextAsIs() const {
     // Without a percent sign there is nothing the formatter would change.
-    if (text.find(L'%') == std::wstring::npos) return text;
+    return text_.find(L'%') == std::wstring::npos ? &text_ : nullptr;
+}
+
+std::wstring CTextLogMessage::GetText() const {
+    if (const std::wstring* text = TextAsIs()) return *text;
+    std::wstring text = text_;
     const auto& literals = LiteralInserts();
     for (const auto& insertion : *insertionStrings_) {
         DWORD_PTR args[kMaxInserts];

@@ -33,6 +33,8 @@ public:
 
     // The text after insertion expansion.
     virtual std::wstring GetText() const = 0;
+    // The raw text when expansion would leave it as it is, else null.
+    virtual const std::wstring* TextAsIs() const { return nullptr; }
     // The complete line, stamped with this process's number.
     std::wstring FormatLine() const;
 
@@ -56,4 +58,5 @@ public:
     // before a character the formatter has no escape for ("%s") is kept.
     // When the formatter fails the text stays as it was.
     std::wstring GetText() const override;
+    const std::wstring* TextAsIs() const override;
 };

@@ -38,7 +38,7 @@ void CFileLogTarget::Write(const CLogMessage& message) {
     if (!Accepts(message.GetLevel())) return;
     std::wstring line = message.FormatLine();
     line.insert(line.begin(), L'\n');
-    CTextFileWriter file;
+    CTextFileWriter& file = file_;
     if (DWORD error = file.Open(path_, true, &memo_)) {
         ReportFailure(corvan::Format(L"Cannot open file: %ls, Error: %ls", path_.c_str(),
                                      CategoryText(FileFailureCategory(error)).c_str()));

@@ -62,6 +62,8 @@ private:
     std::wstring path_;
     // The file's encoding is learnt once, not read again for every line.
     CTextFileWriter::AppendMemo memo_;
+    // Kept between lines for its buffer, which then needs no new memory.
+    CTextFileWriter file_;
     bool open_ = false;
     bool failureReported_ = false;
     CLogTarget* failureLog_ = nullptr;

@@ -45,6 +45,13 @@ DWORD OpenError(int err, const std::filesystem::path& host) {
     }
 }
 
+// What an open descriptor is, asking the host only for the fields wanted:
+// a file opened for every logged line is looked at this way, and a full
+// fstat costs the host more than the open itself.
+bool Status(int fd, unsigned int mask, struct statx& out) {
+    return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, mask, &out) == 0 && (out.stx_mask & mask) == mask;
+}
+
 DWORD IoError(int err) {
     switch (err) {
     case ENOSPC:
@@ -72,9 +79,9 @@ HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD lastError) {
 // without waiting (O_NONBLOCK, which a regular file ignores, so it can stay),
 // and what the open found is checked before anything uses it.
 DWORD CheckOpened(int fd) {
-    struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        DWORD error = S_ISDIR(opened.st_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME;
+    struct statx opened {};
+    if (!Status(fd, STATX_TYPE, opened) || !S_ISREG(opened.stx_mode)) {
+        DWORD error = S_ISDIR(opened.stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME;
         ::close(fd);
         return error;
     }
@@ -130,15 +137,16 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     default:
         break;
     }
-    // Any other outcome is left to the full resolution below.
-    std::string exact;
+    // Any other outcome is left to the full resolution below. Kept between
+    // calls for its memory: a log opens its file for every line.
+    thread_local std::string exact;
     if (openExisting >= 0 && sim::ExactHostPath(name, exact) == ERROR_SUCCESS) {
         // Truncated only once it is known to be a file that may be written.
         int fd = open(exact.c_str(), (openExisting & ~O_TRUNC) | O_NONBLOCK);
-        struct stat opened {};
-        if (fd >= 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
+        struct statx opened {};
+        if (fd >= 0 && Status(fd, STATX_TYPE | STATX_MODE, opened) && S_ISREG(opened.stx_mode)) {
             // The host would let its superuser write a read-only file; Windows lets nobody.
-            DWORD error = wantWrite && !(opened.st_mode & S_IWUSR) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+            DWORD error = wantWrite && !(opened.stx_mode & S_IWUSR) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
             if (!error && (openExisting & O_TRUNC) && ::ftruncate(fd, 0) != 0) error = OpenError(errno, exact);
             if (error) {
                 ::close(fd);
@@ -281,12 +289,12 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     auto file = sim::HandleObject<FileObject>(hFile);
-    struct stat st;
-    if (!file || fstat(file->fd, &st) != 0) {
+    struct statx st {};
+    if (!file || !Status(file->fd, STATX_SIZE, st)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
     }
-    uint64_t size = static_cast<uint64_t>(st.st_size);
+    uint64_t size = st.stx_size;
     if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size & 0xFFFFFFFFu);
