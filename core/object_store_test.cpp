@@ -162,13 +162,6 @@ TEST_F(ObjectStoreFileTest, MissingFileFailsAndLeavesTheStoreAlone) {
     EXPECT_EQ(std::vector<DWORD>{kLogError}, recorder_.levels);
 }
 
-TEST_F(ObjectStoreFileTest, WriteFailures) {
-    EXPECT_EQ(0, store_.SaveToFile(dir_.File("no/such/out.ini")));
-    EXPECT_EQ(L"CStdioFile.Open()", store_.ErrorWin32API);
-    EXPECT_EQ(3u, store_.LastErrorCode);  // bad path
-    EXPECT_EQ(L"All or part of the path is invalid.", store_.ErrorDescription);
-}
-
 TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {
     store_.AddEntry(L"share", L"Public", L"a\u00e9", 0);
     store_.AddEntry(L"Port", L"LPT1:", L"\u20ac", 5);
@@ -253,9 +246,7 @@ TEST(ObjectStoreTest, CursorAndDump) {
 
     store.Rewind();
     store.Next();
-    ::testing::internal::CaptureStdout();
-    store.Dump();
-    EXPECT_EQ("\n\nk=%s %d\n\n\n", ::testing::internal::GetCapturedStdout());
+    EXPECT_EQ("\n\nk=%s %d\n\n\n", corvan_test::Printed([&] { store.Dump(); }));
     EXPECT_EQ(1u, store.GetCursor());
 
     CBaseObject object;

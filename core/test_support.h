@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -69,6 +70,13 @@ inline std::tuple<std::wstring, DWORD, std::wstring, std::wstring, std::wstring>
             object.ErrorDescription};
 }
 using Error = std::tuple<std::wstring, DWORD, std::wstring, std::wstring, std::wstring>;
+
+// What a call prints on standard output.
+inline std::string Printed(const std::function<void()>& print) {
+    ::testing::internal::CaptureStdout();
+    print();
+    return ::testing::internal::GetCapturedStdout();
+}
 
 // Keeps every message it accepts: level and expanded text.
 class RecordingTarget : public CLogTarget {

@@ -306,14 +306,11 @@ TEST_F(CompositeRegKeyTest, ExampleTreeSavesAsTheGoldenFileDumpsReportsAndRename
     EXPECT_EQ(Describe(*key), Describe(*loaded));
 
     // Dump and report list each key before its values.
-    testing::internal::CaptureStdout();
-    key->Dump();
     EXPECT_EQ(
         "\n\n[SOFTWARE\\Vendor\\Tool]\n\"Level\"=dword:00000005 \n\n[SOFTWARE\\Vendor\\Tool\\Sub]\n\"Name\"=\"Corvan\"",
-        testing::internal::GetCapturedStdout());
-    testing::internal::CaptureStdout();
-    key->DumpKeys();
-    EXPECT_EQ("\n\n[SOFTWARE\\Vendor\\Tool]\n\n[SOFTWARE\\Vendor\\Tool\\Sub]", testing::internal::GetCapturedStdout());
+        corvan_test::Printed([&] { key->Dump(); }));
+    EXPECT_EQ("\n\n[SOFTWARE\\Vendor\\Tool]\n\n[SOFTWARE\\Vendor\\Tool\\Sub]",
+              corvan_test::Printed([&] { key->DumpKeys(); }));
     CObjectStore report;
     key->WriteReport(report, 4);
     key->WriteReport(report, 0);

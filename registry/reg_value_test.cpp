@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,15 +10,11 @@
 
 namespace {
 
+using corvan_test::Printed;
+
 class RegValueTest : public corvan_test::RegClassFixture {};
 
 const wchar_t kKey[] = L"SOFTWARE\\Vendor\\Tool";
-
-std::string Captured(const std::function<void()>& print) {
-    testing::internal::CaptureStdout();
-    print();
-    return testing::internal::GetCapturedStdout();
-}
 
 TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     SetRegistryString(L"HOST", kKey, L"Text", L"");  // at most 4 bytes on either WCHAR width
@@ -133,11 +128,11 @@ TEST_F(RegValueTest, DumpPrintsExportLines) {
     CRegValueBinary none;
     CRegValueUnknown unknown;
     unknown.ValueName = L"U";
-    EXPECT_EQ("\n\"\"=dword:0000002a ", Captured([&] { dword.Dump(); }));
-    EXPECT_EQ("\n\"(default)\"=\"x\"", Captured([&] { text.Dump(); }));
-    EXPECT_EQ("\n\"L\"=\"a\"\n\"L\"=\"b\"", Captured([&] { multi.Dump(); }));
-    EXPECT_EQ("\n\"(default)\"=hex:\n\"(default)\"=string:", Captured([&] { none.Dump(); }));
-    EXPECT_EQ("", Captured([&] { unknown.Dump(); }));
+    EXPECT_EQ("\n\"\"=dword:0000002a ", Printed([&] { dword.Dump(); }));
+    EXPECT_EQ("\n\"(default)\"=\"x\"", Printed([&] { text.Dump(); }));
+    EXPECT_EQ("\n\"L\"=\"a\"\n\"L\"=\"b\"", Printed([&] { multi.Dump(); }));
+    EXPECT_EQ("\n\"(default)\"=hex:\n\"(default)\"=string:", Printed([&] { none.Dump(); }));
+    EXPECT_EQ("", Printed([&] { unknown.Dump(); }));
 }
 
 TEST_F(RegValueTest, BinaryLinesWrapAtTheColumnCounter) {
@@ -150,12 +145,12 @@ TEST_F(RegValueTest, BinaryLinesWrapAtTheColumnCounter) {
     EXPECT_EQ(
         "\n\"Data\"=hex:41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,55,56,\\\n"
         "  57,58,59,5a,5b,5c,1f,80\n\"Data\"=string:ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\..",
-        Captured([&] { data.Dump(); }));
+        Printed([&] { data.Dump(); }));
     data.ValueName = L"Abc";  // the counter reaches 76 itself: the line goes on
     EXPECT_EQ(
         "\n\"Abc\"=hex:41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,55,56,57,\\\n"
         "  58,59,5a,5b,5c,1f,80\n\"Abc\"=string:ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\..",
-        Captured([&] { data.Dump(); }));
+        Printed([&] { data.Dump(); }));
     data.ValueName = L"Data";
 
     CObjectStore report;
@@ -170,8 +165,8 @@ TEST_F(RegValueTest, StringKindsSplitReplaceAndFind) {
     path.ParentKeyName = L"Tool";
     path.KeyName = path.ValueName = L"Path";
     path.Value = L"a;b;;c";
-    EXPECT_EQ("\n[Tool]\nPath=a\n[Tool]\nPath=b\n[Tool]\nPath=;c", Captured([&] { path.PrintList(L"PATH"); }));
-    EXPECT_EQ("", Captured([&] { path.PrintList(L"Other"); }));
+    EXPECT_EQ("\n[Tool]\nPath=a\n[Tool]\nPath=b\n[Tool]\nPath=;c", Printed([&] { path.PrintList(L"PATH"); }));
+    EXPECT_EQ("", Printed([&] { path.PrintList(L"Other"); }));
 
     path.ReplaceInValue(L";", L"|");
     std::wstring found;

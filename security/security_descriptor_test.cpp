@@ -239,8 +239,6 @@ TEST_F(CSecurityDescriptorTest, EnumRejectsWhatIsNoDescriptor) {
 TEST_F(CSecurityDescriptorTest, DumpFramesBothLists) {
     CSecurityDescriptor sd;
     ASSERT_EQ(1, sd.Enum(Descriptor(kShareSd)));
-    testing::internal::CaptureStdout();
-    sd.Dump();
     EXPECT_EQ(
         "------------- Check SID ------------------------------------------------\n"
         "System ACL List: \n"
@@ -248,7 +246,7 @@ TEST_F(CSecurityDescriptorTest, DumpFramesBothLists) {
         "\nACE 0 mask == 0x001200a9, SID == S-1-1-0, Name == Everyone, Domain ==  "
         "\nACE 1 mask == 0x001f01ff, SID == S-1-5-32-544, Name == Administrators, Domain == BUILTIN "
         "\n----------------------------------------------------------------------\n",
-        testing::internal::GetCapturedStdout());
+        corvan_test::Printed([&] { sd.Dump(); }));
 }
 
 }  // namespace
