@@ -148,6 +148,13 @@ TEST_F(PrinterTest, PortsAreCutAtTheirColonOnlyForNewerTargets) {
     EXPECT_EQ(std::optional<std::wstring>(L"IP_1,IP_2"), ReadRegistryString(L"SRV02", kPrinters + L"\\P2", L"Port"));
 }
 
+TEST_F(PrinterTest, AServerThatDoesNotAnswerIsWaitedForTwiceBeforeTheQueueIsMade) {
+    sim::AddFaultRule(L"AddPrinterW@SRV02=1722,2");
+    const DWORD before = GetTickCount();
+    EXPECT_EQ(1, Bound(L"LATE", L"IP_1")->Add());
+    EXPECT_EQ(2 * CPrinter::kUnavailableWaitMs, GetTickCount() - before);
+}
+
 TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
     std::vector<BYTE> stored;
     BOOL present = FALSE, defaulted = FALSE;
