@@ -34,6 +34,10 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     CRegValueDword wide;
     EXPECT_EQ(0, wide.Enum(kKey, L"Wide", handle));
     EXPECT_EQ(234u, wide.LastErrorCode);
+    CRegValueUnknown unknown;  // the kind that reads any type: its success is logged too
+    Watch(unknown);
+    EXPECT_EQ(1, unknown.Enum(kKey, L"Wide", handle));
+    EXPECT_TRUE(Logged(L"CRegValueUnknown::Enum(Wide),CRegValueUnknown::Enum(Wide),0"));
 
     // A type check fails with code 0: the line is logged, the earlier error stays.
     CRegValueDword asked;
