@@ -97,6 +97,7 @@ TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadSavedLoadedAndRebuilt) {
     ASSERT_EQ(1, loaded->Get(built));
     ASSERT_NE(nullptr, built);
     EXPECT_TRUE(loaded->HasDescriptor());
+    EXPECT_EQ(L"", loaded->DiscretionaryAcl.GetAt(0)->ErrorCode);  // a lookup that worked records no error
     EXPECT_TRUE(IsValidSecurityDescriptor(built));
 
     Lists lists = ListsOf(built);
