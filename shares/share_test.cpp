@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "core/object_store.h"
+#include "core/preview.h"
 #include "shares/share_test_world.h"
 
 namespace {
@@ -171,6 +172,12 @@ TEST_F(CShareTest, FailedCreationReplacementOrPermissionsKeepTheShareToRestore) 
     share = Restorable(L"\\\\SRV02", L"Pub", L"D:\\Data\\Pub");
     ExpectFailed(*share, L"CShare::Delete(\\\\SRV02)", 2118);
     EXPECT_EQ(L"D:\\Data", Find(*Shares(L"\\\\SRV02"), L"Pub")->Path);
+
+    // A preview looks for the folder, a drive's root too.
+    {
+        corvan::PreviewScope preview(true);
+        ExpectFailed(*Restorable(L"\\\\SRV02", L"Root", L"Z:\\"), L"NetShareAdd(\\\\SRV02, Root)", NERR_UnknownDevDir);
+    }
 
     // Permissions that cannot be rebuilt: not created until the account exists.
     share = Restorable(L"\\\\SRV02", L"Fin", L"D:\\Data\\Finance");
