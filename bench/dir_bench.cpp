@@ -143,6 +143,14 @@ fs::path FreshBase() {
     return fs::path(pattern);
 }
 
+// The trees of the runs that went well, removed at the very end: the files
+// of a tree removed between two measurements would make the host skip their
+// inodes, just freed, while it makes the next tree, cp -a's copy first.
+std::vector<fs::path>& Finished() {
+    static std::vector<fs::path> bases;
+    return bases;
+}
+
 bool SmallFiles(const std::string& corvan, size_t files, Result& result) {
     fs::path base = FreshBase();
     fs::path data = MakeWorld(base) / "SRV01" / "drives" / "D" / "Data";
@@ -152,7 +160,7 @@ bool SmallFiles(const std::string& corvan, size_t files, Result& result) {
         WriteFile(folder / ("File" + std::to_string(i) + ".dat"), 4096, static_cast<unsigned>(i));
     }
     bool ok = Measure(base, corvan, files, result);
-    if (ok) fs::remove_all(base);
+    if (ok) Finished().push_back(base);
     return ok;
 }
 
@@ -196,7 +204,8 @@ int main(int argc, char** argv) {
         char label[64];
         std::snprintf(label, sizeof label, "(B) four files of %zu MB", mb);
         Print(label, big);
-        fs::remove_all(base);
+        Finished().push_back(base);
     }
+    for (const auto& finished : Finished()) fs::remove_all(finished);
     return ok ? 0 : 1;
 }

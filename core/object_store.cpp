@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <functional>
+#include <unordered_set>
 
 #include "core/store_value.h"
 #include "core/text_file.h"
@@ -204,9 +205,7 @@ size_t CountLines(const Char* p, const Char* end) {
 // value, number). Char is unsigned char for a Latin-1 file read where it
 // lies (each byte the character of its code), wchar_t for decoded text.
 template <class Char, class Add>
-void ReadEntries(const Char* p, const Char* end, Add add) {
-    std::wstring section;
-    DWORD count = 0;
+void ReadEntries(const Char* p, const Char* end, Add add, std::wstring& section, DWORD& count) {
     while (p < end) {
         // A backslash takes the next character into the line, but never the
         // line feed: a line ending in a backslash ends there in a file with
@@ -236,7 +235,288 @@ void ReadEntries(const Char* p, const Char* end, Add add) {
     }
 }
 
+// The lines of one entry as a store file holds them; `remembered` is the
+// section of the entry written before it.
+template <class Write>
+bool WriteEntryLines(const CStoreEntry& e, std::wstring& remembered, std::wstring& line, Write write) {
+    bool ok = true;
+    if (e.Section != remembered) {
+        line.assign(L"[").append(e.Section).append(L"]\n");
+        ok = write(line);
+    }
+    if (ok && !e.Key.empty()) {
+        line.assign(e.Key).append(1, L'=');
+        if (e.Value.empty())
+            line.append(L"\"\"");
+        else
+            line.append(e.Value);
+        ok = write(line.append(1, L'\n'));
+    }
+    remembered = e.Section;
+    return ok;
+}
+
+// Entries a store written or loaded in parts holds at a time.
+constexpr size_t kPartEntries = 4096;
+// Bytes kept before they go to the file, and read at a time.
+constexpr size_t kPartBytes = 256 * 1024;
+
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+bool WriteAll(HANDLE handle, const char* data, size_t size, DWORD& error) {
+    while (size > 0) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) {
+            error = GetLastError();
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+HANDLE OpenForWriting(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE OpenForReading(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 }  // namespace
+
+// The temporary file a store is written to as it is made, encoded as
+// CTextFileWriter encodes a file written from its start: Latin-1 while every
+// character fits, and else UTF-8 behind a byte-order mark. The first
+// character that does not fit copies what was written so far into a second
+// temporary file in UTF-8, which then takes the place of the first.
+class CStoreFileStream {
+public:
+    explicit CStoreFileStream(const std::wstring& path)
+        : Path(path), Temp(corvan::Format(L"%ls.%u.tmp", path.c_str(), static_cast<unsigned>(GetCurrentProcessId()))) {}
+    ~CStoreFileStream() {
+        // Left unfinished: nothing of it stays.
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+            DeleteFileW(Temp.c_str());
+        }
+    }
+
+    DWORD Open() {
+        handle_ = OpenForWriting(Temp);
+        if (handle_ != INVALID_HANDLE_VALUE) return 0;
+        DWORD error = GetLastError();
+        return error ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+    }
+
+    bool Put(const std::wstring& text) {
+        if (Failed) return false;
+        if (!utf8_) {
+            bool fits = true;
+            for (wchar_t c : text) fits = fits && static_cast<uint32_t>(c) <= 0xFF;
+            if (fits) {
+                for (wchar_t c : text) {
+                    if (c == L'\n') buffer_ += '\r';
+                    buffer_ += static_cast<char>(c);
+                }
+            } else if (!ToUtf8()) {
+                return false;
+            }
+        }
+        if (utf8_) {
+            for (size_t i = 0; i < text.size();) {
+                uint32_t code = corvan::NextCodePoint(text, i);
+                if (code == L'\n') buffer_ += '\r';
+                corvan::AppendUtf8(buffer_, code);
+            }
+        }
+        if (buffer_.size() >= kPartBytes) Flush();
+        return !Failed;
+    }
+
+    // Writes what is kept and closes; false when any of it failed.
+    bool Close() {
+        Flush();
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return !Failed;
+    }
+
+    const std::wstring Path;
+    std::wstring Temp;
+    std::wstring Remembered;  // the section of the last entry written
+    std::wstring Line;
+    bool Failed = false;
+    DWORD Error = 0;  // of the write that failed
+
+private:
+    void Flush() {
+        if (!Failed && !WriteAll(handle_, buffer_.data(), buffer_.size(), Error)) Failed = true;
+        buffer_.clear();
+    }
+
+    bool ToUtf8() {
+        Flush();
+        if (Failed) return false;
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        const std::wstring second = corvan::Format(L"%ls.u8.tmp", Temp.c_str());
+        HANDLE in = OpenForReading(Temp);
+        HANDLE out = in == INVALID_HANDLE_VALUE ? INVALID_HANDLE_VALUE : OpenForWriting(second);
+        bool ok = out != INVALID_HANDLE_VALUE;
+        if (!ok) Error = GetLastError();
+        std::string bytes(kPartBytes, '\0');
+        std::string converted(kUtf8Mark);
+        while (ok) {
+            DWORD read = 0;
+            if (!ReadFile(in, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
+                Error = GetLastError();
+                ok = false;
+            }
+            for (DWORD i = 0; ok && i < read; ++i) corvan::AppendUtf8(converted, static_cast<unsigned char>(bytes[i]));
+            ok = ok && WriteAll(out, converted.data(), converted.size(), Error);
+            converted.clear();
+            if (read == 0) break;
+        }
+        if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+        DeleteFileW(Temp.c_str());
+        if (!ok) {
+            if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+            DeleteFileW(second.c_str());
+            if (!Error) Error = ERROR_WRITE_FAULT;
+            Failed = true;
+            return false;
+        }
+        Temp = second;
+        handle_ = out;
+        utf8_ = true;
+        return true;
+    }
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    std::string buffer_;
+    bool utf8_ = false;
+};
+
+// A store file read a part at a time: whole lines in the file's encoding,
+// parsed on from where the last part ended, and the check that the entries
+// read so far are those LoadFromFile would keep.
+class CStoreFileSource {
+public:
+    explicit CStoreFileSource(const std::wstring& path) : Path(path) {}
+    ~CStoreFileSource() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+
+    // 0, or the Win32 error; Whole is set for a file in UTF-16.
+    DWORD Open() {
+        handle_ = OpenForReading(Path);
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            return error ? error : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+        }
+        if (DWORD error = ReadMore()) return error;
+        if (pending_.compare(0, 3, kUtf8Mark) == 0) {
+            utf8_ = true;
+            pending_.erase(0, 3);
+        } else if (pending_.compare(0, 2, "\xFF\xFE") == 0 || pending_.compare(0, 2, "\xFE\xFF") == 0) {
+            Whole = true;
+        }
+        return 0;
+    }
+
+    // Parses the next part into add(section, key, value, number): false at
+    // the end of the file, with Error set when it could not be read.
+    template <class Add>
+    bool ReadPart(Add add) {
+        while (!end_ && pending_.find('\n') == std::string::npos)
+            if ((Error = ReadMore())) return false;
+        if (pending_.empty()) return false;
+        // Whole lines, but never more than the file holds before a zero byte.
+        size_t cut = pending_.rfind('\n');
+        cut = end_ || cut == std::string::npos ? pending_.size() : cut + 1;
+        size_t zero = pending_.find('\0');
+        if (zero < cut) {
+            cut = zero;
+            MetZero = true;
+        }
+        if (utf8_) {
+            std::wstring text = corvan::FromUtf8(pending_.substr(0, cut));
+            ReadEntries(text.data(), text.data() + text.size(), add, section_, count_);
+        } else {
+            const auto* p = reinterpret_cast<const unsigned char*>(pending_.data());
+            ReadEntries(p, p + cut, add, section_, count_);
+        }
+        if (MetZero) {
+            pending_.clear();
+            end_ = true;
+        } else {
+            pending_.erase(0, cut);
+        }
+        return true;
+    }
+
+    // Whether an entry read in parts is kept as LoadFromFile keeps it: a
+    // repeat of an entry of the same run of its section is dropped. False in
+    // `inOrder` when the section came before in another run: LoadFromFile
+    // would compare it with entries no longer held.
+    bool Keep(const std::wstring& section, const std::wstring& key, const std::wstring& value, bool& inOrder) {
+        if (section != run_ || !inRun_) {
+            if (!sections_.insert(TextHashOf(section)).second) {
+                inOrder = false;
+                return false;
+            }
+            run_ = section;
+            inRun_ = true;
+            runEntries_.clear();
+        }
+        std::wstring both;
+        both.reserve(key.size() + value.size() + 1);
+        both.append(key).append(1, L'\0').append(value);
+        return runEntries_.insert(std::move(both)).second;
+    }
+
+    const std::wstring Path;
+    bool Whole = false;
+    bool MetZero = false;
+    DWORD Error = 0;
+
+private:
+    static uint64_t TextHashOf(const std::wstring& text) {
+        uint64_t h = 0xcbf29ce484222325ULL;
+        for (wchar_t c : text) h = (h ^ static_cast<uint32_t>(c)) * 0x100000001b3ULL;
+        return h;
+    }
+
+    DWORD ReadMore() {
+        size_t at = pending_.size();
+        pending_.resize(at + kPartBytes);
+        DWORD read = 0;
+        if (!ReadFile(handle_, pending_.data() + at, static_cast<DWORD>(kPartBytes), &read, nullptr)) {
+            pending_.resize(at);
+            DWORD error = GetLastError();
+            return error ? error : static_cast<DWORD>(ERROR_READ_FAULT);
+        }
+        pending_.resize(at + read);
+        if (read == 0) end_ = true;
+        return 0;
+    }
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    std::string pending_;  // read, not parsed yet
+    bool utf8_ = false;
+    bool end_ = false;
+    std::wstring section_;
+    DWORD count_ = 0;
+    std::wstring run_;
+    bool inRun_ = false;
+    std::unordered_set<uint64_t> sections_;
+    std::unordered_set<std::wstring> runEntries_;
+};
 
 // Each index answers one question without scanning the entries:
 // is there an identical entry, which entry is the first with this section and
@@ -259,6 +539,7 @@ CObjectStore::~CObjectStore() = default;
 
 void CObjectStore::Append(std::wstring section, std::wstring key, std::wstring value, DWORD number) {
     entries_.push_back(CStoreEntry{std::move(section), std::move(key), std::move(value), number});
+    if (out_ && entries_.size() >= kPartEntries) FlushToFile();
 }
 
 void CObjectStore::IndexTriples() const {
@@ -440,6 +721,8 @@ int CObjectStore::FindEntry(const std::wstring& section, const std::wstring& key
 }
 
 int CObjectStore::Next() {
+    // The entry after the one made current is read with it.
+    if (in_ && cursor_ + 1 >= entries_.size()) Refill();
     if (cursor_ >= entries_.size()) return 0;
     const CStoreEntry& e = entries_[cursor_++];
     currentEntrySection_ = e.Section;
@@ -498,14 +781,18 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
         loadMetZero_ = zero != nullptr;
         if (zero) end = static_cast<const unsigned char*>(zero);
         Reserve(CountLines(p, end));
-        ReadEntries(p, end, add);
+        std::wstring section;
+        DWORD count = 0;
+        ReadEntries(p, end, add, section, count);
     } else {
         std::wstring text = DecodeText(bytes);
         size_t zero = text.find(L'\0');
         loadMetZero_ = zero != std::wstring::npos;
         text.resize(std::min(text.size(), zero));
         Reserve(CountLines(text.data(), text.data() + text.size()));
-        ReadEntries(text.data(), text.data() + text.size(), add);
+        std::wstring section;
+        DWORD count = 0;
+        ReadEntries(text.data(), text.data() + text.size(), add, section, count);
     }
     DropRepeats(from);
 
@@ -605,24 +892,113 @@ int CObjectStore::SaveToFile(const std::wstring& path) {
         std::wstring remembered;
         std::wstring line;
         bool ok = true;
-        while (ok && cursor_ < entries_.size()) {
-            const CStoreEntry& e = entries_[cursor_++];
-            if (e.Section != remembered) {
-                line.assign(L"[").append(e.Section).append(L"]\n");
-                ok = file.Write(line);
-            }
-            if (ok && !e.Key.empty()) {
-                line.assign(e.Key).append(1, L'=');
-                if (e.Value.empty())
-                    line.append(L"\"\"");
-                else
-                    line.append(e.Value);
-                ok = file.Write(line.append(1, L'\n'));
-            }
-            remembered = e.Section;
-        }
+        auto write = [&file](const std::wstring& text) { return file.Write(text); };
+        while (ok && cursor_ < entries_.size()) ok = WriteEntryLines(entries_[cursor_++], remembered, line, write);
         return ok && file.Write(L"\n\n");
     });
+}
+
+int CObjectStore::BeginFile(const std::wstring& path) {
+    const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
+    out_ = std::make_unique<CStoreFileStream>(path);
+    if (DWORD error = out_->Open()) {
+        out_.reset();
+        return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
+    }
+    return 1;
+}
+
+void CObjectStore::FlushToFile() {
+    CStoreFileStream& out = *out_;
+    auto write = [&out](const std::wstring& text) { return out.Put(text); };
+    for (size_t i = 0; i < entries_.size() && WriteEntryLines(entries_[i], out.Remembered, out.Line, write);) ++i;
+    entries_.truncate(0);
+    indexes_ = std::make_unique<Indexes>();
+    cursor_ = 0;
+}
+
+int CObjectStore::EndFile() {
+    if (!out_) return 0;
+    const std::wstring path = out_->Path;
+    const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
+    FlushToFile();
+    std::unique_ptr<CStoreFileStream> out = std::move(out_);
+    bool ok = out->Put(L"\n\n");
+    ok = out->Close() && ok;
+    if (!ok) {
+        DeleteFileW(out->Temp.c_str());
+        return FileFailure(op, L"", WriteFailureCategory(out->Error));
+    }
+    if (!MoveFileExW(out->Temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        DeleteFileW(out->Temp.c_str());
+        return FileFailure(op, corvan::Format(L"MoveFileEx(%ls, %ls)", out->Temp.c_str(), path.c_str()),
+                           FileFailureCategory(error));
+    }
+    SetError(op, op, 0);
+    return 1;
+}
+
+int CObjectStore::LoadFromFileInParts(const std::wstring& path) {
+    const std::wstring op = corvan::Format(L"CObjectStore::LoadFromFile(%ls)", path.c_str());
+    entries_.truncate(0);
+    indexes_ = std::make_unique<Indexes>();
+    cursor_ = 0;
+    dropped_ = 0;
+    loadMetZero_ = false;
+    in_ = std::make_unique<CStoreFileSource>(path);
+    if (DWORD error = in_->Open()) {
+        in_.reset();
+        SetError(op, L"", error);
+        return 0;
+    }
+    if (in_->Whole) {
+        in_.reset();
+        return LoadFromFile(path);
+    }
+    SetError(op, op, 0);
+    return 1;
+}
+
+bool CObjectStore::Refill() {
+    // The current entry stays, for Previous; those before it go.
+    size_t keep = cursor_ ? cursor_ - 1 : 0;
+    if (keep) {
+        CStoreEntryList rest;
+        for (size_t i = keep; i < entries_.size(); ++i) rest.push_back(std::move(entries_[i]));
+        entries_ = std::move(rest);
+        dropped_ += keep;
+        cursor_ -= keep;
+    }
+    CStoreFileSource& in = *in_;
+    bool inOrder = true;
+    auto add = [&](const std::wstring& section, std::wstring key, std::wstring value, DWORD number) {
+        if (inOrder && in.Keep(section, key, value, inOrder))
+            Append(section, std::move(key), std::move(value), number);
+    };
+    bool more = true;
+    while (more && inOrder && entries_.size() < kPartEntries) more = in.ReadPart(add);
+    if (!inOrder) return LoadRestWhole();
+    loadMetZero_ = in.MetZero;
+    if (more) return true;
+    // The whole file is read: what is left is held until Next reaches it.
+    DWORD error = in.Error;
+    const std::wstring path = in.Path;
+    in_.reset();
+    if (error) SetError(corvan::Format(L"CObjectStore::LoadFromFile(%ls)", path.c_str()), L"", error);
+    return !error;
+}
+
+bool CObjectStore::LoadRestWhole() {
+    const std::wstring path = in_->Path;
+    const size_t at = dropped_ + cursor_;
+    in_.reset();
+    entries_.truncate(0);
+    indexes_ = std::make_unique<Indexes>();
+    dropped_ = 0;
+    if (!LoadFromFile(path)) return false;
+    cursor_ = std::min(at, entries_.size());
+    return true;
 }
 
 int CObjectStore::SaveToReport(const std::wstring& path) {

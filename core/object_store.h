@@ -11,6 +11,8 @@
 #include "core/base_object.h"
 
 class CTextFileWriter;
+class CStoreFileStream;
+class CStoreFileSource;
 
 struct CStoreEntry {
     std::wstring Section;
@@ -128,6 +130,20 @@ public:
     // Whether the last load met a zero character, which ended its text early.
     bool LoadMetZero() const { return loadMetZero_; }
     int SaveToFile(const std::wstring& path);
+    // A store too large to be held whole is written as it is made: after
+    // BeginFile the store keeps no more than a batch of entries, the rest
+    // having gone to a temporary file beside path (the section numbering
+    // goes on). EndFile writes what is left and puts the file in place
+    // whole, or removes it and records the error as SaveToFile does. The
+    // bytes are those SaveToFile would write.
+    int BeginFile(const std::wstring& path);
+    int EndFile();
+    // Loads a file a batch of entries at a time as Next reaches them: the
+    // entries before the one Next made current are let go. Next, Previous
+    // and the entry after the current one see what LoadFromFile would have
+    // given them. A file whose sections do not each come in one run, which
+    // the tool never writes, is read whole as LoadFromFile reads it.
+    int LoadFromFileInParts(const std::wstring& path);
     int SaveToReport(const std::wstring& path);
     void Dump() override;
 
@@ -168,4 +184,15 @@ private:
     CStoreEntryList entries_;
     std::unordered_map<std::wstring, CBaseObject*> objects_;
     std::unique_ptr<Indexes> indexes_;
+    std::unique_ptr<CStoreFileStream> out_;
+    std::unique_ptr<CStoreFileSource> in_;
+    // Entries let go from the front by a load in parts.
+    size_t dropped_ = 0;
+
+    // The batch of a write or a load in parts.
+    void FlushToFile();
+    bool Refill();
+    // Parses the whole file behind in_ into the entries, as LoadFromFile
+    // would, keeping the cursor on the same entry.
+    bool LoadRestWhole();
 };

@@ -57,11 +57,11 @@ std::wstring ItemFolder(const std::wstring& backupLocation) {
 }
 
 // Loads the tree of a backup file; false, with the error, when the file
-// cannot be read, holds no tree or nests too deep. The file's entries are
-// let go once the tree is made, before anything is restored.
+// cannot be read, holds no tree or nests too deep. The file is read a part
+// at a time as the tree is made: its entries are never all held at once.
 bool LoadTree(const std::wstring& backupFile, CCompositeFile& tree, DWORD& code, std::wstring& text) {
     CObjectStore store;
-    if (!store.LoadFromFile(backupFile)) {
+    if (!store.LoadFromFileInParts(backupFile)) {
         code = store.LastErrorCode ? store.LastErrorCode : ERROR_INVALID_DATA;
         text = store.ErrorDescription;
         return false;
@@ -75,6 +75,12 @@ bool LoadTree(const std::wstring& backupFile, CCompositeFile& tree, DWORD& code,
     if (!tree.LoadProperty(store)) {
         code = tree.LastErrorCode;
         text = Format(L"The backup file %ls is refused: %ls", backupFile.c_str(), tree.ErrorDescription.c_str());
+        return false;
+    }
+    // A read that failed part way leaves a tree that is not the whole backup.
+    if (store.LastErrorCode) {
+        code = store.LastErrorCode;
+        text = store.ErrorDescription;
         return false;
     }
     return true;
@@ -100,10 +106,12 @@ void CountWhatWouldBeCopied(const CCompositeFile& tree, CFileTally& tally) {
     }
 }
 
-// Saves the tree whole or not at all; on failure the store's error is in `store`.
+// Saves the tree whole or not at all, written as its sections are made; on
+// failure the store's error is in `store`.
 bool SaveTree(CCompositeFile& tree, const std::wstring& path, CObjectStore& store) {
+    if (!store.BeginFile(path)) return false;
     tree.SaveProperties(store);
-    return store.SaveToFile(path) != 0;
+    return store.EndFile() != 0;
 }
 
 }  // namespace

@@ -70,10 +70,15 @@ int CCorvanrator::ProcessRegistryKey(int /*backup*/, const std::wstring& keyPath
         if (report) ReportKey(*report, keyPath, key, result);
         return result;
     }
-    // A backup file that could not be written is no backup.
+    // A backup file that could not be written is no backup. It is written
+    // as the key's sections are made: a large key's file is never held whole.
     CObjectStore store;
-    key.SaveProperties(store);
-    if (!store.SaveToFile(RegistryFilePath) && result) {
+    bool saved = store.BeginFile(RegistryFilePath) != 0;
+    if (saved) {
+        key.SaveProperties(store);
+        saved = store.EndFile() != 0;
+    }
+    if (!saved && result) {
         result = 0;
         OutcomeErrorCode = store.ErrorCode;
         OutcomeErrorText = store.ErrorDescription;

@@ -67,28 +67,39 @@ bool ReadHex(const std::wstring& text, size_t maxDigits, DWORD& value) {
 DWORD CFileDacl::Read(const std::wstring& longPath, const std::wstring& server, std::unique_ptr<CFileDacl>& own,
                       std::wstring& call) {
     own.reset();
-    call = corvan::Format(L"GetFileSecurity(%ls)", longPath.c_str());
     DWORD needed = 0;
-    std::vector<BYTE> sd(256);
-    while (!GetFileSecurityW(longPath.c_str(), DACL_SECURITY_INFORMATION, sd.data(), static_cast<DWORD>(sd.size()),
-                             &needed)) {
+    alignas(8) BYTE small[256];
+    std::vector<BYTE> large;
+    BYTE* sd = small;
+    DWORD size = sizeof small;
+    // Most lists fit the buffer on the stack; a longer one is asked for again.
+    while (!GetFileSecurityW(longPath.c_str(), DACL_SECURITY_INFORMATION, sd, size, &needed)) {
         DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER || needed <= sd.size()) return error ? error : ERROR_INVALID_SECURITY_DESCR;
-        sd.resize(needed);
+        if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) {
+            call = corvan::Format(L"GetFileSecurity(%ls)", longPath.c_str());
+            return error ? error : static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR);
+        }
+        large.resize(needed);
+        sd = large.data();
+        size = needed;
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;
-    if (!GetSecurityDescriptorControl(sd.data(), &control, &revision) ||
-        !GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted))
-        return ERROR_INVALID_SECURITY_DESCR;
+    auto failed = [&](DWORD error) {
+        call = corvan::Format(L"GetFileSecurity(%ls)", longPath.c_str());
+        return error;
+    };
+    if (!GetSecurityDescriptorControl(sd, &control, &revision) ||
+        !GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted))
+        return failed(ERROR_INVALID_SECURITY_DESCR);
 
     auto dacl = std::make_unique<CFileDacl>();
     dacl->Protected = (control & SE_DACL_PROTECTED) ? 1 : 0;
     for (DWORD i = 0; present && acl && i < acl->AceCount; ++i) {
         void* ace = nullptr;
-        if (!GetAce(acl, i, &ace)) return ERROR_INVALID_ACL;
+        if (!GetAce(acl, i, &ace)) return failed(ERROR_INVALID_ACL);
         auto* header = static_cast<ACE_HEADER*>(ace);
         if (header->AceFlags & INHERITED_ACE) continue;
         // Only the two kinds a file's list is made of can be set again.

@@ -102,7 +102,8 @@ void CWin32File::RecordSuccess(const std::wstring& function) {
 
 int CWin32File::ReadOwnDacl(CFileTransfer& transfer, const std::wstring& function) {
     std::wstring call;
-    DWORD error = CFileDacl::Read(LongPathForm(FullPath()), ServerOfPath(FullPath()), OwnDacl, call);
+    const std::wstring path = FullPath();
+    DWORD error = CFileDacl::Read(LongPathForm(path), ServerOfPath(path), OwnDacl, call);
     transfer.Note(error);
     if (!error) return 1;
     RecordFailure(transfer, function, call, error);
@@ -132,12 +133,11 @@ int CWin32File::BackupInto(const std::wstring& targetFolder, CFileTransfer& tran
     BackupPath = targetFolder;
     const std::wstring source = FullPath();
     const std::wstring target = JoinPath(targetFolder, FileName);
-    const std::wstring call = Format(L"CopyFile(%ls, %ls)", source.c_str(), target.c_str());
     // Never over an earlier copy: two names that differ only in case are two files here.
     DWORD error = transfer.Stopped() ? transfer.StopError()
                                      : transfer.Copy(LongPathForm(source), LongPathForm(target), TRUE);
     if (error) {
-        RecordFailure(transfer, kBackupFunction, call, error);
+        RecordFailure(transfer, kBackupFunction, Format(L"CopyFile(%ls, %ls)", source.c_str(), target.c_str()), error);
         RestoreFlag = 0;
         return 0;
     }
@@ -157,9 +157,9 @@ int CWin32File::RestoreFrom(CFileTransfer& transfer) {
     const std::wstring source = JoinPath(BackupPath, FileName);
     const std::wstring target = FullPath();
     const std::wstring longTarget = LongPathForm(target);
-    std::wstring call = Format(L"CopyFile(%ls, %ls)", source.c_str(), target.c_str());
+    auto copyCall = [&] { return Format(L"CopyFile(%ls, %ls)", source.c_str(), target.c_str()); };
     if (transfer.Stopped()) {
-        RecordFailure(transfer, kRestoreFunction, call, transfer.StopError());
+        RecordFailure(transfer, kRestoreFunction, copyCall(), transfer.StopError());
         return 0;
     }
 
@@ -173,7 +173,7 @@ int CWin32File::RestoreFrom(CFileTransfer& transfer) {
     }
     if (exists) {
         if (present.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RecordFailure(transfer, kRestoreFunction, call, ERROR_ACCESS_DENIED);
+            RecordFailure(transfer, kRestoreFunction, copyCall(), ERROR_ACCESS_DENIED);
             return 0;
         }
         ULONGLONG presentSize = (static_cast<ULONGLONG>(present.nFileSizeHigh) << 32) | present.nFileSizeLow;
@@ -198,6 +198,7 @@ int CWin32File::RestoreFrom(CFileTransfer& transfer) {
 
     // The copy comes in under another name and replaces the file in one
     // step, so a failure never leaves a part of it under the file's name.
+    std::wstring call = copyCall();
     std::wstring temporary;
     DWORD error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 8 && error == ERROR_FILE_EXISTS; ++attempt) {

@@ -104,13 +104,19 @@ TEST_F(RegistryBackupTest, UnreadableKeyFailsTheRunButItsFileIsWritten) {
 }
 
 TEST_F(RegistryBackupTest, ASaveThatFailsIsAnErrorNotABackup) {
-    AddFault(L"CreateFileW:tool.bkp=5");
     WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n");
-    ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
-    fs::path control = RestoreControl();
-    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("5", IniValue(control, "Control", "BackupLastError"));
-    EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", IniValue(control, "BACKUPERROR", "REGISTRY"));
+    // The file cannot be made, or a part of it cannot be written (a disk-full
+    // write is recorded by its category, 13).
+    for (const auto& [fault, code] : {std::pair{L"CreateFileW:tool.bkp=5", "5"}, {L"WriteFile:tool.bkp=112", "13"}}) {
+        SCOPED_TRACE(code);
+        fs::remove(WorldRoot() / "faults.ini");
+        AddFault(fault);
+        ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
+        fs::path control = RestoreControl();
+        EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
+        EXPECT_EQ(code, IniValue(control, "Control", "BackupLastError"));
+        EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", IniValue(control, "BACKUPERROR", "REGISTRY"));
+    }
 }
 
 TEST_F(RegistryBackupTest, RestoreIgnoresRegistryEntriesAndServiceEntriesWithoutAction) {

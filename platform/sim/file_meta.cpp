@@ -424,10 +424,7 @@ DWORD WriteAttributes(const fs::path& path, const HostEntry& entry, DWORD attrib
 
 void CopyAttributeWord(const fs::path& from, const fs::path& to) {
     std::string text;
-    if (ReadXattr(from, kAttributesName, text))
-        ::lsetxattr(to.c_str(), kAttributesName, text.data(), text.size(), 0);
-    else
-        ::lremovexattr(to.c_str(), kAttributesName);
+    if (ReadXattr(from, kAttributesName, text)) ::lsetxattr(to.c_str(), kAttributesName, text.data(), text.size(), 0);
 }
 
 bool WriteCreationTime(int fd, const FILETIME& time) {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -238,12 +239,35 @@ DWORD CopyError(int err) {
     }
 }
 
-// Copies the bytes into a new file at temp; false (with errno kept) on failure.
-bool CopyBytes(const fs::path& source, const fs::path& temp) {
-    std::error_code ec;
-    if (fs::copy_file(source, temp, fs::copy_options::none, ec)) return true;
-    errno = ec.value();
-    return false;
+// Copies the bytes into a new file at temp with the source's permission
+// bits and times; false (with errno kept) on failure. One open of each file
+// does it all: a copy is several host calls only where it must be.
+bool CopyBytes(const fs::path& source, const struct stat& sourceStat, const fs::path& temp) {
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        int saved = errno;
+        ::close(in);
+        errno = saved;
+        return false;
+    }
+    bool ok = true;
+    for (off_t done = 0; ok && done < sourceStat.st_size;) {
+        ssize_t n = ::sendfile(out, in, &done, static_cast<size_t>(std::min<off_t>(sourceStat.st_size - done, 1 << 30)));
+        if (n == 0) break;  // the source got shorter
+        ok = n > 0;
+    }
+    // The copy keeps the source's last-write time; access time as well.
+    struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+    ok = ok && ::fchmod(out, sourceStat.st_mode & 07777) == 0;
+    if (ok) ::futimens(out, times);
+    int saved = errno;
+    ok = ::close(out) == 0 && ok;
+    ::close(in);
+    if (!ok && errno == 0) saved = EIO;
+    errno = ok ? 0 : saved;
+    return ok;
 }
 
 void RemoveQuietly(const fs::path& path) {
@@ -293,7 +317,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     // The copy is made under another name and renamed into place, so a
     // failure leaves no part of a file under the target's name.
     fs::path temp = TemporaryBeside(target.path);
-    if (!CopyBytes(source.path, temp)) {
+    if (!CopyBytes(source.path, sourceStat, temp)) {
         DWORD error = CopyError(errno);
         RemoveQuietly(temp);
         return Fail(error);
@@ -305,9 +329,6 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     }
     // CopyFile keeps the source's last-write time and attributes; the
     // copy's creation time is its own and its security is its folder's.
-    struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-    ::utimensat(AT_FDCWD, temp.c_str(), times, 0);
-    ::chmod(temp.c_str(), sourceStat.st_mode & 07777);
     sim::CopyAttributeWord(source.path, temp);
     if (::rename(temp.c_str(), target.path.c_str()) != 0) {
         DWORD error = CopyError(errno);

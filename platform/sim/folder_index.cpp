@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 namespace sim {
 namespace {
 
-constexpr size_t kIndexedFolderSize = 128;
+constexpr size_t kIndexedFolderSize = 16;
 
 struct FolderIndex {
     int watch = -1;
