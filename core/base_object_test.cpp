@@ -6,14 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "core/nesting_bound.h"
 #include "core/object_store.h"
+#include "core/server_name.h"
 #include "core/store_value.h"
 #include "core/test_support.h"
 #include "diagnostics/logger.h"
 
 namespace {
 
-// A leaf and a composite written the way the resource classes write theirs.
+using corvan_test::Error;
+using corvan_test::ErrorOf;
+
+// A leaf written the way the resource classes write theirs; the links of
+// composites to their children are pinned by the golden trees of the
+// registry and directory tests.
 class CTestLeaf : public CBaseObject {
 public:
     int SaveProperties(CObjectStore& store) override {
@@ -23,30 +30,14 @@ public:
         store.AddToSection(L"Name", v.GetEncoded());
         return CBaseObject::SaveProperties(store);
     }
-    int LoadProperty(CObjectStore& store) override {
-        return LoadSectionEntries(store, [this](const std::wstring& key, const std::wstring& value) {
-            if (key == L"Name") CStoreValue::GetString(value, Name);
-        });
-    }
     std::wstring Name;
 };
 
-class CTestComposite : public CBaseObject {
-public:
-    int SaveProperties(CObjectStore& store) override {
-        std::wstring own = BeginCompositeSection(store, L"CTestComposite");
-        CBaseObject::SaveProperties(store);
-        for (auto& child : Children) SaveChildSection(store, own, *child);
-        return 1;
-    }
-    std::vector<std::unique_ptr<CBaseObject>> Children;
-};
-
-std::vector<std::wstring> Entries(const CObjectStore& store, const std::wstring& onlyKey = L"") {
+std::vector<std::wstring> Entries(const CObjectStore& store) {
     std::vector<std::wstring> lines;
     for (size_t i = 0; i < store.GetEntryCount(); ++i) {
         const CStoreEntry& e = store.GetEntryAt(i);
-        if (onlyKey.empty() || e.Key == onlyKey) lines.push_back(e.Section + L"|" + e.Key + L"=" + e.Value);
+        lines.push_back(e.Section + L"|" + e.Key + L"=" + e.Value);
     }
     return lines;
 }
@@ -78,58 +69,6 @@ TEST(BaseObjectTest, SavedKeys) {
               Entries(full));
 }
 
-TEST(BaseObjectTest, SectionsLinkToTheirParents) {
-    CObjectStore store;
-    CTestComposite outer;
-    outer.Children.push_back(std::make_unique<CTestLeaf>());
-    auto inner = std::make_unique<CTestComposite>();
-    inner->Children.push_back(std::make_unique<CTestLeaf>());
-    outer.Children.push_back(std::move(inner));
-    outer.Children.push_back(std::make_unique<CTestLeaf>());
-    outer.SaveProperties(store);
-    EXPECT_EQ((std::vector<std::wstring>{L"1|parent=NULL", L"2|parent=1", L"3|parent=1", L"4|parent=3",
-                                         L"5|parent=1"}),
-              Entries(store, L"parent"));
-
-    // Two leaves saved one after the other at the top both say NULL.
-    CObjectStore flat;
-    CTestLeaf a, b;
-    a.SaveProperties(flat);
-    b.SaveProperties(flat);
-    EXPECT_EQ((std::vector<std::wstring>{L"1|parent=NULL", L"2|parent=NULL"}), Entries(flat, L"parent"));
-}
-
-TEST(BaseObjectTest, LoadPropertyReadsItsSectionAndStopsAtTheNext) {
-    CObjectStore store;
-    store.AddEntry(L"1", L"class", L"CTestLeaf", 1);
-    store.AddEntry(L"1", L"Name", L"\"Public\"", 2);
-    store.AddEntry(L"1", L"name", L"\"class keys keep their case\"", 3);
-    store.AddEntry(L"1", L"servername", L"\"\\\\SRV02\"", 4);
-    store.AddEntry(L"1", L"LASTERRORCODE", L"dword:00000035", 5);
-    store.AddEntry(L"2", L"class", L"CTestLeaf", 6);
-    store.AddEntry(L"2", L"Name", L"\"Second\"", 7);
-
-    store.Next();
-    CTestLeaf first;
-    EXPECT_EQ(1, first.LoadProperty(store));
-    EXPECT_EQ(L"Public", first.Name);
-    EXPECT_EQ(L"\\\\SRV02", first.ServerName);
-    EXPECT_EQ(0x35u, first.LastErrorCode);
-    ASSERT_EQ(1, store.Next());
-    EXPECT_EQ(L"class", store.CurrentKey());
-    EXPECT_EQ(L"2", store.CurrentEntrySection());
-    CTestLeaf second;
-    second.LoadProperty(store);
-    EXPECT_EQ(L"Second", second.Name);
-}
-
-TEST(BaseObjectTest, ReplaceServerNameCountsReplacements) {
-    CBaseObject object(L"\\\\OLD\\OLD");
-    EXPECT_EQ(2, object.ReplaceServerName(L"OLD", L"NEW"));
-    EXPECT_EQ(L"\\\\NEW\\NEW", object.ServerName);
-    EXPECT_EQ(0, object.ReplaceServerName(L"", L"x"));
-}
-
 class SetErrorTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -143,11 +82,7 @@ protected:
 
 TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLine) {
     object_.SetError(L"CShare::Add()", L"NetShareAdd(Public)", 5);
-    EXPECT_EQ(L"5", object_.ErrorCode);
-    EXPECT_EQ(5u, object_.LastErrorCode);
-    EXPECT_EQ(L"CShare::Add()", object_.ErrorFunction);
-    EXPECT_EQ(L"NetShareAdd(Public)", object_.ErrorWin32API);
-    EXPECT_EQ(L"Access is denied.  ", object_.ErrorDescription);
+    EXPECT_EQ(Error(L"5", 5, L"CShare::Add()", L"NetShareAdd(Public)", L"Access is denied.  "), ErrorOf(object_));
     EXPECT_EQ(std::vector<DWORD>{kLogError}, recorder_.levels);
     EXPECT_EQ(std::vector<std::wstring>{L"CShare::Add(),NetShareAdd(Public),5,Access is denied.  "}, recorder_.texts);
 
@@ -161,14 +96,81 @@ TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLine) {
 TEST_F(SetErrorTest, SuccessAfterFailureKeepsTheFailure) {
     object_.SetError(L"CPort::Add()", L"AddPort()", 1722);
     object_.SetError(L"CPort::Restore()", L"CPort::Restore()", 0);
-    EXPECT_EQ(L"1722", object_.ErrorCode);
-    EXPECT_EQ(1722u, object_.LastErrorCode);
-    EXPECT_EQ(L"CPort::Add()", object_.ErrorFunction);
-    EXPECT_EQ(L"AddPort()", object_.ErrorWin32API);
-    EXPECT_EQ(L"The RPC server is unavailable.  ", object_.ErrorDescription);
+    EXPECT_EQ(Error(L"1722", 1722, L"CPort::Add()", L"AddPort()", L"The RPC server is unavailable.  "),
+              ErrorOf(object_));
     ASSERT_EQ(2u, recorder_.texts.size());
     EXPECT_EQ(static_cast<DWORD>(kLogInformation), recorder_.levels[1]);
     EXPECT_EQ(L"CPort::Restore(),CPort::Restore(),0", recorder_.texts[1]);
+}
+
+TEST(ServerNameTest, OnlyTheServerPartThatBeginsATextIsReplaced) {
+    const struct {
+        const wchar_t* text;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"\\\\OLD\\D$\\Data", L"\\\\NEW\\D$\\Data"},
+        {L"\\\\old\\LASER01", L"\\\\NEW\\LASER01"},  // names ignore case
+        {L"\\\\OLD", L"\\\\NEW"},
+        {L"\\\\OLDER\\D$", L"\\\\OLDER\\D$"},  // another machine
+        {L"D:\\OLD\\x", L"D:\\OLD\\x"},
+        {L"\\\\SRV\\OLD", L"\\\\SRV\\OLD"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        std::wstring text = c.text;
+        const int replaced = std::wstring(c.text) != c.expected ? 1 : 0;
+        EXPECT_EQ(replaced, ReplaceServerPart(text, L"\\\\OLD", L"NEW")) << c.text;
+        EXPECT_EQ(c.expected, text);
+    }
+    std::wstring unchanged = L"\\\\OLD\\x";
+    EXPECT_EQ(0, ReplaceServerPart(unchanged, L"\\\\", L"\\\\NEW"));
+}
+
+TEST(ServerNameTest, ServerNamesAndDomainsFollowTheMachine) {
+    CBaseObject object(L"\\\\srv01");
+    EXPECT_EQ(1, object.ReplaceServerName(L"\\\\SRV01", L"\\\\SRV02"));
+    EXPECT_EQ(L"\\\\SRV02", object.ServerName);
+    CBaseObject twice(L"\\\\OLD\\OLD");  // a name without its backslashes is replaced wherever it stands
+    EXPECT_EQ(2, twice.ReplaceServerName(L"OLD", L"NEW"));
+    EXPECT_EQ(L"\\\\NEW\\NEW", twice.ServerName);
+    EXPECT_EQ(0, twice.ReplaceServerName(L"", L"x"));
+
+    std::wstring domain = L"srv01";
+    EXPECT_EQ(1, ReplaceServerWord(domain, L"\\\\SRV01", L"\\\\SRV02"));
+    EXPECT_EQ(L"SRV02", domain);
+    domain = L"CORP";
+    EXPECT_EQ(0, ReplaceServerWord(domain, L"\\\\SRV01", L"\\\\SRV02"));
+    EXPECT_EQ(L"CORP", domain);
+}
+
+// Descends until the bound stops it; returns the deepest level reached.
+int Descend(int& counter) {
+    CNestingLevel level(counter);
+    if (level.TooDeep()) return level.Depth();
+    return Descend(counter);
+}
+
+TEST(NestingBoundTest, LevelsCountTheDescentAndTheBoundStopsItAt513) {
+    int counter = 0;
+    EXPECT_EQ(kMaxNestingDepth + 1, Descend(counter));
+    EXPECT_EQ(0, counter);  // every level gave its count back
+
+    CBaseObject top, middle, deepest, unknown;
+    CTreeDepths tree(&top);
+    EXPECT_EQ(2, tree.ChildLevel(&top));
+    EXPECT_TRUE(tree.Add(&middle, kMaxNestingDepth));
+    EXPECT_EQ(kMaxNestingDepth + 1, tree.ChildLevel(&middle));
+    EXPECT_FALSE(tree.Add(&deepest, tree.ChildLevel(&middle)));
+    EXPECT_FALSE(tree.Knows(&deepest));
+    EXPECT_GT(tree.ChildLevel(&unknown), kMaxNestingDepth);
+}
+
+TEST(NestingBoundTest, RefusalRecordsAClearError) {
+    CBaseObject object;
+    EXPECT_EQ(0, RefuseNesting(object, L"CCompositeShare::LoadProperty()", L"section 600"));
+    EXPECT_EQ(Error(L"13", 13, L"CCompositeShare::LoadProperty()", L"nested deeper than 512 levels at section 600",
+                    L"Objects are nested deeper than 512 levels."),
+              ErrorOf(object));
 }
 
 }  // namespace

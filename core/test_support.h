@@ -6,11 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "core/base_object.h"
 #include "diagnostics/log_target.h"
 #include "platform/text.h"
 
@@ -58,6 +61,21 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
 
 inline std::filesystem::path SourceFile(const std::string& relative) {
     return std::filesystem::path(CORVAN_SOURCE_DIR) / relative;
+}
+
+// The error an object records: code (as text and number), function, call
+// and description, to compare with one expected tuple.
+inline std::tuple<std::wstring, DWORD, std::wstring, std::wstring, std::wstring> ErrorOf(const CBaseObject& object) {
+    return {object.ErrorCode, object.LastErrorCode, object.ErrorFunction, object.ErrorWin32API,
+            object.ErrorDescription};
+}
+using Error = std::tuple<std::wstring, DWORD, std::wstring, std::wstring, std::wstring>;
+
+// What a call prints on standard output.
+inline std::string Printed(const std::function<void()>& print) {
+    ::testing::internal::CaptureStdout();
+    print();
+    return ::testing::internal::GetCapturedStdout();
 }
 
 // Keeps every message it accepts: level and expanded text.

@@ -114,12 +114,10 @@ TEST(CompositeFileStoreTest, ATreeSavesAsTheExpectedFileAndLoadsBackUnchanged) {
 
 TEST(CompositeFileStoreTest, DumpPrintsEachFolderThenItsChildrenLeavingOutWhatIsNotToBeRestored) {
     auto tree = SampleTree();
-    testing::internal::CaptureStdout();
-    tree->Dump();
     EXPECT_EQ("\n dir: \\\\SRV01\\D$\\Data - attributes=00000010 "
               "\nfile: \\\\SRV01\\D$\\Data\\a.txt - attributes=00000021 "
               "\n dir: \\\\SRV01\\D$\\Data\\Sub - attributes=00000012 ",
-              testing::internal::GetCapturedStdout());
+              corvan_test::Printed([&] { tree->Dump(); }));
 }
 
 TEST(CompositeFileStoreTest, TreesThatWouldWriteOrReadOutsideTheirFoldersAreRefused) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
 
 #include "core/object_store.h"
@@ -149,28 +148,11 @@ TEST_F(PrinterTest, PortsAreCutAtTheirColonOnlyForNewerTargets) {
     EXPECT_EQ(std::optional<std::wstring>(L"IP_1,IP_2"), ReadRegistryString(L"SRV02", kPrinters + L"\\P2", L"Port"));
 }
 
-TEST_F(PrinterTest, TheSupportedDriversFileMapsNamesInAnyCaseOnNewerTargetsOnly) {
-    std::ofstream(WorldRoot() / "SupportedDrivers.txt")
-        << "[OTHER]\r\nHP LaserJet 4=wrong\r\n[MIGRATION]\r\nhp laserjet 4 =  \"" << corvan::ToUtf8(kLaser) << "\" \r\n";
-    CPrinter printer(L"\\\\SRV02");
-    std::wstring mapped;
-    EXPECT_EQ(1, printer.CheckDriverInFile(L"HP LASERJET 4", File("SupportedDrivers.txt"), mapped));
-    EXPECT_EQ(kLaser, mapped);
-    EXPECT_EQ(0, printer.CheckDriverInFile(L"HP LaserJet 5", File("SupportedDrivers.txt"), mapped));
-    EXPECT_EQ(L"", mapped);
-    EXPECT_EQ(0, printer.CheckDriverInFile(L"HP LaserJet 4", File("missing.txt"), mapped));
-
-    // On a target of version 4 nothing is mapped: the printer is refused for its driver.
-    sim::SetMachineSetting(L"SRV02", L"Machine", L"VersionMajor", L"4");
-    auto old = Bound(L"OLD", L"LPT1:");
-    old->DriverName = L"HP LaserJet 4";
-    old->DriverMapFile = File("SupportedDrivers.txt");
-    CInstalledDrivers drivers;
-    EXPECT_EQ(0, drivers.Check(*old));
-    EXPECT_EQ(L"0xE0081797", old->ErrorCode);
-    EXPECT_EQ(L"Printer Driver 'HP LaserJet 4', is not installed.", old->ErrorDescription);
-    EXPECT_EQ(L"CPrinter::Add(\\\\SRV01\\OLD, LPT1:, HP LaserJet 4)", old->ErrorFunction);
-    EXPECT_EQ(L"AddPrinter(\\\\SRV01\\OLD)", old->ErrorWin32API);
+TEST_F(PrinterTest, AServerThatDoesNotAnswerIsWaitedForTwiceBeforeTheQueueIsMade) {
+    sim::AddFaultRule(L"AddPrinterW@SRV02=1722,2");
+    const DWORD before = GetTickCount();
+    EXPECT_EQ(1, Bound(L"LATE", L"IP_1")->Add());
+    EXPECT_EQ(2 * CPrinter::kUnavailableWaitMs, GetTickCount() - before);
 }
 
 TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
@@ -202,16 +184,6 @@ TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
     EXPECT_EQ(0, plain->Delete());
     EXPECT_EQ(1, plain->Delete());
     EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\PLAIN"));
-
-    // A set with a printer that could not be made has failed, with that printer's error.
-    CCompositePrinter set(L"\\\\SRV02");
-    auto missing = Bound(L"MISSING", L"LPT1:");
-    missing->DriverName = L"No Such Driver";
-    set.AddChild(missing.release());
-    set.AddChild(Bound(L"MADE", L"LPT1:").release());
-    EXPECT_EQ(0, set.Add());
-    EXPECT_EQ(L"0xE0081797", set.ErrorCode);
-    EXPECT_TRUE(RegistryKeyExists(L"SRV02", kPrinters + L"\\MADE"));
 }
 
 TEST_F(PrinterTest, SelectionMatchesPartsOfNamesIgnoringCaseAndAnyTypeMatchesAll) {

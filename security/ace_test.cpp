@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/object_store.h"
@@ -76,59 +77,28 @@ TEST_F(CAceWorldTest, EntryTooShortForItsSidHasNoSid) {
     EXPECT_EQ(L"", ace.SIDName);
 }
 
-TEST_F(CAceWorldTest, GetFindsTheAccountByNameOnItsServer) {
-    AddLocalAccount(L"SRV02", L"scanner", L"S-1-5-21-7-7-7-1500");
-    CAce ace;
-    ace.Trustee = L"scanner";
-    ace.AccessMask = 7;
-    ace.Index = 2;
-    PSID sid = nullptr;
-    DWORD mask = 0;
-    int index = 0;
-
-    // Not on the local machine...
-    EXPECT_EQ(0, ace.Get(sid, mask, index));
-    EXPECT_EQ(7u, mask);  // passed back even on failure
-    EXPECT_EQ(2, index);
-    EXPECT_EQ(1332u, ace.LastErrorCode);
-    EXPECT_EQ(L"CAce::Get()", ace.ErrorFunction);
-    EXPECT_EQ(L"LookupAccountName(scanner) failed.  Error 1332 ", ace.ErrorWin32API);
-    EXPECT_FALSE(ace.HasSid());
-
-    // ...but on the machine the entry names.
-    ace.ServerName = L"\\\\SRV02";
-    ASSERT_EQ(1, ace.Get(sid, mask, index));
-    EXPECT_EQ(MakeSid(5, {21, 7, 7, 7, 1500}), ace.Sid);
-    EXPECT_EQ(ace.GetSid(), sid);
-}
-
 TEST(CAceStoreTest, LoadsItsSectionAndLeavesTheNext) {
     CObjectStore store;
-    store.AddEntry(L"4", L"class", L"CAce");
-    store.AddEntry(L"4", L"parent", L"3");
-    store.AddEntry(L"4", L"SIDName", L"\"S-1-5-32-544\"");
-    store.AddEntry(L"4", L"Domain", L"\"BUILTIN\"");
-    store.AddEntry(L"4", L"Trustee", L"\"Administrators\"");
-    store.AddEntry(L"4", L"AccessMask", L"dword:001f01ff");
-    store.AddEntry(L"4", L"Index", L"dword:00000002");
-    store.AddEntry(L"4", L"AceType", L"dword:00000002");
-    store.AddEntry(L"4", L"AceFlags", L"dword:000000c3");
-    store.AddEntry(L"4", L"accessmask", L"dword:00000001");  // other capitals: not the class's key
-    store.AddEntry(L"4", L"servername", L"\"\\\\SRV02\"");   // the base keys ignore case
+    const wchar_t* entries[][2] = {
+        {L"class", L"CAce"},           {L"parent", L"3"},
+        {L"SIDName", L"\"S-1-5-32-544\""}, {L"Domain", L"\"BUILTIN\""},
+        {L"Index", L"dword:00000002"}, {L"Trustee", L"\"Administrators\""},
+        {L"AceType", L"dword:00000002"}, {L"AccessMask", L"dword:001f01ff"},
+        {L"AceFlags", L"dword:000000c3"},
+        {L"accessmask", L"dword:00000001"},    // other capitals: not the class's key
+        {L"servername", L"\"\\\\SRV02\""},  // the base keys ignore case
+    };
+    for (const auto& e : entries) store.AddEntry(L"4", e[0], e[1]);
     store.AddEntry(L"5", L"class", L"CAce");
     store.Rewind();
     ASSERT_TRUE(store.Next());
 
     CAce ace;
     EXPECT_EQ(1, ace.LoadProperty(store));
-    EXPECT_EQ(L"S-1-5-32-544", ace.SIDName);
-    EXPECT_EQ(L"BUILTIN", ace.Domain);
-    EXPECT_EQ(L"Administrators", ace.Trustee);
-    EXPECT_EQ(kFullControl, ace.AccessMask);
-    EXPECT_EQ(2, ace.Index);
-    EXPECT_EQ(SYSTEM_AUDIT_ACE_TYPE, ace.AceType);
-    EXPECT_EQ(0xC3, ace.AceFlags);
-    EXPECT_EQ(L"\\\\SRV02", ace.ServerName);
+    EXPECT_EQ(std::make_tuple(L"S-1-5-32-544", L"BUILTIN", L"Administrators", kFullControl, 2,
+                              static_cast<BYTE>(SYSTEM_AUDIT_ACE_TYPE), static_cast<BYTE>(0xC3), L"\\\\SRV02"),
+              std::tie(ace.SIDName, ace.Domain, ace.Trustee, ace.AccessMask, ace.Index, ace.AceType, ace.AceFlags,
+                       ace.ServerName));
     EXPECT_FALSE(ace.HasSid());
     ASSERT_TRUE(store.Next());
     EXPECT_EQ(L"5", store.CurrentEntrySection());

@@ -1,6 +1,6 @@
 // Helpers shared by the unit tests of security/ (test code only): SIDs and
 // access lists in their binary layouts, and a world with a fixed local
-// machine whose logs stay in a scratch folder.
+// machine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -109,7 +109,7 @@ private:
 
 // A world whose local machine is SRV01 (with the local account jdoe) and a
 // second machine SRV02; the application's logs and the tests' files go to
-// a scratch folder.
+// the world's folder, outside every machine.
 class SecurityWorldTest : public sim::SimWorldTest {
 protected:
     void SetUp() override {
@@ -117,21 +117,11 @@ protected:
         SetLocalMachine(L"SRV01");
         AddMachine(L"SRV02");
         AddLocalAccount(L"SRV01", L"jdoe", L"S-1-5-21-1-2-3-1107");
-        scratch_ = WorldRoot().string() + "-scratch";
-        std::filesystem::create_directories(scratch_);
-        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(scratch_.string()));
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(scratch_, ec);
-        SimWorldTest::TearDown();
+        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(WorldRoot().string()));
     }
 
-    // A file beside the logs, outside the world, as the product names it.
-    std::wstring ScratchFile(const std::string& name) const { return corvan::FromUtf8((scratch_ / name).string()); }
-
-private:
-    std::filesystem::path scratch_;
+    // A file of the world's folder, as the product names it.
+    std::wstring ScratchFile(const std::string& name) const { return corvan::FromUtf8((WorldRoot() / name).string()); }
 };
 
 }  // namespace security_test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/object_store.h"
@@ -40,86 +41,61 @@ protected:
     CLogger logger_;
 };
 
-TEST_F(CWin32ServiceTest, StopEndsTheServiceAndWaitsAfterwards) {
-    SetServiceState(L"SRV01", L"Spooler", L"Running");
-    CWin32Service service = Service();
-    DWORD before = GetTickCount();
-    EXPECT_EQ(0u, service.Stop());
-    DWORD waited = GetTickCount() - before;
-    EXPECT_EQ(L"Stopped", RunState());
-    EXPECT_GE(waited, CWin32Service::kAfterStopMs);
-    EXPECT_LT(waited, CWin32Service::kPendingLimitMs);
-    EXPECT_EQ(L"", service.ErrorCode);
-
-    // Already stopped: still a success, still followed by the wait.
-    before = GetTickCount();
-    EXPECT_EQ(0u, service.Stop());
-    EXPECT_GE(GetTickCount() - before, CWin32Service::kAfterStopMs);
-    EXPECT_EQ((std::vector<std::wstring>{L"Stop(),Service stopped.,0", L"Stop(),Service stopped.,0"}), log_.texts);
-}
-
-TEST_F(CWin32ServiceTest, StopWaitsOutAPendingTimeWithinTheLimit) {
-    SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=12000");
-    CWin32Service service = Service();
-    DWORD before = GetTickCount();
-    EXPECT_EQ(0u, service.Stop());
-    EXPECT_GE(GetTickCount() - before, 12000u + CWin32Service::kAfterStopMs);
-    EXPECT_EQ(L"Stopped,StopPendingMs=12000", RunState());
-
-    // A stop someone else began is waited for without a second control.
-    SetServiceState(L"SRV01", L"Spooler", L"StopPending,StopPendingMs=3000");
-    EXPECT_EQ(0u, service.Stop());
-    EXPECT_EQ(L"Stopped,StopPendingMs=3000", RunState());
-}
-
-TEST_F(CWin32ServiceTest, StopPendingPastTheLimitTimesOut) {
-    SetServiceState(L"SRV01", L"Spooler", L"Running,StopPendingMs=45000");
-    CWin32Service service = Service();
-    DWORD before = GetTickCount();
-    EXPECT_EQ(1460u, service.Stop());
-    DWORD waited = GetTickCount() - before;
-    EXPECT_GT(waited, CWin32Service::kPendingLimitMs);
-    EXPECT_LE(waited, CWin32Service::kPendingLimitMs + 1000) << "no further wait after a failed stop";
-    EXPECT_EQ(L"StopPending,StopPendingMs=45000", RunState());
-    EXPECT_EQ(L"1460", service.ErrorCode);
-    EXPECT_EQ(L"Stop()", service.ErrorFunction);
-    EXPECT_EQ(L"CWin32Service::Stop()", service.ErrorWin32API);
-}
-
-TEST_F(CWin32ServiceTest, StartRunsAStoppedServiceAndAcceptsARunningOne) {
-    // A wait hint of zero is polled, not taken as "wait for ever".
-    SetServiceState(L"SRV01", L"Spooler", L"Stopped,StartPendingMs=50,WaitHintMs=0");
-    CWin32Service service = Service();
-    DWORD before = GetTickCount();
-    EXPECT_EQ(0u, service.Start());
-    EXPECT_EQ(L"Running,StartPendingMs=50,WaitHintMs=0", RunState());
-    EXPECT_LT(GetTickCount() - before, 1000u);
-    EXPECT_EQ(0u, service.Start());  // already running
-    EXPECT_EQ((std::vector<std::wstring>{L"CWin32Service::Start(),Service started.,0",
-                                         L"CWin32Service::Start(),Service started.,0"}),
-              log_.texts);
-}
-
-TEST_F(CWin32ServiceTest, TheStartLimitCountsFromTheStartOfTheOperation) {
-    // Done exactly at the limit: in time.
-    SetServiceState(L"SRV01", L"Spooler", L"Stopped,StartPendingMs=30000");
-    CWin32Service service = Service();
-    EXPECT_EQ(0u, service.Start());
-    EXPECT_EQ(L"Running,StartPendingMs=30000", RunState());
-
-    // Done after the limit: late, whatever the service does afterwards.
-    SetServiceState(L"SRV01", L"Spooler", L"Stopped,StartPendingMs=30500");
-    DWORD before = GetTickCount();
-    EXPECT_EQ(1460u, service.Start());
-    EXPECT_LE(GetTickCount() - before, CWin32Service::kPendingLimitMs + 1000);
-    EXPECT_EQ(L"CWin32Service::Start()", service.ErrorFunction);
-    EXPECT_EQ(L"WaitingForServiceToStart(ERROR_TIMEOUT)", service.ErrorWin32API);
-
-    // A hung start with a wait hint far beyond the limit still ends at the limit.
-    SetServiceState(L"SRV01", L"Spooler", L"StartPending,WaitHintMs=4000000000");
-    before = GetTickCount();
-    EXPECT_EQ(1460u, service.Start());
-    EXPECT_LE(GetTickCount() - before, CWin32Service::kPendingLimitMs + 1000);
+// Each case on a fresh service object: the result, the run state left,
+// the time taken (at least, at most) and the error recorded, if any.
+TEST_F(CWin32ServiceTest, StopAndStartWaitOutPendingTimesWithinTheLimit) {
+    const DWORD after = CWin32Service::kAfterStopMs, limit = CWin32Service::kPendingLimitMs;
+    const struct {
+        bool stop;
+        const wchar_t* state;
+        DWORD result;
+        const wchar_t* left;  // nullptr: not checked
+        DWORD least, most;
+        const wchar_t *function, *api;  // of the error; nullptr: none
+    } cases[] = {
+        {true, L"Running", 0, L"Stopped", after, limit - 1, nullptr, nullptr},
+        // Already stopped: still a success, still followed by the wait.
+        {true, L"Stopped", 0, L"Stopped", after, limit - 1, nullptr, nullptr},
+        {true, L"Running,StopPendingMs=12000", 0, L"Stopped,StopPendingMs=12000", 12000 + after, 2 * limit, nullptr,
+         nullptr},
+        // A stop someone else began is waited for without a second control.
+        {true, L"StopPending,StopPendingMs=3000", 0, L"Stopped,StopPendingMs=3000", 3000, 2 * limit, nullptr, nullptr},
+        // Past the limit it fails, with no further wait.
+        {true, L"Running,StopPendingMs=45000", 1460, L"StopPending,StopPendingMs=45000", limit + 1, limit + 1000,
+         L"Stop()", L"CWin32Service::Stop()"},
+        // A wait hint of zero is polled, not taken as "wait for ever".
+        {false, L"Stopped,StartPendingMs=50,WaitHintMs=0", 0, L"Running,StartPendingMs=50,WaitHintMs=0", 0, 999,
+         nullptr, nullptr},
+        {false, L"Running", 0, L"Running", 0, 999, nullptr, nullptr},
+        // The limit counts from the start of the operation: done at it is in
+        // time, done after it late, and a hung start ends at it, whatever its hint.
+        {false, L"Stopped,StartPendingMs=30000", 0, L"Running,StartPendingMs=30000", 0, limit + 1000, nullptr, nullptr},
+        {false, L"Stopped,StartPendingMs=30500", 1460, nullptr, 0, limit + 1000, L"CWin32Service::Start()",
+         L"WaitingForServiceToStart(ERROR_TIMEOUT)"},
+        {false, L"StartPending,WaitHintMs=4000000000", 1460, nullptr, 0, limit + 1000, L"CWin32Service::Start()",
+         L"WaitingForServiceToStart(ERROR_TIMEOUT)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(c.state));
+        SetServiceState(L"SRV01", L"Spooler", c.state);
+        log_.texts.clear();
+        CWin32Service service = Service();
+        const DWORD before = GetTickCount();
+        EXPECT_EQ(c.result, c.stop ? service.Stop() : service.Start());
+        const DWORD took = GetTickCount() - before;
+        EXPECT_GE(took, c.least);
+        EXPECT_LE(took, c.most);
+        if (c.left) EXPECT_EQ(c.left, RunState());
+        if (c.function) {
+            EXPECT_EQ(std::make_tuple(L"1460", c.function, c.api),
+                      std::tie(service.ErrorCode, service.ErrorFunction, service.ErrorWin32API));
+        } else {
+            EXPECT_EQ(L"", service.ErrorCode);
+            EXPECT_EQ(std::vector<std::wstring>{c.stop ? L"Stop(),Service stopped.,0"
+                                                       : L"CWin32Service::Start(),Service started.,0"},
+                      log_.texts);
+        }
+    }
 }
 
 TEST_F(CWin32ServiceTest, FailuresNameTheCallServerAndService) {
@@ -158,14 +134,6 @@ TEST_F(CWin32ServiceTest, FailuresNameTheCallServerAndService) {
     EXPECT_EQ(L"Running", RunState());
 }
 
-TEST_F(CWin32ServiceTest, StartupChangesOnlyTheStartType) {
-    CWin32Service service = Service();
-    EXPECT_EQ(0u, service.Startup(SERVICE_DISABLED));
-    EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
-    EXPECT_EQ(std::optional<DWORD>(SERVICE_WIN32_OWN_PROCESS), ReadRegistryDword(L"SRV01", kSpoolerKey, L"Type"));
-    EXPECT_EQ(std::vector<std::wstring>{L"CWin32Service::Startup(),Service Startup okay.,0"}, log_.texts);
-}
-
 TEST_F(CWin32ServiceTest, SavesTheSectionOfTheWorkedExample) {
     CWin32Service service(L"", L"Spooler");
     service.ServiceType = 16;
@@ -201,22 +169,6 @@ TEST_F(CWin32ServiceTest, LoadsItsKeysExactlyAndTheCommonOnesInAnyCase) {
     EXPECT_EQ(L"\\\\SRV02", service.ServerName);
     ASSERT_TRUE(store.Next());
     EXPECT_EQ(L"2", store.CurrentEntrySection());
-}
-
-TEST_F(CWin32ServiceTest, ReportsOnlyWhenActedUpon) {
-    CWin32Service service(L"\\\\SRV01", L"Spooler");
-    service.StartType = SERVICE_DISABLED;
-    service.Task = L"Stop Service";
-    CObjectStore report;
-    service.ReportStatus(report);
-    EXPECT_EQ(0u, report.GetEntryCount());
-    service.ReportFlag = 1;
-    service.LastErrorCode = 1460;
-    service.ReportStatus(report);
-    ASSERT_EQ(1u, report.GetEntryCount());
-    EXPECT_EQ(L"Result: NOK;Type: Service;Name: Spooler;Prediction: StartType=4 ;State: ;Task: Stop Service ",
-              report.GetEntryAt(0).Value);
-    EXPECT_EQ(1460u, report.GetEntryAt(0).EntryNumber);
 }
 
 }  // namespace

@@ -94,18 +94,6 @@ bool SetTimes(const std::wstring& path, uint64_t created, uint64_t written) {
 
 using Ace = AceEntry;
 
-// Paths and names of every entry below a host folder, with size and write time.
-std::map<std::string, std::string> Listing(const fs::path& root) {
-    std::map<std::string, std::string> listing;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        struct stat st;
-        if (::lstat(it->path().c_str(), &st) != 0) continue;
-        listing[it->path().lexically_relative(root).string()] =
-            std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-    }
-    return listing;
-}
-
 using NameList = std::vector<std::wstring>;
 NameList Paths(const Tree& tree) {
     NameList paths;
@@ -380,7 +368,7 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
         << "[RESTORE]\r\nDIRECTORY=D:\\Data,\"gone.bkp\"\r\nDIRECTORY=D:\\Data,\"name.bkp\"\r\n"
            "DIRECTORY=D:\\Data,\"parent.bkp\"\r\nDIRECTORY=D:\\Data,\"copies.bkp\"\r\n";  // gone.bkp is missing
     Wipe(L"D:\\Data\\Sub");
-    auto world = Listing(WorldRoot());
+    auto world = Snapshot(WorldRoot(), "SRV01/drives/D/Mig");
 
     auto restore = Restore("Hostile.ini");
     ASSERT_EQ(0, restore.exitCode);
@@ -398,11 +386,7 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
             << file;
     EXPECT_EQ(std::string::npos, control.find("[STATUS]"));
     // Only the tool's own folders changed.
-    auto changed = Listing(WorldRoot());
-    for (auto* listing : {&world, &changed})
-        for (auto it = listing->begin(); it != listing->end();)
-            it = it->first.rfind("SRV01/drives/D/Mig", 0) == 0 ? listing->erase(it) : std::next(it);
-    EXPECT_EQ(world, changed);
+    EXPECT_EQ(world, Snapshot(WorldRoot(), "SRV01/drives/D/Mig"));
 }
 
 TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason) {
@@ -462,9 +446,7 @@ TEST_F(DirectoryMigrationTest, FoldersAreRestoredBeforeTheSharesMadeOfThem) {
     ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
     ASSERT_TRUE(CreateDirectoryW(L"D:\\Data\\Public", nullptr));
     ASSERT_TRUE(WriteNewFile(L"D:\\Data\\Public\\readme.txt", "read me"));
-    SetRegistryMultiString(L"SRV01", kShares, L"Public",
-                           {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=D:\\Data\\Public", L"Permissions=0",
-                            L"Remark=", L"Type=0"});
+    AddShare(L"SRV01", L"Public", L"D:\\Data\\Public");
     WriteControl("[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
                  "[BACKUP]\r\nSHARE=ALL\r\nDIRECTORY=D:\\Data\\Public,public.bkp\r\n");
     ASSERT_EQ(0, Backup().exitCode);

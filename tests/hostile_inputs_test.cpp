@@ -14,7 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
-using corvan_test::kShares;
 using corvan_test::kMigLocations;
 using corvan_test::Lines;
 using corvan_test::RunCorvan;
@@ -25,14 +24,11 @@ protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
         SetLocalMachine(L"SRV01");
-        for (const wchar_t* name : {L"Public", L"Finance"}) {
-            AddDirectory(L"SRV01", std::wstring(L"D:\\Data\\") + name);
-            SetRegistryMultiString(L"SRV01", kShares, name,
-                                   {L"MaxUses=4294967295", L"Path=D:\\Data\\" + std::wstring(name), L"Permissions=0",
-                                    L"Remark=", L"Type=0"});
+        for (const std::wstring name : {L"Public", L"Finance"}) {
+            AddDirectory(L"SRV01", L"D:\\Data\\" + name);
+            AddShare(L"SRV01", name, L"D:\\Data\\" + name);
         }
-        SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters",
-                               L"NullSessionShares", {});
+        SetRegistryMultiString(L"SRV01", corvan_test::kParameters, L"NullSessionShares", {});
         Write("ControlBackup.ini", kMigLocations + "[EXCLUSION]\r\nShareType=dword:80000000\r\n"
                                                 "ShareType=dword:80000003\r\n[BACKUP]\r\nSHARE=ALL\r\n");
     }

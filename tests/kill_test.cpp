@@ -32,12 +32,9 @@ protected:
         for (int i = 0; i < kShares; ++i) {
             std::wstring name = L"Share" + std::to_wstring(i);
             AddDirectory(L"SRV01", L"D:\\Data\\" + name);
-            SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", name,
-                                   {L"MaxUses=4294967295", L"Path=D:\\Data\\" + name, L"Permissions=0",
-                                    L"Remark=share number " + std::to_wstring(i), L"Type=0"});
+            AddShare(L"SRV01", name, L"D:\\Data\\" + name, L"share number " + std::to_wstring(i));
         }
-        SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters",
-                               L"NullSessionShares", {});
+        SetRegistryMultiString(L"SRV01", corvan_test::kParameters, L"NullSessionShares", {});
         // Exclusions of names no share has make the control file large, so
         // that its copies take a while to write.
         std::ofstream control(cwd_ / "ControlBackup.ini");

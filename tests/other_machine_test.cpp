@@ -8,7 +8,6 @@
 #include <fstream>
 #include <map>
 
-#include "platform/sim/sid_text.h"
 #include "platform/sim/testing/print_world.h"
 #include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
@@ -34,31 +33,6 @@ const wchar_t kPort[] = L"IP_10.0.0.5";
 const wchar_t kAdministrators[] = L"S-1-5-32-544";
 const char kRunbook[] = "restart the spooler\r\n";
 
-// Every file below a folder with its bytes, by relative path.
-std::map<std::string, std::string> Contents(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_regular_file()) continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        files[fs::relative(entry.path(), root).string()] =
-            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return files;
-}
-
-// The SIDs of a self-relative descriptor's discretionary list, in order.
-std::vector<std::wstring> DaclSids(std::vector<BYTE> descriptor) {
-    std::vector<std::wstring> sids;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !dacl) return sids;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (GetAce(dacl, i, &ace)) sids.push_back(sim::SidToText(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
-    }
-    return sids;
-}
-
 class OtherMachineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
@@ -68,9 +42,7 @@ protected:
         AddMachine(L"SRV02");
         for (const wchar_t* machine : {L"SRV01", L"SRV02"}) {
             AddDirectory(machine, L"D:\\Data\\Public");
-            AddFile(machine, L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd",
-                    "#!/bin/sh\necho \"$1|$2|$3\" >> \"$(dirname \"$0\")/calls.txt\"\n");
-            fs::permissions(HostPathOf(machine, L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd"), fs::perms::owner_all);
+            InstallFixUp(machine);
         }
 
         // The old server: a share whose list names a domain, a local and a
@@ -78,12 +50,12 @@ protected:
         // printer on it whose list names the local account.
         AddLocalAccount(L"SRV01", L"LocalOps", kOldLocalOps);
         AddDirectory(L"SRV01", L"D:\\Data\\Anon");
-        AddShare(L"Public", L"D:\\Data\\Public", L"Public files");
+        AddShare(L"SRV01", L"Public", L"D:\\Data\\Public", L"Public files");
         SetRegistryValue(L"SRV01", kSecurity, L"Public", REG_BINARY,
                          sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kJdoe},
                                               {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001301BF, kOldLocalOps},
                                               {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-1-0"}}));
-        AddShare(L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
+        AddShare(L"SRV01", L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
         SetRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares", {L"ANON"});
         sim::AddPrintServer(L"SRV01", {kLaserDriver});
         sim::AddTcpIpPort(L"SRV01", kPort, {1, L"10.0.0.5", L"laser01.corp", 9100});
@@ -109,11 +81,6 @@ protected:
         fs::copy(HostPathOf(L"SRV01", L"D:\\Mig"), HostPathOf(L"SRV02", L"D:\\Mig"), fs::copy_options::recursive);
     }
 
-    void AddShare(const std::wstring& name, const std::wstring& path, const std::wstring& remark) {
-        SetRegistryMultiString(L"SRV01", kShares, name,
-                               {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0",
-                                L"Remark=" + remark, L"Type=0"});
-    }
     // The new server as the migration wants it: same drives, driver and local account names.
     void CompleteTarget() {
         AddLocalAccount(L"SRV02", L"LocalOps", kNewLocalOps);
@@ -164,7 +131,7 @@ protected:
 
 TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouched) {
     CompleteTarget();
-    const auto oldServer = Contents(WorldRoot() / "SRV01");
+    const auto oldServer = Snapshot(WorldRoot() / "SRV01");
     // Foretold: every object comes back, the printer on the port the port step adds.
     fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
     Restore({"/T:SRV02", "/P"});
@@ -175,14 +142,16 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
     auto run = Restore({"/T:SRV02"});
     EXPECT_EQ("success", Outcome("RestoreStatus")) << run.out;
     EXPECT_EQ("SRV02", Outcome("RestoreTargetMachine"));
-    EXPECT_EQ(oldServer, Contents(WorldRoot() / "SRV01"));
+    EXPECT_EQ(oldServer, Snapshot(WorldRoot() / "SRV01"));
 
     for (const wchar_t* share : {L"Public", L"Anon"})
         EXPECT_EQ(ReadRegistryMultiString(L"SRV01", kShares, share), ReadRegistryMultiString(L"SRV02", kShares, share));
     std::vector<BYTE> descriptor;
     ASSERT_TRUE(ReadRegistryValue(L"SRV02", kSecurity, L"Public", nullptr, &descriptor));
     // The domain and well-known accounts stay; the local one is the new server's own.
-    EXPECT_EQ(std::vector<std::wstring>({kJdoe, kNewLocalOps, L"S-1-1-0"}), DaclSids(descriptor));
+    EXPECT_EQ(std::vector<std::string>({"0 1f01ff " + corvan::ToUtf8(kJdoe), "0 1301bf " + corvan::ToUtf8(kNewLocalOps),
+                                        "0 1200a9 S-1-1-0"}),
+              DescriptorAces(descriptor));
     EXPECT_EQ(std::vector<std::wstring>({L"ANON"}), ReadRegistryMultiString(L"SRV02", kParameters, L"NullSessionShares"));
     EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n", ReadHostFile(HostPathOf(L"SRV02", L"D:\\kitbox\\toolsdir\\calls.txt")));
 
@@ -193,7 +162,9 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
     const std::wstring printer = std::wstring(sim::kTestPrintersKey) + L"\\LASER01";
     EXPECT_EQ(std::wstring(kPort), ReadRegistryString(L"SRV02", printer, L"Port"));
     ASSERT_TRUE(ReadRegistryValue(L"SRV02", printer, L"Security", nullptr, &descriptor));
-    EXPECT_EQ(std::vector<std::wstring>({L"S-1-5-32-544", kNewLocalOps}), DaclSids(descriptor));
+    EXPECT_EQ(std::vector<std::string>({corvan::ToUtf8(corvan::Format(L"0 %x S-1-5-32-544", PRINTER_ALL_ACCESS)),
+                                        corvan::ToUtf8(corvan::Format(L"0 %x %ls", PRINTER_EXECUTE, kNewLocalOps))}),
+              DescriptorAces(descriptor));
 
     EXPECT_EQ(kRunbook, ReadHostFile(HostPathOf(L"SRV02", L"D:\\Data\\Ops\\runbook.txt")));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -212,16 +183,12 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     // And one entry names a backup file that is not there.
     std::ofstream(Mig("ControlRestore.ini"), std::ios::app) << "[RESTORE]\r\nSHARE=Gone,\"Gone_shr.bkp\"\r\n";
     fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
-    auto world = Contents(WorldRoot());
+    auto world = Snapshot(WorldRoot(), "SRV02/drives/D/Mig");
     const auto restoreControl = ReadHostFile(Mig("ControlRestore.ini"));
 
     auto preview = Restore({"/T:SRV02", "/P"});
     // Nothing changed but the run's own folder and report.
-    auto after = Contents(WorldRoot());
-    for (auto* files : {&world, &after})
-        for (auto it = files->begin(); it != files->end();)
-            it = it->first.rfind("SRV02/drives/D/Mig/", 0) == 0 ? files->erase(it) : std::next(it);
-    EXPECT_EQ(world, after);
+    EXPECT_EQ(world, Snapshot(WorldRoot(), "SRV02/drives/D/Mig"));
     EXPECT_EQ(restoreControl, ReadHostFile(Mig("ControlRestore.ini")));
     const std::string copy = PreviewCopy();
     EXPECT_EQ("preview", Outcome("RestoreStatus", copy));
@@ -230,30 +197,8 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     EXPECT_TRUE(Section("STATUS", copy).empty());
     EXPECT_TRUE(Section("RESTOREERROR", copy).empty());
 
-    const std::string unmapped = "No mapping between account names and security IDs was done. Account: SRV02\\LocalOps";
-    const std::vector<std::string> expected = {
-        "Result: NOK;Type: Directory;Name: D:\\Data\\Ops;Prediction: Folders=0 Files=0 Bytes=0 Skipped=0 Failed=2 "
-        ";State: " + unmapped + ";Task: Preview Restore Directory ",
-        "Result: NOK;Type: Directory;Name: \\\\SRV02\\D$\\Data\\Ops;Prediction: Attribute=00000010 ;State: " + unmapped +
-            ";Task: Preview Restore Directory ",
-        "Result: NOK;Type: File;Name: \\\\SRV02\\D$\\Data\\Ops\\runbook.txt;Prediction: Attribute=00000020 ;State: " +
-            unmapped + ";Task: Preview Restore File ",
-        "Result: NOK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: No mapping between account "
-        "names and security IDs was done. Account: SRV02\\LocalOps;Task: Preview Restore Share ",
-        "Result: NOK;Type: Share;Name: Anon;Prediction: Path=D:\\Data\\Anon ;State: The device or directory does not "
-        "exist.;Task: Preview Restore Share ",
-        "Result: NOK;Type: Share;Name: Gone;Prediction: ;State: The system cannot find the file specified.;Task: Preview Restore Share ",
-        "Result: OK;Type: Port;Name: COM1:;Prediction: Monitor=Local Port ;State: Port COM1: exists on \\\\SRV02 and "
-        "is left as it is.;Task: Preview Restore Port ",
-        "Result: OK;Type: Port;Name: LPT1:;Prediction: Monitor=Local Port ;State: Port LPT1: exists on \\\\SRV02 and "
-        "is left as it is.;Task: Preview Restore Port ",
-        "Result: OK;Type: Port;Name: FILE:;Prediction: Monitor=Local Port ;State: Port FILE: exists on \\\\SRV02 and "
-        "is left as it is.;Task: Preview Restore Port ",
-        "Result: OK;Type: Port;Name: IP_10.0.0.5;Prediction: Monitor=Standard TCP/IP Port ;State: Port IP_10.0.0.5 is "
-        "added to \\\\SRV02.;Task: Preview Restore Port ",
-        "Result: NOK;Type: Printer;Name: \\\\SRV02\\LASER01;Prediction: Driver=HP LaserJet 4000 Series PCL ;State: "
-        "Printer Driver 'HP LaserJet 4000 Series PCL', is not installed.;Task: Preview Restore Printer ",
-    };
+    // Every line the restore would write, also on the console.
+    const auto expected = Golden("preview_restore_report.txt");
     EXPECT_EQ(expected, Report());
     for (const auto& line : expected) EXPECT_NE(std::string::npos, preview.out.find("\n" + line)) << line;
 
@@ -280,25 +225,12 @@ TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
                            "DIRECTORY=D:\\Data\\Ops\r\n");
     SetLocalMachine(L"SRV01");
     fs::remove_all(Mig(""));
-    const auto world = Contents(WorldRoot());
+    const auto world = Snapshot(WorldRoot());
     auto run = Run({"/B", "/P", "/C:Preview.ini", "/S:SRV01"});
     // The spooler is neither stopped nor disabled; only the run's folder is new.
-    auto after = Contents(WorldRoot());
-    for (auto it = after.begin(); it != after.end();)
-        it = it->first.rfind("SRV01/drives/D/Mig/", 0) == 0 ? after.erase(it) : std::next(it);
-    EXPECT_EQ(world, after);
+    EXPECT_EQ(world, Snapshot(WorldRoot(), "SRV01/drives/D/Mig"));
 
-    const std::vector<std::string> expected = {
-        "Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Preview Backup Share ",
-        "Result: OK;Type: Printer;Name: \\\\SRV01\\LASER01;Prediction: Driver=HP LaserJet 4000 Series PCL ;State: "
-        ";Task: Preview Backup Printer ",
-        "Result: OK;Type: Directory;Name: D:\\Data\\Ops;Prediction: Folders=1 Files=1 Bytes=21 Skipped=0 Failed=0 "
-        ";State: ;Task: Preview Backup Directory ",
-        "Result: OK;Type: Registry;Name: HKLM\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer;Prediction: "
-        "Keys=4 Values=4 ;State: ;Task: Preview Backup Registry ",
-        "Result: OK;Type: Service;Name: Spooler;Prediction: StartType=4 ;State: Spooler is running and is stopped. "
-        "Its start type becomes Disable.;Task: Preview Stop Service "};
-    EXPECT_EQ(expected, Report());
+    EXPECT_EQ(Golden("preview_backup_report.txt"), Report());
     // No backup file, no restore entry, and no restore control file to replace an earlier one.
     EXPECT_FALSE(fs::exists(Mig("ControlRestore.ini")));
     EXPECT_FALSE(fs::exists(Mig("Data/SRV01/ControlRestore.ini")));

@@ -83,8 +83,7 @@ TEST_F(ProgressLineTest, ShownOnATerminalGoneWhenTheStepEndsAbsentFromAFile) {
     for (int i = 0; i < 200; ++i) {
         std::wstring name = L"S" + std::to_wstring(i);
         AddDirectory(L"SRV01", L"D:\\Data\\" + name);
-        SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", name,
-                               {L"Path=D:\\Data\\" + name, L"Type=0"});
+        AddShare(L"SRV01", name, L"D:\\Data\\" + name);
     }
     std::ofstream(cwd_ / "ControlBackup.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n[BACKUP]\r\nSHARE=ALL\r\n";
     const std::string bytes = RunOnTerminal({"/B", "/S:SRV01"}, cwd_);

@@ -44,16 +44,12 @@ protected:
     }
 };
 
-TEST_F(ServiceStepTest, StopAndDisableInOneEntry) {
-    fs::path control = Backup("SERVICE=Spooler,Stop,Disable\r\n");
+TEST_F(ServiceStepTest, StopAndDisableInOneEntryAndAStartTypeChangesBeforeTheServiceCanStart) {
+    // A disabled service cannot start: the start fails, the start type still changes.
+    fs::path control =
+        Backup("SERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\nSERVICE=W3SVC,Start\r\n");
     EXPECT_EQ("Stopped", State("Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
-    EXPECT_EQ("success", IniValue(control, "Control", "BackupStatus"));
-}
-
-TEST_F(ServiceStepTest, StartTypeChangesBeforeTheServiceCanStart) {
-    // A disabled service cannot start: the start fails, the start type still changes.
-    fs::path control = Backup("SERVICE=W3SVC,Start,manual\r\nSERVICE=W3SVC,Start\r\n");
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
     EXPECT_EQ("Running", State("W3SVC"));  // the second entry found it startable
     EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));

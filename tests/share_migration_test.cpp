@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <fstream>
 
-#include "platform/sim/sid_text.h"
 #include "platform/sim/testing/print_world.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
@@ -25,22 +24,6 @@ using corvan_test::RunCorvan;
 const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";
 const wchar_t kFinanceTeam[] = L"S-1-5-21-1004336348-1177238915-682003330-1210";
 
-// The entries of a self-relative descriptor's list, "type mask sid" each, in order.
-std::vector<std::string> DaclOf(std::vector<BYTE> descriptor) {
-    std::vector<std::string> entries;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !dacl) return entries;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!GetAce(dacl, i, &ace)) break;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        entries.push_back(corvan::ToUtf8(corvan::Format(L"%u %x %ls", allowed->Header.AceType, allowed->Mask,
-                                                        sim::SidToText(&allowed->SidStart).c_str())));
-    }
-    return entries;
-}
-
 class ShareMigrationTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
@@ -50,26 +33,19 @@ protected:
         AddDomainAccount(L"CORP\\Finance Team", kFinanceTeam);
         for (const wchar_t* folder : {L"D:\\Data\\Public", L"D:\\Data\\Finance", L"D:\\Data\\Hidden", L"D:\\Data\\Anon"})
             AddDirectory(L"SRV01", folder);
-        AddShare(L"Public", L"D:\\Data\\Public", L"Public files");
-        AddShare(L"Finance", L"D:\\Data\\Finance", L"");
+        AddShare(L"SRV01", L"Public", L"D:\\Data\\Public", L"Public files");
+        AddShare(L"SRV01", L"Finance", L"D:\\Data\\Finance");
         // Denies one account write access, then allows another full control.
         SetRegistryValue(L"SRV01", kSecurity, L"Finance", REG_BINARY,
                          sim::TestDescriptor({{ACCESS_DENIED_ACE_TYPE, 0, 0x000D0116, kContractors},
                                               {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kFinanceTeam}}));
-        AddShare(L"Hidden$", L"D:\\Data\\Hidden", L"");
-        AddShare(L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
+        AddShare(L"SRV01", L"Hidden$", L"D:\\Data\\Hidden");
+        AddShare(L"SRV01", L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
         SetRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares", {L"COMCFG", L"ANON"});
-        AddFile(L"SRV01", L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd",
-                "#!/bin/sh\necho \"$1|$2|$3\" >> \"$(dirname \"$0\")/calls.txt\"\n");
-        fs::permissions(HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd"), fs::perms::owner_all);
+        InstallFixUp(L"SRV01");
         Write("ControlBackup.ini", corvan_test::kMigLocations +
                "[EXCLUSION]\r\nShareName=hidden$\r\nShareType=80000000\r\nShareType=dword:80000003\r\n"
                "[BACKUP]\r\nSHARE=ALL\r\n");
-    }
-    void AddShare(const std::wstring& name, const std::wstring& path, const std::wstring& remark) {
-        SetRegistryMultiString(L"SRV01", kShares, name,
-                               {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0",
-                                L"Remark=" + remark, L"Type=0"});
     }
     // The machine comes back empty: same name, drives and accounts, no registry.
     void ReplaceMachine() { fs::remove(WorldRoot() / "SRV01" / "HKLM.reg"); }
@@ -119,7 +95,7 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
     std::vector<BYTE> descriptor;
     ASSERT_TRUE(ReadRegistryValue(L"SRV01", kSecurity, L"Finance", &type, &descriptor));
     EXPECT_EQ(std::vector<std::string>({"1 d0116 " + corvan::ToUtf8(kContractors), "0 1f01ff " + corvan::ToUtf8(kFinanceTeam)}),
-              DaclOf(descriptor));
+              DescriptorAces(descriptor));
 
     // Only the former null-session share goes into the list; the others stay closed to anonymous users.
     auto nullSessions = ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares");
