@@ -316,15 +316,20 @@ public:
     bool Put(const std::wstring& text) {
         if (Failed) return false;
         if (!utf8_) {
-            bool fits = true;
-            for (wchar_t c : text) fits = fits && static_cast<uint32_t>(c) <= 0xFF;
-            if (fits) {
-                for (wchar_t c : text) {
-                    if (c == L'\n') buffer_ += '\r';
-                    buffer_ += static_cast<char>(c);
-                }
-            } else if (!ToUtf8()) {
-                return false;
+            // Taken as Latin-1 in one pass, and taken back if a character does not fit.
+            size_t mark = buffer_.size();
+            buffer_.resize(mark + 2 * text.size());
+            char* out = buffer_.data() + mark;
+            uint32_t any = 0;
+            for (wchar_t c : text) {
+                any |= static_cast<uint32_t>(c);
+                if (c == L'\n') *out++ = '\r';
+                *out++ = static_cast<char>(c);
+            }
+            buffer_.resize(static_cast<size_t>(out - buffer_.data()));
+            if (any > 0xFF) {
+                buffer_.resize(mark);
+                if (!ToUtf8()) return false;
             }
         }
         if (utf8_) {
