@@ -303,7 +303,9 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     const OpenKey* found = nullptr;
     if (LSTATUS error = Lookup(hKey, found)) return error;
     const OpenKey& open = *found;
-    std::wstring name = Text(lpValueName);
+    // Kept for its memory: a value is queried twice, for its size and its data.
+    thread_local std::wstring name;
+    name.assign(lpValueName ? lpValueName : L"");
     if (DWORD fault = sim::InjectedFault("RegQueryValueExW", open.machine, {name, open.path}))
         return static_cast<LSTATUS>(fault);
     if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
