@@ -179,6 +179,8 @@ TEST_F(ShareMigrationTest, WholeSetFileBringsTheSourceNullSessionList) {
                                       << "[RESTORE]\r\nSHARE=ALL,\"shares_backup.dat\"\r\n";
     ASSERT_EQ(0, Restore("Whole.ini").exitCode);
     EXPECT_EQ("success", IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control", "RestoreStatus"));
+    // Neither run logged an error: the set's success is recorded as one.
+    EXPECT_FALSE(fs::exists(cwd_ / "CorvanError.log")) << ReadHostFile(cwd_ / "CorvanError.log");
     EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Anon"}), SharesOnMachine());
     auto nullSessions = ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares");
     ASSERT_TRUE(nullSessions);
