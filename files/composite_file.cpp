@@ -47,16 +47,33 @@ void FailBelow(CCompositeFile& folder, CFileTransfer& transfer, const std::wstri
     }
 }
 
-struct SaveFrame {
-    CCompositeFile* folder;
-    std::wstring section;
-    int next;
-};
-
 struct WalkFrame {
     CCompositeFile* folder;
     int next;
 };
+
+// Visits every child below root depth first, in order, without recursion:
+// visit(folder, child) says whether to go down into a child folder, and
+// leave(folder) runs once all of a folder's children are done, root included.
+template <class Visit, class Leave>
+void WalkTree(CCompositeFile& root, Visit visit, Leave leave) {
+    std::vector<WalkFrame> stack{{&root, 0}};
+    while (!stack.empty()) {
+        CCompositeFile* folder = stack.back().folder;
+        if (stack.back().next == folder->GetCount()) {
+            leave(*folder);
+            stack.pop_back();
+            continue;
+        }
+        CWin32File* child = folder->GetAt(stack.back().next++);
+        if (visit(*folder, *child)) stack.push_back({static_cast<CCompositeFile*>(child), 0});
+    }
+}
+
+template <class Visit>
+void WalkTree(CCompositeFile& root, Visit visit) {
+    WalkTree(root, visit, [](CCompositeFile&) {});
+}
 
 }  // namespace
 
@@ -240,21 +257,14 @@ int CCompositeFile::Backup(const std::wstring& targetFolder) {
     }
     ++transfer.Tally.Folders;
 
-    std::vector<WalkFrame> stack{{this, 0}};
-    while (!stack.empty()) {
-        CCompositeFile* folder = stack.back().folder;
-        if (stack.back().next == folder->GetCount()) {
-            stack.pop_back();
-            continue;
+    WalkTree(*this, [&](CCompositeFile& folder, CWin32File& child) {
+        if (!child.RestoreFlag) return false;
+        if (!child.IsComposite()) {
+            child.BackupInto(folder.BackupPath, transfer);
+            return false;
         }
-        CWin32File* child = folder->GetAt(stack.back().next++);
-        if (!child->RestoreFlag) continue;
-        if (!child->IsComposite()) {
-            child->BackupInto(folder->BackupPath, transfer);
-            continue;
-        }
-        auto* sub = static_cast<CCompositeFile*>(child);
-        sub->BackupPath = JoinPath(folder->BackupPath, sub->FileName);
+        auto* sub = static_cast<CCompositeFile*>(&child);
+        sub->BackupPath = JoinPath(folder.BackupPath, sub->FileName);
         const std::wstring call = Format(L"CreateDirectory(%ls)", sub->BackupPath.c_str());
         DWORD error = transfer.Stopped() ? transfer.StopError()
                       : CreateDirectoryW(LongPathForm(sub->BackupPath).c_str(), nullptr) ? 0
@@ -265,11 +275,11 @@ int CCompositeFile::Backup(const std::wstring& targetFolder) {
             sub->RecordFailure(transfer, kBackupFunction, call, error);
             sub->RestoreFlag = 0;
             FailBelow(*sub, transfer, kBackupFunction, call, error, true);
-            continue;
+            return false;
         }
         ++transfer.Tally.Folders;
-        stack.push_back({sub, 0});
-    }
+        return true;
+    });
     Tally = transfer.Tally;
     SetError(kBackupFunction, kBackupFunction, 0);
     return 1;
@@ -369,40 +379,33 @@ void CCompositeFile::FinishFolder(CFileTransfer& transfer) {
 
 int CCompositeFile::Restore() {
     CFileTransfer transfer(Logger, L"Restore");
-    std::vector<WalkFrame> stack;
-    if (RestoreFlag && EnsureFolder(transfer, true)) stack.push_back({this, 0});
-    else if (RestoreFlag) FailBelow(*this, transfer, kRestoreFunction, ErrorWin32API, LastErrorCode, false);
-
-    while (!stack.empty()) {
-        CCompositeFile* folder = stack.back().folder;
-        if (stack.back().next == folder->GetCount()) {
-            // Attributes and times last: the files coming in change a folder's times.
-            folder->FinishFolder(transfer);
-            stack.pop_back();
-            continue;
-        }
-        CWin32File* child = folder->GetAt(stack.back().next++);
-        if (!child->RestoreFlag) {
-            if (child->LastErrorCode) {
+    auto visit = [&](CCompositeFile&, CWin32File& child) {
+        if (!child.RestoreFlag) {
+            if (child.LastErrorCode) {
                 ++transfer.Tally.Skipped;
                 transfer.Warn(Format(L"%ls is missing from the backup (error %u at backup); it is not restored.",
-                                     child->FullPath().c_str(), static_cast<unsigned>(child->LastErrorCode)));
-            } else if (child->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                                     child.FullPath().c_str(), static_cast<unsigned>(child.LastErrorCode)));
+            } else if (child.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
                 ++transfer.Tally.Skipped;
-                transfer.Warn(Format(L"%ls was a link (reparse point); it is not restored.", child->FullPath().c_str()));
+                transfer.Warn(Format(L"%ls was a link (reparse point); it is not restored.", child.FullPath().c_str()));
             }
-            continue;
+            return false;
         }
-        if (!child->IsComposite()) {
-            child->RestoreFrom(transfer);
-            continue;
+        if (!child.IsComposite()) {
+            child.RestoreFrom(transfer);
+            return false;
         }
-        auto* sub = static_cast<CCompositeFile*>(child);
-        if (sub->EnsureFolder(transfer, false))
-            stack.push_back({sub, 0});
-        else
-            FailBelow(*sub, transfer, kRestoreFunction, sub->ErrorWin32API, sub->LastErrorCode, false);
-    }
+        auto* sub = static_cast<CCompositeFile*>(&child);
+        if (sub->EnsureFolder(transfer, false)) return true;
+        FailBelow(*sub, transfer, kRestoreFunction, sub->ErrorWin32API, sub->LastErrorCode, false);
+        return false;
+    };
+    // Attributes and times last: the files coming in change a folder's times.
+    auto finish = [&](CCompositeFile& folder) { folder.FinishFolder(transfer); };
+    if (RestoreFlag && EnsureFolder(transfer, true))
+        WalkTree(*this, visit, finish);
+    else if (RestoreFlag)
+        FailBelow(*this, transfer, kRestoreFunction, ErrorWin32API, LastErrorCode, false);
     Tally = transfer.Tally;
     if (Tally.Failed) {
         // Named as the first failure was, the account a target lacks included.
@@ -485,26 +488,24 @@ void CCompositeFile::SaveOwnSection(CObjectStore& store) {
 int CCompositeFile::SaveProperties(CObjectStore& store) {
     SaveOwnSection(store);
     const std::wstring own = store.GetCurrentSection();
-    std::vector<SaveFrame> stack{{this, own, 0}};
-    while (!stack.empty()) {
-        CCompositeFile* folder = stack.back().folder;
-        if (stack.back().next == folder->GetCount()) {
-            stack.pop_back();
-            continue;
-        }
-        CWin32File* child = folder->GetAt(stack.back().next++);
-        const std::wstring section = stack.back().section;
-        // Every child names its folder's section as its parent.
-        store.SetParentSection(section);
-        store.SetCurrentSection(section);
-        if (child->IsComposite()) {
-            auto* sub = static_cast<CCompositeFile*>(child);
-            sub->SaveOwnSection(store);
-            stack.push_back({sub, store.GetCurrentSection(), 0});
-        } else {
-            child->SaveProperties(store);
-        }
-    }
+    // The sections of the folders being walked, the innermost last.
+    std::vector<std::wstring> sections{own};
+    WalkTree(
+        *this,
+        [&](CCompositeFile&, CWin32File& child) {
+            // Every child names its folder's section as its parent.
+            const std::wstring section = sections.back();
+            store.SetParentSection(section);
+            store.SetCurrentSection(section);
+            if (!child.IsComposite()) {
+                child.SaveProperties(store);
+                return false;
+            }
+            static_cast<CCompositeFile&>(child).SaveOwnSection(store);
+            sections.push_back(store.GetCurrentSection());
+            return true;
+        },
+        [&](CCompositeFile&) { sections.pop_back(); });
     store.SetCurrentSection(own);
     return 1;
 }
@@ -568,31 +569,17 @@ int CCompositeFile::LoadProperty(CObjectStore& store) {
 // ---- report and dump -------------------------------------------------------
 
 void CCompositeFile::ReportStatus(CObjectStore& reportStore) {
-    std::vector<WalkFrame> stack{{this, 0}};
     CWin32File::ReportStatus(reportStore);
-    while (!stack.empty()) {
-        CCompositeFile* folder = stack.back().folder;
-        if (stack.back().next == folder->GetCount()) {
-            stack.pop_back();
-            continue;
-        }
-        CWin32File* child = folder->GetAt(stack.back().next++);
-        child->CWin32File::ReportStatus(reportStore);
-        if (child->IsComposite()) stack.push_back({static_cast<CCompositeFile*>(child), 0});
-    }
+    WalkTree(*this, [&](CCompositeFile&, CWin32File& child) {
+        child.CWin32File::ReportStatus(reportStore);
+        return child.IsComposite();
+    });
 }
 
 void CCompositeFile::Dump() {
-    std::vector<WalkFrame> stack{{this, 0}};
     CWin32File::Dump();
-    while (!stack.empty()) {
-        CCompositeFile* folder = stack.back().folder;
-        if (stack.back().next == folder->GetCount()) {
-            stack.pop_back();
-            continue;
-        }
-        CWin32File* child = folder->GetAt(stack.back().next++);
-        child->CWin32File::Dump();
-        if (child->IsComposite()) stack.push_back({static_cast<CCompositeFile*>(child), 0});
-    }
+    WalkTree(*this, [](CCompositeFile&, CWin32File& child) {
+        child.CWin32File::Dump();
+        return child.IsComposite();
+    });
 }
