@@ -7,64 +7,11 @@
 
 namespace {
 
+using namespace win32_files;
 using conformance::WineDeviates;
-using Names = std::vector<std::wstring>;
+using NameList = std::vector<std::wstring>;
 
-class FileTest : public conformance::ConformanceTest {
-protected:
-    void SetUp() override {
-        ConformanceTest::SetUp();
-        WCHAR buffer[MAX_PATH];
-        DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);
-        saved_.assign(buffer, length);
-    }
-    void TearDown() override {
-        SetCurrentDirectoryW(saved_.c_str());
-        ConformanceTest::TearDown();
-    }
-
-    // Writes the bytes into a new or truncated file.
-    void Put(const std::wstring& name, const std::string& bytes) {
-        HANDLE file = CreateFileW(Scratch(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
-        DWORD written = 0;
-        EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-        EXPECT_EQ(bytes.size(), written);
-        CloseHandle(file);
-    }
-    std::string Get(const std::wstring& name) {
-        HANDLE file = CreateFileW(Scratch(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-        if (file == INVALID_HANDLE_VALUE) return "<none>";
-        char buffer[256];
-        DWORD read = 0;
-        EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &read, nullptr));
-        CloseHandle(file);
-        return std::string(buffer, read);
-    }
-    // Every name a search returns, in order; empty when the search fails.
-    static Names List(const std::wstring& pattern) {
-        Names names;
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return names;
-        do names.push_back(data.cFileName);
-        while (FindNextFileW(find, &data));
-        EXPECT_EQ(DWORD{ERROR_NO_MORE_FILES}, GetLastError());
-        FindClose(find);
-        return names;
-    }
-    // The last error of a call that fails, with a sentinel in place before it.
-    template <class Call>
-    static DWORD ErrorOf(Call call) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(call());
-        return GetLastError();
-    }
-
-    std::wstring saved_;
-};
+class FileTest : public conformance::ConformanceTest {};
 
 TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
     HANDLE file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
@@ -91,7 +38,7 @@ TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
     ASSERT_TRUE(ReadFile(file, start, 2, &read, nullptr));
     EXPECT_EQ(0u, read);  // at the end ReadFile succeeds with nothing
     CloseHandle(file);
-    EXPECT_EQ("hello you", Get(L"a.txt"));
+    EXPECT_EQ("hello you", ReadWholeFile(Scratch(L"a.txt")));
     // A handle opened for reading takes no writes.
     file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, WriteFile(file, "x", 1, &written, nullptr));
@@ -100,7 +47,7 @@ TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
     file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, GetLastError());
     CloseHandle(file);
-    EXPECT_EQ("", Get(L"a.txt"));
+    EXPECT_EQ("", ReadWholeFile(Scratch(L"a.txt")));
 
     struct {
         std::wstring path;
@@ -122,42 +69,37 @@ TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
 
 TEST_F(FileTest, FoldersAndTheirAttributes) {
     ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
-    Put(L"file.txt", "x");
-    EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, ErrorOf([&] { return CreateDirectoryW(Scratch(L"SUB").c_str(), nullptr); }));
-    EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS},
-              ErrorOf([&] { return CreateDirectoryW(Scratch(L"file.txt").c_str(), nullptr); }));
-    EXPECT_EQ(DWORD{ERROR_PATH_NOT_FOUND},
-              ErrorOf([&] { return CreateDirectoryW(Scratch(L"Missing\\Child").c_str(), nullptr); }));
-    EXPECT_EQ(DWORD{ERROR_PATH_NOT_FOUND}, ErrorOf([] { return CreateDirectoryW(L"", nullptr); }));
+    ASSERT_TRUE(WriteNewFile(Scratch(L"file.txt"), "x"));
+    EXPECT_FAILS_WITH(ERROR_ALREADY_EXISTS, CreateDirectoryW(Scratch(L"SUB").c_str(), nullptr));
+    EXPECT_FAILS_WITH(ERROR_ALREADY_EXISTS, CreateDirectoryW(Scratch(L"file.txt").c_str(), nullptr));
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, CreateDirectoryW(Scratch(L"Missing\\Child").c_str(), nullptr));
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, CreateDirectoryW(L"", nullptr));
 
     EXPECT_EQ(DWORD{FILE_ATTRIBUTE_DIRECTORY}, GetFileAttributesW(Scratch(L"sub").c_str()));
     EXPECT_EQ(DWORD{FILE_ATTRIBUTE_ARCHIVE}, GetFileAttributesW(Scratch(L"FILE.TXT").c_str()));
-    EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, ErrorOf([&] {
-                  return GetFileAttributesW(Scratch(L"new.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
-              }));
-    EXPECT_EQ(DWORD{ERROR_PATH_NOT_FOUND}, ErrorOf([&] {
-                  return GetFileAttributesW(Scratch(L"None\\new.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
-              }));
+    EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, GetFileAttributesW(Scratch(L"new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND,
+                      GetFileAttributesW(Scratch(L"None\\new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(FileTest, ListingsMatchWildcardsIgnoringCaseWithDotEntries) {
     for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under", L"Zeta", L"c.doc", L"noext", L"ab.TXT", L"x.tar.gz"})
-        Put(name, "");
+        ASSERT_TRUE(WriteNewFile(Scratch(name), ""));
     ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(Scratch(L"Empty").c_str(), nullptr));
 
     // NTFS lists names by their upper-case forms, so "_" (after "Z") comes last.
     if (!WineDeviates("FindNextFileW lists in the host file system's order, not NTFS's")) {
-        EXPECT_EQ((Names{L".", L"..", L"A.txt", L"ab.TXT", L"b.txt", L"c.doc", L"Empty", L"noext", L"Sub",
+        EXPECT_EQ((NameList{L".", L"..", L"A.txt", L"ab.TXT", L"b.txt", L"c.doc", L"Empty", L"noext", L"Sub",
                          L"x.tar.gz", L"Zeta", L"_under"}),
-                  List(Scratch(L"*")));
-        EXPECT_EQ((Names{L"A.txt", L"ab.TXT", L"b.txt"}), List(Scratch(L"*.txt")));
+                  Names(Scratch(L"*")));
+        EXPECT_EQ((NameList{L"A.txt", L"ab.TXT", L"b.txt"}), Names(Scratch(L"*.txt")));
     }
-    EXPECT_EQ((Names{L".", L".."}), List(Scratch(L"Empty\\*.*")));
-    EXPECT_EQ((Names{L"c.doc"}), List(Scratch(L"?.DoC")));
-    EXPECT_EQ((Names{L"noext"}), List(Scratch(L"noext.*")));
-    EXPECT_EQ((Names{L"x.tar.gz"}), List(Scratch(L"*.gz")));
-    EXPECT_EQ((Names{L"Zeta"}), List(Scratch(L"zeta")));  // one name, spelt as stored
+    EXPECT_EQ((NameList{L".", L".."}), Names(Scratch(L"Empty\\*.*")));
+    EXPECT_EQ((NameList{L"c.doc"}), Names(Scratch(L"?.DoC")));
+    EXPECT_EQ((NameList{L"noext"}), Names(Scratch(L"noext.*")));
+    EXPECT_EQ((NameList{L"x.tar.gz"}), Names(Scratch(L"*.gz")));
+    EXPECT_EQ((NameList{L"Zeta"}), Names(Scratch(L"zeta")));  // one name, spelt as stored
 
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(Scratch(L"sub").c_str(), &data);
@@ -181,15 +123,14 @@ TEST_F(FileTest, ListingsMatchWildcardsIgnoringCaseWithDotEntries) {
 }
 
 TEST_F(FileTest, CopyKeepsTheTargetsNameAndRefusesWhatItCannotDo) {
-    Put(L"src.txt", "source");
-    Put(L"dest.txt", "old");
+    ASSERT_TRUE(WriteNewFile(Scratch(L"src.txt"), "source"));
+    ASSERT_TRUE(WriteNewFile(Scratch(L"dest.txt"), "old"));
     ASSERT_TRUE(CreateDirectoryW(Scratch(L"Folder").c_str(), nullptr));
-    EXPECT_EQ(DWORD{ERROR_FILE_EXISTS},
-              ErrorOf([&] { return CopyFileW(Scratch(L"src.txt").c_str(), Scratch(L"DEST.TXT").c_str(), TRUE); }));
-    EXPECT_EQ("old", Get(L"dest.txt"));
+    EXPECT_FAILS_WITH(ERROR_FILE_EXISTS, CopyFileW(Scratch(L"src.txt").c_str(), Scratch(L"DEST.TXT").c_str(), TRUE));
+    EXPECT_EQ("old", ReadWholeFile(Scratch(L"dest.txt")));
     ASSERT_TRUE(CopyFileW(Scratch(L"src.txt").c_str(), Scratch(L"DEST.TXT").c_str(), FALSE));
-    EXPECT_EQ("source", Get(L"dest.txt"));
-    EXPECT_EQ((Names{L"dest.txt"}), List(Scratch(L"dest.*")));
+    EXPECT_EQ("source", ReadWholeFile(Scratch(L"dest.txt")));
+    EXPECT_EQ((NameList{L"dest.txt"}), Names(Scratch(L"dest.*")));
 
     WIN32_FIND_DATAW source, copy;
     FindClose(FindFirstFileW(Scratch(L"src.txt").c_str(), &source));
@@ -210,12 +151,12 @@ TEST_F(FileTest, CopyKeepsTheTargetsNameAndRefusesWhatItCannotDo) {
     for (const auto& c : cases)
         EXPECT_EQ(c.error, ErrorOf([&] { return CopyFileW(Scratch(c.source).c_str(), Scratch(c.target).c_str(), FALSE); }))
             << testing::PrintToString(std::wstring(c.source)) << " -> " << testing::PrintToString(std::wstring(c.target));
-    EXPECT_EQ(Names{}, List(Scratch(L"copy.txt")));
+    EXPECT_EQ(NameList{}, Names(Scratch(L"copy.txt")));
 }
 
 TEST_F(FileTest, TheCurrentDirectoryAnchorsRelativePaths) {
     ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
-    Put(L"file.txt", "x");
+    ASSERT_TRUE(WriteNewFile(Scratch(L"file.txt"), "x"));
     ASSERT_TRUE(SetCurrentDirectoryW(Scratch(L"Sub").c_str()));
     WCHAR buffer[MAX_PATH];
     DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);
@@ -227,12 +168,12 @@ TEST_F(FileTest, TheCurrentDirectoryAnchorsRelativePaths) {
     HANDLE file = CreateFileW(L"..\\Sub\\rel.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
-    EXPECT_EQ((Names{L"rel.txt"}), List(Scratch(L"Sub\\*.txt")));
+    EXPECT_EQ((NameList{L"rel.txt"}), Names(Scratch(L"Sub\\*.txt")));
     ASSERT_TRUE(CreateDirectoryW(L"Made", nullptr));
     EXPECT_EQ(DWORD{FILE_ATTRIBUTE_DIRECTORY}, GetFileAttributesW(Scratch(L"Sub\\Made").c_str()));
 
-    EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, ErrorOf([] { return SetCurrentDirectoryW(L"missing"); }));
-    EXPECT_EQ(DWORD{ERROR_DIRECTORY}, ErrorOf([&] { return SetCurrentDirectoryW(Scratch(L"file.txt").c_str()); }));
+    EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, SetCurrentDirectoryW(L"missing"));
+    EXPECT_FAILS_WITH(ERROR_DIRECTORY, SetCurrentDirectoryW(Scratch(L"file.txt").c_str()));
     length = GetCurrentDirectoryW(MAX_PATH, buffer);
     EXPECT_EQ(Scratch(L"Sub"), std::wstring(buffer, length));  // unchanged by a failure
 }

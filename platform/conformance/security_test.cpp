@@ -9,17 +9,13 @@
 
 namespace {
 
-using conformance::WineDeviates;
+using namespace conformance;
 using Bytes = std::vector<BYTE>;
-
-const Bytes kEveryone = {0x01, 0x01, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};                    // S-1-1-0
-const Bytes kAdmins = {0x01, 0x02, 0, 0, 0, 0, 0, 0x05, 0x20, 0, 0, 0, 0x20, 0x02, 0, 0};  // S-1-5-32-544
-const Bytes kSystem = {0x01, 0x01, 0, 0, 0, 0, 0, 0x05, 0x12, 0, 0, 0};                    // S-1-5-18
 
 constexpr DWORD kShareRead = 0x001200A9;
 constexpr DWORD kFullControl = 0x001F01FF;
 
-const Bytes& kShareSd = conformance::kShareDescriptor;
+const Bytes& kShareSd = kShareDescriptor;
 
 // kShareSd with one byte changed.
 Bytes Damaged(size_t offset, BYTE value) {
@@ -27,8 +23,6 @@ Bytes Damaged(size_t offset, BYTE value) {
     sd[offset] = value;
     return sd;
 }
-
-PSID Sid(const Bytes& sid) { return const_cast<BYTE*>(sid.data()); }
 
 // Put into out-parameters to show what a call leaves alone.
 void* const kUntouched = reinterpret_cast<void*>(0x1234);
@@ -286,7 +280,7 @@ TEST(SecurityDescriptorTest, InitializeThenSetANullDacl) {
 
 // ---- account lookups -------------------------------------------------------
 
-class WellKnownAccountTest : public conformance::ConformanceTest {};
+class WellKnownAccountTest : public ConformanceTest {};
 
 TEST_F(WellKnownAccountTest, NamesAndSidsFollowTheBufferProtocol) {
     // Asking for the sizes alone; an empty domain still needs room for its NUL.

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "platform/conformance/testing/conformance.h"
+#include "platform/conformance/testing/registry_calls.h"
 
 namespace {
 
@@ -49,13 +50,10 @@ protected:
         return current;
     }
     static DWORD StartType() {
-        HKEY key = nullptr;
-        DWORD start = 0xdeadbeef, size = sizeof start;
         std::wstring path = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kTestService;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            RegQueryValueExW(key, L"Start", nullptr, nullptr, reinterpret_cast<BYTE*>(&start), &size);
-            RegCloseKey(key);
-        }
+        HKEY key = conformance::OpenKey(HKEY_LOCAL_MACHINE, path.c_str());
+        DWORD start = conformance::QueryDword(key, L"Start");
+        RegCloseKey(key);
         return start;
     }
     static BOOL Change(SC_HANDLE service, DWORD type, DWORD start, DWORD errorControl) {

@@ -1,6 +1,7 @@
 // The simulated file calls' own side: drives of the world's machines,
 // network paths, attributes, times and sizes kept beside or taken from the
-// host, volumes and long paths. What the calls do on one folder is stated in
+// host, volumes, long paths, inherited security, and what is refused on paths
+// of the host. What the calls do on one folder is stated in
 // platform/conformance/files_test.cpp.
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,18 +52,6 @@ protected:
     static constexpr const wchar_t* kRoot = L"D:\\Attr";
     static std::wstring At(const std::wstring& name) { return std::wstring(kRoot) + L"\\" + name; }
 
-    // Every name a search returns, in order, "." and ".." too; empty when the search fails.
-    NameList List(const std::wstring& pattern) {
-        NameList names;
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return names;
-        do names.push_back(data.cFileName);
-        while (FindNextFileW(find, &data));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
-        FindClose(find);
-        return names;
-    }
     WIN32_FIND_DATAW Found(const std::wstring& path) {
         WIN32_FIND_DATAW data;
         std::memset(&data, 0xAB, sizeof data);
@@ -80,6 +70,8 @@ protected:
         return h == INVALID_HANDLE_VALUE ? error | kFailed : error;
     }
     std::string Content() { return ReadHostFile(HostPathOf(L"SRV01", L"D:\\Logs\\run.log")); }
+    // A path of the host, outside every machine.
+    std::wstring HostPath(const std::string& name) const { return corvan::FromUtf8((WorldRoot() / name).string()); }
 };
 
 // ---- opening ----
@@ -139,7 +131,7 @@ TEST_F(FilesTest, AppendAccessWritesAtTheEndWhateverThePointerSays) {
 
 // ---- attributes and times ----
 
-TEST_F(FilesTest, BitsTheHostLacksAreKeptAndReportedByEveryCall) {
+TEST_F(FilesTest, BitsTheHostLacksAreKeptAndTimesAreSetOnlyWhereAttributesMayBeWritten) {
     ASSERT_TRUE(WriteNewFile(At(L"f.txt"), "x"));
     ASSERT_TRUE(CreateDirectoryW(At(L"dir").c_str(), nullptr));
     struct {
@@ -168,43 +160,28 @@ TEST_F(FilesTest, BitsTheHostLacksAreKeptAndReportedByEveryCall) {
     // A read-only folder still takes new files; a read-only file takes no writes.
     EXPECT_TRUE(WriteNewFile(At(L"dir\\inside.txt"), "y"));
     ASSERT_TRUE(SetFileAttributesW(At(L"f.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(At(L"f.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                                nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(kFailed | ERROR_ACCESS_DENIED, Open(At(L"f.txt").c_str(), GENERIC_WRITE, OPEN_EXISTING));
     // Nor is it emptied by a refused replacement.
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([&] {
-                  return CreateFileW(At(L"f.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr) !=
-                         INVALID_HANDLE_VALUE;
-              }));
+    EXPECT_EQ(kFailed | ERROR_ACCESS_DENIED, Open(At(L"f.txt").c_str(), GENERIC_WRITE, CREATE_ALWAYS));
     EXPECT_EQ("x", ReadWholeFile(At(L"f.txt")));
     // A copy over a hidden file is refused the same way.
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
-              ErrorOf([] { return CopyFileW(L"D:\\Ops\\src.txt", L"D:\\Ops\\hidden.txt", FALSE); }));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
-              ErrorOf([&] { return SetFileAttributesW(At(L"none").c_str(), FILE_ATTRIBUTE_HIDDEN); }));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, CopyFileW(L"D:\\Ops\\src.txt", L"D:\\Ops\\hidden.txt", FALSE));
+    EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, SetFileAttributesW(At(L"none").c_str(), FILE_ATTRIBUTE_HIDDEN));
     WIN32_FILE_ATTRIBUTE_DATA data;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND),
-              ErrorOf([&] { return GetFileAttributesExW(At(L"none\\x").c_str(), GetFileExInfoStandard, &data); }));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-              ErrorOf([&] { return GetFileAttributesExW(kRoot, GetFileExMaxInfoLevel, &data); }));
-}
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND,
+                      GetFileAttributesExW(At(L"none\\x").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, GetFileAttributesExW(kRoot, GetFileExMaxInfoLevel, &data));
 
-// Times are set through a handle that may write attributes; a folder opens
-// only with backup semantics.
-TEST_F(FilesTest, TimesAreSetOnlyThroughAHandleThatMayWriteAttributes) {
+    // Times are set through a handle that may write attributes; a folder opens
+    // only with backup semantics.
     ASSERT_TRUE(CreateDirectoryW(At(L"folder").c_str(), nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([&] {
-                  return CreateFileW(At(L"folder").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
-                                     nullptr) != INVALID_HANDLE_VALUE;
-              }));
+    EXPECT_EQ(kFailed | ERROR_ACCESS_DENIED, Open(At(L"folder").c_str(), FILE_WRITE_ATTRIBUTES, OPEN_EXISTING));
     FILETIME time = FileTimeOf(125911584000000000ULL);
     HANDLE readOnly = CreateFileW(L"D:\\Ops\\src.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, readOnly);
-    auto setTimes = [&] { return SetFileTime(readOnly, &time, &time, &time); };
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf(setTimes));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetFileTime(readOnly, &time, &time, &time));
     CloseHandle(readOnly);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ErrorOf(setTimes));
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, SetFileTime(readOnly, &time, &time, &time));
 }
 
 // ---- copies, moves, paths ----
@@ -229,10 +206,10 @@ TEST_F(FilesTest, EachDriveIsAVolumeAndReadOnlyFilesAreNotDeleted) {
     EXPECT_EQ("plain.txt", ReadWholeFile(L"\\\\SRV02\\D$\\x.txt"));
     ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\src.txt", L"\\\\SRV01\\D$\\Ops\\moved.txt", 0));
 
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ErrorOf([] { return DeleteFileW(L"D:\\Ops\\ro.txt"); }));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, DeleteFileW(L"D:\\Ops\\ro.txt"));
     ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\ro.txt", FILE_ATTRIBUTE_NORMAL));
     ASSERT_TRUE(DeleteFileW(L"d:\\ops\\RO.TXT"));
-    EXPECT_EQ((NameList{L"hidden.txt", L"Moved", L"moved.txt"}), Names(L"D:\\Ops\\*"));
+    EXPECT_EQ((NameList{L".", L"..", L"hidden.txt", L"Moved", L"moved.txt"}), Names(L"D:\\Ops\\*"));
 }
 
 TEST_F(FilesTest, FullPathNamesAndTheirFilePart) {
@@ -261,20 +238,16 @@ TEST_F(FilesTest, FullPathNamesAndTheirFilePart) {
     // Too small a buffer gives the size needed, terminator included.
     WCHAR small[4];
     EXPECT_EQ(std::wstring(L"D:\\Ops\\Sub\\a.txt").size() + 1, GetFullPathNameW(L"a.txt", 4, small, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), ErrorOf([&] { return GetFullPathNameW(L"", 4, small, nullptr); }));
-}
-
-TEST_F(FilesTest, CreateDirectoryLeavesRoomForAShortName) {
-    // "D:\Ops\" and a name that ends the path at 248 characters, then at 249.
-    std::wstring base = L"D:\\Ops\\";
-    std::wstring fits = base + std::wstring(248 - base.size(), L'a');
-    std::wstring tooLong = base + std::wstring(249 - base.size(), L'b');
-    EXPECT_TRUE(CreateDirectoryW(fits.c_str(), nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE),
-              ErrorOf([&] { return CreateDirectoryW(tooLong.c_str(), nullptr); }));
+    EXPECT_FAILS_WITH(ERROR_INVALID_NAME, GetFullPathNameW(L"", 4, small, nullptr));
 }
 
 TEST_F(FilesTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
+    // CreateDirectoryW leaves room for a short name: a path may end at 248 characters, not at 249.
+    const std::wstring base = L"D:\\Ops\\";
+    EXPECT_TRUE(CreateDirectoryW((base + std::wstring(248 - base.size(), L'a')).c_str(), nullptr));
+    EXPECT_FAILS_WITH(ERROR_FILENAME_EXCED_RANGE,
+                      CreateDirectoryW((base + std::wstring(249 - base.size(), L'b')).c_str(), nullptr));
+
     // Five folders of 60 characters and a name of 255: 566 characters to the file.
     std::wstring plain = L"D:\\Ops";
     for (int i = 0; i < 5; ++i) {
@@ -286,7 +259,7 @@ TEST_F(FilesTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
     const std::wstring network = L"\\\\?\\UNC\\SRV01\\D$" + file.substr(2);
     ASSERT_TRUE(WriteNewFile(local, "deep"));
     EXPECT_EQ("deep", ReadWholeFile(network));
-    EXPECT_EQ((NameList{std::wstring(255, L'n')}), Names(L"\\\\?\\" + plain + L"\\*"));
+    EXPECT_EQ((NameList{L".", L"..", std::wstring(255, L'n')}), Names(L"\\\\?\\" + plain + L"\\*"));
     std::vector<WCHAR> buffer(network.size() + 1);
     EXPECT_EQ(network.size(), GetFullPathNameW(network.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr));
     EXPECT_EQ(network, std::wstring(buffer.data()));
@@ -317,11 +290,11 @@ TEST_F(FilesTest, NetworkPathsReachEveryMachinesDrives) {
     ASSERT_TRUE(CreateDirectoryW(L"\\\\SRV02\\D$\\Data", nullptr));
     EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV02", L"D:\\Data")));
     for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under"}) AddFile(L"SRV02", std::wstring(L"D:\\Data\\") + name, "");
-    EXPECT_EQ((NameList{L".", L"..", L"A.txt", L"b.txt", L"_under"}), List(L"\\\\srv02\\d$\\DATA\\*.*"));
+    EXPECT_EQ((NameList{L".", L"..", L"A.txt", L"b.txt", L"_under"}), Names(L"\\\\srv02\\d$\\DATA\\*.*"));
     // A drive's root has no "." and "..", and is the root wherever the drive's current directory is.
-    EXPECT_EQ((NameList{L"Data"}), List(L"\\\\SRV02\\D$\\*"));
+    EXPECT_EQ((NameList{L"Data"}), Names(L"\\\\SRV02\\D$\\*"));
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Ops\\Sub"));
-    EXPECT_EQ((NameList{L"Attr", L"Logs", L"Ops"}), List(L"D:\\*"));
+    EXPECT_EQ((NameList{L"Attr", L"Logs", L"Ops"}), Names(L"D:\\*"));
 }
 
 TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
@@ -339,9 +312,8 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     ::close(fd);
 
     WIN32_FIND_DATAW data = Found(L"D:\\T\\old.txt");
-    auto ticks = [](FILETIME ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; };
-    EXPECT_EQ(126444736000000005ULL, ticks(data.ftLastWriteTime));  // 100-ns units since 1601
-    EXPECT_EQ(126444736000000000ULL, ticks(data.ftLastAccessTime));
+    EXPECT_EQ(126444736000000005ULL, Ticks(data.ftLastWriteTime));  // 100-ns units since 1601
+    EXPECT_EQ(126444736000000000ULL, Ticks(data.ftLastAccessTime));
     EXPECT_EQ(3u, data.nFileSizeLow);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), data.dwFileAttributes);
     data = Found(L"D:\\T\\big.bin");
@@ -352,6 +324,97 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     // A leading dot hides nothing on Windows.
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Found(L"D:\\T\\.profile").dwFileAttributes);
 
+}
+
+// ---- security ----
+
+// Own entries come first, then what the folders above pass on, flagged as
+// inherited; a protected list takes nothing from above.
+TEST_F(FilesTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Sec", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"D:\\Sec\\Team", nullptr));
+    ASSERT_TRUE(WriteNewFile(L"D:\\Sec\\Team\\plan.doc", "plan"));
+    const wchar_t* const contractors = L"S-1-5-21-1004336348-1177238915-682003330-1211";
+    const wchar_t* const finance = L"S-1-5-21-1004336348-1177238915-682003330-1210";
+    const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    const AceEntry deny{ACCESS_DENIED_ACE_TYPE, inherit, 0x000D0116, contractors};
+    const AceEntry allow{ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, finance};
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {deny, allow}, SE_DACL_PROTECTED));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    EXPECT_EQ((std::vector<AceEntry>{deny, allow}), DaclOf(L"D:\\Sec\\Team", &control));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    EXPECT_EQ((std::vector<AceEntry>{{ACCESS_DENIED_ACE_TYPE, INHERITED_ACE, 0x000D0116, contractors},
+                                     {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, finance}}),
+              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
+
+    // An entry given as inherited is the folder's to pass on, not the file's own.
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team\\plan.doc",
+                        {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, contractors},
+                         {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-5-32-545"}},
+                        0));
+    EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-5-32-545"},
+                                     {ACCESS_DENIED_ACE_TYPE, INHERITED_ACE, 0x000D0116, contractors},
+                                     {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, finance}}),
+              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
+
+    // A list set again replaces the one before.
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {allow}, SE_DACL_PROTECTED));
+    EXPECT_EQ((std::vector<AceEntry>{allow}), DaclOf(L"D:\\Sec\\Team"));
+    // An empty, unprotected list of its own leaves the folder with what every
+    // folder below an untouched drive root inherits.
+    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
+    const BYTE inherited = inherit | INHERITED_ACE;
+    EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001F01FF, L"S-1-5-32-544"},
+                                     {ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001F01FF, L"S-1-5-18"},
+                                     {ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001200A9, L"S-1-5-32-545"}}),
+              DaclOf(L"D:\\Sec\\Team"));
+}
+
+// ---- what Windows refuses, on paths of the host ----
+
+TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFile) {
+    fs::create_directories(WorldRoot() / "folder");
+    auto put = [&](const char* name, const char* text) { std::ofstream(WorldRoot() / name) << text; };
+    auto get = [&](const char* name) { return ReadHostFile(WorldRoot() / name); };
+    put("read-only", "kept");
+    fs::permissions(WorldRoot() / "read-only", fs::perms::owner_read);
+    // The last error of the move, or 0 when it succeeded.
+    auto move = [&](const char* from, const char* to, DWORD flags) {
+        SetLastError(0xdeadbeef);
+        return MoveFileExW(HostPath(from).c_str(), HostPath(to).c_str(), flags) ? 0 : GetLastError();
+    };
+    const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    put("new", "new");
+    put("old", "old");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), move("new", "old", MOVEFILE_WRITE_THROUGH));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), move("new", "folder", replace));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), move("new", "read-only", replace));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), move("missing", "old", replace));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), move("new", "no/such/file", replace));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, MoveFileExW(HostPath("new").c_str(), L"/dev/null", replace));
+    EXPECT_EQ("old", get("old"));
+    EXPECT_EQ("kept", get("read-only"));
+
+    EXPECT_EQ(0u, move("new", "old", replace));
+    EXPECT_EQ("new", get("old"));
+    EXPECT_FALSE(fs::exists(WorldRoot() / "new"));
+    EXPECT_EQ(0u, move("old", "renamed", 0));
+    EXPECT_EQ("new", get("renamed"));
+
+    EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, DeleteFileW(HostPath("missing").c_str()));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, DeleteFileW(HostPath("folder").c_str()));
+    EXPECT_TRUE(DeleteFileW(HostPath("renamed").c_str()));
+    EXPECT_FALSE(fs::exists(WorldRoot() / "renamed"));
+}
+
+// A FIFO would block the open, a device would read without end: neither is
+// a file, and each is refused at once, for reading and for writing.
+TEST_F(FilesTest, NamesOfThingsThatAreNoFilesAreRefused) {
+    ASSERT_EQ(0, mkfifo((WorldRoot() / "fifo").c_str(), 0600));
+    for (const std::wstring& name : {HostPath("fifo"), std::wstring(L"/dev/zero"), std::wstring(L"/dev/null")}) {
+        for (DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}})
+            EXPECT_EQ(kFailed | ERROR_INVALID_NAME, Open(name.c_str(), access, OPEN_EXISTING)) << corvan::ToUtf8(name);
+    }
 }
 
 }  // namespace

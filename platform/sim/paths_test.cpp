@@ -9,6 +9,7 @@
 #include "platform/sim/hostfile.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -122,9 +123,7 @@ TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
     ASSERT_TRUE(SetCurrentDirectoryW(L"\\\\SRV02\\Public"));
     ExpectMappings({{L"doc.txt", "SRV02/drives/D/Data/Pub/doc.txt", 0}});
     EXPECT_EQ(L"SRV02", sim::PathMachine(L"doc.txt"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryW(L"\\\\NOSUCH\\D$"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NETPATH), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_BAD_NETPATH, SetCurrentDirectoryW(L"\\\\NOSUCH\\D$"));
     EXPECT_EQ(L"nosuch", sim::PathMachine(L"\\\\nosuch\\D$\\x"));
     length = GetCurrentDirectoryW(MAX_PATH, buffer);
     EXPECT_EQ(L"\\\\SRV02\\Public", std::wstring(buffer, length));
@@ -219,9 +218,9 @@ TEST_F(PathTest, PathsTooLongForTheHostAreTakenAsWritten) {
         std::string below = corvan::ToUtf8(path.substr(7));
         std::replace(below.begin(), below.end(), '\\', '/');
         EXPECT_EQ((WorldRoot() / "SRV01/drives/D" / below).native(), resolved.path.native());
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), GetLastError());
+        EXPECT_FAILS_WITH(ERROR_FILENAME_EXCED_RANGE,
+                          CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) !=
+                              INVALID_HANDLE_VALUE);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "platform/sim/paths.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -100,14 +101,10 @@ TEST_F(ProcessTest, ExitCodeAndStillActive) {
     EXPECT_EQ(7u, code);
 
     // The thread handle is no process handle.
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetExitCodeProcess(info.hThread, &code));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, GetExitCodeProcess(info.hThread, &code));
     EXPECT_TRUE(CloseHandle(info.hThread));
     EXPECT_TRUE(CloseHandle(info.hProcess));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(static_cast<DWORD>(WAIT_FAILED), WaitForSingleObject(info.hProcess, INFINITE));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, WaitForSingleObject(info.hProcess, INFINITE) != WAIT_FAILED);
 }
 
 TEST_F(ProcessTest, StandardHandlesGoWhereStartupInfoSays) {
@@ -133,9 +130,7 @@ TEST_F(ProcessTest, StandardHandlesGoWhereStartupInfoSays) {
     EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE));
     EXPECT_NE(GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE));
     EXPECT_NE(GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, GetStdHandle(5));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, GetStdHandle(5) != INVALID_HANDLE_VALUE);
 }
 
 TEST_F(ProcessTest, WorkingDirectoryAndEnvironment) {

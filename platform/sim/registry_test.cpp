@@ -1,5 +1,5 @@
-// The simulated registry's own side: hives kept in the world's files, and
-// injected failures. What the registry calls do on one machine is stated in
+// The simulated registry's own side: hives kept in the world's files,
+// injected failures, and the depth Windows keeps keys to. What the registry calls do on one machine is stated in
 // platform/conformance/registry_test.cpp.
 #include <gtest/gtest.h>
 
@@ -109,6 +109,24 @@ TEST_F(RegistryWorldTest, InjectedFailuresMatchFunctionMachineAndPathAndReachEve
     }
     sim::ClearFaultRules();
     EXPECT_EQ(1u, QueryDword(key_, L"V"));  // neither the set nor the delete happened
+}
+
+// Windows keeps keys at most 512 levels deep from the registry's root, of
+// which HKEY_LOCAL_MACHINE is the first: 510 levels below it.
+TEST_F(RegistryWorldTest, KeysDeeperThanTheRegistryKeepsAreNotCreated) {
+    auto levels = [](size_t count) {
+        std::wstring path;
+        for (size_t i = 0; i < count; ++i) path += (i ? L"\\k" : L"k");
+        return path;
+    };
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExW(HKEY_LOCAL_MACHINE, levels(511).c_str(), 0, nullptr, 0,
+                                                       KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ExpectOpenFails(HKEY_LOCAL_MACHINE, L"k");
+    HKEY deepest = CreateKey(HKEY_LOCAL_MACHINE, levels(510).c_str());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              RegCreateKeyExW(deepest, L"below", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegCloseKey(deepest);
 }
 
 }  // namespace

@@ -1,23 +1,24 @@
 // Account lookups across the world's machines: each machine's own accounts,
-// the domain's, the well-known ones, and machines that do not answer.
+// the domain's, the well-known ones, and machines that do not answer; and
+// descriptors read no further than their revision allows.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <tuple>
 #include <vector>
 
+#include "platform/conformance/testing/sample_descriptors.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-const Bytes kEveryone = {0x01, 0x01, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};                    // S-1-1-0
-const Bytes kAdmins = {0x01, 0x02, 0, 0, 0, 0, 0, 0x05, 0x20, 0, 0, 0, 0x20, 0x02, 0, 0};  // S-1-5-32-544
-const Bytes kSystem = {0x01, 0x01, 0, 0, 0, 0, 0, 0x05, 0x12, 0, 0, 0};                    // S-1-5-18
-
-PSID Sid(const Bytes& sid) { return const_cast<BYTE*>(sid.data()); }
+using namespace conformance;
 
 // S-1-5-21-a-b-c-rid.
 Bytes DomainSid(BYTE a, BYTE b, BYTE c, WORD rid) {
@@ -118,6 +119,25 @@ TEST_F(AccountWorldTest, NamesMatchIgnoringCaseAndBareNamesPreferWellKnownThenLo
     EXPECT_EQ(0u, std::get<0>(SidOf(L"SRV01", L"Administrators")));
     EXPECT_EQ(1789u, std::get<0>(SidOf(L"\\\\srv02", L"Administrators")));
     EXPECT_EQ(0u, std::get<0>(SidOf(L"\\\\srv02", L"Administrators")));
+}
+
+// The descriptor's last byte is the last byte before an unreadable page: a
+// check that reads past what the revision allows faults.
+TEST(SecurityDescriptorWorldTest, DescriptorsOfAnotherRevisionAreRefusedWithoutReadingTheirHeader) {
+    const long page = sysconf(_SC_PAGESIZE);
+    void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(MAP_FAILED, pages);
+    ASSERT_EQ(0, mprotect(static_cast<char*>(pages) + page, page, PROT_NONE));
+    BYTE* descriptor = static_cast<BYTE*>(pages) + page - 4;
+    const BYTE header[4] = {2, 0, 0, 0};  // revision 2, no self-relative bit
+    std::memcpy(descriptor, header, sizeof(header));
+
+    EXPECT_FAILS_WITH(ERROR_INVALID_SECURITY_DESCR, IsValidSecurityDescriptor(descriptor));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    EXPECT_FAILS_WITH(ERROR_UNKNOWN_REVISION, GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_EQ(2u, revision);
+    munmap(pages, 2 * page);
 }
 
 }  // namespace

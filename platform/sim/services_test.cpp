@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -102,9 +103,7 @@ TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInMa
     EXPECT_EQ(500u, status.dwWaitHint);
     EXPECT_EQ(0u, status.dwControlsAccepted);
     EXPECT_EQ(L"StopPending,StopPendingMs=45000,StartPendingMs=2000,WaitHintMs=500", RunState(L"SRV01", L"Spooler"));
-    SetLastError(0);
-    EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(DWORD{ERROR_SERVICE_CANNOT_ACCEPT_CTRL}, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_SERVICE_CANNOT_ACCEPT_CTRL, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
     Sleep(44999);
     EXPECT_EQ(DWORD{SERVICE_STOP_PENDING}, State(service.get()));
     Sleep(1);
@@ -151,9 +150,7 @@ TEST_F(ServiceWorldTest, ARemoteMachineKeepsItsOwnStateAndFailsOpenHandlesWhenIt
 
     sim::SetMachineSetting(L"SRV02", L"Machine", L"Reachable", L"0");
     SERVICE_STATUS status;
-    SetLastError(0);
-    EXPECT_FALSE(QueryServiceStatus(remote.get(), &status));
-    EXPECT_EQ(DWORD{RPC_S_SERVER_UNAVAILABLE}, GetLastError());
+    EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, QueryServiceStatus(remote.get(), &status));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/sim/testing/print_world.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -18,6 +19,8 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 using sim::kTestPrintersKey;
+using win32_files::AceEntry;
+using win32_files::EntriesOf;
 
 std::wstring Text(LPCWSTR text) { return text ? text : L"<null>"; }
 
@@ -58,16 +61,12 @@ protected:
         return info;
     }
 
-    HANDLE Add(PRINTER_INFO_2W info) {
-        SetLastError(0xdeadbeef);
-        return AddPrinterW(kServer, 2, reinterpret_cast<LPBYTE>(&info));
-    }
+    HANDLE Add(PRINTER_INFO_2W info) { return AddPrinterW(kServer, 2, reinterpret_cast<LPBYTE>(&info)); }
 
     HANDLE Open(const wchar_t* name, DWORD access) {
         std::wstring text = name;
         PRINTER_DEFAULTSW defaults{nullptr, nullptr, access};
         HANDLE handle = nullptr;
-        SetLastError(0xdeadbeef);
         if (!OpenPrinterW(text.data(), &handle, &defaults)) return nullptr;
         return handle;
     }
@@ -107,17 +106,14 @@ TEST_F(SpoolerTest, EveryListFollowsTheBufferProtocolWithExactSizes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.call);
         DWORD needed = 0, count = 99;
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(c.fill(nullptr, 0, &needed, &count));
-        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, c.fill(nullptr, 0, &needed, &count));
         EXPECT_EQ(0u, count);
         ASSERT_GT(needed, 0u);
 
         // One byte short: the same size asked for, nothing written.
         Bytes buffer(needed + 16, 0xCD);
         DWORD again = 0;
-        EXPECT_FALSE(c.fill(buffer.data(), needed - 1, &again, &count));
-        EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, c.fill(buffer.data(), needed - 1, &again, &count));
         EXPECT_EQ(needed, again);
         EXPECT_EQ(Bytes(needed + 16, 0xCD), buffer);
 
@@ -126,10 +122,8 @@ TEST_F(SpoolerTest, EveryListFollowsTheBufferProtocolWithExactSizes) {
         EXPECT_EQ(needed, again);
         EXPECT_EQ(Bytes(16, 0xCD), Bytes(buffer.end() - 16, buffer.end())) << "written past the size given";
 
-        EXPECT_FALSE(c.fill(nullptr, 8, &needed, &count));
-        EXPECT_EQ(ERROR_INVALID_USER_BUFFER, GetLastError());
-        EXPECT_FALSE(c.fill(buffer.data(), needed, &needed, nullptr));
-        EXPECT_EQ(RPC_X_NULL_REF_POINTER, GetLastError());
+        EXPECT_FAILS_WITH(ERROR_INVALID_USER_BUFFER, c.fill(nullptr, 8, &needed, &count));
+        EXPECT_FAILS_WITH(RPC_X_NULL_REF_POINTER, c.fill(buffer.data(), needed, &needed, nullptr));
     }
 }
 
@@ -151,37 +145,30 @@ TEST_F(SpoolerTest, ChecksComeInWindowsOrder) {
         {"spooler stopped, before the level", kStopped, 99, nullptr, RPC_S_SERVER_UNAVAILABLE},
         {"level", kServer, 99, nullptr, ERROR_INVALID_LEVEL},
     };
+    DWORD needed = 0, count = 0;
+    const std::pair<const wchar_t*, std::function<BOOL(LPWSTR, DWORD)>> calls[] = {
+        {L"EnumPortsW", [&](LPWSTR s, DWORD l) { return EnumPortsW(s, l, nullptr, 0, &needed, &count); }},
+        {L"EnumPrinterDriversW",
+         [&](LPWSTR s, DWORD l) { return EnumPrinterDriversW(s, nullptr, l, nullptr, 0, &needed, &count); }},
+        {L"EnumPrintersW",
+         [&](LPWSTR s, DWORD l) { return EnumPrintersW(PRINTER_ENUM_NAME, s, l, nullptr, 0, &needed, &count); }},
+        {L"AddPrinterW",
+         [&](LPWSTR s, DWORD l) { return AddPrinterW(s, l, reinterpret_cast<LPBYTE>(&info)) != nullptr; }},
+        {L"AddPrinterDriverW",
+         [&](LPWSTR s, DWORD l) { return AddPrinterDriverW(s, l, reinterpret_cast<LPBYTE>(&driver)); }},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        sim::ClearFaultRules();
-        DWORD needed = 0, count = 0;
-        auto expect = [&](const char* call, bool failed) {
-            EXPECT_TRUE(failed) << call;
-            EXPECT_EQ(c.expected, GetLastError()) << call;
-        };
-        auto fault = [&](const wchar_t* function) {
+        for (const auto& [function, call] : calls) {
+            SCOPED_TRACE(corvan::ToUtf8(std::wstring(function) + L": ") + c.what);
             sim::ClearFaultRules();
             if (c.fault) sim::AddFaultRule(std::wstring(function) + c.fault);
-        };
-        fault(L"EnumPortsW");
-        expect("EnumPortsW", !EnumPortsW(c.server, c.level, nullptr, 0, &needed, &count));
-        fault(L"EnumPrinterDriversW");
-        expect("EnumPrinterDriversW", !EnumPrinterDriversW(c.server, nullptr, c.level, nullptr, 0, &needed, &count));
-        fault(L"EnumPrintersW");
-        expect("EnumPrintersW",
-               !EnumPrintersW(PRINTER_ENUM_NAME, c.server, c.level, nullptr, 0, &needed, &count));
-        fault(L"AddPrinterW");
-        expect("AddPrinterW", !AddPrinterW(c.server, c.level, reinterpret_cast<LPBYTE>(&info)));
-        fault(L"AddPrinterDriverW");
-        expect("AddPrinterDriverW", !AddPrinterDriverW(c.server, c.level, reinterpret_cast<LPBYTE>(&driver)));
+            EXPECT_FAILS_WITH(c.expected, call(c.server, c.level));
+        }
     }
     // OpenPrinterW answers an unknown server as an unknown printer.
-    EXPECT_EQ(nullptr, Open(L"\\\\NOWHERE\\LASER01", 0));
-    EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_PRINTER_NAME, Open(L"\\\\NOWHERE\\LASER01", 0));
     WCHAR x64[] = L"Windows x64";
-    DWORD needed = 0, count = 0;
-    EXPECT_FALSE(EnumPrinterDriversW(kServer, x64, 3, nullptr, 0, &needed, &count));
-    EXPECT_EQ(ERROR_INVALID_ENVIRONMENT, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_ENVIRONMENT, EnumPrinterDriversW(kServer, x64, 3, nullptr, 0, &needed, &count));
 }
 
 // ---- printers -------------------------------------------------------------------
@@ -225,12 +212,9 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
         SCOPED_TRACE(c.what);
         PRINTER_INFO_2W info = Record(ok.c_str());
         c.change(info);
-        EXPECT_EQ(nullptr, Add(info));
-        EXPECT_EQ(c.expected, GetLastError());
+        EXPECT_FAILS_WITH(c.expected, Add(info));
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(nullptr, AddPrinterW(kServer, 2, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, AddPrinterW(kServer, 2, nullptr));
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER09"));
 
     // Unshared, a printer may take a share name in use; a blank is no control
@@ -248,8 +232,7 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
     std::wstring files = L"FILES";
     PRINTER_INFO_2W clash = Record(L"CLASH");
     clash.pShareName = files.data();
-    EXPECT_EQ(nullptr, Add(clash));
-    EXPECT_EQ(ERROR_INVALID_SHARENAME, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_SHARENAME, Add(clash));
 }
 
 TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
@@ -281,22 +264,19 @@ TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
     EXPECT_TRUE(owner && EqualSid(owner, admins.data()));
     PACL dacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(r->pSecurityDescriptor, &present, &dacl, &defaulted));
-    ASSERT_TRUE(dacl);
-    std::vector<DWORD> masks;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, &ace));
-        masks.push_back(static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask);
-    }
-    EXPECT_EQ(std::vector<DWORD>({PRINTER_ALL_ACCESS, GENERIC_ALL, GENERIC_ALL, PRINTER_EXECUTE}), masks);
+    const BYTE inheritOnly = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
+    EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-5-32-544"},
+                                     {ACCESS_ALLOWED_ACE_TYPE, inheritOnly, GENERIC_ALL, L"S-1-5-32-544"},
+                                     {ACCESS_ALLOWED_ACE_TYPE, inheritOnly, GENERIC_ALL, L"S-1-3-0"},
+                                     {ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_EXECUTE, L"S-1-1-0"}}),
+              EntriesOf(dacl));
 
     // Publishing marks the printer published; a second add of the name is refused.
     PRINTER_INFO_7W publish{nullptr, DSPRINT_PUBLISH};
     EXPECT_TRUE(SetPrinterW(printer, 7, reinterpret_cast<LPBYTE>(&publish), 0));
     EXPECT_EQ(static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_PUBLISHED),
               reinterpret_cast<const PRINTER_INFO_2W*>(Get(printer, 2).data())->Attributes);
-    EXPECT_EQ(nullptr, Add(Record(L"laser01")));
-    EXPECT_EQ(ERROR_PRINTER_ALREADY_EXISTS, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_PRINTER_ALREADY_EXISTS, Add(Record(L"laser01")));
     EXPECT_TRUE(ClosePrinter(printer));
 
     // A device name longer than the member is cut to leave room for its terminator.
@@ -314,10 +294,8 @@ TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
 
 TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
     ASSERT_TRUE(ClosePrinter(Add(Record(L"LASER01"))));
-    EXPECT_EQ(nullptr, Open(L"\\\\SRV01\\NOSUCH", 0));
-    EXPECT_EQ(ERROR_INVALID_PRINTER_NAME, GetLastError());
-    EXPECT_EQ(nullptr, Open(L"\\\\SRV02\\LASER01", 0));
-    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_PRINTER_NAME, Open(L"\\\\SRV01\\NOSUCH", 0));
+    EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, Open(L"\\\\SRV02\\LASER01", 0));
 
     HANDLE use = Open(L"\\\\SRV01\\laser01", 0);
     HANDLE administer = Open(L"\\\\SRV01\\LASER01", PRINTER_ACCESS_ADMINISTER);
@@ -330,17 +308,12 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
     Bytes descriptor = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-1-0"}});
     security.pSecurityDescriptor = descriptor.data();
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetPrinterW(use, 2, reinterpret_cast<LPBYTE>(&change), 0));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetPrinterW(use, 2, reinterpret_cast<LPBYTE>(&change), 0));
     EXPECT_TRUE(SetPrinterW(administer, 2, reinterpret_cast<LPBYTE>(&change), 0));
-    EXPECT_FALSE(SetPrinterW(administer, 3, reinterpret_cast<LPBYTE>(&security), 0));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_FALSE(SetPrinterW(all, 5, reinterpret_cast<LPBYTE>(&security), 0));
-    EXPECT_EQ(ERROR_INVALID_LEVEL, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetPrinterW(administer, 3, reinterpret_cast<LPBYTE>(&security), 0));
+    EXPECT_FAILS_WITH(ERROR_INVALID_LEVEL, SetPrinterW(all, 5, reinterpret_cast<LPBYTE>(&security), 0));
     PRINTER_INFO_3 none{nullptr};
-    EXPECT_FALSE(SetPrinterW(all, 3, reinterpret_cast<LPBYTE>(&none), 0));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, SetPrinterW(all, 3, reinterpret_cast<LPBYTE>(&none), 0));
     EXPECT_TRUE(SetPrinterW(all, 3, reinterpret_cast<LPBYTE>(&security), 0));
     EXPECT_TRUE(Get(use, 3).empty());
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
@@ -353,18 +326,14 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
     EXPECT_TRUE(GetSecurityDescriptorOwner(info3->pSecurityDescriptor, &owner, &defaulted) && owner);
     EXPECT_EQ(L"second floor", Text(reinterpret_cast<PRINTER_INFO_2W*>(Get(all, 2).data())->pComment));
 
-    EXPECT_FALSE(DeletePrinter(administer));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, DeletePrinter(administer));
     EXPECT_TRUE(DeletePrinter(all));
-    EXPECT_FALSE(SetPrinterW(administer, 2, reinterpret_cast<LPBYTE>(&change), 0));
-    EXPECT_EQ(ERROR_PRINTER_DELETED, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_PRINTER_DELETED, SetPrinterW(administer, 2, reinterpret_cast<LPBYTE>(&change), 0));
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER01"));
     for (HANDLE handle : {use, administer, all}) EXPECT_TRUE(ClosePrinter(handle));
-    EXPECT_FALSE(ClosePrinter(use));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, ClosePrinter(use));
     DWORD needed = 0;
-    EXPECT_FALSE(GetPrinterW(use, 2, nullptr, 0, &needed));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, GetPrinterW(use, 2, nullptr, 0, &needed));
 }
 
 // AddPrinterW and SetPrinterW find a taken share name without reading every

@@ -5,6 +5,8 @@
 namespace conformance {
 
 void ConformanceTest::SetUp() {
+    WCHAR directory[MAX_PATH];
+    directory_.assign(directory, GetCurrentDirectoryW(MAX_PATH, directory));
     folder_ = test_system::Prepare();
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              &key_, nullptr));
@@ -14,6 +16,7 @@ void ConformanceTest::SetUp() {
 void ConformanceTest::TearDown() {
     if (key_) RegCloseKey(key_);
     key_ = nullptr;
+    SetCurrentDirectoryW(directory_.c_str());
     test_system::CleanUp();
 }
 

@@ -1,6 +1,7 @@
 // The fixture of the conformance tests in platform/conformance/. Each test
 // states what a Win32 call does as Windows documents it, and uses nothing but
-// GoogleTest, platform/win32.h and this header, so that one source builds
+// GoogleTest, platform/win32.h, this header and the Win32-only helpers of
+// platform/sim/testing/win32_files.h, so that one source builds
 // against the simulated world on Linux (a fresh world for every test) and
 // against the real system on Windows, where CI runs it under Wine. A new
 // *_test.cpp in platform/conformance/ joins both builds by that alone.
@@ -10,15 +11,8 @@
 
 #include <string>
 
+#include "platform/sim/testing/win32_files.h"
 #include "platform/win32.h"
-
-// The call fails and leaves `error` in place of a sentinel last error.
-#define EXPECT_FAILS_WITH(error, call)                                  \
-    do {                                                                \
-        SetLastError(0xdeadbeef);                                       \
-        EXPECT_FALSE(call);                                             \
-        EXPECT_EQ(static_cast<DWORD>(error), GetLastError()) << #call; \
-    } while (0)
 
 namespace conformance {
 
@@ -43,7 +37,7 @@ protected:
     HKEY ScratchKey() const { return key_; }
 
     // A folder (full path, no trailing backslash), empty at the start of each
-    // test and removed after it.
+    // test and removed after it. The current directory is put back after the test.
     const std::wstring& ScratchFolder() const { return folder_; }
     std::wstring Scratch(const std::wstring& name) const { return folder_ + L"\\" + name; }
 
@@ -53,6 +47,7 @@ protected:
 private:
     HKEY key_ = nullptr;
     std::wstring folder_;
+    std::wstring directory_;
 };
 
 }  // namespace conformance

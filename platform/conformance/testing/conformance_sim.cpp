@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/conformance/testing/conformance.h"
+#include "platform/conformance/testing/registry_calls.h"
 #include "platform/conformance/testing/system.h"
 #include "platform/sim/testing/test_world.h"
 
@@ -15,11 +16,6 @@ namespace {
 
 std::optional<sim::ScopedWorld> world;
 
-void SetDword(HKEY key, const wchar_t* name, DWORD value) {
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                            sizeof(value)));
-}
-
 }  // namespace
 
 std::wstring Prepare() {
@@ -29,16 +25,11 @@ std::wstring Prepare() {
 
 void InstallService(const wchar_t* name) {
     // The simulated service manager keeps its database where Windows does.
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                             (std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + name).c_str(),
-                                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    SetDword(key, L"Type", SERVICE_WIN32_OWN_PROCESS);
-    SetDword(key, L"Start", SERVICE_DEMAND_START);
-    SetDword(key, L"ErrorControl", SERVICE_ERROR_NORMAL);
-    const std::wstring image = L"C:\\CorvanConformance\\service.exe";
-    RegSetValueExW(key, L"ImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(image.c_str()),
-                   static_cast<DWORD>((image.size() + 1) * sizeof(WCHAR)));
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, (std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + name).c_str());
+    EXPECT_EQ(ERROR_SUCCESS, SetDword(key, L"Type", SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(ERROR_SUCCESS, SetDword(key, L"Start", SERVICE_DEMAND_START));
+    EXPECT_EQ(ERROR_SUCCESS, SetDword(key, L"ErrorControl", SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(ERROR_SUCCESS, SetText(key, L"ImagePath", L"C:\\CorvanConformance\\service.exe", REG_EXPAND_SZ));
     RegCloseKey(key);
 }
 

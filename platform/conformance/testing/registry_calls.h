@@ -11,8 +11,6 @@
 
 namespace conformance {
 
-inline HKEY SentinelKey() { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xdeadbeef)); }
-
 inline HKEY CreateKey(HKEY parent, const wchar_t* path, DWORD* disposition = nullptr) {
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition))
@@ -26,7 +24,7 @@ inline HKEY OpenKey(HKEY parent, const wchar_t* path, REGSAM access = KEY_READ) 
 }
 // The open fails and clears the handle.
 inline void ExpectOpenFails(HKEY parent, const wchar_t* path, LSTATUS status = ERROR_FILE_NOT_FOUND) {
-    HKEY key = SentinelKey();
+    HKEY key = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0xdeadbeef));
     EXPECT_EQ(status, RegOpenKeyExW(parent, path, 0, KEY_READ, &key)) << path;
     EXPECT_EQ(nullptr, key);
 }

@@ -1,5 +1,6 @@
-// Security descriptors as Windows stores them, shared by the conformance
-// tests of the security calls and the tests of the descriptor classes.
+// SIDs and security descriptors as Windows stores them, shared by the
+// conformance tests of the security calls, the simulated account lookups and
+// the tests of the descriptor classes.
 #pragma once
 
 #include <vector>
@@ -7,6 +8,11 @@
 #include "platform/win32.h"
 
 namespace conformance {
+
+inline const std::vector<BYTE> kEveryone = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};                  // S-1-1-0
+inline const std::vector<BYTE> kAdmins = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};  // S-1-5-32-544
+inline const std::vector<BYTE> kSystem = {1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0};                 // S-1-5-18
+inline PSID Sid(const std::vector<BYTE>& sid) { return const_cast<BYTE*>(sid.data()); }
 
 // A share's descriptor as the server keeps it in the registry: self-relative,
 // revision 1, control SE_SELF_RELATIVE | SE_DACL_PRESENT, no owner, group or

@@ -77,23 +77,8 @@ std::vector<BYTE> WindowsDevMode::Bytes() const {
 }
 
 std::vector<BYTE> TestDescriptor(const std::vector<TestAce>& entries) {
-    std::vector<std::vector<BYTE>> sids;
-    DWORD aclSize = sizeof(ACL);
-    for (const auto& entry : entries) {
-        sids.emplace_back();
-        EXPECT_TRUE(ParseSidText(entry.sid, sids.back())) << corvan::ToUtf8(entry.sid);
-        aclSize += static_cast<DWORD>(sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + sids.back().size());
-    }
-    std::vector<BYTE> aclBuffer(aclSize);
-    auto* acl = reinterpret_cast<PACL>(aclBuffer.data());
-    EXPECT_TRUE(InitializeAcl(acl, aclSize, ACL_REVISION));
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const TestAce& entry = entries[i];
-        BOOL added = entry.type == ACCESS_DENIED_ACE_TYPE
-                         ? AddAccessDeniedAceEx(acl, ACL_REVISION, entry.flags, entry.mask, sids[i].data())
-                         : AddAccessAllowedAceEx(acl, ACL_REVISION, entry.flags, entry.mask, sids[i].data());
-        EXPECT_TRUE(added);
-    }
+    std::vector<BYTE> aclBuffer;
+    PACL acl = win32_files::BuildAcl(entries, aclBuffer);
     std::vector<BYTE> owner;
     ParseSidText(L"S-1-5-32-544", owner);
     SECURITY_DESCRIPTOR absolute;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/wintypes.h"
 
 namespace sim {
@@ -38,12 +39,7 @@ struct WindowsDevMode {
 
 // A self-relative descriptor: owner Administrators, then the entries in
 // the order given.
-struct TestAce {
-    BYTE type;  // ACCESS_ALLOWED_ACE_TYPE or ACCESS_DENIED_ACE_TYPE
-    BYTE flags;
-    DWORD mask;
-    std::wstring sid;
-};
+using TestAce = win32_files::AceEntry;
 std::vector<BYTE> TestDescriptor(const std::vector<TestAce>& entries);
 
 struct TcpIpPortSettings {

@@ -1,5 +1,6 @@
-// Small helpers of the file conformance tests, written against the Win32
-// API alone so the tests can run against Windows itself.
+// Small helpers of the tests of the Win32 calls (the conformance tests and
+// the simulated world's own), written against the Win32 API alone so the
+// tests can run against Windows itself.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,14 @@
 #include <vector>
 
 #include "platform/win32.h"
+
+// The call fails and leaves `error` in place of a sentinel last error.
+#define EXPECT_FAILS_WITH(error, call)                                  \
+    do {                                                                \
+        SetLastError(0xdeadbeef);                                       \
+        EXPECT_FALSE(call);                                             \
+        EXPECT_EQ(static_cast<DWORD>(error), GetLastError()) << #call; \
+    } while (0)
 
 namespace win32_files {
 
@@ -34,16 +43,16 @@ inline std::string ReadWholeFile(const std::wstring& path) {
     return bytes;
 }
 
-// Every name a search returns, in order, "." and ".." left out.
+// Every name a search returns, in order, "." and ".." too; empty when the
+// search fails.
 inline std::vector<std::wstring> Names(const std::wstring& pattern) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(find, &data));
+    do names.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
     FindClose(find);
     return names;
 }
@@ -84,25 +93,9 @@ inline std::ostream& operator<<(std::ostream& out, const AceEntry& e) {
     return out;
 }
 
-// The entries of an object's list in order (the size asked first, as a
-// caller must), and the descriptor's control bits.
-inline std::vector<AceEntry> DaclOf(const std::wstring& path, SECURITY_DESCRIPTOR_CONTROL* control = nullptr) {
+// The entries of an access list in order.
+inline std::vector<AceEntry> EntriesOf(PACL acl) {
     std::vector<AceEntry> entries;
-    DWORD needed = 0;
-    EXPECT_FALSE(GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-    std::vector<BYTE> sd(needed);
-    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed)) {
-        ADD_FAILURE() << "GetFileSecurityW: " << GetLastError();
-        return entries;
-    }
-    SECURITY_DESCRIPTOR_CONTROL bits = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(sd.data(), &bits, &revision);
-    if (control) *control = bits;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL acl = nullptr;
-    EXPECT_TRUE(GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted));
     for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
         void* ace = nullptr;
         if (!GetAce(acl, i, &ace)) break;
@@ -115,24 +108,57 @@ inline std::vector<AceEntry> DaclOf(const std::wstring& path, SECURITY_DESCRIPTO
     return entries;
 }
 
+// The entries of an object's list in order (the size asked first, as a
+// caller must), and the descriptor's control bits.
+inline std::vector<AceEntry> DaclOf(const std::wstring& path, SECURITY_DESCRIPTOR_CONTROL* control = nullptr) {
+    DWORD needed = 0;
+    EXPECT_FALSE(GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    std::vector<BYTE> sd(needed);
+    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed)) {
+        ADD_FAILURE() << "GetFileSecurityW: " << GetLastError();
+        return {};
+    }
+    SECURITY_DESCRIPTOR_CONTROL bits = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd.data(), &bits, &revision);
+    if (control) *control = bits;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    EXPECT_TRUE(GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted));
+    return EntriesOf(acl);
+}
+
+// An access list of the given entries in order, no larger than they need;
+// `buffer` holds it.
+inline PACL BuildAcl(const std::vector<AceEntry>& entries, std::vector<BYTE>& buffer) {
+    std::vector<PSID> sids(entries.size());
+    DWORD size = sizeof(ACL);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_TRUE(ConvertStringSidToSidW(entries[i].sid.c_str(), &sids[i])) << entries[i];
+        size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + (sids[i] ? GetLengthSid(sids[i]) : 0);
+    }
+    buffer.assign(size, 0);
+    auto* acl = reinterpret_cast<PACL>(buffer.data());
+    EXPECT_TRUE(InitializeAcl(acl, size, ACL_REVISION));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const AceEntry& e = entries[i];
+        if (e.type == ACCESS_DENIED_ACE_TYPE)
+            EXPECT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, e.flags, e.mask, sids[i]));
+        else
+            EXPECT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, e.flags, e.mask, sids[i]));
+        LocalFree(sids[i]);
+    }
+    return acl;
+}
+
 // Sets a list of the given entries, in order, with the given control bits
 // (SE_DACL_PROTECTED); the result and last error of SetFileSecurityW.
 inline BOOL SetDacl(const std::wstring& path, const std::vector<AceEntry>& entries, WORD control) {
-    std::vector<BYTE> buffer(1024);
-    auto* acl = reinterpret_cast<PACL>(buffer.data());
-    EXPECT_TRUE(InitializeAcl(acl, static_cast<DWORD>(buffer.size()), ACL_REVISION));
-    for (const AceEntry& e : entries) {
-        PSID sid = nullptr;
-        EXPECT_TRUE(ConvertStringSidToSidW(e.sid.c_str(), &sid));
-        if (e.type == ACCESS_DENIED_ACE_TYPE)
-            EXPECT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid));
-        else
-            EXPECT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid));
-        LocalFree(sid);
-    }
+    std::vector<BYTE> buffer;
     SECURITY_DESCRIPTOR sd;
     EXPECT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
+    EXPECT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, BuildAcl(entries, buffer), FALSE));
     if (control) EXPECT_TRUE(SetSecurityDescriptorControl(&sd, control, control));
     return SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, &sd);
 }
