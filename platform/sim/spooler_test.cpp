@@ -409,6 +409,7 @@ TEST_F(SpoolerTest, StoredBlocksThatDoNotHoldTogetherAreNotHandedOut) {
         SCOPED_TRACE(c.size);
         sim::WindowsDevMode stored;
         stored.size = c.size;
+        stored.displayFrequency = 60;  // the last member of the 188-byte form
         stored.privateBytes = {1, 2};
         Bytes bytes = stored.Bytes();
         bytes.erase(bytes.begin() + c.size, bytes.end() - 2);
@@ -422,6 +423,7 @@ TEST_F(SpoolerTest, StoredBlocksThatDoNotHoldTogetherAreNotHandedOut) {
         } else {
             ASSERT_NE(nullptr, g->pDevMode);
             EXPECT_EQ(c.hostSize, g->pDevMode->dmSize);
+            EXPECT_EQ(60u, g->pDevMode->dmDisplayFrequency);
             EXPECT_EQ(2u, g->pDevMode->dmDriverExtra);
             EXPECT_EQ(0, std::memcmp("\x01\x02", reinterpret_cast<const BYTE*>(g->pDevMode) + c.hostSize, 2));
         }
