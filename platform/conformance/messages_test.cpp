@@ -67,10 +67,9 @@ TEST(MessageTextTest, UnknownNumbersEmptyResultsAndShortBuffersFail) {
     EXPECT_EQ(L"<none>", SystemText(0x7ffffff0));
     EXPECT_EQ(L"<failed>", FromString(L"%0", L"x"));
     wchar_t buffer[4];
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 5, 0,
-                                 buffer, 4, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER,
+                      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 5, 0, buffer,
+                                     4, nullptr));
 }
 
 }  // namespace
