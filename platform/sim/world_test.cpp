@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "platform/sim/hostfile.h"
 #include "platform/sim/testing/test_world.h"
@@ -29,6 +30,24 @@ TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachine) {
     EXPECT_EQ(L"5", MachineSetting(local, L"Machine", L"VersionMajor", L""));
     EXPECT_EQ(L"1", MachineSetting(local, L"Machine", L"Reachable", L""));
     EXPECT_EQ(std::vector<std::wstring>{local}, MachineNames());
+}
+
+// HOME names the world only while CORVAN_WORLD is unset, and then as
+// HOME/.corvan/world, even when it is the folder CORVAN_WORLD named before.
+TEST_F(WorldTest, TheWorldIsWhereTheVariableThatNamesItSays) {
+    const std::string folder = WorldRoot().string();
+    const char* home = std::getenv("HOME");
+    const std::optional<std::string> savedHome = home ? std::optional<std::string>(home) : std::nullopt;
+    setenv("HOME", folder.c_str(), 1);
+    unsetenv("CORVAN_WORLD");
+    const fs::path root = sim::WorldRoot();
+    setenv("CORVAN_WORLD", folder.c_str(), 1);
+    if (savedHome)
+        setenv("HOME", savedHome->c_str(), 1);
+    else
+        unsetenv("HOME");
+    EXPECT_EQ(fs::path(folder) / ".corvan" / "world", root);
+    EXPECT_EQ(fs::path(folder), sim::WorldRoot());
 }
 
 TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
