@@ -679,9 +679,11 @@ int CObjectStore::NewSection(std::wstring_view key, std::wstring_view value, DWO
     if (sectionCounter_ > 0) parentSection_ = currentSection_;
     ++sectionCounter_;
     // Written in place: a store made of a million sections numbers each one.
-    wchar_t digits[16];
-    std::swprintf(digits, 16, L"%d", sectionCounter_);
-    currentSection_.assign(digits);
+    wchar_t digits[12];
+    wchar_t* first = std::end(digits);
+    for (unsigned n = static_cast<unsigned>(sectionCounter_); first == std::end(digits) || n; n /= 10)
+        *--first = static_cast<wchar_t>(L'0' + n % 10);
+    currentSection_.assign(first, std::end(digits));
     NewEntry(key, number).Value.assign(value);
     Added();
     return 1;
