@@ -80,15 +80,13 @@ TEST(LoggerTest, KindAndMasksDecideWhereAMessageGoes) {
     EXPECT_EQ(1u, replacement.levels.size());
 }
 
-TEST(LoggerRegistryTest, UnknownNameGivesNull) {
+TEST(LoggerRegistryTest, UnknownNameGivesNullAndTheStandardSetIsRegisteredBeforeMain) {
     EXPECT_EQ(nullptr, LoggerRegistry::Lookup(L"NoSuchLogger"));
-    CLogger logger;
-    LoggerRegistry::Register(L"TestLogger", &logger);
-    EXPECT_EQ(&logger, LoggerRegistry::Lookup(L"TestLogger"));
+    CLogger own;
+    LoggerRegistry::Register(L"TestLogger", &own);
+    EXPECT_EQ(&own, LoggerRegistry::Lookup(L"TestLogger"));
     LoggerRegistry::Register(L"TestLogger", nullptr);
-}
 
-TEST(LogSetupTest, StandardSetIsRegisteredBeforeMain) {
     CLogSetup& setup = CLogSetup::Instance();
     CLogger& logger = setup.GetLogger();
     EXPECT_EQ(&logger, LoggerRegistry::Lookup(L"Application"));

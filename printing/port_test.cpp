@@ -70,22 +70,10 @@ TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsAndSavesAsTheGoldenFile) {
     EXPECT_EQ(L"Backup Port", ip->Task);
 
     const auto file = [&](const char* name) { return corvan::FromUtf8((WorldRoot() / name).string()); };
-    CObjectStore store;
-    const_cast<CPort*>(ip)->SaveProperties(store);
-    ASSERT_EQ(1, store.SaveToFile(file("port.bkp")));
-    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("printing/testdata/port.bkp")),
-              corvan_test::ReadBytes(WorldRoot() / "port.bkp"));
-
     // Loaded back, it saves the same.
-    CObjectStore loaded;
-    ASSERT_EQ(1, loaded.LoadFromFile(file("port.bkp")));
-    ASSERT_TRUE(loaded.Next());
-    CPort port;
-    port.LoadProperty(loaded);
-    CObjectStore again;
-    port.SaveProperties(again);
-    ASSERT_EQ(1, again.SaveToFile(file("again.bkp")));
-    EXPECT_EQ(corvan_test::ReadBytes(WorldRoot() / "port.bkp"), corvan_test::ReadBytes(WorldRoot() / "again.bkp"));
+    const std::string golden = corvan_test::Golden("printing/testdata/port.bkp");
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*const_cast<CPort*>(ip), file("port.bkp")));
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*corvan_test::LoadedFrom<CPort>(file("port.bkp")), file("again.bkp")));
 
     // The monitor is told by the description, whatever its letter case.
     CPort other(L"\\\\SRV01");
