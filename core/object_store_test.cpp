@@ -13,7 +13,6 @@
 namespace {
 
 using corvan_test::ReadBytes;
-using corvan_test::SourceFile;
 using corvan_test::WriteBytes;
 
 class ObjectStoreFileTest : public ::testing::Test {
@@ -22,10 +21,7 @@ protected:
         logger_.AddTarget(L"Recorder", &recorder_);
         store_.Logger = &logger_;
     }
-    std::wstring Copy(const std::string& name) {
-        std::filesystem::copy_file(SourceFile("core/testdata/" + name), dir_.path() / name);
-        return dir_.File(name);
-    }
+    static std::wstring Input(const std::string& name) { return corvan_test::TestData("core/testdata/" + name); }
     std::string SavedBytes() {
         EXPECT_EQ(1, store_.SaveToFile(dir_.File("out.ini")));
         EXPECT_EQ(0u, store_.LastErrorCode);
@@ -54,17 +50,17 @@ TEST_F(ObjectStoreFileTest, FilesRoundTripByteForByte) {
     for (const auto& c : cases) {
         CObjectStore store;
         store.Logger = &logger_;
-        ASSERT_EQ(1, store.LoadFromFile(Copy(c.file))) << c.file;
+        ASSERT_EQ(1, store.LoadFromFile(Input(c.file))) << c.file;
         std::wstring value;
         std::vector<std::wstring> registry;
         store.GetValue(c.section, c.key, value);
         store.GetValues(L"BACKUP", L"REGISTRY", registry);
         EXPECT_EQ(std::make_pair(std::wstring(c.value), c.registry), std::make_pair(value, registry)) << c.file;
         EXPECT_EQ(1, store.SaveToFile(dir_.File("out.ini")));
-        EXPECT_EQ(ReadBytes(SourceFile(std::string("core/testdata/") + c.file)), ReadBytes(dir_.path() / "out.ini"));
+        EXPECT_EQ(corvan_test::Golden(std::string("core/testdata/") + c.file), ReadBytes(dir_.path() / "out.ini"));
     }
     // The load is logged as one operation.
-    std::wstring op = L"CObjectStore::LoadFromFile(" + dir_.File("service.ini") + L")";
+    std::wstring op = L"CObjectStore::LoadFromFile(" + Input("service.ini") + L")";
     EXPECT_EQ(op + L"," + op + L",0", recorder_.texts.at(0));
 }
 
@@ -85,7 +81,7 @@ TEST_F(ObjectStoreFileTest, ByteOrderMarksChooseTheEncoding) {
 }
 
 TEST_F(ObjectStoreFileTest, EveryLineForm) {
-    ASSERT_EQ(1, store_.LoadFromFile(Copy("forms.ini")));
+    ASSERT_EQ(1, store_.LoadFromFile(Input("forms.ini")));
     ASSERT_EQ(12u, store_.GetEntryCount());
     EXPECT_EQ(L"key ", store_.GetEntryAt(2).Key);
     EXPECT_EQ(L" value", store_.GetEntryAt(2).Value);
@@ -96,7 +92,7 @@ TEST_F(ObjectStoreFileTest, EveryLineForm) {
     std::wstring last;
     store_.GetValue(L"Control", L"dup", last);
     EXPECT_EQ(L"2", last);
-    EXPECT_EQ(ReadBytes(SourceFile("core/testdata/forms_saved.ini")), SavedBytes());
+    EXPECT_EQ(corvan_test::Golden("core/testdata/forms_saved.ini"), SavedBytes());
 }
 
 TEST_F(ObjectStoreFileTest, ZeroByteAndBackslashes) {

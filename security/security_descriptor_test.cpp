@@ -142,40 +142,36 @@ TEST_F(CSecurityDescriptorTest, DenyAndAllowForOneAccountComeBackAsTheyWere) {
     EXPECT_EQ(sacl.entries(), Entries(lists.sacl));
 }
 
-TEST_F(CSecurityDescriptorTest, AnEmptyDaclStaysEmptyAndAMissingOneStaysMissing) {
-    CSecurityDescriptor empty;
+// An empty list stays empty and a missing one missing; a backup written
+// before entries kept their type and lists their null mark gives its entry
+// back allowed and its empty system list as no list.
+TEST_F(CSecurityDescriptorTest, ListsComeBackAsTheyWere) {
+    CSecurityDescriptor empty, none;
     ASSERT_EQ(1, empty.Enum(Descriptor(kEmptyDaclSd)));
-    auto loadedEmpty = RoundTrip(empty);
-    PSECURITY_DESCRIPTOR built = nullptr;
-    ASSERT_EQ(1, loadedEmpty->Get(built));
-    Lists lists = ListsOf(built);
-    EXPECT_TRUE(lists.daclPresent);
-    ASSERT_NE(nullptr, lists.dacl) << "an empty list would have become a null one, open to everybody";
-    EXPECT_EQ(0, lists.dacl->AceCount);
-    EXPECT_EQ(nullptr, lists.sacl);
-
-    CSecurityDescriptor none;
     ASSERT_EQ(1, none.Enum(Descriptor(kNoListsSd)));
-    auto loadedNone = RoundTrip(none);
-    ASSERT_EQ(1, loadedNone->Get(built));
-    lists = ListsOf(built);
-    EXPECT_TRUE(lists.daclPresent);
-    EXPECT_EQ(nullptr, lists.dacl);
-    EXPECT_TRUE(lists.saclPresent);
-    EXPECT_EQ(nullptr, lists.sacl);
-}
-
-TEST_F(CSecurityDescriptorTest, BackupsWithoutTypesAndNullMarksLoadAsBefore) {
-    // Written before entries kept their type and lists their null mark: the
-    // entry comes back allowed and the empty system list as no list.
-    auto loaded = LoadBackup(corvan_test::TestData("security/testdata/share_descriptor_old.ini"));
-    ASSERT_EQ(1, loaded->DiscretionaryAcl.GetCount());
-    PSECURITY_DESCRIPTOR built = nullptr;
-    ASSERT_EQ(1, loaded->Get(built));
-    Lists lists = ListsOf(built);
-    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone}}), Entries(lists.dacl));
-    EXPECT_TRUE(lists.saclPresent);
-    EXPECT_EQ(nullptr, lists.sacl);
+    const struct {
+        const char* what;
+        std::unique_ptr<CSecurityDescriptor> loaded;
+        bool nullDacl;
+        std::vector<Entry> dacl;
+    } cases[] = {
+        {"empty", RoundTrip(empty), false, {}},
+        {"none", RoundTrip(none), true, {}},
+        {"old", LoadBackup(corvan_test::TestData("security/testdata/share_descriptor_old.ini")), false,
+         {{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PSECURITY_DESCRIPTOR built = nullptr;
+        ASSERT_EQ(1, c.loaded->Get(built));
+        Lists lists = ListsOf(built);
+        EXPECT_TRUE(lists.daclPresent);
+        // An empty list become a null one would let everybody in.
+        ASSERT_EQ(c.nullDacl, lists.dacl == nullptr);
+        if (lists.dacl) EXPECT_EQ(c.dacl, Entries(lists.dacl));
+        EXPECT_TRUE(lists.saclPresent);
+        EXPECT_EQ(nullptr, lists.sacl);
+    }
 }
 
 TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAndSaysWhy) {
