@@ -18,7 +18,7 @@ using corvan_test::RecordingTarget;
 
 std::wstring Expand(const std::wstring& text) { return CTextLogMessage(kLogInformation, text).GetText(); }
 
-TEST(LogMessageTest, LineShape) {
+TEST(LogMessageTest, LineShapeAndInsertions) {
     const char* tz = std::getenv("TZ");
     std::string saved = tz ? tz : "";
     setenv("TZ", "UTC", 1);
@@ -44,9 +44,8 @@ TEST(LogMessageTest, LineShape) {
         << line;
     EXPECT_GE(m[1].length(), 4);
     EXPECT_EQ(std::to_string(GetCurrentProcessId()), m[1].str().substr(m[1].str().find_first_not_of(' ')));
-}
 
-TEST(LogMessageTest, InsertionExpansion) {
+    // Only %1 is expanded (to the product's name); %% gives one percent sign.
     EXPECT_EQ(L"from Qon2Vel Migration/ to", Expand(L"from %1 to"));
     EXPECT_EQ(L"keep %s and %d", Expand(L"keep %s and %d"));
     EXPECT_EQ(L"100% done, %q ends in 5%", Expand(L"100%% done, %q ends in 5%"));

@@ -32,13 +32,6 @@ protected:
         folder_ = corvan::FromUtf8((WorldRoot() / "restore").string());
     }
 
-    // The ports of SRV01 as a backup reads them.
-    std::unique_ptr<CCompositePort> Enumerate(const std::wstring& server = L"\\\\SRV01") {
-        auto ports = std::make_unique<CCompositePort>(server);
-        EXPECT_EQ(1, ports->Enum());
-        return ports;
-    }
-
     // A saved port bound for SRV02.
     std::unique_ptr<CPort> SavedPort(const std::wstring& name, const std::wstring& monitor, DWORD portNumber) {
         auto port = std::make_unique<CPort>(L"\\\\SRV02");
@@ -60,8 +53,9 @@ protected:
     std::wstring folder_;
 };
 
-TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsAndSavesAsTheGoldenFile) {
-    auto ports = Enumerate();
+TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsSavesAsTheGoldenFileAndSelects) {
+    auto ports = std::make_unique<CCompositePort>(L"\\\\SRV01");
+    ASSERT_EQ(1, ports->Enum());
     ASSERT_EQ(4, ports->GetCount());
     EXPECT_EQ(0u, ports->LastErrorCode);
     const CPort* ip = ports->Find(L"ip_1");
@@ -84,6 +78,16 @@ TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsAndSavesAsTheGoldenFile) {
     other.PortName = L"NOSUCH";
     EXPECT_EQ(0, other.ReadRegistryData());
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), other.LastErrorCode);
+
+    // Selection matches whole names, ignoring case, and whole types.
+    CCompositePort empty;
+    EXPECT_EQ(0, empty.ContainsName(L"COM1:"));
+    ports->SetRestoreByName(L"com1:", 0);
+    ports->SetRestoreByName(L"LPT", 0);
+    ports->SetRestoreByType(PORT_TYPE_WRITE, 0);
+    std::vector<DWORD> flags;
+    for (int i = 0; i < ports->GetCount(); ++i) flags.push_back(ports->GetAt(i)->Restore);
+    EXPECT_EQ(std::vector<DWORD>({0, 1, 0, 1}), flags);  // COM1:, LPT1:, FILE: (write only), IP_1
 }
 
 TEST_F(PortTest, AddWritesWhatThePortCarriesAndRefusesWhatNothingCouldMake) {
@@ -154,18 +158,6 @@ TEST_F(PortTest, NestingBeyondTheBoundIsRefusedWhenLoading) {
         EXPECT_EQ(depth == kMaxNestingDepth ? 0u : static_cast<DWORD>(ERROR_INVALID_DATA),
                   set.LastErrorCode);
     }
-}
-
-TEST_F(PortTest, SelectionMatchesWholeNamesIgnoringCaseAndWholeTypes) {
-    CCompositePort empty;
-    EXPECT_EQ(0, empty.ContainsName(L"COM1:"));
-    auto ports = Enumerate();
-    ports->SetRestoreByName(L"com1:", 0);
-    ports->SetRestoreByName(L"LPT", 0);
-    ports->SetRestoreByType(PORT_TYPE_WRITE, 0);
-    std::vector<DWORD> flags;
-    for (int i = 0; i < ports->GetCount(); ++i) flags.push_back(ports->GetAt(i)->Restore);
-    EXPECT_EQ(std::vector<DWORD>({0, 1, 0, 1}), flags);  // COM1:, LPT1:, FILE: (write only), IP_1
 }
 
 }  // namespace

@@ -43,12 +43,6 @@ protected:
         for (const wchar_t* port : {L"IP_1", L"IP_2", L"C:\\out.prn"}) sim::AddLocalPort(L"SRV02", port);
     }
 
-    std::unique_ptr<CCompositePrinter> Enumerate() {
-        auto printers = std::make_unique<CCompositePrinter>(L"\\\\SRV01");
-        EXPECT_EQ(1, printers->Enum());
-        return printers;
-    }
-
     // A printer bound for SRV02 with nothing but what AddPrinterW needs.
     std::unique_ptr<CPrinter> Bound(const std::wstring& name, const std::wstring& port) {
         auto printer = std::make_unique<CPrinter>(L"\\\\SRV02");
@@ -63,8 +57,9 @@ protected:
     std::wstring File(const char* name) { return corvan::FromUtf8((WorldRoot() / name).string()); }
 };
 
-TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileAndLoadsBackWhole) {
-    auto printers = Enumerate();
+TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
+    auto printers = std::make_unique<CCompositePrinter>(L"\\\\SRV01");
+    ASSERT_EQ(1, printers->Enum());
     ASSERT_EQ(1, printers->GetCount());
     CPrinter* laser = printers->GetAt(0);
     ASSERT_NE(nullptr, laser->GetDriverData());
@@ -73,6 +68,23 @@ TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileAndLoadsBackWhole) {
     EXPECT_EQ(golden, corvan_test::SavedBytes(*laser, File("printer.bkp")));
     auto copy = corvan_test::LoadedFrom<CPrinter>(File("printer.bkp"));
     EXPECT_EQ(golden, corvan_test::SavedBytes(*copy, File("again.bkp")));
+
+    // Selection matches parts of names, ignoring case; any type matches all.
+    struct Case {
+        std::function<void()> select;
+        DWORD restore;
+    } cases[] = {
+        {[&] { printers->SetRestoreByName(L"ser0", 0); }, 0},
+        {[&] { printers->SetRestoreByName(L"LASER02", 1); }, 0},
+        {[&] { printers->SetRestoreByName(L"laser", 1); }, 1},
+        {[&] { printers->SetRestoreByDriver(L"4000 series", 0); }, 0},
+        {[&] { printers->SetRestoreByType(12345, 1); }, 1},
+    };
+    for (const auto& c : cases) {
+        c.select();
+        EXPECT_EQ(c.restore, laser->Restore);
+    }
+    EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
 }
 
 TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
@@ -171,26 +183,6 @@ TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
     EXPECT_EQ(0, plain->Delete());
     EXPECT_EQ(1, plain->Delete());
     EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\PLAIN"));
-}
-
-TEST_F(PrinterTest, SelectionMatchesPartsOfNamesIgnoringCaseAndAnyTypeMatchesAll) {
-    auto printers = Enumerate();
-    CPrinter* laser = printers->GetAt(0);
-    struct Case {
-        std::function<void()> select;
-        DWORD restore;
-    } cases[] = {
-        {[&] { printers->SetRestoreByName(L"ser0", 0); }, 0},
-        {[&] { printers->SetRestoreByName(L"LASER02", 1); }, 0},
-        {[&] { printers->SetRestoreByName(L"laser", 1); }, 1},
-        {[&] { printers->SetRestoreByDriver(L"4000 series", 0); }, 0},
-        {[&] { printers->SetRestoreByType(12345, 1); }, 1},
-    };
-    for (const auto& c : cases) {
-        c.select();
-        EXPECT_EQ(c.restore, laser->Restore);
-    }
-    EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
 }
 
 }  // namespace
