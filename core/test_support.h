@@ -1,4 +1,4 @@
-// Helpers shared by the unit tests of core/ and diagnostics/ (test code only).
+// Helpers shared by the unit tests of the product's classes (test code only).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,7 +14,9 @@
 
 #include "core/base_object.h"
 #include "core/object_store.h"
+#include "diagnostics/log_setup.h"
 #include "diagnostics/log_target.h"
+#include "diagnostics/logger.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
 
@@ -108,6 +110,33 @@ public:
     }
     std::vector<DWORD> levels;
     std::vector<std::wstring> texts;
+};
+
+// A fresh world whose application logs go to its folder, and a logger that
+// records the lines of the objects a test watches.
+class WorldTest : public sim::SimWorldTest {
+protected:
+    void SetUp() override {
+        SimWorldTest::SetUp();
+        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(WorldRoot().string()));
+        logger_.AddTarget(L"Recorder", &log_);
+    }
+
+    // A file of the world's folder, outside every machine, as the product names it.
+    std::wstring WorldFile(const std::string& name) const { return corvan::FromUtf8((WorldRoot() / name).string()); }
+
+    // Routes the object's log lines to the recorder.
+    void Watch(CBaseObject& object) { object.Logger = &logger_; }
+    // A recorded line that is `line`, or that begins with it when it ends
+    // in a comma (the error code, before the description).
+    bool Logged(const std::wstring& line) const {
+        for (const auto& l : log_.texts)
+            if (l == line || (line.back() == L',' && l.compare(0, line.size(), line) == 0)) return true;
+        return false;
+    }
+
+    RecordingTarget log_;
+    CLogger logger_;
 };
 
 }  // namespace corvan_test

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics/log_setup.h"
+#include "core/test_support.h"
 #include "driver/control_paths.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
@@ -11,13 +11,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MigratorTest : public sim::SimWorldTest {
+class MigratorTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
-        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(WorldRoot().string()));
     }
     static std::wstring Current() {
         wchar_t buffer[4096];

@@ -11,10 +11,10 @@
 
 namespace {
 
-class DriverTest : public sim::SimWorldTest {
+class DriverTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         sim::AddPrintServer(L"SRV01", {L"HP LaserJet 4000 Series PCL"});
         AddMachine(L"SRV02");
@@ -47,7 +47,7 @@ TEST_F(DriverTest, OnlyTheFirstDependentFileIsKeptAndInstalledAsAOneFileList) {
     EXPECT_EQ(L"Backup Driver", driver->Task);
 
     // Saved and loaded as the golden file shows, then installed on another server.
-    const std::wstring file = corvan::FromUtf8((WorldRoot() / "drivers.bkp").string());
+    const std::wstring file = WorldFile("drivers.bkp");
     EXPECT_EQ(corvan_test::Golden("printing/testdata/drivers.bkp"), corvan_test::SavedBytes(drivers, file));
     auto saved = corvan_test::LoadedFrom<CCompositeDriver>(file);
     ASSERT_EQ(1, saved->GetCount());

@@ -19,17 +19,17 @@ namespace {
 
 const std::wstring kPorts = sim::kTestTcpMonitorPorts;
 
-class PortTest : public sim::SimWorldTest {
+class PortTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         sim::AddPrintServer(L"SRV01", {});
         SetRegistryDword(L"SRV01", kPorts + L"\\IP_1", L"Protocol", 1);
         SetRegistryString(L"SRV01", kPorts + L"\\IP_1", L"IPAddress", L"10.0.0.1");
         AddMachine(L"SRV02");
         sim::AddPrintServer(L"SRV02", {});
-        folder_ = corvan::FromUtf8((WorldRoot() / "restore").string());
+        folder_ = WorldFile("restore");
     }
 
     // A saved port bound for SRV02.
@@ -63,11 +63,11 @@ TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsSavesAsTheGoldenFileAndSele
     EXPECT_EQ(nullptr, ports->Find(L"COM1:")->GetRegistryData());
     EXPECT_EQ(L"Backup Port", ip->Task);
 
-    const auto file = [&](const char* name) { return corvan::FromUtf8((WorldRoot() / name).string()); };
     // Loaded back, it saves the same.
     const std::string golden = corvan_test::Golden("printing/testdata/port.bkp");
-    EXPECT_EQ(golden, corvan_test::SavedBytes(*const_cast<CPort*>(ip), file("port.bkp")));
-    EXPECT_EQ(golden, corvan_test::SavedBytes(*corvan_test::LoadedFrom<CPort>(file("port.bkp")), file("again.bkp")));
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*const_cast<CPort*>(ip), WorldFile("port.bkp")));
+    auto port = corvan_test::LoadedFrom<CPort>(WorldFile("port.bkp"));
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*port, WorldFile("again.bkp")));
 
     // The monitor is told by the description, whatever its letter case.
     CPort other(L"\\\\SRV01");

@@ -19,10 +19,10 @@ namespace {
 const std::wstring kPrinters = sim::kTestPrintersKey;
 const std::wstring kLaser = L"HP LaserJet 4000 Series PCL";
 
-class PrinterTest : public sim::SimWorldTest {
+class PrinterTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         sim::AddPrintServer(L"SRV01", {kLaser});
         sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.5", {});
@@ -53,8 +53,6 @@ protected:
         printer->Datatype = L"RAW";
         return printer;
     }
-
-    std::wstring File(const char* name) { return corvan::FromUtf8((WorldRoot() / name).string()); }
 };
 
 TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
@@ -65,9 +63,9 @@ TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
     ASSERT_NE(nullptr, laser->GetDriverData());
 
     const std::string golden = corvan_test::Golden("printing/testdata/printer.bkp");
-    EXPECT_EQ(golden, corvan_test::SavedBytes(*laser, File("printer.bkp")));
-    auto copy = corvan_test::LoadedFrom<CPrinter>(File("printer.bkp"));
-    EXPECT_EQ(golden, corvan_test::SavedBytes(*copy, File("again.bkp")));
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*laser, WorldFile("printer.bkp")));
+    auto copy = corvan_test::LoadedFrom<CPrinter>(WorldFile("printer.bkp"));
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*copy, WorldFile("again.bkp")));
 
     // Selection matches parts of names, ignoring case; any type matches all.
     struct Case {

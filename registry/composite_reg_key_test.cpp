@@ -7,15 +7,20 @@
 #include <vector>
 
 #include "core/object_store.h"
+#include "core/test_support.h"
 #include "registry/reg_value.h"
-#include "registry/registry_test_support.h"
 
 namespace {
 
 using corvan::Format;
 
-class CompositeRegKeyTest : public corvan_test::RegClassFixture {
+class CompositeRegKeyTest : public corvan_test::WorldTest {
 protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        SetLocalMachine(L"HOST");
+    }
+
     // SOFTWARE\Vendor\Tool with Level=5 and Sub\Name="Corvan" on the local machine.
     std::unique_ptr<CCompositeRegKey> ReadToolTree() {
         SetRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Level", 5);
@@ -188,7 +193,7 @@ TEST_F(CompositeRegKeyTest, ApplyWritesOntoAnotherMachineKeepsWhatIsThereAndStop
     EXPECT_FALSE(RegistryKeyExists(L"SRV03", L"SOFTWARE\\App\\Sub"));
     EXPECT_EQ(5u, restored->GetAt(1)->LastErrorCode);
     EXPECT_EQ(0u, restored->LastErrorCode);
-    EXPECT_EQ(L"CCompositeRegKey::Apply(),,0", LogLines().back());
+    EXPECT_EQ(L"CCompositeRegKey::Apply(),,0", log_.texts.back());
 
     AddFault(L"RegCreateKeyExW@SRV03=5,1");
     EXPECT_EQ(0, restored->Apply(handle));

@@ -73,7 +73,7 @@ protected:
     }
 
     std::unique_ptr<CSecurityDescriptor> RoundTrip(CSecurityDescriptor& sd) {
-        const std::wstring path = ScratchFile("share.bkp");
+        const std::wstring path = WorldFile("share.bkp");
         SaveBackup(sd, path);
         return LoadBackup(path);
     }
@@ -87,7 +87,7 @@ TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadDumpedSavedLoadedAndRebuilt
     EXPECT_EQ(corvan_test::Golden("security/testdata/share_descriptor_dump.txt"),
               corvan_test::Printed([&] { source.Dump(); }));
 
-    const std::wstring path = ScratchFile("share.bkp");
+    const std::wstring path = WorldFile("share.bkp");
     SaveBackup(source, path);
     EXPECT_EQ(corvan_test::Golden("security/testdata/share_descriptor.ini"),
               corvan_test::ReadBytes(corvan::ToUtf8(path)));
@@ -183,7 +183,7 @@ TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAnd
     CSecurityDescriptor source;
     ASSERT_EQ(1, source.Enum(absolute.data()));
     ASSERT_EQ(L"jdoe", source.DiscretionaryAcl.GetAt(1)->Trustee);
-    const std::wstring path = ScratchFile("share.bkp");
+    const std::wstring path = WorldFile("share.bkp");
     SaveBackup(source, path);
 
     // Restored on SRV02, which has no account jdoe.

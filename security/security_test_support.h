@@ -6,14 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "diagnostics/log_setup.h"
-#include "platform/sim/testing/test_world.h"
-#include "platform/text.h"
+#include "core/test_support.h"
 #include "platform/win32.h"
 
 namespace security_test {
@@ -108,20 +105,15 @@ private:
 };
 
 // A world whose local machine is SRV01 (with the local account jdoe) and a
-// second machine SRV02; the application's logs and the tests' files go to
-// the world's folder, outside every machine.
-class SecurityWorldTest : public sim::SimWorldTest {
+// second machine SRV02.
+class SecurityWorldTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddMachine(L"SRV02");
         AddLocalAccount(L"SRV01", L"jdoe", L"S-1-5-21-1-2-3-1107");
-        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(WorldRoot().string()));
     }
-
-    // A file of the world's folder, as the product names it.
-    std::wstring ScratchFile(const std::string& name) const { return corvan::FromUtf8((WorldRoot() / name).string()); }
 };
 
 }  // namespace security_test

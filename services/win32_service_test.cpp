@@ -19,26 +19,22 @@ const wchar_t kSpoolerKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Spooler";
 
 // SRV01 is the local machine and has a Spooler service (own process,
 // automatic start) whose run state each test sets.
-class CWin32ServiceTest : public sim::SimWorldTest {
+class CWin32ServiceTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         SetRegistryDword(L"SRV01", kSpoolerKey, L"Type", SERVICE_WIN32_OWN_PROCESS);
         SetRegistryDword(L"SRV01", kSpoolerKey, L"Start", SERVICE_AUTO_START);
-        logger_.AddTarget(L"Recorder", &log_);
     }
 
     CWin32Service Service(const std::wstring& name = L"Spooler", const std::wstring& server = L"\\\\SRV01") {
         CWin32Service service(server, name);
-        service.Logger = &logger_;
+        Watch(service);
         return service;
     }
 
     std::wstring RunState() { return sim::MachineSetting(L"SRV01", L"Services", L"Spooler", L""); }
-
-    corvan_test::RecordingTarget log_;
-    CLogger logger_;
 };
 
 // Each case on a fresh service object: the result, the run state left,
@@ -138,8 +134,7 @@ TEST_F(CWin32ServiceTest, SavesTheWorkedExampleAndLoadsItsKeysExactlyAndTheCommo
     CWin32Service service(L"", L"Spooler");
     service.ServiceType = 16;
     service.StartType = 2;
-    const std::wstring path = corvan::FromUtf8((WorldRoot() / "service.ini").string());
-    EXPECT_EQ(corvan_test::Golden("core/testdata/service.ini"), corvan_test::SavedBytes(service, path));
+    EXPECT_EQ(corvan_test::Golden("core/testdata/service.ini"), corvan_test::SavedBytes(service, WorldFile("service.ini")));
 
     // StartType given twice, the second time in other capitals; the server
     // name in other capitals.

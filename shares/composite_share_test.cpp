@@ -52,7 +52,7 @@ protected:
 
     // Saved to a file and loaded back, as a restore reads it.
     std::unique_ptr<CCompositeShare> ThroughFile(CCompositeShare& shares) {
-        const std::wstring file = corvan::FromUtf8((WorldRoot() / "shares_backup.dat").string());
+        const std::wstring file = WorldFile("shares_backup.dat");
         corvan_test::SavedBytes(shares, file);
         return corvan_test::LoadedFrom<CCompositeShare>(file);
     }

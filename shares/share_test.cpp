@@ -78,7 +78,7 @@ TEST_F(CShareTest, SectionHoldsTheKeysThenTheDescriptorAndLoadTakesItsOwnKeysExa
     saved->Passwd = L"(null)";
     saved->ErrorCode = L"5";
     EXPECT_EQ(corvan_test::Golden("shares/testdata/share_section.ini"),
-              corvan_test::SavedBytes(*saved, corvan::FromUtf8((WorldRoot() / "share.ini").string())));
+              corvan_test::SavedBytes(*saved, WorldFile("share.ini")));
 
     // Keys in other capitals ("path", "servername"), two lists, the next share.
     CObjectStore store;
