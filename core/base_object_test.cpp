@@ -57,36 +57,29 @@ TEST(BaseObjectTest, EveryObjectAnswersTheBaseClassRecordAndSavesItsKeys) {
               EntryLines(full));
 }
 
-class SetErrorTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        logger_.AddTarget(L"Recorder", &recorder_);
-        object_.Logger = &logger_;
-    }
-    corvan_test::RecordingTarget recorder_;
-    CLogger logger_;
-    CBaseObject object_;
-};
+class SetErrorTest : public corvan_test::WorldTest {};
 
 TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLineAndALaterSuccessKeepsIt) {
-    object_.SetError(L"CShare::Add()", L"NetShareAdd(Public)", 5);
-    EXPECT_EQ(Error(L"5", 5, L"CShare::Add()", L"NetShareAdd(Public)", L"Access is denied.  "), ErrorOf(object_));
-    EXPECT_EQ(std::vector<DWORD>{kLogError}, recorder_.levels);
-    EXPECT_EQ(std::vector<std::wstring>{L"CShare::Add(),NetShareAdd(Public),5,Access is denied.  "}, recorder_.texts);
+    CBaseObject object;
+    Watch(object);
+    object.SetError(L"CShare::Add()", L"NetShareAdd(Public)", 5);
+    EXPECT_EQ(Error(L"5", 5, L"CShare::Add()", L"NetShareAdd(Public)", L"Access is denied.  "), ErrorOf(object));
+    EXPECT_EQ(std::vector<DWORD>{kLogError}, log_.levels);
+    EXPECT_EQ(std::vector<std::wstring>{L"CShare::Add(),NetShareAdd(Public),5,Access is denied.  "}, log_.texts);
 
-    object_.SetError(L"f", L"a", 2118);  // from the network message table
-    EXPECT_EQ(L"The share name is already in use on this server.  ", object_.ErrorDescription);
-    object_.SetError(L"f", L"a", 0x7ffffff0);
-    EXPECT_EQ(L"FormatMessage failed to get full description.", object_.ErrorDescription);
-    EXPECT_EQ(L"2147483632", object_.ErrorCode);
+    object.SetError(L"f", L"a", 2118);  // from the network message table
+    EXPECT_EQ(L"The share name is already in use on this server.  ", object.ErrorDescription);
+    object.SetError(L"f", L"a", 0x7ffffff0);
+    EXPECT_EQ(L"FormatMessage failed to get full description.", object.ErrorDescription);
+    EXPECT_EQ(L"2147483632", object.ErrorCode);
 
     // A success after a failure keeps the failure, and is logged as information.
-    object_.SetError(L"CPort::Add()", L"AddPort()", 1722);
-    object_.SetError(L"CPort::Restore()", L"CPort::Restore()", 0);
+    object.SetError(L"CPort::Add()", L"AddPort()", 1722);
+    object.SetError(L"CPort::Restore()", L"CPort::Restore()", 0);
     EXPECT_EQ(Error(L"1722", 1722, L"CPort::Add()", L"AddPort()", L"The RPC server is unavailable.  "),
-              ErrorOf(object_));
-    EXPECT_EQ(static_cast<DWORD>(kLogInformation), recorder_.levels.back());
-    EXPECT_EQ(L"CPort::Restore(),CPort::Restore(),0", recorder_.texts.back());
+              ErrorOf(object));
+    EXPECT_EQ(static_cast<DWORD>(kLogInformation), log_.levels.back());
+    EXPECT_EQ(L"CPort::Restore(),CPort::Restore(),0", log_.texts.back());
 }
 
 TEST(ServerNameTest, OnlyTheServerPartThatBeginsATextIsReplaced) {
