@@ -21,13 +21,6 @@ protected:
         SetLocalMachine(L"HOST");
     }
 
-    // SOFTWARE\Vendor\Tool with Level=5 and Sub\Name="Corvan" on the local machine.
-    std::unique_ptr<CCompositeRegKey> ReadToolTree() {
-        SetRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Level", 5);
-        SetRegistryString(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"Corvan");
-        return Read(L"", L"SOFTWARE\\Vendor", L"Tool");
-    }
-
     std::unique_ptr<CCompositeRegKey> Read(const std::wstring& server, const std::wstring& parentPath,
                                            const std::wstring& name, int expected = 1) {
         auto key = std::make_unique<CCompositeRegKey>(server);
@@ -273,7 +266,9 @@ TEST_F(CompositeRegKeyTest, LoadedTreesAreBoundedAt512Levels) {
 }
 
 TEST_F(CompositeRegKeyTest, ExampleTreeSavesAsTheGoldenFileDumpsReportsAndRenames) {
-    auto key = ReadToolTree();
+    SetRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Level", 5);
+    SetRegistryString(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"Corvan");
+    auto key = Read(L"", L"SOFTWARE\\Vendor", L"Tool");
     auto loaded = SaveAndReload(*key);
     EXPECT_EQ(corvan_test::Golden("registry/testdata/tool_tree.bkp"), corvan_test::ReadBytes(TreeFile()));
     EXPECT_EQ(Describe(*key), Describe(*loaded));

@@ -15,18 +15,6 @@ namespace {
 
 using namespace security_test;
 
-// An entry in the common layout: header, mask, SID.
-Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
-    Bytes entry(8 + sid.size());
-    WORD size = static_cast<WORD>(entry.size());
-    entry[0] = type;
-    entry[1] = flags;
-    std::memcpy(&entry[2], &size, 2);
-    std::memcpy(&entry[4], &mask, 4);
-    std::copy(sid.begin(), sid.end(), entry.begin() + 8);
-    return entry;
-}
-
 TEST(CAceTest, SidTextFollowsTheAuthorityTable) {
     EXPECT_EQ(L"S-1-1-0", CAce::SidText(Sid(kEveryone)));
     EXPECT_EQ(L"S-1-5-32-544", CAce::SidText(Sid(kAdmins)));

@@ -29,6 +29,7 @@ const Bytes kEmptyDaclSd = {
 const Bytes kNoListsSd = {0x01, 0x00, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 PSECURITY_DESCRIPTOR Descriptor(const Bytes& bytes) { return const_cast<BYTE*>(bytes.data()); }
+PACL Acl(Bytes& bytes) { return reinterpret_cast<PACL>(bytes.data()); }
 
 struct Lists {
     BOOL daclPresent = FALSE;
@@ -120,16 +121,16 @@ TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadDumpedSavedLoadedAndRebuilt
 }
 
 TEST_F(CSecurityDescriptorTest, DenyAndAllowForOneAccountComeBackAsTheyWere) {
-    AclBuilder dacl;
-    dacl.Add(ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe)
-        .Add(ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe)
-        .Add(ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins);
-    AclBuilder sacl;
-    sacl.Add(SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, kEveryone);
+    const std::vector<Entry> dacl = {
+        {ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe},
+        {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe},
+        {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}};
+    const std::vector<Entry> sacl = {{SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, kEveryone}};
+    Bytes daclBytes = MakeAcl(dacl), saclBytes = MakeAcl(sacl);
     Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
     ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, dacl.Build(), FALSE));
-    ASSERT_TRUE(SetSecurityDescriptorSacl(absolute.data(), TRUE, sacl.Build(), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, Acl(daclBytes), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorSacl(absolute.data(), TRUE, Acl(saclBytes), FALSE));
 
     CSecurityDescriptor source;
     ASSERT_EQ(1, source.Enum(absolute.data()));
@@ -138,8 +139,8 @@ TEST_F(CSecurityDescriptorTest, DenyAndAllowForOneAccountComeBackAsTheyWere) {
     ASSERT_EQ(1, loaded->Get(built));
     ASSERT_NE(nullptr, built);
     Lists lists = ListsOf(built);
-    EXPECT_EQ(dacl.entries(), Entries(lists.dacl));
-    EXPECT_EQ(sacl.entries(), Entries(lists.sacl));
+    EXPECT_EQ(dacl, Entries(lists.dacl));
+    EXPECT_EQ(sacl, Entries(lists.sacl));
 }
 
 // An empty list stays empty and a missing one missing; a backup written
@@ -175,11 +176,11 @@ TEST_F(CSecurityDescriptorTest, ListsComeBackAsTheyWere) {
 }
 
 TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAndSaysWhy) {
-    AclBuilder dacl;
-    dacl.Add(ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins).Add(ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe);
+    Bytes dacl =
+        MakeAcl({{ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}, {ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe}});
     Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
     ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, dacl.Build(), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, Acl(dacl), FALSE));
     CSecurityDescriptor source;
     ASSERT_EQ(1, source.Enum(absolute.data()));
     ASSERT_EQ(L"jdoe", source.DiscretionaryAcl.GetAt(1)->Trustee);

@@ -134,7 +134,8 @@ TEST_F(CWin32ServiceTest, SavesTheWorkedExampleAndLoadsItsKeysExactlyAndTheCommo
     CWin32Service service(L"", L"Spooler");
     service.ServiceType = 16;
     service.StartType = 2;
-    EXPECT_EQ(corvan_test::Golden("core/testdata/service.ini"), corvan_test::SavedBytes(service, WorldFile("service.ini")));
+    EXPECT_EQ(corvan_test::Golden("core/testdata/service.ini"),
+              corvan_test::SavedBytes(service, WorldFile("service.ini")));
 
     // StartType given twice, the second time in other capitals; the server
     // name in other capitals.
@@ -143,7 +144,8 @@ TEST_F(CWin32ServiceTest, SavesTheWorkedExampleAndLoadsItsKeysExactlyAndTheCommo
     ASSERT_TRUE(store.Next());
     CWin32Service loaded;
     EXPECT_EQ(1, loaded.LoadProperty(store));
-    EXPECT_EQ(std::make_tuple(L"LanmanServer", L"C:\\WINDOWS\\system32\\svchost.exe -k netsvcs", 0x20u, 3u, L"\\\\SRV02"),
+    EXPECT_EQ(std::make_tuple(L"LanmanServer", L"C:\\WINDOWS\\system32\\svchost.exe -k netsvcs", 0x20u, 3u,
+                              L"\\\\SRV02"),
               std::tie(loaded.ServiceName, loaded.BinaryPathName, loaded.ServiceType, loaded.StartType,
                        loaded.ServerName));
     ASSERT_TRUE(store.Next());
