@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "core/object_store.h"
 #include "core/test_support.h"
@@ -70,6 +71,11 @@ TEST(ObjectStorePartsTest, FailedWriteLeavesNoFile) {
     EXPECT_EQ(3u, store.LastErrorCode);
 }
 
+// The entry the cursor stands on.
+std::tuple<std::wstring, std::wstring, std::wstring, DWORD> Current(const CObjectStore& store) {
+    return {store.CurrentEntrySection(), store.CurrentKey(), store.CurrentValue(), store.CurrentNumber()};
+}
+
 // Every entry Next gives, the one after it, and a step back, as a whole load sees them.
 void ExpectSameReading(const std::wstring& path, const std::string& label) {
     CObjectStore whole, parts;
@@ -79,17 +85,14 @@ void ExpectSameReading(const std::wstring& path, const std::string& label) {
     while (whole.Next()) {
         ASSERT_EQ(1, parts.Next()) << label << " entry " << count;
         ++count;
-        EXPECT_EQ(whole.CurrentEntrySection(), parts.CurrentEntrySection()) << label << " entry " << count;
-        EXPECT_EQ(whole.CurrentKey(), parts.CurrentKey()) << label << " entry " << count;
-        EXPECT_EQ(whole.CurrentValue(), parts.CurrentValue()) << label << " entry " << count;
-        EXPECT_EQ(whole.CurrentNumber(), parts.CurrentNumber()) << label << " entry " << count;
+        EXPECT_EQ(Current(whole), Current(parts)) << label << " entry " << count;
         bool more = whole.GetCursor() < whole.GetEntryCount();
         ASSERT_EQ(more, parts.GetCursor() < parts.GetEntryCount()) << label << " entry " << count;
         if (more) EXPECT_EQ(whole.GetEntryAt(whole.GetCursor()).Value, parts.GetEntryAt(parts.GetCursor()).Value);
         if (count % 1000 == 0) {
             ASSERT_EQ(1, parts.Previous());
             ASSERT_EQ(1, parts.Next());
-            EXPECT_EQ(whole.CurrentValue(), parts.CurrentValue()) << label;
+            EXPECT_EQ(Current(whole), Current(parts)) << label;
         }
     }
     EXPECT_EQ(0, parts.Next()) << label;
