@@ -78,7 +78,7 @@ TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLineAndALaterSuccessKeepsIt
     object.SetError(L"CPort::Restore()", L"CPort::Restore()", 0);
     EXPECT_EQ(Error(L"1722", 1722, L"CPort::Add()", L"AddPort()", L"The RPC server is unavailable.  "),
               ErrorOf(object));
-    EXPECT_EQ(static_cast<DWORD>(kLogInformation), log_.levels.back());
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogError, kLogError, kLogError, kLogInformation}), log_.levels);
     EXPECT_EQ(L"CPort::Restore(),CPort::Restore(),0", log_.texts.back());
 }
 
