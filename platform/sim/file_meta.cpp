@@ -309,6 +309,7 @@ BOOL Fail(DWORD error) {
 DWORD ResolveExisting(LPCWSTR name, HostPath& host, HostEntry& entry) {
     if (!name || !*name) return name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER;
     if (DWORD error = ResolvePath(name, host)) return error;
+    if (host.absent) return ERROR_FILE_NOT_FOUND;
     if (ReadHostEntry(host.path, entry)) return 0;
     std::error_code ec;
     return fs::is_directory(host.path.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;

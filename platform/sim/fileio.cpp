@@ -370,14 +370,17 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
     std::wstring targetText = lpNewFileName;
     if (DWORD fault = sim::InjectedFault("MoveFileExW", sim::PathMachine(targetText), {sourceText, targetText}))
         return fail(fault);
-    std::filesystem::path source, target;
+    std::filesystem::path source;
+    sim::HostPath resolvedTarget;
     if (DWORD error = sim::MapPath(sourceText, source)) return fail(error);
-    if (DWORD error = sim::MapPath(targetText, target)) return fail(error);
+    if (DWORD error = sim::ResolvePath(targetText, resolvedTarget)) return fail(error);
+    const std::filesystem::path& target = resolvedTarget.path;
 
     struct stat from;
     if (::lstat(source.c_str(), &from) != 0) return fail(OpenError(errno, source));
-    struct stat to;
-    if (::stat(target.c_str(), &to) == 0) {
+    // What the resolution found at the target, with the stat it took.
+    const struct stat& to = resolvedTarget.status;
+    if (resolvedTarget.exists) {
         bool same = to.st_dev == from.st_dev && to.st_ino == from.st_ino;
         if (!same) {
             if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
@@ -386,7 +389,7 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
             if (!S_ISREG(to.st_mode) || S_ISDIR(from.st_mode) || !(to.st_mode & S_IWUSR))
                 return fail(ERROR_ACCESS_DENIED);
         }
-    } else {
+    } else if (!resolvedTarget.absent) {
         std::error_code ec;
         if (!std::filesystem::is_directory(target.parent_path(), ec)) return fail(ERROR_PATH_NOT_FOUND);
     }

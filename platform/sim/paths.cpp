@@ -561,6 +561,7 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
                     AppendName(found, match);
                 }
                 out.exists = found != exact && ::stat(found.c_str(), &out.status) == 0;
+                out.absent = found == exact;
                 Finish(std::move(found), full, anchor, out);
                 return ERROR_SUCCESS;
             }

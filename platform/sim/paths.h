@@ -37,6 +37,9 @@ struct HostPath {
     bool volumeRoot = false;     // a drive's root folder, which lists no "." and ".."
     bool exists = false;         // stat found path while resolving it...
     struct stat status {};       // ...and said this of it (links followed)
+    // Nothing at all is there, not even a link, and the folder it would be
+    // in is one: the callers that would look again need not.
+    bool absent = false;
 };
 
 // sim::MapPath with what the directory calls need besides the host path.
