@@ -127,10 +127,12 @@ TEST_F(PortTest, ASetLeavesPortsTheTargetHasAndRestartsItsSpoolerOnceAfterWritin
     set.AddChild(SavedPort(L"IP_2", L"Standard TCP/IP Port", 9100).release());
     // Its monitor is not installed there: written, but never listed.
     set.AddChild(SavedPort(L"HP_1", L"HP Standard TCP/IP Port", 9100).release());
+    // Refused while writing: the set's failure, though it comes after one the restart finds.
+    set.AddChild(SavedPort(L"LPR_1", L"LPR Port", 515).release());
 
     const DWORD before = GetTickCount();
     EXPECT_EQ(0, set.Add());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_UNKNOWN_PORT), set.LastErrorCode);
+    EXPECT_EQ(L"CPort::Add(LPR_1)", set.ErrorWin32API);
     // One stop (which waits five seconds for the service to let go), one start.
     EXPECT_EQ(CWin32Service::kAfterStopMs, GetTickCount() - before);
     EXPECT_EQ(L"Running", sim::MachineSetting(L"SRV02", L"Services", L"Spooler", L""));
@@ -140,8 +142,15 @@ TEST_F(PortTest, ASetLeavesPortsTheTargetHasAndRestartsItsSpoolerOnceAfterWritin
     EXPECT_EQ(0u, existing->Restore);
     EXPECT_NE(std::wstring::npos, existing->Warning.find(L", Protocol, "));
     EXPECT_EQ(std::wstring::npos, existing->Warning.find(L"Extra"));
-    EXPECT_EQ(std::make_tuple(0u, 1u, static_cast<DWORD>(ERROR_UNKNOWN_PORT)),
-              std::make_tuple(set.GetAt(1)->Restore, set.GetAt(2)->Restore, set.GetAt(2)->LastErrorCode));
+    EXPECT_EQ(std::make_tuple(0u, 1u, static_cast<DWORD>(ERROR_UNKNOWN_PORT), 1u),
+              std::make_tuple(set.GetAt(1)->Restore, set.GetAt(2)->Restore, set.GetAt(2)->LastErrorCode,
+                              set.GetAt(3)->Restore));
+
+    // Without it, the port the restart cannot find fails the set.
+    set.GetAt(3)->Restore = 0;
+    EXPECT_EQ(0, set.Add());
+    EXPECT_EQ(std::make_tuple(L"CPort::Add(HP_1)", static_cast<DWORD>(ERROR_UNKNOWN_PORT)),
+              std::tie(set.ErrorWin32API, set.LastErrorCode));
 }
 
 TEST_F(PortTest, NestingBeyondTheBoundIsRefusedWhenLoading) {
