@@ -50,6 +50,11 @@ TEST(ObjectStorePartsTest, WrittenInPartsAsSavedWhole) {
         ASSERT_EQ(1, parts.EndFile()) << c.name;
         EXPECT_EQ(ReadBytes(dir.path() / "whole.ini"), ReadBytes(dir.path() / "parts.ini")) << c.name;
         EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << c.name;  // no temporaries
+        // The entries a written store kept for reuse give a later load nothing of theirs.
+        CObjectStore fresh;
+        ASSERT_EQ(1, fresh.LoadFromFile(dir.File("whole.ini")));
+        ASSERT_EQ(1, parts.LoadFromFile(dir.File("whole.ini")));
+        EXPECT_EQ(corvan_test::EntryLines(fresh), corvan_test::EntryLines(parts)) << c.name;
     }
 }
 
