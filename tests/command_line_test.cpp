@@ -2,22 +2,17 @@
 // sees them from the built binary.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "tests/corvan_world_test.h"
 
 namespace {
 
 using corvan_test::Lines;
-using corvan_test::RunCorvan;
 
 class CorvanCommandLineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
-        SetLocalMachine(L"SRV01");
-        AddDirectory(L"SRV01", L"D:\\");
-        std::ofstream(cwd_ / "ControlBackup.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n";
+        Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n");
     }
 };
 
@@ -28,7 +23,8 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
         std::vector<std::string> said;
     } cases[] = {
         {{"/?x"}, {"", "Parameter unknown - /?x "}},
-        {{"/M:d:\\x", "/B", "/Cfile", "/S:SRV01"}, {"", "Parameter unknown - /M:d:\\x ", "Parameter unknown - /Cfile "}},
+        {{"/M:d:\\x", "/B", "/Cfile", "/S:SRV01"},
+         {"", "Parameter unknown - /M:d:\\x ", "Parameter unknown - /Cfile "}},
         {{"/B", "/L:D:\\NoLogs"}, {"", "Input argument for Log Path D:\\NoLogs is incorrect. "}},
         {{"/B", "/C:missing.ini"}, {"", "Control file Path \"missing.ini\" is incorrect. "}},
         {{"/b", "/s:\\\\NOPE"}, {"", "Machine name \"NOPE\" is incorrect. "}},
@@ -45,13 +41,13 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
         {{"/P", "/C:ControlBackup.ini"}, {"", "Parameter /P is used with /B or /R. "}},
     };
     for (const auto& c : cases) {
-        auto run = RunCorvan(c.args, cwd_);
+        auto run = Corvan(c.args);
         EXPECT_EQ(1, run.exitCode) << c.args[0];
         EXPECT_EQ(c.said, Lines(run.out));
     }
     // No arguments, or /? anywhere (what follows it is never examined): the usage.
     for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"/B", "/?", "/Unknown"}}) {
-        auto run = RunCorvan(args, cwd_);
+        auto run = Corvan(args);
         EXPECT_EQ(1, run.exitCode);
         EXPECT_EQ(Golden("usage.txt"), Lines(run.out));
     }
@@ -62,16 +58,16 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
 TEST_F(CorvanCommandLineTest, LogFilesGoToTheLogPathAndOneThatCannotBeOpenedIsReportedOnceAndTheRunGoesOn) {
     namespace fs = std::filesystem;
     fs::create_directories(cwd_ / "logs" / "CorvanTrace.log");  // a folder where the file should be
-    auto run = RunCorvan({"/B", "/L:logs", "/S:SRV01"}, cwd_);
+    auto run = Corvan({"/B", "/L:logs", "/S:SRV01"});
     EXPECT_EQ(0, run.exitCode) << run.out << run.err;
     EXPECT_TRUE(fs::is_regular_file(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini")));
     for (const char* name : {"CorvanTrace.log", "CorvanError.log", "CorvanReport.log"})
         EXPECT_FALSE(fs::exists(cwd_ / name)) << name;
 
-    const std::string notice = "Cannot open file: " + cwd_.string() + "\\logs\\CorvanTrace.log, Error: Access to the file was denied.";
+    const std::string notice =
+        "Cannot open file: " + cwd_.string() + "\\logs\\CorvanTrace.log, Error: Access to the file was denied.";
     EXPECT_EQ(std::vector<std::string>{notice}, Lines(run.err));
-    std::ifstream errorLog(cwd_ / "logs" / "CorvanError.log");
-    std::string logged((std::istreambuf_iterator<char>(errorLog)), {});
+    const std::string logged = ReadHostFile(cwd_ / "logs" / "CorvanError.log");
     EXPECT_NE(std::string::npos, logged.find("ERROR       " + notice)) << logged;
 }
 

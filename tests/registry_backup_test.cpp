@@ -4,35 +4,37 @@
 #include <fstream>
 #include <regex>
 
+#include "platform/sim/hostfile.h"
+#include "platform/sim/world.h"
 #include "tests/corvan_world_test.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
-using corvan_test::Lines;
-using corvan_test::RunCorvan;
 
 class RegistryBackupTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
-        SetLocalMachine(L"SRV01");
-        AddDirectory(L"SRV01", L"D:\\");
         SetRegistryDword(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
         SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"first");
         SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Other", L"Path", L"%SystemRoot%\\x", REG_EXPAND_SZ);
         SetRegistryMultiString(L"SRV01", L"SOFTWARE\\Vendor\\Third", L"List", {L"a", L"b"});
     }
-    void WriteControl(const std::string& sections) { Write("ControlBackup.ini", corvan_test::kMigLocations + sections); }
-    fs::path RunFolder() {
-        for (const auto& entry : fs::directory_iterator(HostPathOf(L"SRV01", L"D:\\Mig\\Data\\SRV01")))
-            if (entry.is_directory()) return entry.path();
-        return {};
+    void WriteControl(const std::string& sections) {
+        Write("ControlBackup.ini", corvan_test::kMigLocations + sections);
     }
-    fs::path RestoreControl() { return HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"); }
-    std::string Read(const fs::path& path) { return ReadHostFile(path); }
-
+    // The newest run folder of the backups of a machine, below D:\Mig of the given drive folder.
+    fs::path RunFolder(const std::string& machine = "SRV01", const char* drive = "D") {
+        fs::path newest;
+        for (const auto& entry : fs::directory_iterator(WorldRoot() / "SRV01/drives" / drive / "Mig/Data" / machine))
+            if (entry.is_directory() && entry.path().filename() > newest.filename()) newest = entry.path();
+        return newest;
+    }
+    std::string Control(const std::string& section, const std::string& key) {
+        return IniValue(Mig("ControlRestore.ini"), section, key);
+    }
 };
 
 TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
@@ -41,95 +43,110 @@ TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
     SetRegistryValue(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Q", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0x80});
     WriteControl(
         "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other\r\n"
-        "REGISTRY=\"HKLM\\SOFTWARE\\Vendor\\Third\"\r\n");
-    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+        "REGISTRY=\"HKLM\\SOFTWARE\\Vendor\\Third\"\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,TOOL.bkp\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"});
     ASSERT_EQ(0, run.exitCode) << run.out;
 
     fs::path folder = RunFolder();
     std::string stamp = folder.filename().string();
-    std::string tool = Read(folder / "tool.bkp");
+    std::string tool = ReadHostFile(folder / "tool.bkp");
     EXPECT_EQ(0u, tool.find("\xEF\xBB\xBF[1]\r\nclass=CCompositeRegKey\r\nparent=NULL\r\nKeyName=\"Tool\"\r\n"
                             "ParentKeyName=\"SOFTWARE\\Vendor\"\r\nServerName=\"\\\\SRV01\"\r\n"))
         << tool;
     EXPECT_NE(std::string::npos, tool.find("Value=dword:00000003")) << tool;
-    EXPECT_NE(std::string::npos,
-              tool.find("Value=\"\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82 \xE2\x82\xAC\"\r\nValueName=\"\xCE\xA9mega\""))
+    EXPECT_NE(
+        std::string::npos,
+        tool.find("Value=\"\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82 \xE2\x82\xAC\"\r\nValueName=\"\xCE\xA9mega\""))
         << tool;
     EXPECT_NE(std::string::npos, tool.find("Value=hex:0100000000000080\r\nType=dword:0000000b\r\nValueName=\"Q\""));
     EXPECT_NE(std::string::npos, tool.find("Value=\"first\"")) << tool;
-    // Entries without a file part never share a file.
-    EXPECT_NE(std::string::npos, Read(folder / (stamp + "_reg.bkp")).find("Value=\"%SystemRoot%\\x\""));
-    EXPECT_NE(std::string::npos, Read(folder / (stamp + "_reg_2.bkp")).find("saValue=\"a\",\"b\""));
+    // Entries without a file part never share a file, nor does a second
+    // entry naming a file another one has.
+    EXPECT_NE(std::string::npos, ReadHostFile(folder / (stamp + "_reg.bkp")).find("Value=\"%SystemRoot%\\x\""));
+    EXPECT_NE(std::string::npos, ReadHostFile(folder / (stamp + "_reg_2.bkp")).find("saValue=\"a\",\"b\""));
+    EXPECT_NE(std::string::npos, ReadHostFile(folder / "TOOL_2.bkp").find("KeyName=\"Other\""));
+    EXPECT_NE(std::string::npos, run.out.find("using TOOL_2.bkp")) << run.out;
 
-    fs::path control = RestoreControl();
-    EXPECT_EQ("SRV01", IniValue(control, "Control", "BackupMachine"));
-    EXPECT_EQ("00000005", IniValue(control, "Control", "BackupMajorVersion"));
-    EXPECT_TRUE(std::regex_match(IniValue(control, "Control", "BackupExecutionDatetime"),
+    const Keys outcome = {{"BackupMachine", "SRV01"},
+                          {"BackupMajorVersion", "00000005"},
+                          {"BackupStatus", "success"},
+                          {"BackupLastError", "0"},
+                          {"BackupErrorText", "Successful Backup!"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    EXPECT_TRUE(std::regex_match(Outcome("BackupExecutionDatetime"),
                                  std::regex("[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} ")));
-    EXPECT_EQ("success", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("0", IniValue(control, "Control", "BackupLastError"));
-    EXPECT_EQ("Successful Backup!", IniValue(control, "Control", "BackupErrorText"));
     // Registry backups are not restore work.
-    EXPECT_EQ("<missing>", IniValue(control, "RESTORE", "REGISTRY"));
+    EXPECT_EQ("<missing>", Control("RESTORE", "REGISTRY"));
 }
 
-TEST_F(RegistryBackupTest, ASecondEntryNamingTheSameFileDoesNotOverwriteTheFirst) {
-    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,keys.bkp\r\n"
-                 "REGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,KEYS.bkp\r\n");
-    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
-    ASSERT_EQ(0, run.exitCode);
-    fs::path folder = RunFolder();
-    EXPECT_NE(std::string::npos, Read(folder / "keys.bkp").find("KeyName=\"Tool\""));
-    EXPECT_NE(std::string::npos, Read(folder / "KEYS_2.bkp").find("KeyName=\"Other\""));
-    EXPECT_NE(std::string::npos, run.out.find("using KEYS_2.bkp")) << run.out;
-}
-
-TEST_F(RegistryBackupTest, UnreadableKeyFailsTheRunButItsFileIsWritten) {
-    AddFault(L"RegOpenKeyExW:Vendor\\Tool=5");
-    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,o.bkp\r\n");
-    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
-    EXPECT_EQ(0, run.exitCode);  // the outcome goes to the control file, not the exit code
-
-    fs::path folder = RunFolder();
-    EXPECT_TRUE(fs::is_regular_file(folder / "tool.bkp"));
-    EXPECT_NE(std::string::npos, Read(folder / "o.bkp").find("Value=\"%SystemRoot%\\x\""));
-    fs::path control = RestoreControl();
-    EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("5", IniValue(control, "Control", "BackupLastError"));
-    EXPECT_EQ("Access is denied.  ", IniValue(control, "Control", "BackupErrorText"));
-    EXPECT_EQ("REGISTRY", IniValue(control, "Control", "BackupErrorStep"));
-    EXPECT_EQ("D:\\Mig\\Data\\SRV01\\" + folder.filename().string() + "\\tool.bkp",
-              IniValue(control, "Control", "BackupErrorFile"));
-    EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", IniValue(control, "BACKUPERROR", "REGISTRY"));
-}
-
-TEST_F(RegistryBackupTest, ASaveThatFailsIsAnErrorNotABackup) {
-    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n");
-    // The file cannot be made, or a part of it cannot be written (a disk-full
-    // write is recorded by its category, 13).
-    for (const auto& [fault, code] : {std::pair{L"CreateFileW:tool.bkp=5", "5"}, {L"WriteFile:tool.bkp=112", "13"}}) {
-        SCOPED_TRACE(code);
+// A key that cannot be read still gets its (empty) file; a file that cannot
+// be made, or a part of it that cannot be written, leaves none (a disk-full
+// write is recorded by its category, 13). Either is an error, not a backup,
+// and the next entry is saved.
+TEST_F(RegistryBackupTest, AKeyOrFileThatFailsIsAnErrorNotABackup) {
+    WriteControl(
+        "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,o."
+        "bkp\r\n");
+    const struct {
+        const wchar_t* fault;
+        std::string code, text;
+        bool written;
+    } cases[] = {{L"RegOpenKeyExW:Vendor\\Tool=5", "5", "Access is denied.  ", true},
+                 {L"CreateFileW:tool.bkp=5", "5", "Access to the file was denied.", false},
+                 {L"WriteFile:tool.bkp=112", "13", "The disk is full.", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(c.fault));
         fs::remove(WorldRoot() / "faults.ini");
-        AddFault(fault);
-        ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
-        fs::path control = RestoreControl();
-        EXPECT_EQ("error", IniValue(control, "Control", "BackupStatus"));
-        EXPECT_EQ(code, IniValue(control, "Control", "BackupLastError"));
-        EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", IniValue(control, "BACKUPERROR", "REGISTRY"));
+        AddFault(c.fault);
+        EXPECT_EQ(0, Corvan({"/B", "/S:SRV01"}).exitCode);  // the outcome goes to the control file, not the exit code
+
+        fs::path folder = RunFolder();
+        EXPECT_EQ(c.written, fs::is_regular_file(folder / "tool.bkp"));
+        EXPECT_NE(std::string::npos, ReadHostFile(folder / "o.bkp").find("Value=\"%SystemRoot%\\x\""));
+        const Keys outcome = {
+            {"BackupStatus", "error"},
+            {"BackupLastError", c.code},
+            {"BackupErrorText", c.text},
+            {"BackupErrorStep", "REGISTRY"},
+            {"BackupErrorFile", "D:\\Mig\\Data\\SRV01\\" + folder.filename().string() + "\\tool.bkp"}};
+        EXPECT_EQ(outcome, Outcomes(outcome));
+        EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", Control("BACKUPERROR", "REGISTRY"));
+        fs::remove_all(folder);
     }
 }
 
-TEST_F(RegistryBackupTest, RestoreIgnoresRegistryEntriesAndServiceEntriesWithoutAction) {
-    std::ofstream(cwd_ / "ControlRestore.ini")
-        << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
-           "[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nSERVICE=Spooler\r\n";
-    auto run = RunCorvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"}, cwd_);
-    ASSERT_EQ(0, run.exitCode) << run.out;
-    fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\Data\\SRV01\\ControlRestore.ini");
-    EXPECT_EQ("success", IniValue(control, "Control", "RestoreStatus"));
-    EXPECT_EQ("Successful Restore!", IniValue(control, "Control", "RestoreErrorText"));
-    EXPECT_EQ("<missing>", IniValue(control, "STATUS", "REGISTRY"));
-    EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "REGISTRY"));
+// A world that another process changes between two runs: the second run
+// works on the world as it is then, not as the first one found it.
+TEST_F(RegistryBackupTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {
+    AddMachine(L"SRV02");
+    SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
+    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n");
+    auto first = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
+    ASSERT_EQ(0, first.exitCode) << first.out;
+    EXPECT_EQ("success", Outcome("BackupStatus"));
+    EXPECT_NE(std::string::npos, ReadHostFile(RunFolder("SRV02") / "tool.bkp").find("Value=dword:00000003"));
+
+    // Another process changes the value, renames the remote machine's folder
+    // and the local drive's folder to other cases.
+    SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 7);
+    sim::ResetWorld();
+    fs::rename(WorldRoot() / "SRV02", WorldRoot() / "srv02");
+    fs::rename(WorldRoot() / "SRV01/drives/D", WorldRoot() / "SRV01/drives/d");
+    auto second = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
+    ASSERT_EQ(0, second.exitCode) << second.out;
+    EXPECT_EQ("success", IniValue(WorldRoot() / "SRV01/drives/d/Mig/ControlRestore.ini", "Control", "BackupStatus"));
+    const std::string backup = ReadHostFile(RunFolder("SRV02", "d") / "tool.bkp");
+    EXPECT_NE(std::string::npos, backup.find("Value=dword:00000007")) << backup;
+
+    // Then takes the machine off the network.
+    fs::path ini = WorldRoot() / "srv02/machine.ini";
+    std::string text = ReadHostFile(ini);
+    size_t at = text.find("Reachable=1");
+    ASSERT_NE(std::string::npos, at);
+    ASSERT_TRUE(sim::WriteHostFileAtomic(ini, text.replace(at, 11, "Reachable=0")));
+    auto third = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
+    EXPECT_NE(0, third.exitCode);
+    EXPECT_NE(std::string::npos, third.out.find("Machine name \"SRV02\" is incorrect.")) << third.out;
 }
 
 }  // namespace

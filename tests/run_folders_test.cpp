@@ -1,7 +1,6 @@
 // The run's folders and the four copies of the control file.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <ctime>
 #include <regex>
 
@@ -12,36 +11,24 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
-using corvan_test::RunCorvan;
 
-class RunFoldersTest : public corvan_test::CorvanWorldTest {
-protected:
-    void SetUp() override {
-        CorvanWorldTest::SetUp();
-        SetLocalMachine(L"SRV01");
-        AddDirectory(L"SRV01", L"D:\\");
-    }
-    void WriteControl(const std::string& text) { std::ofstream(cwd_ / "ControlBackup.ini") << text; }
+// The one run folder (15-digit stamp) below a data folder.
+std::string OnlyStamp(const fs::path& dataFolder) {
+    std::vector<std::string> stamps;
+    for (const auto& entry : fs::directory_iterator(dataFolder))
+        if (entry.is_directory()) stamps.push_back(entry.path().filename().string());
+    EXPECT_EQ(1u, stamps.size());
+    return stamps.empty() ? std::string() : stamps.front();
+}
 
-    // The one run folder (15-digit stamp) below a data folder.
-    std::string OnlyStamp(const fs::path& dataFolder) {
-        std::vector<std::string> stamps;
-        for (const auto& entry : fs::directory_iterator(dataFolder))
-            if (entry.is_directory()) stamps.push_back(entry.path().filename().string());
-        EXPECT_EQ(1u, stamps.size());
-        return stamps.empty() ? std::string() : stamps.front();
-    }
-
-};
+using RunFoldersTest = corvan_test::CorvanWorldTest;
 
 TEST_F(RunFoldersTest, DriveLocationsAreMadeOnTheLocalMachineWithFourCopies) {
-    WriteControl(
-        "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-        "DefaultDataLocation=D:\\Mig\\Data\r\nDefaultReportName=run.log\r\n");
-    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    Write("ControlBackup.ini", corvan_test::kMigLocations + "DefaultReportName=run.log\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"});
     ASSERT_EQ(0, run.exitCode) << run.out << run.err;
 
-    fs::path mig = HostPathOf(L"SRV01", L"D:\\Mig");
+    fs::path mig = Mig("");
     EXPECT_TRUE(fs::is_directory(mig / "Log" / "SRV01"));
     fs::path data = mig / "Data" / "SRV01";
     std::string stamp = OnlyStamp(data);
@@ -58,16 +45,14 @@ TEST_F(RunFoldersTest, DriveLocationsAreMadeOnTheLocalMachineWithFourCopies) {
         EXPECT_EQ("D:\\Mig\\Data\\SRV01\\" + stamp, IniValue(copy, "Control", "BackupLocation"));
     }
     // The control file itself is only read.
-    std::ifstream original(cwd_ / "ControlBackup.ini");
-    std::string text((std::istreambuf_iterator<char>(original)), {});
-    EXPECT_EQ(std::string::npos, text.find("BackupLocation"));
+    EXPECT_EQ(std::string::npos, ReadHostFile(cwd_ / "ControlBackup.ini").find("BackupLocation"));
 }
 
 TEST_F(RunFoldersTest, HostLocationsAreMadeOnTheHost) {
     std::string mig = (cwd_ / "mig").string();
-    WriteControl("[Control]\r\nDefaultMigLocation=" + mig + "\r\nDefaultLogLocation=\r\nDefaultDataLocation=" + mig +
-                 "/data\r\n");
-    auto run = RunCorvan({"/R", "/S:SRV01"}, cwd_);
+    Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=" + mig +
+                                   "\r\nDefaultLogLocation=\r\nDefaultDataLocation=" + mig + "/data\r\n");
+    auto run = Corvan({"/R", "/S:SRV01"});
     ASSERT_EQ(0, run.exitCode) << run.out << run.err;
     EXPECT_TRUE(fs::is_directory(cwd_ / "Log" / "SRV01"));  // an empty log location is "Log" under the current one
     std::string stamp = OnlyStamp(cwd_ / "mig" / "data" / "SRV01");
@@ -79,7 +64,7 @@ TEST_F(RunFoldersTest, HostLocationsAreMadeOnTheHost) {
 
 TEST_F(RunFoldersTest, UnloadableControlFileStillGivesFoldersAndCopies) {
     fs::create_directories(cwd_ / "ctl.ini");  // found by the validation, but not a file to load
-    auto run = RunCorvan({"/B", "/C:ctl.ini", "/S:SRV01"}, cwd_);
+    auto run = Corvan({"/B", "/C:ctl.ini", "/S:SRV01"});
     EXPECT_EQ(1, run.exitCode);
     // Without a Control section every location is the temporary folder, so the
     // log and data folders are one folder.
@@ -92,24 +77,23 @@ TEST_F(RunFoldersTest, UnloadableControlFileStillGivesFoldersAndCopies) {
 }
 
 TEST_F(RunFoldersTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
-    WriteControl("[Control]\r\nDefaultMigLocation=\\\\NAS\\Mig\r\n");
-    auto run = RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=\\\\NAS\\Mig\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"});
     EXPECT_EQ(1, run.exitCode);
     EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(\\\\NAS\\Mig)")) << run.out;
 
     // So does a restore whose own run folder cannot be made: nothing is restored.
-    WriteControl(corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
+    Write("ControlBackup.ini", corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
     // The run folder's name begins with the year's two digits; no other folder the run makes does.
     char year[8];
     const std::time_t now = std::time(nullptr);
     std::strftime(year, sizeof year, "%y", std::localtime(&now));
     AddFault(L"CreateDirectoryW:" + corvan::FromUtf8(year) + L"=5");
-    run = RunCorvan({"/R", "/C:ControlBackup.ini", "/S:SRV01"}, cwd_);
+    run = Corvan({"/R", "/C:ControlBackup.ini", "/S:SRV01"});
     EXPECT_EQ(1, run.exitCode) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(D:\\Mig\\Data\\SRV01\\" + std::string(year))) << run.out;
-    const fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
-    EXPECT_EQ("error", IniValue(control, "Control", "RestoreStatus"));
-    EXPECT_EQ("<missing>", IniValue(control, "RESTOREERROR", "SERVICE"));  // the entry never ran
+    EXPECT_EQ("error", Outcome("RestoreStatus"));
+    EXPECT_EQ("<missing>", IniValue(Mig("ControlRestore.ini"), "RESTOREERROR", "SERVICE"));  // the entry never ran
 }
 
 }  // namespace
