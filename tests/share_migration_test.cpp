@@ -305,19 +305,6 @@ TEST_F(ShareMigrationTest, ControlFilesTheRunCannotFollowAreNamed) {
     EXPECT_NE(std::string::npos, run.out.find("Control file nothing.ini names nothing to restore")) << run.out;
 }
 
-// /C: with forward slashes gets all four copies.
-TEST_F(ShareMigrationTest, SlashedControlPathsGetAllFourCopies) {
-    fs::create_directories(HostPathOf(L"SRV01", L"D:\\ctl"));
-    std::ofstream(HostPathOf(L"SRV01", L"D:\\ctl\\ctl.ini")) << kMigLocations << "[BACKUP]\r\nSHARE=Public\r\n";
-    auto run = Corvan({"/B", "/C:D:/ctl/ctl.ini", "/S://SRV01"});
-    ASSERT_EQ(0, run.exitCode) << run.out;
-    std::string folder = Outcome("BackupLocation");
-    std::string stamp = folder.substr(folder.rfind('\\') + 1);
-    EXPECT_TRUE(fs::is_regular_file(OnSrv01(folder + "\\ctl.ini")));
-    EXPECT_TRUE(fs::is_regular_file(Mig("Data\\SRV01\\" + stamp + "_ctl.ini")));
-    EXPECT_TRUE(fs::is_regular_file(Mig("Data\\SRV01\\ControlRestore.ini")));
-}
-
 // The report of a restore goes where the backup's went, also when the
 // locations are host paths that the backup wrote back resolved.
 TEST_F(ShareMigrationTest, RestoreReportsIntoTheReportItsBackupResolved) {

@@ -1,4 +1,5 @@
-// Backups of registry keys run end to end through the built binary.
+// Backups of registry keys, and the SERVICE entries of backup and restore
+// runs, end to end through the built binary.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -13,10 +14,14 @@ namespace {
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
 
-class RegistryBackupTest : public corvan_test::CorvanWorldTest {
+const wchar_t kServices[] = L"SYSTEM\\CurrentControlSet\\Services\\";
+
+class RegistryAndServiceTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
+        AddService(L"Spooler", SERVICE_AUTO_START, L"Running");
+        AddService(L"W3SVC", SERVICE_DISABLED, L"Stopped");
         SetRegistryDword(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
         SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"first");
         SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Other", L"Path", L"%SystemRoot%\\x", REG_EXPAND_SZ);
@@ -35,9 +40,26 @@ protected:
     std::string Control(const std::string& section, const std::string& key) {
         return IniValue(Mig("ControlRestore.ini"), section, key);
     }
+    void AddService(const std::wstring& name, DWORD start, const std::wstring& state) {
+        SetRegistryDword(L"SRV01", kServices + name, L"Type", SERVICE_WIN32_OWN_PROCESS);
+        SetRegistryDword(L"SRV01", kServices + name, L"Start", start);
+        SetServiceState(L"SRV01", name, state);
+    }
+    std::string State(const std::string& name) {
+        return IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", name);
+    }
+    std::optional<DWORD> StartType(const std::wstring& name) {
+        return ReadRegistryDword(L"SRV01", kServices + name, L"Start");
+    }
+    // Runs a backup of the given service entries.
+    void BackupServices(const std::string& entries) {
+        WriteControl("[BACKUP]\r\n" + entries);
+        auto run = Corvan({"/B", "/S:SRV01"});
+        EXPECT_EQ(0, run.exitCode) << run.out;
+    }
 };
 
-TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
+TEST_F(RegistryAndServiceTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
     // Before the subkey: texts beyond Latin-1 and a type the value classes lack.
     SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"\u03a9mega", L"\u041e\u0442\u0447\u0451\u0442 \u20ac");
     SetRegistryValue(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Q", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0x80});
@@ -83,7 +105,7 @@ TEST_F(RegistryBackupTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
 // be made, or a part of it that cannot be written, leaves none (a disk-full
 // write is recorded by its category, 13). Either is an error, not a backup,
 // and the next entry is saved.
-TEST_F(RegistryBackupTest, AKeyOrFileThatFailsIsAnErrorNotABackup) {
+TEST_F(RegistryAndServiceTest, AKeyOrFileThatFailsIsAnErrorNotABackup) {
     WriteControl(
         "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,o."
         "bkp\r\n");
@@ -117,7 +139,7 @@ TEST_F(RegistryBackupTest, AKeyOrFileThatFailsIsAnErrorNotABackup) {
 
 // A world that another process changes between two runs: the second run
 // works on the world as it is then, not as the first one found it.
-TEST_F(RegistryBackupTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {
+TEST_F(RegistryAndServiceTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {
     AddMachine(L"SRV02");
     SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
     WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n");
@@ -147,6 +169,47 @@ TEST_F(RegistryBackupTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {
     auto third = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
     EXPECT_NE(0, third.exitCode);
     EXPECT_NE(std::string::npos, third.out.find("Machine name \"SRV02\" is incorrect.")) << third.out;
+}
+
+TEST_F(RegistryAndServiceTest, StopAndDisableInOneEntryAndAStartTypeChangesBeforeTheServiceCanStart) {
+    // A disabled service cannot start: the start fails, the start type still changes.
+    BackupServices("SERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\nSERVICE=W3SVC,Start\r\n");
+    EXPECT_EQ("Stopped", State("Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
+    EXPECT_EQ("Running", State("W3SVC"));  // the second entry found it startable
+    EXPECT_EQ("error", Outcome("BackupStatus"));
+    EXPECT_EQ("1058", Outcome("BackupLastError"));
+    EXPECT_EQ("Start,manual,\"W3SVC\"", Control("BACKUPERROR", "SERVICE"));
+}
+
+TEST_F(RegistryAndServiceTest, MissingServiceIsAFailedStep) {
+    BackupServices("SERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Restart\r\nSERVICE=Spooler\r\n");
+    const Keys outcome = {{"BackupStatus", "error"},
+                          {"BackupLastError", "1060"},
+                          {"BackupErrorText", "The specified service does not exist as an installed service.  "},
+                          {"BackupErrorFile", "NoSuch"},
+                          {"BackupErrorStep", "SERVICE"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    EXPECT_EQ("Stop,\"NoSuch\"", Control("BACKUPERROR", "SERVICE"));
+    EXPECT_EQ("Running", State("Spooler"));  // neither Restart nor an entry without action touch it
+}
+
+// A restore runs the service entries that name an action, skips those that
+// do not, and leaves registry entries to the backup.
+TEST_F(RegistryAndServiceTest, RestoreRunsServiceEntriesWithAnActionAndIgnoresRegistryEntries) {
+    Write("ControlRestore.ini",
+          "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
+          "[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nSERVICE=NoSuch\r\n"
+          "SERVICE=Spooler,Stop,Manual\r\n");
+    auto run = Corvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"});
+    ASSERT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ("Stopped", State("Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"Spooler"));
+    EXPECT_EQ("success", Outcome("RestoreStatus"));
+    EXPECT_EQ("Successful Restore!", Outcome("RestoreErrorText"));
+    for (const char* section : {"STATUS", "RESTOREERROR"})
+        EXPECT_EQ("<missing>", Control(section, "REGISTRY")) << section;
 }
 
 }  // namespace
