@@ -71,9 +71,10 @@ protected:
                                           {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kAdministrators}},
                                          SE_DACL_PROTECTED));
 
-        Control("ControlBackup.ini",
-                "[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
-                "[BACKUP]\r\nSHARE=ALL\r\nPORT=ALL\r\nPRINTER=ALL\r\nDIRECTORY=D:\\Data\\Ops\r\n");
+        Write("ControlBackup.ini",
+              corvan_test::kMigLocations +
+                  "[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
+                  "[BACKUP]\r\nSHARE=ALL\r\nPORT=ALL\r\nPRINTER=ALL\r\nDIRECTORY=D:\\Data\\Ops\r\n");
         auto backup = Run({"/B", "/S:SRV01"});
         ASSERT_EQ("success", Outcome("BackupStatus")) << backup.out;
         // The administrator takes the migration folder to the new server.
@@ -81,15 +82,6 @@ protected:
         fs::copy(HostPathOf(L"SRV01", L"D:\\Mig"), HostPathOf(L"SRV02", L"D:\\Mig"), fs::copy_options::recursive);
     }
 
-    // The new server as the migration wants it: same drives, driver and local account names.
-    void CompleteTarget() {
-        AddLocalAccount(L"SRV02", L"LocalOps", kNewLocalOps);
-        AddDirectory(L"SRV02", L"D:\\Data\\Anon");
-        sim::AddPrintServer(L"SRV02", {kLaserDriver});
-    }
-    void Control(const std::string& name, const std::string& sections) {
-        Write(name, corvan_test::kMigLocations + sections);
-    }
     corvan_test::CorvanRun Run(const std::vector<std::string>& args) {
         auto run = Corvan(args);
         EXPECT_EQ(0, run.exitCode) << run.out << run.err;
@@ -99,14 +91,6 @@ protected:
         std::vector<std::string> args = {"/R", "/C:D:\\Mig\\ControlRestore.ini", "/S:SRV02"};
         args.insert(args.end(), switches.begin(), switches.end());
         return Run(args);
-    }
-    // A preview leaves the restore control file alone; its own copy of it
-    // lies in the data folder under the run's stamp.
-    std::string PreviewCopy() {
-        for (const auto& entry : fs::recursive_directory_iterator(Mig("Data")))
-            if (entry.path().filename().string().find("_ControlRestore.ini") != std::string::npos)
-                return fs::relative(entry.path(), Mig("")).string();
-        return "none";
     }
     // The entries of one section of the restore control file, as written.
     std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
@@ -123,7 +107,10 @@ protected:
 };
 
 TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouched) {
-    CompleteTarget();
+    // The new server as the migration wants it: same drives, driver and local account names.
+    AddLocalAccount(L"SRV02", L"LocalOps", kNewLocalOps);
+    AddDirectory(L"SRV02", L"D:\\Data\\Anon");
+    sim::AddPrintServer(L"SRV02", {kLaserDriver});
     const auto oldServer = Snapshot(WorldRoot() / "SRV01");
     // Foretold: every object comes back, the printer on the port the port step adds.
     fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
@@ -184,7 +171,11 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     // Nothing changed but the run's own folder and report.
     EXPECT_EQ(world, Snapshot(WorldRoot(), "SRV02/drives/D/Mig"));
     EXPECT_EQ(restoreControl, ReadHostFile(Mig("ControlRestore.ini")));
-    const std::string copy = PreviewCopy();
+    // Its own copy of the restore control file lies in the data folder under the run's stamp.
+    std::string copy = "none";
+    for (const auto& entry : fs::recursive_directory_iterator(Mig("Data")))
+        if (entry.path().filename().string().find("_ControlRestore.ini") != std::string::npos)
+            copy = fs::relative(entry.path(), Mig("")).string();
     EXPECT_EQ("preview", Outcome("RestoreStatus", copy));
     EXPECT_EQ("SRV02", Outcome("RestoreTargetMachine", copy));
     EXPECT_EQ("0xE0081797", Outcome("RestoreLastError", copy));
@@ -212,11 +203,12 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
 }
 
 TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
-    Control("Preview.ini",
-            "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
-            "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
-            "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n"
-            "DIRECTORY=D:\\Data\\Ops\r\n");
+    Write("Preview.ini",
+          corvan_test::kMigLocations +
+              "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
+              "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
+              "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n"
+              "DIRECTORY=D:\\Data\\Ops\r\n");
     SetLocalMachine(L"SRV01");
     fs::remove_all(Mig(""));
     const auto world = Snapshot(WorldRoot());

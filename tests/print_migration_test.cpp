@@ -175,34 +175,22 @@ protected:
     }
     void WriteMapping() { std::ofstream(Mig("SupportedDrivers.txt")) << kMapping; }
 
-    std::vector<std::wstring> ListedPorts() {
-        WCHAR server[] = L"\\\\SRV01";
-        DWORD needed = 0, count = 0;
-        EnumPortsW(server, 1, nullptr, 0, &needed, &count);
-        std::vector<BYTE> buffer(needed);
-        std::vector<std::wstring> names;
-        if (!EnumPortsW(server, 1, buffer.data(), needed, &needed, &count)) return names;
-        for (DWORD i = 0; i < count; ++i) names.push_back(reinterpret_cast<PORT_INFO_1W*>(buffer.data())[i].pName);
-        return names;
-    }
-    std::vector<BYTE> Value(const std::wstring& printer, const wchar_t* name) {
-        std::vector<BYTE> bytes;
-        ReadRegistryValue(L"SRV01", kPrinters + L"\\" + printer, name, nullptr, &bytes);
-        return bytes;
-    }
-    std::optional<std::wstring> Text(const std::wstring& printer, const wchar_t* name) {
-        return ReadRegistryString(L"SRV01", kPrinters + L"\\" + printer, name);
-    }
     Queue QueueOf(const std::wstring& printer) {
-        std::string data = KeyText(kPrinters + L"\\" + printer + L"\\PrinterDriverData");
-        return {Text(printer, L"Port"),
-                Text(printer, L"Printer Driver"),
-                Text(printer, L"Share Name"),
-                Text(printer, L"Separator File"),
-                Value(printer, L"Default DevMode"),
-                Value(printer, L"Security"),
-                ReadRegistryDword(L"SRV01", kPrinters + L"\\" + printer, L"Attributes"),
-                data};
+        const std::wstring key = kPrinters + L"\\" + printer;
+        auto text = [&](const wchar_t* name) { return ReadRegistryString(L"SRV01", key, name); };
+        auto bytes = [&](const wchar_t* name) {
+            std::vector<BYTE> value;
+            ReadRegistryValue(L"SRV01", key, name, nullptr, &value);
+            return value;
+        };
+        return {text(L"Port"),
+                text(L"Printer Driver"),
+                text(L"Share Name"),
+                text(L"Separator File"),
+                bytes(L"Default DevMode"),
+                bytes(L"Security"),
+                ReadRegistryDword(L"SRV01", key, L"Attributes"),
+                KeyText(key + L"\\PrinterDriverData")};
     }
 
     int restores_ = 0;
@@ -223,14 +211,14 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     ASSERT_NE(std::string::npos, laser.driverData.find("InstalledOptions"));
     Backup();
     ASSERT_EQ("success", Outcome("BackupStatus"));
+    const std::string backupFolder = Outcome("BackupLocation");
     std::string control = ControlText();
     // A port's file and entry are named by the text before its first colon.
     for (const char* entry : {"PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PORT=COM1,\"COM1_port.bkp\"",
                               "PORT=C,\"C_port.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\""})
         EXPECT_NE(std::string::npos, control.find(entry)) << entry;
     EXPECT_EQ(std::string::npos, control.find("IP_10.0.0.9_port"));
-    EXPECT_FALSE(
-        fs::exists(HostPathOf(L"ADMIN", corvan::FromUtf8(Outcome("BackupLocation") + "\\IP_10.0.0.9_port.bkp"))));
+    EXPECT_FALSE(fs::exists(HostPathOf(L"ADMIN", corvan::FromUtf8(backupFolder + "\\IP_10.0.0.9_port.bkp"))));
 
     ReplaceMachine({kLaserDriver, kPlotterDriver});
     ASSERT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
@@ -241,7 +229,13 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
     EXPECT_EQ(lpr, KeyText(kPorts + L"\\IP_10.0.0.6"));
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
-    auto listed = ListedPorts();
+    WCHAR server[] = L"\\\\SRV01";
+    DWORD needed = 0, count = 0;
+    EnumPortsW(server, 1, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(EnumPortsW(server, 1, buffer.data(), needed, &needed, &count));
+    std::vector<std::wstring> listed;
+    for (DWORD i = 0; i < count; ++i) listed.push_back(reinterpret_cast<PORT_INFO_1W*>(buffer.data())[i].pName);
     for (const wchar_t* port : {L"C:\\out.prn", L"IP_10.0.0.5", L"IP_10.0.0.6"})
         EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), port)) << corvan::ToUtf8(port);
     EXPECT_EQ("Running", IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", "Spooler"));
@@ -266,22 +260,15 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     EXPECT_EQ("\"HP LaserJet 4000 Series PCL\"", IniValue(ResultFile("LASER02_prt.bkp"), "1", "DriverName"));
     EXPECT_NE(std::string::npos, trace.find("driver 'HP LaserJet 4' is installed as 'HP LaserJet 4000 Series PCL', "
                                             "the mapping in D:\\Mig\\SupportedDrivers.txt."));
-    std::vector<std::string> report = Report();
-    for (const char* printer : {"LASER01", "DESIGN01", "LASER02"})
-        EXPECT_EQ(1, std::count_if(report.begin(), report.end(),
-                                   [&](const std::string& line) {
-                                       return line.find("Type: Printer;Name: \\\\SRV01\\" + std::string(printer) +
-                                                        ";") != std::string::npos;
-                                   }))
-            << printer;
-}
+    const std::string report = ReadHostFile(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
+    for (const std::string printer : {"LASER01", "DESIGN01", "LASER02"})
+        EXPECT_EQ(1u, Count(report, "Type: Printer;Name: \\\\SRV01\\" + printer + ";")) << printer;
 
-TEST_F(PrintMigrationTest, TheWholeSetFilesRestoreLikeTheFilesOfEachPortAndPrinter) {
-    const std::string raw = KeyText(kPorts + L"\\IP_10.0.0.5");
-    const Queue laser = QueueOf(L"LASER01"), plotter = QueueOf(L"DESIGN01");
-    Backup();
-    std::string backupFolder = Outcome("BackupLocation");
+    // The whole-set files restore the same onto a fresh server, with the
+    // supported-drivers file found in the current folder.
     ReplaceMachine({kLaserDriver, kPlotterDriver});
+    fs::remove(Mig("SupportedDrivers.txt"));
+    fs::remove(cwd_ / "CorvanTrace.log");
     WriteControl("Whole.ini",
                  "BackupLocation=" + backupFolder +
                      "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\nPRINTER=ALL,\"printers_backup.dat\"\r\n",
@@ -289,15 +276,15 @@ TEST_F(PrintMigrationTest, TheWholeSetFilesRestoreLikeTheFilesOfEachPortAndPrint
     std::ofstream(cwd_ / "SupportedDrivers.txt") << kMapping;
     Run("/R", "Whole.ini");
     EXPECT_EQ("success", Outcome("RestoreStatus"));
+    EXPECT_NE(std::string::npos, ControlText().find("PRINTER=ALL,\"0,Success.\""));
     EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
-    EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.6"));
+    EXPECT_EQ(lpr, KeyText(kPorts + L"\\IP_10.0.0.6"));
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
     EXPECT_TRUE(ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
     EXPECT_EQ(1u, Count(Trace(), "Service started."));
     EXPECT_EQ(laser, QueueOf(L"LASER01"));
     EXPECT_EQ(plotter, QueueOf(L"DESIGN01"));
-    EXPECT_EQ(std::optional<std::wstring>(kLaserDriver), Text(L"LASER02", L"Printer Driver"));
-    EXPECT_NE(std::string::npos, ControlText().find("PRINTER=ALL,\"0,Success.\""));
+    EXPECT_EQ(mapped, QueueOf(L"LASER02"));
 }
 
 TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIsSaved) {
