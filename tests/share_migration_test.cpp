@@ -185,8 +185,9 @@ TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunThenTheWholeSetFileOnAFreshSe
               ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares"));
 }
 
-// A share set nested 20,000 deep fails its item; the run goes on and ends.
-TEST_F(ShareMigrationTest, DeeplyNestedShareSetFailsItsItem) {
+// A share set nested 20,000 deep and a file that holds no share each fail
+// their item; the run goes on and ends.
+TEST_F(ShareMigrationTest, BackupFilesThatNestTooDeepOrHoldNoShareFailTheirItem) {
     std::string nested;
     for (int i = 1; i <= 20000; ++i)
         nested += "[" + std::to_string(i) +
@@ -194,15 +195,21 @@ TEST_F(ShareMigrationTest, DeeplyNestedShareSetFailsItsItem) {
                   "\r\n";
     fs::create_directories(Mig("Old"));
     std::ofstream(Mig("Old\\nested.dat")) << nested;
-    Write("Nested.ini", kMigLocations + "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=ALL,\"nested.dat\"\r\n");
+    std::ofstream(Mig("Old\\noclass.bkp")) << "[1]\r\nparent=NULL\r\nNetName=\"Public\"\r\n";
+    Write("Nested.ini", kMigLocations +
+                            "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=ALL,\"nested.dat\"\r\n"
+                            "SHARE=Public,\"noclass.bkp\"\r\n");
 
     auto run = Restore("Nested.ini");
     ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find(",13,Objects are nested deeper than 512 levels.")) << run.out;
     const Keys outcome = {{"RestoreStatus", "error"},
                           {"RestoreLastError", "13"},
-                          {"RestoreErrorText", "Objects are nested deeper than 512 levels."}};
+                          {"RestoreErrorText", "D:\\Mig\\Old\\noclass.bkp holds no share."}};
     EXPECT_EQ(outcome, Outcomes(outcome));
-    EXPECT_EQ("ALL,\"nested.dat\"", Control("RESTOREERROR", "SHARE"));
+    const std::string text = ReadHostFile(Mig("ControlRestore.ini"));
+    for (const char* entry : {"SHARE=ALL,\"nested.dat\"", "SHARE=Public,\"noclass.bkp\""})
+        EXPECT_NE(std::string::npos, text.find("[RESTOREERROR]\r\n" + std::string(entry) + "\r\n")) << entry;
 }
 
 // File parts that climb out of their folder are refused: the backup, a
