@@ -53,9 +53,13 @@ protected:
     std::filesystem::path Mig(const std::string& below) {
         return HostPathOf(sim::LocalMachineName(), corvan::FromUtf8("D:\\Mig\\" + below));
     }
-    // A key of the Control section of a control file below D:\Mig.
+    // A key of a control file below D:\Mig, the first of its section; "<missing>" when there is none.
+    std::string Control(const std::string& section, const std::string& key,
+                        const std::string& file = "ControlRestore.ini") {
+        return IniValue(Mig(file), section, key);
+    }
     std::string Outcome(const std::string& key, const std::string& file = "ControlRestore.ini") {
-        return IniValue(Mig(file), "Control", key);
+        return Control("Control", key, file);
     }
     // Keys of a control file's Control section that a test names, with
     // their values there, for one comparison of all of them.

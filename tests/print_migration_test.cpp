@@ -146,9 +146,6 @@ protected:
     }
     // The restore control file the backup wrote.
     std::string ControlText() { return ReadHostFile(Mig("ControlRestore.ini")); }
-    std::string Control(const std::string& section, const std::string& key) {
-        return IniValue(Mig("ControlRestore.ini"), section, key);
-    }
     fs::path ResultFile(const std::string& file) {
         return HostPathOf(L"ADMIN", corvan::FromUtf8(Outcome("RestoreLocation") + "\\" + file));
     }

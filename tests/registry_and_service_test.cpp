@@ -37,9 +37,6 @@ protected:
             if (entry.is_directory() && entry.path().filename() > newest.filename()) newest = entry.path();
         return newest;
     }
-    std::string Control(const std::string& section, const std::string& key) {
-        return IniValue(Mig("ControlRestore.ini"), section, key);
-    }
     void AddService(const std::wstring& name, DWORD start, const std::wstring& state) {
         SetRegistryDword(L"SRV01", kServices + name, L"Type", SERVICE_WIN32_OWN_PROCESS);
         SetRegistryDword(L"SRV01", kServices + name, L"Start", start);

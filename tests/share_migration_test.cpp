@@ -68,9 +68,6 @@ protected:
         return Outcome("BackupLocation");
     }
     corvan_test::CorvanRun Restore(const std::string& control) { return Corvan({"/R", "/C:" + control, "/S:SRV01"}); }
-    std::string Control(const std::string& section, const std::string& key) {
-        return IniValue(Mig("ControlRestore.ini"), section, key);
-    }
     fs::path OnSrv01(const std::string& path) { return HostPathOf(L"SRV01", corvan::FromUtf8(path)); }
 };
 
