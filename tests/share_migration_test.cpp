@@ -81,12 +81,7 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
         "[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n"
         "SHARE=Anon,\"Anon_shr.bkp\"\r\n",
         saved.substr(list, saved.find("\r\n[", list) + 2 - list));
-    EXPECT_EQ(
-        std::vector<std::string>(
-            {"Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Backup Share ",
-             "Result: OK;Type: Share;Name: Finance;Prediction: Path=D:\\Data\\Finance ;State: ;Task: Backup Share ",
-             "Result: OK;Type: Share;Name: Anon;Prediction: Path=D:\\Data\\Anon ;State: ;Task: Backup Share "}),
-        Report());
+    EXPECT_EQ(Golden("share_backup_report.txt"), Report());
 
     ReplaceMachine();
     auto restore = Restore("D:\\Mig\\ControlRestore.ini");
