@@ -3,6 +3,7 @@
 // folder D:\Mig, unless the test makes another machine the local one.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -75,6 +76,11 @@ protected:
         size_t n = 0;
         for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
         return n;
+    }
+    // A file as the tool writes it: whole, down to its two closing line ends.
+    void ExpectWhole(const std::filesystem::path& file) {
+        const std::string bytes = ReadHostFile(file);
+        EXPECT_EQ("\r\n\r\n", bytes.substr(bytes.size() - std::min<size_t>(4, bytes.size()))) << file;
     }
     // A file of the working folder, byte for byte.
     void Write(const std::string& name, const std::string& text) {

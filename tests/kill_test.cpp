@@ -42,16 +42,10 @@ TEST_F(KillTest, RestoreKilledAtRandomPointsLeavesEveryFileWhole) {
     const fs::path migrationCopy = Mig("ControlRestore.ini");
     const fs::path dataCopy = Mig("Data\\SRV01\\ControlRestore.ini");
     const std::string backupFolder = Outcome("BackupLocation");
-    // A store file as the tool writes it: whole, down to its two closing line ends.
-    auto expectWhole = [&](const fs::path& file) {
-        std::string bytes = ReadHostFile(file);
-        ASSERT_GE(bytes.size(), 4u) << file;
-        EXPECT_EQ("\r\n\r\n", bytes.substr(bytes.size() - 4)) << file;
-    };
     // The restore control file keeps its location and every restore entry
     // (and STATUS ones once restored).
     auto expectComplete = [&](const fs::path& file) {
-        expectWhole(file);
+        ExpectWhole(file);
         EXPECT_EQ(backupFolder, IniValue(file, "Control", "BackupLocation")) << file;
         EXPECT_LE(static_cast<size_t>(kShares), Count(ReadHostFile(file), "\r\nSHARE=Share")) << file;
     };
@@ -81,7 +75,7 @@ TEST_F(KillTest, RestoreKilledAtRandomPointsLeavesEveryFileWhole) {
         for (const auto& entry : fs::recursive_directory_iterator(Mig("Data"))) {
             const std::string name = entry.path().filename().string();
             if (entry.is_regular_file() && std::regex_match(name, std::regex(".*\\.(bkp|dat|ini)")))
-                expectWhole(entry.path());
+                ExpectWhole(entry.path());
         }
         if (HasFailure()) break;
     }
