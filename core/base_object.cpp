@@ -60,11 +60,8 @@ int CBaseObject::LoadProperty(CObjectStore& store) {
 }
 
 int CBaseObject::SaveProperties(CObjectStore& store) {
-    CStoreValue v;
     auto addText = [&](const wchar_t* key, const std::wstring& field) {
-        if (field.empty()) return;
-        v.SetString(field);
-        store.AddToSection(key, v.GetEncoded());
+        if (!field.empty()) store.AddStringToSection(key, field);
     };
     addText(L"ServerName", ServerName);
     addText(L"Migration", Migration);
@@ -144,9 +141,12 @@ void CBaseObject::TakeError(const CBaseObject& other) {
 
 void CBaseObject::BeginLeafSection(CObjectStore& store, const std::wstring& className) {
     // Copied first: NewSection moves the register on once a section exists.
-    std::wstring parent = store.GetParentSection();
+    // The copy keeps its room between calls, as a store of a million leaves
+    // makes this copy a million times.
+    thread_local std::wstring parent;
+    parent = store.GetParentSection();
     store.NewSection(L"class", className, 0);
-    store.AddToSection(L"parent", std::move(parent));
+    store.AddToSection(L"parent", parent);
 }
 
 std::wstring CBaseObject::BeginCompositeSection(CObjectStore& store, const std::wstring& className) {

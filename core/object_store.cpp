@@ -544,6 +544,18 @@ CObjectStore::~CObjectStore() = default;
 
 void CObjectStore::Append(std::wstring section, std::wstring key, std::wstring value, DWORD number) {
     entries_.push_back(CStoreEntry{std::move(section), std::move(key), std::move(value), number});
+    Added();
+}
+
+CStoreEntry& CObjectStore::NewEntry(std::wstring_view key, DWORD number) {
+    CStoreEntry& entry = entries_.grow();
+    entry.Section.assign(currentSection_);
+    entry.Key.assign(key);
+    entry.EntryNumber = number;
+    return entry;
+}
+
+void CObjectStore::Added() {
     if (out_ && entries_.size() >= kPartEntries) FlushToFile();
 }
 
@@ -645,28 +657,35 @@ int CObjectStore::AddEntry(const std::wstring& section, const std::wstring& key,
     return AddEntryMoved(section, key, value, number);
 }
 
-int CObjectStore::AddToSection(std::wstring key, std::wstring value) {
-    Append(currentSection_, std::move(key), std::move(value), 0);
+int CObjectStore::AddToSection(std::wstring_view key, std::wstring_view value) {
+    NewEntry(key, 0).Value.assign(value);
+    Added();
     return 1;
 }
 
-int CObjectStore::AddStringToSection(std::wstring key, const std::wstring& text) {
-    CStoreValue value;
-    value.SetString(text);
-    return AddToSection(std::move(key), value.TakeEncoded());
+int CObjectStore::AddStringToSection(std::wstring_view key, std::wstring_view text) {
+    CStoreValue::EncodeString(text, NewEntry(key, 0).Value);
+    Added();
+    return 1;
 }
 
-int CObjectStore::AddDwordToSection(std::wstring key, DWORD number) {
+int CObjectStore::AddDwordToSection(std::wstring_view key, DWORD number) {
     CStoreValue value;
     value.SetDword(number);
-    return AddToSection(std::move(key), value.TakeEncoded());
+    return AddToSection(key, value.GetEncoded());
 }
 
-int CObjectStore::NewSection(std::wstring key, std::wstring value, DWORD number) {
+int CObjectStore::NewSection(std::wstring_view key, std::wstring_view value, DWORD number) {
     if (sectionCounter_ > 0) parentSection_ = currentSection_;
     ++sectionCounter_;
-    currentSection_ = std::to_wstring(sectionCounter_);
-    Append(currentSection_, std::move(key), std::move(value), number);
+    // Written in place: a store made of a million sections numbers each one.
+    wchar_t digits[12];
+    wchar_t* first = std::end(digits);
+    for (unsigned n = static_cast<unsigned>(sectionCounter_); first == std::end(digits) || n; n /= 10)
+        *--first = static_cast<wchar_t>(L'0' + n % 10);
+    currentSection_.assign(first, std::end(digits));
+    NewEntry(key, number).Value.assign(value);
+    Added();
     return 1;
 }
 
@@ -917,7 +936,7 @@ void CObjectStore::FlushToFile() {
     CStoreFileStream& out = *out_;
     auto write = [&out](const std::wstring& text) { return out.Put(text); };
     for (size_t i = 0; i < entries_.size() && WriteEntryLines(entries_[i], out.Remembered, out.Line, write);) ++i;
-    entries_.truncate(0);
+    entries_.recycle();
     indexes_ = std::make_unique<Indexes>();
     cursor_ = 0;
 }

@@ -2,9 +2,11 @@
 // backup file, control file and status report is read into and written from.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -31,11 +33,16 @@ public:
     const CStoreEntry& operator[](size_t i) const {
         return i < kFirst ? first_[i] : blocks_[(i - kFirst) >> kShift][(i - kFirst) & kMask];
     }
-    void push_back(CStoreEntry&& entry) {
+    void push_back(CStoreEntry&& entry) { grow() = std::move(entry); }
+    // The next entry, to be filled in: one the list let go of when it was
+    // recycled, strings and their room still there, or a new one.
+    CStoreEntry& grow() {
         std::vector<CStoreEntry>& block = size_ < kFirst ? first_ : Block(size_);
+        size_t at = size_ < kFirst ? size_ : (size_ - kFirst) & kMask;
         if (block.capacity() == 0) block.reserve(size_ < kFirst ? kFirst : kMask + 1);
-        block.push_back(std::move(entry));
+        if (at == block.size()) block.emplace_back();
         ++size_;
+        return block[at];
     }
     // Room in the block table for `count` entries; the blocks come as they fill.
     void reserve(size_t count) {
@@ -43,9 +50,18 @@ public:
     }
     // Drops the entries from `count` on.
     void truncate(size_t count) {
-        for (; size_ > count; --size_) (size_ <= kFirst ? first_ : blocks_[(size_ - 1 - kFirst) >> kShift]).pop_back();
+        size_ = std::min(size_, count);
+        first_.resize(std::min(size_, kFirst));
+        for (size_t b = 0; b < blocks_.size(); ++b) {
+            size_t start = kFirst + (b << kShift);
+            blocks_[b].resize(size_ > start ? std::min(size_ - start, kMask + 1) : 0);
+        }
         while (!blocks_.empty() && blocks_.back().empty()) blocks_.pop_back();
     }
+    // Empties the list but keeps its entries to be filled again by grow: a
+    // store written as it is made fills the same few thousand entries over
+    // and over, and need not free and allocate their strings each time.
+    void recycle() { size_ = 0; }
 
 private:
     static constexpr size_t kFirst = 64;
@@ -74,11 +90,11 @@ public:
     // AddEntry returns 0 when an entry with the same section, key and value exists.
     int AddEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  DWORD number = 0);
-    int AddToSection(std::wstring key, std::wstring value);
+    int AddToSection(std::wstring_view key, std::wstring_view value);
     // AddToSection of a text as quoted text, and of a number in the dword form.
-    int AddStringToSection(std::wstring key, const std::wstring& text);
-    int AddDwordToSection(std::wstring key, DWORD value);
-    int NewSection(std::wstring key, std::wstring value, DWORD number = 0);
+    int AddStringToSection(std::wstring_view key, std::wstring_view text);
+    int AddDwordToSection(std::wstring_view key, DWORD value);
+    int NewSection(std::wstring_view key, std::wstring_view value, DWORD number = 0);
     // Replaces the value of the first entry with this exact section and key,
     // or adds the entry.
     void SetValue(const std::wstring& section, const std::wstring& key, const std::wstring& value);
@@ -161,6 +177,10 @@ private:
     int FileFailure(const std::wstring& op, const std::wstring& api, DWORD category);
 
     void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
+    // An entry of the current section with its key; the caller fills in the
+    // value and then calls Added.
+    CStoreEntry& NewEntry(std::wstring_view key, DWORD number);
+    void Added();
     // Bring the indexes up to the last entry.
     void IndexTriples() const;
     void IndexPairs() const;

@@ -23,10 +23,14 @@ int HexDigit(wchar_t c) {
 }  // namespace
 
 int CStoreValue::SetString(const std::wstring& text) {
-    encoded_.clear();
-    encoded_.reserve(text.size() + 2);
-    encoded_.append(1, L'"').append(text).append(1, L'"');
+    EncodeString(text, encoded_);
     return 1;
+}
+
+void CStoreValue::EncodeString(std::wstring_view text, std::wstring& out) {
+    out.clear();
+    out.reserve(text.size() + 2);
+    out.append(1, L'"').append(text).append(1, L'"');
 }
 
 int CStoreValue::SetDword(DWORD value) {

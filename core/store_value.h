@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,8 @@ public:
 
     // Each replaces the held text with the encoded property; all return 1.
     int SetString(const std::wstring& text);
+    // The quoted form of a text, replacing what `out` held.
+    static void EncodeString(std::wstring_view text, std::wstring& out);
     int SetDword(DWORD value);
     int SetWord(WORD value);
     int SetShort(SHORT value);

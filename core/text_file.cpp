@@ -52,12 +52,9 @@ std::wstring DecodeUtf16(const std::string& bytes, size_t from, bool bigEndian) 
 CTextFileWriter::~CTextFileWriter() { Close(); }
 
 bool CTextFileWriter::Size(ULONGLONG& size) const {
-    // Found by moving to the end, which costs less than asking for the size
-    // (a log does this for every line); an appending writer's bytes go to
-    // the end wherever its pointer stands.
-    LONG high = 0;
-    DWORD low = SetFilePointer(handle_, 0, &high, FILE_END);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle_, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
     size = (static_cast<ULONGLONG>(static_cast<DWORD>(high)) << 32) | low;
     return true;
 }

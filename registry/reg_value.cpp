@@ -173,6 +173,10 @@ void CRegValue::SaveValueSection(CObjectStore& store, const wchar_t* className, 
                                  const std::wstring& encodedValue, const DWORD* type) {
     BeginLeafSection(store, className);
     store.AddToSection(valueKey, encodedValue);
+    SaveValueNames(store, type);
+}
+
+void CRegValue::SaveValueNames(CObjectStore& store, const DWORD* type) {
     if (type) store.AddDwordToSection(L"Type", *type);
     store.AddStringToSection(L"ValueName", ValueName);
     store.AddStringToSection(L"KeyName", KeyName);
@@ -289,9 +293,11 @@ int CRegValueString::LoadProperty(CObjectStore& store) {
 }
 
 int CRegValueString::SaveProperties(CObjectStore& store) {
-    CStoreValue v;
-    v.SetString(Value);
-    SaveValueSection(store, ClassName(), L"Value", v.GetEncoded());
+    // The value quoted straight into its entry: a key of a hundred thousand
+    // texts saves each without a copy of its own.
+    BeginLeafSection(store, ClassName());
+    store.AddStringToSection(L"Value", Value);
+    SaveValueNames(store, nullptr);
     return 1;
 }
 

@@ -37,6 +37,8 @@ protected:
     // is given, the names, the base keys.
     void SaveValueSection(CObjectStore& store, const wchar_t* className, const wchar_t* valueKey,
                           const std::wstring& encodedValue, const DWORD* type = nullptr);
+    // What follows the value entry in the section.
+    void SaveValueNames(CObjectStore& store, const DWORD* type);
     // Writes `size` bytes of `data` as `type` under ValueName, opening
     // ParentKeyName first when `handle` is null.
     int WriteValue(const std::wstring& function, HKEY& handle, DWORD type, const BYTE* data, DWORD size);

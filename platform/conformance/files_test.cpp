@@ -96,6 +96,15 @@ TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
     file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, WriteFile(file, "x", 1, &written, nullptr));
     CloseHandle(file);
+    // The size a handle tells is the file's now, also after a write through another handle.
+    file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+    HANDLE other = CreateFileW(Scratch(L"a.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(WriteFile(other, "!", 1, &written, nullptr));
+    EXPECT_EQ(10u, GetFileSize(file, nullptr));
+    CloseHandle(other);
+    CloseHandle(file);
 
     file = CreateFileW(Scratch(L"a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, GetLastError());

@@ -306,9 +306,19 @@ BOOL Fail(DWORD error) {
 }
 
 // Resolves a path to an existing entry; 0 or the error a missing one gives.
-DWORD ResolveExisting(LPCWSTR name, HostPath& host, HostEntry& entry) {
+// An entry there under its exact name is found by the one status read the
+// caller needs anyway: a tree's walk asks this of every file.
+DWORD ResolveExisting(LPCWSTR name, fs::path& path, HostEntry& entry) {
     if (!name || !*name) return name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER;
+    std::string exact;
+    if (ExactHostPath(name, exact) == ERROR_SUCCESS && ReadHostEntry(exact, entry)) {
+        path = std::move(exact);
+        return 0;
+    }
+    HostPath host;
     if (DWORD error = ResolvePath(name, host)) return error;
+    path = host.path;
+    if (host.absent) return ERROR_FILE_NOT_FOUND;
     if (ReadHostEntry(host.path, entry)) return 0;
     std::error_code ec;
     return fs::is_directory(host.path.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
@@ -475,12 +485,12 @@ BOOL WINAPI GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInf
         if (DWORD fault = sim::InjectedFault("GetFileAttributesExW", sim::PathMachine(lpFileName), {lpFileName}))
             return sim::Fail(fault);
     }
-    HostPath host;
+    fs::path host;
     HostEntry entry;
     if (DWORD error = sim::ResolveExisting(lpFileName, host, entry)) return sim::Fail(error);
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    data.dwFileAttributes = sim::AttributesOf(host.path, entry);
-    data.ftCreationTime = sim::CreationTimeOf(host.path, entry);
+    data.dwFileAttributes = sim::AttributesOf(host, entry);
+    data.ftCreationTime = sim::CreationTimeOf(host, entry);
     data.ftLastAccessTime = sim::ToFileTime(entry.st.st_atim);
     data.ftLastWriteTime = sim::ToFileTime(entry.st.st_mtim);
     uint64_t size = sim::ReportedSize(entry);
@@ -495,10 +505,10 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
         if (DWORD fault = sim::InjectedFault("SetFileAttributesW", sim::PathMachine(lpFileName), {lpFileName}))
             return sim::Fail(fault);
     }
-    HostPath host;
+    fs::path host;
     HostEntry entry;
     if (DWORD error = sim::ResolveExisting(lpFileName, host, entry)) return sim::Fail(error);
-    if (DWORD error = sim::WriteAttributes(host.path, entry, dwFileAttributes)) return sim::Fail(error);
+    if (DWORD error = sim::WriteAttributes(host, entry, dwFileAttributes)) return sim::Fail(error);
     return TRUE;
 }
 
@@ -546,10 +556,10 @@ BOOL WINAPI GetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION RequestedI
     }
     // Reading the audit list needs a privilege the tool does not hold.
     if (RequestedInformation & SACL_SECURITY_INFORMATION) return sim::Fail(ERROR_PRIVILEGE_NOT_HELD);
-    HostPath host;
+    fs::path host;
     HostEntry entry;
     if (DWORD error = sim::ResolveExisting(lpFileName, host, entry)) return sim::Fail(error);
-    std::vector<BYTE> sd = sim::EffectiveSecurity(host.path, entry.IsFolder() || entry.linkToFolder,
+    std::vector<BYTE> sd = sim::EffectiveSecurity(host, entry.IsFolder() || entry.linkToFolder,
                                                   RequestedInformation);
     *lpnLengthNeeded = static_cast<DWORD>(sd.size());
     if (!pSecurityDescriptor || nLength < sd.size()) return sim::Fail(ERROR_INSUFFICIENT_BUFFER);
@@ -566,7 +576,7 @@ BOOL WINAPI SetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION SecurityIn
             return sim::Fail(fault);
     }
     if (SecurityInformation & SACL_SECURITY_INFORMATION) return sim::Fail(ERROR_PRIVILEGE_NOT_HELD);
-    HostPath host;
+    fs::path host;
     HostEntry entry;
     if (DWORD error = sim::ResolveExisting(lpFileName, host, entry)) return sim::Fail(error);
     if (entry.link) return sim::Fail(ERROR_ACCESS_DENIED);
@@ -574,7 +584,7 @@ BOOL WINAPI SetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION SecurityIn
     sim::Security given;
     if (!sim::ParseSecurity(pSecurityDescriptor, true, given)) return sim::Fail(ERROR_INVALID_SECURITY_DESCR);
     sim::Security own;
-    sim::ReadOwnSecurity(host.path, own);
+    sim::ReadOwnSecurity(host, own);
     if (SecurityInformation & OWNER_SECURITY_INFORMATION) own.owner = given.owner;
     if (SecurityInformation & GROUP_SECURITY_INFORMATION) own.group = given.group;
     if (SecurityInformation & DACL_SECURITY_INFORMATION) {
@@ -592,9 +602,9 @@ BOOL WINAPI SetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION SecurityIn
     if (anything) {
         own.daclPresent = true;
         std::vector<BYTE> bytes = sim::SelfRelative(own, 0);
-        result = ::lsetxattr(host.path.c_str(), sim::kSecurityName, bytes.data(), bytes.size(), 0);
+        result = ::lsetxattr(host.c_str(), sim::kSecurityName, bytes.data(), bytes.size(), 0);
     } else {
-        result = ::lremovexattr(host.path.c_str(), sim::kSecurityName);
+        result = ::lremovexattr(host.c_str(), sim::kSecurityName);
         if (result != 0 && errno == ENODATA) result = 0;
     }
     if (result != 0) return sim::Fail(sim::ErrnoError(errno));

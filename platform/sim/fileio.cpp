@@ -64,11 +64,20 @@ DWORD IoError(int err) {
     }
 }
 
-HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD lastError) {
+// Every call of this process that may change a file's size counts here, so
+// a size an open found is used only while nothing can have changed it.
+uint64_t writesSoFar = 0;
+
+HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD lastError, const struct statx* opened = nullptr) {
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->access = access;
     file->path = std::move(path);
+    if (opened && (opened->stx_mask & STATX_SIZE)) {
+        file->sizeKnown = true;
+        file->sizeAtOpen = opened->stx_size;
+        file->writesAtOpen = writesSoFar;
+    }
     HANDLE handle = sim::AddHandle(file);
     SetLastError(lastError);
     return handle;
@@ -144,17 +153,21 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         // Truncated only once it is known to be a file that may be written.
         int fd = open(exact.c_str(), (openExisting & ~O_TRUNC) | O_NONBLOCK);
         struct statx opened {};
-        if (fd >= 0 && Status(fd, STATX_TYPE | STATX_MODE, opened) && S_ISREG(opened.stx_mode)) {
+        if (fd >= 0 && Status(fd, STATX_TYPE | STATX_MODE | STATX_SIZE, opened) && S_ISREG(opened.stx_mode)) {
             // The host would let its superuser write a read-only file; Windows lets nobody.
             DWORD error = wantWrite && !(opened.stx_mode & S_IWUSR) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-            if (!error && (openExisting & O_TRUNC) && ::ftruncate(fd, 0) != 0) error = OpenError(errno, exact);
+            if (!error && (openExisting & O_TRUNC)) {
+                ++writesSoFar;
+                if (::ftruncate(fd, 0) != 0) error = OpenError(errno, exact);
+                opened.stx_size = 0;
+            }
             if (error) {
                 ::close(fd);
                 SetLastError(error);
                 return INVALID_HANDLE_VALUE;
             }
             return NewFileHandle(fd, std::move(name), dwDesiredAccess,
-                                 reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+                                 reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS, &opened);
         }
         // A folder, or no file at all: the full resolution below decides.
         if (fd >= 0) ::close(fd);
@@ -220,6 +233,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         return INVALID_HANDLE_VALUE;
     }
 
+    if (flags & O_TRUNC) ++writesSoFar;
     // Without waiting, in case something other than a file took the name meanwhile.
     int fd = open(host.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
@@ -271,6 +285,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         SetLastError(fault);
         return FALSE;
     }
+    ++writesSoFar;
     DWORD total = 0;
     const auto* in = static_cast<const char*>(lpBuffer);
     while (total < nNumberOfBytesToWrite) {
@@ -290,11 +305,12 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     auto file = sim::HandleObject<FileObject>(hFile);
     struct statx st {};
-    if (!file || !Status(file->fd, STATX_SIZE, st)) {
+    bool known = file && file->sizeKnown && file->writesAtOpen == writesSoFar;
+    if (!file || (!known && !Status(file->fd, STATX_SIZE, st))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
     }
-    uint64_t size = st.stx_size;
+    uint64_t size = known ? file->sizeAtOpen : st.stx_size;
     if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size & 0xFFFFFFFFu);
@@ -332,6 +348,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
         SetLastError(fault);
         return FALSE;
     }
+    ++writesSoFar;
     off_t at = lseek(file->fd, 0, SEEK_CUR);
     if (at < 0 || ftruncate(file->fd, at) != 0) {
         SetLastError(errno == EBADF || errno == EINVAL ? ERROR_ACCESS_DENIED : IoError(errno));
@@ -353,14 +370,17 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
     std::wstring targetText = lpNewFileName;
     if (DWORD fault = sim::InjectedFault("MoveFileExW", sim::PathMachine(targetText), {sourceText, targetText}))
         return fail(fault);
-    std::filesystem::path source, target;
+    std::filesystem::path source;
+    sim::HostPath resolvedTarget;
     if (DWORD error = sim::MapPath(sourceText, source)) return fail(error);
-    if (DWORD error = sim::MapPath(targetText, target)) return fail(error);
+    if (DWORD error = sim::ResolvePath(targetText, resolvedTarget)) return fail(error);
+    const std::filesystem::path& target = resolvedTarget.path;
 
     struct stat from;
     if (::lstat(source.c_str(), &from) != 0) return fail(OpenError(errno, source));
-    struct stat to;
-    if (::stat(target.c_str(), &to) == 0) {
+    // What the resolution found at the target, with the stat it took.
+    const struct stat& to = resolvedTarget.status;
+    if (resolvedTarget.exists) {
         bool same = to.st_dev == from.st_dev && to.st_ino == from.st_ino;
         if (!same) {
             if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
@@ -369,7 +389,7 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
             if (!S_ISREG(to.st_mode) || S_ISDIR(from.st_mode) || !(to.st_mode & S_IWUSR))
                 return fail(ERROR_ACCESS_DENIED);
         }
-    } else {
+    } else if (!resolvedTarget.absent) {
         std::error_code ec;
         if (!std::filesystem::is_directory(target.parent_path(), ec)) return fail(ERROR_PATH_NOT_FOUND);
     }

@@ -221,7 +221,7 @@ namespace {
 fs::path TemporaryBeside(const fs::path& target) {
     static unsigned counter = 0;
     return target.parent_path() /
-           (".corvan-copy-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".tmp");
+           (".corvan-copy-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + ".tmp");
 }
 
 DWORD CopyError(int err) {
@@ -302,7 +302,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     if (S_ISDIR(sourceStat.st_mode)) return Fail(ERROR_ACCESS_DENIED);
 
     sim::HostEntry existing;
-    if (!targetText.empty() && sim::ReadHostEntry(target.path, existing)) {
+    if (!target.absent && !targetText.empty() && sim::ReadHostEntry(target.path, existing)) {
         if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
         DWORD attributes = sim::AttributesOf(target.path, existing);
         // Windows will not overwrite a folder, nor a read-only or hidden file.
@@ -310,7 +310,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
             return Fail(ERROR_ACCESS_DENIED);
         if (existing.st.st_dev == sourceStat.st_dev && existing.st.st_ino == sourceStat.st_ino)
             return Fail(ERROR_SHARING_VIOLATION);
-    } else if (targetText.empty() || !IsDirectory(target.path.parent_path())) {
+    } else if (!target.absent && (targetText.empty() || !IsDirectory(target.path.parent_path()))) {
         return Fail(ERROR_PATH_NOT_FOUND);
     }
 

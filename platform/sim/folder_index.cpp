@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -86,6 +87,9 @@ struct Indexes {
                 if (event->mask & (IN_CREATE | IN_MOVED_TO)) index.Add(name);
                 if (event->mask & (IN_DELETE | IN_MOVED_FROM)) index.Remove(name);
             }
+            // A read with room left for the longest event took all there
+            // was: asking again would only be told so.
+            if (static_cast<size_t>(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer) return;
         }
     }
 };

@@ -1,8 +1,10 @@
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <pthread.h>
 #include <unistd.h>
+
+#include <memory>
+#include <vector>
 
 #include "platform/sim/handles.h"
 #include "platform/sim/winapi.h"
@@ -11,9 +13,22 @@ namespace {
 
 thread_local DWORD g_lastError = 0;
 
+// Slot i holds the object of handle value kFirstHandle + 4 * i (handle
+// values are multiples of four on Windows). A closed handle's value is handed
+// out again, as Windows does: a log opens and closes a file for every line,
+// and the table stays as small as the number of handles open at once.
+constexpr uintptr_t kFirstHandle = 0x100;
+
 struct HandleTable {
-    std::map<uintptr_t, std::shared_ptr<sim::KernelObject>> objects;
-    uintptr_t next = 0x100;
+    std::vector<std::shared_ptr<sim::KernelObject>> slots;
+    std::vector<size_t> closed;
+
+    std::shared_ptr<sim::KernelObject>* Slot(HANDLE handle) {
+        auto value = reinterpret_cast<uintptr_t>(handle);
+        if (value < kFirstHandle || (value - kFirstHandle) % 4 != 0) return nullptr;
+        size_t index = (value - kFirstHandle) / 4;
+        return index < slots.size() && slots[index] ? &slots[index] : nullptr;
+    }
 };
 
 HandleTable& Table() {
@@ -35,20 +50,31 @@ namespace sim {
 
 HANDLE AddHandle(std::shared_ptr<KernelObject> object) {
     HandleTable& table = Table();
-    uintptr_t value = table.next;
-    table.next += 4;  // handle values are multiples of four on Windows
-    table.objects[value] = std::move(object);
-    return reinterpret_cast<HANDLE>(value);
+    size_t index = table.slots.size();
+    if (table.closed.empty()) {
+        table.slots.push_back(std::move(object));
+    } else {
+        index = table.closed.back();
+        table.closed.pop_back();
+        table.slots[index] = std::move(object);
+    }
+    return reinterpret_cast<HANDLE>(kFirstHandle + 4 * index);
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-    auto& objects = Table().objects;
-    auto it = objects.find(reinterpret_cast<uintptr_t>(handle));
-    return it == objects.end() ? nullptr : it->second;
+    std::shared_ptr<KernelObject>* slot = Table().Slot(handle);
+    return slot ? *slot : nullptr;
 }
 
 bool RemoveHandle(HANDLE handle) {
-    return Table().objects.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+    HandleTable& table = Table();
+    std::shared_ptr<KernelObject>* slot = table.Slot(handle);
+    if (!slot) return false;
+    // The object goes once the table is in order again: closing it may
+    // touch the table itself.
+    std::shared_ptr<KernelObject> object = std::move(*slot);
+    table.closed.push_back(static_cast<size_t>(slot - table.slots.data()));
+    return true;
 }
 
 }  // namespace sim

@@ -495,8 +495,19 @@ DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
         hostPath = kept.host;
         return ERROR_SUCCESS;
     }
-    // The long forms and paths near the limits are left to the full resolution.
-    if (IsLongForm(windowsPath)) return ERROR_INVALID_NAME;
+    if (IsLongForm(windowsPath)) {
+        // Names taken as written, as the full resolution takes them; a path
+        // no host call takes is left to it.
+        FullPath full = MakeLong(windowsPath);
+        if (DWORD error = CheckLimits(full, windowsPath)) return error;
+        Anchor anchor;
+        if (DWORD error = AnchorOf(full, anchor)) return error;
+        hostPath = std::move(anchor.folder);
+        for (const auto& name : anchor.below) AppendName(hostPath, name);
+        for (const auto& name : full.parts) AppendName(hostPath, name);
+        return hostPath.size() < PATH_MAX ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
+    }
+    // Paths near the limits are left to the full resolution.
     FullPath full;
     ParseFull(windowsPath, full);
     if (!WithinLimits(full)) return ERROR_FILENAME_EXCED_RANGE;
@@ -561,6 +572,7 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
                     AppendName(found, match);
                 }
                 out.exists = found != exact && ::stat(found.c_str(), &out.status) == 0;
+                out.absent = found == exact;
                 Finish(std::move(found), full, anchor, out);
                 return ERROR_SUCCESS;
             }

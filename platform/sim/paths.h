@@ -37,6 +37,9 @@ struct HostPath {
     bool volumeRoot = false;     // a drive's root folder, which lists no "." and ".."
     bool exists = false;         // stat found path while resolving it...
     struct stat status {};       // ...and said this of it (links followed)
+    // Nothing at all is there, not even a link, and the folder it would be
+    // in is one: the callers that would look again need not.
+    bool absent = false;
 };
 
 // sim::MapPath with what the directory calls need besides the host path.
@@ -49,8 +52,8 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out);
 // The host path a Windows path names when every name on the way exists as
 // written, made without asking the host: a call that opens the path learns
 // from the open itself whether it exists, and needs ResolvePath only when it
-// does not. Any error, the long forms and paths near the limits included,
-// sends the caller to ResolvePath.
+// does not. Any error, paths near the limits included, sends the caller to
+// ResolvePath.
 DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath);
 
 // The simulation's own creates, renames and deletes name the host path they
