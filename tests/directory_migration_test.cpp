@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <ctime>
 #include <fstream>
 #include <map>
 #include <random>
@@ -19,10 +18,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using corvan_test::IniValue;
 using corvan_test::kShares;
 using corvan_test::Lines;
-using corvan_test::RunCorvan;
 using namespace win32_files;
 
 const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";

@@ -23,7 +23,6 @@ using corvan_test::kParameters;
 using corvan_test::kSecurity;
 using corvan_test::kShares;
 using corvan_test::Lines;
-using corvan_test::RunCorvan;
 
 const wchar_t kJdoe[] = L"S-1-5-21-1004336348-1177238915-682003330-1105";
 const wchar_t kOldLocalOps[] = L"S-1-5-21-111-222-333-1010";
