@@ -62,6 +62,18 @@ protected:
     std::string Outcome(const std::string& key, const std::string& file = "ControlRestore.ini") {
         return Control("Control", key, file);
     }
+    // The entries of every section of that name in a control file below D:\Mig, as written.
+    std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
+        std::vector<std::string> entries;
+        bool in = false;
+        for (const auto& line : Lines(ReadHostFile(Mig(file)))) {
+            if (!line.empty() && line[0] == '[')
+                in = line == "[" + name + "]";
+            else if (in && !line.empty())
+                entries.push_back(line);
+        }
+        return entries;
+    }
     // Keys of a control file's Control section that a test names, with
     // their values there, for one comparison of all of them.
     using Keys = std::map<std::string, std::string>;

@@ -91,18 +91,6 @@ protected:
         args.insert(args.end(), switches.begin(), switches.end());
         return Run(args);
     }
-    // The entries of one section of the restore control file, as written.
-    std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
-        std::vector<std::string> entries;
-        bool in = false;
-        for (const auto& line : Lines(ReadHostFile(Mig(file)))) {
-            if (!line.empty() && line[0] == '[')
-                in = line == "[" + name + "]";
-            else if (in && !line.empty())
-                entries.push_back(line);
-        }
-        return entries;
-    }
 };
 
 TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouched) {

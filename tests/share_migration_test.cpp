@@ -74,13 +74,9 @@ protected:
 TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
     Backup();
     // The excluded shares get neither a file nor an entry to restore.
-    std::string saved = ReadHostFile(Mig("ControlRestore.ini"));
-    size_t list = saved.find("[RESTORE]\r\n");
-    ASSERT_NE(std::string::npos, list);
-    EXPECT_EQ(
-        "[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n"
-        "SHARE=Anon,\"Anon_shr.bkp\"\r\n",
-        saved.substr(list, saved.find("\r\n[", list) + 2 - list));
+    EXPECT_EQ(std::vector<std::string>({"SHARE=Public,\"Public_shr.bkp\"", "SHARE=Finance,\"Finance_shr.bkp\"",
+                                        "SHARE=Anon,\"Anon_shr.bkp\""}),
+              Section("RESTORE"));
     EXPECT_EQ(Golden("share_backup_report.txt"), Report());
 
     ReplaceMachine();
@@ -199,9 +195,8 @@ TEST_F(ShareMigrationTest, BackupFilesThatNestTooDeepOrHoldNoShareFailTheirItem)
                           {"RestoreLastError", "13"},
                           {"RestoreErrorText", "D:\\Mig\\Old\\noclass.bkp holds no share."}};
     EXPECT_EQ(outcome, Outcomes(outcome));
-    const std::string text = ReadHostFile(Mig("ControlRestore.ini"));
-    for (const char* entry : {"SHARE=ALL,\"nested.dat\"", "SHARE=Public,\"noclass.bkp\""})
-        EXPECT_NE(std::string::npos, text.find("[RESTOREERROR]\r\n" + std::string(entry) + "\r\n")) << entry;
+    EXPECT_EQ(std::vector<std::string>({"SHARE=ALL,\"nested.dat\"", "SHARE=Public,\"noclass.bkp\""}),
+              Section("RESTOREERROR"));
 }
 
 // File parts that climb out of their folder are refused: the backup, a
