@@ -202,10 +202,12 @@ size_t CountLines(const Char* p, const Char* end) {
 }
 
 // The entries of a file's text in order, each handed to add(section, key,
-// value, number). Char is unsigned char for a Latin-1 file read where it
+// value, number), all three const. Char is unsigned char for a Latin-1 file read where it
 // lies (each byte the character of its code), wchar_t for decoded text.
 template <class Char, class Add>
 void ReadEntries(const Char* p, const Char* end, Add add, std::wstring& section, DWORD& count) {
+    // Filled anew for each entry, keeping their room: add copies what it keeps.
+    std::wstring key, value;
     while (p < end) {
         // A backslash takes the next character into the line, but never the
         // line feed: a line ending in a backslash ends there in a file with
@@ -226,12 +228,17 @@ void ReadEntries(const Char* p, const Char* end, Add add, std::wstring& section,
         }
         ++count;
         const Char* eq = std::find(b, e, Char('='));
-        if (eq == b)
-            add(section, std::wstring(), std::wstring(b, e), count);
-        else if (eq != e)
-            add(section, std::wstring(b, eq), std::wstring(eq + 1, e), count);
-        else
-            add(section, std::wstring(b, e), std::wstring(), count);
+        if (eq == b) {
+            key.clear();
+            value.assign(b, e);
+        } else if (eq != e) {
+            key.assign(b, eq);
+            value.assign(eq + 1, e);
+        } else {
+            key.assign(b, e);
+            value.clear();
+        }
+        add(section, key, value, count);
     }
 }
 
@@ -547,12 +554,18 @@ void CObjectStore::Append(std::wstring section, std::wstring key, std::wstring v
     Added();
 }
 
-CStoreEntry& CObjectStore::NewEntry(std::wstring_view key, DWORD number) {
+CStoreEntry& CObjectStore::NewEntry(std::wstring_view section, std::wstring_view key, DWORD number) {
     CStoreEntry& entry = entries_.grow();
-    entry.Section.assign(currentSection_);
+    entry.Section.assign(section);
     entry.Key.assign(key);
     entry.EntryNumber = number;
     return entry;
+}
+
+void CObjectStore::AppendCopy(std::wstring_view section, std::wstring_view key, std::wstring_view value,
+                              DWORD number) {
+    NewEntry(section, key, number).Value.assign(value);
+    Added();
 }
 
 void CObjectStore::Added() {
@@ -658,21 +671,20 @@ int CObjectStore::AddEntry(const std::wstring& section, const std::wstring& key,
 }
 
 int CObjectStore::AddToSection(std::wstring_view key, std::wstring_view value) {
-    NewEntry(key, 0).Value.assign(value);
-    Added();
+    AppendCopy(currentSection_, key, value, 0);
     return 1;
 }
 
 int CObjectStore::AddStringToSection(std::wstring_view key, std::wstring_view text) {
-    CStoreValue::EncodeString(text, NewEntry(key, 0).Value);
+    CStoreValue::EncodeString(text, NewEntry(currentSection_, key, 0).Value);
     Added();
     return 1;
 }
 
 int CObjectStore::AddDwordToSection(std::wstring_view key, DWORD number) {
-    CStoreValue value;
-    value.SetDword(number);
-    return AddToSection(key, value.GetEncoded());
+    CStoreValue::EncodeDword(number, NewEntry(currentSection_, key, 0).Value);
+    Added();
+    return 1;
 }
 
 int CObjectStore::NewSection(std::wstring_view key, std::wstring_view value, DWORD number) {
@@ -684,8 +696,7 @@ int CObjectStore::NewSection(std::wstring_view key, std::wstring_view value, DWO
     for (unsigned n = static_cast<unsigned>(sectionCounter_); first == std::end(digits) || n; n /= 10)
         *--first = static_cast<wchar_t>(L'0' + n % 10);
     currentSection_.assign(first, std::end(digits));
-    NewEntry(key, number).Value.assign(value);
-    Added();
+    AppendCopy(currentSection_, key, value, number);
     return 1;
 }
 
@@ -794,8 +805,8 @@ int CObjectStore::LoadFromFile(const std::wstring& path) {
     // after; a line holds at most one, so there is room for all at once.
     IndexTriples();
     const size_t from = entries_.size();
-    auto add = [this](const std::wstring& section, std::wstring key, std::wstring value, DWORD number) {
-        Append(section, std::move(key), std::move(value), number);
+    auto add = [this](const std::wstring& section, const std::wstring& key, const std::wstring& value, DWORD number) {
+        AppendCopy(section, key, value, number);
     };
     if (IsLatin1Text(bytes)) {
         // Read where it lies rather than first made a text four times its size.
@@ -988,17 +999,14 @@ bool CObjectStore::Refill() {
     // The current entry stays, for Previous; those before it go.
     size_t keep = cursor_ ? cursor_ - 1 : 0;
     if (keep) {
-        CStoreEntryList rest;
-        for (size_t i = keep; i < entries_.size(); ++i) rest.push_back(std::move(entries_[i]));
-        entries_ = std::move(rest);
+        entries_.dropFront(keep);
         dropped_ += keep;
         cursor_ -= keep;
     }
     CStoreFileSource& in = *in_;
     bool inOrder = true;
-    auto add = [&](const std::wstring& section, std::wstring key, std::wstring value, DWORD number) {
-        if (inOrder && in.Keep(section, key, value, inOrder))
-            Append(section, std::move(key), std::move(value), number);
+    auto add = [&](const std::wstring& section, const std::wstring& key, const std::wstring& value, DWORD number) {
+        if (inOrder && in.Keep(section, key, value, inOrder)) AppendCopy(section, key, value, number);
     };
     bool more = true;
     while (more && inOrder && entries_.size() < kPartEntries) more = in.ReadPart(add);

@@ -58,6 +58,13 @@ public:
         }
         while (!blocks_.empty() && blocks_.back().empty()) blocks_.pop_back();
     }
+    // Drops the first `count` entries; their strings stay for grow to fill
+    // again, as a store read in parts lets go of what it has read.
+    void dropFront(size_t count) {
+        count = std::min(count, size_);
+        for (size_t i = count; i < size_; ++i) std::swap((*this)[i - count], (*this)[i]);
+        size_ -= count;
+    }
     // Empties the list but keeps its entries to be filled again by grow: a
     // store written as it is made fills the same few thousand entries over
     // and over, and need not free and allocate their strings each time.
@@ -177,9 +184,11 @@ private:
     int FileFailure(const std::wstring& op, const std::wstring& api, DWORD category);
 
     void Append(std::wstring section, std::wstring key, std::wstring value, DWORD number);
-    // An entry of the current section with its key; the caller fills in the
-    // value and then calls Added.
-    CStoreEntry& NewEntry(std::wstring_view key, DWORD number);
+    // Copies into the next entry, filling the room of one let go of before.
+    void AppendCopy(std::wstring_view section, std::wstring_view key, std::wstring_view value, DWORD number);
+    // The next entry with its section and key; the caller fills in the value
+    // and then calls Added.
+    CStoreEntry& NewEntry(std::wstring_view section, std::wstring_view key, DWORD number);
     void Added();
     // Bring the indexes up to the last entry.
     void IndexTriples() const;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "core/object_store.h"
 #include "core/test_support.h"
@@ -49,6 +50,15 @@ TEST(ObjectStorePartsTest, WrittenInPartsAsSavedWhole) {
         ASSERT_EQ(1, parts.EndFile()) << c.name;
         EXPECT_EQ(ReadBytes(dir.path() / "whole.ini"), ReadBytes(dir.path() / "parts.ini")) << c.name;
         EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << c.name;  // no temporaries
+        // The entries a written store kept for reuse give a later load nothing of theirs.
+        CObjectStore fresh;
+        ASSERT_EQ(1, fresh.LoadFromFile(dir.File("whole.ini")));
+        ASSERT_EQ(1, parts.LoadFromFile(dir.File("whole.ini")));
+        ASSERT_EQ(fresh.GetEntryCount(), parts.GetEntryCount()) << c.name;
+        for (size_t i = 0; i < fresh.GetEntryCount(); ++i) {
+            const CStoreEntry &a = fresh.GetEntryAt(i), &b = parts.GetEntryAt(i);
+            ASSERT_EQ(std::tie(a.Section, a.Key, a.Value), std::tie(b.Section, b.Key, b.Value)) << c.name << " " << i;
+        }
     }
 }
 

@@ -34,8 +34,14 @@ void CStoreValue::EncodeString(std::wstring_view text, std::wstring& out) {
 }
 
 int CStoreValue::SetDword(DWORD value) {
-    encoded_ = corvan::Format(L"dword:%.8x", static_cast<unsigned>(value));
+    EncodeDword(value, encoded_);
     return 1;
+}
+
+void CStoreValue::EncodeDword(DWORD value, std::wstring& out) {
+    // Eight lower-case hex digits, as "%.8x" writes them, without a formatting call.
+    out.assign(L"dword:");
+    for (int shift = 28; shift >= 0; shift -= 4) out += L"0123456789abcdef"[(value >> shift) & 0xF];
 }
 
 int CStoreValue::SetWord(WORD value) {

@@ -17,6 +17,8 @@ public:
     int SetString(const std::wstring& text);
     // The quoted form of a text, replacing what `out` held.
     static void EncodeString(std::wstring_view text, std::wstring& out);
+    // The dword form of a number, replacing what `out` held.
+    static void EncodeDword(DWORD value, std::wstring& out);
     int SetDword(DWORD value);
     int SetWord(WORD value);
     int SetShort(SHORT value);
