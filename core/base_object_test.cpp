@@ -15,6 +15,7 @@
 
 namespace {
 
+using corvan_test::EntryLines;
 using corvan_test::Error;
 using corvan_test::ErrorOf;
 
@@ -33,31 +34,18 @@ public:
     std::wstring Name;
 };
 
-std::vector<std::wstring> Entries(const CObjectStore& store) {
-    std::vector<std::wstring> lines;
-    for (size_t i = 0; i < store.GetEntryCount(); ++i) {
-        const CStoreEntry& e = store.GetEntryAt(i);
-        lines.push_back(e.Section + L"|" + e.Key + L"=" + e.Value);
-    }
-    return lines;
-}
-
-TEST(BaseObjectTest, EveryObjectAnswersTheBaseClassRecord) {
+TEST(BaseObjectTest, EveryObjectAnswersTheBaseClassRecordAndSavesItsKeys) {
     CTestLeaf leaf;
     const CRuntimeClass* rc = leaf.GetRuntimeClass();
     EXPECT_STREQ(L"CBaseObject", rc->ClassName);
     std::unique_ptr<CBaseObject> made(static_cast<CBaseObject*>(rc->CreateObject()));
     EXPECT_EQ(&CBaseObject::classCBaseObject, made->GetRuntimeClass());
-}
 
-TEST(BaseObjectTest, SavedKeys) {
     CObjectStore store;
-    CTestLeaf fresh;
-    fresh.SaveProperties(store);
-    EXPECT_EQ((std::vector<std::wstring>{L"1|class=CTestLeaf", L"1|parent=NULL", L"1|Name=\"\""}), Entries(store));
+    leaf.SaveProperties(store);
+    EXPECT_EQ((std::vector<std::wstring>{L"1|class=CTestLeaf", L"1|parent=NULL", L"1|Name=\"\""}), EntryLines(store));
 
     CObjectStore full;
-    CTestLeaf leaf;
     leaf.ServerName = L"\\\\SRV01";
     leaf.ErrorCode = L"5";  // LastErrorCode left 0
     leaf.ErrorDescription = L"d";
@@ -66,41 +54,32 @@ TEST(BaseObjectTest, SavedKeys) {
     EXPECT_EQ((std::vector<std::wstring>{L"1|class=CTestLeaf", L"1|parent=NULL", L"1|Name=\"\"",
                                          L"1|ServerName=\"\\\\SRV01\"", L"1|ErrorCode=\"5\"",
                                          L"1|LastErrorCode=dword:00000000", L"1|ErrorDescription=\"d\""}),
-              Entries(full));
+              EntryLines(full));
 }
 
-class SetErrorTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        logger_.AddTarget(L"Recorder", &recorder_);
-        object_.Logger = &logger_;
-    }
-    corvan_test::RecordingTarget recorder_;
-    CLogger logger_;
-    CBaseObject object_;
-};
+class SetErrorTest : public corvan_test::WorldTest {};
 
-TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLine) {
-    object_.SetError(L"CShare::Add()", L"NetShareAdd(Public)", 5);
-    EXPECT_EQ(Error(L"5", 5, L"CShare::Add()", L"NetShareAdd(Public)", L"Access is denied.  "), ErrorOf(object_));
-    EXPECT_EQ(std::vector<DWORD>{kLogError}, recorder_.levels);
-    EXPECT_EQ(std::vector<std::wstring>{L"CShare::Add(),NetShareAdd(Public),5,Access is denied.  "}, recorder_.texts);
+TEST_F(SetErrorTest, FailureRecordsTheSystemTextOnOneLineAndALaterSuccessKeepsIt) {
+    CBaseObject object;
+    Watch(object);
+    object.SetError(L"CShare::Add()", L"NetShareAdd(Public)", 5);
+    EXPECT_EQ(Error(L"5", 5, L"CShare::Add()", L"NetShareAdd(Public)", L"Access is denied.  "), ErrorOf(object));
+    EXPECT_EQ(std::vector<DWORD>{kLogError}, log_.levels);
+    EXPECT_EQ(std::vector<std::wstring>{L"CShare::Add(),NetShareAdd(Public),5,Access is denied.  "}, log_.texts);
 
-    object_.SetError(L"f", L"a", 2118);  // from the network message table
-    EXPECT_EQ(L"The share name is already in use on this server.  ", object_.ErrorDescription);
-    object_.SetError(L"f", L"a", 0x7ffffff0);
-    EXPECT_EQ(L"FormatMessage failed to get full description.", object_.ErrorDescription);
-    EXPECT_EQ(L"2147483632", object_.ErrorCode);
-}
+    object.SetError(L"f", L"a", 2118);  // from the network message table
+    EXPECT_EQ(L"The share name is already in use on this server.  ", object.ErrorDescription);
+    object.SetError(L"f", L"a", 0x7ffffff0);
+    EXPECT_EQ(L"FormatMessage failed to get full description.", object.ErrorDescription);
+    EXPECT_EQ(L"2147483632", object.ErrorCode);
 
-TEST_F(SetErrorTest, SuccessAfterFailureKeepsTheFailure) {
-    object_.SetError(L"CPort::Add()", L"AddPort()", 1722);
-    object_.SetError(L"CPort::Restore()", L"CPort::Restore()", 0);
+    // A success after a failure keeps the failure, and is logged as information.
+    object.SetError(L"CPort::Add()", L"AddPort()", 1722);
+    object.SetError(L"CPort::Restore()", L"CPort::Restore()", 0);
     EXPECT_EQ(Error(L"1722", 1722, L"CPort::Add()", L"AddPort()", L"The RPC server is unavailable.  "),
-              ErrorOf(object_));
-    ASSERT_EQ(2u, recorder_.texts.size());
-    EXPECT_EQ(static_cast<DWORD>(kLogInformation), recorder_.levels[1]);
-    EXPECT_EQ(L"CPort::Restore(),CPort::Restore(),0", recorder_.texts[1]);
+              ErrorOf(object));
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogError, kLogError, kLogError, kLogInformation}), log_.levels);
+    EXPECT_EQ(L"CPort::Restore(),CPort::Restore(),0", log_.texts.back());
 }
 
 TEST(ServerNameTest, OnlyTheServerPartThatBeginsATextIsReplaced) {
@@ -150,7 +129,7 @@ int Descend(int& counter) {
     return Descend(counter);
 }
 
-TEST(NestingBoundTest, LevelsCountTheDescentAndTheBoundStopsItAt513) {
+TEST(NestingBoundTest, LevelsCountTheDescentTheBoundStopsItAt513AndARefusalSaysWhy) {
     int counter = 0;
     EXPECT_EQ(kMaxNestingDepth + 1, Descend(counter));
     EXPECT_EQ(0, counter);  // every level gave its count back
@@ -163,9 +142,7 @@ TEST(NestingBoundTest, LevelsCountTheDescentAndTheBoundStopsItAt513) {
     EXPECT_FALSE(tree.Add(&deepest, tree.ChildLevel(&middle)));
     EXPECT_FALSE(tree.Knows(&deepest));
     EXPECT_GT(tree.ChildLevel(&unknown), kMaxNestingDepth);
-}
 
-TEST(NestingBoundTest, RefusalRecordsAClearError) {
     CBaseObject object;
     EXPECT_EQ(0, RefuseNesting(object, L"CCompositeShare::LoadProperty()", L"section 600"));
     EXPECT_EQ(Error(L"13", 13, L"CCompositeShare::LoadProperty()", L"nested deeper than 512 levels at section 600",

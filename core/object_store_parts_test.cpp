@@ -49,16 +49,12 @@ TEST(ObjectStorePartsTest, WrittenInPartsAsSavedWhole) {
         EXPECT_LT(parts.GetEntryCount(), 5000u) << c.name;  // not held whole
         ASSERT_EQ(1, parts.EndFile()) << c.name;
         EXPECT_EQ(ReadBytes(dir.path() / "whole.ini"), ReadBytes(dir.path() / "parts.ini")) << c.name;
-        EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << c.name;  // no temporaries
+        EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << c.name;  // no temporaries
         // The entries a written store kept for reuse give a later load nothing of theirs.
         CObjectStore fresh;
         ASSERT_EQ(1, fresh.LoadFromFile(dir.File("whole.ini")));
         ASSERT_EQ(1, parts.LoadFromFile(dir.File("whole.ini")));
-        ASSERT_EQ(fresh.GetEntryCount(), parts.GetEntryCount()) << c.name;
-        for (size_t i = 0; i < fresh.GetEntryCount(); ++i) {
-            const CStoreEntry &a = fresh.GetEntryAt(i), &b = parts.GetEntryAt(i);
-            ASSERT_EQ(std::tie(a.Section, a.Key, a.Value), std::tie(b.Section, b.Key, b.Value)) << c.name << " " << i;
-        }
+        EXPECT_EQ(corvan_test::EntryLines(fresh), corvan_test::EntryLines(parts)) << c.name;
     }
 }
 
@@ -72,12 +68,17 @@ TEST(ObjectStorePartsTest, FailedWriteLeavesNoFile) {
         Fill(store, L"x", 0);
         EXPECT_EQ(0, store.EndFile()) << rule;
         EXPECT_NE(0u, store.LastErrorCode) << rule;
-        EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << rule;  // the world alone
+        EXPECT_EQ(0, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << rule;  // no file at all
     }
     sim::ClearFaultRules();
     CObjectStore store;
     EXPECT_EQ(0, store.BeginFile(dir.File("no/such/out.ini")));
     EXPECT_EQ(3u, store.LastErrorCode);
+}
+
+// The entry the cursor stands on.
+std::tuple<std::wstring, std::wstring, std::wstring, DWORD> Current(const CObjectStore& store) {
+    return {store.CurrentEntrySection(), store.CurrentKey(), store.CurrentValue(), store.CurrentNumber()};
 }
 
 // Every entry Next gives, the one after it, and a step back, as a whole load sees them.
@@ -89,17 +90,14 @@ void ExpectSameReading(const std::wstring& path, const std::string& label) {
     while (whole.Next()) {
         ASSERT_EQ(1, parts.Next()) << label << " entry " << count;
         ++count;
-        EXPECT_EQ(whole.CurrentEntrySection(), parts.CurrentEntrySection()) << label << " entry " << count;
-        EXPECT_EQ(whole.CurrentKey(), parts.CurrentKey()) << label << " entry " << count;
-        EXPECT_EQ(whole.CurrentValue(), parts.CurrentValue()) << label << " entry " << count;
-        EXPECT_EQ(whole.CurrentNumber(), parts.CurrentNumber()) << label << " entry " << count;
+        EXPECT_EQ(Current(whole), Current(parts)) << label << " entry " << count;
         bool more = whole.GetCursor() < whole.GetEntryCount();
         ASSERT_EQ(more, parts.GetCursor() < parts.GetEntryCount()) << label << " entry " << count;
         if (more) EXPECT_EQ(whole.GetEntryAt(whole.GetCursor()).Value, parts.GetEntryAt(parts.GetCursor()).Value);
         if (count % 1000 == 0) {
             ASSERT_EQ(1, parts.Previous());
             ASSERT_EQ(1, parts.Next());
-            EXPECT_EQ(whole.CurrentValue(), parts.CurrentValue()) << label;
+            EXPECT_EQ(Current(whole), Current(parts)) << label;
         }
     }
     EXPECT_EQ(0, parts.Next()) << label;

@@ -13,28 +13,21 @@
 namespace {
 
 using corvan_test::ReadBytes;
-using corvan_test::SourceFile;
 using corvan_test::WriteBytes;
 
-class ObjectStoreFileTest : public ::testing::Test {
+class ObjectStoreFileTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        logger_.AddTarget(L"Recorder", &recorder_);
-        store_.Logger = &logger_;
+        WorldTest::SetUp();
+        Watch(store_);
     }
-    std::wstring Copy(const std::string& name) {
-        std::filesystem::copy_file(SourceFile("core/testdata/" + name), dir_.path() / name);
-        return dir_.File(name);
-    }
+    static std::wstring Input(const std::string& name) { return corvan_test::TestData("core/testdata/" + name); }
     std::string SavedBytes() {
-        EXPECT_EQ(1, store_.SaveToFile(dir_.File("out.ini")));
+        EXPECT_EQ(1, store_.SaveToFile(WorldFile("out.ini")));
         EXPECT_EQ(0u, store_.LastErrorCode);
-        return ReadBytes(dir_.path() / "out.ini");
+        return ReadBytes(WorldRoot() / "out.ini");
     }
 
-    corvan_test::ScopedTempDir dir_;
-    corvan_test::RecordingTarget recorder_;
-    CLogger logger_;
     CObjectStore store_;
 };
 
@@ -53,19 +46,19 @@ TEST_F(ObjectStoreFileTest, FilesRoundTripByteForByte) {
     };
     for (const auto& c : cases) {
         CObjectStore store;
-        store.Logger = &logger_;
-        ASSERT_EQ(1, store.LoadFromFile(Copy(c.file))) << c.file;
+        Watch(store);
+        ASSERT_EQ(1, store.LoadFromFile(Input(c.file))) << c.file;
         std::wstring value;
         std::vector<std::wstring> registry;
         store.GetValue(c.section, c.key, value);
         store.GetValues(L"BACKUP", L"REGISTRY", registry);
         EXPECT_EQ(std::make_pair(std::wstring(c.value), c.registry), std::make_pair(value, registry)) << c.file;
-        EXPECT_EQ(1, store.SaveToFile(dir_.File("out.ini")));
-        EXPECT_EQ(ReadBytes(SourceFile(std::string("core/testdata/") + c.file)), ReadBytes(dir_.path() / "out.ini"));
+        EXPECT_EQ(1, store.SaveToFile(WorldFile("out.ini")));
+        EXPECT_EQ(corvan_test::Golden(std::string("core/testdata/") + c.file), ReadBytes(WorldRoot() / "out.ini"));
     }
     // The load is logged as one operation.
-    std::wstring op = L"CObjectStore::LoadFromFile(" + dir_.File("service.ini") + L")";
-    EXPECT_EQ(op + L"," + op + L",0", recorder_.texts.at(0));
+    std::wstring op = L"CObjectStore::LoadFromFile(" + Input("service.ini") + L")";
+    EXPECT_EQ(op + L"," + op + L",0", log_.texts.at(0));
 }
 
 TEST_F(ObjectStoreFileTest, ByteOrderMarksChooseTheEncoding) {
@@ -76,16 +69,16 @@ TEST_F(ObjectStoreFileTest, ByteOrderMarksChooseTheEncoding) {
         {"\xEF\xBB" "k=\xC3\xA9", L"\u00ef\u00bbk=\u00c3\u00a9"},  // no whole mark: Latin-1
     };
     for (const auto& [bytes, expected] : cases) {
-        WriteBytes(dir_.path() / "marked.ini", bytes);
+        WriteBytes(WorldRoot() / "marked.ini", bytes);
         CObjectStore store;
-        ASSERT_EQ(1, store.LoadFromFile(dir_.File("marked.ini")));
+        ASSERT_EQ(1, store.LoadFromFile(WorldFile("marked.ini")));
         ASSERT_EQ(1u, store.GetEntryCount()) << testing::PrintToString(bytes);
         EXPECT_EQ(expected, store.GetEntryAt(0).Key + L"=" + store.GetEntryAt(0).Value);
     }
 }
 
 TEST_F(ObjectStoreFileTest, EveryLineForm) {
-    ASSERT_EQ(1, store_.LoadFromFile(Copy("forms.ini")));
+    ASSERT_EQ(1, store_.LoadFromFile(Input("forms.ini")));
     ASSERT_EQ(12u, store_.GetEntryCount());
     EXPECT_EQ(L"key ", store_.GetEntryAt(2).Key);
     EXPECT_EQ(L" value", store_.GetEntryAt(2).Value);
@@ -96,7 +89,7 @@ TEST_F(ObjectStoreFileTest, EveryLineForm) {
     std::wstring last;
     store_.GetValue(L"Control", L"dup", last);
     EXPECT_EQ(L"2", last);
-    EXPECT_EQ(ReadBytes(SourceFile("core/testdata/forms_saved.ini")), SavedBytes());
+    EXPECT_EQ(corvan_test::Golden("core/testdata/forms_saved.ini"), SavedBytes());
 }
 
 TEST_F(ObjectStoreFileTest, ZeroByteAndBackslashes) {
@@ -104,17 +97,15 @@ TEST_F(ObjectStoreFileTest, ZeroByteAndBackslashes) {
     for (std::string end : {"\n", "\r\n"}) {
         CObjectStore store;
         std::string text = "[S]" + end + "a=D:\\mig\\" + end + "b=2" + end + "c=x\\\\" + end + "d=1\\";
-        WriteBytes(dir_.path() / "a.ini", text + std::string("\0e=3", 4));
-        ASSERT_EQ(1, store.LoadFromFile(dir_.File("a.ini")));
-        ASSERT_EQ(4u, store.GetEntryCount());
-        EXPECT_EQ(L"D:\\mig\\", store.GetEntryAt(0).Value);
-        EXPECT_EQ(L"2", store.GetEntryAt(1).Value);
-        EXPECT_EQ(L"x\\\\", store.GetEntryAt(2).Value);
-        EXPECT_EQ(L"1\\", store.GetEntryAt(3).Value);  // text after the zero byte is not read
+        WriteBytes(WorldRoot() / "a.ini", text + std::string("\0e=3", 4));
+        ASSERT_EQ(1, store.LoadFromFile(WorldFile("a.ini")));
+        // Text after the zero byte is not read.
+        EXPECT_EQ((std::vector<std::wstring>{L"S|a=D:\\mig\\", L"S|b=2", L"S|c=x\\\\", L"S|d=1\\"}),
+                  corvan_test::EntryLines(store));
         EXPECT_TRUE(store.LoadMetZero());
     }
-    WriteBytes(dir_.path() / "b.ini", "c=4\\");  // a backslash as the last byte
-    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("b.ini")));
+    WriteBytes(WorldRoot() / "b.ini", "c=4\\");  // a backslash as the last byte
+    ASSERT_EQ(1, store_.LoadFromFile(WorldFile("b.ini")));
     EXPECT_EQ(L"4\\", store_.GetEntryAt(0).Value);
     EXPECT_FALSE(store_.LoadMetZero());
 }
@@ -125,9 +116,9 @@ TEST_F(ObjectStoreFileTest, RepeatsAreDroppedWhereverTheFirstOneIs) {
     std::string text = "[S]\n";
     for (int i = 0; i < 100; ++i) text += "k=" + std::to_string(i % 37) + "\n";
     text += "before=1\n";
-    WriteBytes(dir_.path() / "r.ini", text);
+    WriteBytes(WorldRoot() / "r.ini", text);
     store_.AddEntry(L"S", L"before", L"1", 7);
-    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("r.ini")));
+    ASSERT_EQ(1, store_.LoadFromFile(WorldFile("r.ini")));
     ASSERT_EQ(38u, store_.GetEntryCount());
     for (size_t i = 1; i < 38; ++i) {
         EXPECT_EQ(std::to_wstring(i - 1), store_.GetEntryAt(i).Value) << i;
@@ -140,26 +131,26 @@ TEST_F(ObjectStoreFileTest, RepeatsAreDroppedWhereverTheFirstOneIs) {
     EXPECT_EQ(1, store_.AddEntry(L"S", L"k", L"37", 0));
 
     // Read again, nothing is new.
-    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("r.ini")));
+    ASSERT_EQ(1, store_.LoadFromFile(WorldFile("r.ini")));
     EXPECT_EQ(39u, store_.GetEntryCount());
     EXPECT_EQ(L"37", store_.GetEntryAt(38).Value);
 }
 
-TEST_F(ObjectStoreFileTest, EmptyFileAndEmptyStore) {
-    WriteBytes(dir_.path() / "empty.ini", "");
-    ASSERT_EQ(1, store_.LoadFromFile(dir_.File("empty.ini")));
+TEST_F(ObjectStoreFileTest, EmptyFileEmptyStoreAndMissingFile) {
+    WriteBytes(WorldRoot() / "empty.ini", "");
+    ASSERT_EQ(1, store_.LoadFromFile(WorldFile("empty.ini")));
     EXPECT_EQ(0u, store_.GetEntryCount());
     EXPECT_EQ("\r\n\r\n", SavedBytes());
-}
 
-TEST_F(ObjectStoreFileTest, MissingFileFailsAndLeavesTheStoreAlone) {
+    // A missing file fails the load, logged as one error, and leaves the store alone.
     store_.AddEntry(L"S", L"k", L"v", 0);
-    EXPECT_EQ(0, store_.LoadFromFile(dir_.File("missing.ini")));
+    log_.levels.clear();
+    EXPECT_EQ(0, store_.LoadFromFile(WorldFile("missing.ini")));
     EXPECT_EQ(1u, store_.GetEntryCount());
     EXPECT_EQ(L"2", store_.ErrorCode);
     EXPECT_EQ(L"", store_.ErrorWin32API);
     EXPECT_EQ(L"The system cannot find the file specified.  ", store_.ErrorDescription);
-    EXPECT_EQ(std::vector<DWORD>{kLogError}, recorder_.levels);
+    EXPECT_EQ(std::vector<DWORD>{kLogError}, log_.levels);
 }
 
 TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {
@@ -173,9 +164,9 @@ TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {
         {"\xFF\xFE", std::string("\xFF\xFE" "a\0\xE9\0\r\0\n\0\xAC\x20\r\0\n\0", 16)},
     };
     for (const auto& [before, after] : cases) {
-        WriteBytes(dir_.path() / "report.txt", before);
-        ASSERT_EQ(1, store_.SaveToReport(dir_.File("report.txt")));
-        EXPECT_EQ(after, ReadBytes(dir_.path() / "report.txt")) << testing::PrintToString(before);
+        WriteBytes(WorldRoot() / "report.txt", before);
+        ASSERT_EQ(1, store_.SaveToReport(WorldFile("report.txt")));
+        EXPECT_EQ(after, ReadBytes(WorldRoot() / "report.txt")) << testing::PrintToString(before);
     }
 }
 

@@ -18,7 +18,7 @@ using corvan_test::RecordingTarget;
 
 std::wstring Expand(const std::wstring& text) { return CTextLogMessage(kLogInformation, text).GetText(); }
 
-TEST(LogMessageTest, LineShape) {
+TEST(LogMessageTest, LineShapeAndInsertions) {
     const char* tz = std::getenv("TZ");
     std::string saved = tz ? tz : "";
     setenv("TZ", "UTC", 1);
@@ -44,9 +44,8 @@ TEST(LogMessageTest, LineShape) {
         << line;
     EXPECT_GE(m[1].length(), 4);
     EXPECT_EQ(std::to_string(GetCurrentProcessId()), m[1].str().substr(m[1].str().find_first_not_of(' ')));
-}
 
-TEST(LogMessageTest, InsertionExpansion) {
+    // Only %1 is expanded (to the product's name); %% gives one percent sign.
     EXPECT_EQ(L"from Qon2Vel Migration/ to", Expand(L"from %1 to"));
     EXPECT_EQ(L"keep %s and %d", Expand(L"keep %s and %d"));
     EXPECT_EQ(L"100% done, %q ends in 5%", Expand(L"100%% done, %q ends in 5%"));
@@ -80,15 +79,13 @@ TEST(LoggerTest, KindAndMasksDecideWhereAMessageGoes) {
     EXPECT_EQ(1u, replacement.levels.size());
 }
 
-TEST(LoggerRegistryTest, UnknownNameGivesNull) {
+TEST(LoggerRegistryTest, UnknownNameGivesNullAndTheStandardSetIsRegisteredBeforeMain) {
     EXPECT_EQ(nullptr, LoggerRegistry::Lookup(L"NoSuchLogger"));
-    CLogger logger;
-    LoggerRegistry::Register(L"TestLogger", &logger);
-    EXPECT_EQ(&logger, LoggerRegistry::Lookup(L"TestLogger"));
+    CLogger own;
+    LoggerRegistry::Register(L"TestLogger", &own);
+    EXPECT_EQ(&own, LoggerRegistry::Lookup(L"TestLogger"));
     LoggerRegistry::Register(L"TestLogger", nullptr);
-}
 
-TEST(LogSetupTest, StandardSetIsRegisteredBeforeMain) {
     CLogSetup& setup = CLogSetup::Instance();
     CLogger& logger = setup.GetLogger();
     EXPECT_EQ(&logger, LoggerRegistry::Lookup(L"Application"));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "diagnostics/log_setup.h"
+#include "core/test_support.h"
 #include "driver/control_paths.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
@@ -11,28 +11,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MigratorTest : public sim::SimWorldTest {
+class MigratorTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
-        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(WorldRoot().string()));
-        saved_ = Current();
-    }
-    void TearDown() override {
-        SetCurrentDirectoryW(saved_.c_str());
-        SimWorldTest::TearDown();
     }
     static std::wstring Current() {
         wchar_t buffer[4096];
         DWORD n = GetCurrentDirectoryW(4096, buffer);
         return std::wstring(buffer, n);
     }
-    std::wstring saved_;
 };
 
-TEST_F(MigratorTest, CheckDirectoriesMakesEveryMissingFolderAndKeepsTheWorkingDirectory) {
+TEST_F(MigratorTest, CheckDirectoriesMakesEveryMissingFolderKeepsTheWorkingDirectoryAndNamesFailures) {
     CCorvanrator migrator;
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\"));
     EXPECT_EQ(1, migrator.CheckDirectories(L"D:\\Mig\\Data\\SRV01"));
@@ -43,23 +36,19 @@ TEST_F(MigratorTest, CheckDirectoriesMakesEveryMissingFolderAndKeepsTheWorkingDi
     EXPECT_EQ(0u, migrator.LastErrorCode);
     EXPECT_EQ(1, migrator.CheckDirectories(L"D:\\Mig\\Log\\"));  // a location may end in its separator
     EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Mig\\Log")));
-}
-
-TEST_F(MigratorTest, CheckDirectoriesFailures) {
-    CCorvanrator migrator;
-    std::wstring before = Current();
-    EXPECT_EQ(0, migrator.CheckDirectories(L"NoBackslashHere"));
-    EXPECT_EQ(L"CreateDirectory(NoBackslashHere)", migrator.ErrorWin32API);
-    EXPECT_EQ(L"CCorvanrator::CheckDirectories()", migrator.ErrorFunction);
 
     // The walk cannot make the empty name between the two leading backslashes.
     EXPECT_EQ(0, migrator.CheckDirectories(L"\\\\NAS\\Mig"));
     EXPECT_EQ(L"CreateDirectory(\\\\NAS\\Mig)", migrator.ErrorWin32API);
     EXPECT_NE(0u, migrator.LastErrorCode);
 
+    EXPECT_EQ(0, migrator.CheckDirectories(L"NoBackslashHere"));
+    EXPECT_EQ(L"CreateDirectory(NoBackslashHere)", migrator.ErrorWin32API);
+    EXPECT_EQ(L"CCorvanrator::CheckDirectories()", migrator.ErrorFunction);
+
     // A path whose only backslash ends it makes no pass at all.
     EXPECT_EQ(0, migrator.CheckDirectories(L"Q:\\"));
-    EXPECT_EQ(before, Current());
+    EXPECT_EQ(L"D:\\", Current());
 }
 
 TEST_F(MigratorTest, AnExistingRunFolderIsNeverReused) {
@@ -100,6 +89,23 @@ TEST_F(MigratorTest, ARestoreStartedInTheSecondOfItsBackupGetsAFolderOfItsOwn) {
     EXPECT_EQ(std::string::npos, ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini")).find("RESTOREERROR"));
 }
 
+// A backup file whose first entry is not its class is refused as holding
+// no object, whatever that entry's value.
+TEST_F(MigratorTest, ABackupFileThatDoesNotBeginWithItsClassHoldsNoShare) {
+    AddFile(L"SRV01", L"D:\\Mig\\ctl.ini",
+            "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
+            "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=Pub,\"Pub_shr.bkp\"\r\n");
+    AddFile(L"SRV01", L"D:\\Mig\\Old\\Pub_shr.bkp", "[1]\r\nparent=CShare\r\nclass=CShare\r\n");
+    CCorvanrator migrator;
+    migrator.MachineName = L"SRV01";
+    migrator.RestoreRequested = 1;
+    migrator.ControlFilePath = L"D:\\Mig\\ctl.ini";
+    migrator.RunStamp = L"261206034512042";
+    migrator.Run();
+    const std::string control = ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"));
+    EXPECT_NE(std::string::npos, control.find("Pub_shr.bkp holds no share.")) << control;
+}
+
 TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
     CCorvanrator migrator;
     std::vector<std::wstring> args = {L"corvan", L"/backup", L"/c:ctl.ini", L"/C:second.ini", L"/s:\\\\SRV01",
@@ -107,11 +113,10 @@ TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
     std::vector<wchar_t*> argv;
     for (auto& a : args) argv.push_back(a.data());
     EXPECT_EQ(1, migrator.ParseCommandLine(static_cast<int>(argv.size()), argv.data()));
-    EXPECT_EQ(1, migrator.BackupRequested);
-    EXPECT_EQ(0, migrator.RestoreRequested);
-    EXPECT_EQ(L"second.ini", migrator.ControlFilePath);  // the last one wins
-    EXPECT_EQ(L"\\\\SRV01", migrator.MachineName);        // cut to SRV01 by the validation
-    EXPECT_EQ(L"D:\\Logs", migrator.LogPathArgument);
+    // The last /C: wins; the machine name is cut to SRV01 by the validation.
+    EXPECT_EQ(std::make_tuple(1, 0, L"second.ini", L"\\\\SRV01", L"D:\\Logs"),
+              std::tie(migrator.BackupRequested, migrator.RestoreRequested, migrator.ControlFilePath,
+                       migrator.MachineName, migrator.LogPathArgument));
 }
 
 TEST_F(MigratorTest, ValidationTakesTheNameAfterTheLastBackslashAndStampsTheRun) {
@@ -122,9 +127,8 @@ TEST_F(MigratorTest, ValidationTakesTheNameAfterTheLastBackslashAndStampsTheRun)
     migrator.LogPathArgument = L"D:\\Logs";
     migrator.ControlFilePath = L"D:\\Logs\\ctl.ini";
     ASSERT_EQ(1, migrator.Validate());
-    EXPECT_EQ(L"SRV01", migrator.MachineName);
-    EXPECT_EQ(L"\\\\SRV01", migrator.ServerName);
-    EXPECT_EQ(5u, migrator.MajorVersion);
+    EXPECT_EQ(std::make_tuple(L"SRV01", L"\\\\SRV01", 5u),
+              std::tie(migrator.MachineName, migrator.ServerName, migrator.MajorVersion));
     ASSERT_EQ(15u, migrator.RunStamp.size());
     EXPECT_EQ(L'0', migrator.RunStamp[12]);  // the random part is 000 to 099
 

@@ -19,10 +19,10 @@ namespace {
 const std::wstring kPrinters = sim::kTestPrintersKey;
 const std::wstring kLaser = L"HP LaserJet 4000 Series PCL";
 
-class PrinterTest : public sim::SimWorldTest {
+class PrinterTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         sim::AddPrintServer(L"SRV01", {kLaser});
         sim::AddTcpIpPort(L"SRV01", L"IP_10.0.0.5", {});
@@ -43,12 +43,6 @@ protected:
         for (const wchar_t* port : {L"IP_1", L"IP_2", L"C:\\out.prn"}) sim::AddLocalPort(L"SRV02", port);
     }
 
-    std::unique_ptr<CCompositePrinter> Enumerate() {
-        auto printers = std::make_unique<CCompositePrinter>(L"\\\\SRV01");
-        EXPECT_EQ(1, printers->Enum());
-        return printers;
-    }
-
     // A printer bound for SRV02 with nothing but what AddPrinterW needs.
     std::unique_ptr<CPrinter> Bound(const std::wstring& name, const std::wstring& port) {
         auto printer = std::make_unique<CPrinter>(L"\\\\SRV02");
@@ -59,33 +53,36 @@ protected:
         printer->Datatype = L"RAW";
         return printer;
     }
-
-    std::wstring File(const char* name) { return corvan::FromUtf8((WorldRoot() / name).string()); }
 };
 
-TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileAndLoadsBackWhole) {
-    auto printers = Enumerate();
+TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
+    auto printers = std::make_unique<CCompositePrinter>(L"\\\\SRV01");
+    ASSERT_EQ(1, printers->Enum());
     ASSERT_EQ(1, printers->GetCount());
     CPrinter* laser = printers->GetAt(0);
-    EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
-    EXPECT_EQ(L"\\\\SRV01", laser->ServerName);
     ASSERT_NE(nullptr, laser->GetDriverData());
 
-    CObjectStore store;
-    laser->SaveProperties(store);
-    ASSERT_EQ(1, store.SaveToFile(File("printer.bkp")));
-    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("printing/testdata/printer.bkp")),
-              corvan_test::ReadBytes(WorldRoot() / "printer.bkp"));
+    const std::string golden = corvan_test::Golden("printing/testdata/printer.bkp");
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*laser, WorldFile("printer.bkp")));
+    auto copy = corvan_test::LoadedFrom<CPrinter>(WorldFile("printer.bkp"));
+    EXPECT_EQ(golden, corvan_test::SavedBytes(*copy, WorldFile("again.bkp")));
 
-    CObjectStore loaded;
-    ASSERT_EQ(1, loaded.LoadFromFile(File("printer.bkp")));
-    ASSERT_TRUE(loaded.Next());
-    CPrinter copy;
-    copy.LoadProperty(loaded);
-    CObjectStore again;
-    copy.SaveProperties(again);
-    ASSERT_EQ(1, again.SaveToFile(File("again.bkp")));
-    EXPECT_EQ(corvan_test::ReadBytes(WorldRoot() / "printer.bkp"), corvan_test::ReadBytes(WorldRoot() / "again.bkp"));
+    // Selection matches parts of names, ignoring case; any type matches all.
+    struct Case {
+        std::function<void()> select;
+        DWORD restore;
+    } cases[] = {
+        {[&] { printers->SetRestoreByName(L"ser0", 0); }, 0},
+        {[&] { printers->SetRestoreByName(L"LASER02", 1); }, 0},
+        {[&] { printers->SetRestoreByName(L"laser", 1); }, 1},
+        {[&] { printers->SetRestoreByDriver(L"4000 series", 0); }, 0},
+        {[&] { printers->SetRestoreByType(12345, 1); }, 1},
+    };
+    for (const auto& c : cases) {
+        c.select();
+        EXPECT_EQ(c.restore, laser->Restore);
+    }
+    EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
 }
 
 TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
@@ -184,26 +181,6 @@ TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
     EXPECT_EQ(0, plain->Delete());
     EXPECT_EQ(1, plain->Delete());
     EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\PLAIN"));
-}
-
-TEST_F(PrinterTest, SelectionMatchesPartsOfNamesIgnoringCaseAndAnyTypeMatchesAll) {
-    auto printers = Enumerate();
-    CPrinter* laser = printers->GetAt(0);
-    struct Case {
-        std::function<void()> select;
-        DWORD restore;
-    } cases[] = {
-        {[&] { printers->SetRestoreByName(L"ser0", 0); }, 0},
-        {[&] { printers->SetRestoreByName(L"LASER02", 1); }, 0},
-        {[&] { printers->SetRestoreByName(L"laser", 1); }, 1},
-        {[&] { printers->SetRestoreByDriver(L"4000 series", 0); }, 0},
-        {[&] { printers->SetRestoreByType(12345, 1); }, 1},
-    };
-    for (const auto& c : cases) {
-        c.select();
-        EXPECT_EQ(c.restore, laser->Restore);
-    }
-    EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
 }
 
 }  // namespace

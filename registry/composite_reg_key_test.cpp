@@ -7,20 +7,18 @@
 #include <vector>
 
 #include "core/object_store.h"
+#include "core/test_support.h"
 #include "registry/reg_value.h"
-#include "registry/registry_test_support.h"
 
 namespace {
 
 using corvan::Format;
 
-class CompositeRegKeyTest : public corvan_test::RegClassFixture {
+class CompositeRegKeyTest : public corvan_test::WorldTest {
 protected:
-    // SOFTWARE\Vendor\Tool with Level=5 and Sub\Name="Corvan" on the local machine.
-    std::unique_ptr<CCompositeRegKey> ReadToolTree() {
-        SetRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Level", 5);
-        SetRegistryString(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"Corvan");
-        return Read(L"", L"SOFTWARE\\Vendor", L"Tool");
+    void SetUp() override {
+        WorldTest::SetUp();
+        SetLocalMachine(L"HOST");
     }
 
     std::unique_ptr<CCompositeRegKey> Read(const std::wstring& server, const std::wstring& parentPath,
@@ -34,18 +32,16 @@ protected:
 
     // Saves the tree to TreeFile() and re-creates it from that file.
     std::unique_ptr<CCompositeRegKey> SaveAndReload(CCompositeRegKey& key) {
-        CObjectStore out;
-        key.SaveProperties(out);
-        EXPECT_EQ(1, out.SaveToFile(corvan::FromUtf8(TreeFile().string())));
-        CObjectStore in;
-        EXPECT_EQ(1, in.LoadFromFile(corvan::FromUtf8(TreeFile().string())));
-        EXPECT_TRUE(in.Next());
-        auto loaded = std::make_unique<CCompositeRegKey>();
-        loaded->LoadProperty(in);
-        return loaded;
+        const std::wstring file = corvan::FromUtf8(TreeFile().string());
+        corvan_test::SavedBytes(key, file);
+        return corvan_test::LoadedFrom<CCompositeRegKey>(file);
     }
     std::filesystem::path TreeFile() const { return WorldRoot() / "tree.bkp"; }
 };
+
+std::wstring Expected(const std::string& name) {
+    return corvan::FromUtf8(corvan_test::Golden("registry/testdata/" + name));
+}
 
 // One line per object, indented by depth: parent|key|server, then the value.
 std::wstring Describe(const CRegObj& obj, int depth = 0) {
@@ -96,24 +92,7 @@ TEST_F(CompositeRegKeyTest, ThreeLevelTreeOfEveryTypeSavesDepthFirstAndLoadsBack
     EXPECT_EQ(L"RegQueryValueEx(Num)", key->ErrorWin32API);
     EXPECT_EQ(13u, key->GetAt(5)->LastErrorCode);
     EXPECT_EQ(L"RegQueryValueEx(Num)", key->GetAt(5)->ErrorWin32API);
-    EXPECT_EQ(
-        L"SOFTWARE|App||key\n"
-        L"  App|||=sz default\n"
-        L"  App|Str||Str=sz one \"quoted\"\n"
-        L"  App|Exp||Exp=expand %SystemRoot%\\x\n"
-        L"  App|Big||Big=type 5 00000001\n"
-        L"  App|Bin||Bin=0001ff\n"
-        L"  App|Num||=dword 0\n"
-        L"  App|Multi||Multi=<a><b c>\n"
-        L"  App|Link||Link=type 6 5c005200\n"
-        L"  App|Q||Q=type 11 0102030405060708\n"
-        L"  App|None||None=type 0 \n"
-        L"  SOFTWARE\\App|L2a||key\n"
-        L"    L2a|Num2||Num2=dword 2\n"
-        L"    SOFTWARE\\App\\L2a|L3||key\n"
-        L"      L3|Str3||Str3=sz three\n"
-        L"  SOFTWARE\\App|L2b||key\n",
-        Describe(*key));
+    EXPECT_EQ(Expected("app_tree.txt"), Describe(*key));
 
     // The numbering and parent links of a saved tree are pinned by the
     // example's golden file.
@@ -207,7 +186,7 @@ TEST_F(CompositeRegKeyTest, ApplyWritesOntoAnotherMachineKeepsWhatIsThereAndStop
     EXPECT_FALSE(RegistryKeyExists(L"SRV03", L"SOFTWARE\\App\\Sub"));
     EXPECT_EQ(5u, restored->GetAt(1)->LastErrorCode);
     EXPECT_EQ(0u, restored->LastErrorCode);
-    EXPECT_EQ(L"CCompositeRegKey::Apply(),,0", LogLines().back());
+    EXPECT_EQ(L"CCompositeRegKey::Apply(),,0", log_.texts.back());
 
     AddFault(L"RegCreateKeyExW@SRV03=5,1");
     EXPECT_EQ(0, restored->Apply(handle));
@@ -215,23 +194,11 @@ TEST_F(CompositeRegKeyTest, ApplyWritesOntoAnotherMachineKeepsWhatIsThereAndStop
 }
 
 TEST_F(CompositeRegKeyTest, LoadingFollowsParentsSkipsStraySectionsAndStopsAtForeignClasses) {
+    // A value written by hand after the subkey, a section without a class,
+    // a value naming no loaded key, a foreign class, then a second tree whose
+    // value names a key of the first.
     CObjectStore store;
-    const wchar_t* lines[][3] = {
-        {L"1", L"class", L"CCompositeRegKey"}, {L"1", L"parent", L"NULL"},
-        {L"1", L"KeyName", L"\"Tool\""},       {L"1", L"ParentKeyName", L"\"SOFTWARE\\Vendor\""},
-        {L"2", L"class", L"CCompositeRegKey"}, {L"2", L"parent", L"1"},
-        {L"2", L"KeyName", L"\"Sub\""},        {L"2", L"ParentKeyName", L"\"SOFTWARE\\Vendor\\Tool\""},
-        {L"3", L"class", L"CRegValueDword"},   {L"3", L"parent", L"1"},  // by hand, after the subkey
-        {L"3", L"Value", L"dword:7"},          {L"3", L"ValueName", L"\"Late\""},
-        {L"4", L"KeyName", L"\"Stray\""},                                 // no class: skipped
-        {L"5", L"class", L"CRegValueString"},  {L"5", L"parent", L"99"},  // to the key being loaded
-        {L"5", L"ValueName", L"\"Orphan\""},   {L"6", L"class", L"CShare"},
-        {L"7", L"class", L"CCompositeRegKey"},                           // a second tree in the same file
-        {L"8", L"class", L"CRegValueDword"},   {L"8", L"parent", L"1"},  // names a key of the first tree
-    };
-    for (const auto& l : lines) store.AddEntry(l[0], l[1], l[2]);
-
-    store.Rewind();
+    ASSERT_EQ(1, store.LoadFromFile(corvan_test::TestData("registry/testdata/stray_sections.ini")));
     store.Next();
     CCompositeRegKey key;
     key.LoadProperty(store);
@@ -299,10 +266,11 @@ TEST_F(CompositeRegKeyTest, LoadedTreesAreBoundedAt512Levels) {
 }
 
 TEST_F(CompositeRegKeyTest, ExampleTreeSavesAsTheGoldenFileDumpsReportsAndRenames) {
-    auto key = ReadToolTree();
+    SetRegistryDword(L"HOST", L"SOFTWARE\\Vendor\\Tool", L"Level", 5);
+    SetRegistryString(L"HOST", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"Corvan");
+    auto key = Read(L"", L"SOFTWARE\\Vendor", L"Tool");
     auto loaded = SaveAndReload(*key);
-    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("registry/testdata/tool_tree.bkp")),
-              corvan_test::ReadBytes(TreeFile()));
+    EXPECT_EQ(corvan_test::Golden("registry/testdata/tool_tree.bkp"), corvan_test::ReadBytes(TreeFile()));
     EXPECT_EQ(Describe(*key), Describe(*loaded));
 
     // Dump and report list each key before its values.

@@ -2,17 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/object_store.h"
-#include "registry/registry_test_support.h"
+#include "core/test_support.h"
 
 namespace {
 
 using corvan_test::Printed;
 
-class RegValueTest : public corvan_test::RegClassFixture {};
+class RegValueTest : public corvan_test::WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        SetLocalMachine(L"HOST");
+    }
+};
+
+std::vector<BYTE> Bytes(const std::wstring& text) {  // as the W calls see it, NUL included
+    std::vector<BYTE> bytes((text.size() + 1) * sizeof(WCHAR));
+    std::memcpy(bytes.data(), text.c_str(), bytes.size());
+    return bytes;
+}
 
 const wchar_t kKey[] = L"SOFTWARE\\Vendor\\Tool";
 

@@ -8,23 +8,12 @@
 #include <vector>
 
 #include "core/object_store.h"
+#include "core/test_support.h"
 #include "security/security_test_support.h"
 
 namespace {
 
 using namespace security_test;
-
-// An entry in the common layout: header, mask, SID.
-Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
-    Bytes entry(8 + sid.size());
-    WORD size = static_cast<WORD>(entry.size());
-    entry[0] = type;
-    entry[1] = flags;
-    std::memcpy(&entry[2], &size, 2);
-    std::memcpy(&entry[4], &mask, 4);
-    std::copy(sid.begin(), sid.end(), entry.begin() + 8);
-    return entry;
-}
 
 TEST(CAceTest, SidTextFollowsTheAuthorityTable) {
     EXPECT_EQ(L"S-1-1-0", CAce::SidText(Sid(kEveryone)));
@@ -48,7 +37,7 @@ TEST(CAceTest, SidTextFollowsTheAuthorityTable) {
 
 class CAceWorldTest : public SecurityWorldTest {};
 
-TEST_F(CAceWorldTest, NamesOfSixtyCharactersDoNotFit) {
+TEST_F(CAceWorldTest, NamesOfSixtyCharactersDoNotFitAndAnEntryTooShortForItsSidHasNone) {
     const std::wstring fits(59, L'a');
     const std::wstring tooLong(60, L'b');
     AddLocalAccount(L"SRV01", fits, L"S-1-5-21-1-2-3-2001");
@@ -65,9 +54,7 @@ TEST_F(CAceWorldTest, NamesOfSixtyCharactersDoNotFit) {
     EXPECT_EQ(L"", tooLongAce.Trustee);
     EXPECT_EQ(L"", tooLongAce.Domain);
     EXPECT_EQ(L"", tooLongAce.SIDName);
-}
 
-TEST_F(CAceWorldTest, EntryTooShortForItsSidHasNoSid) {
     Bytes entry = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kAdmins);
     WORD shortSize = 20;  // four bytes short of the SID's end
     std::memcpy(&entry[2], &shortSize, 2);
@@ -78,19 +65,10 @@ TEST_F(CAceWorldTest, EntryTooShortForItsSidHasNoSid) {
 }
 
 TEST(CAceStoreTest, LoadsItsSectionAndLeavesTheNext) {
+    // The class's keys, one again in other capitals (not the class's key),
+    // and a base key in other capitals (the base keys ignore case).
     CObjectStore store;
-    const wchar_t* entries[][2] = {
-        {L"class", L"CAce"},           {L"parent", L"3"},
-        {L"SIDName", L"\"S-1-5-32-544\""}, {L"Domain", L"\"BUILTIN\""},
-        {L"Index", L"dword:00000002"}, {L"Trustee", L"\"Administrators\""},
-        {L"AceType", L"dword:00000002"}, {L"AccessMask", L"dword:001f01ff"},
-        {L"AceFlags", L"dword:000000c3"},
-        {L"accessmask", L"dword:00000001"},    // other capitals: not the class's key
-        {L"servername", L"\"\\\\SRV02\""},  // the base keys ignore case
-    };
-    for (const auto& e : entries) store.AddEntry(L"4", e[0], e[1]);
-    store.AddEntry(L"5", L"class", L"CAce");
-    store.Rewind();
+    ASSERT_EQ(1, store.LoadFromFile(corvan_test::TestData("security/testdata/ace_load.ini")));
     ASSERT_TRUE(store.Next());
 
     CAce ace;

@@ -29,6 +29,7 @@ const Bytes kEmptyDaclSd = {
 const Bytes kNoListsSd = {0x01, 0x00, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 PSECURITY_DESCRIPTOR Descriptor(const Bytes& bytes) { return const_cast<BYTE*>(bytes.data()); }
+PACL Acl(Bytes& bytes) { return reinterpret_cast<PACL>(bytes.data()); }
 
 struct Lists {
     BOOL daclPresent = FALSE;
@@ -73,21 +74,23 @@ protected:
     }
 
     std::unique_ptr<CSecurityDescriptor> RoundTrip(CSecurityDescriptor& sd) {
-        const std::wstring path = ScratchFile("share.bkp");
+        const std::wstring path = WorldFile("share.bkp");
         SaveBackup(sd, path);
         return LoadBackup(path);
     }
 };
 
-TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadSavedLoadedAndRebuilt) {
+TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadDumpedSavedLoadedAndRebuilt) {
     CSecurityDescriptor source;
     ASSERT_EQ(1, source.Enum(Descriptor(kShareSd)));
     ASSERT_EQ(2, source.DiscretionaryAcl.GetCount());
     EXPECT_EQ(0, source.SystemAcl.GetCount());
+    EXPECT_EQ(corvan_test::Golden("security/testdata/share_descriptor_dump.txt"),
+              corvan_test::Printed([&] { source.Dump(); }));
 
-    const std::wstring path = ScratchFile("share.bkp");
+    const std::wstring path = WorldFile("share.bkp");
     SaveBackup(source, path);
-    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("security/testdata/share_descriptor.ini")),
+    EXPECT_EQ(corvan_test::Golden("security/testdata/share_descriptor.ini"),
               corvan_test::ReadBytes(corvan::ToUtf8(path)));
 
     auto loaded = LoadBackup(path);
@@ -118,16 +121,16 @@ TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadSavedLoadedAndRebuilt) {
 }
 
 TEST_F(CSecurityDescriptorTest, DenyAndAllowForOneAccountComeBackAsTheyWere) {
-    AclBuilder dacl;
-    dacl.Add(ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe)
-        .Add(ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe)
-        .Add(ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins);
-    AclBuilder sacl;
-    sacl.Add(SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, kEveryone);
+    const std::vector<Entry> dacl = {
+        {ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe},
+        {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe},
+        {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}};
+    const std::vector<Entry> sacl = {{SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, kEveryone}};
+    Bytes daclBytes = MakeAcl(dacl), saclBytes = MakeAcl(sacl);
     Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
     ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, dacl.Build(), FALSE));
-    ASSERT_TRUE(SetSecurityDescriptorSacl(absolute.data(), TRUE, sacl.Build(), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, Acl(daclBytes), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorSacl(absolute.data(), TRUE, Acl(saclBytes), FALSE));
 
     CSecurityDescriptor source;
     ASSERT_EQ(1, source.Enum(absolute.data()));
@@ -136,56 +139,52 @@ TEST_F(CSecurityDescriptorTest, DenyAndAllowForOneAccountComeBackAsTheyWere) {
     ASSERT_EQ(1, loaded->Get(built));
     ASSERT_NE(nullptr, built);
     Lists lists = ListsOf(built);
-    EXPECT_EQ(dacl.entries(), Entries(lists.dacl));
-    EXPECT_EQ(sacl.entries(), Entries(lists.sacl));
+    EXPECT_EQ(dacl, Entries(lists.dacl));
+    EXPECT_EQ(sacl, Entries(lists.sacl));
 }
 
-TEST_F(CSecurityDescriptorTest, AnEmptyDaclStaysEmptyAndAMissingOneStaysMissing) {
-    CSecurityDescriptor empty;
+// An empty list stays empty and a missing one missing; a backup written
+// before entries kept their type and lists their null mark gives its entry
+// back allowed and its empty system list as no list.
+TEST_F(CSecurityDescriptorTest, ListsComeBackAsTheyWere) {
+    CSecurityDescriptor empty, none;
     ASSERT_EQ(1, empty.Enum(Descriptor(kEmptyDaclSd)));
-    auto loadedEmpty = RoundTrip(empty);
-    PSECURITY_DESCRIPTOR built = nullptr;
-    ASSERT_EQ(1, loadedEmpty->Get(built));
-    Lists lists = ListsOf(built);
-    EXPECT_TRUE(lists.daclPresent);
-    ASSERT_NE(nullptr, lists.dacl) << "an empty list would have become a null one, open to everybody";
-    EXPECT_EQ(0, lists.dacl->AceCount);
-    EXPECT_EQ(nullptr, lists.sacl);
-
-    CSecurityDescriptor none;
     ASSERT_EQ(1, none.Enum(Descriptor(kNoListsSd)));
-    auto loadedNone = RoundTrip(none);
-    ASSERT_EQ(1, loadedNone->Get(built));
-    lists = ListsOf(built);
-    EXPECT_TRUE(lists.daclPresent);
-    EXPECT_EQ(nullptr, lists.dacl);
-    EXPECT_TRUE(lists.saclPresent);
-    EXPECT_EQ(nullptr, lists.sacl);
-}
-
-TEST_F(CSecurityDescriptorTest, BackupsWithoutTypesAndNullMarksLoadAsBefore) {
-    // Written before entries kept their type and lists their null mark: the
-    // entry comes back allowed and the empty system list as no list.
-    auto loaded = LoadBackup(corvan::FromUtf8(corvan_test::SourceFile("security/testdata/share_descriptor_old.ini")));
-    ASSERT_EQ(1, loaded->DiscretionaryAcl.GetCount());
-    PSECURITY_DESCRIPTOR built = nullptr;
-    ASSERT_EQ(1, loaded->Get(built));
-    Lists lists = ListsOf(built);
-    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone}}), Entries(lists.dacl));
-    EXPECT_TRUE(lists.saclPresent);
-    EXPECT_EQ(nullptr, lists.sacl);
+    const struct {
+        const char* what;
+        std::unique_ptr<CSecurityDescriptor> loaded;
+        bool nullDacl;
+        std::vector<Entry> dacl;
+    } cases[] = {
+        {"empty", RoundTrip(empty), false, {}},
+        {"none", RoundTrip(none), true, {}},
+        {"old", LoadBackup(corvan_test::TestData("security/testdata/share_descriptor_old.ini")), false,
+         {{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PSECURITY_DESCRIPTOR built = nullptr;
+        ASSERT_EQ(1, c.loaded->Get(built));
+        Lists lists = ListsOf(built);
+        EXPECT_TRUE(lists.daclPresent);
+        // An empty list become a null one would let everybody in.
+        ASSERT_EQ(c.nullDacl, lists.dacl == nullptr);
+        if (lists.dacl) EXPECT_EQ(c.dacl, Entries(lists.dacl));
+        EXPECT_TRUE(lists.saclPresent);
+        EXPECT_EQ(nullptr, lists.sacl);
+    }
 }
 
 TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAndSaysWhy) {
-    AclBuilder dacl;
-    dacl.Add(ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins).Add(ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe);
+    Bytes dacl =
+        MakeAcl({{ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}, {ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe}});
     Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
     ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, dacl.Build(), FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, Acl(dacl), FALSE));
     CSecurityDescriptor source;
     ASSERT_EQ(1, source.Enum(absolute.data()));
     ASSERT_EQ(L"jdoe", source.DiscretionaryAcl.GetAt(1)->Trustee);
-    const std::wstring path = ScratchFile("share.bkp");
+    const std::wstring path = WorldFile("share.bkp");
     SaveBackup(source, path);
 
     // Restored on SRV02, which has no account jdoe.
@@ -235,19 +234,6 @@ TEST_F(CSecurityDescriptorTest, EnumRejectsWhatIsNoDescriptor) {
     EXPECT_EQ(std::make_tuple(0, L"IsValidAcl", 1336u, 0u),
               std::make_tuple(acl.GetCount(), acl.ErrorWin32API, acl.LastErrorCode, acl.NullAcl));
     EXPECT_EQ(nullptr, acl.GetAt(0));
-}
-
-TEST_F(CSecurityDescriptorTest, DumpFramesBothLists) {
-    CSecurityDescriptor sd;
-    ASSERT_EQ(1, sd.Enum(Descriptor(kShareSd)));
-    EXPECT_EQ(
-        "------------- Check SID ------------------------------------------------\n"
-        "System ACL List: \n"
-        "Discrectionary ACL List: \n"
-        "\nACE 0 mask == 0x001200a9, SID == S-1-1-0, Name == Everyone, Domain ==  "
-        "\nACE 1 mask == 0x001f01ff, SID == S-1-5-32-544, Name == Administrators, Domain == BUILTIN "
-        "\n----------------------------------------------------------------------\n",
-        corvan_test::Printed([&] { sd.Dump(); }));
 }
 
 }  // namespace

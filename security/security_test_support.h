@@ -5,15 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "diagnostics/log_setup.h"
-#include "platform/sim/testing/test_world.h"
-#include "platform/text.h"
+#include "core/test_support.h"
 #include "platform/win32.h"
 
 namespace security_test {
@@ -72,56 +70,40 @@ inline std::vector<Entry> Entries(PACL acl) {
     return entries;
 }
 
-// A list holding the given entries, built through the system calls.
-class AclBuilder {
-public:
-    AclBuilder& Add(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
-        entries_.push_back({type, flags, mask, sid});
-        return *this;
-    }
-    PACL Build() {
-        DWORD size = sizeof(ACL);
-        for (const Entry& e : entries_) size += 8 + static_cast<DWORD>(e.sid.size());
-        bytes_.assign(size, 0);
-        PACL acl = reinterpret_cast<PACL>(bytes_.data());
-        EXPECT_TRUE(InitializeAcl(acl, size, ACL_REVISION2));
-        for (const Entry& e : entries_) {
-            PSID sid = Sid(e.sid);
-            BOOL ok = FALSE;
-            if (e.type == ACCESS_DENIED_ACE_TYPE)
-                ok = AddAccessDeniedAceEx(acl, ACL_REVISION2, e.flags, e.mask, sid);
-            else if (e.type == SYSTEM_AUDIT_ACE_TYPE)
-                ok = AddAuditAccessAceEx(acl, ACL_REVISION2, e.flags & VALID_INHERIT_FLAGS, e.mask, sid,
-                                         (e.flags & SUCCESSFUL_ACCESS_ACE_FLAG) != 0,
-                                         (e.flags & FAILED_ACCESS_ACE_FLAG) != 0);
-            else
-                ok = AddAccessAllowedAceEx(acl, ACL_REVISION2, e.flags, e.mask, sid);
-            EXPECT_TRUE(ok) << "error " << GetLastError();
-        }
-        return acl;
-    }
-    const std::vector<Entry>& entries() const { return entries_; }
+// An entry in the common layout: header, mask, SID.
+inline Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
+    Bytes entry(8 + sid.size());
+    WORD size = static_cast<WORD>(entry.size());
+    entry[0] = type;
+    entry[1] = flags;
+    std::memcpy(&entry[2], &size, 2);
+    std::memcpy(&entry[4], &mask, 4);
+    std::copy(sid.begin(), sid.end(), entry.begin() + 8);
+    return entry;
+}
 
-private:
-    std::vector<Entry> entries_;
-    Bytes bytes_;
-};
+// A list of the given entries in its binary layout.
+inline Bytes MakeAcl(const std::vector<Entry>& entries) {
+    Bytes acl(sizeof(ACL));
+    for (const Entry& e : entries) {
+        Bytes entry = MakeEntry(e.type, e.flags, e.mask, e.sid);
+        acl.insert(acl.end(), entry.begin(), entry.end());
+    }
+    const ACL header{ACL_REVISION2, 0, static_cast<WORD>(acl.size()), static_cast<WORD>(entries.size()), 0};
+    std::memcpy(acl.data(), &header, sizeof header);
+    return acl;
+}
 
 // A world whose local machine is SRV01 (with the local account jdoe) and a
-// second machine SRV02; the application's logs and the tests' files go to
-// the world's folder, outside every machine.
-class SecurityWorldTest : public sim::SimWorldTest {
+// second machine SRV02.
+class SecurityWorldTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddMachine(L"SRV02");
         AddLocalAccount(L"SRV01", L"jdoe", L"S-1-5-21-1-2-3-1107");
-        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8(WorldRoot().string()));
     }
-
-    // A file of the world's folder, as the product names it.
-    std::wstring ScratchFile(const std::string& name) const { return corvan::FromUtf8((WorldRoot() / name).string()); }
 };
 
 }  // namespace security_test

@@ -19,26 +19,22 @@ const wchar_t kSpoolerKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Spooler";
 
 // SRV01 is the local machine and has a Spooler service (own process,
 // automatic start) whose run state each test sets.
-class CWin32ServiceTest : public sim::SimWorldTest {
+class CWin32ServiceTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         SetRegistryDword(L"SRV01", kSpoolerKey, L"Type", SERVICE_WIN32_OWN_PROCESS);
         SetRegistryDword(L"SRV01", kSpoolerKey, L"Start", SERVICE_AUTO_START);
-        logger_.AddTarget(L"Recorder", &log_);
     }
 
     CWin32Service Service(const std::wstring& name = L"Spooler", const std::wstring& server = L"\\\\SRV01") {
         CWin32Service service(server, name);
-        service.Logger = &logger_;
+        Watch(service);
         return service;
     }
 
     std::wstring RunState() { return sim::MachineSetting(L"SRV01", L"Services", L"Spooler", L""); }
-
-    corvan_test::RecordingTarget log_;
-    CLogger logger_;
 };
 
 // Each case on a fresh service object: the result, the run state left,
@@ -134,39 +130,24 @@ TEST_F(CWin32ServiceTest, FailuresNameTheCallServerAndService) {
     EXPECT_EQ(L"Running", RunState());
 }
 
-TEST_F(CWin32ServiceTest, SavesTheSectionOfTheWorkedExample) {
+TEST_F(CWin32ServiceTest, SavesTheWorkedExampleAndLoadsItsKeysExactlyAndTheCommonOnesInAnyCase) {
     CWin32Service service(L"", L"Spooler");
     service.ServiceType = 16;
     service.StartType = 2;
-    CObjectStore store;
-    store.Logger = &logger_;
-    service.SaveProperties(store);
-    const std::wstring path = corvan::FromUtf8((WorldRoot() / "service.ini").string());
-    ASSERT_EQ(1, store.SaveToFile(path));
-    EXPECT_EQ(corvan_test::ReadBytes(corvan_test::SourceFile("core/testdata/service.ini")),
-              corvan_test::ReadBytes(corvan::ToUtf8(path)));
-}
+    EXPECT_EQ(corvan_test::Golden("core/testdata/service.ini"),
+              corvan_test::SavedBytes(service, WorldFile("service.ini")));
 
-TEST_F(CWin32ServiceTest, LoadsItsKeysExactlyAndTheCommonOnesInAnyCase) {
+    // StartType given twice, the second time in other capitals; the server
+    // name in other capitals.
     CObjectStore store;
-    store.AddEntry(L"1", L"class", L"CWin32Service");
-    store.AddEntry(L"1", L"parent", L"NULL");
-    store.AddEntry(L"1", L"ServiceName", L"\"LanmanServer\"");
-    store.AddEntry(L"1", L"BinaryPathName", L"\"C:\\WINDOWS\\system32\\svchost.exe -k netsvcs\"");
-    store.AddEntry(L"1", L"ServiceType", L"dword:00000020");
-    store.AddEntry(L"1", L"StartType", L"dword:00000003");
-    store.AddEntry(L"1", L"starttype", L"dword:00000004");
-    store.AddEntry(L"1", L"servername", L"\"\\\\SRV02\"");
-    store.AddEntry(L"2", L"class", L"CWin32Service");
-    store.Rewind();
+    ASSERT_EQ(1, store.LoadFromFile(corvan_test::TestData("services/testdata/service_load.ini")));
     ASSERT_TRUE(store.Next());
-    CWin32Service service;
-    EXPECT_EQ(1, service.LoadProperty(store));
-    EXPECT_EQ(L"LanmanServer", service.ServiceName);
-    EXPECT_EQ(L"C:\\WINDOWS\\system32\\svchost.exe -k netsvcs", service.BinaryPathName);
-    EXPECT_EQ(0x20u, service.ServiceType);
-    EXPECT_EQ(3u, service.StartType);
-    EXPECT_EQ(L"\\\\SRV02", service.ServerName);
+    CWin32Service loaded;
+    EXPECT_EQ(1, loaded.LoadProperty(store));
+    EXPECT_EQ(std::make_tuple(L"LanmanServer", L"C:\\WINDOWS\\system32\\svchost.exe -k netsvcs", 0x20u, 3u,
+                              L"\\\\SRV02"),
+              std::tie(loaded.ServiceName, loaded.BinaryPathName, loaded.ServiceType, loaded.StartType,
+                       loaded.ServerName));
     ASSERT_TRUE(store.Next());
     EXPECT_EQ(L"2", store.CurrentEntrySection());
 }

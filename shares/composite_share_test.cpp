@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "core/object_store.h"
+#include "core/test_support.h"
 #include "registry/reg_value.h"
 #include "shares/share_test_world.h"
 
@@ -51,17 +52,9 @@ protected:
 
     // Saved to a file and loaded back, as a restore reads it.
     std::unique_ptr<CCompositeShare> ThroughFile(CCompositeShare& shares) {
-        const std::wstring file = corvan::FromUtf8((WorldRoot() / "shares_backup.dat").string());
-        CObjectStore out;
-        shares.SaveProperties(out);
-        EXPECT_EQ(1, out.SaveToFile(file));
-        CObjectStore in;
-        EXPECT_EQ(1, in.LoadFromFile(file));
-        EXPECT_EQ(1, in.Next());
-        EXPECT_EQ(L"CCompositeShare", in.CurrentValue());
-        auto loaded = std::make_unique<CCompositeShare>(L"\\\\OTHER");
-        loaded->LoadProperty(in);
-        return loaded;
+        const std::wstring file = WorldFile("shares_backup.dat");
+        corvan_test::SavedBytes(shares, file);
+        return corvan_test::LoadedFrom<CCompositeShare>(file);
     }
 };
 
@@ -136,17 +129,11 @@ TEST_F(CompositeShareTest, SavedSectionsLoadBackIntoEqualShares) {
     SetUpSource();
     auto shares = BackUpSource();
     Find(*shares, L"Finance$")->Migration = L"moved";
-    // "section|key|value" of every entry: every field is saved, so equal
-    // entries when saved again mean equal shares.
+    // Every field is saved, so equal entries when saved again mean equal shares.
     auto entries = [](CCompositeShare& set) {
         CObjectStore store;
         set.SaveProperties(store);
-        std::vector<std::wstring> lines;
-        for (size_t i = 0; i < store.GetEntryCount(); ++i) {
-            const CStoreEntry& e = store.GetEntryAt(i);
-            lines.push_back(e.Section + L"|" + e.Key + L"|" + e.Value);
-        }
-        return lines;
+        return corvan_test::EntryLines(store);
     };
     auto loaded = ThroughFile(*shares);
     EXPECT_EQ(L"\\\\SRV01", loaded->ServerName);
@@ -220,31 +207,15 @@ TEST_F(CompositeShareTest, NothingToRestoreLeavesTheListAloneAndSourceNamesAreMe
 }
 
 TEST_F(CompositeShareTest, NestedSetLoadsOnlyItsOwnSections) {
-    CObjectStore store;
-    auto section = [&](const std::wstring& cls, const std::wstring& parent, const std::wstring& name) {
-        store.NewSection(L"class", cls);
-        store.AddToSection(L"parent", parent);
-        if (!name.empty()) store.AddToSection(L"NetName", L"\"" + name + L"\"");
-    };
-    section(L"CCompositeShare", L"NULL", L"");
-    section(L"CShare", L"1", L"A");
-    section(L"CCompositeShare", L"1", L"");
-    section(L"CShare", L"3", L"B");
-    section(L"CPrinter", L"3", L"");  // an unknown class of its own is passed over
-    section(L"CShare", L"3", L"C");
-    section(L"CShare", L"1", L"D");
-    store.Rewind();
-    ASSERT_EQ(1, store.Next());
-    CCompositeShare shares;
-    shares.LoadProperty(store);
-
-    ASSERT_EQ((std::vector<std::wstring>{L"A", L"", L"D"}), Names(shares));
-    auto* nested = dynamic_cast<CCompositeShare*>(shares.GetAt(1));
+    // A set holding A, a nested set (B, a printer of its own to pass over, C), and D.
+    auto shares = corvan_test::LoadedFrom<CCompositeShare>(corvan_test::TestData("shares/testdata/nested_sets.ini"));
+    ASSERT_EQ((std::vector<std::wstring>{L"A", L"", L"D"}), Names(*shares));
+    auto* nested = dynamic_cast<CCompositeShare*>(shares->GetAt(1));
     ASSERT_NE(nullptr, nested);
     EXPECT_EQ((std::vector<std::wstring>{L"B", L"C"}), Names(*nested));
 
     // Selections reach the shares inside the nested set.
-    shares.SetRestoreByName(L"c", 0);
+    shares->SetRestoreByName(L"c", 0);
     EXPECT_EQ(0u, nested->GetAt(1)->Restore);
 }
 

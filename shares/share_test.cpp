@@ -8,6 +8,7 @@
 
 #include "core/object_store.h"
 #include "core/preview.h"
+#include "core/test_support.h"
 #include "shares/share_test_world.h"
 
 namespace {
@@ -28,13 +29,6 @@ protected:
         share->MaxUses = SHI_USES_UNLIMITED;
         share->NullSession = nullSession;
         return share;
-    }
-
-    // Fills the store with {section, key, value} entries and moves to the first.
-    static int Fill(CObjectStore& store, std::initializer_list<std::array<const wchar_t*, 3>> entries) {
-        for (const auto& e : entries) store.AddEntry(e[0], e[1], e[2]);
-        store.Rewind();
-        return store.Next();
     }
 
     static Texts Report(CShare& share) {
@@ -79,43 +73,17 @@ TEST_F(CShareTest, RecordIsCopiedAsTheSystemGaveIt) {
     EXPECT_EQ(0, share.SecurityDescriptor.DiscretionaryAcl.GetCount());
 }
 
-TEST_F(CShareTest, SectionHoldsTheKeysInOrderThenTheDescriptor) {
-    auto share = Restorable(L"\\\\SRV01", L"Pub", L"D:\\Data\\Pub", 1);
-    share->Passwd = L"(null)";
-    share->ErrorCode = L"5";
-    CObjectStore store;
-    share->SaveProperties(store);
+TEST_F(CShareTest, SectionHoldsTheKeysThenTheDescriptorAndLoadTakesItsOwnKeysExactly) {
+    auto saved = Restorable(L"\\\\SRV01", L"Pub", L"D:\\Data\\Pub", 1);
+    saved->Passwd = L"(null)";
+    saved->ErrorCode = L"5";
+    EXPECT_EQ(corvan_test::Golden("shares/testdata/share_section.ini"),
+              corvan_test::SavedBytes(*saved, WorldFile("share.ini")));
 
-    std::vector<std::pair<std::wstring, std::wstring>> expected = {
-        {L"class", L"CShare"},           {L"parent", L"NULL"},
-        {L"NetName", L"\"Pub\""},        {L"Type", L"dword:00000000"},
-        {L"Remark", L"\"Restored\""},    {L"Permissions", L"dword:00000000"},
-        {L"MaxUses", L"dword:ffffffff"}, {L"CurrentUses", L"dword:00000000"},
-        {L"Path", L"\"D:\\Data\\Pub\""}, {L"Passwd", L"\"(null)\""},
-        {L"UserorGroup", L"\"\""},       {L"NullSession", L"dword:00000001"},
-        {L"Restore", L"dword:00000001"}, {L"ServerName", L"\"\\\\SRV01\""},
-        {L"ErrorCode", L"\"5\""},        {L"LastErrorCode", L"dword:00000000"},
-        {L"class", L"CSecurityDescriptor"}, {L"parent", L"1"},
-    };
-    ASSERT_GT(store.GetEntryCount(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const CStoreEntry& entry = store.GetEntryAt(i);
-        EXPECT_EQ(expected[i], std::make_pair(entry.Key, entry.Value)) << i;
-        EXPECT_EQ(i < 16 ? L"1" : L"2", entry.Section) << i;
-    }
-}
-
-TEST_F(CShareTest, LoadTakesItsOwnKeysExactlyStopsAtTheNextObjectAndNeedsNoDescriptor) {
+    // Keys in other capitals ("path", "servername"), two lists, the next share.
     CObjectStore store;
-    ASSERT_EQ(1, Fill(store, {{L"1", L"class", L"CShare"},           {L"1", L"parent", L"NULL"},
-                              {L"1", L"NetName", L"\"Pub\""},         {L"1", L"Type", L"dword:80000000"},
-                              {L"1", L"path", L"\"ignored: wrong capitals\""},
-                              {L"1", L"Restore", L"dword:00000000"},  {L"1", L"servername", L"\"\\\\SRV02\""},
-                              {L"2", L"class", L"CSecurityDescriptor"}, {L"2", L"parent", L"1"},
-                              {L"3", L"class", L"CAcl"},              {L"3", L"parent", L"2"},
-                              {L"4", L"class", L"CAcl"},              {L"4", L"parent", L"2"},
-                              {L"5", L"class", L"CAce"},              {L"5", L"parent", L"4"},
-                              {L"5", L"Trustee", L"\"ann\""},         {L"6", L"class", L"CShare"}}));
+    ASSERT_EQ(1, store.LoadFromFile(corvan_test::TestData("shares/testdata/share_load.ini")));
+    ASSERT_EQ(1, store.Next());
     CShare share;
     share.LoadProperty(store);
     EXPECT_EQ(std::make_tuple(L"Pub", static_cast<DWORD>(STYPE_SPECIAL), L"", 0u, L"\\\\SRV02"),
@@ -126,12 +94,7 @@ TEST_F(CShareTest, LoadTakesItsOwnKeysExactlyStopsAtTheNextObjectAndNeedsNoDescr
     EXPECT_EQ(L"6", store.CurrentEntrySection());
 
     // Loaded from a section without descriptor sections: restored as it was.
-    CObjectStore plain;
-    Fill(plain, {{L"1", L"class", L"CShare"}, {L"1", L"NetName", L"\"Pub\""},
-                 {L"1", L"Path", L"\"D:\\Data\\Pub\""}, {L"1", L"Restore", L"dword:00000001"}});
-    CShare restorable(L"\\\\SRV02");
-    restorable.LoadProperty(plain);
-    EXPECT_EQ(1, restorable.Add());
+    EXPECT_EQ(1, corvan_test::LoadedFrom<CShare>(corvan_test::TestData("shares/testdata/share_plain.ini"))->Add());
     EXPECT_NE(nullptr, Find(*Shares(L"\\\\SRV02"), L"Pub"));
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/log_setup.h"
+#include "core/test_support.h"
 #include "platform/sim/testing/print_world.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/text.h"
@@ -28,12 +28,10 @@ const wchar_t kNullSessionShares[] = L"NullSessionShares";
 const wchar_t kFixUp[] = L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd";
 const wchar_t kFixUpRecord[] = L"D:\\kitbox\\toolsdir\\args.txt";
 
-class ShareWorldTest : public sim::SimWorldTest {
+class ShareWorldTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
-        std::filesystem::create_directories(WorldRoot() / "logs");
-        CLogSetup::Instance().SetLogFolder(corvan::FromUtf8((WorldRoot() / "logs").string()));
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddMachine(L"SRV02", 5, 2);
         AddMachine(L"SRV03", 5, 2, false);

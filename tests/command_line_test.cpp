@@ -1,23 +1,34 @@
 // The command line, the usage text and the validation messages, as a user
-// sees them from the built binary.
+// sees them from the built binary; the run's folders and the four copies of
+// the control file.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <ctime>
+#include <regex>
 
+#include "platform/text.h"
 #include "tests/corvan_world_test.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+using corvan_test::IniValue;
 using corvan_test::Lines;
-using corvan_test::RunCorvan;
+
+// The one run folder (15-digit stamp) below a data folder.
+std::string OnlyStamp(const fs::path& dataFolder) {
+    std::vector<std::string> stamps;
+    for (const auto& entry : fs::directory_iterator(dataFolder))
+        if (entry.is_directory()) stamps.push_back(entry.path().filename().string());
+    EXPECT_EQ(1u, stamps.size());
+    return stamps.empty() ? std::string() : stamps.front();
+}
 
 class CorvanCommandLineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
-        SetLocalMachine(L"SRV01");
-        AddDirectory(L"SRV01", L"D:\\");
-        std::ofstream(cwd_ / "ControlBackup.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n";
+        Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n");
     }
 };
 
@@ -28,7 +39,8 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
         std::vector<std::string> said;
     } cases[] = {
         {{"/?x"}, {"", "Parameter unknown - /?x "}},
-        {{"/M:d:\\x", "/B", "/Cfile", "/S:SRV01"}, {"", "Parameter unknown - /M:d:\\x ", "Parameter unknown - /Cfile "}},
+        {{"/M:d:\\x", "/B", "/Cfile", "/S:SRV01"},
+         {"", "Parameter unknown - /M:d:\\x ", "Parameter unknown - /Cfile "}},
         {{"/B", "/L:D:\\NoLogs"}, {"", "Input argument for Log Path D:\\NoLogs is incorrect. "}},
         {{"/B", "/C:missing.ini"}, {"", "Control file Path \"missing.ini\" is incorrect. "}},
         {{"/b", "/s:\\\\NOPE"}, {"", "Machine name \"NOPE\" is incorrect. "}},
@@ -45,13 +57,13 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
         {{"/P", "/C:ControlBackup.ini"}, {"", "Parameter /P is used with /B or /R. "}},
     };
     for (const auto& c : cases) {
-        auto run = RunCorvan(c.args, cwd_);
+        auto run = Corvan(c.args);
         EXPECT_EQ(1, run.exitCode) << c.args[0];
         EXPECT_EQ(c.said, Lines(run.out));
     }
     // No arguments, or /? anywhere (what follows it is never examined): the usage.
     for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"/B", "/?", "/Unknown"}}) {
-        auto run = RunCorvan(args, cwd_);
+        auto run = Corvan(args);
         EXPECT_EQ(1, run.exitCode);
         EXPECT_EQ(Golden("usage.txt"), Lines(run.out));
     }
@@ -60,19 +72,93 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
 }
 
 TEST_F(CorvanCommandLineTest, LogFilesGoToTheLogPathAndOneThatCannotBeOpenedIsReportedOnceAndTheRunGoesOn) {
-    namespace fs = std::filesystem;
     fs::create_directories(cwd_ / "logs" / "CorvanTrace.log");  // a folder where the file should be
-    auto run = RunCorvan({"/B", "/L:logs", "/S:SRV01"}, cwd_);
+    auto run = Corvan({"/B", "/L:logs", "/S:SRV01"});
     EXPECT_EQ(0, run.exitCode) << run.out << run.err;
     EXPECT_TRUE(fs::is_regular_file(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini")));
     for (const char* name : {"CorvanTrace.log", "CorvanError.log", "CorvanReport.log"})
         EXPECT_FALSE(fs::exists(cwd_ / name)) << name;
 
-    const std::string notice = "Cannot open file: " + cwd_.string() + "\\logs\\CorvanTrace.log, Error: Access to the file was denied.";
+    const std::string notice =
+        "Cannot open file: " + cwd_.string() + "\\logs\\CorvanTrace.log, Error: Access to the file was denied.";
     EXPECT_EQ(std::vector<std::string>{notice}, Lines(run.err));
-    std::ifstream errorLog(cwd_ / "logs" / "CorvanError.log");
-    std::string logged((std::istreambuf_iterator<char>(errorLog)), {});
+    const std::string logged = ReadHostFile(cwd_ / "logs" / "CorvanError.log");
     EXPECT_NE(std::string::npos, logged.find("ERROR       " + notice)) << logged;
+}
+
+// A control file named with forward slashes, on a machine named with them.
+TEST_F(CorvanCommandLineTest, DriveLocationsAreMadeOnTheLocalMachineWithFourCopies) {
+    AddFile(L"SRV01", L"D:\\ctl\\ControlBackup.ini", corvan_test::kMigLocations + "DefaultReportName=run.log\r\n");
+    auto run = Corvan({"/B", "/C:D:/ctl/ControlBackup.ini", "/S://SRV01"});
+    ASSERT_EQ(0, run.exitCode) << run.out << run.err;
+
+    fs::path mig = Mig("");
+    EXPECT_TRUE(fs::is_directory(mig / "Log" / "SRV01"));
+    fs::path data = mig / "Data" / "SRV01";
+    std::string stamp = OnlyStamp(data);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex("[0-9]{12}0[0-9]{2}"))) << stamp;
+
+    // Copy 1 in the run folder, copy 2 beside it, copies 3 and 4 as the restore control file.
+    for (const fs::path& copy : {data / stamp / "ControlBackup.ini", data / (stamp + "_ControlBackup.ini"),
+                                 mig / "ControlRestore.ini", data / "ControlRestore.ini"}) {
+        ASSERT_TRUE(fs::is_regular_file(copy)) << copy;
+        EXPECT_EQ("D:\\Mig", IniValue(copy, "Control", "DefaultMigLocation"));
+        EXPECT_EQ("D:\\Mig\\Log\\SRV01", IniValue(copy, "Control", "DefaultLogLocation"));
+        EXPECT_EQ("D:\\Mig\\Data\\SRV01", IniValue(copy, "Control", "DefaultDataLocation"));
+        EXPECT_EQ("D:\\Mig\\Log\\SRV01\\SRV01_run.log", IniValue(copy, "Control", "DefaultReportName"));
+        EXPECT_EQ("D:\\Mig\\Data\\SRV01\\" + stamp, IniValue(copy, "Control", "BackupLocation"));
+    }
+    // The control file itself is only read.
+    EXPECT_EQ(std::string::npos,
+              ReadHostFile(HostPathOf(L"SRV01", L"D:\\ctl\\ControlBackup.ini")).find("BackupLocation"));
+}
+
+TEST_F(CorvanCommandLineTest, HostLocationsAreMadeOnTheHost) {
+    std::string mig = (cwd_ / "mig").string();
+    Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=" + mig +
+                                   "\r\nDefaultLogLocation=\r\nDefaultDataLocation=" + mig + "/data\r\n");
+    auto run = Corvan({"/R", "/S:SRV01"});
+    ASSERT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_TRUE(fs::is_directory(cwd_ / "Log" / "SRV01"));  // an empty log location is "Log" under the current one
+    std::string stamp = OnlyStamp(cwd_ / "mig" / "data" / "SRV01");
+    EXPECT_TRUE(fs::is_regular_file(cwd_ / "mig" / "data" / "SRV01" / stamp / "ControlBackup.ini"));
+    EXPECT_TRUE(fs::is_regular_file(cwd_ / "mig" / "ControlRestore.ini"));
+    // A restore with no BackupLocation reads from the temporary folder.
+    EXPECT_EQ((cwd_ / "tmp").string(), IniValue(cwd_ / "mig" / "ControlRestore.ini", "Control", "BackupLocation"));
+}
+
+TEST_F(CorvanCommandLineTest, UnloadableControlFileStillGivesFoldersAndCopies) {
+    fs::create_directories(cwd_ / "ctl.ini");  // found by the validation, but not a file to load
+    auto run = Corvan({"/B", "/C:ctl.ini", "/S:SRV01"});
+    EXPECT_EQ(1, run.exitCode);
+    // Without a Control section every location is the temporary folder, so the
+    // log and data folders are one folder.
+    fs::path data = cwd_ / "tmp" / "SRV01";
+    std::string stamp = OnlyStamp(data);
+    EXPECT_TRUE(fs::is_regular_file(data / stamp / "ctl.ini"));
+    EXPECT_TRUE(fs::is_regular_file(data / (stamp + "_ctl.ini")));
+    EXPECT_TRUE(fs::is_regular_file(cwd_ / "tmp" / "ControlRestore.ini"));
+    EXPECT_TRUE(fs::is_regular_file(data / "ControlRestore.ini"));
+}
+
+TEST_F(CorvanCommandLineTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
+    Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=\\\\NAS\\Mig\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(\\\\NAS\\Mig)")) << run.out;
+
+    // So does a restore whose own run folder cannot be made: nothing is restored.
+    Write("ControlBackup.ini", corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
+    // The run folder's name begins with the year's two digits; no other folder the run makes does.
+    char year[8];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(year, sizeof year, "%y", std::localtime(&now));
+    AddFault(L"CreateDirectoryW:" + corvan::FromUtf8(year) + L"=5");
+    run = Corvan({"/R", "/C:ControlBackup.ini", "/S:SRV01"});
+    EXPECT_EQ(1, run.exitCode) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(D:\\Mig\\Data\\SRV01\\" + std::string(year))) << run.out;
+    EXPECT_EQ("error", Outcome("RestoreStatus"));
+    EXPECT_EQ("<missing>", IniValue(Mig("ControlRestore.ini"), "RESTOREERROR", "SERVICE"));  // the entry never ran
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/corvan_process.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,35 +18,39 @@ std::string Slurp(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// In the child: becomes corvan, in the working directory.
+[[noreturn]] void ExecCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory) {
+    if (chdir(workingDirectory.c_str()) != 0) _exit(126);
+    // The default locations live in %TEMP%: keep them inside the test's folder.
+    std::filesystem::path temp = workingDirectory / "tmp";
+    std::error_code ec;
+    std::filesystem::create_directories(temp, ec);
+    setenv("TMPDIR", temp.c_str(), 1);
+    setenv("TEMP", temp.c_str(), 1);
+    setenv("TMP", temp.c_str(), 1);
+    std::vector<std::string> argv = {CORVAN_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (auto& a : argv) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    execv(pointers[0], pointers.data());
+    _exit(127);
+}
+
 }  // namespace
 
 pid_t StartCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory) {
     std::filesystem::path outFile = workingDirectory / ".corvan-stdout";
     std::filesystem::path errFile = workingDirectory / ".corvan-stderr";
-    std::vector<std::string> argv = {CORVAN_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-
     pid_t pid = fork();
     if (pid == 0) {
-        if (chdir(workingDirectory.c_str()) != 0) _exit(126);
-        // The default locations live in %TEMP%: keep them inside the test's folder.
-        std::filesystem::path temp = workingDirectory / "tmp";
-        std::error_code ec;
-        std::filesystem::create_directories(temp, ec);
-        setenv("TMPDIR", temp.c_str(), 1);
-        setenv("TEMP", temp.c_str(), 1);
-        setenv("TMP", temp.c_str(), 1);
         int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int in = open("/dev/null", O_RDONLY);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char*> pointers;
-        for (auto& a : argv) pointers.push_back(a.data());
-        pointers.push_back(nullptr);
-        execv(pointers[0], pointers.data());
-        _exit(127);
+        ExecCorvan(args, workingDirectory);
     }
     return pid;
 }
@@ -79,6 +84,26 @@ CorvanRun WaitCorvan(pid_t pid, const std::filesystem::path& workingDirectory, i
 CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory,
                     int timeoutSeconds) {
     return WaitCorvan(StartCorvan(args, workingDirectory), workingDirectory, timeoutSeconds);
+}
+
+std::string RunCorvanOnTerminal(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory) {
+    winsize size{};
+    size.ws_row = 40;
+    size.ws_col = 100;
+    int terminal = -1;
+    pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid == 0) ExecCorvan(args, workingDirectory);
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break;  // the terminal closes with the run
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(terminal);
+    return out;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

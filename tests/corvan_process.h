@@ -12,7 +12,7 @@
 namespace corvan_test {
 
 struct CorvanRun {
-    int exitCode = -1;     // -1 when the run did not end by itself
+    int exitCode = -1;      // -1 when the run did not end by itself
     bool timedOut = false;  // killed after the time it was given
     std::string out;
     std::string err;
@@ -25,6 +25,9 @@ CorvanRun RunCorvan(const std::vector<std::string>& args, const std::filesystem:
 // The same in two halves, for a test that acts while the run goes on.
 pid_t StartCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory);
 CorvanRun WaitCorvan(pid_t pid, const std::filesystem::path& workingDirectory, int timeoutSeconds = 120);
+// The same with a terminal of 100 columns as its standard output and error;
+// returns everything written to it.
+std::string RunCorvanOnTerminal(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory);
 
 // Lines of a text, without their CR LF or LF ends.
 std::vector<std::string> Lines(const std::string& text);

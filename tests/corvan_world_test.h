@@ -1,7 +1,9 @@
 // A simulated world and a working folder of the test's own, for runs of the
-// built binary.
+// built binary. The tool runs on SRV01, whose D: drive holds the migration
+// folder D:\Mig, unless the test makes another machine the local one.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +12,7 @@
 
 #include "platform/sim/sid_text.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 #include "tests/corvan_process.h"
@@ -33,10 +36,63 @@ protected:
         SimWorldTest::SetUp();
         cwd_ = WorldRoot().parent_path() / (WorldRoot().filename().string() + "-cwd");
         std::filesystem::create_directories(cwd_);
+        SetLocalMachine(L"SRV01");
+        AddDirectory(L"SRV01", L"D:\\");
     }
     void TearDown() override {
         std::filesystem::remove_all(cwd_);
         SimWorldTest::TearDown();
+    }
+    // A run in the working folder; the world is read afresh after it.
+    CorvanRun Corvan(const std::vector<std::string>& args, int timeoutSeconds = 120) {
+        sim::FlushWorld();
+        CorvanRun run = RunCorvan(args, cwd_, timeoutSeconds);
+        sim::ResetWorld();
+        return run;
+    }
+    // A file below D:\Mig of the machine the tool runs on.
+    std::filesystem::path Mig(const std::string& below) {
+        return HostPathOf(sim::LocalMachineName(), corvan::FromUtf8("D:\\Mig\\" + below));
+    }
+    // A key of a control file below D:\Mig, the first of its section; "<missing>" when there is none.
+    std::string Control(const std::string& section, const std::string& key,
+                        const std::string& file = "ControlRestore.ini") {
+        return IniValue(Mig(file), section, key);
+    }
+    std::string Outcome(const std::string& key, const std::string& file = "ControlRestore.ini") {
+        return Control("Control", key, file);
+    }
+    // The entries of every section of that name in a control file below D:\Mig, as written.
+    std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
+        std::vector<std::string> entries;
+        bool in = false;
+        for (const auto& line : Lines(ReadHostFile(Mig(file)))) {
+            if (!line.empty() && line[0] == '[')
+                in = line == "[" + name + "]";
+            else if (in && !line.empty())
+                entries.push_back(line);
+        }
+        return entries;
+    }
+    // Keys of a control file's Control section that a test names, with
+    // their values there, for one comparison of all of them.
+    using Keys = std::map<std::string, std::string>;
+    Keys Outcomes(const Keys& named, const std::string& file = "ControlRestore.ini") {
+        Keys found;
+        for (const auto& entry : named) found[entry.first] = Outcome(entry.first, file);
+        return found;
+    }
+    // The status report of the runs against SRV01.
+    std::vector<std::string> Report() { return Lines(ReadHostFile(Mig("Log\\SRV01\\SRV01_StatusReport.log"))); }
+    static size_t Count(const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
+    // A file as the tool writes it: whole, down to its two closing line ends.
+    void ExpectWhole(const std::filesystem::path& file) {
+        const std::string bytes = ReadHostFile(file);
+        EXPECT_EQ("\r\n\r\n", bytes.substr(bytes.size() - std::min<size_t>(4, bytes.size()))) << file;
     }
     // A file of the working folder, byte for byte.
     void Write(const std::string& name, const std::string& text) {
@@ -49,9 +105,9 @@ protected:
     // A disk share in the server service's keys.
     void AddShare(const std::wstring& machine, const std::wstring& name, const std::wstring& path,
                   const std::wstring& remark = L"") {
-        SetRegistryMultiString(machine, kShares, name,
-                               {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0",
-                                L"Remark=" + remark, L"Type=0"});
+        SetRegistryMultiString(
+            machine, kShares, name,
+            {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0", L"Remark=" + remark, L"Type=0"});
     }
     // The machine's fix-up command for null-session shares; it appends
     // "share|path|parent" to calls.txt beside it.

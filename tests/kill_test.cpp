@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <random>
 #include <regex>
 
@@ -23,52 +22,34 @@ using corvan_test::RunCorvan;
 constexpr int kShares = 50;
 constexpr int kKills = 20;
 
-class KillTest : public corvan_test::CorvanWorldTest {
-protected:
-    void SetUp() override {
-        CorvanWorldTest::SetUp();
-        SetLocalMachine(L"SRV01");
-        std::string shares;
-        for (int i = 0; i < kShares; ++i) {
-            std::wstring name = L"Share" + std::to_wstring(i);
-            AddDirectory(L"SRV01", L"D:\\Data\\" + name);
-            AddShare(L"SRV01", name, L"D:\\Data\\" + name, L"share number " + std::to_wstring(i));
-        }
-        SetRegistryMultiString(L"SRV01", corvan_test::kParameters, L"NullSessionShares", {});
-        // Exclusions of names no share has make the control file large, so
-        // that its copies take a while to write.
-        std::ofstream control(cwd_ / "ControlBackup.ini");
-        control << corvan_test::kMigLocations << "[EXCLUSION]\r\nShareType=dword:80000000\r\n"
-                   "ShareType=dword:80000003\r\n";
-        for (int i = 0; i < 10000; ++i) control << "ShareName=NoShareHasThisName" << i << "\r\n";
-        control << "[BACKUP]\r\nSHARE=ALL\r\n";
-    }
-
-    // A store file as the tool writes it: whole, down to its two closing line ends.
-    void ExpectWhole(const fs::path& file) {
-        std::string bytes = ReadHostFile(file);
-        ASSERT_GE(bytes.size(), 4u) << file;
-        EXPECT_EQ("\r\n\r\n", bytes.substr(bytes.size() - 4)) << file;
-    }
-    // The restore control file keeps its location and every restore entry.
-    void ExpectCompleteControl(const fs::path& file, const std::string& backupFolder) {
-        ExpectWhole(file);
-        EXPECT_EQ(backupFolder, IniValue(file, "Control", "BackupLocation")) << file;
-        std::string text = ReadHostFile(file);
-        size_t entries = 0;
-        for (size_t at = text.find("\r\nSHARE=Share"); at != std::string::npos; at = text.find("\r\nSHARE=Share", at + 1))
-            ++entries;
-        EXPECT_LE(static_cast<size_t>(kShares), entries) << file;  // RESTORE entries, and STATUS ones once restored
-    }
-
-};
+using KillTest = corvan_test::CorvanWorldTest;
 
 TEST_F(KillTest, RestoreKilledAtRandomPointsLeavesEveryFileWhole) {
-    ASSERT_EQ(0, RunCorvan({"/B", "/S:SRV01"}, cwd_).exitCode);
-    const fs::path migrationCopy = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
-    const fs::path dataCopy = HostPathOf(L"SRV01", L"D:\\Mig\\Data\\SRV01\\ControlRestore.ini");
-    const std::string backupFolder = IniValue(migrationCopy, "Control", "BackupLocation");
-    ExpectCompleteControl(migrationCopy, backupFolder);
+    for (int i = 0; i < kShares; ++i) {
+        std::wstring name = L"Share" + std::to_wstring(i);
+        AddDirectory(L"SRV01", L"D:\\Data\\" + name);
+        AddShare(L"SRV01", name, L"D:\\Data\\" + name, L"share number " + std::to_wstring(i));
+    }
+    SetRegistryMultiString(L"SRV01", corvan_test::kParameters, L"NullSessionShares", {});
+    // Exclusions of names no share has make the control file large, so
+    // that its copies take a while to write.
+    std::string control = corvan_test::kMigLocations +
+                          "[EXCLUSION]\r\nShareType=dword:80000000\r\n"
+                          "ShareType=dword:80000003\r\n";
+    for (int i = 0; i < 10000; ++i) control += "ShareName=NoShareHasThisName" + std::to_string(i) + "\r\n";
+    Write("ControlBackup.ini", control + "[BACKUP]\r\nSHARE=ALL\r\n");
+    ASSERT_EQ(0, Corvan({"/B", "/S:SRV01"}).exitCode);
+    const fs::path migrationCopy = Mig("ControlRestore.ini");
+    const fs::path dataCopy = Mig("Data\\SRV01\\ControlRestore.ini");
+    const std::string backupFolder = Outcome("BackupLocation");
+    // The restore control file keeps its location and every restore entry
+    // (and STATUS ones once restored).
+    auto expectComplete = [&](const fs::path& file) {
+        ExpectWhole(file);
+        EXPECT_EQ(backupFolder, IniValue(file, "Control", "BackupLocation")) << file;
+        EXPECT_LE(static_cast<size_t>(kShares), Count(ReadHostFile(file), "\r\nSHARE=Share")) << file;
+    };
+    expectComplete(migrationCopy);
 
     // The migration folder's copy is the restore's input and one of its outputs.
     const std::vector<std::string> restore = {"/R", "/C:D:\\Mig\\ControlRestore.ini", "/S:SRV01"};
@@ -89,9 +70,9 @@ TEST_F(KillTest, RestoreKilledAtRandomPointsLeavesEveryFileWhole) {
         ::kill(pid, SIGKILL);
         corvan_test::WaitCorvan(pid, cwd_);
 
-        ExpectCompleteControl(migrationCopy, backupFolder);
-        ExpectCompleteControl(dataCopy, backupFolder);
-        for (const auto& entry : fs::recursive_directory_iterator(HostPathOf(L"SRV01", L"D:\\Mig\\Data"))) {
+        expectComplete(migrationCopy);
+        expectComplete(dataCopy);
+        for (const auto& entry : fs::recursive_directory_iterator(Mig("Data"))) {
             const std::string name = entry.path().filename().string();
             if (entry.is_regular_file() && std::regex_match(name, std::regex(".*\\.(bkp|dat|ini)")))
                 ExpectWhole(entry.path());
@@ -101,8 +82,8 @@ TEST_F(KillTest, RestoreKilledAtRandomPointsLeavesEveryFileWhole) {
 
     auto last = RunCorvan(restore, cwd_);
     EXPECT_EQ(0, last.exitCode) << last.out;
-    EXPECT_EQ("success", IniValue(migrationCopy, "Control", "RestoreStatus"));
-    ExpectCompleteControl(migrationCopy, backupFolder);
+    EXPECT_EQ("success", Outcome("RestoreStatus"));
+    expectComplete(migrationCopy);
 }
 
 }  // namespace

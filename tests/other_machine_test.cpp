@@ -19,11 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
-using corvan_test::kShares;
-using corvan_test::kSecurity;
 using corvan_test::kParameters;
+using corvan_test::kSecurity;
+using corvan_test::kShares;
 using corvan_test::Lines;
-using corvan_test::RunCorvan;
 
 const wchar_t kJdoe[] = L"S-1-5-21-1004336348-1177238915-682003330-1105";
 const wchar_t kOldLocalOps[] = L"S-1-5-21-111-222-333-1010";
@@ -38,7 +37,6 @@ protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
         AddDomainAccount(L"CORP\\jdoe", kJdoe);
-        SetLocalMachine(L"SRV01");
         AddMachine(L"SRV02");
         for (const wchar_t* machine : {L"SRV01", L"SRV02"}) {
             AddDirectory(machine, L"D:\\Data\\Public");
@@ -72,8 +70,10 @@ protected:
                                           {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kAdministrators}},
                                          SE_DACL_PROTECTED));
 
-        Control("ControlBackup.ini", "[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
-                                     "[BACKUP]\r\nSHARE=ALL\r\nPORT=ALL\r\nPRINTER=ALL\r\nDIRECTORY=D:\\Data\\Ops\r\n");
+        Write("ControlBackup.ini",
+              corvan_test::kMigLocations +
+                  "[EXCLUSION]\r\nShareType=80000000\r\nShareType=80000003\r\n"
+                  "[BACKUP]\r\nSHARE=ALL\r\nPORT=ALL\r\nPRINTER=ALL\r\nDIRECTORY=D:\\Data\\Ops\r\n");
         auto backup = Run({"/B", "/S:SRV01"});
         ASSERT_EQ("success", Outcome("BackupStatus")) << backup.out;
         // The administrator takes the migration folder to the new server.
@@ -81,17 +81,8 @@ protected:
         fs::copy(HostPathOf(L"SRV01", L"D:\\Mig"), HostPathOf(L"SRV02", L"D:\\Mig"), fs::copy_options::recursive);
     }
 
-    // The new server as the migration wants it: same drives, driver and local account names.
-    void CompleteTarget() {
-        AddLocalAccount(L"SRV02", L"LocalOps", kNewLocalOps);
-        AddDirectory(L"SRV02", L"D:\\Data\\Anon");
-        sim::AddPrintServer(L"SRV02", {kLaserDriver});
-    }
-    void Control(const std::string& name, const std::string& sections) { Write(name, corvan_test::kMigLocations + sections); }
     corvan_test::CorvanRun Run(const std::vector<std::string>& args) {
-        sim::FlushWorld();
-        auto run = RunCorvan(args, cwd_);
-        sim::ResetWorld();
+        auto run = Corvan(args);
         EXPECT_EQ(0, run.exitCode) << run.out << run.err;
         return run;
     }
@@ -100,37 +91,13 @@ protected:
         args.insert(args.end(), switches.begin(), switches.end());
         return Run(args);
     }
-    // A file of the migration folder on the machine the tool runs on.
-    fs::path Mig(const std::string& rest) {
-        return HostPathOf(sim::LocalMachineName(), corvan::FromUtf8("D:\\Mig\\" + rest));
-    }
-    std::string Outcome(const std::string& key, const std::string& file = "ControlRestore.ini") {
-        return IniValue(Mig(file), "Control", key);
-    }
-    // A preview leaves the restore control file alone; its own copy of it
-    // lies in the data folder under the run's stamp.
-    std::string PreviewCopy() {
-        for (const auto& entry : fs::recursive_directory_iterator(Mig("Data")))
-            if (entry.path().filename().string().find("_ControlRestore.ini") != std::string::npos)
-                return fs::relative(entry.path(), Mig("")).string();
-        return "none";
-    }
-    // The entries of one section of the restore control file, as written.
-    std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
-        std::vector<std::string> entries;
-        bool in = false;
-        for (const auto& line : Lines(ReadHostFile(Mig(file)))) {
-            if (!line.empty() && line[0] == '[') in = line == "[" + name + "]";
-            else if (in && !line.empty()) entries.push_back(line);
-        }
-        return entries;
-    }
-    std::vector<std::string> Report() { return Lines(ReadHostFile(Mig("Log\\SRV01\\SRV01_StatusReport.log"))); }
-
 };
 
 TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouched) {
-    CompleteTarget();
+    // The new server as the migration wants it: same drives, driver and local account names.
+    AddLocalAccount(L"SRV02", L"LocalOps", kNewLocalOps);
+    AddDirectory(L"SRV02", L"D:\\Data\\Anon");
+    sim::AddPrintServer(L"SRV02", {kLaserDriver});
     const auto oldServer = Snapshot(WorldRoot() / "SRV01");
     // Foretold: every object comes back, the printer on the port the port step adds.
     fs::remove(Mig("Log\\SRV01\\SRV01_StatusReport.log"));
@@ -152,7 +119,8 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
     EXPECT_EQ(std::vector<std::string>({"0 1f01ff " + corvan::ToUtf8(kJdoe), "0 1301bf " + corvan::ToUtf8(kNewLocalOps),
                                         "0 1200a9 S-1-1-0"}),
               DescriptorAces(descriptor));
-    EXPECT_EQ(std::vector<std::wstring>({L"ANON"}), ReadRegistryMultiString(L"SRV02", kParameters, L"NullSessionShares"));
+    EXPECT_EQ(std::vector<std::wstring>({L"ANON"}),
+              ReadRegistryMultiString(L"SRV02", kParameters, L"NullSessionShares"));
     EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n", ReadHostFile(HostPathOf(L"SRV02", L"D:\\kitbox\\toolsdir\\calls.txt")));
 
     const std::wstring port = std::wstring(sim::kTestTcpMonitorPorts) + L"\\" + kPort;
@@ -190,7 +158,11 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     // Nothing changed but the run's own folder and report.
     EXPECT_EQ(world, Snapshot(WorldRoot(), "SRV02/drives/D/Mig"));
     EXPECT_EQ(restoreControl, ReadHostFile(Mig("ControlRestore.ini")));
-    const std::string copy = PreviewCopy();
+    // Its own copy of the restore control file lies in the data folder under the run's stamp.
+    std::string copy = "none";
+    for (const auto& entry : fs::recursive_directory_iterator(Mig("Data")))
+        if (entry.path().filename().string().find("_ControlRestore.ini") != std::string::npos)
+            copy = fs::relative(entry.path(), Mig("")).string();
     EXPECT_EQ("preview", Outcome("RestoreStatus", copy));
     EXPECT_EQ("SRV02", Outcome("RestoreTargetMachine", copy));
     EXPECT_EQ("0xE0081797", Outcome("RestoreLastError", copy));
@@ -210,8 +182,7 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     EXPECT_EQ(0u, errors.front().rfind("DIRECTORY=D:\\Data\\Ops,\"", 0)) << errors.front();
     errors.erase(errors.begin());
     EXPECT_EQ(std::vector<std::string>({"SHARE=Public,\"Public_shr.bkp\"", "SHARE=Anon,\"Anon_shr.bkp\"",
-                                        "SHARE=Gone,\"Gone_shr.bkp\"",
-                                        "PRINTER=LASER01,\"LASER01_prt.bkp\""}),
+                                        "SHARE=Gone,\"Gone_shr.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\""}),
               errors);
     EXPECT_EQ(4u, Section("STATUS").size());
     // The old machine's SID is no stand-in for an account the target lacks.
@@ -219,10 +190,12 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
 }
 
 TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
-    Control("Preview.ini", "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
-                           "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
-                           "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n"
-                           "DIRECTORY=D:\\Data\\Ops\r\n");
+    Write("Preview.ini",
+          corvan_test::kMigLocations +
+              "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
+              "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
+              "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n"
+              "DIRECTORY=D:\\Data\\Ops\r\n");
     SetLocalMachine(L"SRV01");
     fs::remove_all(Mig(""));
     const auto world = Snapshot(WorldRoot());

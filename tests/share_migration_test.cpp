@@ -1,6 +1,11 @@
-// A share migration end to end: backup of a server with exclusions, the
-// server replaced by a fresh one, and the restore onto it.
+// Shares end to end: a backup of a server with exclusions, the server
+// replaced by a fresh one, the restore onto it, and a retry of what failed.
+// Then hostile and unlucky inputs, with the shares as what is migrated:
+// nested backup files, file parts that point elsewhere, disks that fill up,
+// control files the run cannot follow, and names of things that are no
+// files. Nothing is lost and nothing is reported as success that was not.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -15,11 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvan_test::IniValue;
-using corvan_test::kShares;
-using corvan_test::kSecurity;
+using corvan_test::kMigLocations;
 using corvan_test::kParameters;
+using corvan_test::kSecurity;
+using corvan_test::kShares;
 using corvan_test::Lines;
-using corvan_test::RunCorvan;
 
 const wchar_t kContractors[] = L"S-1-5-21-1004336348-1177238915-682003330-1211";
 const wchar_t kFinanceTeam[] = L"S-1-5-21-1004336348-1177238915-682003330-1210";
@@ -28,10 +33,10 @@ class ShareMigrationTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
-        SetLocalMachine(L"SRV01");
         AddDomainAccount(L"CORP\\Contractors", kContractors);
         AddDomainAccount(L"CORP\\Finance Team", kFinanceTeam);
-        for (const wchar_t* folder : {L"D:\\Data\\Public", L"D:\\Data\\Finance", L"D:\\Data\\Hidden", L"D:\\Data\\Anon"})
+        for (const wchar_t* folder :
+             {L"D:\\Data\\Public", L"D:\\Data\\Finance", L"D:\\Data\\Hidden", L"D:\\Data\\Anon"})
             AddDirectory(L"SRV01", folder);
         AddShare(L"SRV01", L"Public", L"D:\\Data\\Public", L"Public files");
         AddShare(L"SRV01", L"Finance", L"D:\\Data\\Finance");
@@ -43,9 +48,9 @@ protected:
         AddShare(L"SRV01", L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
         SetRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares", {L"COMCFG", L"ANON"});
         InstallFixUp(L"SRV01");
-        Write("ControlBackup.ini", corvan_test::kMigLocations +
-               "[EXCLUSION]\r\nShareName=hidden$\r\nShareType=80000000\r\nShareType=dword:80000003\r\n"
-               "[BACKUP]\r\nSHARE=ALL\r\n");
+        Write("ControlBackup.ini", kMigLocations +
+                                       "[EXCLUSION]\r\nShareName=hidden$\r\nShareType=80000000\r\n"
+                                       "ShareType=dword:80000003\r\n[BACKUP]\r\nSHARE=ALL\r\n");
     }
     // The machine comes back empty: same name, drives and accounts, no registry.
     void ReplaceMachine() { fs::remove(WorldRoot() / "SRV01" / "HKLM.reg"); }
@@ -55,32 +60,24 @@ protected:
             if (ReadRegistryMultiString(L"SRV01", kShares, name)) names.push_back(name);
         return names;
     }
-    corvan_test::CorvanRun Backup() {
-        return RunCorvan({"/B", "/S:SRV01"}, cwd_);
+    // A backup of the shares; returns its run folder as the control file names it.
+    std::string Backup() {
+        auto run = Corvan({"/B", "/S:SRV01"});
+        EXPECT_EQ(0, run.exitCode) << run.out;
+        EXPECT_EQ("success", Outcome("BackupStatus")) << run.out;
+        return Outcome("BackupLocation");
     }
-    corvan_test::CorvanRun Restore(const std::string& control) {
-        return RunCorvan({"/R", "/C:" + control, "/S:SRV01"}, cwd_);
-    }
+    corvan_test::CorvanRun Restore(const std::string& control) { return Corvan({"/R", "/C:" + control, "/S:SRV01"}); }
+    fs::path OnSrv01(const std::string& path) { return HostPathOf(L"SRV01", corvan::FromUtf8(path)); }
 };
 
 TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
-    auto backup = Backup();
-    ASSERT_EQ(0, backup.exitCode) << backup.out;
-    fs::path restoreControl = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
-    ASSERT_EQ("success", IniValue(restoreControl, "Control", "BackupStatus"));
+    Backup();
     // The excluded shares get neither a file nor an entry to restore.
-    std::string saved = ReadHostFile(restoreControl);
-    size_t list = saved.find("[RESTORE]\r\n");
-    ASSERT_NE(std::string::npos, list);
-    EXPECT_EQ("[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n"
-              "SHARE=Anon,\"Anon_shr.bkp\"\r\n",
-              saved.substr(list, saved.find("\r\n[", list) + 2 - list));
-
-    std::string report = ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\Log\\SRV01\\SRV01_StatusReport.log"));
-    EXPECT_EQ(std::vector<std::string>({"Result: OK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Backup Share ",
-                                        "Result: OK;Type: Share;Name: Finance;Prediction: Path=D:\\Data\\Finance ;State: ;Task: Backup Share ",
-                                        "Result: OK;Type: Share;Name: Anon;Prediction: Path=D:\\Data\\Anon ;State: ;Task: Backup Share "}),
-              Lines(report));
+    EXPECT_EQ(std::vector<std::string>({"SHARE=Public,\"Public_shr.bkp\"", "SHARE=Finance,\"Finance_shr.bkp\"",
+                                        "SHARE=Anon,\"Anon_shr.bkp\""}),
+              Section("RESTORE"));
+    EXPECT_EQ(Golden("share_backup_report.txt"), Report());
 
     ReplaceMachine();
     auto restore = Restore("D:\\Mig\\ControlRestore.ini");
@@ -94,97 +91,257 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
     DWORD type = 0;
     std::vector<BYTE> descriptor;
     ASSERT_TRUE(ReadRegistryValue(L"SRV01", kSecurity, L"Finance", &type, &descriptor));
-    EXPECT_EQ(std::vector<std::string>({"1 d0116 " + corvan::ToUtf8(kContractors), "0 1f01ff " + corvan::ToUtf8(kFinanceTeam)}),
+    EXPECT_EQ(std::vector<std::string>(
+                  {"1 d0116 " + corvan::ToUtf8(kContractors), "0 1f01ff " + corvan::ToUtf8(kFinanceTeam)}),
               DescriptorAces(descriptor));
 
     // Only the former null-session share goes into the list; the others stay closed to anonymous users.
-    auto nullSessions = ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares");
-    ASSERT_TRUE(nullSessions);
-    EXPECT_EQ(std::vector<std::wstring>({L"ANON"}), *nullSessions);
+    EXPECT_EQ(std::vector<std::wstring>({L"ANON"}),
+              ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares"));
     // The fix-up command ran once, for that share, on this version-5 server.
-    EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n",
-              ReadHostFile(HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir\\calls.txt")));
+    EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n", ReadHostFile(HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir\\calls.txt")));
 
     // The restore's copy of the control file holds the outcome of every entry.
-    fs::path after = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
-    EXPECT_EQ("success", IniValue(after, "Control", "RestoreStatus"));
-    std::string text = ReadHostFile(after);
-    for (const char* status : {"SHARE=Public,\"0,Success.\"", "SHARE=Finance,\"0,Success.\"", "SHARE=Anon,\"0,Success.\""})
+    EXPECT_EQ("success", Outcome("RestoreStatus"));
+    std::string text = ReadHostFile(Mig("ControlRestore.ini"));
+    for (const char* status :
+         {"SHARE=Public,\"0,Success.\"", "SHARE=Finance,\"0,Success.\"", "SHARE=Anon,\"0,Success.\""})
         EXPECT_NE(std::string::npos, text.find(status)) << status;
 }
 
 TEST_F(ShareMigrationTest, FailedShareStaysMarkedAndOnlyItIsRetried) {
-    ASSERT_EQ(0, Backup().exitCode);
+    Backup();
     // Restoring over the existing shares replaces them; Finance cannot be made again.
     AddFault(L"NetShareAdd@SRV01:Finance=5");
-    auto first = Restore("D:\\Mig\\ControlRestore.ini");
-    ASSERT_EQ(0, first.exitCode);
-    fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
-    EXPECT_EQ("error", IniValue(control, "Control", "RestoreStatus"));
-    EXPECT_EQ("5", IniValue(control, "Control", "RestoreLastError"));
-    EXPECT_EQ("SHARE", IniValue(control, "Control", "RestoreErrorStep"));
-    EXPECT_EQ("Finance,\"Finance_shr.bkp\"", IniValue(control, "RESTOREERROR", "SHARE"));
+    ASSERT_EQ(0, Restore("D:\\Mig\\ControlRestore.ini").exitCode);
+    const Keys outcome = {{"RestoreStatus", "error"}, {"RestoreLastError", "5"}, {"RestoreErrorStep", "SHARE"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    EXPECT_EQ("Finance,\"Finance_shr.bkp\"", Control("RESTOREERROR", "SHARE"));
     // The failed share's line reaches the report once, though the step appends after every item.
-    auto report = Lines(ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\Log\\SRV01\\SRV01_StatusReport.log")));
+    auto report = Report();
     EXPECT_EQ(1, std::count(report.begin(), report.end(),
                             "Result: NOK;Type: Share;Name: Finance;Prediction: Path=D:\\Data\\Finance ;State: ;Task: "
                             "Restore Share "));
     EXPECT_EQ(4u, report.size());  // three backup lines and the failed restore
 
-    std::string restoreFolder = IniValue(control, "Control", "RestoreLocation");
-    fs::path result = HostPathOf(L"SRV01", corvan::FromUtf8(restoreFolder + "\\Finance_shr.bkp"));
-    EXPECT_EQ("dword:00000001", IniValue(result, "1", "Restore"));
-    EXPECT_EQ("dword:00000000",
-              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(restoreFolder + "\\Public_shr.bkp")), "1", "Restore"));
+    std::string restoreFolder = Outcome("RestoreLocation");
+    EXPECT_EQ("dword:00000001", IniValue(OnSrv01(restoreFolder + "\\Finance_shr.bkp"), "1", "Restore"));
+    EXPECT_EQ("dword:00000000", IniValue(OnSrv01(restoreFolder + "\\Public_shr.bkp"), "1", "Restore"));
 
     // The second restore reads the first one's results: Public is done and
     // must not be touched again, Finance is retried.
     fs::remove(WorldRoot() / "faults.ini");
     AddFault(L"NetShareAdd@SRV01:Public=5");
-    std::ofstream(cwd_ / "Retry.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig2\r\nDefaultDataLocation=D:\\Mig2\\Data\r\n"
-                                      << "BackupLocation=" << restoreFolder << "\r\n"
-                                      << "[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n";
-    auto second = Restore("Retry.ini");
-    ASSERT_EQ(0, second.exitCode);
-    fs::path retry = HostPathOf(L"SRV01", L"D:\\Mig2\\ControlRestore.ini");
-    EXPECT_EQ("success", IniValue(retry, "Control", "RestoreStatus"));
+    Write("Retry.ini",
+          "[Control]\r\nDefaultMigLocation=D:\\Mig2\r\nDefaultDataLocation=D:\\Mig2\\Data\r\n"
+          "BackupLocation=" +
+              restoreFolder +
+              "\r\n"
+              "[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n");
+    ASSERT_EQ(0, Restore("Retry.ini").exitCode);
+    EXPECT_EQ("success", IniValue(HostPathOf(L"SRV01", L"D:\\Mig2\\ControlRestore.ini"), "Control", "RestoreStatus"));
     EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Hidden$", L"Anon"}), SharesOnMachine());
 }
 
 // Backup and restore in one run: the restore's results go into a folder of
-// their own, and the backup files stay as the backup wrote them.
-TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunKeepTheBackupFilesWhole) {
-    auto run = RunCorvan({"/B", "/R", "/S:SRV01"}, cwd_);
+// their own, and the backup files stay as the backup wrote them. The backup's
+// whole-set file then brings the shares and the source's null-session list
+// to a fresh server.
+TEST_F(ShareMigrationTest, BackupAndRestoreInOneRunThenTheWholeSetFileOnAFreshServer) {
+    auto run = Corvan({"/B", "/R", "/S:SRV01"});
     ASSERT_EQ(0, run.exitCode);
-    fs::path control = HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini");
-    EXPECT_EQ("success", IniValue(control, "Control", "BackupStatus"));
-    EXPECT_EQ("success", IniValue(control, "Control", "RestoreStatus")) << run.out;
-    std::string backupFolder = IniValue(control, "Control", "BackupLocation");
-    std::string restoreFolder = IniValue(control, "Control", "RestoreLocation");
+    EXPECT_EQ("success", Outcome("BackupStatus"));
+    EXPECT_EQ("success", Outcome("RestoreStatus")) << run.out;
+    std::string backupFolder = Outcome("BackupLocation");
+    std::string restoreFolder = Outcome("RestoreLocation");
     EXPECT_NE(backupFolder, restoreFolder);
-    EXPECT_NE(std::string::npos, IniValue(control, "STATUS", "SHARE").find("\"0,Success.\""));
-    EXPECT_EQ("dword:00000001",
-              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(backupFolder + "\\Public_shr.bkp")), "1", "Restore"));
-    EXPECT_EQ("dword:00000000",
-              IniValue(HostPathOf(L"SRV01", corvan::FromUtf8(restoreFolder + "\\Public_shr.bkp")), "1", "Restore"));
-}
+    EXPECT_NE(std::string::npos, Control("STATUS", "SHARE").find("\"0,Success.\""));
+    EXPECT_EQ("dword:00000001", IniValue(OnSrv01(backupFolder + "\\Public_shr.bkp"), "1", "Restore"));
+    EXPECT_EQ("dword:00000000", IniValue(OnSrv01(restoreFolder + "\\Public_shr.bkp"), "1", "Restore"));
 
-TEST_F(ShareMigrationTest, WholeSetFileBringsTheSourceNullSessionList) {
-    ASSERT_EQ(0, Backup().exitCode);
-    std::string backupFolder =
-        IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control", "BackupLocation");
     ReplaceMachine();
-    std::ofstream(cwd_ / "Whole.ini") << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
-                                      << "BackupLocation=" << backupFolder << "\r\n"
-                                      << "[RESTORE]\r\nSHARE=ALL,\"shares_backup.dat\"\r\n";
+    Write("Whole.ini",
+          "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
+          "BackupLocation=" +
+              backupFolder + "\r\n[RESTORE]\r\nSHARE=ALL,\"shares_backup.dat\"\r\n");
     ASSERT_EQ(0, Restore("Whole.ini").exitCode);
-    EXPECT_EQ("success", IniValue(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"), "Control", "RestoreStatus"));
-    // Neither run logged an error: the set's success is recorded as one.
+    EXPECT_EQ("success", Outcome("RestoreStatus"));
+    // No run logged an error: the set's success is recorded as one.
     EXPECT_FALSE(fs::exists(cwd_ / "CorvanError.log")) << ReadHostFile(cwd_ / "CorvanError.log");
     EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Anon"}), SharesOnMachine());
-    auto nullSessions = ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares");
-    ASSERT_TRUE(nullSessions);
-    EXPECT_EQ(std::vector<std::wstring>({L"ANON", L"COMCFG"}), *nullSessions);
+    EXPECT_EQ(std::vector<std::wstring>({L"ANON", L"COMCFG"}),
+              ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares"));
+}
+
+// A share set nested 20,000 deep and a file that holds no share each fail
+// their item; the run goes on and ends.
+TEST_F(ShareMigrationTest, BackupFilesThatNestTooDeepOrHoldNoShareFailTheirItem) {
+    std::string nested;
+    for (int i = 1; i <= 20000; ++i)
+        nested += "[" + std::to_string(i) +
+                  "]\r\nclass=CCompositeShare\r\nparent=" + (i == 1 ? std::string("NULL") : std::to_string(i - 1)) +
+                  "\r\n";
+    fs::create_directories(Mig("Old"));
+    std::ofstream(Mig("Old\\nested.dat")) << nested;
+    std::ofstream(Mig("Old\\noclass.bkp")) << "[1]\r\nparent=NULL\r\nNetName=\"Public\"\r\n";
+    Write("Nested.ini", kMigLocations +
+                            "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=ALL,\"nested.dat\"\r\n"
+                            "SHARE=Public,\"noclass.bkp\"\r\n");
+
+    auto run = Restore("Nested.ini");
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find(",13,Objects are nested deeper than 512 levels.")) << run.out;
+    const Keys outcome = {{"RestoreStatus", "error"},
+                          {"RestoreLastError", "13"},
+                          {"RestoreErrorText", "D:\\Mig\\Old\\noclass.bkp holds no share."}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    EXPECT_EQ(std::vector<std::string>({"SHARE=ALL,\"nested.dat\"", "SHARE=Public,\"noclass.bkp\""}),
+              Section("RESTOREERROR"));
+}
+
+// File parts that climb out of their folder are refused: the backup, a
+// file beside the run folders and the backup's files stay as they were.
+TEST_F(ShareMigrationTest, FilePartsThatLeaveTheirFolderAreRefused) {
+    std::string folder = Backup();
+    std::string stamp = folder.substr(folder.rfind('\\') + 1);
+    const fs::path backupFile = OnSrv01(folder + "\\Public_shr.bkp");
+    const std::string backupBytes = ReadHostFile(backupFile);
+    std::ofstream(Mig("important.ini")) << "keep me";
+    Write("Hostile.ini", kMigLocations + "BackupLocation=" + folder + "\r\nControlRestoreFileName=" + stamp +
+                             "\\Public_shr.bkp\r\n[RESTORE]\r\nSHARE=Public,\"..\\" + stamp +
+                             "\\Public_shr.bkp\"\r\nSHARE=Important,\"..\\..\\..\\important.ini\"\r\n"
+                             "SHARE=Finance,\"Finance_shr.bkp\"\r\n");
+
+    auto run = Restore("Hostile.ini");
+    ASSERT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("names nothing")) << run.out;
+    EXPECT_EQ(backupBytes, ReadHostFile(backupFile));
+    EXPECT_EQ("dword:00000001", IniValue(backupFile, "1", "Restore"));
+    EXPECT_EQ("keep me", ReadHostFile(Mig("important.ini")));
+
+    // Copies three and four are not written under the refused name; the
+    // run's own copy tells what happened.
+    fs::path data = Mig("Data\\SRV01");
+    std::string restoreStamp;
+    for (const auto& entry : fs::directory_iterator(data))
+        if (entry.is_directory() && entry.path().filename() != stamp) restoreStamp = entry.path().filename().string();
+    ASSERT_FALSE(restoreStamp.empty());
+    fs::path copy = data / restoreStamp / "Hostile.ini";
+    EXPECT_EQ("error", IniValue(copy, "Control", "RestoreStatus"));
+    EXPECT_EQ("123", IniValue(copy, "Control", "RestoreLastError"));
+    std::string text = ReadHostFile(copy);
+    for (const std::string entry :
+         {"ControlRestoreFileName=\"" + stamp + "\\Public_shr.bkp\"",
+          "SHARE=Public,\"..\\" + stamp + "\\Public_shr.bkp\"",
+          std::string("SHARE=Important,\"..\\..\\..\\important.ini\""), std::string("SHARE=Finance,\"0,Success.\"")})
+        EXPECT_NE(std::string::npos, text.find(entry)) << entry;
+    EXPECT_TRUE(fs::is_regular_file(data / restoreStamp / "Finance_shr.bkp"));
+    // The migration folder's restore control file is still the backup's.
+    EXPECT_EQ("success", Outcome("BackupStatus"));
+    EXPECT_EQ("<missing>", Outcome("RestoreStatus"));
+}
+
+// A disk that is full where the data folder lies: every file that was
+// there stays whole, no restored state is left empty, and the run says error
+// in the copy it could write.
+TEST_F(ShareMigrationTest, FullDataDiskFailsTheRunAndLosesNothing) {
+    Backup();
+    const fs::path dataCopy = Mig("Data\\SRV01\\ControlRestore.ini");
+    const std::string dataBytes = ReadHostFile(dataCopy);
+    AddFault(L"WriteFile:\\Data\\=112");
+
+    auto run = Restore("D:\\Mig\\ControlRestore.ini");
+    EXPECT_EQ(1, run.exitCode);  // copies of the control file could not be saved
+    EXPECT_EQ(dataBytes, ReadHostFile(dataCopy));
+    const Keys outcome = {{"RestoreStatus", "error"},
+                          {"RestoreLastError", "13"},
+                          {"RestoreErrorText", "The disk is full."},
+                          {"RestoreErrorStep", "CONTROL"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    std::string text = ReadHostFile(Mig("ControlRestore.ini"));
+    EXPECT_NE(std::string::npos, text.find("CONTROL=\"D:\\Mig\\Data\\SRV01\\ControlRestore.ini\"")) << text;
+    EXPECT_NE(std::string::npos, text.find("SHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\""));
+    EXPECT_EQ(std::string::npos, text.find("0,Success.")) << text;
+    for (const auto& entry : fs::recursive_directory_iterator(Mig("Data")))
+        if (entry.is_regular_file()) ExpectWhole(entry.path());
+    EXPECT_FALSE(fs::exists(OnSrv01(Outcome("RestoreLocation") + "\\Public_shr.bkp")));
+}
+
+// Control files the run cannot follow are named on the console and in the
+// error log; a run with nothing to do says so.
+TEST_F(ShareMigrationTest, ControlFilesTheRunCannotFollowAreNamed) {
+    struct Case {
+        std::string name, bytes, said;
+    } cases[] = {
+        {"empty.ini", "", "has no section the run reads"},
+        {"binary.ini",
+         std::string("\x7f"
+                     "ELF\x02\x01\x01\0\0\0[BACKUP]\r\nSHARE=ALL\r\n",
+                     26),
+         "holds a zero byte"},
+        {"lower.ini", "[backup]\r\nSHARE=ALL\r\n", "has no section the run reads"},
+        {"nothing.ini", kMigLocations, "names nothing to back up"},
+    };
+    for (const auto& c : cases) {
+        Write(c.name, c.bytes);
+        fs::remove(cwd_ / "CorvanError.log");
+        auto run = Corvan({"/B", "/C:" + c.name, "/S:SRV01"});
+        EXPECT_EQ(0, run.exitCode) << c.name;
+        EXPECT_NE(std::string::npos, run.out.find("Control file " + c.name + " " + c.said)) << run.out;
+        if (c.name != "nothing.ini")
+            EXPECT_NE(std::string::npos, ReadHostFile(cwd_ / "CorvanError.log").find("Control file " + c.name))
+                << c.name;
+    }
+    auto run = Restore("nothing.ini");
+    EXPECT_NE(std::string::npos, run.out.find("Control file nothing.ini names nothing to restore")) << run.out;
+}
+
+// The report of a restore goes where the backup's went, also when the
+// locations are host paths that the backup wrote back resolved.
+TEST_F(ShareMigrationTest, RestoreReportsIntoTheReportItsBackupResolved) {
+    const std::string mig = (cwd_ / "mig").string();
+    Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=" + mig + "\r\nDefaultLogLocation=" + mig +
+                                   "/log\r\nDefaultDataLocation=" + mig +
+                                   "/data\r\n[EXCLUSION]\r\nShareType=dword:80000000\r\nShareType=dword:80000003\r\n"
+                                   "[BACKUP]\r\nSHARE=ALL\r\n");
+    ASSERT_EQ(0, Corvan({"/B", "/S:SRV01"}).exitCode);
+    AddFault(L"NetShareAdd@SRV01:Public=5");  // a share that is restored leaves no line; one that fails does
+    ASSERT_EQ(0, Restore(mig + "/ControlRestore.ini").exitCode);
+    std::vector<fs::path> reports;
+    for (const auto& entry : fs::recursive_directory_iterator(cwd_))
+        if (entry.path().filename().string().find("StatusReport") != std::string::npos) reports.push_back(entry.path());
+    ASSERT_EQ(std::vector<fs::path>{cwd_ / "mig" / "log" / "SRV01" / "SRV01_StatusReport.log"}, reports);
+    auto report = Lines(ReadHostFile(reports[0]));
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ("Result: NOK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Restore Share ",
+              report.back());
+}
+
+// Names of things that are no files are refused at once, and a hive with
+// a key deeper than the registry keeps fails the registry backup that needs
+// it, quickly, and stays as it was.
+TEST_F(ShareMigrationTest, FifosDevicesAndOverdeepHivesAreRefused) {
+    ASSERT_EQ(0, mkfifo((cwd_ / "fifo.ini").c_str(), 0600));
+    for (std::string control : {"fifo.ini", "/dev/zero"}) {
+        auto run = Corvan({"/B", "/C:" + control, "/S:SRV01"}, 20);
+        EXPECT_FALSE(run.timedOut) << control;
+        EXPECT_EQ(1, run.exitCode) << control;
+        EXPECT_NE(std::string::npos, run.out.find("CObjectStore::LoadFromFile(" + control + "),,123")) << run.out;
+    }
+
+    const fs::path hive = WorldRoot() / "SRV01" / "HKLM.reg";
+    std::string deep = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Deep";
+    for (int i = 0; i < 10000; ++i) deep += "\\k";
+    std::ofstream(hive, std::ios::app) << deep << "]\r\n\"v\"=dword:00000001\r\n";
+    const std::string hiveBytes = ReadHostFile(hive);
+    Write("ControlBackup.ini", kMigLocations + "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Deep,deep.bkp\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"}, 20);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ("error", Outcome("BackupStatus"));
+    EXPECT_EQ("1009", Outcome("BackupLastError"));
+    EXPECT_EQ("\"HKLM\\SOFTWARE\\Deep\",\"deep.bkp\"", Control("BACKUPERROR", "REGISTRY"));
+    EXPECT_NE(std::string::npos, run.err.find("key deeper than 510 levels")) << run.err;
+    EXPECT_EQ(hiveBytes, ReadHostFile(hive));
 }
 
 }  // namespace

@@ -1,0 +1,204 @@
+// Backups of registry keys, and the SERVICE entries of backup and restore
+// runs, end to end through the built binary.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "platform/sim/hostfile.h"
+#include "platform/sim/world.h"
+#include "tests/corvan_world_test.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvan_test::IniValue;
+
+const wchar_t kServices[] = L"SYSTEM\\CurrentControlSet\\Services\\";
+
+class RegistryAndServiceTest : public corvan_test::CorvanWorldTest {
+protected:
+    void SetUp() override {
+        CorvanWorldTest::SetUp();
+        AddService(L"Spooler", SERVICE_AUTO_START, L"Running");
+        AddService(L"W3SVC", SERVICE_DISABLED, L"Stopped");
+        SetRegistryDword(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
+        SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Tool\\Sub", L"Name", L"first");
+        SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Other", L"Path", L"%SystemRoot%\\x", REG_EXPAND_SZ);
+        SetRegistryMultiString(L"SRV01", L"SOFTWARE\\Vendor\\Third", L"List", {L"a", L"b"});
+    }
+    void WriteControl(const std::string& sections) {
+        Write("ControlBackup.ini", corvan_test::kMigLocations + sections);
+    }
+    // The newest run folder of the backups of a machine, below D:\Mig of the given drive folder.
+    fs::path RunFolder(const std::string& machine = "SRV01", const char* drive = "D") {
+        fs::path newest;
+        for (const auto& entry : fs::directory_iterator(WorldRoot() / "SRV01/drives" / drive / "Mig/Data" / machine))
+            if (entry.is_directory() && entry.path().filename() > newest.filename()) newest = entry.path();
+        return newest;
+    }
+    void AddService(const std::wstring& name, DWORD start, const std::wstring& state) {
+        SetRegistryDword(L"SRV01", kServices + name, L"Type", SERVICE_WIN32_OWN_PROCESS);
+        SetRegistryDword(L"SRV01", kServices + name, L"Start", start);
+        SetServiceState(L"SRV01", name, state);
+    }
+    std::string State(const std::string& name) {
+        return IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", name);
+    }
+    std::optional<DWORD> StartType(const std::wstring& name) {
+        return ReadRegistryDword(L"SRV01", kServices + name, L"Start");
+    }
+    // Runs a backup of the given service entries.
+    void BackupServices(const std::string& entries) {
+        WriteControl("[BACKUP]\r\n" + entries);
+        auto run = Corvan({"/B", "/S:SRV01"});
+        EXPECT_EQ(0, run.exitCode) << run.out;
+    }
+};
+
+TEST_F(RegistryAndServiceTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
+    // Before the subkey: texts beyond Latin-1 and a type the value classes lack.
+    SetRegistryString(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"\u03a9mega", L"\u041e\u0442\u0447\u0451\u0442 \u20ac");
+    SetRegistryValue(L"SRV01", L"SOFTWARE\\Vendor\\Tool", L"Q", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0x80});
+    WriteControl(
+        "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other\r\n"
+        "REGISTRY=\"HKLM\\SOFTWARE\\Vendor\\Third\"\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,TOOL.bkp\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"});
+    ASSERT_EQ(0, run.exitCode) << run.out;
+
+    fs::path folder = RunFolder();
+    std::string stamp = folder.filename().string();
+    // The whole file, byte for byte: its items, its line ends and its byte-order mark.
+    EXPECT_EQ(ReadHostFile(fs::path(CORVAN_SOURCE_DIR) / "tests/testdata/registry_tool.bkp"),
+              ReadHostFile(folder / "tool.bkp"));
+    // Entries without a file part never share a file, nor does a second
+    // entry naming a file another one has.
+    EXPECT_NE(std::string::npos, ReadHostFile(folder / (stamp + "_reg.bkp")).find("Value=\"%SystemRoot%\\x\""));
+    EXPECT_NE(std::string::npos, ReadHostFile(folder / (stamp + "_reg_2.bkp")).find("saValue=\"a\",\"b\""));
+    EXPECT_NE(std::string::npos, ReadHostFile(folder / "TOOL_2.bkp").find("KeyName=\"Other\""));
+    EXPECT_NE(std::string::npos, run.out.find("using TOOL_2.bkp")) << run.out;
+
+    const Keys outcome = {{"BackupMachine", "SRV01"},
+                          {"BackupMajorVersion", "00000005"},
+                          {"BackupStatus", "success"},
+                          {"BackupLastError", "0"},
+                          {"BackupErrorText", "Successful Backup!"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    EXPECT_TRUE(std::regex_match(Outcome("BackupExecutionDatetime"),
+                                 std::regex("[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} ")));
+    // Registry backups are not restore work.
+    EXPECT_EQ("<missing>", Control("RESTORE", "REGISTRY"));
+}
+
+// A key that cannot be read still gets its (empty) file; a file that cannot
+// be made, or a part of it that cannot be written, leaves none (a disk-full
+// write is recorded by its category, 13). Either is an error, not a backup,
+// and the next entry is saved.
+TEST_F(RegistryAndServiceTest, AKeyOrFileThatFailsIsAnErrorNotABackup) {
+    WriteControl(
+        "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,o."
+        "bkp\r\n");
+    const struct {
+        const wchar_t* fault;
+        std::string code, text;
+        bool written;
+    } cases[] = {{L"RegOpenKeyExW:Vendor\\Tool=5", "5", "Access is denied.  ", true},
+                 {L"CreateFileW:tool.bkp=5", "5", "Access to the file was denied.", false},
+                 {L"WriteFile:tool.bkp=112", "13", "The disk is full.", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(c.fault));
+        fs::remove(WorldRoot() / "faults.ini");
+        AddFault(c.fault);
+        EXPECT_EQ(0, Corvan({"/B", "/S:SRV01"}).exitCode);  // the outcome goes to the control file, not the exit code
+
+        fs::path folder = RunFolder();
+        EXPECT_EQ(c.written, fs::is_regular_file(folder / "tool.bkp"));
+        EXPECT_NE(std::string::npos, ReadHostFile(folder / "o.bkp").find("Value=\"%SystemRoot%\\x\""));
+        const Keys outcome = {
+            {"BackupStatus", "error"},
+            {"BackupLastError", c.code},
+            {"BackupErrorText", c.text},
+            {"BackupErrorStep", "REGISTRY"},
+            {"BackupErrorFile", "D:\\Mig\\Data\\SRV01\\" + folder.filename().string() + "\\tool.bkp"}};
+        EXPECT_EQ(outcome, Outcomes(outcome));
+        EXPECT_EQ("\"HKLM\\SOFTWARE\\Vendor\\Tool\",\"tool.bkp\"", Control("BACKUPERROR", "REGISTRY"));
+        fs::remove_all(folder);
+    }
+}
+
+// A world that another process changes between two runs: the second run
+// works on the world as it is then, not as the first one found it.
+TEST_F(RegistryAndServiceTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {
+    AddMachine(L"SRV02");
+    SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
+    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n");
+    auto first = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
+    ASSERT_EQ(0, first.exitCode) << first.out;
+    EXPECT_EQ("success", Outcome("BackupStatus"));
+    EXPECT_NE(std::string::npos, ReadHostFile(RunFolder("SRV02") / "tool.bkp").find("Value=dword:00000003"));
+
+    // Another process changes the value, renames the remote machine's folder
+    // and the local drive's folder to other cases.
+    SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 7);
+    sim::ResetWorld();
+    fs::rename(WorldRoot() / "SRV02", WorldRoot() / "srv02");
+    fs::rename(WorldRoot() / "SRV01/drives/D", WorldRoot() / "SRV01/drives/d");
+    auto second = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
+    ASSERT_EQ(0, second.exitCode) << second.out;
+    EXPECT_EQ("success", IniValue(WorldRoot() / "SRV01/drives/d/Mig/ControlRestore.ini", "Control", "BackupStatus"));
+    const std::string backup = ReadHostFile(RunFolder("SRV02", "d") / "tool.bkp");
+    EXPECT_NE(std::string::npos, backup.find("Value=dword:00000007")) << backup;
+
+    // Then takes the machine off the network.
+    fs::path ini = WorldRoot() / "srv02/machine.ini";
+    std::string text = ReadHostFile(ini);
+    size_t at = text.find("Reachable=1");
+    ASSERT_NE(std::string::npos, at);
+    ASSERT_TRUE(sim::WriteHostFileAtomic(ini, text.replace(at, 11, "Reachable=0")));
+    auto third = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
+    EXPECT_NE(0, third.exitCode);
+    EXPECT_NE(std::string::npos, third.out.find("Machine name \"SRV02\" is incorrect.")) << third.out;
+}
+
+TEST_F(RegistryAndServiceTest, StopAndDisableInOneEntryAndAStartTypeChangesBeforeTheServiceCanStart) {
+    // A disabled service cannot start: the start fails, the start type still changes.
+    BackupServices("SERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\nSERVICE=W3SVC,Start\r\n");
+    EXPECT_EQ("Stopped", State("Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
+    EXPECT_EQ("Running", State("W3SVC"));  // the second entry found it startable
+    EXPECT_EQ("error", Outcome("BackupStatus"));
+    EXPECT_EQ("1058", Outcome("BackupLastError"));
+    EXPECT_EQ("Start,manual,\"W3SVC\"", Control("BACKUPERROR", "SERVICE"));
+}
+
+TEST_F(RegistryAndServiceTest, MissingServiceIsAFailedStep) {
+    BackupServices("SERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Restart\r\nSERVICE=Spooler\r\n");
+    const Keys outcome = {{"BackupStatus", "error"},
+                          {"BackupLastError", "1060"},
+                          {"BackupErrorText", "The specified service does not exist as an installed service.  "},
+                          {"BackupErrorFile", "NoSuch"},
+                          {"BackupErrorStep", "SERVICE"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    EXPECT_EQ("Stop,\"NoSuch\"", Control("BACKUPERROR", "SERVICE"));
+    EXPECT_EQ("Running", State("Spooler"));  // neither Restart nor an entry without action touch it
+}
+
+// A restore runs the service entries that name an action, skips those that
+// do not, and leaves registry entries to the backup.
+TEST_F(RegistryAndServiceTest, RestoreRunsServiceEntriesWithAnActionAndIgnoresRegistryEntries) {
+    Write("ControlRestore.ini",
+          "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
+          "[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nSERVICE=NoSuch\r\n"
+          "SERVICE=Spooler,Stop,Manual\r\n");
+    auto run = Corvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"});
+    ASSERT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ("Stopped", State("Spooler"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"Spooler"));
+    EXPECT_EQ("success", Outcome("RestoreStatus"));
+    EXPECT_EQ("Successful Restore!", Outcome("RestoreErrorText"));
+    for (const char* section : {"STATUS", "RESTOREERROR"})
+        EXPECT_EQ("<missing>", Control(section, "REGISTRY")) << section;
+}
+
+}  // namespace
