@@ -220,6 +220,7 @@ TEST_F(FilesTest, FullPathNamesAndTheirFilePart) {
     } cases[] = {
         {L"a.txt", L"D:\\Ops\\Sub\\a.txt", L"a.txt"},
         {L"..\\b\\.\\c.txt", L"D:\\Ops\\b\\c.txt", L"c.txt"},
+        {L".a\\..\\.b", L"D:\\Ops\\Sub\\.b", L".b"},  // a short name starting with a dot is a name
         {L"d:x", L"D:\\Ops\\Sub\\x", L"x"},
         {L"\\\\SRV02\\D$\\Data\\..\\y", L"\\\\SRV02\\D$\\y", L"y"},
         {L"D:\\Ops\\", L"D:\\Ops\\", nullptr},
