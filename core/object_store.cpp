@@ -875,62 +875,53 @@ int CObjectStore::FileFailure(const std::wstring& op, const std::wstring& api, D
     return 0;
 }
 
-int CObjectStore::WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
-                                const std::function<bool(CTextFileWriter&)>& writeLines) {
+int CObjectStore::AppendTextFile(const std::wstring& op, const std::wstring& path,
+                                 const std::function<bool(CTextFileWriter&)>& writeLines) {
+    // A temporary copy would cost the whole report at every append; an
+    // append never rewrites the lines already there.
     CTextFileWriter file;
-    if (append) {
-        // A temporary copy would cost the whole report at every append; an
-        // append never rewrites the lines already there.
-        uint64_t size = 0;
-        bool existed = ExistingSize(path, size);
-        if (DWORD error = file.Open(path, true)) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
-        bool ok = writeLines(file);
-        ok = file.Close() && ok;
-        if (!ok) {
-            CutBack(path, existed, size);
-            return FileFailure(op, L"", WriteFailureCategory(file.Error()));
-        }
-        SetError(op, op, 0);
-        return 1;
-    }
-
-    const std::wstring temp = corvan::Format(L"%ls.%u.tmp", path.c_str(), static_cast<unsigned>(GetCurrentProcessId()));
-    if (DWORD error = file.Open(temp, false)) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
+    uint64_t size = 0;
+    bool existed = ExistingSize(path, size);
+    if (DWORD error = file.Open(path, true)) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
     bool ok = writeLines(file);
     ok = file.Close() && ok;
     if (!ok) {
-        DeleteFileW(temp.c_str());
+        CutBack(path, existed, size);
         return FileFailure(op, L"", WriteFailureCategory(file.Error()));
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DWORD error = GetLastError();
-        DeleteFileW(temp.c_str());
-        return FileFailure(op, corvan::Format(L"MoveFileEx(%ls, %ls)", temp.c_str(), path.c_str()),
-                           FileFailureCategory(error));
     }
     SetError(op, op, 0);
     return 1;
 }
 
 int CObjectStore::SaveToFile(const std::wstring& path) {
+    // Written as a store written as it is made is: the same bytes, put out a
+    // part at a time, so a store of ten million entries is never held as
+    // text in memory besides.
     const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
-    return WriteTextFile(op, path, false, [this](CTextFileWriter& file) {
-        // Room for every line at once (a section line counted per entry):
-        // the file is kept whole until it is written.
-        size_t bytes = 4;
-        for (size_t i = 0; i < entries_.size(); ++i) {
-            const CStoreEntry& e = entries_[i];
-            bytes += e.Section.size() + e.Key.size() + e.Value.size() + 8;
-        }
-        file.Reserve(bytes);
-        cursor_ = 0;
-        std::wstring remembered;
-        std::wstring line;
-        bool ok = true;
-        auto write = [&file](const std::wstring& text) { return file.Write(text); };
-        while (ok && cursor_ < entries_.size()) ok = WriteEntryLines(entries_[cursor_++], remembered, line, write);
-        return ok && file.Write(L"\n\n");
-    });
+    CStoreFileStream out(path);
+    if (DWORD error = out.Open()) return FileFailure(op, L"CStdioFile.Open()", FileFailureCategory(error));
+    auto write = [&out](const std::wstring& text) { return out.Put(text); };
+    bool ok = true;
+    for (cursor_ = 0; ok && cursor_ < entries_.size();)
+        ok = WriteEntryLines(entries_[cursor_++], out.Remembered, out.Line, write);
+    return PutInPlace(out, op, ok);
+}
+
+int CObjectStore::PutInPlace(CStoreFileStream& out, const std::wstring& op, bool ok) {
+    ok = ok && out.Put(L"\n\n");
+    ok = out.Close() && ok;
+    if (!ok) {
+        DeleteFileW(out.Temp.c_str());
+        return FileFailure(op, L"", WriteFailureCategory(out.Error));
+    }
+    if (!MoveFileExW(out.Temp.c_str(), out.Path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        DeleteFileW(out.Temp.c_str());
+        return FileFailure(op, corvan::Format(L"MoveFileEx(%ls, %ls)", out.Temp.c_str(), out.Path.c_str()),
+                           FileFailureCategory(error));
+    }
+    SetError(op, op, 0);
+    return 1;
 }
 
 int CObjectStore::BeginFile(const std::wstring& path) {
@@ -958,20 +949,7 @@ int CObjectStore::EndFile() {
     const std::wstring op = corvan::Format(L"CObjectStore::SaveToFile(%ls)", path.c_str());
     FlushToFile();
     std::unique_ptr<CStoreFileStream> out = std::move(out_);
-    bool ok = out->Put(L"\n\n");
-    ok = out->Close() && ok;
-    if (!ok) {
-        DeleteFileW(out->Temp.c_str());
-        return FileFailure(op, L"", WriteFailureCategory(out->Error));
-    }
-    if (!MoveFileExW(out->Temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DWORD error = GetLastError();
-        DeleteFileW(out->Temp.c_str());
-        return FileFailure(op, corvan::Format(L"MoveFileEx(%ls, %ls)", out->Temp.c_str(), path.c_str()),
-                           FileFailureCategory(error));
-    }
-    SetError(op, op, 0);
-    return 1;
+    return PutInPlace(*out, op, true);
 }
 
 int CObjectStore::LoadFromFileInParts(const std::wstring& path) {
@@ -1035,7 +1013,7 @@ bool CObjectStore::LoadRestWhole() {
 
 int CObjectStore::SaveToReport(const std::wstring& path) {
     const std::wstring op = corvan::Format(L"CObjectStore::SaveToReport(%ls)", path.c_str());
-    return WriteTextFile(op, path, true, [this](CTextFileWriter& file) {
+    return AppendTextFile(op, path, [this](CTextFileWriter& file) {
         cursor_ = 0;
         std::wstring line;
         bool ok = true;

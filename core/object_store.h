@@ -173,13 +173,14 @@ public:
 private:
     struct Indexes;
 
-    // Lets writeLines fill the file and records the outcome the way both save
-    // operations report it. A file is written whole or not at all: beside
-    // the target under a name of its own, then moved over it in one step. An
-    // append is written at the end of the file in place, and cut back to the
-    // old end when it fails.
-    int WriteTextFile(const std::wstring& op, const std::wstring& path, bool append,
-                      const std::function<bool(CTextFileWriter&)>& writeLines);
+    // Lets writeLines append to the file and records the outcome. An append
+    // is written at the end of the file in place, and cut back to the old end
+    // when it fails.
+    int AppendTextFile(const std::wstring& op, const std::wstring& path,
+                       const std::function<bool(CTextFileWriter&)>& writeLines);
+    // Ends a file written through `out` (ok: nothing failed so far) and puts
+    // it in place of path, or removes it; records the outcome either way.
+    int PutInPlace(CStoreFileStream& out, const std::wstring& op, bool ok);
     // Records a file failure: the category of the Win32 error, described by its own meaning.
     int FileFailure(const std::wstring& op, const std::wstring& api, DWORD category);
 

@@ -53,9 +53,6 @@ public:
     bool Write(const std::wstring& text);
     // Writes the bytes and closes; false when they could not all be written.
     bool Close();
-    // Room for this many bytes before Close, so a large file is not copied
-    // each time the text kept for it outgrows its buffer.
-    void Reserve(size_t bytes) { buffer_.reserve(bytes); }
     // The Win32 error of the write that failed; 0 when none failed or the
     // text itself could not be written.
     DWORD Error() const { return error_; }
