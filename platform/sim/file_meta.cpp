@@ -308,10 +308,10 @@ BOOL Fail(DWORD error) {
 // Resolves a path to an existing entry; 0 or the error a missing one gives.
 // An entry there under its exact name is found by the one status read the
 // caller needs anyway: a tree's walk asks this of every file.
-DWORD ResolveExisting(LPCWSTR name, fs::path& path, HostEntry& entry) {
+DWORD ResolveExisting(LPCWSTR name, fs::path& path, HostEntry& entry, bool ours = true) {
     if (!name || !*name) return name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER;
     std::string exact;
-    if (ExactHostPath(name, exact) == ERROR_SUCCESS && ReadHostEntry(exact, entry)) {
+    if (ExactHostPath(name, exact) == ERROR_SUCCESS && ReadHostEntry(exact, entry, ours)) {
         path = std::move(exact);
         return 0;
     }
@@ -319,14 +319,14 @@ DWORD ResolveExisting(LPCWSTR name, fs::path& path, HostEntry& entry) {
     if (DWORD error = ResolvePath(name, host)) return error;
     path = host.path;
     if (host.absent) return ERROR_FILE_NOT_FOUND;
-    if (ReadHostEntry(host.path, entry)) return 0;
+    if (ReadHostEntry(host.path, entry, ours)) return 0;
     std::error_code ec;
     return fs::is_directory(host.path.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace
 
-bool ReadHostEntry(const fs::path& path, HostEntry& entry) {
+bool ReadHostEntry(const fs::path& path, HostEntry& entry, bool ours) {
     struct statx sx;
     if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
     entry = HostEntry();
@@ -354,6 +354,7 @@ bool ReadHostEntry(const fs::path& path, HostEntry& entry) {
         entry.linkToFolder = ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
         return true;
     }
+    if (!ours) return true;
     // Most files carry none of ours: one call says so, instead of one per attribute.
     char names[512];
     ssize_t n = ::llistxattr(path.c_str(), names, sizeof names);
@@ -558,7 +559,8 @@ BOOL WINAPI GetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION RequestedI
     if (RequestedInformation & SACL_SECURITY_INFORMATION) return sim::Fail(ERROR_PRIVILEGE_NOT_HELD);
     fs::path host;
     HostEntry entry;
-    if (DWORD error = sim::ResolveExisting(lpFileName, host, entry)) return sim::Fail(error);
+    // Whether it is a folder is all the list needs of the entry.
+    if (DWORD error = sim::ResolveExisting(lpFileName, host, entry, false)) return sim::Fail(error);
     std::vector<BYTE> sd = sim::EffectiveSecurity(host, entry.IsFolder() || entry.linkToFolder,
                                                   RequestedInformation);
     *lpnLengthNeeded = static_cast<DWORD>(sd.size());

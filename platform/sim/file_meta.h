@@ -38,8 +38,10 @@ struct HostEntry {
     bool hasCreated = false;
     bool IsFolder() const { return !link && S_ISDIR(st.st_mode); }
 };
-// One statx and one llistxattr: what a listing needs of an entry.
-bool ReadHostEntry(const std::filesystem::path& path, HostEntry& entry);
+// One statx and one llistxattr: what a listing needs of an entry. Without
+// `ours`, the statx alone: which of the extended attributes above the entry
+// has is not looked at (hasAttributes and hasCreated stay false).
+bool ReadHostEntry(const std::filesystem::path& path, HostEntry& entry, bool ours = true);
 
 DWORD AttributesOf(const std::filesystem::path& path, const HostEntry& entry);
 FILETIME CreationTimeOf(const std::filesystem::path& path, const HostEntry& entry);
