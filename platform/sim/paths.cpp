@@ -548,10 +548,16 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
             Finish(std::move(exact), full, anchor, out);
             return ERROR_SUCCESS;
         }
-        if (::stat(exact.c_str(), &out.status) == 0) {
-            out.exists = true;
-            Finish(std::move(exact), full, anchor, out);
-            return ERROR_SUCCESS;
+        // Looked at without following a link first: a name that is not
+        // there at all is then known to be so by this one call.
+        bool link = false;
+        if (::lstat(exact.c_str(), &out.status) == 0) {
+            link = S_ISLNK(out.status.st_mode);
+            if (!link || ::stat(exact.c_str(), &out.status) == 0) {
+                out.exists = true;
+                Finish(std::move(exact), full, anchor, out);
+                return ERROR_SUCCESS;
+            }
         }
         if (errno != ENOENT && errno != ENOTDIR) {
             Finish(std::move(exact), full, anchor, out);
@@ -561,10 +567,10 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
         // kept can be gone (the folder lies in it), and only the last name
         // needs looking for. What Descend would find, with fewer calls.
         size_t slash = exact.rfind('/');
-        if (last && slash != std::string::npos && slash > anchor.folder.size()) {
+        if (!link && last && slash != std::string::npos && slash > anchor.folder.size()) {
             std::string parent = exact.substr(0, slash);
             struct stat st;
-            if (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::lstat(exact.c_str(), &st) != 0) {
+            if (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 std::wstring match;
                 std::string found = exact;
                 if (MatchNoCase(parent, *last, match)) {
