@@ -370,14 +370,15 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
     std::wstring targetText = lpNewFileName;
     if (DWORD fault = sim::InjectedFault("MoveFileExW", sim::PathMachine(targetText), {sourceText, targetText}))
         return fail(fault);
-    std::filesystem::path source;
-    sim::HostPath resolvedTarget;
-    if (DWORD error = sim::MapPath(sourceText, source)) return fail(error);
+    sim::HostPath resolvedSource, resolvedTarget;
+    if (DWORD error = sim::ResolvePath(sourceText, resolvedSource)) return fail(error);
     if (DWORD error = sim::ResolvePath(targetText, resolvedTarget)) return fail(error);
+    const std::filesystem::path& source = resolvedSource.path;
     const std::filesystem::path& target = resolvedTarget.path;
 
-    struct stat from;
-    if (::lstat(source.c_str(), &from) != 0) return fail(OpenError(errno, source));
+    // The source as it is, a link not followed: what the resolution saw when it was no link.
+    struct stat from = resolvedSource.status;
+    if (!resolvedSource.plain && ::lstat(source.c_str(), &from) != 0) return fail(OpenError(errno, source));
     // What the resolution found at the target, with the stat it took.
     const struct stat& to = resolvedTarget.status;
     if (resolvedTarget.exists) {

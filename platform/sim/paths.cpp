@@ -555,6 +555,7 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
             link = S_ISLNK(out.status.st_mode);
             if (!link || ::stat(exact.c_str(), &out.status) == 0) {
                 out.exists = true;
+                out.plain = !link;
                 Finish(std::move(exact), full, anchor, out);
                 return ERROR_SUCCESS;
             }

@@ -40,6 +40,8 @@ struct HostPath {
     // Nothing at all is there, not even a link, and the folder it would be
     // in is one: the callers that would look again need not.
     bool absent = false;
+    // There and no link: status is also what lstat would say.
+    bool plain = false;
 };
 
 // sim::MapPath with what the directory calls need besides the host path.
