@@ -311,12 +311,14 @@ BOOL Fail(DWORD error) {
 DWORD ResolveExisting(LPCWSTR name, fs::path& path, HostEntry& entry, bool ours = true) {
     if (!name || !*name) return name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER;
     std::string exact;
-    if (ExactHostPath(name, exact) == ERROR_SUCCESS && ReadHostEntry(exact, entry, ours)) {
+    bool tried = ExactHostPath(name, exact) == ERROR_SUCCESS;
+    if (tried && ReadHostEntry(exact, entry, ours)) {
         path = std::move(exact);
         return 0;
     }
+    bool missing = tried && errno == ENOENT;
     HostPath host;
-    if (DWORD error = ResolvePath(name, host)) return error;
+    if (DWORD error = ResolvePath(name, host, missing ? &exact : nullptr)) return error;
     path = host.path;
     if (host.absent) return ERROR_FILE_NOT_FOUND;
     if (ReadHostEntry(host.path, entry, ours)) return 0;

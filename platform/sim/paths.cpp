@@ -527,7 +527,7 @@ DWORD ExactHostPath(const std::wstring& windowsPath, std::string& hostPath) {
     return ERROR_SUCCESS;
 }
 
-DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
+DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out, const std::string* missing) {
     out = HostPath();
     FullPath full = MakeFull(windowsPath);
     if (DWORD error = CheckLimits(full, windowsPath)) return error;
@@ -551,7 +551,9 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out) {
         // Looked at without following a link first: a name that is not
         // there at all is then known to be so by this one call.
         bool link = false;
-        if (::lstat(exact.c_str(), &out.status) == 0) {
+        if (missing && *missing == exact) {
+            errno = ENOENT;  // the caller has just looked
+        } else if (::lstat(exact.c_str(), &out.status) == 0) {
             link = S_ISLNK(out.status.st_mode);
             if (!link || ::stat(exact.c_str(), &out.status) == 0) {
                 out.exists = true;

@@ -49,7 +49,9 @@ struct HostPath {
 // first, with one stat whose result the caller gets; only a path missing as
 // written is looked for name by name, ignoring case. Machine folders and
 // drive folders are kept from one call to the next.
-DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out);
+// `missing`, when given, is a host path the caller has just found not there
+// at all (a link not followed); it is not looked at again.
+DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out, const std::string* missing = nullptr);
 
 // The host path a Windows path names when every name on the way exists as
 // written, made without asking the host: a call that opens the path learns
