@@ -510,7 +510,8 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     }
     fs::path host;
     HostEntry entry;
-    if (DWORD error = sim::ResolveExisting(lpFileName, host, entry)) return sim::Fail(error);
+    // The new word replaces whatever is stored: which of ours the entry has does not matter.
+    if (DWORD error = sim::ResolveExisting(lpFileName, host, entry, false)) return sim::Fail(error);
     if (DWORD error = sim::WriteAttributes(host, entry, dwFileAttributes)) return sim::Fail(error);
     return TRUE;
 }
@@ -582,7 +583,7 @@ BOOL WINAPI SetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION SecurityIn
     if (SecurityInformation & SACL_SECURITY_INFORMATION) return sim::Fail(ERROR_PRIVILEGE_NOT_HELD);
     fs::path host;
     HostEntry entry;
-    if (DWORD error = sim::ResolveExisting(lpFileName, host, entry)) return sim::Fail(error);
+    if (DWORD error = sim::ResolveExisting(lpFileName, host, entry, false)) return sim::Fail(error);
     if (entry.link) return sim::Fail(ERROR_ACCESS_DENIED);
 
     sim::Security given;
