@@ -4,7 +4,6 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
@@ -28,12 +27,6 @@ public:
 
     const std::wstring& GetEncoded() const { return encoded_; }
     void GetEncoded(std::wstring& out) const { out = encoded_; }
-    // Hands the encoded text over; the value holds nothing afterwards.
-    std::wstring TakeEncoded() {
-        std::wstring out = std::move(encoded_);
-        encoded_.clear();
-        return out;
-    }
 
     // Decoders take an encoded text. All but GetBinary return 1.
     static int GetString(const std::wstring& encoded, std::wstring& out);
