@@ -17,17 +17,7 @@
 
 namespace {
 
-class EnvironmentWorldTest : public sim::SimWorldTest {
-protected:
-    std::wstring Expand(const wchar_t* source) {
-        WCHAR buffer[512];
-        DWORD length = ExpandEnvironmentStringsW(source, buffer, 512);
-        EXPECT_GT(length, 0u);
-        EXPECT_LE(length, 512u);
-        EXPECT_EQ(wcslen(buffer) + 1, length) << "the count includes the NUL";
-        return buffer;
-    }
-};
+using EnvironmentWorldTest = sim::SimWorldTest;
 
 TEST_F(EnvironmentWorldTest, ExpansionKnowsTheMachineTheTemporaryFolderAndTheHostsVariables) {
     SetLocalMachine(L"HOST01");
@@ -42,11 +32,15 @@ TEST_F(EnvironmentWorldTest, ExpansionKnowsTheMachineTheTemporaryFolderAndTheHos
         // The closing percent sign of an unknown name may open the next one.
         {L"%NOSUCHVAR_CORVAN%CORVAN_SIM_TEST_VAR%", L"%NOSUCHVAR_CORVANvalue"},
     };
-    for (const auto& [source, expanded] : cases) EXPECT_EQ(expanded, Expand(source)) << corvan::ToUtf8(source);
+    WCHAR buffer[512];
+    for (const auto& [source, expanded] : cases) {
+        // The count includes the NUL.
+        EXPECT_EQ(expanded.size() + 1, ExpandEnvironmentStringsW(source, buffer, 512)) << corvan::ToUtf8(source);
+        EXPECT_EQ(expanded, buffer);
+    }
     unsetenv("CORVAN_SIM_TEST_VAR");
     AddFault(L"ExpandEnvironmentStringsW:TEMP=5");
-    WCHAR buffer[64];
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ExpandEnvironmentStringsW(L"%TEMP%", buffer, 64));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ExpandEnvironmentStringsW(L"%TEMP%", buffer, 512));
 }
 
 // Run by CommandLineQuotesArgumentsAsWindowsSplitsThem in a child process.

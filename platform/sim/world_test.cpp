@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class WorldTest : public SimWorldTest {};
+using WorldTest = SimWorldTest;
 
 TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachine) {
     EXPECT_EQ(fs::path(std::getenv("CORVAN_WORLD")), WorldRoot());
@@ -67,7 +67,7 @@ TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
     EXPECT_EQ(L"Browser", services[1].first);
 }
 
-TEST_F(WorldTest, FaultsIniRulesFireAsOftenAsTheySay) {
+TEST_F(WorldTest, FaultRulesFireAsOftenAsTheySayAndTestRulesAddToTheFile) {
     AddMachine(L"SRV02");
     ASSERT_TRUE(WriteHostFileAtomic(WorldRoot() / "faults.ini",
                                     "[Faults]\n; comment\nNetShareAdd@SRV02=2118,1\nEnumPrinterDriversW=1722,3\n"
@@ -89,9 +89,8 @@ TEST_F(WorldTest, FaultsIniRulesFireAsOftenAsTheySay) {
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(5u, InjectedFault("RegOpenKeyExW", L"SRV02", {L"x", L"software\\VENDOR\\tool\\Sub"}));
     EXPECT_EQ(0u, InjectedFault("RegOpenKeyEx", L"SRV02", {L"SOFTWARE\\Vendor\\Tool"}));
-}
 
-TEST_F(WorldTest, TestRulesAddToTheFileAndReloadKeepsUsedFirings) {
+    // A test's rules add to the file; reading it again keeps the firings used.
     AddFault(L"NetShareDel=2310,2");
     EXPECT_EQ(2310u, InjectedFault("NetShareDel", L"A", {}));
     AddFault(L"NetShareEnum@\\\\SRV09=53");  // re-reads faults.ini
