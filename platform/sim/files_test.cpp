@@ -179,6 +179,7 @@ TEST_F(FilesTest, BitsTheHostLacksAreKeptAndTimesAreSetOnlyWhereAttributesMayBeW
     HANDLE readOnly = CreateFileW(L"D:\\Ops\\src.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, readOnly);
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetFileTime(readOnly, &time, &time, &time));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetEndOfFile(readOnly));
     CloseHandle(readOnly);
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, SetFileTime(readOnly, &time, &time, &time));
 }
@@ -289,8 +290,6 @@ TEST_F(FilesTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
 TEST_F(FilesTest, NetworkPathsReachEveryMachinesDrives) {
     ASSERT_TRUE(CreateDirectoryW(L"\\\\SRV02\\D$\\Data", nullptr));
     EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV02", L"D:\\Data")));
-    for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under"}) AddFile(L"SRV02", std::wstring(L"D:\\Data\\") + name, "");
-    EXPECT_EQ((NameList{L".", L"..", L"A.txt", L"b.txt", L"_under"}), Names(L"\\\\srv02\\d$\\DATA\\*.*"));
     // A drive's root has no "." and "..", and is the root wherever the drive's current directory is.
     EXPECT_EQ((NameList{L"Data"}), Names(L"\\\\SRV02\\D$\\*"));
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Ops\\Sub"));
@@ -405,6 +404,17 @@ TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFile)
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, DeleteFileW(HostPath("folder").c_str()));
     EXPECT_TRUE(DeleteFileW(HostPath("renamed").c_str()));
     EXPECT_FALSE(fs::exists(WorldRoot() / "renamed"));
+
+    // Outside the world the host is one volume, whatever its folders are called.
+    std::string twin = (fs::temp_directory_path() / "corvan-world-XXXXXX").string();
+    ASSERT_TRUE(mkdtemp(twin.data()));
+    ASSERT_EQ(WorldRoot().string().size(), twin.size()) << "a folder beside the world, as long as its name";
+    fs::create_directories(twin + "/m/drives/A");
+    fs::create_directories(twin + "/m/drives/B");
+    std::ofstream(twin + "/m/drives/A/f") << "f";
+    EXPECT_TRUE(MoveFileExW(corvan::FromUtf8(twin + "/m/drives/A/f").c_str(),
+                            corvan::FromUtf8(twin + "/m/drives/B/f").c_str(), 0));
+    fs::remove_all(twin);
 }
 
 // A FIFO would block the open, a device would read without end: neither is
