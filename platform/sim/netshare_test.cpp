@@ -123,18 +123,6 @@ protected:
     }
 };
 
-TEST_F(ShareTest, FreshServerReportsOneAdministrativeShareEachAsWindowsDoes) {
-    const DWORD disk = STYPE_DISKTREE | STYPE_SPECIAL, unlimited = SHI_USES_UNLIMITED;
-    EXPECT_EQ(EnumAll(nullptr), (std::vector<Listed>{
-                                    {L"C$", disk, L"Default share", unlimited, 0, L"C:\\", true, {}},
-                                    {L"D$", disk, L"Default share", unlimited, 0, L"D:\\", true, {}},
-                                    {L"ADMIN$", disk, L"Remote Admin", unlimited, 0, L"C:\\Windows", true, {}},
-                                    {L"IPC$", STYPE_IPC | STYPE_SPECIAL, L"Remote IPC", unlimited, 0, L"", true, {}},
-                                }));
-    // Administrative shares are the server's own, not part of its share list.
-    EXPECT_FALSE(RegistryKeyExists(L"SRV01", kShares));
-}
-
 // An injected failure fires on the named call and machine, before the server is looked for.
 TEST_F(ShareTest, UnknownOrUnreachableServersAndInjectedFailuresAreReportedByEveryCall) {
     AddFault(L"NetShareEnum@SRV01=5,1");
@@ -160,7 +148,18 @@ TEST_F(ShareTest, UnknownOrUnreachableServersAndInjectedFailuresAreReportedByEve
     EXPECT_EQ(ERROR_INVALID_LEVEL, Enum(nullptr, 1, &buffer, MAX_PREFERRED_LENGTH, &read, &total, nullptr));
 }
 
-TEST_F(ShareTest, AddedShareAndItsDescriptorAreStoredWhereTheServerKeepsThemUntilDeleted) {
+TEST_F(ShareTest, AddedSharesAndTheirDescriptorsAreStoredWhereTheServerKeepsThemUntilDeleted) {
+    // A fresh server reports one administrative share each, as Windows does.
+    const DWORD disk = STYPE_DISKTREE | STYPE_SPECIAL, unlimited = SHI_USES_UNLIMITED;
+    EXPECT_EQ(EnumAll(nullptr), (std::vector<Listed>{
+                                    {L"C$", disk, L"Default share", unlimited, 0, L"C:\\", true, {}},
+                                    {L"D$", disk, L"Default share", unlimited, 0, L"D:\\", true, {}},
+                                    {L"ADMIN$", disk, L"Remote Admin", unlimited, 0, L"C:\\Windows", true, {}},
+                                    {L"IPC$", STYPE_IPC | STYPE_SPECIAL, L"Remote IPC", unlimited, 0, L"", true, {}},
+                                }));
+    // They are the server's own, not part of its share list.
+    EXPECT_FALSE(RegistryKeyExists(L"SRV01", kShares));
+
     EveryoneDescriptor sd;
     ASSERT_EQ(NERR_Success, Add(nullptr, Record(L"Pub", L"D:\\Data\\Pub", &sd.absolute)));
     EXPECT_EQ(kPubLines, ReadRegistryMultiString(L"SRV01", kShares, L"Pub"));
@@ -271,11 +270,9 @@ TEST_F(ShareTest, AddRefusesBadRecordsAndNamesInUse) {
     // Folder names match ignoring case, as on NTFS; a drive's root will do.
     EXPECT_EQ(NERR_Success, Add(nullptr, Record(L"Lower", L"d:\\DATA\\pub")));
     EXPECT_EQ(NERR_Success, Add(nullptr, Record(L"Root", L"D:\\")));
-}
 
-// The name alone finds a share: only a REG_MULTI_SZ entry is one, and only
-// the drives the machine has make administrative names.
-TEST_F(ShareTest, OnlyAShareEntryMakesANameTaken) {
+    // The name alone finds a share: only a REG_MULTI_SZ entry is one, and only
+    // the drives the machine has make administrative names.
     SetRegistryString(L"SRV01", kShares, L"Text", L"Path=D:\\Data");  // a value, but not a share
     EXPECT_EQ(NERR_NetNameNotFound, Del(nullptr, L"text"));
     EXPECT_EQ(NERR_Success, Add(nullptr, Record(L"TEXT", L"D:\\Data")));  // takes the stray value's place
