@@ -91,7 +91,11 @@ TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeOrTheInjectedFailure) {
                                                           << (c.server ? corvan::ToUtf8(c.server) : "null");
 }
 
-TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInMachineIni) {
+TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInTheMachinesIni) {
+    ScHandle remote(Open(L"\\\\SRV02", L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(StartServiceW(remote.get(), 0, nullptr));
+    EXPECT_EQ(L"Running", RunState(L"SRV02", L"Spooler"));
+    EXPECT_EQ(L"<none>", RunState(L"SRV01", L"Spooler"));
     ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
     ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
     EXPECT_EQ(L"Running", RunState(L"SRV01", L"Spooler"));
@@ -121,6 +125,10 @@ TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInMa
     SetServiceState(L"SRV01", L"Spooler", L"StartPending");
     Sleep(600000);
     EXPECT_EQ(DWORD{SERVICE_START_PENDING}, State(service.get()));
+
+    // An open handle fails once its machine stops answering.
+    sim::SetMachineSetting(L"SRV02", L"Machine", L"Reachable", L"0");
+    EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, QueryServiceStatus(remote.get(), &status));
 }
 
 TEST_F(ServiceWorldTest, AChangeWritesWhatItIsGivenIntoTheMachinesRegistryAndADriverMayStartAtBoot) {
@@ -140,17 +148,6 @@ TEST_F(ServiceWorldTest, AChangeWritesWhatItIsGivenIntoTheMachinesRegistryAndADr
     EXPECT_TRUE(ChangeServiceConfigW(driver.get(), kSame, SERVICE_BOOT_START, kSame, nullptr, nullptr, nullptr,
                                      nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(SERVICE_BOOT_START, ReadRegistryDword(L"SRV01", kServices + L"Disk", L"Start"));
-}
-
-TEST_F(ServiceWorldTest, ARemoteMachineKeepsItsOwnStateAndFailsOpenHandlesWhenItStopsAnswering) {
-    ScHandle remote(Open(L"\\\\SRV02", L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
-    ASSERT_TRUE(StartServiceW(remote.get(), 0, nullptr));
-    EXPECT_EQ(L"Running", RunState(L"SRV02", L"Spooler"));
-    EXPECT_EQ(L"<none>", RunState(L"SRV01", L"Spooler"));
-
-    sim::SetMachineSetting(L"SRV02", L"Machine", L"Reachable", L"0");
-    SERVICE_STATUS status;
-    EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, QueryServiceStatus(remote.get(), &status));
 }
 
 }  // namespace
