@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "platform/sim/hostfile.h"
 #include "platform/text.h"
 

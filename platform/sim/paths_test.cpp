@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -154,7 +153,7 @@ TEST_F(PathTest, LargeFoldersFollowChangesMadeBehindTheirBack) {
     });
 }
 
-TEST_F(PathTest, DriveAndMachineFoldersChangedBehindTheBackAreLookedForAgain) {
+TEST_F(PathTest, DrivesAndMachinesChangedBehindTheBackAreLookedForAgain) {
     fs::path drives = WorldRoot() / "SRV01/drives";
     ExpectMappings({{L"D:\\Data\\a.txt", "SRV01/drives/D/Data/a.txt", 0}});
     fs::rename(drives / "D", drives / "d");
@@ -182,12 +181,10 @@ TEST_F(PathTest, DriveAndMachineFoldersChangedBehindTheBackAreLookedForAgain) {
     fs::create_directories(WorldRoot() / "SRV04/drives/D");
     sim::NoteHostChange(WorldRoot() / "SRV04");
     ExpectMappings({{L"\\\\SRV04\\D$", "SRV04/drives/D", 0}});
-}
 
-TEST_F(PathTest, MachinesChangedBehindTheBackAreSeen) {
+    // A machine another process takes off the network, then removes, is seen so.
     std::wstring machine;
     ASSERT_EQ(0u, sim::ResolveMachine(L"\\\\SRV02", machine, ERROR_BAD_NETPATH));
-    // Another process takes the machine off the network, then removes it.
     fs::path ini = WorldRoot() / "SRV02/machine.ini";
     std::string text = ReadHostFile(ini);
     size_t at = text.find("Reachable=1");

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,10 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/sim/paths.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/sim/testing/win32_files.h"
-#include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
 

@@ -3,17 +3,13 @@
 // platform/conformance/registry_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "platform/conformance/testing/registry_calls.h"
-#include "platform/sim/hostfile.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/sim/world.h"
-#include "platform/text.h"
 #include "platform/win32.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <cwctype>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "platform/sim/hive.h"
