@@ -85,8 +85,6 @@ TEST_F(FilesTest, EachDispositionReportsWhatWasThere) {
     };
     for (const Case& c : {
              Case{L"d:\\LOGS\\RUN.LOG", GENERIC_READ, OPEN_EXISTING, ERROR_SUCCESS},
-             Case{L"D:\\LOGS\\Run.log", GENERIC_WRITE, OPEN_ALWAYS, ERROR_ALREADY_EXISTS},
-             Case{L"D:\\Nowhere\\x.log", GENERIC_WRITE, OPEN_ALWAYS, kFailed | ERROR_PATH_NOT_FOUND},
              Case{L"D:\\Logs\\run.log", GENERIC_READ, TRUNCATE_EXISTING, kFailed | ERROR_INVALID_PARAMETER},
              Case{L"D:\\Logs\\run.log", GENERIC_READ, 99, kFailed | ERROR_INVALID_PARAMETER},
              // Folders are not files, whichever way they are asked for.

@@ -78,7 +78,6 @@ TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeOrTheInjectedFailure) {
         const wchar_t *server, *name;
         DWORD error;
     } cases[] = {
-        {nullptr, L"spooler", 0},
         {L"SRV01", L"Spooler", 0},
         {nullptr, L"Tcpip", ERROR_SERVICE_DOES_NOT_EXIST},  // no Type: no service
         {nullptr, L"The Spooler service", ERROR_SERVICE_DOES_NOT_EXIST},
