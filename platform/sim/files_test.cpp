@@ -184,32 +184,6 @@ TEST_F(FilesTest, BitsTheHostLacksAreKeptAndTimesAreSetOnlyWhereAttributesMayBeW
 
 // ---- copies, moves, paths ----
 
-TEST_F(FilesTest, EachDriveIsAVolumeAndReadOnlyFilesAreNotDeleted) {
-    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\Sub", L"D:\\Ops\\Moved", 0));  // folders move within a volume
-    struct {
-        const wchar_t* source;
-        const wchar_t* target;
-        DWORD flags;
-        DWORD error;
-    } cases[] = {
-        {L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", 0, ERROR_NOT_SAME_DEVICE},
-        {L"D:\\Ops\\plain.txt", L"\\\\SRV01\\C$\\x.txt", 0, ERROR_NOT_SAME_DEVICE},
-        {L"D:\\Ops\\Moved", L"\\\\SRV02\\D$\\Moved", MOVEFILE_COPY_ALLOWED, ERROR_NOT_SAME_DEVICE},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.error, ErrorOf([&] { return MoveFileExW(c.source, c.target, c.flags); }))
-            << corvan::ToUtf8(c.source) << " -> " << corvan::ToUtf8(c.target);
-    // Another volume takes a file when a copy is allowed; the same volume by another name is no other.
-    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", MOVEFILE_COPY_ALLOWED));
-    EXPECT_EQ("plain.txt", ReadWholeFile(L"\\\\SRV02\\D$\\x.txt"));
-    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\src.txt", L"\\\\SRV01\\D$\\Ops\\moved.txt", 0));
-
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, DeleteFileW(L"D:\\Ops\\ro.txt"));
-    ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\ro.txt", FILE_ATTRIBUTE_NORMAL));
-    ASSERT_TRUE(DeleteFileW(L"d:\\ops\\RO.TXT"));
-    EXPECT_EQ((NameList{L".", L"..", L"hidden.txt", L"Moved", L"moved.txt"}), Names(L"D:\\Ops\\*"));
-}
-
 TEST_F(FilesTest, FullPathNamesAndTheirFilePart) {
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Ops\\Sub"));
     struct {
@@ -285,13 +259,37 @@ TEST_F(FilesTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
 
 // ---- other machines and the host ----
 
-TEST_F(FilesTest, NetworkPathsReachEveryMachinesDrives) {
+TEST_F(FilesTest, NetworkPathsReachEveryDriveEachAVolumeAndReadOnlyFilesStay) {
     ASSERT_TRUE(CreateDirectoryW(L"\\\\SRV02\\D$\\Data", nullptr));
     EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV02", L"D:\\Data")));
     // A drive's root has no "." and "..", and is the root wherever the drive's current directory is.
     EXPECT_EQ((NameList{L"Data"}), Names(L"\\\\SRV02\\D$\\*"));
-    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Ops\\Sub"));
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\Logs"));
     EXPECT_EQ((NameList{L"Attr", L"Logs", L"Ops"}), Names(L"D:\\*"));
+
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\Sub", L"D:\\Ops\\Moved", 0));  // folders move within a volume
+    struct {
+        const wchar_t* source;
+        const wchar_t* target;
+        DWORD flags;
+        DWORD error;
+    } cases[] = {
+        {L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", 0, ERROR_NOT_SAME_DEVICE},
+        {L"D:\\Ops\\plain.txt", L"\\\\SRV01\\C$\\x.txt", 0, ERROR_NOT_SAME_DEVICE},
+        {L"D:\\Ops\\Moved", L"\\\\SRV02\\D$\\Moved", MOVEFILE_COPY_ALLOWED, ERROR_NOT_SAME_DEVICE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, ErrorOf([&] { return MoveFileExW(c.source, c.target, c.flags); }))
+            << corvan::ToUtf8(c.source) << " -> " << corvan::ToUtf8(c.target);
+    // Another volume takes a file when a copy is allowed; the same volume by another name is no other.
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\plain.txt", L"\\\\SRV02\\D$\\x.txt", MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ("plain.txt", ReadWholeFile(L"\\\\SRV02\\D$\\x.txt"));
+    ASSERT_TRUE(MoveFileExW(L"D:\\Ops\\src.txt", L"\\\\SRV01\\D$\\Ops\\moved.txt", 0));
+
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, DeleteFileW(L"D:\\Ops\\ro.txt"));
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\Ops\\ro.txt", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileW(L"d:\\ops\\RO.TXT"));
+    EXPECT_EQ((NameList{L".", L"..", L"hidden.txt", L"Moved", L"moved.txt"}), Names(L"D:\\Ops\\*"));
 }
 
 TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
@@ -369,7 +367,7 @@ TEST_F(FilesTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
 
 // ---- what Windows refuses, on paths of the host ----
 
-TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFile) {
+TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndWhatIsNoFileIsRefused) {
     fs::create_directories(WorldRoot() / "folder");
     auto put = [&](const char* name, const char* text) { std::ofstream(WorldRoot() / name) << text; };
     auto get = [&](const char* name) { return ReadHostFile(WorldRoot() / name); };
@@ -413,11 +411,9 @@ TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndNeverAFolderOrAReadOnlyFile)
     EXPECT_TRUE(MoveFileExW(corvan::FromUtf8(twin + "/m/drives/A/f").c_str(),
                             corvan::FromUtf8(twin + "/m/drives/B/f").c_str(), 0));
     fs::remove_all(twin);
-}
 
-// A FIFO would block the open, a device would read without end: neither is
-// a file, and each is refused at once, for reading and for writing.
-TEST_F(FilesTest, NamesOfThingsThatAreNoFilesAreRefused) {
+    // A FIFO would block the open, a device would read without end: neither is
+    // a file, and each is refused at once, for reading and for writing.
     ASSERT_EQ(0, mkfifo((WorldRoot() / "fifo").c_str(), 0600));
     for (const std::wstring& name : {HostPath("fifo"), std::wstring(L"/dev/zero"), std::wstring(L"/dev/null")}) {
         for (DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}})

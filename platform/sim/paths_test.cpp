@@ -58,7 +58,7 @@ protected:
     }
 };
 
-TEST_F(PathTest, NetworkPathsGoThroughAdministrativeAndNamedShares) {
+TEST_F(PathTest, NetworkPathsGoThroughSharesAndDrivePathsToTheLocalMachineIgnoringCase) {
     ExpectMappings({
         {L"\\\\SRV02\\D$\\Data\\file.txt", "SRV02/drives/D/Data/file.txt", 0},
         {L"\\\\SRV02\\D$", "SRV02/drives/D", 0},
@@ -76,9 +76,7 @@ TEST_F(PathTest, NetworkPathsGoThroughAdministrativeAndNamedShares) {
         {L"\\\\SRV02\\IPC$", "", ERROR_BAD_NET_NAME},
         {L"\\\\SRV02", "", ERROR_BAD_NET_NAME},
     });
-}
 
-TEST_F(PathTest, DrivePathsAreTheLocalMachinesMatchedIgnoringCase) {
     AddDirectory(L"SRV01", L"D:\\Exact");
     AddDirectory(L"SRV01", L"A:\\");  // the first and last letters are drives too
     AddDirectory(L"SRV01", L"Z:\\");

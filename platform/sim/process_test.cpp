@@ -122,7 +122,7 @@ TEST_F(ProcessTest, ExitCodeAndStillActive) {
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, WaitForSingleObject(info.hProcess, INFINITE) != WAIT_FAILED);
 }
 
-TEST_F(ProcessTest, StandardHandlesGoWhereStartupInfoSays) {
+TEST_F(ProcessTest, StandardHandlesWorkingDirectoryAndEnvironmentAreWhatTheCallSays) {
     Script("talk.sh", "echo out-line; echo err-line >&2; read line; echo \"got $line\"", true);
     std::ofstream(tools_ / "in.txt") << "typed\n";
     HANDLE in = CreateFileW(L"D:\\kitbox\\toolsdir\\in.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -146,9 +146,7 @@ TEST_F(ProcessTest, StandardHandlesGoWhereStartupInfoSays) {
     EXPECT_NE(GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE));
     EXPECT_NE(GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE));
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, GetStdHandle(5) != INVALID_HANDLE_VALUE);
-}
 
-TEST_F(ProcessTest, WorkingDirectoryAndEnvironment) {
     Script("where.sh", "pwd > where.txt; printf '%s|%s' \"$GREETING\" \"$CORVAN_WORLD\" > env.txt", true);
     fs::create_directories(WorldRoot() / "SRV01/drives/D/Work");
 

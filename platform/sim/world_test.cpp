@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 using WorldTest = SimWorldTest;
 
-TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachine) {
+TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachineWhereTheVariableThatNamesItSays) {
     EXPECT_EQ(fs::path(std::getenv("CORVAN_WORLD")), WorldRoot());
     std::wstring local = LocalMachineName();
     EXPECT_EQ(local, corvan::ToUpper(local));
@@ -30,11 +30,9 @@ TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachine) {
     EXPECT_EQ(L"5", MachineSetting(local, L"Machine", L"VersionMajor", L""));
     EXPECT_EQ(L"1", MachineSetting(local, L"Machine", L"Reachable", L""));
     EXPECT_EQ(std::vector<std::wstring>{local}, MachineNames());
-}
 
-// HOME names the world only while CORVAN_WORLD is unset, and then as
-// HOME/.corvan/world, even when it is the folder CORVAN_WORLD named before.
-TEST_F(WorldTest, TheWorldIsWhereTheVariableThatNamesItSays) {
+    // HOME names the world only while CORVAN_WORLD is unset, and then as
+    // HOME/.corvan/world, even when it is the folder CORVAN_WORLD named before.
     const std::string folder = WorldRoot().string();
     const char* home = std::getenv("HOME");
     const std::optional<std::string> savedHome = home ? std::optional<std::string>(home) : std::nullopt;
