@@ -65,7 +65,7 @@ TEST_F(RegistryWorldTest, ChangesReachTheFileOnFlushOrResetAndOldHandlesDieWithT
     RegCloseKey(key);
 }
 
-TEST_F(RegistryWorldTest, InjectedFailuresMatchFunctionMachineAndPathAndReachEveryCall) {
+TEST_F(RegistryWorldTest, InjectedFailuresReachEveryCallAndKeysDeeperThanWindowsKeepsAreNotCreated) {
     AddMachine(L"SRV02");
     AddRegistryKey(L"SRV02", L"SOFTWARE\\Vendor\\Tool");
     AddRegistryKey(sim::LocalMachineName(), L"SOFTWARE\\Vendor\\Tool");
@@ -105,17 +105,14 @@ TEST_F(RegistryWorldTest, InjectedFailuresMatchFunctionMachineAndPathAndReachEve
     }
     sim::ClearFaultRules();
     EXPECT_EQ(1u, QueryDword(key_, L"V"));  // neither the set nor the delete happened
-}
 
-// Windows keeps keys at most 512 levels deep from the registry's root, of
-// which HKEY_LOCAL_MACHINE is the first: 510 levels below it.
-TEST_F(RegistryWorldTest, KeysDeeperThanTheRegistryKeepsAreNotCreated) {
+    // Windows keeps keys at most 512 levels deep from the registry's root, of
+    // which HKEY_LOCAL_MACHINE is the first: 510 levels below it.
     auto levels = [](size_t count) {
         std::wstring path;
         for (size_t i = 0; i < count; ++i) path += (i ? L"\\k" : L"k");
         return path;
     };
-    HKEY key = nullptr;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExW(HKEY_LOCAL_MACHINE, levels(511).c_str(), 0, nullptr, 0,
                                                        KEY_ALL_ACCESS, nullptr, &key, nullptr));
     ExpectOpenFails(HKEY_LOCAL_MACHINE, L"k");

@@ -70,7 +70,7 @@ protected:
 
 // Services are the keys with a Type, on machines that answer; an injected
 // failure fires on the named call and machine before the machine is looked for.
-TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeOrTheInjectedFailure) {
+TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeAndAChangeWritesWhatItIsGivenIntoTheRegistry) {
     SetRegistryDword(L"SRV01", kServices + L"Tcpip\\Parameters", L"Start", 2);
     AddFault(L"OpenSCManagerW@SRV02=5");
     AddFault(L"OpenSCManagerW@NOSUCH=5");
@@ -88,6 +88,24 @@ TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeOrTheInjectedFailure) {
     for (const auto& c : cases)
         EXPECT_EQ(c.error, ErrorOfOpen(c.server, c.name)) << corvan::ToUtf8(c.name) << " on "
                                                           << (c.server ? corvan::ToUtf8(c.server) : "null");
+
+    // A change writes what it is given into the machine's registry; a driver may start at boot.
+    ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
+    ASSERT_TRUE(ChangeServiceConfigW(service.get(), kSame, SERVICE_DEMAND_START, kSame, nullptr, nullptr, nullptr,
+                                     nullptr, L"LocalSystem", nullptr, L"Print Spooler"));
+    EXPECT_EQ(SERVICE_DEMAND_START, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
+    EXPECT_EQ(kOwnInteractive, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Type"));
+    EXPECT_EQ(SERVICE_ERROR_NORMAL, ReadRegistryDword(L"SRV01", kSpoolerKey, L"ErrorControl"));
+    EXPECT_EQ(L"%SystemRoot%\\spoolsv.exe", ReadRegistryString(L"SRV01", kSpoolerKey, L"ImagePath"));
+    EXPECT_EQ(L"LocalSystem", ReadRegistryString(L"SRV01", kSpoolerKey, L"ObjectName"));
+    EXPECT_EQ(L"Print Spooler", ReadRegistryString(L"SRV01", kSpoolerKey, L"DisplayName"));
+    EXPECT_EQ(SERVICE_AUTO_START, ReadRegistryDword(L"SRV02", kSpoolerKey, L"Start"));
+
+    SetRegistryDword(L"SRV01", kServices + L"Disk", L"Type", SERVICE_KERNEL_DRIVER);
+    ScHandle driver(Open(nullptr, L"Disk", SERVICE_CHANGE_CONFIG));
+    EXPECT_TRUE(ChangeServiceConfigW(driver.get(), kSame, SERVICE_BOOT_START, kSame, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(SERVICE_BOOT_START, ReadRegistryDword(L"SRV01", kServices + L"Disk", L"Start"));
 }
 
 TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInTheMachinesIni) {
@@ -128,25 +146,6 @@ TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInTh
     // An open handle fails once its machine stops answering.
     sim::SetMachineSetting(L"SRV02", L"Machine", L"Reachable", L"0");
     EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, QueryServiceStatus(remote.get(), &status));
-}
-
-TEST_F(ServiceWorldTest, AChangeWritesWhatItIsGivenIntoTheMachinesRegistryAndADriverMayStartAtBoot) {
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
-    ASSERT_TRUE(ChangeServiceConfigW(service.get(), kSame, SERVICE_DEMAND_START, kSame, nullptr, nullptr, nullptr,
-                                     nullptr, L"LocalSystem", nullptr, L"Print Spooler"));
-    EXPECT_EQ(SERVICE_DEMAND_START, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
-    EXPECT_EQ(kOwnInteractive, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Type"));
-    EXPECT_EQ(SERVICE_ERROR_NORMAL, ReadRegistryDword(L"SRV01", kSpoolerKey, L"ErrorControl"));
-    EXPECT_EQ(L"%SystemRoot%\\spoolsv.exe", ReadRegistryString(L"SRV01", kSpoolerKey, L"ImagePath"));
-    EXPECT_EQ(L"LocalSystem", ReadRegistryString(L"SRV01", kSpoolerKey, L"ObjectName"));
-    EXPECT_EQ(L"Print Spooler", ReadRegistryString(L"SRV01", kSpoolerKey, L"DisplayName"));
-    EXPECT_EQ(SERVICE_AUTO_START, ReadRegistryDword(L"SRV02", kSpoolerKey, L"Start"));
-
-    SetRegistryDword(L"SRV01", kServices + L"Disk", L"Type", SERVICE_KERNEL_DRIVER);
-    ScHandle driver(Open(nullptr, L"Disk", SERVICE_CHANGE_CONFIG));
-    EXPECT_TRUE(ChangeServiceConfigW(driver.get(), kSame, SERVICE_BOOT_START, kSame, nullptr, nullptr, nullptr,
-                                     nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(SERVICE_BOOT_START, ReadRegistryDword(L"SRV01", kServices + L"Disk", L"Start"));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-TEST(SidTextTest, ParsesIntoBinaryLayoutAndWritesTheSameTextBack) {
+TEST(SidTextTest, ParsesIntoBinaryLayoutAndBackAndRefusesMalformedTextsAndInvalidSids) {
     std::wstring fifteen = L"S-1-5";
     for (int i = 0; i < 15; ++i) fifteen += L"-1";
     struct {
@@ -30,9 +30,7 @@ TEST(SidTextTest, ParsesIntoBinaryLayoutAndWritesTheSameTextBack) {
         else if (!c.sid.empty()) EXPECT_EQ(c.sid, sid);
         EXPECT_EQ(c.written, sim::SidToText(sid.data()));
     }
-}
 
-TEST(SidTextTest, MalformedTextsAndInvalidSidsAreRefused) {
     std::wstring sixteen = L"S-1-5";
     for (int i = 0; i < 16; ++i) sixteen += L"-1";
     Bytes sid{0xEE};

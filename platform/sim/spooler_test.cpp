@@ -292,7 +292,7 @@ TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
     ClosePrinter(printer);
 }
 
-TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
+TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange) {
     ASSERT_TRUE(ClosePrinter(Add(Record(L"LASER01"))));
     EXPECT_FAILS_WITH(ERROR_INVALID_PRINTER_NAME, Open(L"\\\\SRV01\\NOSUCH", 0));
     EXPECT_FAILS_WITH(RPC_S_SERVER_UNAVAILABLE, Open(L"\\\\SRV02\\LASER01", 0));
@@ -334,11 +334,9 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndOutliveNoDeletion) {
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, ClosePrinter(use));
     DWORD needed = 0;
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, GetPrinterW(use, 2, nullptr, 0, &needed));
-}
 
-// AddPrinterW and SetPrinterW find a taken share name without reading every
-// printer again; what they keep must follow every way a printer changes.
-TEST_F(SpoolerTest, TakenShareNamesFollowAddsSetsDeletesAndDirectWrites) {
+    // AddPrinterW and SetPrinterW find a taken share name without reading every
+    // printer again; what they keep must follow every way a printer changes.
     auto add = [&](const std::wstring& name, const std::wstring& share, DWORD attributes = PRINTER_ATTRIBUTE_SHARED) {
         share_ = share;
         PRINTER_INFO_2W info = Record(name.c_str());
