@@ -64,12 +64,16 @@ bool ReadXattr(int fd, const char* name, std::string& value) {
     return true;
 }
 
-bool ReadHex(const fs::path& path, const char* name, uint64_t& number) {
-    std::string text;
-    if (!ReadXattr(path, name, text) || text.empty() || text.size() > 16) return false;
+bool ParseHex(const std::string& text, uint64_t& number) {
+    if (text.empty() || text.size() > 16) return false;
     char* end = nullptr;
     number = std::strtoull(text.c_str(), &end, 16);
     return end && *end == '\0';
+}
+
+bool ReadHex(const fs::path& path, const char* name, uint64_t& number) {
+    std::string text;
+    return ReadXattr(path, name, text) && ParseHex(text, number);
 }
 
 std::string Hex(uint64_t number, int digits) {
@@ -430,14 +434,24 @@ DWORD WriteAttributes(const fs::path& path, const HostEntry& entry, DWORD attrib
         if (wanted != mode && ::chmod(path.c_str(), wanted) != 0) return ErrnoError(errno);
         stored &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     }
+    // The word every new entry has is kept as no word at all, so that most
+    // entries carry one attribute fewer to read.
+    if (stored == (folder ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE))) {
+        if (::lremovexattr(path.c_str(), kAttributesName) != 0 && errno != ENODATA && errno != ENOTSUP)
+            return ErrnoError(errno);
+        return 0;
+    }
     std::string text = Hex(stored, 8);
     if (::lsetxattr(path.c_str(), kAttributesName, text.data(), text.size(), 0) != 0) return ErrnoError(errno);
     return 0;
 }
 
-void CopyAttributeWord(const fs::path& from, const fs::path& to) {
+bool CopyAttributeWord(const fs::path& from, const fs::path& to) {
     std::string text;
-    if (ReadXattr(from, kAttributesName, text)) ::lsetxattr(to.c_str(), kAttributesName, text.data(), text.size(), 0);
+    uint64_t word = FILE_ATTRIBUTE_ARCHIVE;
+    if (!ReadXattr(from, kAttributesName, text)) return errno == ENODATA || errno == ENOTSUP;
+    if (ParseHex(text, word) && word == FILE_ATTRIBUTE_ARCHIVE) return true;
+    return ::lsetxattr(to.c_str(), kAttributesName, text.data(), text.size(), 0) == 0;
 }
 
 bool WriteCreationTime(int fd, const FILETIME& time) {

@@ -329,8 +329,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     }
     // CopyFile keeps the source's last-write time and attributes; the
     // copy's creation time is its own and its security is its folder's.
-    sim::CopyAttributeWord(source.path, temp);
-    if (::rename(temp.c_str(), target.path.c_str()) != 0) {
+    if (!sim::CopyAttributeWord(source.path, temp) || ::rename(temp.c_str(), target.path.c_str()) != 0) {
         DWORD error = CopyError(errno);
         RemoveQuietly(temp);
         return Fail(error);
