@@ -260,8 +260,7 @@ bool CopyBytes(const fs::path& source, const struct stat& sourceStat, const fs::
     }
     // The copy keeps the source's last-write time; access time as well.
     struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-    ok = ok && ::fchmod(out, sourceStat.st_mode & 07777) == 0;
-    if (ok) ::futimens(out, times);
+    ok = ok && ::fchmod(out, sourceStat.st_mode & 07777) == 0 && ::futimens(out, times) == 0;
     int saved = errno;
     ok = ::close(out) == 0 && ok;
     ::close(in);
