@@ -497,12 +497,12 @@ DWORD WriteAttributes(const fs::path& path, const HostEntry& entry, DWORD attrib
     return 0;
 }
 
-bool CopyAttributeWord(const fs::path& from, const fs::path& to) {
+bool CopyAttributeWord(const fs::path& from, int to) {
     std::string text;
     uint64_t word = FILE_ATTRIBUTE_ARCHIVE;
     if (!ReadXattr(from, kAttributesName, text)) return errno == ENODATA || errno == ENOTSUP;
     if (ParseHex(text, word) && word == FILE_ATTRIBUTE_ARCHIVE) return true;
-    return ::lsetxattr(to.c_str(), kAttributesName, text.data(), text.size(), 0) == 0;
+    return ::fsetxattr(to, kAttributesName, text.data(), text.size(), 0) == 0;
 }
 
 bool WriteCreationTime(int fd, const FILETIME& time) {
