@@ -42,6 +42,13 @@ protected:
                                {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0", L"Type=0"});
     }
 
+    // The last error of a look at the path's attributes; 0 when it is there.
+    static DWORD LookError(const wchar_t* path) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        SetLastError(0);
+        return GetFileAttributesExW(path, GetFileExInfoStandard, &data) ? 0 : GetLastError();
+    }
+
     // Each path maps to the host path below the world (relative) or fails with error.
     struct Mapping {
         const wchar_t* path;
@@ -126,8 +133,26 @@ TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
     EXPECT_EQ(L"\\\\SRV02\\Public", std::wstring(buffer, length));
 }
 
-TEST_F(PathTest, LargeFoldersFollowChangesMadeBehindTheirBack) {
-    // Large enough to be indexed rather than read on every lookup.
+// What the calls keep between calls to spare host calls (folder listings)
+// follows every change made behind their back, by another process or straight
+// on the host.
+TEST_F(PathTest, FoldersKeptBetweenLookupsFollowChangesMadeBehindTheirBack) {
+    AddFile(L"SRV01", L"D:\\Small\\a.txt", "a");
+    fs::path small = HostPathOf(L"SRV01", L"D:\\Small");
+    // Looked in twice, so that its names are kept.
+    EXPECT_EQ(0u, LookError(L"D:\\Small\\A.TXT"));
+    EXPECT_EQ(0u, LookError(L"D:\\Small\\A.txt"));
+    fs::rename(small / "a.txt", small / "B.txt");
+    std::ofstream(small / "c.TXT") << "c";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), LookError(L"D:\\Small\\A.TXT"));
+    EXPECT_EQ(0u, LookError(L"D:\\Small\\b.TXT"));
+    EXPECT_EQ(0u, LookError(L"D:\\Small\\C.txt"));
+    // Its names are not taken for proof that it is still there.
+    fs::remove_all(small);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), LookError(L"D:\\Small\\B.TXT"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), LookError(L"D:\\Small"));
+
+    // Large enough to be indexed at once rather than read on every lookup.
     for (int i = 0; i < 300; ++i) AddFile(L"SRV01", corvan::Format(L"D:\\Big\\f%03d.txt", i), "");
     ExpectMappings({{L"D:\\BIG\\F005.TXT", "SRV01/drives/D/Big/f005.txt", 0}});
 
