@@ -46,17 +46,18 @@ protected:
         AddFile(L"SRV01", L"C:\\WINDOWS\\System32\\sysprint.sep", "sep");
     }
 
-    // A record that AddPrinterW takes on SRV01.
-    PRINTER_INFO_2W Record(const wchar_t* name) {
-        name_ = name;
+    // A record that AddPrinterW takes on SRV01: the name and share name given
+    // (the texts must outlive the call), the TCP/IP port and the laser's driver.
+    PRINTER_INFO_2W Record(const wchar_t* name, const wchar_t* share = L"LASER",
+                           DWORD attributes = PRINTER_ATTRIBUTE_SHARED) {
         PRINTER_INFO_2W info{};
-        info.pPrinterName = name_.data();
-        info.pShareName = share_.data();
-        info.pPortName = port_.data();
+        info.pPrinterName = const_cast<LPWSTR>(name);
+        info.pShareName = const_cast<LPWSTR>(share);
+        info.pPortName = const_cast<LPWSTR>(L"IP_10.0.0.5");
         info.pDriverName = driver_.data();
-        info.pPrintProcessor = processor_.data();
-        info.pDatatype = datatype_.data();
-        info.Attributes = PRINTER_ATTRIBUTE_SHARED;
+        info.pPrintProcessor = const_cast<LPWSTR>(L"winprint");
+        info.pDatatype = const_cast<LPWSTR>(L"RAW");
+        info.Attributes = attributes;
         info.Priority = 1;
         return info;
     }
@@ -80,8 +81,7 @@ protected:
         return buffer;
     }
 
-    std::wstring name_, share_ = L"LASER", port_ = L"IP_10.0.0.5", driver_ = L"HP LaserJet 4000 Series PCL",
-                        processor_ = L"winprint", datatype_ = L"RAW";
+    std::wstring driver_ = L"HP LaserJet 4000 Series PCL";
 };
 
 // ---- buffers --------------------------------------------------------------
@@ -174,18 +174,13 @@ TEST_F(SpoolerTest, ChecksComeInWindowsOrder) {
 // ---- printers -------------------------------------------------------------------
 
 TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
-    std::wstring badName = L"A,B", tooLong(221, L'x'), ok = L"LASER09", badPort = L"LPT1:,LPT9:", unknown = L"none",
+    std::wstring badName = L"A,B", tooLong(221, L'x'), badPort = L"LPT1:,LPT9:", unknown = L"none",
                  badSep = L"missing.sep", emptyShare, badShare = L"a/b", taken = L"TAKEN";
     DEVMODEW broken{};
     broken.dmSize = offsetof(DEVMODEW, dmFormName) + 2;  // ends inside the form name
     alignas(8) BYTE notADescriptor[64] = {9};
-    PRINTER_INFO_2W first = Record(L"HOLDER");
-    std::wstring hold = L"HOLD";
-    first.pShareName = hold.data();
-    ASSERT_NE(nullptr, Add(first));
-    PRINTER_INFO_2W holder = Record(L"HOLDER2");
-    holder.pShareName = taken.data();
-    ASSERT_NE(nullptr, Add(holder));
+    ASSERT_NE(nullptr, Add(Record(L"HOLDER", L"HOLD")));
+    ASSERT_NE(nullptr, Add(Record(L"HOLDER2", L"TAKEN")));
 
     struct Case {
         const char* what;
@@ -210,7 +205,7 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        PRINTER_INFO_2W info = Record(ok.c_str());
+        PRINTER_INFO_2W info = Record(L"LASER09");
         c.change(info);
         EXPECT_FAILS_WITH(c.expected, Add(info));
     }
@@ -219,27 +214,17 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
 
     // Unshared, a printer may take a share name in use; a blank is no control
     // character; a file share's name counts as taken.
-    PRINTER_INFO_2W quiet = Record(L"QUIET");
-    quiet.pShareName = taken.data();
-    quiet.Attributes = 0;
-    EXPECT_NE(nullptr, Add(quiet));
-    std::wstring blank = L"Front Desk";
-    PRINTER_INFO_2W front = Record(L"FRONT");
-    front.pShareName = blank.data();
-    EXPECT_NE(nullptr, Add(front));
+    EXPECT_NE(nullptr, Add(Record(L"QUIET", L"TAKEN", 0)));
+    EXPECT_NE(nullptr, Add(Record(L"FRONT", L"Front Desk")));
     SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", L"Files",
                            {L"Path=D:\\Files", L"Type=0"});
-    std::wstring files = L"FILES";
-    PRINTER_INFO_2W clash = Record(L"CLASH");
-    clash.pShareName = files.data();
-    EXPECT_FAILS_WITH(ERROR_INVALID_SHARENAME, Add(clash));
+    EXPECT_FAILS_WITH(ERROR_INVALID_SHARENAME, Add(Record(L"CLASH", L"FILES")));
 }
 
 TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
-    PRINTER_INFO_2W info = Record(L"LASER01");
-    std::wstring sep = L"sysprint.sep";
-    info.pSepFile = sep.data();
-    info.Attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_NETWORK | PRINTER_ATTRIBUTE_PUBLISHED;
+    PRINTER_INFO_2W info = Record(L"LASER01", L"LASER",
+                                  PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_NETWORK | PRINTER_ATTRIBUTE_PUBLISHED);
+    info.pSepFile = const_cast<LPWSTR>(L"sysprint.sep");
     HANDLE printer = Add(info);
     ASSERT_NE(nullptr, printer);
     Bytes record = Get(printer, 2);
@@ -281,9 +266,7 @@ TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
 
     // A device name longer than the member is cut to leave room for its terminator.
     const std::wstring longName(40, L'L');
-    PRINTER_INFO_2W unshared = Record(longName.c_str());
-    unshared.Attributes = 0;
-    printer = Add(unshared);
+    printer = Add(Record(longName.c_str(), L"LASER", 0));
     ASSERT_NE(nullptr, printer);
     record = Get(printer, 2);
     r = reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
@@ -338,10 +321,7 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange)
     // AddPrinterW and SetPrinterW find a taken share name without reading every
     // printer again; what they keep must follow every way a printer changes.
     auto add = [&](const std::wstring& name, const std::wstring& share, DWORD attributes = PRINTER_ATTRIBUTE_SHARED) {
-        share_ = share;
-        PRINTER_INFO_2W info = Record(name.c_str());
-        info.Attributes = attributes;
-        HANDLE printer = Add(info);
+        HANDLE printer = Add(Record(name.c_str(), share.c_str(), attributes));
         return printer && ClosePrinter(printer) ? 0u : GetLastError();
     };
     for (int i = 0; i < 300; ++i) ASSERT_EQ(0u, add(corvan::Format(L"P%03d", i), corvan::Format(L"S%03d", i)));
@@ -351,8 +331,7 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange)
 
     // SetPrinterW moves a printer's share name: the old one is free, the new one taken.
     HANDLE printer = Open(L"\\\\SRV01\\P007", PRINTER_ALL_ACCESS);
-    share_ = L"Moved";
-    PRINTER_INFO_2W info = Record(L"P007");
+    PRINTER_INFO_2W info = Record(L"P007", L"Moved");
     ASSERT_TRUE(SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(&info), 0));
     ClosePrinter(printer);
     EXPECT_EQ(0u, add(L"Second", L"S007"));
