@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -342,7 +343,8 @@ Security Effective(const fs::path& path, bool folder) {
     Security result;
     static KeptFolders kept;
     const Security* above = nullptr;
-    if (root != "/" && path != root && path.has_relative_path()) above = kept.Find(root, path.parent_path());
+    // A path too long for the host is read folder by folder, as the walk does.
+    if (root != "/" && path != root && path.native().size() < PATH_MAX) above = kept.Find(root, path.parent_path());
     if (above) {
         Security own;
         bool hasOwn = ReadOwnSecurity(path, own);
