@@ -69,13 +69,14 @@ TEST_F(WorldTest, FaultRulesFireAsOftenAsTheySayAndTestRulesAddToTheFile) {
     AddMachine(L"SRV02");
     ASSERT_TRUE(WriteHostFileAtomic(WorldRoot() / "faults.ini",
                                     "[Faults]\n; comment\nNetShareAdd@SRV02=2118,1\nEnumPrinterDriversW=1722,3\n"
-                                    "RegOpenKeyExW:Vendor\\Tool=5\nbroken rule\nBad=x\nTrailing=5x\n"));
+                                    "RegOpenKeyExW:Vendor\\Tool=5\nbroken rule\nBad=x\nTrailing=5x\n@SRV02=5\n"));
     ResetWorld();
     testing::internal::CaptureStderr();
     EXPECT_EQ(0u, InjectedFault("NetShareAdd", L"SRV01", {}));
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, errors.find("Bad=x"));
     EXPECT_NE(std::string::npos, errors.find("Trailing=5x"));
+    EXPECT_NE(std::string::npos, errors.find("\"@SRV02=5\""));  // a rule names its call
 
     EXPECT_EQ(2118u, InjectedFault("NetShareAdd", L"srv02", {L"share"}));
     EXPECT_EQ(0u, InjectedFault("NetShareAdd", L"SRV02", {L"share"}));
