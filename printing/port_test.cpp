@@ -29,7 +29,6 @@ protected:
         SetRegistryString(L"SRV01", kPorts + L"\\IP_1", L"IPAddress", L"10.0.0.1");
         AddMachine(L"SRV02");
         sim::AddPrintServer(L"SRV02", {});
-        folder_ = WorldFile("restore");
     }
 
     // A saved port bound for SRV02.
@@ -37,7 +36,7 @@ protected:
         auto port = std::make_unique<CPort>(L"\\\\SRV02");
         port->PortName = name;
         port->MonitorName = port->Description = monitor;
-        port->RegistryFolder = folder_;
+        port->RegistryFolder = WorldFile("restore");
         auto data = std::make_unique<CCompositeRegKey>(L"\\\\SRV02");
         data->ParentKeyName = CPort::MonitorPortsKey(monitor);
         data->KeyName = name;
@@ -49,8 +48,6 @@ protected:
         port->SetRegistryData(std::move(data));
         return port;
     }
-
-    std::wstring folder_;
 };
 
 TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsSavesAsTheGoldenFileAndSelects) {

@@ -209,8 +209,7 @@ TEST_F(PrinterTest, OnlyTheFirstDependentFileIsKeptAndInstalledAsAOneFileList) {
     sim::AddPrintServer(L"SRV03", {});
     CCompositeDriver drivers(L"\\\\SRV01");
     ASSERT_EQ(1, drivers.Enum());
-    CDriver* driver = drivers.GetAt(0);
-    EXPECT_EQ(L"Backup Driver", driver->Task);
+    EXPECT_EQ(L"Backup Driver", drivers.GetAt(0)->Task);
 
     // Saved and loaded as the golden file shows, then installed on another server.
     const std::wstring file = WorldFile("drivers.bkp");

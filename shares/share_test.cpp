@@ -24,12 +24,9 @@ namespace {
 
 using corvan_test::kParameters;
 using corvan_test::kSecurity;
-using corvan_test::kShares;
 using Texts = std::vector<std::wstring>;
 const wchar_t kNullSessionShares[] = L"NullSessionShares";
 const wchar_t kFixUp[] = L"D:\\kitbox\\toolsdir\\FixW2KShares.cmd";
-const DWORD kRead = 0x1200A9;
-const DWORD kFull = 0x1F01FF;
 
 class CShareTest : public corvan_test::WorldTest {
 protected:
@@ -66,7 +63,7 @@ protected:
     // given entries (none: no descriptor).
     void CreateShare(const std::wstring& machine, const std::wstring& name, const std::wstring& path,
                      const std::vector<sim::TestAce>& entries = {}) {
-        SetRegistryMultiString(machine, kShares, name,
+        SetRegistryMultiString(machine, corvan_test::kShares, name,
                                {L"MaxUses=7", L"Path=" + path, L"Permissions=0", L"Remark=Rem", L"Type=0"});
         if (!entries.empty()) SetRegistryValue(machine, kSecurity, name, REG_BINARY, sim::TestDescriptor(entries));
     }
@@ -77,8 +74,8 @@ protected:
         AddDirectory(L"SRV01", L"C:\\Windows");
         SetRegistryMultiString(L"SRV01", kParameters, kNullSessionShares, {L"pub", L"COMCFG"});
         CreateShare(L"SRV01", L"Pub", L"D:\\Data\\Pub",
-                    {{ACCESS_DENIED_ACE_TYPE, 0, kFull, L"S-1-5-21-1000-2000-3000-1105"},
-                     {ACCESS_ALLOWED_ACE_TYPE, 0, kRead, L"S-1-5-21-1000-2000-3000-1106"}});
+                    {{ACCESS_DENIED_ACE_TYPE, 0, 0x1F01FF, L"S-1-5-21-1000-2000-3000-1105"},
+                     {ACCESS_ALLOWED_ACE_TYPE, 0, 0x1200A9, L"S-1-5-21-1000-2000-3000-1106"}});
         CreateShare(L"SRV01", L"Finance$", L"D:\\Data\\Finance");
     }
 
@@ -389,8 +386,7 @@ TEST_F(CShareTest, RestoreOntoAnotherServerRecreatesSharesPermissionsAndListAfte
     EXPECT_EQ(entries(backup), entries(*shares));
     EXPECT_EQ(std::make_tuple(L"\\\\SRV01", L"moved"),
               std::tie(shares->ServerName, Find(*shares, L"Finance$")->Migration));
-    shares->ReplaceServerName(L"SRV01", L"SRV02");
-    for (int i = 0; i < shares->GetCount(); ++i) shares->GetAt(i)->ReplaceServerName(L"SRV01", L"SRV02");
+    shares->ReplaceServerName(L"SRV01", L"SRV02");  // the set's shares too
 
     // A failing child fails the set and keeps its own outcome; the next run restores it.
     AddFault(L"NetShareAdd@SRV02:Finance=5,1");
