@@ -91,10 +91,10 @@ TEST(CompositeFileStoreTest, AFileNestingDeeperThanTheLimitIsRefused) {
     }
 }
 
-class CompositeFileTest : public sim::SimWorldTest {
+class CompositeFileTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
     }
@@ -133,10 +133,12 @@ TEST_F(CompositeFileTest, SharingViolationsAreRetriedAndNetworkErrorsInARowStopT
     AddFault(L"CopyFileW:open.db=32,2");
     CCompositeFile busy(L"\\\\SRV01");
     ASSERT_TRUE(busy.Enum(L"\\\\SRV01\\D$\\Busy"));
+    Watch(*busy.GetAt(0));
     DWORD start = GetTickCount();
     ASSERT_TRUE(busy.Backup(L"D:\\Copies1"));
     EXPECT_EQ(0u, busy.Tally.Failed);
     EXPECT_EQ(1u, busy.Tally.Files);
+    EXPECT_TRUE(Logged(L"CWin32File::Backup,CWin32File::Backup,0"));  // saved, and logged so
     EXPECT_GE(GetTickCount() - start, 2000u);  // two pauses of a second
 
     // Four firings: three files fail, then the rest is not tried, so one is

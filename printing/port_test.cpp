@@ -108,6 +108,11 @@ TEST_F(PortTest, AddWritesWhatThePortCarriesAndRefusesWhatNothingCouldMake) {
     }
     EXPECT_EQ(std::optional<std::wstring>(L""), ReadRegistryString(L"SRV02", sim::kTestLocalPorts, L"NE01:"));
 
+    // Nothing is written to a machine whose ports cannot be listed.
+    SetServiceState(L"SRV02", L"Spooler", L"Stopped");
+    auto unlisted = SavedPort(L"IP_8", L"Standard TCP/IP Port", 9100);
+    EXPECT_EQ(0, CPortRestorer().Restore(*unlisted));
+
     CPort done(L"\\\\SRV02");
     done.PortName = L"LPR_2";
     done.Restore = 0;
