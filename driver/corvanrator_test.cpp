@@ -89,23 +89,6 @@ TEST_F(MigratorTest, ARestoreStartedInTheSecondOfItsBackupGetsAFolderOfItsOwn) {
     EXPECT_EQ(std::string::npos, ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini")).find("RESTOREERROR"));
 }
 
-// A backup file whose first entry is not its class is refused as holding
-// no object, whatever that entry's value.
-TEST_F(MigratorTest, ABackupFileThatDoesNotBeginWithItsClassHoldsNoShare) {
-    AddFile(L"SRV01", L"D:\\Mig\\ctl.ini",
-            "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
-            "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=Pub,\"Pub_shr.bkp\"\r\n");
-    AddFile(L"SRV01", L"D:\\Mig\\Old\\Pub_shr.bkp", "[1]\r\nparent=CShare\r\nclass=CShare\r\n");
-    CCorvanrator migrator;
-    migrator.MachineName = L"SRV01";
-    migrator.RestoreRequested = 1;
-    migrator.ControlFilePath = L"D:\\Mig\\ctl.ini";
-    migrator.RunStamp = L"261206034512042";
-    migrator.Run();
-    const std::string control = ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"));
-    EXPECT_NE(std::string::npos, control.find("Pub_shr.bkp holds no share.")) << control;
-}
-
 TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
     CCorvanrator migrator;
     std::vector<std::wstring> args = {L"corvan", L"/backup", L"/c:ctl.ini", L"/C:second.ini", L"/s:\\\\SRV01",

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/sid_text.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -64,15 +64,7 @@ protected:
     }
     // The entries of every section of that name in a control file below D:\Mig, as written.
     std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
-        std::vector<std::string> entries;
-        bool in = false;
-        for (const auto& line : Lines(ReadHostFile(Mig(file)))) {
-            if (!line.empty() && line[0] == '[')
-                in = line == "[" + name + "]";
-            else if (in && !line.empty())
-                entries.push_back(line);
-        }
-        return entries;
+        return SectionEntries(Mig(file), name);
     }
     // Keys of a control file's Control section that a test names, with
     // their values there, for one comparison of all of them.
@@ -118,31 +110,24 @@ protected:
     }
     // Every folder ("<dir>") and file (its bytes) below root by relative
     // path, but for those whose path begins with leaveOut.
-    static std::map<std::string, std::string> Snapshot(const std::filesystem::path& root,
-                                                       const std::string& leaveOut = "\n") {
+    std::map<std::string, std::string> Snapshot(const std::filesystem::path& root, const std::string& leaveOut = "\n") {
         std::map<std::string, std::string> entries;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
             std::string path = std::filesystem::relative(entry.path(), root).string();
             if (path.rfind(leaveOut, 0) == 0) continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            entries[path] = entry.is_directory() ? "<dir>" : std::string(std::istreambuf_iterator<char>(in), {});
+            entries[path] = entry.is_directory() ? "<dir>" : ReadHostFile(entry.path());
         }
         return entries;
     }
-    // "type mask sid" of each entry of a self-relative descriptor's list, in order.
-    static std::vector<std::string> DescriptorAces(std::vector<BYTE> descriptor) {
-        std::vector<std::string> entries;
+    // The entries of the list of a descriptor kept in a registry value, in order.
+    std::vector<win32_files::AceEntry> AcesOf(const std::wstring& machine, const std::wstring& key,
+                                              const std::wstring& value) {
+        std::vector<BYTE> descriptor;
         BOOL present = FALSE, defaulted = FALSE;
         PACL dacl = nullptr;
-        if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !dacl) return entries;
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            void* ace = nullptr;
-            if (!GetAce(dacl, i, &ace)) break;
-            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-            entries.push_back(corvan::ToUtf8(corvan::Format(L"%u %x %ls", allowed->Header.AceType, allowed->Mask,
-                                                            sim::SidToText(&allowed->SidStart).c_str())));
-        }
-        return entries;
+        if (!ReadRegistryValue(machine, key, value, nullptr, &descriptor)) return {};
+        GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted);
+        return win32_files::EntriesOf(dacl);
     }
 
     std::filesystem::path cwd_;

@@ -48,12 +48,6 @@ protected:
     std::optional<DWORD> StartType(const std::wstring& name) {
         return ReadRegistryDword(L"SRV01", kServices + name, L"Start");
     }
-    // Runs a backup of the given service entries.
-    void BackupServices(const std::string& entries) {
-        WriteControl("[BACKUP]\r\n" + entries);
-        auto run = Corvan({"/B", "/S:SRV01"});
-        EXPECT_EQ(0, run.exitCode) << run.out;
-    }
 };
 
 TEST_F(RegistryAndServiceTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
@@ -160,28 +154,30 @@ TEST_F(RegistryAndServiceTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {
     EXPECT_NE(std::string::npos, third.out.find("Machine name \"SRV02\" is incorrect.")) << third.out;
 }
 
-TEST_F(RegistryAndServiceTest, StopAndDisableInOneEntryAndAStartTypeChangesBeforeTheServiceCanStart) {
+// Each entry acts in turn; one that fails is named, and the next entry runs.
+TEST_F(RegistryAndServiceTest, ServiceEntriesActInTurnAndThoseThatFailAreNamed) {
     // A disabled service cannot start: the start fails, the start type still changes.
-    BackupServices("SERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\nSERVICE=W3SVC,Start\r\n");
+    WriteControl(
+        "[BACKUP]\r\nSERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\n"
+        "SERVICE=W3SVC,Start\r\nSERVICE=W3SVC,Restart\r\nSERVICE=W3SVC\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"});
+    EXPECT_EQ(0, run.exitCode) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(",1060,The specified service does not exist")) << run.out;
     EXPECT_EQ("Stopped", State("Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
-    EXPECT_EQ("Running", State("W3SVC"));  // the second entry found it startable
-    EXPECT_EQ("error", Outcome("BackupStatus"));
-    EXPECT_EQ("1058", Outcome("BackupLastError"));
-    EXPECT_EQ("Start,manual,\"W3SVC\"", Control("BACKUPERROR", "SERVICE"));
-}
-
-TEST_F(RegistryAndServiceTest, MissingServiceIsAFailedStep) {
-    BackupServices("SERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Restart\r\nSERVICE=Spooler\r\n");
+    // The second entry found it startable; neither Restart nor an entry without action stop it.
+    EXPECT_EQ("Running", State("W3SVC"));
     const Keys outcome = {{"BackupStatus", "error"},
-                          {"BackupLastError", "1060"},
-                          {"BackupErrorText", "The specified service does not exist as an installed service.  "},
-                          {"BackupErrorFile", "NoSuch"},
+                          {"BackupLastError", "1058"},
+                          {"BackupErrorText",
+                           "The service cannot be started, either because it is disabled or because it has no "
+                           "enabled devices associated with it.  "},
+                          {"BackupErrorFile", "W3SVC"},
                           {"BackupErrorStep", "SERVICE"}};
     EXPECT_EQ(outcome, Outcomes(outcome));
-    EXPECT_EQ("Stop,\"NoSuch\"", Control("BACKUPERROR", "SERVICE"));
-    EXPECT_EQ("Running", State("Spooler"));  // neither Restart nor an entry without action touch it
+    EXPECT_EQ(std::vector<std::string>({"SERVICE=Stop,\"NoSuch\"", "SERVICE=Start,manual,\"W3SVC\""}),
+              Section("BACKUPERROR"));
 }
 
 // A restore runs the service entries that name an action, skips those that
