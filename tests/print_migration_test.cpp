@@ -209,12 +209,14 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     Backup();
     ASSERT_EQ("success", Outcome("BackupStatus"));
     const std::string backupFolder = Outcome("BackupLocation");
-    std::string control = ControlText();
-    // A port's file and entry are named by the text before its first colon.
-    for (const char* entry : {"PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PORT=COM1,\"COM1_port.bkp\"",
-                              "PORT=C,\"C_port.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\""})
-        EXPECT_NE(std::string::npos, control.find(entry)) << entry;
-    EXPECT_EQ(std::string::npos, control.find("IP_10.0.0.9_port"));
+    // Every port but the excluded one, named by the text before its first colon, and every printer.
+    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"",
+                                        "PORT=FILE,\"FILE_port.bkp\"", "PORT=C,\"C_port.bkp\"",
+                                        "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"",
+                                        "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
+                                        "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
+                                        "PRINTER=LASER02,\"LASER02_prt.bkp\""}),
+              Section("RESTORE"));
     EXPECT_FALSE(fs::exists(HostPathOf(L"ADMIN", corvan::FromUtf8(backupFolder + "\\IP_10.0.0.9_port.bkp"))));
 
     ReplaceMachine({kLaserDriver, kPlotterDriver});
@@ -240,11 +242,12 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     expectRestored();
     std::string trace = Trace();
     EXPECT_EQ(1u, Count(trace, "Service stopped.")) << trace;
-    control = ControlText();
-    for (const char* status :
-         {"PORT=IP_10.0.0.5,\"0,Success.\"", "PORT=COM1,\"0,Success.\"", "PORT=C,\"0,Success.\"",
-          "PRINTER=LASER01,\"0,Success.\"", "PRINTER=DESIGN01,\"0,Success.\"", "PRINTER=LASER02,\"0,Success.\""})
-        EXPECT_NE(std::string::npos, control.find(status)) << status;
+    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"0,Success.\"", "PORT=LPT1,\"0,Success.\"",
+                                        "PORT=FILE,\"0,Success.\"", "PORT=C,\"0,Success.\"",
+                                        "PORT=IP_10.0.0.5,\"0,Success.\"",
+                                        "PORT=IP_10.0.0.6,\"0,Success.\"", "PRINTER=DESIGN01,\"0,Success.\"",
+                                        "PRINTER=LASER01,\"0,Success.\"", "PRINTER=LASER02,\"0,Success.\""}),
+              Section("STATUS"));
     // The monitor key written is kept in the restore's run folder.
     EXPECT_TRUE(fs::exists(ResultFile("PortRegistry\\IP_10.0.0.5_Port.bkp")));
     EXPECT_EQ("dword:00000000", IniValue(ResultFile("IP_10.0.0.5_port.bkp"), "1", "Restore"));
@@ -276,11 +279,8 @@ TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIs
     Backup(
         "[EXCLUSION]\r\nPrinterName=laser\r\nDriverName=designjet\r\n[BACKUP]\r\nPRINTER=LASER02\r\nPRINTER="
         "DESIGN01\r\n");
-    std::string control = ControlText();
     // The driver exclusion comes last: it wins over the selected DESIGN01.
-    EXPECT_NE(std::string::npos, control.find("PRINTER=LASER02,\"LASER02_prt.bkp\""));
-    EXPECT_EQ(std::string::npos, control.find("LASER01_prt.bkp"));
-    EXPECT_EQ(std::string::npos, control.find("DESIGN01_prt.bkp"));
+    EXPECT_EQ(std::vector<std::string>{"PRINTER=LASER02,\"LASER02_prt.bkp\""}, Section("RESTORE"));
 }
 
 // A port the target has is left alone, with a warning that names how it
