@@ -131,6 +131,7 @@ TEST_F(CorvanCommandLineTest, UnloadableControlFileStillGivesFoldersAndCopies) {
     fs::create_directories(cwd_ / "ctl.ini");  // found by the validation, but not a file to load
     auto run = Corvan({"/B", "/C:ctl.ini", "/S:SRV01"});
     EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find("CObjectStore::LoadFromFile(ctl.ini),,5,")) << run.out;
     // Without a Control section every location is the temporary folder, so the
     // log and data folders are one folder.
     fs::path data = cwd_ / "tmp" / "SRV01";

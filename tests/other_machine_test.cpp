@@ -124,6 +124,7 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
     EXPECT_EQ(PublicAces(kNewLocalOps), AcesOf(L"SRV02", kSecurity, L"Public"));
     EXPECT_EQ(std::vector<std::wstring>({L"ANON"}),
               ReadRegistryMultiString(L"SRV02", kParameters, L"NullSessionShares"));
+    // The fix-up command ran once, for that share, on this version-5 server.
     EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n", ReadHostFile(HostPathOf(L"SRV02", L"D:\\kitbox\\toolsdir\\calls.txt")));
 
     const std::wstring port = std::wstring(sim::kTestTcpMonitorPorts) + L"\\" + kPort;

