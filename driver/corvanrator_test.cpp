@@ -102,20 +102,11 @@ TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
                        migrator.MachineName, migrator.LogPathArgument));
 }
 
-TEST_F(MigratorTest, ValidationTakesTheNameAfterTheLastBackslashAndStampsTheRun) {
+// Without /S: the run is on the local machine, by its name in lower case.
+TEST_F(MigratorTest, ValidationWithoutAMachineNameTakesTheLocalOne) {
     AddDirectory(L"SRV01", L"D:\\Logs");
     AddFile(L"SRV01", L"D:\\Logs\\ctl.ini", "[Control]\r\n");
-    CCorvanrator migrator;
-    migrator.MachineName = L"\\\\SRV01";
-    migrator.LogPathArgument = L"D:\\Logs";
-    migrator.ControlFilePath = L"D:\\Logs\\ctl.ini";
-    ASSERT_EQ(1, migrator.Validate());
-    EXPECT_EQ(std::make_tuple(L"SRV01", L"\\\\SRV01", 5u),
-              std::tie(migrator.MachineName, migrator.ServerName, migrator.MajorVersion));
-    ASSERT_EQ(15u, migrator.RunStamp.size());
-    EXPECT_EQ(L'0', migrator.RunStamp[12]);  // the random part is 000 to 099
-
-    CCorvanrator local;  // without /S: the local name, in lower case
+    CCorvanrator local;
     local.LogPathArgument = L"D:\\Logs";
     local.ControlFilePath = L"D:\\Logs\\ctl.ini";
     ASSERT_EQ(1, local.Validate());

@@ -101,6 +101,14 @@ protected:
             machine, kShares, name,
             {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0", L"Remark=" + remark, L"Type=0"});
     }
+    // Shares <prefix>0 to <prefix><count - 1> of folders of those names below D:\<folder>.
+    void AddShares(int count, const std::wstring& prefix, const std::wstring& folder) {
+        for (int i = 0; i < count; ++i) {
+            const std::wstring name = prefix + std::to_wstring(i);
+            AddDirectory(L"SRV01", L"D:\\" + folder + L"\\" + name);
+            AddShare(L"SRV01", name, L"D:\\" + folder + L"\\" + name, L"share number " + std::to_wstring(i));
+        }
+    }
     // The machine's fix-up command for null-session shares; it appends
     // "share|path|parent" to calls.txt beside it.
     void InstallFixUp(const std::wstring& machine) {
