@@ -131,18 +131,9 @@ protected:
         WriteControl("ControlBackup.ini", sections);
         Run("/B", "ControlBackup.ini");
     }
-    // Restores what the backup saved, from a copy of the restore control file
-    // beside it whose results go to a folder of their own: a restore begun in
-    // the second of the backup would otherwise share its run folder.
+    // Restores what the restore control file of the migration folder names.
     corvan_test::CorvanRun Restore(const std::string& machine = "SRV01") {
-        std::string control = ControlText();
-        const std::string key = "DefaultDataLocation=";
-        size_t at = control.find(key);
-        EXPECT_NE(std::string::npos, at);
-        const std::string name = "Restore" + std::to_string(++restores_);
-        control.replace(at, control.find('\r', at) - at, key + "D:\\Mig\\" + name);
-        std::ofstream(Mig(name + ".ini"), std::ios::binary) << control;
-        return Run("/R", "D:\\Mig\\" + name + ".ini", machine);
+        return Run("/R", "D:\\Mig\\ControlRestore.ini", machine);
     }
     // The restore control file the backup wrote.
     std::string ControlText() { return ReadHostFile(Mig("ControlRestore.ini")); }
@@ -189,8 +180,6 @@ protected:
                 ReadRegistryDword(L"SRV01", key, L"Attributes"),
                 KeyText(key + L"\\PrinterDriverData")};
     }
-
-    int restores_ = 0;
 };
 
 void PrintTo(const PrintMigrationTest::Queue& q, std::ostream* os) {
@@ -285,10 +274,12 @@ TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIs
 
 // A port the target has is left alone, with a warning that names how it
 // differs; a queue the target has is made equal to the saved one, or left
-// untouched when that fails.
-TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualToTheSavedOnes) {
+// untouched when that fails; a spooler that does not answer refuses them all.
+TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualOrRefusedByASpoolerThatDoesNotAnswer) {
     const Queue laser = QueueOf(L"LASER01");
     Backup();
+    const std::string backupControl = ControlText();
+    const std::vector<std::string> saved = Section("RESTORE");
     SetRegistryDword(L"SRV01", kPorts + L"\\IP_10.0.0.5", L"PortNumber", 9101);
     SetRegistryString(L"SRV01", kPorts + L"\\IP_10.0.0.5", L"SNMP Community", L"other");
     sim::TestPrinter changed{L"LASER01", L"LASER01", L"LPT1:", kPlotterDriver};
@@ -320,6 +311,43 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualToTheSa
     Restore();
     EXPECT_EQ("success", Outcome("RestoreStatus"));
     EXPECT_EQ(laser, QueueOf(L"LASER01"));
+
+    // A spooler stopped, or its machine out of reach (the run then goes on
+    // the administrator's machine): every port and printer of a fresh server
+    // fails with the spooler's error, and nothing is written to it.
+    ReplaceMachine({kLaserDriver, kPlotterDriver});
+    const struct {
+        const char* what;
+        const wchar_t *section, *key, *value;
+        const char* runOn;
+    } cases[] = {{"spooler stopped", L"Services", L"Spooler", L"Stopped", "SRV01"},
+                 {"server unreachable", L"Machine", L"Reachable", L"0", "ADMIN"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(Mig("ControlRestore.ini"), std::ios::binary) << backupControl;
+        fs::remove(cwd_ / "CorvanTrace.log");
+        sim::SetMachineSetting(L"SRV01", c.section, c.key, c.value);
+        Restore(c.runOn);
+        const Keys outcome = {{"RestoreStatus", "error"},
+                              {"RestoreLastError", "1722"},
+                              {"RestoreErrorText", "The RPC server is unavailable.  "},
+                              {"RestoreErrorStep", "PRINTER"}};
+        EXPECT_EQ(outcome, Outcomes(outcome));
+        // Every entry stays to be restored.
+        EXPECT_EQ(saved, Section("RESTORE"));
+        EXPECT_TRUE(Section("STATUS").empty());
+        for (const std::string file :
+             {"IP_10.0.0.5_port.bkp", "LASER01_prt.bkp", "DESIGN01_prt.bkp", "LASER02_prt.bkp"})
+            EXPECT_EQ("\"1722\"", IniValue(ResultFile(file), "1", "ErrorCode")) << file;
+        EXPECT_EQ(0u, Count(Trace(), "Service stopped."));
+
+        sim::SetMachineSetting(L"SRV01", L"Machine", L"Reachable", L"1");
+        EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
+        EXPECT_EQ(std::nullopt, ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
+        for (const wchar_t* printer : {L"LASER01", L"DESIGN01", L"LASER02"})
+            EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPrinters + L"\\" + printer)) << corvan::ToUtf8(printer);
+        SetServiceState(L"SRV01", L"Spooler", L"Running");
+    }
 }
 
 // A driver the new server lacks, or the old driver without a mapping to its
@@ -329,6 +357,7 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualToTheSa
 TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneOnceItIsInstalled) {
     Backup();
     const std::string backupControl = ControlText();
+    const std::vector<std::string> saved = Section("RESTORE");
     const struct {
         std::wstring installed, missing, printer;
         bool mapping;
@@ -375,46 +404,6 @@ TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneO
         EXPECT_EQ("success", Outcome("RestoreStatus"));
         EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPrinters + L"\\" + c.printer));
         for (const auto& [queue, text] : made) EXPECT_EQ(text, KeyText(kPrinters + L"\\" + queue));
-    }
-}
-
-// Stopped, or its machine out of reach (the run then goes on the
-// administrator's machine): every port and printer fails with the spooler's
-// error, and nothing is written to the target.
-TEST_F(PrintMigrationTest, ASpoolerThatDoesNotAnswerRefusesEveryPortAndPrinterWithItsOwnError) {
-    Backup();
-    ReplaceMachine({kLaserDriver, kPlotterDriver});
-    const struct {
-        const char* what;
-        const wchar_t *section, *key, *value;
-        const char* runOn;
-    } cases[] = {{"spooler stopped", L"Services", L"Spooler", L"Stopped", "SRV01"},
-                 {"server unreachable", L"Machine", L"Reachable", L"0", "ADMIN"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        sim::SetMachineSetting(L"SRV01", c.section, c.key, c.value);
-        Restore(c.runOn);
-        const Keys outcome = {{"RestoreStatus", "error"},
-                              {"RestoreLastError", "1722"},
-                              {"RestoreErrorText", "The RPC server is unavailable.  "},
-                              {"RestoreErrorStep", "PRINTER"}};
-        EXPECT_EQ(outcome, Outcomes(outcome));
-        const std::string control = ControlText();
-        EXPECT_EQ(std::string::npos, control.find("\"0,Success.\""));
-        for (const std::string file :
-             {"IP_10.0.0.5_port.bkp", "LASER01_prt.bkp", "DESIGN01_prt.bkp", "LASER02_prt.bkp"})
-            EXPECT_EQ("\"1722\"", IniValue(ResultFile(file), "1", "ErrorCode")) << file;
-        for (const char* entry : {"PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
-                                  "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER02,\"LASER02_prt.bkp\""})
-            EXPECT_NE(std::string::npos, control.find(entry)) << entry;
-        EXPECT_EQ(0u, Count(Trace(), "Service stopped."));
-
-        sim::SetMachineSetting(L"SRV01", L"Machine", L"Reachable", L"1");
-        EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
-        EXPECT_EQ(std::nullopt, ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
-        for (const wchar_t* printer : {L"LASER01", L"DESIGN01", L"LASER02"})
-            EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPrinters + L"\\" + printer)) << corvan::ToUtf8(printer);
-        SetServiceState(L"SRV01", L"Spooler", L"Running");
     }
 }
 
