@@ -357,7 +357,6 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualOrRefus
 TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneOnceItIsInstalled) {
     Backup();
     const std::string backupControl = ControlText();
-    const std::vector<std::string> saved = Section("RESTORE");
     const struct {
         std::wstring installed, missing, printer;
         bool mapping;
