@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <ctime>
+#include <map>
 #include <regex>
 #include <string>
 
