@@ -115,12 +115,6 @@ protected:
         return mode.Bytes();
     }
 
-    void WriteControl(const std::string& name, const std::string& sections, const std::string& data = "Data") {
-        std::ofstream(cwd_ / name) << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-                                      "DefaultDataLocation=D:\\Mig\\"
-                                   << data << "\r\n"
-                                   << sections;
-    }
     corvan_test::CorvanRun Run(const std::string& mode, const std::string& control,
                                const std::string& machine = "SRV01") {
         auto run = Corvan({mode, "/C:" + control, "/S:" + machine});
@@ -128,7 +122,7 @@ protected:
         return run;
     }
     void Backup(const std::string& sections = kPortsAndPrinters) {
-        WriteControl("ControlBackup.ini", sections);
+        Write("ControlBackup.ini", corvan_test::kMigLocations + sections);
         Run("/B", "ControlBackup.ini");
     }
     // Restores what the restore control file of the migration folder names.
@@ -254,10 +248,8 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     ReplaceMachine({kLaserDriver, kPlotterDriver});
     fs::remove(Mig("SupportedDrivers.txt"));
     fs::remove(cwd_ / "CorvanTrace.log");
-    WriteControl("Whole.ini",
-                 "BackupLocation=" + backupFolder +
-                     "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\nPRINTER=ALL,\"printers_backup.dat\"\r\n",
-                 "Whole");
+    Write("Whole.ini", corvan_test::kMigLocations + "BackupLocation=" + backupFolder +
+                           "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\nPRINTER=ALL,\"printers_backup.dat\"\r\n");
     std::ofstream(cwd_ / "SupportedDrivers.txt") << kMapping;
     Run("/R", "Whole.ini");
     EXPECT_NE(std::string::npos, ControlText().find("PRINTER=ALL,\"0,Success.\""));
@@ -394,10 +386,9 @@ TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneO
         for (const wchar_t* queue : {L"LASER01", L"DESIGN01", L"LASER02"})
             if (queue != c.printer) made[queue] = KeyText(kPrinters + L"\\" + queue);
         sim::AddDriver(L"SRV01", c.missing);
-        WriteControl("Retry.ini",
-                     "BackupLocation=" + Outcome("RestoreLocation") +
-                         "\r\n[RESTORE]\r\nPRINTER=LASER01,\"LASER01_prt.bkp\"\r\n"
-                         "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"\r\nPRINTER=LASER02,\"LASER02_prt.bkp\"\r\n");
+        Write("Retry.ini", corvan_test::kMigLocations + "BackupLocation=" + Outcome("RestoreLocation") +
+                               "\r\n[RESTORE]\r\nPRINTER=LASER01,\"LASER01_prt.bkp\"\r\n"
+                               "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"\r\nPRINTER=LASER02,\"LASER02_prt.bkp\"\r\n");
         fs::remove(Mig("ControlRestore.ini"));
         Run("/R", "Retry.ini");
         EXPECT_EQ("success", Outcome("RestoreStatus"));
