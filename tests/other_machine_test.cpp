@@ -32,7 +32,8 @@ const wchar_t kPort[] = L"IP_10.0.0.5";
 const wchar_t kAdministrators[] = L"S-1-5-32-544";
 const char kRunbook[] = "restart the spooler\r\n";
 
-// The lists of the share and the printer, with the local account of the server that holds them.
+// The lists of the share, the printer and the folder, with the local account
+// of the server that holds them.
 std::vector<win32_files::AceEntry> PublicAces(const wchar_t* localOps) {
     return {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kJdoe},
             {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001301BF, localOps},
@@ -41,6 +42,11 @@ std::vector<win32_files::AceEntry> PublicAces(const wchar_t* localOps) {
 std::vector<win32_files::AceEntry> LaserAces(const wchar_t* localOps) {
     return {{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, kAdministrators},
             {ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_EXECUTE, localOps}};
+}
+std::vector<win32_files::AceEntry> OpsAces(const wchar_t* localOps) {
+    const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    return {{ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001301BF, localOps},
+            {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kAdministrators}};
 }
 
 class OtherMachineTest : public corvan_test::CorvanWorldTest {
@@ -71,11 +77,7 @@ protected:
         sim::AddPrinter(L"SRV01", laser);
         // And a folder only the local account and the administrators may use.
         AddFile(L"SRV01", L"D:\\Data\\Ops\\runbook.txt", kRunbook);
-        const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-        ASSERT_TRUE(win32_files::SetDacl(L"D:\\Data\\Ops",
-                                         {{ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001301BF, kOldLocalOps},
-                                          {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kAdministrators}},
-                                         SE_DACL_PROTECTED));
+        ASSERT_TRUE(win32_files::SetDacl(L"D:\\Data\\Ops", OpsAces(kOldLocalOps), SE_DACL_PROTECTED));
 
         Write("ControlBackup.ini",
               corvan_test::kMigLocations +
@@ -137,9 +139,7 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
 
     EXPECT_EQ(kRunbook, ReadHostFile(HostPathOf(L"SRV02", L"D:\\Data\\Ops\\runbook.txt")));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
-    std::vector<std::wstring> folderSids;
-    for (const auto& ace : win32_files::DaclOf(L"\\\\SRV02\\D$\\Data\\Ops", &control)) folderSids.push_back(ace.sid);
-    EXPECT_EQ(std::vector<std::wstring>({kNewLocalOps, kAdministrators}), folderSids);
+    EXPECT_EQ(OpsAces(kNewLocalOps), win32_files::DaclOf(L"\\\\SRV02\\D$\\Data\\Ops", &control));
     EXPECT_TRUE(control & SE_DACL_PROTECTED);
 }
 
