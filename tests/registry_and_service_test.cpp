@@ -136,7 +136,8 @@ TEST_F(RegistryAndServiceTest, AnOverdeepHiveFailsItsBackupAndStaysAsItWas) {
     EXPECT_EQ(hiveBytes, ReadHostFile(hive));
 }
 
-// Each entry acts in turn; one that fails is named, and the next entry runs.
+// Each entry of a backup acts in turn; one that fails is named, and the next
+// entry runs. A restore runs the entries too.
 TEST_F(RegistryAndServiceTest, ServiceEntriesActInTurnAndThoseThatFailAreNamed) {
     // A disabled service cannot start: the start fails, the start type still changes.
     WriteControl(
@@ -160,19 +161,16 @@ TEST_F(RegistryAndServiceTest, ServiceEntriesActInTurnAndThoseThatFailAreNamed) 
     EXPECT_EQ(outcome, Outcomes(outcome));
     EXPECT_EQ(std::vector<std::string>({"SERVICE=Stop,\"NoSuch\"", "SERVICE=Start,manual,\"W3SVC\""}),
               Section("BACKUPERROR"));
-}
 
-// A restore runs the service entries that name an action, skips those that
-// do not, and leaves registry entries to the backup.
-TEST_F(RegistryAndServiceTest, RestoreRunsServiceEntriesWithAnActionAndIgnoresRegistryEntries) {
-    Write("ControlRestore.ini",
-          "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
-          "[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nSERVICE=NoSuch\r\n"
-          "SERVICE=Spooler,Stop,Manual\r\n");
-    auto run = Corvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"});
+    // A restore runs the service entries that name an action, skips those
+    // that do not, and leaves registry entries to the backup.
+    Write("ControlRestore.ini", corvan_test::kMigLocations +
+                                    "[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nSERVICE=NoSuch\r\n"
+                                    "SERVICE=W3SVC,Stop,Disable\r\n");
+    run = Corvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"});
     ASSERT_EQ(0, run.exitCode) << run.out;
-    EXPECT_EQ("Stopped", State("Spooler"));
-    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"Spooler"));
+    EXPECT_EQ("Stopped", State("W3SVC"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"W3SVC"));
     EXPECT_EQ("success", Outcome("RestoreStatus"));
     EXPECT_EQ("Successful Restore!", Outcome("RestoreErrorText"));
     for (const char* section : {"STATUS", "RESTOREERROR"})
