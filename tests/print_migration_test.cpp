@@ -35,17 +35,6 @@ const char kPortsAndPrinters[] = "[EXCLUSION]\r\nPortName=ip_10.0.0.9\r\n[BACKUP
 const char kMapping[] = "[MIGRATION]\r\nhp laserjet 4 = \"HP LaserJet 4000 Series PCL\" \r\n";
 
 class PrintMigrationTest : public corvan_test::CorvanWorldTest {
-public:
-    // What must come back of each queue: settings, device mode, permissions
-    // (byte for byte, so the same entries in the same order), attributes, driver data.
-    struct Queue {
-        std::optional<std::wstring> port, driver, share, sep;
-        std::vector<BYTE> devMode, security;
-        std::optional<DWORD> attributes;
-        std::string driverData;
-        bool operator==(const Queue&) const = default;
-    };
-
 protected:
     // Three TCP/IP ports and a local file port. Three queues: LASER01,
     // shared on the RAW port, with private device-mode bytes, a list that
@@ -157,38 +146,19 @@ protected:
     }
     void WriteMapping() { std::ofstream(Mig("SupportedDrivers.txt")) << kMapping; }
 
-    Queue QueueOf(const std::wstring& printer) {
-        const std::wstring key = kPrinters + L"\\" + printer;
-        auto text = [&](const wchar_t* name) { return ReadRegistryString(L"SRV01", key, name); };
-        auto bytes = [&](const wchar_t* name) {
-            std::vector<BYTE> value;
-            ReadRegistryValue(L"SRV01", key, name, nullptr, &value);
-            return value;
-        };
-        return {text(L"Port"),
-                text(L"Printer Driver"),
-                text(L"Share Name"),
-                text(L"Separator File"),
-                bytes(L"Default DevMode"),
-                bytes(L"Security"),
-                ReadRegistryDword(L"SRV01", key, L"Attributes"),
-                KeyText(key + L"\\PrinterDriverData")};
-    }
+    // What must come back of a queue: its key and subkeys as the hive file
+    // holds them, every value with its type and bytes (so the permissions
+    // with the same entries in the same order) and the driver data.
+    std::string Queue(const std::wstring& printer) { return KeyText(kPrinters + L"\\" + printer); }
 };
-
-void PrintTo(const PrintMigrationTest::Queue& q, std::ostream* os) {
-    *os << corvan::ToUtf8(q.port.value_or(L"-")) << " " << corvan::ToUtf8(q.driver.value_or(L"-")) << " "
-        << q.devMode.size() << " + " << q.security.size() << " bytes, attributes " << q.attributes.value_or(0) << "\n"
-        << q.driverData;
-}
 
 TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting) {
     // Protocol, port number, addresses, queue, double spool, SNMP: every value with its type and bytes.
     const std::string raw = KeyText(kPorts + L"\\IP_10.0.0.5"), lpr = KeyText(kPorts + L"\\IP_10.0.0.6");
     ASSERT_NE(std::string::npos, lpr.find("\"Double Spool\"=dword:00000001"));
-    const Queue laser = QueueOf(L"LASER01"), plotter = QueueOf(L"DESIGN01"), old = QueueOf(L"LASER02");
-    ASSERT_FALSE(laser.security.empty());
-    ASSERT_NE(std::string::npos, laser.driverData.find("InstalledOptions"));
+    const std::string laser = Queue(L"LASER01"), plotter = Queue(L"DESIGN01"), old = Queue(L"LASER02");
+    ASSERT_NE(std::string::npos, laser.find("\"Security\"=hex:"));
+    ASSERT_NE(std::string::npos, laser.find("PrinterDriverData\\InstalledOptions]"));
     Backup();
     ASSERT_EQ("success", Outcome("BackupStatus"));
     const std::string backupFolder = Outcome("BackupLocation");
@@ -208,8 +178,12 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     Restore();
 
     // Both restores make the same: the ports, the queues, the spooler running again once.
-    Queue mapped = old;
-    mapped.driver = kLaserDriver;
+    // LASER02 comes back with the mapped driver.
+    const std::string oldDriver = "\"Printer Driver\"=\"" + corvan::ToUtf8(kOldDriver) + "\"";
+    ASSERT_NE(std::string::npos, old.find(oldDriver));
+    std::string mapped = old;
+    mapped.replace(mapped.find(oldDriver), oldDriver.size(),
+                   "\"Printer Driver\"=\"" + corvan::ToUtf8(kLaserDriver) + "\"");
     auto expectRestored = [&] {
         EXPECT_EQ("success", Outcome("RestoreStatus"));
         EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
@@ -218,9 +192,9 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
         EXPECT_TRUE(ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
         EXPECT_EQ("Running", IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", "Spooler"));
         EXPECT_EQ(1u, Count(Trace(), "Service started."));
-        EXPECT_EQ(laser, QueueOf(L"LASER01"));
-        EXPECT_EQ(plotter, QueueOf(L"DESIGN01"));
-        EXPECT_EQ(mapped, QueueOf(L"LASER02"));
+        EXPECT_EQ(laser, Queue(L"LASER01"));
+        EXPECT_EQ(plotter, Queue(L"DESIGN01"));
+        EXPECT_EQ(mapped, Queue(L"LASER02"));
     };
     expectRestored();
     std::string trace = Trace();
@@ -268,7 +242,7 @@ TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIs
 // differs; a queue the target has is made equal to the saved one, or left
 // untouched when that fails; a spooler that does not answer refuses them all.
 TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualOrRefusedByASpoolerThatDoesNotAnswer) {
-    const Queue laser = QueueOf(L"LASER01");
+    const std::string laser = Queue(L"LASER01");
     Backup();
     const std::string backupControl = ControlText();
     const std::vector<std::string> saved = Section("RESTORE");
@@ -279,7 +253,8 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualOrRefus
     changed.devMode = DevMode(L"other", DMORIENT_PORTRAIT, DMPAPER_A4, DMDUP_SIMPLEX, {});
     changed.security = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-1-0"}});
     sim::AddPrinter(L"SRV01", changed);
-    const Queue before = QueueOf(L"LASER01");
+    const std::string before = Queue(L"LASER01");
+    ASSERT_NE(laser, before);
 
     AddFault(L"SetPrinterW@SRV01:LASER01=5,1");
     Restore();
@@ -292,7 +267,7 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualOrRefus
     EXPECT_EQ("error", Outcome("RestoreStatus"));
     EXPECT_EQ("5", Outcome("RestoreLastError"));
     EXPECT_EQ("LASER01,\"LASER01_prt.bkp\"", Control("RESTOREERROR", "PRINTER"));
-    EXPECT_EQ(before, QueueOf(L"LASER01"));
+    EXPECT_EQ(before, Queue(L"LASER01"));
     EXPECT_EQ("dword:00000001", IniValue(ResultFile("LASER01_prt.bkp"), "1", "Restore"));
     std::vector<std::string> report = Report();
     EXPECT_EQ(1, std::count(report.begin(), report.end(),
@@ -302,7 +277,7 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualOrRefus
     fs::remove(WorldRoot() / "faults.ini");
     Restore();
     EXPECT_EQ("success", Outcome("RestoreStatus"));
-    EXPECT_EQ(laser, QueueOf(L"LASER01"));
+    EXPECT_EQ(laser, Queue(L"LASER01"));
 
     // A spooler stopped, or its machine out of reach (the run then goes on
     // the administrator's machine): every port and printer of a fresh server
@@ -384,7 +359,7 @@ TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneO
 
         std::map<std::wstring, std::string> made;
         for (const wchar_t* queue : {L"LASER01", L"DESIGN01", L"LASER02"})
-            if (queue != c.printer) made[queue] = KeyText(kPrinters + L"\\" + queue);
+            if (queue != c.printer) made[queue] = Queue(queue);
         sim::AddDriver(L"SRV01", c.missing);
         Write("Retry.ini", corvan_test::kMigLocations + "BackupLocation=" + Outcome("RestoreLocation") +
                                "\r\n[RESTORE]\r\nPRINTER=LASER01,\"LASER01_prt.bkp\"\r\n"
@@ -393,7 +368,7 @@ TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneO
         Run("/R", "Retry.ini");
         EXPECT_EQ("success", Outcome("RestoreStatus"));
         EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPrinters + L"\\" + c.printer));
-        for (const auto& [queue, text] : made) EXPECT_EQ(text, KeyText(kPrinters + L"\\" + queue));
+        for (const auto& [queue, text] : made) EXPECT_EQ(text, Queue(queue));
     }
 }
 
