@@ -127,6 +127,18 @@ protected:
         }
         return entries;
     }
+    // The lines of a key and its subkeys in a machine's hive file, as a later run would find them.
+    std::string KeyText(const std::wstring& machine, const std::wstring& key) {
+        sim::FlushWorld();
+        std::string text = ReadHostFile(WorldRoot() / corvan::ToUtf8(machine) / "HKLM.reg"), out;
+        const std::string head = "[HKEY_LOCAL_MACHINE\\" + corvan::ToUtf8(key);
+        for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+            char next = text[at + head.size()];
+            if (next != ']' && next != '\\') continue;
+            out += text.substr(at, text.find("\n\n", at) - at) + "\n";
+        }
+        return out;
+    }
     // The entries of the list of a descriptor kept in a registry value, in order.
     std::vector<win32_files::AceEntry> AcesOf(const std::wstring& machine, const std::wstring& key,
                                               const std::wstring& value) {

@@ -124,18 +124,6 @@ protected:
         return HostPathOf(L"ADMIN", corvan::FromUtf8(Outcome("RestoreLocation") + "\\" + file));
     }
     std::string Trace() { return ReadHostFile(cwd_ / "CorvanTrace.log"); }
-    // The lines of a key and its subkeys in the machine's hive file.
-    std::string KeyText(const std::wstring& key) {
-        sim::FlushWorld();
-        std::string text = ReadHostFile(WorldRoot() / "SRV01" / "HKLM.reg"), out;
-        const std::string head = "[HKEY_LOCAL_MACHINE\\" + corvan::ToUtf8(key);
-        for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
-            char next = text[at + head.size()];
-            if (next != ']' && next != '\\') continue;
-            out += text.substr(at, text.find("\n\n", at) - at) + "\n";
-        }
-        return out;
-    }
     // The machine comes back as a fresh print server: same name, drives and
     // accounts, the monitors, processor and the given drivers, no ports or printers.
     void ReplaceMachine(const std::vector<std::wstring>& drivers) {
@@ -149,12 +137,12 @@ protected:
     // What must come back of a queue: its key and subkeys as the hive file
     // holds them, every value with its type and bytes (so the permissions
     // with the same entries in the same order) and the driver data.
-    std::string Queue(const std::wstring& printer) { return KeyText(kPrinters + L"\\" + printer); }
+    std::string Queue(const std::wstring& printer) { return KeyText(L"SRV01", kPrinters + L"\\" + printer); }
 };
 
 TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting) {
     // Protocol, port number, addresses, queue, double spool, SNMP: every value with its type and bytes.
-    const std::string raw = KeyText(kPorts + L"\\IP_10.0.0.5"), lpr = KeyText(kPorts + L"\\IP_10.0.0.6");
+    const std::string raw = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.5"), lpr = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.6");
     ASSERT_NE(std::string::npos, lpr.find("\"Double Spool\"=dword:00000001"));
     const std::string laser = Queue(L"LASER01"), plotter = Queue(L"DESIGN01"), old = Queue(L"LASER02");
     ASSERT_NE(std::string::npos, laser.find("\"Security\"=hex:"));
@@ -186,8 +174,8 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
                    "\"Printer Driver\"=\"" + corvan::ToUtf8(kLaserDriver) + "\"");
     auto expectRestored = [&] {
         EXPECT_EQ("success", Outcome("RestoreStatus"));
-        EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
-        EXPECT_EQ(lpr, KeyText(kPorts + L"\\IP_10.0.0.6"));
+        EXPECT_EQ(raw, KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
+        EXPECT_EQ(lpr, KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.6"));
         EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
         EXPECT_TRUE(ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
         EXPECT_EQ("Running", IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", "Spooler"));
