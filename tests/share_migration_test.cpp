@@ -1,9 +1,9 @@
 // Shares end to end: a backup of a server with exclusions, the server
 // replaced by a fresh one, the restore onto it, and a retry of what failed.
 // Then hostile and unlucky inputs, with the shares as what is migrated:
-// nested backup files, file parts that point elsewhere, disks that fill up,
-// control files the run cannot follow, and names of things that are no
-// files. Nothing is lost and nothing is reported as success that was not.
+// nested backup files, file parts that point elsewhere, disks that fill up
+// and control files the run cannot follow. Nothing is lost and nothing is
+// reported as success that was not.
 #include <gtest/gtest.h>
 
 #include <algorithm>
