@@ -291,9 +291,10 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
     ASSERT_NE(std::string::npos, text.find(name));
     std::ofstream(folder / "name.bkp", std::ios::binary)
         << text.replace(text.find(name), name.size(), "FileName=\"..\\..\\Windows\\evil.dll\"");
+    std::ofstream(folder / "notree.bkp") << "[1]\r\nclass=CShare\r\nparent=NULL\r\n";  // a share's file
     Write("Hostile.ini", corvan_test::kMigLocations + "BackupLocation=" + Outcome("BackupLocation") +
                              "\r\n[RESTORE]\r\nDIRECTORY=D:\\Data,\"gone.bkp\"\r\n"  // gone.bkp is missing
-                             "DIRECTORY=D:\\Data,\"name.bkp\"\r\n");
+                             "DIRECTORY=D:\\Data,\"name.bkp\"\r\nDIRECTORY=D:\\Data,\"notree.bkp\"\r\n");
     Wipe(L"D:\\Data\\Sub");
     auto world = Snapshot(WorldRoot(), "SRV01/drives/D/Mig");
 
@@ -302,10 +303,12 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
     // The missing file is reported as not found, not as a tree that is refused.
     EXPECT_NE(std::string::npos, restore.out.find("gone.bkp),,2,The system cannot find the file specified."));
     EXPECT_EQ(std::string::npos, restore.out.find("gone.bkp is refused")) << restore.out;
+    EXPECT_NE(std::string::npos, restore.out.find("name.bkp is refused: ")) << restore.out;
     EXPECT_EQ("error", Outcome("RestoreStatus"));
     EXPECT_EQ("13", Outcome("RestoreLastError"));
-    EXPECT_NE(std::string::npos, Outcome("RestoreErrorText").find("is refused")) << Outcome("RestoreErrorText");
-    EXPECT_EQ(std::vector<std::string>({"DIRECTORY=D:\\Data,\"gone.bkp\"", "DIRECTORY=D:\\Data,\"name.bkp\""}),
+    EXPECT_EQ(Outcome("BackupLocation") + "\\notree.bkp holds no directory tree.", Outcome("RestoreErrorText"));
+    EXPECT_EQ(std::vector<std::string>({"DIRECTORY=D:\\Data,\"gone.bkp\"", "DIRECTORY=D:\\Data,\"name.bkp\"",
+                                        "DIRECTORY=D:\\Data,\"notree.bkp\""}),
               Section("RESTOREERROR"));
     EXPECT_EQ(std::string::npos, ReadHostFile(Mig("ControlRestore.ini")).find("[STATUS]"));
     // Only the tool's own folders changed.

@@ -194,7 +194,7 @@ TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
           corvan_test::kMigLocations +
               "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
               "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
-              "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n"
+              "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\nSERVICE=Spooler,Start\r\n"
               "DIRECTORY=D:\\Data\\Ops\r\n");
     SetLocalMachine(L"SRV01");
     fs::remove_all(Mig(""));

@@ -142,7 +142,8 @@ protected:
 
 TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting) {
     // Protocol, port number, addresses, queue, double spool, SNMP: every value with its type and bytes.
-    const std::string raw = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.5"), lpr = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.6");
+    const std::string raw = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.5");
+    const std::string lpr = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.6");
     ASSERT_NE(std::string::npos, lpr.find("\"Double Spool\"=dword:00000001"));
     const std::string laser = Queue(L"LASER01"), plotter = Queue(L"DESIGN01"), old = Queue(L"LASER02");
     ASSERT_NE(std::string::npos, laser.find("\"Security\"=hex:"));
@@ -220,10 +221,17 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
 
 TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIsSaved) {
     Backup(
-        "[EXCLUSION]\r\nPrinterName=laser\r\nDriverName=designjet\r\n[BACKUP]\r\nPRINTER=LASER02\r\nPRINTER="
-        "DESIGN01\r\n");
-    // The driver exclusion comes last: it wins over the selected DESIGN01.
-    EXPECT_EQ(std::vector<std::string>{"PRINTER=LASER02,\"LASER02_prt.bkp\""}, Section("RESTORE"));
+        "[EXCLUSION]\r\nPrinterName=laser\r\nDriverName=designjet\r\nPortName=ip_10.0.0.9\r\n[BACKUP]\r\n"
+        "PORT=IP_10.0.0.9\r\nPRINTER=LASER02\r\nPRINTER=DESIGN01\r\n");
+    // A selected name wins over the exclusion of its name, so every port is
+    // saved; the driver exclusion comes last: it wins over the selected DESIGN01.
+    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"",
+                                        "PORT=FILE,\"FILE_port.bkp\"", "PORT=C,\"C_port.bkp\"",
+                                        "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"",
+                                        "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
+                                        "PORT=IP_10.0.0.9,\"IP_10.0.0.9_port.bkp\"",
+                                        "PRINTER=LASER02,\"LASER02_prt.bkp\""}),
+              Section("RESTORE"));
 }
 
 // A port the target has is left alone, with a warning that names how it

@@ -92,8 +92,10 @@ TEST_F(ShareMigrationTest, SharesComeBackOnAFreshServerWithTheirPermissions) {
     EXPECT_EQ(std::vector<std::wstring>({L"ANON"}),
               ReadRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares"));
 
-    // The restore's copy of the control file holds the outcome of every entry.
+    // The restore's copy of the control file holds the outcome of every entry;
+    // a restore onto the machine it runs against names no other target.
     EXPECT_EQ("success", Outcome("RestoreStatus"));
+    EXPECT_EQ("<missing>", Outcome("RestoreTargetMachine"));
     EXPECT_EQ(std::vector<std::string>(
                   {"SHARE=Public,\"0,Success.\"", "SHARE=Finance,\"0,Success.\"", "SHARE=Anon,\"0,Success.\""}),
               Section("STATUS"));
@@ -261,7 +263,9 @@ TEST_F(ShareMigrationTest, ControlFilesTheRunCannotFollowAreNamed) {
                      26),
          "holds a zero byte"},
         {"lower.ini", "[backup]\r\nSHARE=ALL\r\n", "has no section the run reads"},
-        {"nothing.ini", kMigLocations, "names nothing to back up"},
+        // A key no step knows, and registry entries, which a restore leaves to the backup.
+        {"nothing.ini", kMigLocations + "[BACKUP]\r\nPRINTERS=ALL\r\n[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\V,v.bkp\r\n",
+         "names nothing to back up"},
     };
     for (const auto& c : cases) {
         Write(c.name, c.bytes);
