@@ -35,9 +35,8 @@ protected:
 
 TEST_F(BehindTheBackTest, AFolderLookedInAgainFollowsNamesChangedOnTheHost) {
     fs::path small = HostPathOf(L"SRV01", L"D:\\Small");
-    // Looked in twice, so that its names are kept.
-    EXPECT_EQ(0u, Error(L"D:\\Small\\A.TXT"));
-    EXPECT_EQ(0u, Error(L"D:\\Small\\A.txt"));
+    // Looked in often enough for its names to be kept.
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(0u, Error(L"D:\\Small\\A.TXT"));
     fs::rename(small / "a.txt", small / "B.txt");
     std::ofstream(small / "c.TXT") << "c";
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), Error(L"D:\\Small\\A.TXT"));
@@ -57,7 +56,8 @@ TEST_F(BehindTheBackTest, AFilesInheritedListFollowsTheFoldersAbove) {
                                             {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001200A9, L"S-1-5-32-545"}};
     const std::vector<AceEntry> financeOnly = {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, finance}};
     const wchar_t* const plan = L"D:\\Sec\\Team\\plan.doc";
-    EXPECT_EQ(standard, DaclOf(plan));
+    // Asked often enough for the folders' lists to be kept.
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(standard, DaclOf(plan));
 
     // Set through the calls, two levels up.
     ASSERT_TRUE(SetDacl(L"D:\\Sec", {financeAll}, SE_DACL_PROTECTED));

@@ -247,8 +247,22 @@ bool FillCopy(const fs::path& source, const struct stat& sourceStat, int out) {
     int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
     bool ok = true;
+    // Copied inside the kernel, shared where the file system can share
+    // blocks; sent through the page cache where it cannot copy in place.
+    bool inPlace = true;
     for (off_t done = 0; ok && done < sourceStat.st_size;) {
-        ssize_t n = ::sendfile(out, in, &done, static_cast<size_t>(std::min<off_t>(sourceStat.st_size - done, 1 << 30)));
+        size_t chunk = static_cast<size_t>(std::min<off_t>(sourceStat.st_size - done, 1 << 30));
+        ssize_t n = -1;
+        if (inPlace) {
+            off_t to = done;
+            n = ::copy_file_range(in, &done, out, &to, chunk, 0);
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                inPlace = false;
+                continue;
+            }
+        } else {
+            n = ::sendfile(out, in, &done, chunk);
+        }
         if (n == 0) break;  // the source got shorter
         ok = n > 0;
     }
