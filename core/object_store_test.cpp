@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/store_value.h"
 #include "core/test_support.h"
 #include "diagnostics/logger.h"
+#include "platform/sim/world.h"
 
 namespace {
 
@@ -74,21 +78,17 @@ TEST_F(ObjectStoreFileTest, ByteOrderMarksChooseTheEncoding) {
         ASSERT_EQ(1, store.LoadFromFile(WorldFile("marked.ini")));
         ASSERT_EQ(1u, store.GetEntryCount()) << testing::PrintToString(bytes);
         EXPECT_EQ(expected, store.GetEntryAt(0).Key + L"=" + store.GetEntryAt(0).Value);
+        EXPECT_FALSE(store.LoadMetZero());  // a whole last unit is no zero byte
     }
 }
 
 TEST_F(ObjectStoreFileTest, EveryLineForm) {
     ASSERT_EQ(1, store_.LoadFromFile(Input("forms.ini")));
     ASSERT_EQ(12u, store_.GetEntryCount());
-    EXPECT_EQ(L"key ", store_.GetEntryAt(2).Key);
-    EXPECT_EQ(L" value", store_.GetEntryAt(2).Value);
+    // The saved file shows the rest; an entry without key is not saved.
     EXPECT_EQ(L"=starts with equals", store_.GetEntryAt(3).Value);
     EXPECT_EQ(9u, store_.GetEntryAt(7).EntryNumber);  // the dropped repeat of dup=1 was counted
-    EXPECT_EQ(L" spaced ", store_.GetEntryAt(11).Section);
     EXPECT_EQ(13u, store_.GetEntryAt(11).EntryNumber);  // last line, without line end
-    std::wstring last;
-    store_.GetValue(L"Control", L"dup", last);
-    EXPECT_EQ(L"2", last);
     EXPECT_EQ(corvan_test::Golden("core/testdata/forms_saved.ini"), SavedBytes());
 }
 
@@ -147,9 +147,8 @@ TEST_F(ObjectStoreFileTest, EmptyFileEmptyStoreAndMissingFile) {
     log_.levels.clear();
     EXPECT_EQ(0, store_.LoadFromFile(WorldFile("missing.ini")));
     EXPECT_EQ(1u, store_.GetEntryCount());
-    EXPECT_EQ(L"2", store_.ErrorCode);
-    EXPECT_EQ(L"", store_.ErrorWin32API);
-    EXPECT_EQ(L"The system cannot find the file specified.  ", store_.ErrorDescription);
+    EXPECT_EQ(std::make_tuple(L"2", L"", L"The system cannot find the file specified.  "),
+              std::tie(store_.ErrorCode, store_.ErrorWin32API, store_.ErrorDescription));
     EXPECT_EQ(std::vector<DWORD>{kLogError}, log_.levels);
 }
 
@@ -322,6 +321,190 @@ TEST(ObjectStoreTest, IndexesAgreeWithAScan) {
     for (unsigned seed = 1; seed <= 30; ++seed) RunAgainstAScan(seed, 3, 1500);  // many identical entries
     RunAgainstAScan(99, 500, 6000);  // growth
     for (unsigned seed = 31; seed <= 40; ++seed) RunAgainstAScan(seed, 4, 3000, 97);
+}
+
+// A store written and loaded a part at a time gives the bytes and the
+// entries the whole-store operations give.
+
+// Enough entries and bytes for several parts either way.
+constexpr int kEntries = 9000;
+
+// Sections of a few entries, as objects save them; `odd` lands in entry `at`.
+void Fill(CObjectStore& store, const std::wstring& odd, int at) {
+    for (int i = 0; i < kEntries; ++i) {
+        if (i % 5 == 0) store.NewSection(L"class", L"CWin32File");
+        std::wstring value = L"\"D:\\Data\\Folder" + std::to_wstring(i / 100) + L"\\File\u00e9" + std::to_wstring(i) + L"\"";
+        if (i == at) value = odd;
+        store.AddToSection(i % 5 == 4 ? L"" : L"Key" + std::to_wstring(i % 5), i % 7 == 6 ? L"" : value);
+    }
+}
+
+TEST(ObjectStorePartsTest, WrittenInPartsAsSavedWhole) {
+    struct Case {
+        const char* name;
+        std::wstring odd;
+        int at;
+    };
+    const Case cases[] = {
+        {"latin1", L"x", 0},
+        {"utf8 late", L"\"\u041e\u0442\u0447\u0451\u0442 \u20ac.txt\"", kEntries - 10},  // after parts went to the file
+        {"utf8 first", L"\"\u20ac\"", 1},
+    };
+    corvan_test::ScopedTempDir dir;
+    for (const Case& c : cases) {
+        CObjectStore whole, parts;
+        Fill(whole, c.odd, c.at);
+        ASSERT_EQ(1, whole.SaveToFile(dir.File("whole.ini")));
+        ASSERT_EQ(1, parts.BeginFile(dir.File("parts.ini")));
+        Fill(parts, c.odd, c.at);
+        EXPECT_LT(parts.GetEntryCount(), 5000u) << c.name;  // not held whole
+        ASSERT_EQ(1, parts.EndFile()) << c.name;
+        EXPECT_EQ(ReadBytes(dir.path() / "whole.ini"), ReadBytes(dir.path() / "parts.ini")) << c.name;
+        EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << c.name;  // no temporaries
+        // The entries a written store kept for reuse give a later load nothing of theirs.
+        CObjectStore fresh;
+        ASSERT_EQ(1, fresh.LoadFromFile(dir.File("whole.ini")));
+        ASSERT_EQ(1, parts.LoadFromFile(dir.File("whole.ini")));
+        EXPECT_EQ(corvan_test::EntryLines(fresh), corvan_test::EntryLines(parts)) << c.name;
+    }
+}
+
+TEST(ObjectStorePartsTest, FailedWriteLeavesNoFile) {
+    corvan_test::ScopedTempDir dir;
+    for (const wchar_t* rule : {L"WriteFile=112,1", L"MoveFileExW=5,1"}) {
+        sim::ClearFaultRules();
+        sim::AddFaultRule(rule);
+        CObjectStore store;
+        ASSERT_EQ(1, store.BeginFile(dir.File("out.ini")));
+        Fill(store, L"x", 0);
+        EXPECT_EQ(0, store.EndFile()) << rule;
+        EXPECT_NE(0u, store.LastErrorCode) << rule;
+        EXPECT_EQ(0, std::distance(std::filesystem::directory_iterator(dir.path()), {})) << rule;  // no file at all
+    }
+    sim::ClearFaultRules();
+    CObjectStore store;
+    EXPECT_EQ(0, store.BeginFile(dir.File("no/such/out.ini")));
+    EXPECT_EQ(3u, store.LastErrorCode);
+}
+
+// The entry the cursor stands on.
+std::tuple<std::wstring, std::wstring, std::wstring, DWORD> Current(const CObjectStore& store) {
+    return {store.CurrentEntrySection(), store.CurrentKey(), store.CurrentValue(), store.CurrentNumber()};
+}
+
+// Every entry Next gives, the one after it, and a step back, as a whole load sees them.
+void ExpectSameReading(const std::wstring& path, const std::string& label) {
+    CObjectStore whole, parts;
+    ASSERT_EQ(1, whole.LoadFromFile(path)) << label;
+    ASSERT_EQ(1, parts.LoadFromFileInParts(path)) << label;
+    size_t count = 0;
+    while (whole.Next()) {
+        ASSERT_EQ(1, parts.Next()) << label << " entry " << count;
+        ++count;
+        EXPECT_EQ(Current(whole), Current(parts)) << label << " entry " << count;
+        bool more = whole.GetCursor() < whole.GetEntryCount();
+        ASSERT_EQ(more, parts.GetCursor() < parts.GetEntryCount()) << label << " entry " << count;
+        if (more) EXPECT_EQ(whole.GetEntryAt(whole.GetCursor()).Value, parts.GetEntryAt(parts.GetCursor()).Value);
+        if (count % 1000 == 0) {
+            ASSERT_EQ(1, parts.Previous());
+            ASSERT_EQ(1, parts.Next());
+            EXPECT_EQ(Current(whole), Current(parts)) << label;
+        }
+    }
+    EXPECT_EQ(0, parts.Next()) << label;
+    EXPECT_EQ(whole.LoadMetZero(), parts.LoadMetZero()) << label;
+    EXPECT_EQ(0u, parts.LastErrorCode) << label;
+}
+
+TEST(ObjectStorePartsTest, LoadedInPartsAsLoadedWhole) {
+    corvan_test::ScopedTempDir dir;
+    CObjectStore saved;
+    Fill(saved, L"x", 0);
+    ASSERT_EQ(1, saved.SaveToFile(dir.File("latin1.ini")));
+    const std::string latin1 = ReadBytes(dir.path() / "latin1.ini");
+    CObjectStore wide;
+    Fill(wide, L"\"\u20ac\"", 3);
+    ASSERT_EQ(1, wide.SaveToFile(dir.File("utf8.ini")));
+
+    // Repeats in one run of a section are dropped; a section that comes
+    // again after others makes the load read the whole file.
+    WriteBytes(dir.path() / "repeats.ini", latin1 + "[1]\r\nKey1=\"again\"\r\nKey1=\"again\"\r\n");
+    WriteBytes(dir.path() / "again.ini", "[A]\r\nk=1\r\nk=1\r\n" + latin1 + "[A]\r\nk=1\r\nk=2\r\n");
+    WriteBytes(dir.path() / "zero.ini", latin1.substr(0, 200000) + std::string("\0[Z]\nz=1\n", 9));
+    WriteBytes(dir.path() / "utf16.ini", std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0v\0", 18));
+    WriteBytes(dir.path() / "unended.ini", "[S]\nk=1\nlast=2");
+    for (const char* name : {"latin1.ini", "utf8.ini", "repeats.ini", "again.ini", "zero.ini", "utf16.ini", "unended.ini"})
+        ExpectSameReading(dir.File(name), name);
+
+    CObjectStore missing;
+    EXPECT_EQ(0, missing.LoadFromFileInParts(dir.File("missing.ini")));
+    EXPECT_EQ(2u, missing.LastErrorCode);
+}
+
+// Saving never leaves a part of a file: a save that fails keeps the file
+// that was there, and an append that fails is taken back out.
+class StoreSaveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store_.Logger = nullptr;  // the log files must not meet the fault rules
+        store_.AddEntry(L"S", L"k", L"new", 0);
+    }
+
+    // Every name in the folder: no temporary file may stay behind.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    corvan_test::ScopedTempDir dir_;
+    CObjectStore store_;
+};
+
+TEST_F(StoreSaveTest, AFailedSaveKeepsTheFileThatWasThere) {
+    struct Case {
+        const wchar_t* rule;
+        DWORD category;
+        const wchar_t* description;
+        const wchar_t* api;  // how the failed call is named: its start
+    } cases[] = {
+        {L"WriteFile:out.ini=112", 13, L"The disk is full.", L""},
+        {L"WriteFile:out.ini=5", 5, L"Access to the file was denied.", L""},
+        {L"MoveFileExW:out.ini=32", 11, L"The file is in use by another process.", L"MoveFileEx("},
+        {L"CreateFileW:out.ini=3", 3, L"All or part of the path is invalid.", L"CStdioFile.Open()"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(dir_.path() / "out.ini", "[S]\r\nk=old\r\n\r\n\r\n");
+        sim::ClearFaultRules();
+        sim::AddFaultRule(c.rule);
+        EXPECT_EQ(0, store_.SaveToFile(dir_.File("out.ini"))) << corvan::ToUtf8(c.rule);
+        EXPECT_EQ("[S]\r\nk=old\r\n\r\n\r\n", ReadBytes(dir_.path() / "out.ini"));
+        EXPECT_EQ(std::make_tuple(c.category, std::to_wstring(c.category), std::wstring(c.description)),
+                  std::tie(store_.LastErrorCode, store_.ErrorCode, store_.ErrorDescription));
+        EXPECT_EQ(0u, store_.ErrorWin32API.rfind(c.api, 0)) << corvan::ToUtf8(store_.ErrorWin32API);
+        EXPECT_EQ(std::vector<std::string>{"out.ini"}, Names());
+    }
+    sim::ClearFaultRules();
+}
+
+TEST_F(StoreSaveTest, AFailedAppendIsTakenBackOut) {
+    sim::AddFaultRule(L"WriteFile:report.log=112");
+    sim::AddFaultRule(L"WriteFile:new.log=112");
+    WriteBytes(dir_.path() / "report.log", "earlier\r\n");
+    EXPECT_EQ(0, store_.SaveToReport(dir_.File("report.log")));
+    EXPECT_EQ("earlier\r\n", ReadBytes(dir_.path() / "report.log"));
+    EXPECT_EQ(13u, store_.LastErrorCode);
+    EXPECT_EQ(L"The disk is full.", store_.ErrorDescription);
+
+    // A report the failed append would have begun is not left behind empty.
+    EXPECT_EQ(0, store_.SaveToReport(dir_.File("new.log")));
+    EXPECT_EQ(std::vector<std::string>{"report.log"}, Names());
+
+    sim::ClearFaultRules();
+    EXPECT_EQ(1, store_.SaveToReport(dir_.File("report.log")));
+    EXPECT_EQ("earlier\r\nnew\r\n", ReadBytes(dir_.path() / "report.log"));
 }
 
 }  // namespace

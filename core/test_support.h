@@ -45,15 +45,11 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
     out << bytes;
 }
 
-inline std::filesystem::path SourceFile(const std::string& relative) {
-    return std::filesystem::path(CORVAN_SOURCE_DIR) / relative;
-}
-
 // A file kept beside the tests, as the product names it.
-inline std::wstring TestData(const std::string& relative) { return corvan::FromUtf8(SourceFile(relative).string()); }
+inline std::wstring TestData(const std::string& relative) { return corvan::FromUtf8(CORVAN_SOURCE_DIR "/" + relative); }
 
 // The bytes of an expected file kept beside the tests.
-inline std::string Golden(const std::string& relative) { return ReadBytes(SourceFile(relative)); }
+inline std::string Golden(const std::string& relative) { return ReadBytes(CORVAN_SOURCE_DIR "/" + relative); }
 
 // Every entry of a store as "section|key=value", in order.
 inline std::vector<std::wstring> EntryLines(const CObjectStore& store) {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <regex>
 #include <string>
 
@@ -56,30 +57,9 @@ TEST(LogMessageTest, LineShapeAndInsertions) {
     EXPECT_EQ(CLogMessage::kMaxText, CTextLogMessage(kLogInformation, std::wstring(7000, L'x')).GetRawText().size());
 }
 
-TEST(LoggerTest, KindAndMasksDecideWhereAMessageGoes) {
-    CLogger logger;
-    RecordingTarget console(46), trace(15), error(4), report(36);  // the masks of the standard set
-    logger.AddTarget(L"Console", &console);
-    logger.AddTarget(L"Trace", &trace);
-    logger.AddTarget(L"ErrorTrace", &error);
-    logger.AddTarget(L"ReportLog", &report);
-    logger.Log(L"failed", 16);
-    logger.Log(L"fine", 64);
-    logger.Log(L"other kind", 32);
-    for (DWORD level : {kLogReport, kLogWarning, kLogTrace}) logger.Dispatch(CTextLogMessage(level, L"m"));
-    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogReport, kLogWarning}), console.levels);
-    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogInformation, kLogInformation, kLogWarning}), trace.levels);
-    EXPECT_EQ((std::vector<DWORD>{kLogError}), error.levels);
-    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogReport}), report.levels);
-
-    RecordingTarget replacement;
-    logger.AddTarget(L"Trace", &replacement);
-    logger.Log(L"x", 64);
-    EXPECT_EQ(4u, trace.levels.size());
-    EXPECT_EQ(1u, replacement.levels.size());
-}
-
-TEST(LoggerRegistryTest, UnknownNameGivesNullAndTheStandardSetIsRegisteredBeforeMain) {
+// The standard set is registered before main; the kind of a message and the
+// masks of its targets decide where it goes.
+TEST(LoggerTest, TheStandardSetsMasksAndTheKindDecideWhereAMessageGoes) {
     EXPECT_EQ(nullptr, LoggerRegistry::Lookup(L"NoSuchLogger"));
     CLogger own;
     LoggerRegistry::Register(L"TestLogger", &own);
@@ -87,16 +67,33 @@ TEST(LoggerRegistryTest, UnknownNameGivesNullAndTheStandardSetIsRegisteredBefore
     LoggerRegistry::Register(L"TestLogger", nullptr);
 
     CLogSetup& setup = CLogSetup::Instance();
-    CLogger& logger = setup.GetLogger();
-    EXPECT_EQ(&logger, LoggerRegistry::Lookup(L"Application"));
-    EXPECT_EQ(&logger, CBaseObject().Logger);
-    EXPECT_EQ(46u, logger.GetTarget(L"Console")->GetMask());
-    EXPECT_EQ(15u, logger.GetTarget(L"Trace")->GetMask());
-    EXPECT_EQ(4u, logger.GetTarget(L"ErrorTrace")->GetMask());
-    EXPECT_EQ(36u, logger.GetTarget(L"ReportLog")->GetMask());
+    CLogger& standard = setup.GetLogger();
+    EXPECT_EQ(&standard, LoggerRegistry::Lookup(L"Application"));
+    EXPECT_EQ(&standard, CBaseObject().Logger);
+    // Recorders with the masks of the standard set's targets, under their names.
+    CLogger logger;
+    std::map<std::wstring, RecordingTarget> targets;
+    for (const wchar_t* name : {L"Console", L"Trace", L"ErrorTrace", L"ReportLog"}) {
+        auto [target, added] = targets.try_emplace(name, standard.GetTarget(name)->GetMask());
+        logger.AddTarget(name, &target->second);
+    }
+    logger.Log(L"failed", 16);
+    logger.Log(L"fine", 64);
+    logger.Log(L"other kind", 32);
+    for (DWORD level : {kLogReport, kLogWarning, kLogTrace}) logger.Dispatch(CTextLogMessage(level, L"m"));
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogReport, kLogWarning}), targets[L"Console"].levels);
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogInformation, kLogInformation, kLogWarning}), targets[L"Trace"].levels);
+    EXPECT_EQ((std::vector<DWORD>{kLogError}), targets[L"ErrorTrace"].levels);
+    EXPECT_EQ((std::vector<DWORD>{kLogError, kLogReport}), targets[L"ReportLog"].levels);
+
+    RecordingTarget replacement;
+    logger.AddTarget(L"Trace", &replacement);
+    logger.Log(L"x", 64);
+    EXPECT_EQ(4u, targets[L"Trace"].levels.size());
+    EXPECT_EQ(1u, replacement.levels.size());
+
     std::wstring trace = setup.GetTraceTarget().GetPath();
     EXPECT_EQ(L"\\CorvanTrace.log", trace.substr(trace.size() - 16));
-
     // A folder given with its separator gets no second one.
     const std::wstring error = setup.GetErrorTarget().GetPath(), report = setup.GetReportTarget().GetPath();
     setup.SetLogFolder(L"D:\\Logs\\");

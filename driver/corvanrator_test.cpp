@@ -89,23 +89,6 @@ TEST_F(MigratorTest, ARestoreStartedInTheSecondOfItsBackupGetsAFolderOfItsOwn) {
     EXPECT_EQ(std::string::npos, ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini")).find("RESTOREERROR"));
 }
 
-// A backup file whose first entry is not its class is refused as holding
-// no object, whatever that entry's value.
-TEST_F(MigratorTest, ABackupFileThatDoesNotBeginWithItsClassHoldsNoShare) {
-    AddFile(L"SRV01", L"D:\\Mig\\ctl.ini",
-            "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
-            "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=Pub,\"Pub_shr.bkp\"\r\n");
-    AddFile(L"SRV01", L"D:\\Mig\\Old\\Pub_shr.bkp", "[1]\r\nparent=CShare\r\nclass=CShare\r\n");
-    CCorvanrator migrator;
-    migrator.MachineName = L"SRV01";
-    migrator.RestoreRequested = 1;
-    migrator.ControlFilePath = L"D:\\Mig\\ctl.ini";
-    migrator.RunStamp = L"261206034512042";
-    migrator.Run();
-    const std::string control = ReadHostFile(HostPathOf(L"SRV01", L"D:\\Mig\\ControlRestore.ini"));
-    EXPECT_NE(std::string::npos, control.find("Pub_shr.bkp holds no share.")) << control;
-}
-
 TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
     CCorvanrator migrator;
     std::vector<std::wstring> args = {L"corvan", L"/backup", L"/c:ctl.ini", L"/C:second.ini", L"/s:\\\\SRV01",
@@ -119,20 +102,11 @@ TEST_F(MigratorTest, SwitchesAreMatchedByTheirFirstCharacters) {
                        migrator.MachineName, migrator.LogPathArgument));
 }
 
-TEST_F(MigratorTest, ValidationTakesTheNameAfterTheLastBackslashAndStampsTheRun) {
+// Without /S: the run is on the local machine, by its name in lower case.
+TEST_F(MigratorTest, ValidationWithoutAMachineNameTakesTheLocalOne) {
     AddDirectory(L"SRV01", L"D:\\Logs");
     AddFile(L"SRV01", L"D:\\Logs\\ctl.ini", "[Control]\r\n");
-    CCorvanrator migrator;
-    migrator.MachineName = L"\\\\SRV01";
-    migrator.LogPathArgument = L"D:\\Logs";
-    migrator.ControlFilePath = L"D:\\Logs\\ctl.ini";
-    ASSERT_EQ(1, migrator.Validate());
-    EXPECT_EQ(std::make_tuple(L"SRV01", L"\\\\SRV01", 5u),
-              std::tie(migrator.MachineName, migrator.ServerName, migrator.MajorVersion));
-    ASSERT_EQ(15u, migrator.RunStamp.size());
-    EXPECT_EQ(L'0', migrator.RunStamp[12]);  // the random part is 000 to 099
-
-    CCorvanrator local;  // without /S: the local name, in lower case
+    CCorvanrator local;
     local.LogPathArgument = L"D:\\Logs";
     local.ControlFilePath = L"D:\\Logs\\ctl.ini";
     ASSERT_EQ(1, local.Validate());

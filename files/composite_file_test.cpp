@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "core/nesting_bound.h"
 #include "core/object_store.h"
@@ -18,17 +19,13 @@ using win32_files::WriteNewFile;
 
 const wchar_t kRun[] = L"D:\\Mig\\Data\\SRV01\\261207000000042";
 
-const char kSample[] = "files/testdata/sample_tree.bkp";
-
 // Data\a.txt with a protected list of its own; Data\Sub\b.bin of 4 GB and
 // one byte, which failed to copy.
-std::unique_ptr<CCompositeFile> SampleTree() {
-    return corvan_test::LoadedFrom<CCompositeFile>(corvan_test::TestData(kSample));
-}
+const char kSample[] = "files/testdata/sample_tree.bkp";
 
 TEST(CompositeFileStoreTest, ATreeLoadsFromItsFileSavesBackUnchangedAndDumps) {
     corvan_test::ScopedTempDir dir;
-    auto loaded = SampleTree();
+    auto loaded = corvan_test::LoadedFrom<CCompositeFile>(corvan_test::TestData(kSample));
     EXPECT_EQ(corvan_test::Golden(kSample), corvan_test::SavedBytes(*loaded, dir.File("tree.bkp")));
     ASSERT_EQ(2, loaded->GetCount());
     auto* sub = dynamic_cast<CCompositeFile*>(loaded->GetAt(1));
@@ -62,7 +59,7 @@ TEST(CompositeFileStoreTest, TreesThatWouldWriteOrReadOutsideTheirFoldersAreRefu
         {"an unreadable list", [](CCompositeFile& t) { t.GetAt(0)->OwnDacl->Valid = false; }},
     };
     for (const auto& c : cases) {
-        auto tree = SampleTree();
+        auto tree = corvan_test::LoadedFrom<CCompositeFile>(corvan_test::TestData(kSample));
         c.spoil(*tree);
         std::wstring problem;
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), tree->Validate(kRun, problem)) << c.what;
@@ -74,13 +71,12 @@ TEST(CompositeFileStoreTest, AFileNestingDeeperThanTheLimitIsRefused) {
     corvan_test::ScopedTempDir dir;
     // The root and its folders: at most kMaxNestingDepth levels in all.
     for (int levels : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
-        std::string text = "[1]\r\nclass=CCompositeFile\r\nparent=NULL\r\nFileName=\"d\"\r\nFilePath=\"D:\\d\"\r\n"
-                           "Restore=dword:00000000\r\n";
-        std::string path = "D:\\d";
-        for (int i = 2; i <= levels; ++i) {
+        std::string text, path = "D:";
+        for (int i = 1; i <= levels; ++i) {
             path += "\\d";
-            text += "[" + std::to_string(i) + "]\r\nclass=CCompositeFile\r\nparent=" + std::to_string(i - 1) +
-                    "\r\nFileName=\"d\"\r\nFilePath=\"" + path + "\"\r\nRestore=dword:00000000\r\n";
+            text += "[" + std::to_string(i) + "]\r\nclass=CCompositeFile\r\nparent=" +
+                    (i == 1 ? std::string("NULL") : std::to_string(i - 1)) + "\r\nFileName=\"d\"\r\nFilePath=\"" +
+                    path + "\"\r\nRestore=dword:00000000\r\n";
         }
         corvan_test::WriteBytes(dir.path() / "in.bkp", text);
         CObjectStore store;
@@ -95,10 +91,10 @@ TEST(CompositeFileStoreTest, AFileNestingDeeperThanTheLimitIsRefused) {
     }
 }
 
-class CompositeFileTest : public sim::SimWorldTest {
+class CompositeFileTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
-        SimWorldTest::SetUp();
+        WorldTest::SetUp();
         SetLocalMachine(L"SRV01");
         AddDirectory(L"SRV01", L"D:\\");
     }
@@ -137,10 +133,12 @@ TEST_F(CompositeFileTest, SharingViolationsAreRetriedAndNetworkErrorsInARowStopT
     AddFault(L"CopyFileW:open.db=32,2");
     CCompositeFile busy(L"\\\\SRV01");
     ASSERT_TRUE(busy.Enum(L"\\\\SRV01\\D$\\Busy"));
+    Watch(*busy.GetAt(0));
     DWORD start = GetTickCount();
     ASSERT_TRUE(busy.Backup(L"D:\\Copies1"));
     EXPECT_EQ(0u, busy.Tally.Failed);
     EXPECT_EQ(1u, busy.Tally.Files);
+    EXPECT_TRUE(Logged(L"CWin32File::Backup,CWin32File::Backup,0"));  // saved, and logged so
     EXPECT_GE(GetTickCount() - start, 2000u);  // two pauses of a second
 
     // Four firings: three files fail, then the rest is not tried, so one is
@@ -167,6 +165,13 @@ TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
         ASSERT_TRUE(WriteNewFile(file, "x"));
     auto sub = [](CCompositeFile& tree) { return static_cast<CCompositeFile*>(tree.GetAt(1)); };
 
+    // Backup: a copy of the root that cannot be made fails the backup, counted once.
+    AddFault(L"CreateDirectoryW:Copies0\\Data=5,1");
+    CCompositeFile root(L"\\\\SRV01");
+    ASSERT_TRUE(root.Enum(L"\\\\SRV01\\D$\\Data"));
+    EXPECT_FALSE(root.Backup(L"D:\\Copies0"));
+    EXPECT_EQ(std::make_tuple(1u, 5u, 0u), std::make_tuple(root.Tally.Failed, root.Tally.FirstError, root.Tally.Files));
+
     // Backup: nothing below Sub is copied, and none of it is taken for saved.
     AddFault(L"CreateDirectoryW:Copies1\\Data\\Sub=5,1");
     CCompositeFile failed(L"\\\\SRV01");
@@ -192,16 +197,6 @@ TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
     EXPECT_EQ(5u, whole.LastErrorCode);
     EXPECT_EQ(1u, static_cast<CCompositeFile*>(sub(whole)->GetAt(1))->GetAt(0)->RestoreFlag);
     EXPECT_EQ("x", win32_files::ReadWholeFile(L"D:\\Data\\a.txt"));
-}
-
-TEST_F(CompositeFileTest, ACopyFolderThatCannotBeMadeIsCountedAsFailed) {
-    ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
-    CCompositeFile tree(L"\\\\SRV01");
-    ASSERT_TRUE(tree.Enum(L"\\\\SRV01\\D$\\Data"));
-    AddFault(L"CreateDirectoryW:Copies\\Data=5,1");
-    EXPECT_FALSE(tree.Backup(L"D:\\Copies"));
-    EXPECT_EQ(1u, tree.Tally.Failed);
-    EXPECT_EQ(5u, tree.Tally.FirstError);
 }
 
 TEST_F(CompositeFileTest, AnAccountTheTargetDoesNotKnowIsSetByItsSid) {

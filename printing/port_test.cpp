@@ -29,7 +29,6 @@ protected:
         SetRegistryString(L"SRV01", kPorts + L"\\IP_1", L"IPAddress", L"10.0.0.1");
         AddMachine(L"SRV02");
         sim::AddPrintServer(L"SRV02", {});
-        folder_ = WorldFile("restore");
     }
 
     // A saved port bound for SRV02.
@@ -37,7 +36,7 @@ protected:
         auto port = std::make_unique<CPort>(L"\\\\SRV02");
         port->PortName = name;
         port->MonitorName = port->Description = monitor;
-        port->RegistryFolder = folder_;
+        port->RegistryFolder = WorldFile("restore");
         auto data = std::make_unique<CCompositeRegKey>(L"\\\\SRV02");
         data->ParentKeyName = CPort::MonitorPortsKey(monitor);
         data->KeyName = name;
@@ -49,8 +48,6 @@ protected:
         port->SetRegistryData(std::move(data));
         return port;
     }
-
-    std::wstring folder_;
 };
 
 TEST_F(PortTest, BackupReadsTheMonitorKeyOfTcpIpPortsSavesAsTheGoldenFileAndSelects) {
@@ -110,6 +107,11 @@ TEST_F(PortTest, AddWritesWhatThePortCarriesAndRefusesWhatNothingCouldMake) {
         EXPECT_EQ(c.result ? 0u : 1u, port.Restore);
     }
     EXPECT_EQ(std::optional<std::wstring>(L""), ReadRegistryString(L"SRV02", sim::kTestLocalPorts, L"NE01:"));
+
+    // Nothing is written to a machine whose ports cannot be listed.
+    SetServiceState(L"SRV02", L"Spooler", L"Stopped");
+    auto unlisted = SavedPort(L"IP_8", L"Standard TCP/IP Port", 9100);
+    EXPECT_EQ(0, CPortRestorer().Restore(*unlisted));
 
     CPort done(L"\\\\SRV02");
     done.PortName = L"LPR_2";

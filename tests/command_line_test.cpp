@@ -15,20 +15,26 @@ namespace fs = std::filesystem;
 using corvan_test::IniValue;
 using corvan_test::Lines;
 
-// The one run folder (15-digit stamp) below a data folder.
-std::string OnlyStamp(const fs::path& dataFolder) {
-    std::vector<std::string> stamps;
-    for (const auto& entry : fs::directory_iterator(dataFolder))
-        if (entry.is_directory()) stamps.push_back(entry.path().filename().string());
-    EXPECT_EQ(1u, stamps.size());
-    return stamps.empty() ? std::string() : stamps.front();
-}
-
 class CorvanCommandLineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
         CorvanWorldTest::SetUp();
         Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=D:\\Mig\r\n");
+    }
+    // The four copies of the control file <name> of a run whose data folder
+    // holds one run folder (a 15-digit stamp): copy 1 in the run folder, copy
+    // 2 beside it, copies 3 and 4 as the restore control file.
+    std::vector<fs::path> Copies(const fs::path& mig, const fs::path& data, const std::string& name) {
+        std::vector<std::string> stamps;
+        for (const auto& entry : fs::directory_iterator(data))
+            if (entry.is_directory()) stamps.push_back(entry.path().filename().string());
+        EXPECT_EQ(1u, stamps.size());
+        if (stamps.empty()) return {};
+        EXPECT_TRUE(std::regex_match(stamps[0], std::regex("[0-9]{12}0[0-9]{2}"))) << stamps[0];
+        const std::vector<fs::path> copies = {data / stamps[0] / name, data / (stamps[0] + "_" + name),
+                                              mig / "ControlRestore.ini", data / "ControlRestore.ini"};
+        for (const auto& copy : copies) EXPECT_TRUE(fs::is_regular_file(copy)) << copy;
+        return copies;
     }
 };
 
@@ -92,16 +98,11 @@ TEST_F(CorvanCommandLineTest, DriveLocationsAreMadeOnTheLocalMachineWithFourCopi
     auto run = Corvan({"/B", "/C:D:/ctl/ControlBackup.ini", "/S://SRV01"});
     ASSERT_EQ(0, run.exitCode) << run.out << run.err;
 
-    fs::path mig = Mig("");
-    EXPECT_TRUE(fs::is_directory(mig / "Log" / "SRV01"));
-    fs::path data = mig / "Data" / "SRV01";
-    std::string stamp = OnlyStamp(data);
-    EXPECT_TRUE(std::regex_match(stamp, std::regex("[0-9]{12}0[0-9]{2}"))) << stamp;
-
-    // Copy 1 in the run folder, copy 2 beside it, copies 3 and 4 as the restore control file.
-    for (const fs::path& copy : {data / stamp / "ControlBackup.ini", data / (stamp + "_ControlBackup.ini"),
-                                 mig / "ControlRestore.ini", data / "ControlRestore.ini"}) {
-        ASSERT_TRUE(fs::is_regular_file(copy)) << copy;
+    EXPECT_TRUE(fs::is_directory(Mig("Log\\SRV01")));
+    const auto copies = Copies(Mig(""), Mig("Data\\SRV01"), "ControlBackup.ini");
+    ASSERT_FALSE(copies.empty());
+    const std::string stamp = copies[0].parent_path().filename().string();
+    for (const fs::path& copy : copies) {
         EXPECT_EQ("D:\\Mig", IniValue(copy, "Control", "DefaultMigLocation"));
         EXPECT_EQ("D:\\Mig\\Log\\SRV01", IniValue(copy, "Control", "DefaultLogLocation"));
         EXPECT_EQ("D:\\Mig\\Data\\SRV01", IniValue(copy, "Control", "DefaultDataLocation"));
@@ -113,32 +114,24 @@ TEST_F(CorvanCommandLineTest, DriveLocationsAreMadeOnTheLocalMachineWithFourCopi
               ReadHostFile(HostPathOf(L"SRV01", L"D:\\ctl\\ControlBackup.ini")).find("BackupLocation"));
 }
 
-TEST_F(CorvanCommandLineTest, HostLocationsAreMadeOnTheHost) {
+TEST_F(CorvanCommandLineTest, HostLocationsAreMadeOnTheHostAndAnUnloadableControlFileStillGetsFoldersAndCopies) {
     std::string mig = (cwd_ / "mig").string();
     Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=" + mig +
                                    "\r\nDefaultLogLocation=\r\nDefaultDataLocation=" + mig + "/data\r\n");
     auto run = Corvan({"/R", "/S:SRV01"});
     ASSERT_EQ(0, run.exitCode) << run.out << run.err;
     EXPECT_TRUE(fs::is_directory(cwd_ / "Log" / "SRV01"));  // an empty log location is "Log" under the current one
-    std::string stamp = OnlyStamp(cwd_ / "mig" / "data" / "SRV01");
-    EXPECT_TRUE(fs::is_regular_file(cwd_ / "mig" / "data" / "SRV01" / stamp / "ControlBackup.ini"));
-    EXPECT_TRUE(fs::is_regular_file(cwd_ / "mig" / "ControlRestore.ini"));
+    Copies(cwd_ / "mig", cwd_ / "mig" / "data" / "SRV01", "ControlBackup.ini");
     // A restore with no BackupLocation reads from the temporary folder.
     EXPECT_EQ((cwd_ / "tmp").string(), IniValue(cwd_ / "mig" / "ControlRestore.ini", "Control", "BackupLocation"));
-}
 
-TEST_F(CorvanCommandLineTest, UnloadableControlFileStillGivesFoldersAndCopies) {
     fs::create_directories(cwd_ / "ctl.ini");  // found by the validation, but not a file to load
-    auto run = Corvan({"/B", "/C:ctl.ini", "/S:SRV01"});
+    run = Corvan({"/B", "/C:ctl.ini", "/S:SRV01"});
     EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find("CObjectStore::LoadFromFile(ctl.ini),,5,")) << run.out;
     // Without a Control section every location is the temporary folder, so the
     // log and data folders are one folder.
-    fs::path data = cwd_ / "tmp" / "SRV01";
-    std::string stamp = OnlyStamp(data);
-    EXPECT_TRUE(fs::is_regular_file(data / stamp / "ctl.ini"));
-    EXPECT_TRUE(fs::is_regular_file(data / (stamp + "_ctl.ini")));
-    EXPECT_TRUE(fs::is_regular_file(cwd_ / "tmp" / "ControlRestore.ini"));
-    EXPECT_TRUE(fs::is_regular_file(data / "ControlRestore.ini"));
+    Copies(cwd_ / "tmp", cwd_ / "tmp" / "SRV01", "ctl.ini");
 }
 
 TEST_F(CorvanCommandLineTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {

@@ -6,17 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <sstream>
+
+#include "core/test_support.h"
 
 namespace corvan_test {
 
 namespace {
-
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // In the child: becomes corvan, in the working directory.
 [[noreturn]] void ExecCorvan(const std::vector<std::string>& args, const std::filesystem::path& workingDirectory) {
@@ -74,8 +70,8 @@ CorvanRun WaitCorvan(pid_t pid, const std::filesystem::path& workingDirectory, i
         usleep(10000);
         ++waited;
     }
-    run.out = Slurp(workingDirectory / ".corvan-stdout");
-    run.err = Slurp(workingDirectory / ".corvan-stderr");
+    run.out = ReadBytes(workingDirectory / ".corvan-stdout");
+    run.err = ReadBytes(workingDirectory / ".corvan-stderr");
     std::filesystem::remove(workingDirectory / ".corvan-stdout");
     std::filesystem::remove(workingDirectory / ".corvan-stderr");
     return run;
@@ -108,29 +104,29 @@ std::string RunCorvanOnTerminal(const std::vector<std::string>& args, const std:
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line += c;
-        }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
     }
-    if (!line.empty()) lines.push_back(line);
     return lines;
 }
 
-std::string IniValue(const std::filesystem::path& file, const std::string& section, const std::string& key) {
-    std::string current;
-    for (const auto& line : Lines(Slurp(file))) {
-        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            current = line.substr(1, line.size() - 2);
-        } else if (current == section && line.rfind(key + "=", 0) == 0) {
-            return line.substr(key.size() + 1);
-        }
+std::vector<std::string> SectionEntries(const std::filesystem::path& file, const std::string& section) {
+    std::vector<std::string> entries;
+    bool in = false;
+    for (const auto& line : Lines(ReadBytes(file))) {
+        if (!line.empty() && line[0] == '[')
+            in = line == "[" + section + "]";
+        else if (in && !line.empty())
+            entries.push_back(line);
     }
+    return entries;
+}
+
+std::string IniValue(const std::filesystem::path& file, const std::string& section, const std::string& key) {
+    for (const auto& entry : SectionEntries(file, section))
+        if (entry.rfind(key + "=", 0) == 0) return entry.substr(key.size() + 1);
     return "<missing>";
 }
 

@@ -32,7 +32,9 @@ std::string RunCorvanOnTerminal(const std::vector<std::string>& args, const std:
 // Lines of a text, without their CR LF or LF ends.
 std::vector<std::string> Lines(const std::string& text);
 
-// Reads a control-file copy and returns the value of section/key (first match), or "<missing>".
+// The entries of every section of that name in a control-file copy, as written.
+std::vector<std::string> SectionEntries(const std::filesystem::path& file, const std::string& section);
+// The value of section/key in a control-file copy (first match), or "<missing>".
 std::string IniValue(const std::filesystem::path& file, const std::string& section, const std::string& key);
 
 }  // namespace corvan_test

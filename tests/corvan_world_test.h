@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/sid_text.h"
 #include "platform/sim/testing/test_world.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -64,15 +64,7 @@ protected:
     }
     // The entries of every section of that name in a control file below D:\Mig, as written.
     std::vector<std::string> Section(const std::string& name, const std::string& file = "ControlRestore.ini") {
-        std::vector<std::string> entries;
-        bool in = false;
-        for (const auto& line : Lines(ReadHostFile(Mig(file)))) {
-            if (!line.empty() && line[0] == '[')
-                in = line == "[" + name + "]";
-            else if (in && !line.empty())
-                entries.push_back(line);
-        }
-        return entries;
+        return SectionEntries(Mig(file), name);
     }
     // Keys of a control file's Control section that a test names, with
     // their values there, for one comparison of all of them.
@@ -109,6 +101,14 @@ protected:
             machine, kShares, name,
             {L"CSCFlags=0", L"MaxUses=4294967295", L"Path=" + path, L"Permissions=0", L"Remark=" + remark, L"Type=0"});
     }
+    // Shares <prefix>0 to <prefix><count - 1> of folders of those names below D:\<folder>.
+    void AddShares(int count, const std::wstring& prefix, const std::wstring& folder) {
+        for (int i = 0; i < count; ++i) {
+            const std::wstring name = prefix + std::to_wstring(i);
+            AddDirectory(L"SRV01", L"D:\\" + folder + L"\\" + name);
+            AddShare(L"SRV01", name, L"D:\\" + folder + L"\\" + name, L"share number " + std::to_wstring(i));
+        }
+    }
     // The machine's fix-up command for null-session shares; it appends
     // "share|path|parent" to calls.txt beside it.
     void InstallFixUp(const std::wstring& machine) {
@@ -118,31 +118,36 @@ protected:
     }
     // Every folder ("<dir>") and file (its bytes) below root by relative
     // path, but for those whose path begins with leaveOut.
-    static std::map<std::string, std::string> Snapshot(const std::filesystem::path& root,
-                                                       const std::string& leaveOut = "\n") {
+    std::map<std::string, std::string> Snapshot(const std::filesystem::path& root, const std::string& leaveOut = "\n") {
         std::map<std::string, std::string> entries;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
             std::string path = std::filesystem::relative(entry.path(), root).string();
             if (path.rfind(leaveOut, 0) == 0) continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            entries[path] = entry.is_directory() ? "<dir>" : std::string(std::istreambuf_iterator<char>(in), {});
+            entries[path] = entry.is_directory() ? "<dir>" : ReadHostFile(entry.path());
         }
         return entries;
     }
-    // "type mask sid" of each entry of a self-relative descriptor's list, in order.
-    static std::vector<std::string> DescriptorAces(std::vector<BYTE> descriptor) {
-        std::vector<std::string> entries;
+    // The lines of a key and its subkeys in a machine's hive file, as a later run would find them.
+    std::string KeyText(const std::wstring& machine, const std::wstring& key) {
+        sim::FlushWorld();
+        std::string text = ReadHostFile(WorldRoot() / corvan::ToUtf8(machine) / "HKLM.reg"), out;
+        const std::string head = "[HKEY_LOCAL_MACHINE\\" + corvan::ToUtf8(key);
+        for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+            char next = text[at + head.size()];
+            if (next != ']' && next != '\\') continue;
+            out += text.substr(at, text.find("\n\n", at) - at) + "\n";
+        }
+        return out;
+    }
+    // The entries of the list of a descriptor kept in a registry value, in order.
+    std::vector<win32_files::AceEntry> AcesOf(const std::wstring& machine, const std::wstring& key,
+                                              const std::wstring& value) {
+        std::vector<BYTE> descriptor;
         BOOL present = FALSE, defaulted = FALSE;
         PACL dacl = nullptr;
-        if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !dacl) return entries;
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            void* ace = nullptr;
-            if (!GetAce(dacl, i, &ace)) break;
-            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-            entries.push_back(corvan::ToUtf8(corvan::Format(L"%u %x %ls", allowed->Header.AceType, allowed->Mask,
-                                                            sim::SidToText(&allowed->SidStart).c_str())));
-        }
-        return entries;
+        if (!ReadRegistryValue(machine, key, value, nullptr, &descriptor)) return {};
+        GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted);
+        return win32_files::EntriesOf(dacl);
     }
 
     std::filesystem::path cwd_;

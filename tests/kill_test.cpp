@@ -25,11 +25,7 @@ constexpr int kKills = 20;
 using KillTest = corvan_test::CorvanWorldTest;
 
 TEST_F(KillTest, RestoreKilledAtRandomPointsLeavesEveryFileWhole) {
-    for (int i = 0; i < kShares; ++i) {
-        std::wstring name = L"Share" + std::to_wstring(i);
-        AddDirectory(L"SRV01", L"D:\\Data\\" + name);
-        AddShare(L"SRV01", name, L"D:\\Data\\" + name, L"share number " + std::to_wstring(i));
-    }
+    AddShares(kShares, L"Share", L"Data");
     SetRegistryMultiString(L"SRV01", corvan_test::kParameters, L"NullSessionShares", {});
     // Exclusions of names no share has make the control file large, so
     // that its copies take a while to write.

@@ -32,6 +32,23 @@ const wchar_t kPort[] = L"IP_10.0.0.5";
 const wchar_t kAdministrators[] = L"S-1-5-32-544";
 const char kRunbook[] = "restart the spooler\r\n";
 
+// The lists of the share, the printer and the folder, with the local account
+// of the server that holds them.
+std::vector<win32_files::AceEntry> PublicAces(const wchar_t* localOps) {
+    return {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kJdoe},
+            {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001301BF, localOps},
+            {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-1-0"}};
+}
+std::vector<win32_files::AceEntry> LaserAces(const wchar_t* localOps) {
+    return {{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, kAdministrators},
+            {ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_EXECUTE, localOps}};
+}
+std::vector<win32_files::AceEntry> OpsAces(const wchar_t* localOps) {
+    const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    return {{ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001301BF, localOps},
+            {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kAdministrators}};
+}
+
 class OtherMachineTest : public corvan_test::CorvanWorldTest {
 protected:
     void SetUp() override {
@@ -49,26 +66,18 @@ protected:
         AddLocalAccount(L"SRV01", L"LocalOps", kOldLocalOps);
         AddDirectory(L"SRV01", L"D:\\Data\\Anon");
         AddShare(L"SRV01", L"Public", L"D:\\Data\\Public", L"Public files");
-        SetRegistryValue(L"SRV01", kSecurity, L"Public", REG_BINARY,
-                         sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, kJdoe},
-                                              {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001301BF, kOldLocalOps},
-                                              {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-1-0"}}));
+        SetRegistryValue(L"SRV01", kSecurity, L"Public", REG_BINARY, sim::TestDescriptor(PublicAces(kOldLocalOps)));
         AddShare(L"SRV01", L"Anon", L"D:\\Data\\Anon", L"Anonymous drop");
         SetRegistryMultiString(L"SRV01", kParameters, L"NullSessionShares", {L"ANON"});
         sim::AddPrintServer(L"SRV01", {kLaserDriver});
         sim::AddTcpIpPort(L"SRV01", kPort, {1, L"10.0.0.5", L"laser01.corp", 9100});
         sim::TestPrinter laser{L"LASER01", L"LASER01", kPort, kLaserDriver, L"Shared laser", L"Floor 2"};
         laser.attributes = PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_LOCAL;
-        laser.security = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-5-32-544"},
-                                              {ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_EXECUTE, kOldLocalOps}});
+        laser.security = sim::TestDescriptor(LaserAces(kOldLocalOps));
         sim::AddPrinter(L"SRV01", laser);
         // And a folder only the local account and the administrators may use.
         AddFile(L"SRV01", L"D:\\Data\\Ops\\runbook.txt", kRunbook);
-        const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-        ASSERT_TRUE(win32_files::SetDacl(L"D:\\Data\\Ops",
-                                         {{ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001301BF, kOldLocalOps},
-                                          {ACCESS_ALLOWED_ACE_TYPE, inherit, 0x001F01FF, kAdministrators}},
-                                         SE_DACL_PROTECTED));
+        ASSERT_TRUE(win32_files::SetDacl(L"D:\\Data\\Ops", OpsAces(kOldLocalOps), SE_DACL_PROTECTED));
 
         Write("ControlBackup.ini",
               corvan_test::kMigLocations +
@@ -113,32 +122,23 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
 
     for (const wchar_t* share : {L"Public", L"Anon"})
         EXPECT_EQ(ReadRegistryMultiString(L"SRV01", kShares, share), ReadRegistryMultiString(L"SRV02", kShares, share));
-    std::vector<BYTE> descriptor;
-    ASSERT_TRUE(ReadRegistryValue(L"SRV02", kSecurity, L"Public", nullptr, &descriptor));
     // The domain and well-known accounts stay; the local one is the new server's own.
-    EXPECT_EQ(std::vector<std::string>({"0 1f01ff " + corvan::ToUtf8(kJdoe), "0 1301bf " + corvan::ToUtf8(kNewLocalOps),
-                                        "0 1200a9 S-1-1-0"}),
-              DescriptorAces(descriptor));
+    EXPECT_EQ(PublicAces(kNewLocalOps), AcesOf(L"SRV02", kSecurity, L"Public"));
     EXPECT_EQ(std::vector<std::wstring>({L"ANON"}),
               ReadRegistryMultiString(L"SRV02", kParameters, L"NullSessionShares"));
+    // The fix-up command ran once, for that share, on this version-5 server.
     EXPECT_EQ("ANON|D:\\Data\\Anon|D:\\Data\n", ReadHostFile(HostPathOf(L"SRV02", L"D:\\kitbox\\toolsdir\\calls.txt")));
 
     const std::wstring port = std::wstring(sim::kTestTcpMonitorPorts) + L"\\" + kPort;
-    for (const wchar_t* value : {L"HostName", L"IPAddress"})
-        EXPECT_EQ(ReadRegistryString(L"SRV01", port, value), ReadRegistryString(L"SRV02", port, value)) << value;
-    EXPECT_EQ(9100u, ReadRegistryDword(L"SRV02", port, L"PortNumber"));
+    ASSERT_NE(std::string::npos, KeyText(L"SRV01", port).find("\"HostName\"=\"laser01.corp\""));
+    EXPECT_EQ(KeyText(L"SRV01", port), KeyText(L"SRV02", port));
     const std::wstring printer = std::wstring(sim::kTestPrintersKey) + L"\\LASER01";
     EXPECT_EQ(std::wstring(kPort), ReadRegistryString(L"SRV02", printer, L"Port"));
-    ASSERT_TRUE(ReadRegistryValue(L"SRV02", printer, L"Security", nullptr, &descriptor));
-    EXPECT_EQ(std::vector<std::string>({corvan::ToUtf8(corvan::Format(L"0 %x S-1-5-32-544", PRINTER_ALL_ACCESS)),
-                                        corvan::ToUtf8(corvan::Format(L"0 %x %ls", PRINTER_EXECUTE, kNewLocalOps))}),
-              DescriptorAces(descriptor));
+    EXPECT_EQ(LaserAces(kNewLocalOps), AcesOf(L"SRV02", printer, L"Security"));
 
     EXPECT_EQ(kRunbook, ReadHostFile(HostPathOf(L"SRV02", L"D:\\Data\\Ops\\runbook.txt")));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
-    std::vector<std::wstring> folderSids;
-    for (const auto& ace : win32_files::DaclOf(L"\\\\SRV02\\D$\\Data\\Ops", &control)) folderSids.push_back(ace.sid);
-    EXPECT_EQ(std::vector<std::wstring>({kNewLocalOps, kAdministrators}), folderSids);
+    EXPECT_EQ(OpsAces(kNewLocalOps), win32_files::DaclOf(L"\\\\SRV02\\D$\\Data\\Ops", &control));
     EXPECT_TRUE(control & SE_DACL_PROTECTED);
 }
 
@@ -194,7 +194,7 @@ TEST_F(OtherMachineTest, BackupPreviewListsWhatWouldBeSavedAndSavesNothing) {
           corvan_test::kMigLocations +
               "[EXCLUSION]\r\nShareName=Anon\r\nShareType=80000000\r\nShareType=80000003\r\n"
               "[BACKUP]\r\nSHARE=ALL\r\nPRINTER=ALL\r\nREGISTRY=HKLM\\SYSTEM\\CurrentControlSet\\Services\\"
-              "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\n"
+              "LanmanServer\r\nSERVICE=Spooler,Stop,Disable\r\nSERVICE=Spooler,Start\r\n"
               "DIRECTORY=D:\\Data\\Ops\r\n");
     SetLocalMachine(L"SRV01");
     fs::remove_all(Mig(""));

@@ -35,17 +35,6 @@ const char kPortsAndPrinters[] = "[EXCLUSION]\r\nPortName=ip_10.0.0.9\r\n[BACKUP
 const char kMapping[] = "[MIGRATION]\r\nhp laserjet 4 = \"HP LaserJet 4000 Series PCL\" \r\n";
 
 class PrintMigrationTest : public corvan_test::CorvanWorldTest {
-public:
-    // What must come back of each queue: settings, device mode, permissions
-    // (byte for byte, so the same entries in the same order), attributes, driver data.
-    struct Queue {
-        std::optional<std::wstring> port, driver, share, sep;
-        std::vector<BYTE> devMode, security;
-        std::optional<DWORD> attributes;
-        std::string driverData;
-        bool operator==(const Queue&) const = default;
-    };
-
 protected:
     // Three TCP/IP ports and a local file port. Three queues: LASER01,
     // shared on the RAW port, with private device-mode bytes, a list that
@@ -115,12 +104,6 @@ protected:
         return mode.Bytes();
     }
 
-    void WriteControl(const std::string& name, const std::string& sections, const std::string& data = "Data") {
-        std::ofstream(cwd_ / name) << "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=D:\\Mig\\Log\r\n"
-                                      "DefaultDataLocation=D:\\Mig\\"
-                                   << data << "\r\n"
-                                   << sections;
-    }
     corvan_test::CorvanRun Run(const std::string& mode, const std::string& control,
                                const std::string& machine = "SRV01") {
         auto run = Corvan({mode, "/C:" + control, "/S:" + machine});
@@ -128,21 +111,12 @@ protected:
         return run;
     }
     void Backup(const std::string& sections = kPortsAndPrinters) {
-        WriteControl("ControlBackup.ini", sections);
+        Write("ControlBackup.ini", corvan_test::kMigLocations + sections);
         Run("/B", "ControlBackup.ini");
     }
-    // Restores what the backup saved, from a copy of the restore control file
-    // beside it whose results go to a folder of their own: a restore begun in
-    // the second of the backup would otherwise share its run folder.
+    // Restores what the restore control file of the migration folder names.
     corvan_test::CorvanRun Restore(const std::string& machine = "SRV01") {
-        std::string control = ControlText();
-        const std::string key = "DefaultDataLocation=";
-        size_t at = control.find(key);
-        EXPECT_NE(std::string::npos, at);
-        const std::string name = "Restore" + std::to_string(++restores_);
-        control.replace(at, control.find('\r', at) - at, key + "D:\\Mig\\" + name);
-        std::ofstream(Mig(name + ".ini"), std::ios::binary) << control;
-        return Run("/R", "D:\\Mig\\" + name + ".ini", machine);
+        return Run("/R", "D:\\Mig\\ControlRestore.ini", machine);
     }
     // The restore control file the backup wrote.
     std::string ControlText() { return ReadHostFile(Mig("ControlRestore.ini")); }
@@ -150,18 +124,6 @@ protected:
         return HostPathOf(L"ADMIN", corvan::FromUtf8(Outcome("RestoreLocation") + "\\" + file));
     }
     std::string Trace() { return ReadHostFile(cwd_ / "CorvanTrace.log"); }
-    // The lines of a key and its subkeys in the machine's hive file.
-    std::string KeyText(const std::wstring& key) {
-        sim::FlushWorld();
-        std::string text = ReadHostFile(WorldRoot() / "SRV01" / "HKLM.reg"), out;
-        const std::string head = "[HKEY_LOCAL_MACHINE\\" + corvan::ToUtf8(key);
-        for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
-            char next = text[at + head.size()];
-            if (next != ']' && next != '\\') continue;
-            out += text.substr(at, text.find("\n\n", at) - at) + "\n";
-        }
-        return out;
-    }
     // The machine comes back as a fresh print server: same name, drives and
     // accounts, the monitors, processor and the given drivers, no ports or printers.
     void ReplaceMachine(const std::vector<std::wstring>& drivers) {
@@ -172,49 +134,31 @@ protected:
     }
     void WriteMapping() { std::ofstream(Mig("SupportedDrivers.txt")) << kMapping; }
 
-    Queue QueueOf(const std::wstring& printer) {
-        const std::wstring key = kPrinters + L"\\" + printer;
-        auto text = [&](const wchar_t* name) { return ReadRegistryString(L"SRV01", key, name); };
-        auto bytes = [&](const wchar_t* name) {
-            std::vector<BYTE> value;
-            ReadRegistryValue(L"SRV01", key, name, nullptr, &value);
-            return value;
-        };
-        return {text(L"Port"),
-                text(L"Printer Driver"),
-                text(L"Share Name"),
-                text(L"Separator File"),
-                bytes(L"Default DevMode"),
-                bytes(L"Security"),
-                ReadRegistryDword(L"SRV01", key, L"Attributes"),
-                KeyText(key + L"\\PrinterDriverData")};
-    }
-
-    int restores_ = 0;
+    // What must come back of a queue: its key and subkeys as the hive file
+    // holds them, every value with its type and bytes (so the permissions
+    // with the same entries in the same order) and the driver data.
+    std::string Queue(const std::wstring& printer) { return KeyText(L"SRV01", kPrinters + L"\\" + printer); }
 };
-
-void PrintTo(const PrintMigrationTest::Queue& q, std::ostream* os) {
-    *os << corvan::ToUtf8(q.port.value_or(L"-")) << " " << corvan::ToUtf8(q.driver.value_or(L"-")) << " "
-        << q.devMode.size() << " + " << q.security.size() << " bytes, attributes " << q.attributes.value_or(0) << "\n"
-        << q.driverData;
-}
 
 TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting) {
     // Protocol, port number, addresses, queue, double spool, SNMP: every value with its type and bytes.
-    const std::string raw = KeyText(kPorts + L"\\IP_10.0.0.5"), lpr = KeyText(kPorts + L"\\IP_10.0.0.6");
+    const std::string raw = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.5");
+    const std::string lpr = KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.6");
     ASSERT_NE(std::string::npos, lpr.find("\"Double Spool\"=dword:00000001"));
-    const Queue laser = QueueOf(L"LASER01"), plotter = QueueOf(L"DESIGN01"), old = QueueOf(L"LASER02");
-    ASSERT_FALSE(laser.security.empty());
-    ASSERT_NE(std::string::npos, laser.driverData.find("InstalledOptions"));
+    const std::string laser = Queue(L"LASER01"), plotter = Queue(L"DESIGN01"), old = Queue(L"LASER02");
+    ASSERT_NE(std::string::npos, laser.find("\"Security\"=hex:"));
+    ASSERT_NE(std::string::npos, laser.find("PrinterDriverData\\InstalledOptions]"));
     Backup();
     ASSERT_EQ("success", Outcome("BackupStatus"));
     const std::string backupFolder = Outcome("BackupLocation");
-    std::string control = ControlText();
-    // A port's file and entry are named by the text before its first colon.
-    for (const char* entry : {"PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PORT=COM1,\"COM1_port.bkp\"",
-                              "PORT=C,\"C_port.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\""})
-        EXPECT_NE(std::string::npos, control.find(entry)) << entry;
-    EXPECT_EQ(std::string::npos, control.find("IP_10.0.0.9_port"));
+    // Every port but the excluded one, named by the text before its first colon, and every printer.
+    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"",
+                                        "PORT=FILE,\"FILE_port.bkp\"", "PORT=C,\"C_port.bkp\"",
+                                        "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"",
+                                        "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
+                                        "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
+                                        "PRINTER=LASER02,\"LASER02_prt.bkp\""}),
+              Section("RESTORE"));
     EXPECT_FALSE(fs::exists(HostPathOf(L"ADMIN", corvan::FromUtf8(backupFolder + "\\IP_10.0.0.9_port.bkp"))));
 
     ReplaceMachine({kLaserDriver, kPlotterDriver});
@@ -222,37 +166,38 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     WriteMapping();
     Restore();
 
-    EXPECT_EQ("success", Outcome("RestoreStatus"));
-    EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
-    EXPECT_EQ(lpr, KeyText(kPorts + L"\\IP_10.0.0.6"));
-    EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
-    WCHAR server[] = L"\\\\SRV01";
-    DWORD needed = 0, count = 0;
-    EnumPortsW(server, 1, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed);
-    ASSERT_TRUE(EnumPortsW(server, 1, buffer.data(), needed, &needed, &count));
-    std::vector<std::wstring> listed;
-    for (DWORD i = 0; i < count; ++i) listed.push_back(reinterpret_cast<PORT_INFO_1W*>(buffer.data())[i].pName);
-    for (const wchar_t* port : {L"C:\\out.prn", L"IP_10.0.0.5", L"IP_10.0.0.6"})
-        EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), port)) << corvan::ToUtf8(port);
-    EXPECT_EQ("Running", IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", "Spooler"));
+    // Both restores make the same: the ports, the queues, the spooler running again once.
+    // LASER02 comes back with the mapped driver.
+    const std::string oldDriver = "\"Printer Driver\"=\"" + corvan::ToUtf8(kOldDriver) + "\"";
+    ASSERT_NE(std::string::npos, old.find(oldDriver));
+    std::string mapped = old;
+    mapped.replace(mapped.find(oldDriver), oldDriver.size(),
+                   "\"Printer Driver\"=\"" + corvan::ToUtf8(kLaserDriver) + "\"");
+    auto expectRestored = [&] {
+        EXPECT_EQ("success", Outcome("RestoreStatus"));
+        EXPECT_EQ(raw, KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
+        EXPECT_EQ(lpr, KeyText(L"SRV01", kPorts + L"\\IP_10.0.0.6"));
+        EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
+        EXPECT_TRUE(ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
+        EXPECT_EQ("Running", IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", "Spooler"));
+        EXPECT_EQ(1u, Count(Trace(), "Service started."));
+        EXPECT_EQ(laser, Queue(L"LASER01"));
+        EXPECT_EQ(plotter, Queue(L"DESIGN01"));
+        EXPECT_EQ(mapped, Queue(L"LASER02"));
+    };
+    expectRestored();
     std::string trace = Trace();
     EXPECT_EQ(1u, Count(trace, "Service stopped.")) << trace;
-    EXPECT_EQ(1u, Count(trace, "Service started."));
-    control = ControlText();
-    for (const char* status :
-         {"PORT=IP_10.0.0.5,\"0,Success.\"", "PORT=COM1,\"0,Success.\"", "PORT=C,\"0,Success.\"",
-          "PRINTER=LASER01,\"0,Success.\"", "PRINTER=DESIGN01,\"0,Success.\"", "PRINTER=LASER02,\"0,Success.\""})
-        EXPECT_NE(std::string::npos, control.find(status)) << status;
+    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"0,Success.\"", "PORT=LPT1,\"0,Success.\"",
+                                        "PORT=FILE,\"0,Success.\"", "PORT=C,\"0,Success.\"",
+                                        "PORT=IP_10.0.0.5,\"0,Success.\"",
+                                        "PORT=IP_10.0.0.6,\"0,Success.\"", "PRINTER=DESIGN01,\"0,Success.\"",
+                                        "PRINTER=LASER01,\"0,Success.\"", "PRINTER=LASER02,\"0,Success.\""}),
+              Section("STATUS"));
     // The monitor key written is kept in the restore's run folder.
     EXPECT_TRUE(fs::exists(ResultFile("PortRegistry\\IP_10.0.0.5_Port.bkp")));
     EXPECT_EQ("dword:00000000", IniValue(ResultFile("IP_10.0.0.5_port.bkp"), "1", "Restore"));
 
-    EXPECT_EQ(laser, QueueOf(L"LASER01"));
-    EXPECT_EQ(plotter, QueueOf(L"DESIGN01"));
-    Queue mapped = old;
-    mapped.driver = kLaserDriver;
-    EXPECT_EQ(mapped, QueueOf(L"LASER02"));
     // The result file holds the driver the queue was made with; the log says why.
     EXPECT_EQ("\"HP LaserJet 4000 Series PCL\"", IniValue(ResultFile("LASER02_prt.bkp"), "1", "DriverName"));
     EXPECT_NE(std::string::npos, trace.find("driver 'HP LaserJet 4' is installed as 'HP LaserJet 4000 Series PCL', "
@@ -266,41 +211,37 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     ReplaceMachine({kLaserDriver, kPlotterDriver});
     fs::remove(Mig("SupportedDrivers.txt"));
     fs::remove(cwd_ / "CorvanTrace.log");
-    WriteControl("Whole.ini",
-                 "BackupLocation=" + backupFolder +
-                     "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\nPRINTER=ALL,\"printers_backup.dat\"\r\n",
-                 "Whole");
+    Write("Whole.ini", corvan_test::kMigLocations + "BackupLocation=" + backupFolder +
+                           "\r\n[RESTORE]\r\nPORT=ALL,\"ports_backup.dat\"\r\nPRINTER=ALL,\"printers_backup.dat\"\r\n");
     std::ofstream(cwd_ / "SupportedDrivers.txt") << kMapping;
     Run("/R", "Whole.ini");
-    EXPECT_EQ("success", Outcome("RestoreStatus"));
     EXPECT_NE(std::string::npos, ControlText().find("PRINTER=ALL,\"0,Success.\""));
-    EXPECT_EQ(raw, KeyText(kPorts + L"\\IP_10.0.0.5"));
-    EXPECT_EQ(lpr, KeyText(kPorts + L"\\IP_10.0.0.6"));
-    EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.9"));
-    EXPECT_TRUE(ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
-    EXPECT_EQ(1u, Count(Trace(), "Service started."));
-    EXPECT_EQ(laser, QueueOf(L"LASER01"));
-    EXPECT_EQ(plotter, QueueOf(L"DESIGN01"));
-    EXPECT_EQ(mapped, QueueOf(L"LASER02"));
+    expectRestored();
 }
 
 TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIsSaved) {
     Backup(
-        "[EXCLUSION]\r\nPrinterName=laser\r\nDriverName=designjet\r\n[BACKUP]\r\nPRINTER=LASER02\r\nPRINTER="
-        "DESIGN01\r\n");
-    std::string control = ControlText();
-    // The driver exclusion comes last: it wins over the selected DESIGN01.
-    EXPECT_NE(std::string::npos, control.find("PRINTER=LASER02,\"LASER02_prt.bkp\""));
-    EXPECT_EQ(std::string::npos, control.find("LASER01_prt.bkp"));
-    EXPECT_EQ(std::string::npos, control.find("DESIGN01_prt.bkp"));
+        "[EXCLUSION]\r\nPrinterName=laser\r\nDriverName=designjet\r\nPortName=ip_10.0.0.9\r\n[BACKUP]\r\n"
+        "PORT=IP_10.0.0.9\r\nPRINTER=LASER02\r\nPRINTER=DESIGN01\r\n");
+    // A selected name wins over the exclusion of its name, so every port is
+    // saved; the driver exclusion comes last: it wins over the selected DESIGN01.
+    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"",
+                                        "PORT=FILE,\"FILE_port.bkp\"", "PORT=C,\"C_port.bkp\"",
+                                        "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"",
+                                        "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
+                                        "PORT=IP_10.0.0.9,\"IP_10.0.0.9_port.bkp\"",
+                                        "PRINTER=LASER02,\"LASER02_prt.bkp\""}),
+              Section("RESTORE"));
 }
 
 // A port the target has is left alone, with a warning that names how it
 // differs; a queue the target has is made equal to the saved one, or left
-// untouched when that fails.
-TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualToTheSavedOnes) {
-    const Queue laser = QueueOf(L"LASER01");
+// untouched when that fails; a spooler that does not answer refuses them all.
+TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualOrRefusedByASpoolerThatDoesNotAnswer) {
+    const std::string laser = Queue(L"LASER01");
     Backup();
+    const std::string backupControl = ControlText();
+    const std::vector<std::string> saved = Section("RESTORE");
     SetRegistryDword(L"SRV01", kPorts + L"\\IP_10.0.0.5", L"PortNumber", 9101);
     SetRegistryString(L"SRV01", kPorts + L"\\IP_10.0.0.5", L"SNMP Community", L"other");
     sim::TestPrinter changed{L"LASER01", L"LASER01", L"LPT1:", kPlotterDriver};
@@ -308,7 +249,8 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualToTheSa
     changed.devMode = DevMode(L"other", DMORIENT_PORTRAIT, DMPAPER_A4, DMDUP_SIMPLEX, {});
     changed.security = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-1-0"}});
     sim::AddPrinter(L"SRV01", changed);
-    const Queue before = QueueOf(L"LASER01");
+    const std::string before = Queue(L"LASER01");
+    ASSERT_NE(laser, before);
 
     AddFault(L"SetPrinterW@SRV01:LASER01=5,1");
     Restore();
@@ -321,7 +263,7 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualToTheSa
     EXPECT_EQ("error", Outcome("RestoreStatus"));
     EXPECT_EQ("5", Outcome("RestoreLastError"));
     EXPECT_EQ("LASER01,\"LASER01_prt.bkp\"", Control("RESTOREERROR", "PRINTER"));
-    EXPECT_EQ(before, QueueOf(L"LASER01"));
+    EXPECT_EQ(before, Queue(L"LASER01"));
     EXPECT_EQ("dword:00000001", IniValue(ResultFile("LASER01_prt.bkp"), "1", "Restore"));
     std::vector<std::string> report = Report();
     EXPECT_EQ(1, std::count(report.begin(), report.end(),
@@ -331,7 +273,44 @@ TEST_F(PrintMigrationTest, PortsAndQueuesThatExistAreLeftAloneOrMadeEqualToTheSa
     fs::remove(WorldRoot() / "faults.ini");
     Restore();
     EXPECT_EQ("success", Outcome("RestoreStatus"));
-    EXPECT_EQ(laser, QueueOf(L"LASER01"));
+    EXPECT_EQ(laser, Queue(L"LASER01"));
+
+    // A spooler stopped, or its machine out of reach (the run then goes on
+    // the administrator's machine): every port and printer of a fresh server
+    // fails with the spooler's error, and nothing is written to it.
+    ReplaceMachine({kLaserDriver, kPlotterDriver});
+    const struct {
+        const char* what;
+        const wchar_t *section, *key, *value;
+        const char* runOn;
+    } cases[] = {{"spooler stopped", L"Services", L"Spooler", L"Stopped", "SRV01"},
+                 {"server unreachable", L"Machine", L"Reachable", L"0", "ADMIN"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(Mig("ControlRestore.ini"), std::ios::binary) << backupControl;
+        fs::remove(cwd_ / "CorvanTrace.log");
+        sim::SetMachineSetting(L"SRV01", c.section, c.key, c.value);
+        Restore(c.runOn);
+        const Keys outcome = {{"RestoreStatus", "error"},
+                              {"RestoreLastError", "1722"},
+                              {"RestoreErrorText", "The RPC server is unavailable.  "},
+                              {"RestoreErrorStep", "PRINTER"}};
+        EXPECT_EQ(outcome, Outcomes(outcome));
+        // Every entry stays to be restored.
+        EXPECT_EQ(saved, Section("RESTORE"));
+        EXPECT_TRUE(Section("STATUS").empty());
+        for (const std::string file :
+             {"IP_10.0.0.5_port.bkp", "LASER01_prt.bkp", "DESIGN01_prt.bkp", "LASER02_prt.bkp"})
+            EXPECT_EQ("\"1722\"", IniValue(ResultFile(file), "1", "ErrorCode")) << file;
+        EXPECT_EQ(0u, Count(Trace(), "Service stopped."));
+
+        sim::SetMachineSetting(L"SRV01", L"Machine", L"Reachable", L"1");
+        EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
+        EXPECT_EQ(std::nullopt, ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
+        for (const wchar_t* printer : {L"LASER01", L"DESIGN01", L"LASER02"})
+            EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPrinters + L"\\" + printer)) << corvan::ToUtf8(printer);
+        SetServiceState(L"SRV01", L"Spooler", L"Running");
+    }
 }
 
 // A driver the new server lacks, or the old driver without a mapping to its
@@ -376,61 +355,29 @@ TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneO
 
         std::map<std::wstring, std::string> made;
         for (const wchar_t* queue : {L"LASER01", L"DESIGN01", L"LASER02"})
-            if (queue != c.printer) made[queue] = KeyText(kPrinters + L"\\" + queue);
+            if (queue != c.printer) made[queue] = Queue(queue);
         sim::AddDriver(L"SRV01", c.missing);
-        WriteControl("Retry.ini",
-                     "BackupLocation=" + Outcome("RestoreLocation") +
-                         "\r\n[RESTORE]\r\nPRINTER=LASER01,\"LASER01_prt.bkp\"\r\n"
-                         "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"\r\nPRINTER=LASER02,\"LASER02_prt.bkp\"\r\n");
+        Write("Retry.ini", corvan_test::kMigLocations + "BackupLocation=" + Outcome("RestoreLocation") +
+                               "\r\n[RESTORE]\r\nPRINTER=LASER01,\"LASER01_prt.bkp\"\r\n"
+                               "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"\r\nPRINTER=LASER02,\"LASER02_prt.bkp\"\r\n");
         fs::remove(Mig("ControlRestore.ini"));
         Run("/R", "Retry.ini");
         EXPECT_EQ("success", Outcome("RestoreStatus"));
         EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPrinters + L"\\" + c.printer));
-        for (const auto& [queue, text] : made) EXPECT_EQ(text, KeyText(kPrinters + L"\\" + queue));
+        for (const auto& [queue, text] : made) EXPECT_EQ(text, Queue(queue));
     }
 }
 
-// Stopped, or its machine out of reach (the run then goes on the
-// administrator's machine): every port and printer fails with the spooler's
-// error, and nothing is written to the target.
-TEST_F(PrintMigrationTest, ASpoolerThatDoesNotAnswerRefusesEveryPortAndPrinterWithItsOwnError) {
-    Backup();
-    ReplaceMachine({kLaserDriver, kPlotterDriver});
-    const struct {
-        const char* what;
-        const wchar_t *section, *key, *value;
-        const char* runOn;
-    } cases[] = {{"spooler stopped", L"Services", L"Spooler", L"Stopped", "SRV01"},
-                 {"server unreachable", L"Machine", L"Reachable", L"0", "ADMIN"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        sim::SetMachineSetting(L"SRV01", c.section, c.key, c.value);
-        Restore(c.runOn);
-        const Keys outcome = {{"RestoreStatus", "error"},
-                              {"RestoreLastError", "1722"},
-                              {"RestoreErrorText", "The RPC server is unavailable.  "},
-                              {"RestoreErrorStep", "PRINTER"}};
-        EXPECT_EQ(outcome, Outcomes(outcome));
-        const std::string control = ControlText();
-        EXPECT_EQ(std::string::npos, control.find("\"0,Success.\""));
-        for (const std::string file :
-             {"IP_10.0.0.5_port.bkp", "LASER01_prt.bkp", "DESIGN01_prt.bkp", "LASER02_prt.bkp"})
-            EXPECT_EQ("\"1722\"", IniValue(ResultFile(file), "1", "ErrorCode")) << file;
-        for (const char* entry : {"PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
-                                  "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER02,\"LASER02_prt.bkp\""})
-            EXPECT_NE(std::string::npos, control.find(entry)) << entry;
-        EXPECT_EQ(0u, Count(Trace(), "Service stopped."));
+// A backup of a server whose spooler does not answer names the whole set; a
+// restore whose spooler does not start again keeps the ports to be restored.
+TEST_F(PrintMigrationTest, ASpoolerThatDoesNotAnswerOrDoesNotStartAgainFailsTheRun) {
+    SetServiceState(L"SRV01", L"Spooler", L"Stopped");
+    Backup(kPortsOnly);
+    const Keys outcome = {{"BackupStatus", "error"}, {"BackupLastError", "1722"}, {"BackupErrorStep", "PORT"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
+    EXPECT_EQ("ALL,\"ports_backup.dat\"", Control("BACKUPERROR", "PORT"));
 
-        sim::SetMachineSetting(L"SRV01", L"Machine", L"Reachable", L"1");
-        EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
-        EXPECT_EQ(std::nullopt, ReadRegistryString(L"SRV01", sim::kTestLocalPorts, L"C:\\out.prn"));
-        for (const wchar_t* printer : {L"LASER01", L"DESIGN01", L"LASER02"})
-            EXPECT_FALSE(RegistryKeyExists(L"SRV01", kPrinters + L"\\" + printer)) << corvan::ToUtf8(printer);
-        SetServiceState(L"SRV01", L"Spooler", L"Running");
-    }
-}
-
-TEST_F(PrintMigrationTest, ASpoolerThatDoesNotStartAgainFailsTheRun) {
+    SetServiceState(L"SRV01", L"Spooler", L"Running");
     Backup(kPortsOnly);
     ReplaceMachine({kLaserDriver});
     AddFault(L"StartServiceW@SRV01:Spooler=1053");
@@ -441,15 +388,6 @@ TEST_F(PrintMigrationTest, ASpoolerThatDoesNotStartAgainFailsTheRun) {
     // Written, but not in use: the ports stay to be restored.
     EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
     EXPECT_EQ("dword:00000001", IniValue(ResultFile("IP_10.0.0.5_port.bkp"), "1", "Restore"));
-}
-
-TEST_F(PrintMigrationTest, ABackupOfAServerWhoseSpoolerDoesNotAnswerNamesTheWholeSet) {
-    SetServiceState(L"SRV01", L"Spooler", L"Stopped");
-    Backup(kPortsOnly);
-    EXPECT_EQ("error", Outcome("BackupStatus"));
-    EXPECT_EQ("1722", Outcome("BackupLastError"));
-    EXPECT_EQ("ALL,\"ports_backup.dat\"", Control("BACKUPERROR", "PORT"));
-    EXPECT_EQ("PORT", Outcome("BackupErrorStep"));
 }
 
 }  // namespace

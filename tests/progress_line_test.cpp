@@ -36,11 +36,7 @@ using ProgressLineTest = corvan_test::CorvanWorldTest;
 
 // A backup of two hundred shares and a restore of two thousand files.
 TEST_F(ProgressLineTest, ShownOnATerminalGoneWhenTheStepEndsAbsentFromAFile) {
-    for (int i = 0; i < 200; ++i) {
-        std::wstring name = L"S" + std::to_wstring(i);
-        AddDirectory(L"SRV01", L"D:\\Shares\\" + name);
-        AddShare(L"SRV01", name, L"D:\\Shares\\" + name);
-    }
+    AddShares(200, L"S", L"Shares");
     const fs::path data = HostPathOf(L"SRV01", L"D:\\Data");
     for (int folder = 0; folder < 10; ++folder) {
         fs::create_directories(data / ("F" + std::to_string(folder)));

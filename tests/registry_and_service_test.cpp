@@ -5,8 +5,6 @@
 #include <fstream>
 #include <regex>
 
-#include "platform/sim/hostfile.h"
-#include "platform/sim/world.h"
 #include "tests/corvan_world_test.h"
 
 namespace {
@@ -30,10 +28,10 @@ protected:
     void WriteControl(const std::string& sections) {
         Write("ControlBackup.ini", corvan_test::kMigLocations + sections);
     }
-    // The newest run folder of the backups of a machine, below D:\Mig of the given drive folder.
-    fs::path RunFolder(const std::string& machine = "SRV01", const char* drive = "D") {
+    // The newest run folder of the backups of SRV01.
+    fs::path RunFolder() {
         fs::path newest;
-        for (const auto& entry : fs::directory_iterator(WorldRoot() / "SRV01/drives" / drive / "Mig/Data" / machine))
+        for (const auto& entry : fs::directory_iterator(Mig("Data\\SRV01")))
             if (entry.is_directory() && entry.path().filename() > newest.filename()) newest = entry.path();
         return newest;
     }
@@ -47,12 +45,6 @@ protected:
     }
     std::optional<DWORD> StartType(const std::wstring& name) {
         return ReadRegistryDword(L"SRV01", kServices + name, L"Start");
-    }
-    // Runs a backup of the given service entries.
-    void BackupServices(const std::string& entries) {
-        WriteControl("[BACKUP]\r\n" + entries);
-        auto run = Corvan({"/B", "/S:SRV01"});
-        EXPECT_EQ(0, run.exitCode) << run.out;
     }
 };
 
@@ -126,75 +118,59 @@ TEST_F(RegistryAndServiceTest, AKeyOrFileThatFailsIsAnErrorNotABackup) {
     }
 }
 
-// A world that another process changes between two runs: the second run
-// works on the world as it is then, not as the first one found it.
-TEST_F(RegistryAndServiceTest, EachRunSeesTheWorldAsAnotherProcessLeftIt) {
-    AddMachine(L"SRV02");
-    SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 3);
-    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\n");
-    auto first = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
-    ASSERT_EQ(0, first.exitCode) << first.out;
-    EXPECT_EQ("success", Outcome("BackupStatus"));
-    EXPECT_NE(std::string::npos, ReadHostFile(RunFolder("SRV02") / "tool.bkp").find("Value=dword:00000003"));
-
-    // Another process changes the value, renames the remote machine's folder
-    // and the local drive's folder to other cases.
-    SetRegistryDword(L"SRV02", L"SOFTWARE\\Vendor\\Tool", L"Level", 7);
-    sim::ResetWorld();
-    fs::rename(WorldRoot() / "SRV02", WorldRoot() / "srv02");
-    fs::rename(WorldRoot() / "SRV01/drives/D", WorldRoot() / "SRV01/drives/d");
-    auto second = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
-    ASSERT_EQ(0, second.exitCode) << second.out;
-    EXPECT_EQ("success", IniValue(WorldRoot() / "SRV01/drives/d/Mig/ControlRestore.ini", "Control", "BackupStatus"));
-    const std::string backup = ReadHostFile(RunFolder("SRV02", "d") / "tool.bkp");
-    EXPECT_NE(std::string::npos, backup.find("Value=dword:00000007")) << backup;
-
-    // Then takes the machine off the network.
-    fs::path ini = WorldRoot() / "srv02/machine.ini";
-    std::string text = ReadHostFile(ini);
-    size_t at = text.find("Reachable=1");
-    ASSERT_NE(std::string::npos, at);
-    ASSERT_TRUE(sim::WriteHostFileAtomic(ini, text.replace(at, 11, "Reachable=0")));
-    auto third = corvan_test::RunCorvan({"/B", "/S:SRV02"}, cwd_);
-    EXPECT_NE(0, third.exitCode);
-    EXPECT_NE(std::string::npos, third.out.find("Machine name \"SRV02\" is incorrect.")) << third.out;
+// A hive with a key deeper than the registry keeps fails the backup that
+// needs it, quickly, and stays as it was.
+TEST_F(RegistryAndServiceTest, AnOverdeepHiveFailsItsBackupAndStaysAsItWas) {
+    const fs::path hive = WorldRoot() / "SRV01" / "HKLM.reg";
+    std::string deep = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Deep";
+    for (int i = 0; i < 10000; ++i) deep += "\\k";
+    std::ofstream(hive, std::ios::app) << deep << "]\r\n\"v\"=dword:00000001\r\n";
+    const std::string hiveBytes = ReadHostFile(hive);
+    WriteControl("[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Deep,deep.bkp\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"}, 20);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ("error", Outcome("BackupStatus"));
+    EXPECT_EQ("1009", Outcome("BackupLastError"));
+    EXPECT_EQ("\"HKLM\\SOFTWARE\\Deep\",\"deep.bkp\"", Control("BACKUPERROR", "REGISTRY"));
+    EXPECT_NE(std::string::npos, run.err.find("key deeper than 510 levels")) << run.err;
+    EXPECT_EQ(hiveBytes, ReadHostFile(hive));
 }
 
-TEST_F(RegistryAndServiceTest, StopAndDisableInOneEntryAndAStartTypeChangesBeforeTheServiceCanStart) {
+// Each entry of a backup acts in turn; one that fails is named, and the next
+// entry runs. A restore runs the entries too.
+TEST_F(RegistryAndServiceTest, ServiceEntriesActInTurnAndThoseThatFailAreNamed) {
     // A disabled service cannot start: the start fails, the start type still changes.
-    BackupServices("SERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\nSERVICE=W3SVC,Start\r\n");
+    WriteControl(
+        "[BACKUP]\r\nSERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\n"
+        "SERVICE=W3SVC,Start\r\nSERVICE=W3SVC,Restart\r\nSERVICE=W3SVC\r\n");
+    auto run = Corvan({"/B", "/S:SRV01"});
+    EXPECT_EQ(0, run.exitCode) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(",1060,The specified service does not exist")) << run.out;
     EXPECT_EQ("Stopped", State("Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
-    EXPECT_EQ("Running", State("W3SVC"));  // the second entry found it startable
-    EXPECT_EQ("error", Outcome("BackupStatus"));
-    EXPECT_EQ("1058", Outcome("BackupLastError"));
-    EXPECT_EQ("Start,manual,\"W3SVC\"", Control("BACKUPERROR", "SERVICE"));
-}
-
-TEST_F(RegistryAndServiceTest, MissingServiceIsAFailedStep) {
-    BackupServices("SERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Restart\r\nSERVICE=Spooler\r\n");
+    // The second entry found it startable; neither Restart nor an entry without action stop it.
+    EXPECT_EQ("Running", State("W3SVC"));
     const Keys outcome = {{"BackupStatus", "error"},
-                          {"BackupLastError", "1060"},
-                          {"BackupErrorText", "The specified service does not exist as an installed service.  "},
-                          {"BackupErrorFile", "NoSuch"},
+                          {"BackupLastError", "1058"},
+                          {"BackupErrorText",
+                           "The service cannot be started, either because it is disabled or because it has no "
+                           "enabled devices associated with it.  "},
+                          {"BackupErrorFile", "W3SVC"},
                           {"BackupErrorStep", "SERVICE"}};
     EXPECT_EQ(outcome, Outcomes(outcome));
-    EXPECT_EQ("Stop,\"NoSuch\"", Control("BACKUPERROR", "SERVICE"));
-    EXPECT_EQ("Running", State("Spooler"));  // neither Restart nor an entry without action touch it
-}
+    EXPECT_EQ(std::vector<std::string>({"SERVICE=Stop,\"NoSuch\"", "SERVICE=Start,manual,\"W3SVC\""}),
+              Section("BACKUPERROR"));
 
-// A restore runs the service entries that name an action, skips those that
-// do not, and leaves registry entries to the backup.
-TEST_F(RegistryAndServiceTest, RestoreRunsServiceEntriesWithAnActionAndIgnoresRegistryEntries) {
-    Write("ControlRestore.ini",
-          "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultDataLocation=D:\\Mig\\Data\r\n"
-          "[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nSERVICE=NoSuch\r\n"
-          "SERVICE=Spooler,Stop,Manual\r\n");
-    auto run = Corvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"});
+    // A restore runs the service entries that name an action, skips those
+    // that do not, and leaves registry entries to the backup.
+    Write("ControlRestore.ini", corvan_test::kMigLocations +
+                                    "[RESTORE]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nSERVICE=NoSuch\r\n"
+                                    "SERVICE=W3SVC,Stop,Disable\r\n");
+    run = Corvan({"/R", "/C:ControlRestore.ini", "/S:SRV01"});
     ASSERT_EQ(0, run.exitCode) << run.out;
-    EXPECT_EQ("Stopped", State("Spooler"));
-    EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"Spooler"));
+    EXPECT_EQ("Stopped", State("W3SVC"));
+    EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"W3SVC"));
     EXPECT_EQ("success", Outcome("RestoreStatus"));
     EXPECT_EQ("Successful Restore!", Outcome("RestoreErrorText"));
     for (const char* section : {"STATUS", "RESTOREERROR"})

@@ -316,6 +316,13 @@ Security Walk(const fs::path& root, const fs::path& path, bool folder) {
 class KeptFolders {
 public:
     const Security* Find(const fs::path& root, const fs::path& folder) {
+        // A watch costs the host tens of milliseconds when the process ends:
+        // worth it for a tree's walk, not for a few questions.
+        constexpr unsigned kAskedBeforeKept = 64;
+        if (asked_ < kAskedBeforeKept) {
+            ++asked_;
+            return nullptr;
+        }
         std::vector<std::string> changed;
         if (watch_.Changes(changed)) kept_.clear();
         for (const auto& gone : changed)
@@ -334,6 +341,7 @@ public:
     }
 
 private:
+    unsigned asked_ = 0;
     FolderWatch watch_;
     std::unordered_map<std::string, Security> kept_;
 };

@@ -46,6 +46,7 @@ struct Indexes {
     std::unordered_map<std::string, FolderIndex> byFolder;
     std::unordered_map<int, std::string> folderOfWatch;
     std::unordered_set<std::string> readOnce;  // folders listed, not indexed
+    unsigned listed = 0;
 
     Indexes() { inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC); }
 
@@ -142,8 +143,10 @@ bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring&
     }
     // A folder looked in twice is likely to be looked in again, as one that
     // is being filled is for each new name: indexing it spares a listing per
-    // name.
-    bool again = !indexes.readOnce.insert(folder.native()).second;
+    // name. Not before the process has listed a good many, though: a watch
+    // costs the host tens of milliseconds when the process ends.
+    constexpr unsigned kListedBeforeWatching = 64;
+    bool again = ++indexes.listed > kListedBeforeWatching && !indexes.readOnce.insert(folder.native()).second;
     if ((names.size() >= kIndexedFolderSize || again) && indexes.inotify >= 0) {
         // Watch first and read again, so no change falls between the two.
         int watch = ::inotify_add_watch(indexes.inotify, folder.c_str(),

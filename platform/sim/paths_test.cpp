@@ -139,9 +139,8 @@ TEST_F(PathTest, RelativePathsFollowSetCurrentDirectory) {
 TEST_F(PathTest, FoldersKeptBetweenLookupsFollowChangesMadeBehindTheirBack) {
     AddFile(L"SRV01", L"D:\\Small\\a.txt", "a");
     fs::path small = HostPathOf(L"SRV01", L"D:\\Small");
-    // Looked in twice, so that its names are kept.
-    EXPECT_EQ(0u, LookError(L"D:\\Small\\A.TXT"));
-    EXPECT_EQ(0u, LookError(L"D:\\Small\\A.txt"));
+    // Looked in often enough for its names to be kept.
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(0u, LookError(L"D:\\Small\\A.TXT"));
     fs::rename(small / "a.txt", small / "B.txt");
     std::ofstream(small / "c.TXT") << "c";
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), LookError(L"D:\\Small\\A.TXT"));
@@ -152,7 +151,7 @@ TEST_F(PathTest, FoldersKeptBetweenLookupsFollowChangesMadeBehindTheirBack) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), LookError(L"D:\\Small\\B.TXT"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), LookError(L"D:\\Small"));
 
-    // Large enough to be indexed at once rather than read on every lookup.
+    // Large enough to be indexed rather than read on every lookup.
     for (int i = 0; i < 300; ++i) AddFile(L"SRV01", corvan::Format(L"D:\\Big\\f%03d.txt", i), "");
     ExpectMappings({{L"D:\\BIG\\F005.TXT", "SRV01/drives/D/Big/f005.txt", 0}});
 
