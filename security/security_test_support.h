@@ -12,9 +12,16 @@
 #include <vector>
 
 #include "core/test_support.h"
+#include "platform/conformance/testing/sample_descriptors.h"
 #include "platform/win32.h"
 
 namespace security_test {
+
+using conformance::kAdmins;    // S-1-5-32-544
+using conformance::kEveryone;  // S-1-1-0
+using conformance::kFullControl;
+using conformance::kShareRead;
+using conformance::Sid;
 
 using Bytes = std::vector<BYTE>;
 
@@ -29,15 +36,7 @@ inline Bytes MakeSid(BYTE authority, std::initializer_list<DWORD> subAuthorities
     return sid;
 }
 
-inline const Bytes kEveryone = MakeSid(1, {0});           // S-1-1-0
-inline const Bytes kAdmins = MakeSid(5, {32, 544});       // S-1-5-32-544
-inline const Bytes kSystem = MakeSid(5, {18});            // S-1-5-18
 inline const Bytes kJdoe = MakeSid(5, {21, 1, 2, 3, 1107});  // S-1-5-21-1-2-3-1107
-
-constexpr DWORD kShareRead = 0x001200A9;
-constexpr DWORD kFullControl = 0x001F01FF;
-
-inline PSID Sid(const Bytes& sid) { return const_cast<BYTE*>(sid.data()); }
 
 // An entry of a built list, as a test wants to compare it.
 struct Entry {
@@ -49,23 +48,14 @@ struct Entry {
 };
 
 inline std::vector<Entry> Entries(PACL acl) {
+    EXPECT_TRUE(IsValidAcl(acl));
     std::vector<Entry> entries;
-    ACL_SIZE_INFORMATION info{};
-    if (!GetAclInformation(acl, &info, sizeof info, AclSizeInformation)) {
-        ADD_FAILURE() << "not a readable list, error " << GetLastError();
-        return entries;
-    }
-    for (DWORD i = 0; i < info.AceCount; ++i) {
-        LPVOID ace = nullptr;
-        if (!GetAce(acl, i, &ace)) {
-            ADD_FAILURE() << "entry " << i << " unreadable";
-            break;
-        }
+    LPVOID ace = nullptr;
+    for (DWORD i = 0; GetAce(acl, i, &ace); ++i) {
         auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        PSID sid = &allowed->SidStart;
-        const BYTE* first = static_cast<const BYTE*>(sid);
+        const BYTE* sid = reinterpret_cast<const BYTE*>(&allowed->SidStart);
         entries.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask,
-                           Bytes(first, first + GetLengthSid(sid))});
+                           Bytes(sid, sid + GetLengthSid(&allowed->SidStart))});
     }
     return entries;
 }
