@@ -10,14 +10,9 @@
 
 namespace {
 
-using conformance::CreateKey;
-using conformance::ExpectOpenFails;
-using conformance::OpenKey;
-using conformance::QueryDword;
-using conformance::SetDword;
-using conformance::SetText;
+using namespace conformance;
 
-class RegistryTest : public conformance::ConformanceTest {
+class RegistryTest : public ConformanceTest {
 protected:
     void SetUp() override {
         ConformanceTest::SetUp();
@@ -122,7 +117,7 @@ TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"Alpha", 2));
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"mid", 3));
     ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"ZETA", 4));  // replaces, keeps its place and spelling
-    const bool ordered = !conformance::WineDeviates("RegEnumValueW lists values sorted by name, not as created");
+    const bool ordered = !WineDeviates("RegEnumValueW lists values sorted by name, not as created");
     if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"Alpha=2", L"mid=3"}), Listing(key_, true));
 
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key_, L"ALPHA"));
@@ -180,7 +175,7 @@ TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCoun
 
     for (const wchar_t* name : {L"beta", L"_under", L"GAMMA"}) RegCloseKey(CreateKey(key_, name));
     // Windows compares upper-cased names: "_" (0x5F) sorts after the letters.
-    if (!conformance::WineDeviates("RegEnumKeyExW sorts lower-cased names: \"_\" before the letters"))
+    if (!WineDeviates("RegEnumKeyExW sorts lower-cased names: \"_\" before the letters"))
         EXPECT_EQ((std::vector<std::wstring>{L"Alpha", L"beta", L"GAMMA", L"_under"}), Listing(key_, false));
 
     // Paths and value names match in any capitals.
@@ -217,7 +212,7 @@ TEST_F(RegistryTest, HandlesAllowWhatTheyWereOpenedForAndOutliveTheirKey) {
     EXPECT_EQ(ERROR_SUCCESS, SetDword(write, L"V", 2));
     RegCloseKey(write);
     HKEY enumOnly = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, KEY_ENUMERATE_SUB_KEYS);
-    if (!conformance::WineDeviates("RegQueryInfoKeyW does not ask for KEY_QUERY_VALUE"))
+    if (!WineDeviates("RegQueryInfoKeyW does not ask for KEY_QUERY_VALUE"))
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryInfoKeyW(enumOnly, nullptr, nullptr, nullptr, &size, nullptr, nullptr,
                                                         nullptr, nullptr, nullptr, nullptr, nullptr));
     RegCloseKey(enumOnly);

@@ -86,45 +86,38 @@ TEST_F(ServiceTest, ManagersServicesAndHandlesAreFoundOrNamedByTheirError) {
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, CloseServiceHandle(nullptr));
 }
 
-TEST_F(ServiceTest, StartsAndStopsOnceEachAndRefusesControlsItDoesNotAccept) {
-    ScHandle service = Open(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
-                            SERVICE_PAUSE_CONTINUE);
-    SERVICE_STATUS status = Query(service.get());
+TEST_F(ServiceTest, StartsAndStopsOnceEachThroughHandlesWithTheRightsForIt) {
+    ScHandle queryOnly = Open(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = Query(queryOnly.get());
     EXPECT_EQ(DWORD{SERVICE_WIN32_OWN_PROCESS}, status.dwServiceType);
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);
     EXPECT_EQ(0u, status.dwControlsAccepted);
-    EXPECT_FAILS_WITH(ERROR_SERVICE_NOT_ACTIVE, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);  // reported also when refused
-
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
-    EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(service.get(), 0, nullptr));
-    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(service.get(), SERVICE_RUNNING));
-    EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, Query(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP);
-    EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status));
-    EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
-    EXPECT_FAILS_WITH(ERROR_INVALID_SERVICE_CONTROL, ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status));
-    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(service.get(), 0, &status));
-
-    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitFor(service.get(), SERVICE_STOPPED));
-}
-
-TEST_F(ServiceTest, EachCallNeedsItsAccessRight) {
-    SERVICE_STATUS status;
-    ScHandle queryOnly = Open(SERVICE_QUERY_STATUS);
+    // Each call needs its access right.
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, StartServiceW(queryOnly.get(), 0, nullptr));
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status));
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, Change(queryOnly.get(), kSame, SERVICE_DISABLED, kSame));
     EXPECT_EQ(DWORD{SERVICE_DEMAND_START}, StartType());
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(Open(SERVICE_CHANGE_CONFIG).get(), &status));
 
+    ScHandle service = Open(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
+                            SERVICE_PAUSE_CONTINUE);
+    EXPECT_FAILS_WITH(ERROR_SERVICE_NOT_ACTIVE, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);  // reported also when refused
+
     // Generic rights map onto the service's own.
     ScHandle execute = Open(GENERIC_EXECUTE);
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(execute.get(), &status));
     ASSERT_TRUE(StartServiceW(execute.get(), 0, nullptr)) << GetLastError();
+    EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(service.get(), 0, nullptr));
     ScHandle read = Open(GENERIC_READ);
-    EXPECT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(read.get(), SERVICE_RUNNING));
-    EXPECT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(read.get(), SERVICE_RUNNING));
+    EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, Query(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP);
+    EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
+    EXPECT_FAILS_WITH(ERROR_INVALID_SERVICE_CONTROL, ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status));
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(service.get(), 0, &status));
+
+    ASSERT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitFor(read.get(), SERVICE_STOPPED));
 }
 

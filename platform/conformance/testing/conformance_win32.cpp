@@ -8,7 +8,6 @@
 #include <string>
 
 #include "platform/conformance/testing/conformance.h"
-#include "platform/conformance/testing/system.h"
 
 namespace conformance {
 
