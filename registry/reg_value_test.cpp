@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/object_store.h"
@@ -41,8 +42,8 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
         Logged(L"CRegValue::Enum(SOFTWARE\\Vendor\\Tool, Level),RegConnectRegistry(\\\\NOWHERE, "
                L"HKEY_LOCAL_MACHINE, SOFTWARE\\Vendor\\Tool, KEY_READ...),53,"));
     // The query runs without a handle and fails in its turn; its error is the one kept.
-    EXPECT_EQ(L"RegQueryValueEx(Level)", unreachable.ErrorWin32API);
-    EXPECT_EQ(L"", unreachable.ParentKeyName);
+    EXPECT_EQ(std::make_tuple(L"RegQueryValueEx(Level)", L""),
+              std::tie(unreachable.ErrorWin32API, unreachable.ParentKeyName));
 
     CRegValueDword wide;
     EXPECT_EQ(0, wide.Enum(kKey, L"Wide", handle));
@@ -60,8 +61,7 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     EXPECT_EQ(0, asked.Enum(kKey, L"Text", handle));  // through the handle opened above
     RegCloseKey(handle);
     EXPECT_TRUE(Logged(L"CRegValueDword::Enum(Text),RegQueryValueEx(Text), Type is NOT REG_DWORD.,0"));
-    EXPECT_EQ(5u, asked.LastErrorCode);
-    EXPECT_EQ(9u, asked.Value);
+    EXPECT_EQ(std::make_pair(5u, 9u), std::make_pair(asked.LastErrorCode, asked.Value));
 
     CRegValueMultiSz list;
     Watch(list);

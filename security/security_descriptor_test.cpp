@@ -20,18 +20,13 @@ using namespace security_test;
 
 const Bytes& kShareSd = conformance::kShareDescriptor;
 
-// The same share with a present, empty DACL: nobody may access it.
-const Bytes kEmptyDaclSd = {
-    0x01, 0x00, 0x04, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x14, 0, 0, 0,
-    0x02, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
-};
-
 // No lists at all.
 const Bytes kNoListsSd = {0x01, 0x00, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 PSECURITY_DESCRIPTOR Descriptor(const Bytes& bytes) { return const_cast<BYTE*>(bytes.data()); }
 
-// An absolute descriptor holding the given lists (no SACL when it has no entries).
+// An absolute descriptor holding the given lists (no SACL when it has no
+// entries; a DACL without entries lets nobody in).
 struct Absolute {
     explicit Absolute(const std::vector<Entry>& daclEntries, const std::vector<Entry>& saclEntries = {})
         : dacl(MakeAcl(daclEntries)), sacl(MakeAcl(saclEntries)) {
@@ -118,7 +113,7 @@ TEST_F(CSecurityDescriptorTest, LoadedDescriptorsAreRebuiltWithTheirLists) {
     } cases[] = {
         {"share", Loaded(corvan_test::TestData("security/testdata/share_descriptor.ini")), share, std::nullopt},
         {"deny and allow", Loaded(Saved(Descriptor(Absolute(denyAndAllow, audit).sd))), denyAndAllow, audit},
-        {"empty", Loaded(Saved(Descriptor(kEmptyDaclSd))), std::vector<Entry>{}, std::nullopt},
+        {"empty", Loaded(Saved(Descriptor(Absolute({}).sd))), std::vector<Entry>{}, std::nullopt},
         {"none", Loaded(Saved(Descriptor(kNoListsSd))), std::nullopt, std::nullopt},
         {"old", Loaded(corvan_test::TestData("security/testdata/share_descriptor_old.ini")),
          std::vector<Entry>{share[0]}, std::nullopt},

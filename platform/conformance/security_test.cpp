@@ -268,7 +268,6 @@ TEST(SecurityDescriptorTest, InitializedThenGivenANullListOrTheShareList) {
     ASSERT_TRUE(MakeSelfRelativeSD(&absolute, out.data(), &length));
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 72), kShareSd);
     EXPECT_EQ(Bytes(out.begin() + 72, out.end()), Bytes(8, 0xCC));
-    EXPECT_EQ(GetSecurityDescriptorLength(out.data()), 72u);
 }
 
 // ---- account lookups -------------------------------------------------------
