@@ -10,7 +10,7 @@
 
 namespace {
 
-using conformance::ConformanceTest;
+using namespace conformance;
 
 struct CloseSc {
     void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
@@ -40,19 +40,10 @@ protected:
         EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
         return status;
     }
-    // A real service takes a moment to get there.
-    static DWORD WaitFor(SC_HANDLE service, DWORD state) {
-        DWORD current = Query(service).dwCurrentState;
-        for (int i = 0; i < 200 && current != state; ++i) {
-            Sleep(50);
-            current = Query(service).dwCurrentState;
-        }
-        return current;
-    }
     static DWORD StartType() {
         std::wstring path = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kTestService;
-        HKEY key = conformance::OpenKey(HKEY_LOCAL_MACHINE, path.c_str());
-        DWORD start = conformance::QueryDword(key, L"Start");
+        HKEY key = OpenKey(HKEY_LOCAL_MACHINE, path.c_str());
+        DWORD start = QueryDword(key, L"Start");
         RegCloseKey(key);
         return start;
     }
@@ -110,7 +101,7 @@ TEST_F(ServiceTest, StartsAndStopsOnceEachThroughHandlesWithTheRightsForIt) {
     ASSERT_TRUE(StartServiceW(execute.get(), 0, nullptr)) << GetLastError();
     EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(service.get(), 0, nullptr));
     ScHandle read = Open(GENERIC_READ);
-    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(read.get(), SERVICE_RUNNING));
+    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitForState(read.get(), SERVICE_RUNNING));
     EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, Query(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP);
     EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status));
     EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
@@ -118,7 +109,7 @@ TEST_F(ServiceTest, StartsAndStopsOnceEachThroughHandlesWithTheRightsForIt) {
     EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(service.get(), 0, &status));
 
     ASSERT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitFor(read.get(), SERVICE_STOPPED));
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitForState(read.get(), SERVICE_STOPPED));
 }
 
 TEST_F(ServiceTest, StartTypeChangesReachTheRegistryAndADisabledServiceDoesNotStart) {
@@ -138,7 +129,7 @@ TEST_F(ServiceTest, StartTypeChangesReachTheRegistryAndADisabledServiceDoesNotSt
         {0x40, SERVICE_AUTO_START, kSame},
         {kSame, SERVICE_AUTO_START, 7},
     };
-    const bool errorControlChecked = !conformance::WineDeviates("ChangeServiceConfigW takes any error control");
+    const bool errorControlChecked = !WineDeviates("ChangeServiceConfigW takes any error control");
     for (const auto& c : refused) {
         if (c.errorControl == 7 && !errorControlChecked) continue;
         SCOPED_TRACE(testing::Message() << c.type << " " << c.start << " " << c.errorControl);

@@ -50,6 +50,14 @@ private:
     std::wstring directory_;
 };
 
+// The state the service is in once it reaches `state` or ten seconds have
+// passed: a real service takes a moment to get there.
+inline DWORD WaitForState(SC_HANDLE service, DWORD state) {
+    SERVICE_STATUS status{};
+    for (int i = 0; i < 200 && QueryServiceStatus(service, &status) && status.dwCurrentState != state; ++i) Sleep(50);
+    return status.dwCurrentState;
+}
+
 // What each build does around a test: conformance_sim.cpp on the simulated
 // world, conformance_win32.cpp on Windows.
 namespace test_system {
