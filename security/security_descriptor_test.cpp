@@ -19,6 +19,7 @@ namespace {
 using namespace security_test;
 
 const Bytes& kShareSd = conformance::kShareDescriptor;
+const wchar_t kJdoe[] = L"S-1-5-21-1-2-3-1107";
 
 // No lists at all.
 const Bytes kNoListsSd = {0x01, 0x00, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -28,19 +29,18 @@ PSECURITY_DESCRIPTOR Descriptor(const Bytes& bytes) { return const_cast<BYTE*>(b
 // An absolute descriptor holding the given lists (no SACL when it has no
 // entries; a DACL without entries lets nobody in).
 struct Absolute {
-    explicit Absolute(const std::vector<Entry>& daclEntries, const std::vector<Entry>& saclEntries = {})
-        : dacl(MakeAcl(daclEntries)), sacl(MakeAcl(saclEntries)) {
+    explicit Absolute(const std::vector<AceEntry>& daclEntries, const std::vector<AceEntry>& saclEntries = {}) {
         EXPECT_TRUE(InitializeSecurityDescriptor(sd.data(), SECURITY_DESCRIPTOR_REVISION));
-        EXPECT_TRUE(SetSecurityDescriptorDacl(sd.data(), TRUE, reinterpret_cast<PACL>(dacl.data()), FALSE));
+        EXPECT_TRUE(SetSecurityDescriptorDacl(sd.data(), TRUE, win32_files::BuildAcl(daclEntries, dacl), FALSE));
         if (!saclEntries.empty())
-            EXPECT_TRUE(SetSecurityDescriptorSacl(sd.data(), TRUE, reinterpret_cast<PACL>(sacl.data()), FALSE));
+            EXPECT_TRUE(SetSecurityDescriptorSacl(sd.data(), TRUE, win32_files::BuildAcl(saclEntries, sacl), FALSE));
     }
     Bytes dacl, sacl, sd = Bytes(SECURITY_DESCRIPTOR_MIN_LENGTH);
 };
 
 // A list of a rebuilt descriptor, which always has both present: its
 // entries, or nullopt for a null list.
-using List = std::optional<std::vector<Entry>>;
+using List = std::optional<std::vector<AceEntry>>;
 template <class Get>
 List ListOf(Get get, PSECURITY_DESCRIPTOR sd) {
     BOOL present = FALSE, defaulted = FALSE;
@@ -48,7 +48,8 @@ List ListOf(Get get, PSECURITY_DESCRIPTOR sd) {
     EXPECT_TRUE(get(sd, &present, &acl, &defaulted));
     EXPECT_TRUE(present);
     if (!acl) return std::nullopt;
-    return Entries(acl);
+    EXPECT_TRUE(IsValidAcl(acl));
+    return win32_files::EntriesOf(acl);
 }
 
 class CSecurityDescriptorTest : public SecurityWorldTest {
@@ -99,13 +100,13 @@ TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadDumpedAndSavedAsTheGoldenFi
 // before entries kept their type and lists their null mark gives its entry
 // back allowed and its empty system list as no list.
 TEST_F(CSecurityDescriptorTest, LoadedDescriptorsAreRebuiltWithTheirLists) {
-    const std::vector<Entry> share = {{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone},
-                                      {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}};
-    const std::vector<Entry> denyAndAllow = {
+    const std::vector<AceEntry> share = {{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, L"S-1-1-0"},
+                                         {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}};
+    const std::vector<AceEntry> denyAndAllow = {
         {ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe},
         {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe},
-        {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}};
-    const std::vector<Entry> audit = {{SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, kEveryone}};
+        {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}};
+    const std::vector<AceEntry> audit = {{SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, L"S-1-1-0"}};
     const struct {
         const char* what;
         std::unique_ptr<CSecurityDescriptor> loaded;
@@ -113,10 +114,10 @@ TEST_F(CSecurityDescriptorTest, LoadedDescriptorsAreRebuiltWithTheirLists) {
     } cases[] = {
         {"share", Loaded(corvan_test::TestData("security/testdata/share_descriptor.ini")), share, std::nullopt},
         {"deny and allow", Loaded(Saved(Descriptor(Absolute(denyAndAllow, audit).sd))), denyAndAllow, audit},
-        {"empty", Loaded(Saved(Descriptor(Absolute({}).sd))), std::vector<Entry>{}, std::nullopt},
+        {"empty", Loaded(Saved(Descriptor(Absolute({}).sd))), std::vector<AceEntry>{}, std::nullopt},
         {"none", Loaded(Saved(Descriptor(kNoListsSd))), std::nullopt, std::nullopt},
         {"old", Loaded(corvan_test::TestData("security/testdata/share_descriptor_old.ini")),
-         std::vector<Entry>{share[0]}, std::nullopt},
+         std::vector<AceEntry>{share[0]}, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -142,7 +143,7 @@ TEST_F(CSecurityDescriptorTest, LoadedDescriptorsAreRebuiltWithTheirLists) {
 
 TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAndSaysWhy) {
     const Absolute source(
-        {{ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}, {ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe}});
+        {{ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}, {ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe}});
     const std::wstring path = Saved(Descriptor(source.sd));
 
     // Restored on SRV02, which has no account jdoe (saved by name from SRV01).
@@ -166,7 +167,7 @@ TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAnd
     AddLocalAccount(L"SRV02", L"jdoe", L"S-1-5-21-5-5-5-1107");
     ASSERT_EQ(1, loaded->Get(built));
     EXPECT_TRUE(loaded->HasDescriptor());
-    EXPECT_EQ(MakeSid(5, {21, 5, 5, 5, 1107}), ListOf(GetSecurityDescriptorDacl, built)->at(1).sid);
+    EXPECT_EQ(L"S-1-5-21-5-5-5-1107", ListOf(GetSecurityDescriptorDacl, built)->at(1).sid);
 }
 
 TEST_F(CSecurityDescriptorTest, EnumRejectsWhatIsNoDescriptor) {

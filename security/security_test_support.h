@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests of security/ (test code only): SIDs and
-// access lists in their binary layouts, and a world with a fixed local
-// machine.
+// entries in their binary layouts, and a world with a fixed local machine.
+// Access lists are built and read by the Win32 helpers of
+// platform/sim/testing/win32_files.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,11 +9,11 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
-#include <string>
 #include <vector>
 
 #include "core/test_support.h"
 #include "platform/conformance/testing/sample_descriptors.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/win32.h"
 
 namespace security_test {
@@ -22,6 +23,7 @@ using conformance::kEveryone;  // S-1-1-0
 using conformance::kFullControl;
 using conformance::kShareRead;
 using conformance::Sid;
+using win32_files::AceEntry;
 
 using Bytes = std::vector<BYTE>;
 
@@ -36,30 +38,6 @@ inline Bytes MakeSid(BYTE authority, std::initializer_list<DWORD> subAuthorities
     return sid;
 }
 
-inline const Bytes kJdoe = MakeSid(5, {21, 1, 2, 3, 1107});  // S-1-5-21-1-2-3-1107
-
-// An entry of a built list, as a test wants to compare it.
-struct Entry {
-    BYTE type;
-    BYTE flags;
-    DWORD mask;
-    Bytes sid;
-    bool operator==(const Entry&) const = default;
-};
-
-inline std::vector<Entry> Entries(PACL acl) {
-    EXPECT_TRUE(IsValidAcl(acl));
-    std::vector<Entry> entries;
-    LPVOID ace = nullptr;
-    for (DWORD i = 0; GetAce(acl, i, &ace); ++i) {
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        const BYTE* sid = reinterpret_cast<const BYTE*>(&allowed->SidStart);
-        entries.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask,
-                           Bytes(sid, sid + GetLengthSid(&allowed->SidStart))});
-    }
-    return entries;
-}
-
 // An entry in the common layout: header, mask, SID.
 inline Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
     Bytes entry(8 + sid.size());
@@ -72,20 +50,8 @@ inline Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
     return entry;
 }
 
-// A list of the given entries in its binary layout.
-inline Bytes MakeAcl(const std::vector<Entry>& entries) {
-    Bytes acl(sizeof(ACL));
-    for (const Entry& e : entries) {
-        Bytes entry = MakeEntry(e.type, e.flags, e.mask, e.sid);
-        acl.insert(acl.end(), entry.begin(), entry.end());
-    }
-    const ACL header{ACL_REVISION2, 0, static_cast<WORD>(acl.size()), static_cast<WORD>(entries.size()), 0};
-    std::memcpy(acl.data(), &header, sizeof header);
-    return acl;
-}
-
-// A world whose local machine is SRV01 (with the local account jdoe) and a
-// second machine SRV02.
+// A world whose local machine is SRV01 (with the local account jdoe,
+// S-1-5-21-1-2-3-1107) and a second machine SRV02.
 class SecurityWorldTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {
