@@ -10,6 +10,8 @@
 namespace {
 
 using namespace conformance;
+using win32_files::AceEntry;
+using win32_files::EntriesOf;
 using Bytes = std::vector<BYTE>;
 
 const Bytes& kShareSd = kShareDescriptor;
@@ -33,22 +35,6 @@ struct AclBuffer {
     PACL acl() { return reinterpret_cast<PACL>(bytes.data()); }
     Bytes bytes;
 };
-
-struct Ace { BYTE type, flags; WORD size; DWORD mask; const Bytes* sid; };
-
-// Entry `index` of `acl` lies at `at` and holds `expected`.
-void ExpectEntry(PACL acl, DWORD index, const BYTE* at, const Ace& expected) {
-    SCOPED_TRACE(index);
-    LPVOID entry = nullptr;
-    ASSERT_TRUE(GetAce(acl, index, &entry)) << GetLastError();
-    ASSERT_EQ(static_cast<const BYTE*>(entry), at);
-    const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-    EXPECT_EQ(ace->Header.AceType, expected.type);
-    EXPECT_EQ(ace->Header.AceFlags, expected.flags);
-    EXPECT_EQ(ace->Header.AceSize, expected.size);
-    EXPECT_EQ(ace->Mask, expected.mask);
-    EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&ace->SidStart), Sid(*expected.sid)));
-}
 
 SECURITY_DESCRIPTOR_CONTROL ControlOf(PSECURITY_DESCRIPTOR sd) {
     SECURITY_DESCRIPTOR_CONTROL control = 0xCCCC;
@@ -202,9 +188,16 @@ TEST(SecurityDescriptorTest, ReadsStoredShareAndFileDescriptors) {
     EXPECT_EQ(PartOf(GetSecurityDescriptorOwner, sd.data()), Part(nullptr, FALSE));
     EXPECT_EQ(PartOf(GetSecurityDescriptorGroup, sd.data()), Part(nullptr, FALSE));
 
+    // The entries lie in the list, one after the other.
     PACL dacl = reinterpret_cast<PACL>(sd.data() + 20);
-    ExpectEntry(dacl, 0, sd.data() + 28, {ACCESS_ALLOWED_ACE_TYPE, 0, 20, kShareRead, &kEveryone});
-    ExpectEntry(dacl, 1, sd.data() + 48, {ACCESS_ALLOWED_ACE_TYPE, 0, 24, kFullControl, &kAdmins});
+    EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, L"S-1-1-0"},
+                                     {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}}),
+              EntriesOf(dacl));
+    for (DWORD index : {0u, 1u}) {
+        LPVOID entry = nullptr;
+        EXPECT_TRUE(GetAce(dacl, index, &entry));
+        EXPECT_EQ(sd.data() + (index ? 48 : 28), entry);
+    }
     LPVOID past = kUntouched;
     EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, GetAce(dacl, 2, &past));
     EXPECT_EQ(past, kUntouched);
