@@ -62,7 +62,7 @@ TEST_F(RegistryTest, OpenChecksHandleResultAndPathForm) {
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
 }
 
-TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
+TEST_F(RegistryTest, QueryEnumAndSetValueFollowTheBufferProtocol) {
     ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
     const DWORD needed = 7 * sizeof(WCHAR);
     BYTE buffer[64];
@@ -89,6 +89,39 @@ TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
     DWORD reserved = 0;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", &reserved, &type, nullptr, &size));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", nullptr, &type, buffer, nullptr));
+
+    struct Case {
+        DWORD nameRoom, dataRoom;
+        LSTATUS status;
+        DWORD nameLength;
+        const wchar_t *name, *data;
+    } cases[] = {
+        // A short name buffer, also one that just misses the NUL: neither
+        // buffer is touched and the name length stays.
+        {3, 40, ERROR_MORE_DATA, 3, L"xxxxxxxx", L"xxxxxxxx"},
+        {4, 40, ERROR_MORE_DATA, 4, L"xxxxxxxx", L"xxxxxxxx"},
+        {20, 2, ERROR_MORE_DATA, 4, L"Test", L"xxxxxxxx"},  // a short data buffer: only the name arrives
+        {20, needed, ERROR_SUCCESS, 4, L"Test", L"foobar"},
+    };
+    WCHAR name[20], data[20];
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nameRoom << "/" << c.dataRoom);
+        wcscpy(name, L"xxxxxxxx");
+        wcscpy(data, L"xxxxxxxx");
+        DWORD nameLength = c.nameRoom, size = c.dataRoom, type = 1234;
+        EXPECT_EQ(c.status, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                          &size));
+        EXPECT_EQ(c.nameLength, nameLength);
+        EXPECT_EQ(needed, size);  // the type and the data size are always reported
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        EXPECT_STREQ(c.name, name);
+        EXPECT_STREQ(c.data, data);
+    }
+
+    DWORD nameLength = 20;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(key_, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, nullptr, &nameLength, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, name, nullptr, nullptr, nullptr, nullptr, nullptr));
 
     // Setting checks the data pointer and stores the bytes as given; a text
     // without its NUL gets it when the next character in memory is one.
@@ -123,43 +156,6 @@ TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key_, L"ALPHA"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key_, L"alpha"));
     if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"mid=3"}), Listing(key_, true));
-}
-
-TEST_F(RegistryTest, EnumValueWithShortBuffers) {
-    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
-    const DWORD needed = 7 * sizeof(WCHAR);
-    struct Case {
-        DWORD nameRoom, dataRoom;
-        LSTATUS status;
-        DWORD nameLength;
-        const wchar_t *name, *data;
-    } cases[] = {
-        // A short name buffer, also one that just misses the NUL: neither
-        // buffer is touched and the name length stays.
-        {3, 40, ERROR_MORE_DATA, 3, L"xxxxxxxx", L"xxxxxxxx"},
-        {4, 40, ERROR_MORE_DATA, 4, L"xxxxxxxx", L"xxxxxxxx"},
-        {20, 2, ERROR_MORE_DATA, 4, L"Test", L"xxxxxxxx"},  // a short data buffer: only the name arrives
-        {20, needed, ERROR_SUCCESS, 4, L"Test", L"foobar"},
-    };
-    WCHAR name[20], data[20];
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.nameRoom << "/" << c.dataRoom);
-        wcscpy(name, L"xxxxxxxx");
-        wcscpy(data, L"xxxxxxxx");
-        DWORD nameLength = c.nameRoom, size = c.dataRoom, type = 1234;
-        EXPECT_EQ(c.status, RegEnumValueW(key_, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                                          &size));
-        EXPECT_EQ(c.nameLength, nameLength);
-        EXPECT_EQ(needed, size);  // the type and the data size are always reported
-        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-        EXPECT_STREQ(c.name, name);
-        EXPECT_STREQ(c.data, data);
-    }
-
-    DWORD nameLength = 20;
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(key_, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, nullptr, &nameLength, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, name, nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCounted) {
