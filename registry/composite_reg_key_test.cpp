@@ -174,6 +174,7 @@ TEST_F(CompositeRegKeyTest, LoadingFollowsParentsSkipsStraySectionsAndStopsAtFor
     second.LoadProperty(store);
     EXPECT_EQ(1, second.GetCount());
     EXPECT_EQ(2, key.GetCount());
+    EXPECT_EQ(L"Sub", key.GetAt(0)->KeyName);  // the children in the order of the file
 
     // Each value lands in its own key, also when it follows a subkey, or in
     // the last key when its parent names none.

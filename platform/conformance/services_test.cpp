@@ -108,6 +108,11 @@ TEST_F(ServiceTest, StartsAndStopsOnceEachThroughHandlesWithTheRightsForIt) {
     EXPECT_FAILS_WITH(ERROR_INVALID_SERVICE_CONTROL, ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status));
     EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(service.get(), 0, &status));
 
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    ASSERT_EQ(DWORD{SERVICE_STOPPED}, WaitForState(read.get(), SERVICE_STOPPED));
+    // Started again through its own rights, it stops through the generic ones too.
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitForState(read.get(), SERVICE_RUNNING));
     ASSERT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitForState(read.get(), SERVICE_STOPPED));
 }
