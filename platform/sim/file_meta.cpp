@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "platform/sim/fileio.h"
+#include "platform/sim/folder_watch.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/sid_text.h"
 #include "platform/sim/winapi.h"
@@ -64,12 +67,16 @@ bool ReadXattr(int fd, const char* name, std::string& value) {
     return true;
 }
 
-bool ReadHex(const fs::path& path, const char* name, uint64_t& number) {
-    std::string text;
-    if (!ReadXattr(path, name, text) || text.empty() || text.size() > 16) return false;
+bool ParseHex(const std::string& text, uint64_t& number) {
+    if (text.empty() || text.size() > 16) return false;
     char* end = nullptr;
     number = std::strtoull(text.c_str(), &end, 16);
     return end && *end == '\0';
+}
+
+bool ReadHex(const fs::path& path, const char* name, uint64_t& number) {
+    std::string text;
+    return ReadXattr(path, name, text) && ParseHex(text, number);
 }
 
 std::string Hex(uint64_t number, int digits) {
@@ -248,11 +255,31 @@ std::vector<Ace> Inherit(const std::vector<Ace>& parent, bool childFolder) {
     return out;
 }
 
+// What an entry with its own security (if hasOwn) has below a folder
+// whose effective security is above.
+Security Below(const Security& above, const Security& own, bool hasOwn, bool isFolder) {
+    Security below;
+    below.owner = own.owner;
+    below.group = own.group;
+    below.daclPresent = true;
+    if (hasOwn && own.daclNull) {
+        below.daclNull = true;
+    } else {
+        below.daclProtected = hasOwn && own.daclProtected;
+        if (hasOwn) below.aces = own.aces;
+        if (!below.daclProtected && !above.daclNull) {
+            std::vector<Ace> inherited = Inherit(above.aces, isFolder);
+            below.aces.insert(below.aces.end(), inherited.begin(), inherited.end());
+        }
+    }
+    return below;
+}
+
 // The object's own entries followed by what it inherits: from its volume's
 // root down to the object, each folder opened from the one above it, so a
 // deep path costs one step per level rather than a walk of the whole path.
-Security Effective(const fs::path& path, bool folder) {
-    fs::path root = VolumeRootOf(path);
+// Owner and group are the object's own, empty when it has none.
+Security Walk(const fs::path& root, const fs::path& path, bool folder) {
     std::vector<fs::path> names;
     if (path != root)
         for (const auto& name : path.lexically_relative(root)) names.push_back(name);
@@ -277,24 +304,62 @@ Security Effective(const fs::path& path, bool folder) {
         hasOwn = next >= 0 ? ReadOwnSecurity(next, own) : ReadOwnSecurity(at, own);
         if (fd >= 0) ::close(fd);
         fd = next;
-
-        Security below;
-        below.owner = own.owner;
-        below.group = own.group;
-        below.daclPresent = true;
-        if (hasOwn && own.daclNull) {
-            below.daclNull = true;
-        } else {
-            below.daclProtected = hasOwn && own.daclProtected;
-            if (hasOwn) below.aces = own.aces;
-            if (!below.daclProtected && !result.daclNull) {
-                std::vector<Ace> inherited = Inherit(result.aces, isFolder);
-                below.aces.insert(below.aces.end(), inherited.begin(), inherited.end());
-            }
-        }
-        result = std::move(below);
+        result = Below(result, own, hasOwn, isFolder);
     }
     if (fd >= 0) ::close(fd);
+    return result;
+}
+
+// Folders' effective security, kept while none of them nor any folder above
+// them changed: a tree's walk asks for every file's, which then costs the
+// file's own descriptor instead of a read per level.
+class KeptFolders {
+public:
+    const Security* Find(const fs::path& root, const fs::path& folder) {
+        // A watch costs the host tens of milliseconds when the process ends:
+        // worth it for a tree's walk, not for a few questions.
+        constexpr unsigned kAskedBeforeKept = 64;
+        if (asked_ < kAskedBeforeKept) {
+            ++asked_;
+            return nullptr;
+        }
+        std::vector<std::string> changed;
+        if (watch_.Changes(changed)) kept_.clear();
+        for (const auto& gone : changed)
+            std::erase_if(kept_, [&](const auto& entry) { return AtOrBelow(entry.first, gone); });
+        auto it = kept_.find(folder.native());
+        if (it != kept_.end()) return &it->second;
+        // A tree of more folders than this is looked at again from the start.
+        constexpr size_t kMostWatched = 8192;
+        if (watch_.Size() >= kMostWatched) {
+            watch_.Clear();
+            kept_.clear();
+        }
+        // Watched before it is read, so no change falls between the two.
+        if (!watch_.WatchDown(root.native(), folder.native())) return nullptr;
+        return &kept_.emplace(folder.native(), Walk(root, folder, true)).first->second;
+    }
+
+private:
+    unsigned asked_ = 0;
+    FolderWatch watch_;
+    std::unordered_map<std::string, Security> kept_;
+};
+
+Security Effective(const fs::path& path, bool folder) {
+    fs::path root = VolumeRootOf(path);
+    Security result;
+    static KeptFolders kept;
+    const Security* above = nullptr;
+    // A path too long for the host is read folder by folder, as the walk does.
+    if (root != "/" && path != root && path.native().size() < PATH_MAX) above = kept.Find(root, path.parent_path());
+    if (above) {
+        Security own;
+        bool hasOwn = ReadOwnSecurity(path, own);
+        result = Below(*above, own, hasOwn, folder);
+    } else {
+        result = Walk(root, path, folder);
+    }
     if (result.owner.empty()) result.owner = SidBytes(L"S-1-5-32-544");
     if (result.group.empty()) result.group = SidBytes(L"S-1-5-18");
     return result;
@@ -430,14 +495,24 @@ DWORD WriteAttributes(const fs::path& path, const HostEntry& entry, DWORD attrib
         if (wanted != mode && ::chmod(path.c_str(), wanted) != 0) return ErrnoError(errno);
         stored &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     }
+    // The word every new entry has is kept as no word at all, so that most
+    // entries carry one attribute fewer to read.
+    if (stored == (folder ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE))) {
+        if (::lremovexattr(path.c_str(), kAttributesName) != 0 && errno != ENODATA && errno != ENOTSUP)
+            return ErrnoError(errno);
+        return 0;
+    }
     std::string text = Hex(stored, 8);
     if (::lsetxattr(path.c_str(), kAttributesName, text.data(), text.size(), 0) != 0) return ErrnoError(errno);
     return 0;
 }
 
-void CopyAttributeWord(const fs::path& from, const fs::path& to) {
+bool CopyAttributeWord(const fs::path& from, int to) {
     std::string text;
-    if (ReadXattr(from, kAttributesName, text)) ::lsetxattr(to.c_str(), kAttributesName, text.data(), text.size(), 0);
+    uint64_t word = FILE_ATTRIBUTE_ARCHIVE;
+    if (!ReadXattr(from, kAttributesName, text)) return errno == ENODATA || errno == ENOTSUP;
+    if (ParseHex(text, word) && word == FILE_ATTRIBUTE_ARCHIVE) return true;
+    return ::fsetxattr(to, kAttributesName, text.data(), text.size(), 0) == 0;
 }
 
 bool WriteCreationTime(int fd, const FILETIME& time) {

@@ -57,8 +57,9 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
 DWORD WriteAttributes(const std::filesystem::path& path, const HostEntry& entry, DWORD attributes);
 // What CopyFileW carries over to the copy: the attribute word, not the
 // creation time (the copy is new) nor the security (the copy inherits).
-// `to` is the new copy, which has no word of its own yet.
-void CopyAttributeWord(const std::filesystem::path& from, const std::filesystem::path& to);
+// `to` is the new copy, open, which has no word of its own yet. False, with
+// errno set, when the word could not be read or written.
+bool CopyAttributeWord(const std::filesystem::path& from, int to);
 bool WriteCreationTime(int fd, const FILETIME& time);
 
 // The folder of the volume a host path lies on (a drive folder of a

@@ -234,40 +234,59 @@ DWORD CopyError(int err) {
         return ERROR_PATH_NOT_FOUND;
     case ENAMETOOLONG:
         return ERROR_FILENAME_EXCED_RANGE;
+    case EEXIST:  // made meanwhile, where the copy was to be named
+        return ERROR_FILE_EXISTS;
     default:
         return ERROR_ACCESS_DENIED;
     }
 }
 
-// Copies the bytes into a new file at temp with the source's permission
-// bits and times; false (with errno kept) on failure. One open of each file
-// does it all: a copy is several host calls only where it must be.
-bool CopyBytes(const fs::path& source, const struct stat& sourceStat, const fs::path& temp) {
+// Fills out with the source's bytes, permission bits and times; false (with
+// errno kept) on failure.
+bool FillCopy(const fs::path& source, const struct stat& sourceStat, int out) {
     int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
-    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        int saved = errno;
-        ::close(in);
-        errno = saved;
-        return false;
-    }
     bool ok = true;
+    // Copied inside the kernel, shared where the file system can share
+    // blocks; sent through the page cache where it cannot copy in place.
+    bool inPlace = true;
     for (off_t done = 0; ok && done < sourceStat.st_size;) {
-        ssize_t n = ::sendfile(out, in, &done, static_cast<size_t>(std::min<off_t>(sourceStat.st_size - done, 1 << 30)));
+        size_t chunk = static_cast<size_t>(std::min<off_t>(sourceStat.st_size - done, 1 << 30));
+        ssize_t n = -1;
+        if (inPlace) {
+            off_t to = done;
+            n = ::copy_file_range(in, &done, out, &to, chunk, 0);
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                inPlace = false;
+                continue;
+            }
+        } else {
+            n = ::sendfile(out, in, &done, chunk);
+        }
         if (n == 0) break;  // the source got shorter
         ok = n > 0;
     }
     // The copy keeps the source's last-write time; access time as well.
     struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-    ok = ok && ::fchmod(out, sourceStat.st_mode & 07777) == 0;
-    if (ok) ::futimens(out, times);
+    ok = ok && ::fchmod(out, sourceStat.st_mode & 07777) == 0 && ::futimens(out, times) == 0;
     int saved = errno;
-    ok = ::close(out) == 0 && ok;
     ::close(in);
-    if (!ok && errno == 0) saved = EIO;
-    errno = ok ? 0 : saved;
+    errno = saved;
     return ok;
+}
+
+// A file without a name in folder, to be named once it is whole: a failed
+// or killed copy then leaves nothing behind, and a new copy costs one entry
+// in the folder rather than a temporary name and a rename. -1 where the host
+// cannot make one.
+int OpenNameless(const fs::path& folder) {
+    static const bool named = ::access("/proc/self/fd", X_OK) == 0;
+    return named ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
+}
+
+bool NameNameless(int fd, const fs::path& target) {
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 void RemoveQuietly(const fs::path& path) {
@@ -302,7 +321,8 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     if (S_ISDIR(sourceStat.st_mode)) return Fail(ERROR_ACCESS_DENIED);
 
     sim::HostEntry existing;
-    if (!target.absent && !targetText.empty() && sim::ReadHostEntry(target.path, existing)) {
+    bool targetExists = !target.absent && !targetText.empty() && sim::ReadHostEntry(target.path, existing);
+    if (targetExists) {
         if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
         DWORD attributes = sim::AttributesOf(target.path, existing);
         // Windows will not overwrite a folder, nor a read-only or hidden file.
@@ -314,26 +334,39 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
         return Fail(ERROR_PATH_NOT_FOUND);
     }
 
-    // The copy is made under another name and renamed into place, so a
-    // failure leaves no part of a file under the target's name.
-    fs::path temp = TemporaryBeside(target.path);
-    if (!CopyBytes(source.path, sourceStat, temp)) {
-        DWORD error = CopyError(errno);
-        RemoveQuietly(temp);
-        return Fail(error);
-    }
-    if (fault == ERROR_DISK_FULL) {
-        ::truncate(temp.c_str(), sourceStat.st_size / 2);
-        RemoveQuietly(temp);
-        return Fail(ERROR_DISK_FULL);
+    // The copy is made without a name, or over a file that is there under
+    // another name and renamed into place, so a failure leaves no part of a
+    // file under the target's name.
+    fs::path temp;
+    int out = targetExists ? -1 : OpenNameless(target.path.parent_path());
+    if (out < 0) {
+        temp = TemporaryBeside(target.path);
+        out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (out < 0) return Fail(CopyError(errno));
     }
     // CopyFile keeps the source's last-write time and attributes; the
     // copy's creation time is its own and its security is its folder's.
-    sim::CopyAttributeWord(source.path, temp);
-    if (::rename(temp.c_str(), target.path.c_str()) != 0) {
-        DWORD error = CopyError(errno);
-        RemoveQuietly(temp);
-        return Fail(error);
+    bool ok = FillCopy(source.path, sourceStat, out) && sim::CopyAttributeWord(source.path, out);
+    if (ok && fault == ERROR_DISK_FULL) {
+        ok = false;
+        errno = ENOSPC;
+    }
+    bool named = ok && temp.empty() && NameNameless(out, target.path);
+    ok = ok && (named || !temp.empty());
+    int error = ok ? 0 : errno;
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        error = errno;
+        // Named before the close found the bytes unwritten: a partial file.
+        if (named) RemoveQuietly(target.path);
+    }
+    if (ok && !temp.empty() && ::rename(temp.c_str(), target.path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        if (!temp.empty()) RemoveQuietly(temp);
+        return Fail(CopyError(error ? error : EIO));
     }
     sim::NoteHostChange(target.path);
     return TRUE;

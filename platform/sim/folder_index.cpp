@@ -1,7 +1,8 @@
-// Names looked up ignoring case. A small folder is read on every lookup; a
-// large one is read once and then kept current through inotify, which reports
-// every change by any process before the change returns, so the index never
-// answers from a stale listing and a folder of N files costs N lookups, not N².
+// Names looked up ignoring case. A folder is listed at its first lookup; one
+// with many names, or one looked in again, is then indexed and kept current
+// through inotify, which reports every change by any process before the
+// change returns, so the index never answers from a stale listing and a
+// folder of N files costs N lookups, not N².
 #include <dirent.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <climits>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/sim/paths.h"
@@ -43,6 +45,8 @@ struct Indexes {
     int inotify = -1;
     std::unordered_map<std::string, FolderIndex> byFolder;
     std::unordered_map<int, std::string> folderOfWatch;
+    std::unordered_set<std::string> readOnce;  // folders listed, not indexed
+    unsigned listed = 0;
 
     Indexes() { inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC); }
 
@@ -120,9 +124,12 @@ bool Choose(const std::vector<std::wstring>& candidates, std::wstring& match) {
 
 }  // namespace
 
-bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring& match) {
+bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring& match, bool* noFolder) {
+    if (noFolder) *noFolder = false;
     Indexes& indexes = AllIndexes();
     indexes.Drain();
+    // A folder still indexed is there: its removal or move would have
+    // dropped it in the drain.
     auto indexed = indexes.byFolder.find(folder.native());
     if (indexed != indexes.byFolder.end()) {
         auto it = indexed->second.byFoldedName.find(corvan::ToLower(name));
@@ -130,8 +137,17 @@ bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring&
     }
 
     std::vector<std::wstring> names;
-    if (!ReadNames(folder, names)) return false;
-    if (names.size() >= kIndexedFolderSize && indexes.inotify >= 0) {
+    if (!ReadNames(folder, names)) {
+        if (noFolder) *noFolder = errno == ENOENT || errno == ENOTDIR;
+        return false;
+    }
+    // A folder looked in twice is likely to be looked in again, as one that
+    // is being filled is for each new name: indexing it spares a listing per
+    // name. Not before the process has listed a good many, though: a watch
+    // costs the host tens of milliseconds when the process ends.
+    constexpr unsigned kListedBeforeWatching = 64;
+    bool again = ++indexes.listed > kListedBeforeWatching && !indexes.readOnce.insert(folder.native()).second;
+    if ((names.size() >= kIndexedFolderSize || again) && indexes.inotify >= 0) {
         // Watch first and read again, so no change falls between the two.
         int watch = ::inotify_add_watch(indexes.inotify, folder.c_str(),
                                         IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
@@ -141,6 +157,7 @@ bool MatchNoCase(const fs::path& folder, const std::wstring& name, std::wstring&
             // A folder reached by two paths has one watch; its index follows the later path.
             auto previous = indexes.folderOfWatch.find(watch);
             if (previous != indexes.folderOfWatch.end()) indexes.byFolder.erase(previous->second);
+            indexes.readOnce.erase(folder.native());
             FolderIndex& index = indexes.byFolder[folder.native()];
             index.watch = watch;
             for (const auto& entry : watched) index.Add(entry);

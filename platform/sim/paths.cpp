@@ -572,11 +572,12 @@ DWORD ResolvePath(const std::wstring& windowsPath, HostPath& out, const std::str
         size_t slash = exact.rfind('/');
         if (!link && last && slash != std::string::npos && slash > anchor.folder.size()) {
             std::string parent = exact.substr(0, slash);
-            struct stat st;
-            if (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-                std::wstring match;
+            std::wstring match;
+            bool noFolder = false;
+            bool matched = MatchNoCase(parent, *last, match, &noFolder);
+            if (!noFolder) {
                 std::string found = exact;
-                if (MatchNoCase(parent, *last, match)) {
+                if (matched) {
                     found = std::move(parent);
                     AppendName(found, match);
                 }

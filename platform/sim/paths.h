@@ -30,7 +30,10 @@ std::wstring PathMachine(const std::wstring& path);
 
 // The entry of folder whose name equals name ignoring case; the first in
 // code order when several do, so the choice does not depend on the host.
-bool MatchNoCase(const std::filesystem::path& folder, const std::wstring& name, std::wstring& match);
+// noFolder, when given, says whether folder turned out not to be there (or
+// not to be a folder): a lookup that found none proves it is one.
+bool MatchNoCase(const std::filesystem::path& folder, const std::wstring& name, std::wstring& match,
+                 bool* noFolder = nullptr);
 
 struct HostPath {
     std::filesystem::path path;  // never ends in a separator
