@@ -50,8 +50,8 @@ TEST(TextTest, BytesThatAreNotUtf8StayAsTheirLatin1Characters) {
 TEST(TextTest, CaseRulesPairTheLettersOfLatin1GreekAndCyrillic) {
     // Capitals, their small letters; the multiplication and division signs,
     // sharp s and the final sigma have no pair.
-    const std::wstring upper = L"AZ\u00c0\u00d6\u00d8\u00de\u0391\u03a9\u0400\u040f\u0410\u042f\u00d7\u00df";
-    const std::wstring lower = L"az\u00e0\u00f6\u00f8\u00fe\u03b1\u03c9\u0450\u045f\u0430\u044f\u00d7\u00df";
+    const std::wstring upper = L"AZ\u00c0\u00d6\u00d8\u00de\u0391\u03ab\u0400\u040f\u0410\u042f\u00d7\u00df";
+    const std::wstring lower = L"az\u00e0\u00f6\u00f8\u00fe\u03b1\u03cb\u0450\u045f\u0430\u044f\u00d7\u00df";
     EXPECT_EQ(lower, corvan::ToLower(upper));
     EXPECT_EQ(upper, corvan::ToUpper(lower));
     EXPECT_EQ(L"\u00f7\u03c2@[", corvan::ToUpper(L"\u00f7\u03c2@["));

@@ -52,6 +52,7 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     Watch(unknown);
     EXPECT_EQ(1, unknown.Enum(kKey, L"Wide", handle));
     EXPECT_TRUE(Logged(L"CRegValueUnknown::Enum(Wide),CRegValueUnknown::Enum(Wide),0"));
+    EXPECT_EQ(0, CRegValueUnknown().Enum(kKey, L"Missing", handle));  // though not a value that is not there
 
     // A type check fails with code 0: the line is logged, the earlier error stays.
     CRegValueDword asked;

@@ -168,6 +168,14 @@ TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCoun
     length = 6;
     EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(5u, length);
+    // Room for the NUL of the empty class is enough; the reserved word must be null.
+    WCHAR keyClass[1] = {L'#'};
+    DWORD classLength = 1, reserved = 0;
+    length = 8;
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, keyClass, &classLength, nullptr));
+    EXPECT_EQ(std::make_pair(DWORD{0}, L'\0'), std::make_pair(classLength, keyClass[0]));
+    length = 8;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumKeyExW(key_, 0, name, &length, &reserved, nullptr, nullptr, nullptr));
 
     for (const wchar_t* name : {L"beta", L"_under", L"GAMMA"}) RegCloseKey(CreateKey(key_, name));
     // Windows compares upper-cased names: "_" (0x5F) sorts after the letters.
