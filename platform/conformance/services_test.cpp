@@ -77,7 +77,7 @@ TEST_F(ServiceTest, ManagersServicesAndHandlesAreFoundOrNamedByTheirError) {
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, CloseServiceHandle(nullptr));
 }
 
-TEST_F(ServiceTest, StartsAndStopsOnceEachThroughHandlesWithTheRightsForIt) {
+TEST_F(ServiceTest, StartsAndStopsOnlyThroughHandlesWithTheRightsAndRefusesControlsItDoesNotAccept) {
     ScHandle queryOnly = Open(SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = Query(queryOnly.get());
     EXPECT_EQ(DWORD{SERVICE_WIN32_OWN_PROCESS}, status.dwServiceType);
