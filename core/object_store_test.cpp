@@ -150,6 +150,11 @@ TEST_F(ObjectStoreFileTest, EmptyFileEmptyStoreAndMissingFile) {
     EXPECT_EQ(std::make_tuple(L"2", L"", L"The system cannot find the file specified.  "),
               std::tie(store_.ErrorCode, store_.ErrorWin32API, store_.ErrorDescription));
     EXPECT_EQ(std::vector<DWORD>{kLogError}, log_.levels);
+    // So does a file whose size cannot be learnt.
+    sim::AddFaultRule(L"GetFileSize:empty.ini=5");
+    EXPECT_EQ(0, store_.LoadFromFile(WorldFile("empty.ini")));
+    EXPECT_EQ(L"5", store_.ErrorCode);
+    sim::ClearFaultRules();
 }
 
 TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {

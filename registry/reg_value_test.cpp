@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/object_store.h"
@@ -41,8 +42,8 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
         Logged(L"CRegValue::Enum(SOFTWARE\\Vendor\\Tool, Level),RegConnectRegistry(\\\\NOWHERE, "
                L"HKEY_LOCAL_MACHINE, SOFTWARE\\Vendor\\Tool, KEY_READ...),53,"));
     // The query runs without a handle and fails in its turn; its error is the one kept.
-    EXPECT_EQ(L"RegQueryValueEx(Level)", unreachable.ErrorWin32API);
-    EXPECT_EQ(L"", unreachable.ParentKeyName);
+    EXPECT_EQ(std::make_tuple(L"RegQueryValueEx(Level)", L""),
+              std::tie(unreachable.ErrorWin32API, unreachable.ParentKeyName));
 
     CRegValueDword wide;
     EXPECT_EQ(0, wide.Enum(kKey, L"Wide", handle));
@@ -51,6 +52,7 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     Watch(unknown);
     EXPECT_EQ(1, unknown.Enum(kKey, L"Wide", handle));
     EXPECT_TRUE(Logged(L"CRegValueUnknown::Enum(Wide),CRegValueUnknown::Enum(Wide),0"));
+    EXPECT_EQ(0, CRegValueUnknown().Enum(kKey, L"Missing", handle));  // though not a value that is not there
 
     // A type check fails with code 0: the line is logged, the earlier error stays.
     CRegValueDword asked;
@@ -60,8 +62,7 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     EXPECT_EQ(0, asked.Enum(kKey, L"Text", handle));  // through the handle opened above
     RegCloseKey(handle);
     EXPECT_TRUE(Logged(L"CRegValueDword::Enum(Text),RegQueryValueEx(Text), Type is NOT REG_DWORD.,0"));
-    EXPECT_EQ(5u, asked.LastErrorCode);
-    EXPECT_EQ(9u, asked.Value);
+    EXPECT_EQ(std::make_pair(5u, 9u), std::make_pair(asked.LastErrorCode, asked.Value));
 
     CRegValueMultiSz list;
     Watch(list);
@@ -76,28 +77,27 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
 TEST_F(RegValueTest, ApplyWritesEmptyAndListTextsWithTheirTerminators) {
     AddRegistryKey(L"HOST", kKey);
     CRegValueString empty;
-    CRegValueMultiSz multi;
+    CRegValueMultiSz multi, none;
     multi.saValue = {L"A", L"B"};
-    CRegValueMultiSz none;
-    const wchar_t* names[] = {L"S", L"M", L"N"};
-    CRegValue* all[] = {&empty, &multi, &none};
-    for (int i = 0; i < 3; ++i) {
-        all[i]->ValueName = names[i];
-        all[i]->ParentKeyName = kKey;
+    const struct {
+        CRegValue* value;
+        const wchar_t* name;
+        DWORD type;
+        std::vector<BYTE> bytes;
+    } cases[] = {{&empty, L"S", REG_SZ, Bytes(L"")},
+                 {&multi, L"M", REG_MULTI_SZ, Bytes(std::wstring(L"A\0B\0", 4))},
+                 {&none, L"N", REG_MULTI_SZ, Bytes(L"")}};
+    for (const auto& c : cases) {
+        c.value->ValueName = c.name;
+        c.value->ParentKeyName = kKey;
         HKEY handle = nullptr;  // each opens the key named by ParentKeyName
-        EXPECT_EQ(1, all[i]->Apply(handle));
+        EXPECT_EQ(1, c.value->Apply(handle));
         RegCloseKey(handle);
-    }
-    auto read = [&](const wchar_t* name, DWORD expectedType) {
         DWORD type = 0;
         std::vector<BYTE> bytes;
-        EXPECT_TRUE(ReadRegistryValue(L"HOST", kKey, name, &type, &bytes));
-        EXPECT_EQ(expectedType, type) << corvan::ToUtf8(name);
-        return bytes;
-    };
-    EXPECT_EQ(Bytes(L""), read(L"S", REG_SZ));
-    EXPECT_EQ(Bytes(std::wstring(L"A\0B\0", 4)), read(L"M", REG_MULTI_SZ));
-    EXPECT_EQ(Bytes(L""), read(L"N", REG_MULTI_SZ));
+        EXPECT_TRUE(ReadRegistryValue(L"HOST", kKey, c.name, &type, &bytes));
+        EXPECT_EQ(std::make_pair(c.type, c.bytes), std::make_pair(type, bytes)) << corvan::ToUtf8(c.name);
+    }
 
     CRegValueString lost;
     lost.ParentKeyName = L"SOFTWARE\\Missing";
@@ -134,7 +134,10 @@ TEST_F(RegValueTest, LoadedBinaryAndListValues) {
     EXPECT_EQ((std::vector<std::wstring>{L"x", L"y", L"x", L"y"}), twice.saValue);
 }
 
-TEST_F(RegValueTest, DumpPrintsExportLines) {
+// Each kind prints its export lines one after the other as the golden file
+// shows them; a binary value's hex lines wrap at a column counter that
+// starts with the value's name, and "Abc" brings it to 76 itself: the line goes on.
+TEST_F(RegValueTest, DumpPrintsExportLinesAndWrapsBinaryLinesAtTheColumnCounter) {
     CRegValueDword dword;  // the default value keeps its empty name here
     dword.Value = 0x2a;
     CRegValueString text;
@@ -142,34 +145,21 @@ TEST_F(RegValueTest, DumpPrintsExportLines) {
     CRegValueMultiSz multi;
     multi.ValueName = L"L";
     multi.saValue = {L"a", L"b"};
-    CRegValueBinary none;
+    CRegValueBinary none, data;
     CRegValueUnknown unknown;
     unknown.ValueName = L"U";
-    EXPECT_EQ("\n\"\"=dword:0000002a ", Printed([&] { dword.Dump(); }));
-    EXPECT_EQ("\n\"(default)\"=\"x\"", Printed([&] { text.Dump(); }));
-    EXPECT_EQ("\n\"L\"=\"a\"\n\"L\"=\"b\"", Printed([&] { multi.Dump(); }));
-    EXPECT_EQ("\n\"(default)\"=hex:\n\"(default)\"=string:", Printed([&] { none.Dump(); }));
-    EXPECT_EQ("", Printed([&] { unknown.Dump(); }));
-}
-
-TEST_F(RegValueTest, BinaryLinesWrapAtTheColumnCounter) {
-    CRegValueBinary data;
     data.ValueName = L"Data";
     for (BYTE b = 0x41; b <= 0x5c; ++b) data.Value.push_back(b);
     data.Value.push_back(0x1f);
     data.Value.push_back(0x80);
-    ASSERT_EQ(30u, data.Value.size());
-    EXPECT_EQ(
-        "\n\"Data\"=hex:41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,55,56,\\\n"
-        "  57,58,59,5a,5b,5c,1f,80\n\"Data\"=string:ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\..",
-        Printed([&] { data.Dump(); }));
-    data.ValueName = L"Abc";  // the counter reaches 76 itself: the line goes on
-    EXPECT_EQ(
-        "\n\"Abc\"=hex:41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,55,56,57,\\\n"
-        "  58,59,5a,5b,5c,1f,80\n\"Abc\"=string:ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\..",
-        Printed([&] { data.Dump(); }));
-    data.ValueName = L"Data";
+    EXPECT_EQ(corvan_test::Golden("registry/testdata/value_dumps.txt"), Printed([&] {
+                  for (CRegValue* value : std::vector<CRegValue*>{&dword, &text, &multi, &none, &unknown, &data})
+                      value->Dump();
+                  data.ValueName = L"Abc";
+                  data.Dump();
+              }));
 
+    data.ValueName = L"Data";
     CObjectStore report;
     data.WriteReport(report, 0);
     ASSERT_EQ(3u, report.GetEntryCount());

@@ -45,23 +45,19 @@ TEST_F(CAceWorldTest, NamesOfSixtyCharactersDoNotFitAndAnEntryTooShortForItsSidH
 
     Bytes first = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, 1, MakeSid(5, {21, 1, 2, 3, 2001}));
     CAce fitting(first.data(), 0);
-    EXPECT_EQ(fits, fitting.Trustee);
-    EXPECT_EQ(L"S-1-5-21-1-2-3-2001", fitting.SIDName);
+    EXPECT_EQ(std::make_tuple(fits, L"S-1-5-21-1-2-3-2001"), std::tie(fitting.Trustee, fitting.SIDName));
 
     Bytes second = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, 1, MakeSid(5, {21, 1, 2, 3, 2002}));
     CAce tooLongAce(second.data(), 0);
     EXPECT_TRUE(tooLongAce.HasSid());
-    EXPECT_EQ(L"", tooLongAce.Trustee);
-    EXPECT_EQ(L"", tooLongAce.Domain);
-    EXPECT_EQ(L"", tooLongAce.SIDName);
+    EXPECT_EQ(std::make_tuple(L"", L"", L""), std::tie(tooLongAce.Trustee, tooLongAce.Domain, tooLongAce.SIDName));
 
     Bytes entry = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kAdmins);
     WORD shortSize = 20;  // four bytes short of the SID's end
     std::memcpy(&entry[2], &shortSize, 2);
     CAce ace(entry.data(), 0);
-    EXPECT_EQ(kShareRead, ace.AccessMask);
-    EXPECT_FALSE(ace.HasSid());
-    EXPECT_EQ(L"", ace.SIDName);
+    EXPECT_EQ(std::make_tuple(kShareRead, false, std::wstring()),
+              std::make_tuple(ace.AccessMask, ace.HasSid(), ace.SIDName));
 }
 
 TEST(CAceStoreTest, LoadsItsSectionAndLeavesTheNext) {

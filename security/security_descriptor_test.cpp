@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,179 +19,137 @@ namespace {
 using namespace security_test;
 
 const Bytes& kShareSd = conformance::kShareDescriptor;
-
-// The same share with a present, empty DACL: nobody may access it.
-const Bytes kEmptyDaclSd = {
-    0x01, 0x00, 0x04, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x14, 0, 0, 0,
-    0x02, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
-};
+const wchar_t kJdoe[] = L"S-1-5-21-1-2-3-1107";
 
 // No lists at all.
 const Bytes kNoListsSd = {0x01, 0x00, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 PSECURITY_DESCRIPTOR Descriptor(const Bytes& bytes) { return const_cast<BYTE*>(bytes.data()); }
-PACL Acl(Bytes& bytes) { return reinterpret_cast<PACL>(bytes.data()); }
 
-struct Lists {
-    BOOL daclPresent = FALSE;
-    PACL dacl = nullptr;
-    BOOL saclPresent = FALSE;
-    PACL sacl = nullptr;
+// An absolute descriptor holding the given lists (no SACL when it has no
+// entries; a DACL without entries lets nobody in).
+struct Absolute {
+    explicit Absolute(const std::vector<AceEntry>& daclEntries, const std::vector<AceEntry>& saclEntries = {}) {
+        EXPECT_TRUE(InitializeSecurityDescriptor(sd.data(), SECURITY_DESCRIPTOR_REVISION));
+        EXPECT_TRUE(SetSecurityDescriptorDacl(sd.data(), TRUE, win32_files::BuildAcl(daclEntries, dacl), FALSE));
+        if (!saclEntries.empty())
+            EXPECT_TRUE(SetSecurityDescriptorSacl(sd.data(), TRUE, win32_files::BuildAcl(saclEntries, sacl), FALSE));
+    }
+    Bytes dacl, sacl, sd = Bytes(SECURITY_DESCRIPTOR_MIN_LENGTH);
 };
 
-Lists ListsOf(PSECURITY_DESCRIPTOR sd) {
-    Lists lists;
-    BOOL defaulted = FALSE;
-    EXPECT_TRUE(GetSecurityDescriptorDacl(sd, &lists.daclPresent, &lists.dacl, &defaulted));
-    EXPECT_TRUE(GetSecurityDescriptorSacl(sd, &lists.saclPresent, &lists.sacl, &defaulted));
-    return lists;
+// A list of a rebuilt descriptor, which always has both present: its
+// entries, or nullopt for a null list.
+using List = std::optional<std::vector<AceEntry>>;
+template <class Get>
+List ListOf(Get get, PSECURITY_DESCRIPTOR sd) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    EXPECT_TRUE(get(sd, &present, &acl, &defaulted));
+    EXPECT_TRUE(present);
+    if (!acl) return std::nullopt;
+    EXPECT_TRUE(IsValidAcl(acl));
+    return win32_files::EntriesOf(acl);
 }
 
 class CSecurityDescriptorTest : public SecurityWorldTest {
 protected:
-    // Saves the descriptor after a share's section, as a share backup does.
-    void SaveBackup(CSecurityDescriptor& sd, const std::wstring& path) {
+    // Reads the descriptor and saves it after a share's section, as a share
+    // backup does; returns the file.
+    std::wstring Saved(PSECURITY_DESCRIPTOR descriptor) {
+        CSecurityDescriptor sd;
+        EXPECT_EQ(1, sd.Enum(descriptor));
         CObjectStore store;
         store.NewSection(L"class", L"CShare");
         store.AddToSection(L"parent", L"NULL");
         store.AddToSection(L"NetName", L"\"Public\"");
         sd.SaveProperties(store);
-        ASSERT_EQ(1, store.SaveToFile(path));
+        const std::wstring path = WorldFile("share.bkp");
+        EXPECT_EQ(1, store.SaveToFile(path));
+        return path;
     }
 
     // Loads the descriptor of a backup the way its owner does: at its "class" entry.
-    std::unique_ptr<CSecurityDescriptor> LoadBackup(const std::wstring& path) {
+    std::unique_ptr<CSecurityDescriptor> Loaded(const std::wstring& path) {
         CObjectStore store;
         EXPECT_EQ(1, store.LoadFromFile(path));
+        auto sd = std::make_unique<CSecurityDescriptor>();
         while (store.Next()) {
             if (store.CurrentKey() == L"class" && store.CurrentValue() == L"CSecurityDescriptor") {
-                auto sd = std::make_unique<CSecurityDescriptor>();
                 sd->LoadProperty(store);
                 return sd;
             }
         }
         ADD_FAILURE() << "no descriptor in the backup";
-        return std::make_unique<CSecurityDescriptor>();
-    }
-
-    std::unique_ptr<CSecurityDescriptor> RoundTrip(CSecurityDescriptor& sd) {
-        const std::wstring path = WorldFile("share.bkp");
-        SaveBackup(sd, path);
-        return LoadBackup(path);
+        return sd;
     }
 };
 
-TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadDumpedSavedLoadedAndRebuilt) {
+TEST_F(CSecurityDescriptorTest, ShareDescriptorIsReadDumpedAndSavedAsTheGoldenFiles) {
     CSecurityDescriptor source;
     ASSERT_EQ(1, source.Enum(Descriptor(kShareSd)));
-    ASSERT_EQ(2, source.DiscretionaryAcl.GetCount());
-    EXPECT_EQ(0, source.SystemAcl.GetCount());
+    EXPECT_EQ(std::make_tuple(2, 0), std::make_tuple(source.DiscretionaryAcl.GetCount(), source.SystemAcl.GetCount()));
     EXPECT_EQ(corvan_test::Golden("security/testdata/share_descriptor_dump.txt"),
               corvan_test::Printed([&] { source.Dump(); }));
-
-    const std::wstring path = WorldFile("share.bkp");
-    SaveBackup(source, path);
     EXPECT_EQ(corvan_test::Golden("security/testdata/share_descriptor.ini"),
-              corvan_test::ReadBytes(corvan::ToUtf8(path)));
-
-    auto loaded = LoadBackup(path);
-    ASSERT_EQ(2, loaded->DiscretionaryAcl.GetCount());
-    EXPECT_FALSE(loaded->DiscretionaryAcl.GetAt(0)->HasSid()) << "found again by name only";
-    PSECURITY_DESCRIPTOR built = nullptr;
-    ASSERT_EQ(1, loaded->Get(built));
-    ASSERT_NE(nullptr, built);
-    EXPECT_TRUE(loaded->HasDescriptor());
-    EXPECT_EQ(L"", loaded->DiscretionaryAcl.GetAt(0)->ErrorCode);  // a lookup that worked records no error
-    EXPECT_TRUE(IsValidSecurityDescriptor(built));
-
-    Lists lists = ListsOf(built);
-    ASSERT_TRUE(lists.daclPresent);
-    ASSERT_NE(nullptr, lists.dacl);
-    EXPECT_EQ((std::vector<Entry>{{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone},
-                                  {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}}),
-              Entries(lists.dacl));
-    EXPECT_TRUE(lists.saclPresent);
-    EXPECT_EQ(nullptr, lists.sacl);
-
-    // The built descriptor can be handed to calls that want the stored form.
-    DWORD size = 0;
-    EXPECT_FALSE(MakeSelfRelativeSD(built, nullptr, &size));
-    Bytes relative(size);
-    ASSERT_TRUE(MakeSelfRelativeSD(built, relative.data(), &size));
-    EXPECT_TRUE(IsValidSecurityDescriptor(relative.data()));
+              corvan_test::ReadBytes(corvan::ToUtf8(Saved(Descriptor(kShareSd)))));
 }
 
-TEST_F(CSecurityDescriptorTest, DenyAndAllowForOneAccountComeBackAsTheyWere) {
-    const std::vector<Entry> dacl = {
-        {ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe},
-        {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe},
-        {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}};
-    const std::vector<Entry> sacl = {{SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, kEveryone}};
-    Bytes daclBytes = MakeAcl(dacl), saclBytes = MakeAcl(sacl);
-    Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
-    ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, Acl(daclBytes), FALSE));
-    ASSERT_TRUE(SetSecurityDescriptorSacl(absolute.data(), TRUE, Acl(saclBytes), FALSE));
-
-    CSecurityDescriptor source;
-    ASSERT_EQ(1, source.Enum(absolute.data()));
-    auto loaded = RoundTrip(source);
-    PSECURITY_DESCRIPTOR built = nullptr;
-    ASSERT_EQ(1, loaded->Get(built));
-    ASSERT_NE(nullptr, built);
-    Lists lists = ListsOf(built);
-    EXPECT_EQ(dacl, Entries(lists.dacl));
-    EXPECT_EQ(sacl, Entries(lists.sacl));
-}
-
-// An empty list stays empty and a missing one missing; a backup written
+// Every list comes back as it was: an empty list stays empty (become a null
+// one it would let everybody in) and a missing one missing. A backup written
 // before entries kept their type and lists their null mark gives its entry
 // back allowed and its empty system list as no list.
-TEST_F(CSecurityDescriptorTest, ListsComeBackAsTheyWere) {
-    CSecurityDescriptor empty, none;
-    ASSERT_EQ(1, empty.Enum(Descriptor(kEmptyDaclSd)));
-    ASSERT_EQ(1, none.Enum(Descriptor(kNoListsSd)));
+TEST_F(CSecurityDescriptorTest, LoadedDescriptorsAreRebuiltWithTheirLists) {
+    const std::vector<AceEntry> share = {{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, L"S-1-1-0"},
+                                         {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}};
+    const std::vector<AceEntry> denyAndAllow = {
+        {ACCESS_DENIED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x000D0116, kJdoe},
+        {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, kShareRead, kJdoe},
+        {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}};
+    const std::vector<AceEntry> audit = {{SYSTEM_AUDIT_ACE_TYPE, FAILED_ACCESS_ACE_FLAG, kFullControl, L"S-1-1-0"}};
     const struct {
         const char* what;
         std::unique_ptr<CSecurityDescriptor> loaded;
-        bool nullDacl;
-        std::vector<Entry> dacl;
+        List dacl, sacl;
     } cases[] = {
-        {"empty", RoundTrip(empty), false, {}},
-        {"none", RoundTrip(none), true, {}},
-        {"old", LoadBackup(corvan_test::TestData("security/testdata/share_descriptor_old.ini")), false,
-         {{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kEveryone}}},
+        {"share", Loaded(corvan_test::TestData("security/testdata/share_descriptor.ini")), share, std::nullopt},
+        {"deny and allow", Loaded(Saved(Descriptor(Absolute(denyAndAllow, audit).sd))), denyAndAllow, audit},
+        {"empty", Loaded(Saved(Descriptor(Absolute({}).sd))), std::vector<AceEntry>{}, std::nullopt},
+        {"none", Loaded(Saved(Descriptor(kNoListsSd))), std::nullopt, std::nullopt},
+        {"old", Loaded(corvan_test::TestData("security/testdata/share_descriptor_old.ini")),
+         std::vector<AceEntry>{share[0]}, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        CAcl& dacl = c.loaded->DiscretionaryAcl;
+        if (dacl.GetCount()) EXPECT_FALSE(dacl.GetAt(0)->HasSid()) << "found again by name only";
         PSECURITY_DESCRIPTOR built = nullptr;
         ASSERT_EQ(1, c.loaded->Get(built));
-        Lists lists = ListsOf(built);
-        EXPECT_TRUE(lists.daclPresent);
-        // An empty list become a null one would let everybody in.
-        ASSERT_EQ(c.nullDacl, lists.dacl == nullptr);
-        if (lists.dacl) EXPECT_EQ(c.dacl, Entries(lists.dacl));
-        EXPECT_TRUE(lists.saclPresent);
-        EXPECT_EQ(nullptr, lists.sacl);
+        ASSERT_NE(nullptr, built);
+        EXPECT_TRUE(c.loaded->HasDescriptor());
+        if (dacl.GetCount()) EXPECT_EQ(L"", dacl.GetAt(0)->ErrorCode);  // a lookup that worked records no error
+        EXPECT_TRUE(IsValidSecurityDescriptor(built));
+        EXPECT_EQ(c.dacl, ListOf(GetSecurityDescriptorDacl, built));
+        EXPECT_EQ(c.sacl, ListOf(GetSecurityDescriptorSacl, built));
+
+        // The built descriptor can be handed to calls that want the stored form.
+        DWORD size = 0;
+        EXPECT_FALSE(MakeSelfRelativeSD(built, nullptr, &size));
+        Bytes relative(size);
+        ASSERT_TRUE(MakeSelfRelativeSD(built, relative.data(), &size));
+        EXPECT_TRUE(IsValidSecurityDescriptor(relative.data()));
     }
 }
 
 TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAndSaysWhy) {
-    Bytes dacl =
-        MakeAcl({{ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, kAdmins}, {ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe}});
-    Bytes absolute(SECURITY_DESCRIPTOR_MIN_LENGTH);
-    ASSERT_TRUE(InitializeSecurityDescriptor(absolute.data(), SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(absolute.data(), TRUE, Acl(dacl), FALSE));
-    CSecurityDescriptor source;
-    ASSERT_EQ(1, source.Enum(absolute.data()));
-    ASSERT_EQ(L"jdoe", source.DiscretionaryAcl.GetAt(1)->Trustee);
-    const std::wstring path = WorldFile("share.bkp");
-    SaveBackup(source, path);
+    const Absolute source(
+        {{ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}, {ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, kJdoe}});
+    const std::wstring path = Saved(Descriptor(source.sd));
 
-    // Restored on SRV02, which has no account jdoe.
+    // Restored on SRV02, which has no account jdoe (saved by name from SRV01).
     SetLocalMachine(L"SRV02");
     sim::ResetWorld();
-    auto loaded = LoadBackup(path);
+    auto loaded = Loaded(path);
     PSECURITY_DESCRIPTOR built = Descriptor(kShareSd);  // must not survive
     EXPECT_EQ(1, loaded->Get(built));
     EXPECT_EQ(nullptr, built);
@@ -208,7 +167,7 @@ TEST_F(CSecurityDescriptorTest, AnAccountMissingOnTheTargetLeavesNoDescriptorAnd
     AddLocalAccount(L"SRV02", L"jdoe", L"S-1-5-21-5-5-5-1107");
     ASSERT_EQ(1, loaded->Get(built));
     EXPECT_TRUE(loaded->HasDescriptor());
-    EXPECT_EQ(MakeSid(5, {21, 5, 5, 5, 1107}), Entries(ListsOf(built).dacl).at(1).sid);
+    EXPECT_EQ(L"S-1-5-21-5-5-5-1107", ListOf(GetSecurityDescriptorDacl, built)->at(1).sid);
 }
 
 TEST_F(CSecurityDescriptorTest, EnumRejectsWhatIsNoDescriptor) {

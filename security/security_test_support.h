@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests of security/ (test code only): SIDs and
-// access lists in their binary layouts, and a world with a fixed local
-// machine.
+// entries in their binary layouts, and a world with a fixed local machine.
+// Access lists are built and read by the Win32 helpers of
+// platform/sim/testing/win32_files.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,13 +9,21 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
-#include <string>
 #include <vector>
 
 #include "core/test_support.h"
+#include "platform/conformance/testing/sample_descriptors.h"
+#include "platform/sim/testing/win32_files.h"
 #include "platform/win32.h"
 
 namespace security_test {
+
+using conformance::kAdmins;    // S-1-5-32-544
+using conformance::kEveryone;  // S-1-1-0
+using conformance::kFullControl;
+using conformance::kShareRead;
+using conformance::Sid;
+using win32_files::AceEntry;
 
 using Bytes = std::vector<BYTE>;
 
@@ -29,47 +38,6 @@ inline Bytes MakeSid(BYTE authority, std::initializer_list<DWORD> subAuthorities
     return sid;
 }
 
-inline const Bytes kEveryone = MakeSid(1, {0});           // S-1-1-0
-inline const Bytes kAdmins = MakeSid(5, {32, 544});       // S-1-5-32-544
-inline const Bytes kSystem = MakeSid(5, {18});            // S-1-5-18
-inline const Bytes kJdoe = MakeSid(5, {21, 1, 2, 3, 1107});  // S-1-5-21-1-2-3-1107
-
-constexpr DWORD kShareRead = 0x001200A9;
-constexpr DWORD kFullControl = 0x001F01FF;
-
-inline PSID Sid(const Bytes& sid) { return const_cast<BYTE*>(sid.data()); }
-
-// An entry of a built list, as a test wants to compare it.
-struct Entry {
-    BYTE type;
-    BYTE flags;
-    DWORD mask;
-    Bytes sid;
-    bool operator==(const Entry&) const = default;
-};
-
-inline std::vector<Entry> Entries(PACL acl) {
-    std::vector<Entry> entries;
-    ACL_SIZE_INFORMATION info{};
-    if (!GetAclInformation(acl, &info, sizeof info, AclSizeInformation)) {
-        ADD_FAILURE() << "not a readable list, error " << GetLastError();
-        return entries;
-    }
-    for (DWORD i = 0; i < info.AceCount; ++i) {
-        LPVOID ace = nullptr;
-        if (!GetAce(acl, i, &ace)) {
-            ADD_FAILURE() << "entry " << i << " unreadable";
-            break;
-        }
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        PSID sid = &allowed->SidStart;
-        const BYTE* first = static_cast<const BYTE*>(sid);
-        entries.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask,
-                           Bytes(first, first + GetLengthSid(sid))});
-    }
-    return entries;
-}
-
 // An entry in the common layout: header, mask, SID.
 inline Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
     Bytes entry(8 + sid.size());
@@ -82,20 +50,8 @@ inline Bytes MakeEntry(BYTE type, BYTE flags, DWORD mask, const Bytes& sid) {
     return entry;
 }
 
-// A list of the given entries in its binary layout.
-inline Bytes MakeAcl(const std::vector<Entry>& entries) {
-    Bytes acl(sizeof(ACL));
-    for (const Entry& e : entries) {
-        Bytes entry = MakeEntry(e.type, e.flags, e.mask, e.sid);
-        acl.insert(acl.end(), entry.begin(), entry.end());
-    }
-    const ACL header{ACL_REVISION2, 0, static_cast<WORD>(acl.size()), static_cast<WORD>(entries.size()), 0};
-    std::memcpy(acl.data(), &header, sizeof header);
-    return acl;
-}
-
-// A world whose local machine is SRV01 (with the local account jdoe) and a
-// second machine SRV02.
+// A world whose local machine is SRV01 (with the local account jdoe,
+// S-1-5-21-1-2-3-1107) and a second machine SRV02.
 class SecurityWorldTest : public corvan_test::WorldTest {
 protected:
     void SetUp() override {

@@ -76,21 +76,6 @@ TEST_F(FileTest, CreateReadWriteAndTheErrorsOfOpening) {
     }
 }
 
-TEST_F(FileTest, FoldersAndTheirAttributes) {
-    ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
-    ASSERT_TRUE(WriteNewFile(Scratch(L"file.txt"), "x"));
-    EXPECT_FAILS_WITH(ERROR_ALREADY_EXISTS, CreateDirectoryW(Scratch(L"SUB").c_str(), nullptr));
-    EXPECT_FAILS_WITH(ERROR_ALREADY_EXISTS, CreateDirectoryW(Scratch(L"file.txt").c_str(), nullptr));
-    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, CreateDirectoryW(Scratch(L"Missing\\Child").c_str(), nullptr));
-    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, CreateDirectoryW(L"", nullptr));
-
-    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_DIRECTORY}, GetFileAttributesW(Scratch(L"sub").c_str()));
-    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_ARCHIVE}, GetFileAttributesW(Scratch(L"FILE.TXT").c_str()));
-    EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, GetFileAttributesW(Scratch(L"new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
-    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND,
-                      GetFileAttributesW(Scratch(L"None\\new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
-}
-
 TEST_F(FileTest, ListingsMatchWildcardsIgnoringCaseWithDotEntries) {
     for (const wchar_t* name : {L"b.txt", L"A.txt", L"_under", L"Zeta", L"c.doc", L"noext", L"ab.TXT", L"x.tar.gz"})
         ASSERT_TRUE(WriteNewFile(Scratch(name), ""));
@@ -144,8 +129,7 @@ TEST_F(FileTest, CopyKeepsTheTargetsNameAndRefusesWhatItCannotDo) {
     WIN32_FIND_DATAW source, copy;
     FindClose(FindFirstFileW(Scratch(L"src.txt").c_str(), &source));
     FindClose(FindFirstFileW(Scratch(L"dest.txt").c_str(), &copy));
-    EXPECT_EQ(source.ftLastWriteTime.dwLowDateTime, copy.ftLastWriteTime.dwLowDateTime);
-    EXPECT_EQ(source.ftLastWriteTime.dwHighDateTime, copy.ftLastWriteTime.dwHighDateTime);
+    EXPECT_EQ(Ticks(source.ftLastWriteTime), Ticks(copy.ftLastWriteTime));
 
     struct {
         const wchar_t *source, *target;
@@ -163,9 +147,21 @@ TEST_F(FileTest, CopyKeepsTheTargetsNameAndRefusesWhatItCannotDo) {
     EXPECT_EQ(NameList{}, Names(Scratch(L"copy.txt")));
 }
 
-TEST_F(FileTest, TheCurrentDirectoryAnchorsRelativePaths) {
+TEST_F(FileTest, FoldersTheirAttributesAndTheCurrentDirectory) {
     ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
     ASSERT_TRUE(WriteNewFile(Scratch(L"file.txt"), "x"));
+    EXPECT_FAILS_WITH(ERROR_ALREADY_EXISTS, CreateDirectoryW(Scratch(L"SUB").c_str(), nullptr));
+    EXPECT_FAILS_WITH(ERROR_ALREADY_EXISTS, CreateDirectoryW(Scratch(L"file.txt").c_str(), nullptr));
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, CreateDirectoryW(Scratch(L"Missing\\Child").c_str(), nullptr));
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, CreateDirectoryW(L"", nullptr));
+
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_DIRECTORY}, GetFileAttributesW(Scratch(L"sub").c_str()));
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_ARCHIVE}, GetFileAttributesW(Scratch(L"FILE.TXT").c_str()));
+    EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, GetFileAttributesW(Scratch(L"new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND,
+                      GetFileAttributesW(Scratch(L"None\\new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
+
+    // The current directory anchors relative paths.
     ASSERT_TRUE(SetCurrentDirectoryW(Scratch(L"Sub").c_str()));
     WCHAR buffer[MAX_PATH];
     DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);

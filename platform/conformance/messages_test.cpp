@@ -36,7 +36,17 @@ std::wstring FromString(const wchar_t* format, const wchar_t* insert) {
     return text;
 }
 
-TEST(MessageTextTest, NetworkTextsComeFromNetmsgModule) {
+TEST(MessageTextTest, UnknownNumbersAndShortBuffersFailNetworkTextsComeFromNetmsg) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(L"<none>", SystemText(2118));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
+    EXPECT_EQ(L"<none>", SystemText(0x7ffffff0));
+    EXPECT_EQ(L"<failed>", FromString(L"%0", L"x"));
+    wchar_t buffer[4];
+    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER,
+                      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 5, 0, buffer,
+                                     4, nullptr));
+
     EXPECT_EQ(nullptr, LoadLibraryExW(L"nosuch.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!conformance::WineDeviates("a missing data file fails with ERROR_FILE_NOT_FOUND"))
         EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
@@ -58,18 +68,6 @@ TEST(MessageTextTest, FromStringExpandsInsertsAndEscapes) {
     EXPECT_EQ(L"i j s t0 x", FromString(L"%9 %10 %19 %200 %1", L"x"));  // at most two digits
     // A percent sign before a character without an escape is dropped.
     EXPECT_EQ(L"keep s", FromString(L"keep %s", L"x"));
-}
-
-TEST(MessageTextTest, UnknownNumbersEmptyResultsAndShortBuffersFail) {
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(L"<none>", SystemText(2118));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
-    EXPECT_EQ(L"<none>", SystemText(0x7ffffff0));
-    EXPECT_EQ(L"<failed>", FromString(L"%0", L"x"));
-    wchar_t buffer[4];
-    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER,
-                      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 5, 0, buffer,
-                                     4, nullptr));
 }
 
 }  // namespace

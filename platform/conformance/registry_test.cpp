@@ -10,14 +10,9 @@
 
 namespace {
 
-using conformance::CreateKey;
-using conformance::ExpectOpenFails;
-using conformance::OpenKey;
-using conformance::QueryDword;
-using conformance::SetDword;
-using conformance::SetText;
+using namespace conformance;
 
-class RegistryTest : public conformance::ConformanceTest {
+class RegistryTest : public ConformanceTest {
 protected:
     void SetUp() override {
         ConformanceTest::SetUp();
@@ -67,7 +62,7 @@ TEST_F(RegistryTest, OpenChecksHandleResultAndPathForm) {
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
 }
 
-TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
+TEST_F(RegistryTest, QueryEnumAndSetValueFollowTheBufferProtocol) {
     ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
     const DWORD needed = 7 * sizeof(WCHAR);
     BYTE buffer[64];
@@ -95,44 +90,6 @@ TEST_F(RegistryTest, QueryAndSetValueFollowTheBufferProtocol) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", &reserved, &type, nullptr, &size));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryValueExW(key_, L"Test", nullptr, &type, buffer, nullptr));
 
-    // Setting checks the data pointer and stores the bytes as given; a text
-    // without its NUL gets it when the next character in memory is one.
-    EXPECT_EQ(ERROR_NOACCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, nullptr, 4));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_BINARY, nullptr, 0));
-    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, 0u), query(L"Test", nullptr, 0xdeadbeef));
-    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
-    const WCHAR text[] = L"abcd";
-    const std::tuple<DWORD, DWORD, DWORD> sizes[] = {{REG_SZ, 3, 3}, {REG_SZ, 4, 5}, {REG_SZ, 5, 5},
-                                                     {REG_EXPAND_SZ, 4, 5}};  // characters given, stored
-    for (auto [textType, given, stored] : sizes) {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, textType, reinterpret_cast<const BYTE*>(text),
-                                                given * sizeof(WCHAR)));
-        EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(stored * sizeof(WCHAR))), query(L"Test", nullptr, 0))
-            << textType << " " << given;
-    }
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, reinterpret_cast<const BYTE*>(text + 3),
-                                            sizeof(WCHAR)));  // "d" alone, a NUL after it
-    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(2 * sizeof(WCHAR))), query(L"Test", nullptr, 0));
-}
-
-TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, nullptr, 9));  // the default value has the empty name
-    EXPECT_EQ(9u, QueryDword(key_, L""));
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"zeta", 1));
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"Alpha", 2));
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"mid", 3));
-    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"ZETA", 4));  // replaces, keeps its place and spelling
-    const bool ordered = !conformance::WineDeviates("RegEnumValueW lists values sorted by name, not as created");
-    if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"Alpha=2", L"mid=3"}), Listing(key_, true));
-
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key_, L"ALPHA"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key_, L"alpha"));
-    if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"mid=3"}), Listing(key_, true));
-}
-
-TEST_F(RegistryTest, EnumValueWithShortBuffers) {
-    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Test", L"foobar"));
-    const DWORD needed = 7 * sizeof(WCHAR);
     struct Case {
         DWORD nameRoom, dataRoom;
         LSTATUS status;
@@ -165,6 +122,40 @@ TEST_F(RegistryTest, EnumValueWithShortBuffers) {
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(key_, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, nullptr, &nameLength, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumValueW(key_, 0, name, nullptr, nullptr, nullptr, nullptr, nullptr));
+
+    // Setting checks the data pointer and stores the bytes as given; a text
+    // without its NUL gets it when the next character in memory is one.
+    EXPECT_EQ(ERROR_NOACCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, nullptr, 4));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_BINARY, nullptr, 0));
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, 0u), query(L"Test", nullptr, 0xdeadbeef));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    const WCHAR text[] = L"abcd";
+    const std::tuple<DWORD, DWORD, DWORD> sizes[] = {{REG_SZ, 3, 3}, {REG_SZ, 4, 5}, {REG_SZ, 5, 5},
+                                                     {REG_EXPAND_SZ, 4, 5}};  // characters given, stored
+    for (auto [textType, given, stored] : sizes) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, textType, reinterpret_cast<const BYTE*>(text),
+                                                given * sizeof(WCHAR)));
+        EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(stored * sizeof(WCHAR))), query(L"Test", nullptr, 0))
+            << textType << " " << given;
+    }
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"Test", 0, REG_SZ, reinterpret_cast<const BYTE*>(text + 3),
+                                            sizeof(WCHAR)));  // "d" alone, a NUL after it
+    EXPECT_EQ(std::make_tuple(ERROR_SUCCESS, DWORD(2 * sizeof(WCHAR))), query(L"Test", nullptr, 0));
+}
+
+TEST_F(RegistryTest, ValuesEnumerateInCreationOrderThroughReplaceAndDelete) {
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, nullptr, 9));  // the default value has the empty name
+    EXPECT_EQ(9u, QueryDword(key_, L""));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"zeta", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"Alpha", 2));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"mid", 3));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key_, L"ZETA", 4));  // replaces, keeps its place and spelling
+    const bool ordered = !WineDeviates("RegEnumValueW lists values sorted by name, not as created");
+    if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"Alpha=2", L"mid=3"}), Listing(key_, true));
+
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key_, L"ALPHA"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key_, L"alpha"));
+    if (ordered) EXPECT_EQ((std::vector<std::wstring>{L"=9", L"zeta=4", L"mid=3"}), Listing(key_, true));
 }
 
 TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCounted) {
@@ -177,10 +168,18 @@ TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedNameKeepTheirSpellingAndAreCoun
     length = 6;
     EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(5u, length);
+    // Room for the NUL of the empty class is enough; the reserved word must be null.
+    WCHAR keyClass[1] = {L'#'};
+    DWORD classLength = 1, reserved = 0;
+    length = 8;
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key_, 0, name, &length, nullptr, keyClass, &classLength, nullptr));
+    EXPECT_EQ(std::make_pair(DWORD{0}, L'\0'), std::make_pair(classLength, keyClass[0]));
+    length = 8;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegEnumKeyExW(key_, 0, name, &length, &reserved, nullptr, nullptr, nullptr));
 
     for (const wchar_t* name : {L"beta", L"_under", L"GAMMA"}) RegCloseKey(CreateKey(key_, name));
     // Windows compares upper-cased names: "_" (0x5F) sorts after the letters.
-    if (!conformance::WineDeviates("RegEnumKeyExW sorts lower-cased names: \"_\" before the letters"))
+    if (!WineDeviates("RegEnumKeyExW sorts lower-cased names: \"_\" before the letters"))
         EXPECT_EQ((std::vector<std::wstring>{L"Alpha", L"beta", L"GAMMA", L"_under"}), Listing(key_, false));
 
     // Paths and value names match in any capitals.
@@ -217,7 +216,7 @@ TEST_F(RegistryTest, HandlesAllowWhatTheyWereOpenedForAndOutliveTheirKey) {
     EXPECT_EQ(ERROR_SUCCESS, SetDword(write, L"V", 2));
     RegCloseKey(write);
     HKEY enumOnly = OpenKey(HKEY_LOCAL_MACHINE, kScratchKey, KEY_ENUMERATE_SUB_KEYS);
-    if (!conformance::WineDeviates("RegQueryInfoKeyW does not ask for KEY_QUERY_VALUE"))
+    if (!WineDeviates("RegQueryInfoKeyW does not ask for KEY_QUERY_VALUE"))
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryInfoKeyW(enumOnly, nullptr, nullptr, nullptr, &size, nullptr, nullptr,
                                                         nullptr, nullptr, nullptr, nullptr, nullptr));
     RegCloseKey(enumOnly);

@@ -10,10 +10,9 @@
 namespace {
 
 using namespace conformance;
+using win32_files::AceEntry;
+using win32_files::EntriesOf;
 using Bytes = std::vector<BYTE>;
-
-constexpr DWORD kShareRead = 0x001200A9;
-constexpr DWORD kFullControl = 0x001F01FF;
 
 const Bytes& kShareSd = kShareDescriptor;
 
@@ -36,22 +35,6 @@ struct AclBuffer {
     PACL acl() { return reinterpret_cast<PACL>(bytes.data()); }
     Bytes bytes;
 };
-
-struct Ace { BYTE type, flags; WORD size; DWORD mask; const Bytes* sid; };
-
-// Entry `index` of `acl` lies at `at` and holds `expected`.
-void ExpectEntry(PACL acl, DWORD index, const BYTE* at, const Ace& expected) {
-    SCOPED_TRACE(index);
-    LPVOID entry = nullptr;
-    ASSERT_TRUE(GetAce(acl, index, &entry)) << GetLastError();
-    ASSERT_EQ(static_cast<const BYTE*>(entry), at);
-    const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-    EXPECT_EQ(ace->Header.AceType, expected.type);
-    EXPECT_EQ(ace->Header.AceFlags, expected.flags);
-    EXPECT_EQ(ace->Header.AceSize, expected.size);
-    EXPECT_EQ(ace->Mask, expected.mask);
-    EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&ace->SidStart), Sid(*expected.sid)));
-}
 
 SECURITY_DESCRIPTOR_CONTROL ControlOf(PSECURITY_DESCRIPTOR sd) {
     SECURITY_DESCRIPTOR_CONTROL control = 0xCCCC;
@@ -205,9 +188,16 @@ TEST(SecurityDescriptorTest, ReadsStoredShareAndFileDescriptors) {
     EXPECT_EQ(PartOf(GetSecurityDescriptorOwner, sd.data()), Part(nullptr, FALSE));
     EXPECT_EQ(PartOf(GetSecurityDescriptorGroup, sd.data()), Part(nullptr, FALSE));
 
+    // The entries lie in the list, one after the other.
     PACL dacl = reinterpret_cast<PACL>(sd.data() + 20);
-    ExpectEntry(dacl, 0, sd.data() + 28, {ACCESS_ALLOWED_ACE_TYPE, 0, 20, kShareRead, &kEveryone});
-    ExpectEntry(dacl, 1, sd.data() + 48, {ACCESS_ALLOWED_ACE_TYPE, 0, 24, kFullControl, &kAdmins});
+    EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, kShareRead, L"S-1-1-0"},
+                                     {ACCESS_ALLOWED_ACE_TYPE, 0, kFullControl, L"S-1-5-32-544"}}),
+              EntriesOf(dacl));
+    for (DWORD index : {0u, 1u}) {
+        LPVOID entry = nullptr;
+        EXPECT_TRUE(GetAce(dacl, index, &entry));
+        EXPECT_EQ(sd.data() + (index ? 48 : 28), entry);
+    }
     LPVOID past = kUntouched;
     EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, GetAce(dacl, 2, &past));
     EXPECT_EQ(past, kUntouched);
@@ -224,58 +214,53 @@ TEST(SecurityDescriptorTest, ReadsStoredShareAndFileDescriptors) {
     EXPECT_EQ(PartOf(GetSecurityDescriptorGroup, file.data()), Part(file.data() + 0x24, TRUE));
 }
 
-TEST(SecurityDescriptorTest, BuildsTheShareDescriptorByteForByte) {
+TEST(SecurityDescriptorTest, InitializedThenGivenANullListOrTheShareList) {
+    SECURITY_DESCRIPTOR absolute;
+    std::memset(&absolute, 0xCC, sizeof absolute);
+    EXPECT_FAILS_WITH(ERROR_UNKNOWN_REVISION, InitializeSecurityDescriptor(&absolute, 2));
+    ASSERT_TRUE(InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
+    EXPECT_EQ(absolute.Revision, SECURITY_DESCRIPTOR_REVISION);
+    EXPECT_EQ(absolute.Control, 0);
+    EXPECT_TRUE(absolute.Owner == nullptr && absolute.Group == nullptr && absolute.Sacl == nullptr &&
+                absolute.Dacl == nullptr);
+    EXPECT_TRUE(IsValidSecurityDescriptor(&absolute));
+    EXPECT_EQ(GetSecurityDescriptorLength(&absolute), sizeof(SECURITY_DESCRIPTOR));
+
+    // Present without a list (everyone may do anything) differs from absent.
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&absolute, TRUE, nullptr, TRUE));
+    EXPECT_EQ(ControlOf(&absolute), SE_DACL_PRESENT | SE_DACL_DEFAULTED);
+    EXPECT_EQ(ListOf(GetSecurityDescriptorDacl, &absolute), List(TRUE, nullptr, TRUE));
+    Bytes out(80, 0xCC);
+    DWORD length = 24;
+    ASSERT_TRUE(MakeSelfRelativeSD(&absolute, out.data(), &length));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 24),
+              (Bytes{0x01, 0x00, 0x0C, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // no DACL offset
+                     0xCC, 0xCC, 0xCC, 0xCC}));
+    // Taking the list away clears the present flag alone.
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&absolute, FALSE, nullptr, FALSE));
+    EXPECT_EQ(ControlOf(&absolute), SE_DACL_DEFAULTED);
+
+    // The share's list built entry by entry gives the stored descriptor byte for byte.
     AclBuffer buffer(52, ACL_REVISION2);
     ASSERT_TRUE(AddAccessAllowedAce(buffer.acl(), ACL_REVISION2, kShareRead, Sid(kEveryone)));
     ASSERT_TRUE(AddAccessAllowedAce(buffer.acl(), ACL_REVISION2, kFullControl, Sid(kAdmins)));
-    SECURITY_DESCRIPTOR absolute;
-    std::memset(&absolute, 0xCC, sizeof absolute);
     ASSERT_TRUE(InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
     ASSERT_TRUE(SetSecurityDescriptorDacl(&absolute, TRUE, buffer.acl(), FALSE));
     EXPECT_TRUE(IsValidSecurityDescriptor(&absolute));
     EXPECT_EQ(GetSecurityDescriptorLength(&absolute), sizeof(SECURITY_DESCRIPTOR) + 52);
-
     // No buffer or one too short: the length needed, and the buffer untouched.
-    DWORD length = 0;
+    length = 0;
     EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, MakeSelfRelativeSD(&absolute, nullptr, &length));
     EXPECT_EQ(length, 72u);
-    Bytes out(80, 0xCC);
+    out.assign(80, 0xCC);
     length = 71;
     EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, MakeSelfRelativeSD(&absolute, out.data(), &length));
     EXPECT_EQ(length, 72u);
     EXPECT_EQ(out, Bytes(80, 0xCC));
-
     length = static_cast<DWORD>(out.size());
     ASSERT_TRUE(MakeSelfRelativeSD(&absolute, out.data(), &length));
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 72), kShareSd);
     EXPECT_EQ(Bytes(out.begin() + 72, out.end()), Bytes(8, 0xCC));
-    EXPECT_EQ(GetSecurityDescriptorLength(out.data()), 72u);
-}
-
-TEST(SecurityDescriptorTest, InitializeThenSetANullDacl) {
-    SECURITY_DESCRIPTOR sd;
-    std::memset(&sd, 0xCC, sizeof sd);
-    EXPECT_FAILS_WITH(ERROR_UNKNOWN_REVISION, InitializeSecurityDescriptor(&sd, 2));
-    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_EQ(sd.Revision, SECURITY_DESCRIPTOR_REVISION);
-    EXPECT_EQ(sd.Control, 0);
-    EXPECT_TRUE(sd.Owner == nullptr && sd.Group == nullptr && sd.Sacl == nullptr && sd.Dacl == nullptr);
-    EXPECT_TRUE(IsValidSecurityDescriptor(&sd));
-    EXPECT_EQ(GetSecurityDescriptorLength(&sd), sizeof(SECURITY_DESCRIPTOR));
-
-    // Present without a list (everyone may do anything) differs from absent.
-    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, nullptr, TRUE));
-    EXPECT_EQ(ControlOf(&sd), SE_DACL_PRESENT | SE_DACL_DEFAULTED);
-    EXPECT_EQ(ListOf(GetSecurityDescriptorDacl, &sd), List(TRUE, nullptr, TRUE));
-    Bytes out(24, 0xCC);
-    DWORD length = static_cast<DWORD>(out.size());
-    ASSERT_TRUE(MakeSelfRelativeSD(&sd, out.data(), &length));
-    EXPECT_EQ(out, (Bytes{0x01, 0x00, 0x0C, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // no DACL offset
-                          0xCC, 0xCC, 0xCC, 0xCC}));
-
-    // Taking the list away clears the present flag alone.
-    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, FALSE, nullptr, FALSE));
-    EXPECT_EQ(ControlOf(&sd), SE_DACL_DEFAULTED);
 }
 
 // ---- account lookups -------------------------------------------------------
@@ -283,44 +268,34 @@ TEST(SecurityDescriptorTest, InitializeThenSetANullDacl) {
 class WellKnownAccountTest : public ConformanceTest {};
 
 TEST_F(WellKnownAccountTest, NamesAndSidsFollowTheBufferProtocol) {
-    // Asking for the sizes alone; an empty domain still needs room for its NUL.
-    SID_NAME_USE use = SidTypeInvalid;
-    DWORD cchName = 0, cchDomain = 0;
-    EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER,
-                      LookupAccountSidW(L"", Sid(kEveryone), nullptr, &cchName, nullptr, &cchDomain, &use));
-    EXPECT_EQ(cchName, 9u);
-    EXPECT_EQ(cchDomain, 1u);
-
-    // One character short in the name alone still reports both sizes;
-    // exactly the sizes reported are enough, and success reports the lengths without NUL.
+    // LookupAccountSidW with buffers of the given sizes (none when 0): its
+    // error (0 for success) and the sizes it reports.
     std::vector<WCHAR> name(20, L'#'), domain(20, L'#');
-    cchName = 14;
-    cchDomain = 20;
-    const bool roomForNul = !WineDeviates("LookupAccountSidW takes buffers without room for the NUL");
-    if (roomForNul) {
-        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName,
-                                                                       domain.data(), &cchDomain, &use));
-        EXPECT_EQ(cchName, 15u);  // "Administrators" and NUL
-        EXPECT_EQ(cchDomain, 8u);  // "BUILTIN" and NUL
+    SID_NAME_USE use = SidTypeInvalid;
+    using Result = std::tuple<DWORD, DWORD, DWORD>;
+    auto lookupSid = [&](LPCWSTR system, const Bytes& sid, DWORD cchName, DWORD cchDomain) {
+        SetLastError(0xdeadbeef);
+        BOOL found = LookupAccountSidW(system, Sid(sid), cchName ? name.data() : nullptr, &cchName,
+                                       cchDomain ? domain.data() : nullptr, &cchDomain, &use);
+        return Result(found ? 0 : GetLastError(), cchName, cchDomain);
+    };
+    // Asking for the sizes alone; an empty domain still needs room for its NUL.
+    EXPECT_EQ(Result(ERROR_INSUFFICIENT_BUFFER, 9, 1), lookupSid(L"", kEveryone, 0, 0));
+    // One character short in the name alone still reports both sizes, and
+    // so does a domain buffer one short with a name buffer large enough.
+    if (!WineDeviates("LookupAccountSidW takes buffers without room for the NUL")) {
+        EXPECT_EQ(Result(ERROR_INSUFFICIENT_BUFFER, 15, 8), lookupSid(nullptr, kAdmins, 14, 20));
+        const Result domainShort = lookupSid(nullptr, kAdmins, 20, 7);
+        EXPECT_EQ(DWORD{ERROR_INSUFFICIENT_BUFFER}, std::get<0>(domainShort));
+        EXPECT_EQ(8u, std::get<2>(domainShort));
     }
-    // So does a domain buffer one short with a name buffer that is large enough.
-    cchName = 20;
-    cchDomain = 7;
-    if (roomForNul) {
-        EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName,
-                                                                       domain.data(), &cchDomain, &use));
-        EXPECT_EQ(cchDomain, 8u);
-    }
-    cchName = 15;
-    cchDomain = 8;
-    ASSERT_TRUE(LookupAccountSidW(nullptr, Sid(kAdmins), name.data(), &cchName, domain.data(), &cchDomain, &use));
-    EXPECT_EQ((std::pair<DWORD, DWORD>(14, 7)), std::make_pair(cchName, cchDomain));
-    EXPECT_EQ(name[15], L'#');
-    EXPECT_EQ(domain[8], L'#');
+    // Exactly the sizes reported are enough; success reports the lengths without NUL.
+    EXPECT_EQ(Result(0, 14, 7), lookupSid(nullptr, kAdmins, 15, 8));
+    EXPECT_EQ(std::wstring(L"Administrators\0#", 16), std::wstring(name.data(), 16));
+    EXPECT_EQ(std::wstring(L"BUILTIN\0#", 9), std::wstring(domain.data(), 9));
 
     // The same for a name: the SID's bytes, the domain's characters with its NUL.
-    DWORD cbSid = 0;
-    cchDomain = 0;
+    DWORD cbSid = 0, cchDomain = 0;
     EXPECT_FAILS_WITH(ERROR_INSUFFICIENT_BUFFER, LookupAccountNameW(nullptr, L"builtin\\ADMINISTRATORS", nullptr,
                                                                     &cbSid, nullptr, &cchDomain, &use));
     EXPECT_EQ((std::pair<DWORD, DWORD>(16, 8)), std::make_pair(cbSid, cchDomain));

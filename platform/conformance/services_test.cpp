@@ -10,7 +10,7 @@
 
 namespace {
 
-using conformance::ConformanceTest;
+using namespace conformance;
 
 struct CloseSc {
     void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
@@ -40,19 +40,10 @@ protected:
         EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
         return status;
     }
-    // A real service takes a moment to get there.
-    static DWORD WaitFor(SC_HANDLE service, DWORD state) {
-        DWORD current = Query(service).dwCurrentState;
-        for (int i = 0; i < 200 && current != state; ++i) {
-            Sleep(50);
-            current = Query(service).dwCurrentState;
-        }
-        return current;
-    }
     static DWORD StartType() {
         std::wstring path = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kTestService;
-        HKEY key = conformance::OpenKey(HKEY_LOCAL_MACHINE, path.c_str());
-        DWORD start = conformance::QueryDword(key, L"Start");
+        HKEY key = OpenKey(HKEY_LOCAL_MACHINE, path.c_str());
+        DWORD start = QueryDword(key, L"Start");
         RegCloseKey(key);
         return start;
     }
@@ -86,19 +77,31 @@ TEST_F(ServiceTest, ManagersServicesAndHandlesAreFoundOrNamedByTheirError) {
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, CloseServiceHandle(nullptr));
 }
 
-TEST_F(ServiceTest, StartsAndStopsOnceEachAndRefusesControlsItDoesNotAccept) {
-    ScHandle service = Open(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
-                            SERVICE_PAUSE_CONTINUE);
-    SERVICE_STATUS status = Query(service.get());
+TEST_F(ServiceTest, StartsAndStopsOnlyThroughHandlesWithTheRightsAndRefusesControlsItDoesNotAccept) {
+    ScHandle queryOnly = Open(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = Query(queryOnly.get());
     EXPECT_EQ(DWORD{SERVICE_WIN32_OWN_PROCESS}, status.dwServiceType);
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);
     EXPECT_EQ(0u, status.dwControlsAccepted);
+    // Each call needs its access right.
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, StartServiceW(queryOnly.get(), 0, nullptr));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, Change(queryOnly.get(), kSame, SERVICE_DISABLED, kSame));
+    EXPECT_EQ(DWORD{SERVICE_DEMAND_START}, StartType());
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(Open(SERVICE_CHANGE_CONFIG).get(), &status));
+
+    ScHandle service = Open(SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
+                            SERVICE_PAUSE_CONTINUE);
     EXPECT_FAILS_WITH(ERROR_SERVICE_NOT_ACTIVE, ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);  // reported also when refused
 
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    // Generic rights map onto the service's own.
+    ScHandle execute = Open(GENERIC_EXECUTE);
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(execute.get(), &status));
+    ASSERT_TRUE(StartServiceW(execute.get(), 0, nullptr)) << GetLastError();
     EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(service.get(), 0, nullptr));
-    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(service.get(), SERVICE_RUNNING));
+    ScHandle read = Open(GENERIC_READ);
+    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitForState(read.get(), SERVICE_RUNNING));
     EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, Query(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP);
     EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status));
     EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
@@ -106,26 +109,12 @@ TEST_F(ServiceTest, StartsAndStopsOnceEachAndRefusesControlsItDoesNotAccept) {
     EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(service.get(), 0, &status));
 
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitFor(service.get(), SERVICE_STOPPED));
-}
-
-TEST_F(ServiceTest, EachCallNeedsItsAccessRight) {
-    SERVICE_STATUS status;
-    ScHandle queryOnly = Open(SERVICE_QUERY_STATUS);
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, StartServiceW(queryOnly.get(), 0, nullptr));
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status));
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, Change(queryOnly.get(), kSame, SERVICE_DISABLED, kSame));
-    EXPECT_EQ(DWORD{SERVICE_DEMAND_START}, StartType());
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(Open(SERVICE_CHANGE_CONFIG).get(), &status));
-
-    // Generic rights map onto the service's own.
-    ScHandle execute = Open(GENERIC_EXECUTE);
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, QueryServiceStatus(execute.get(), &status));
-    ASSERT_TRUE(StartServiceW(execute.get(), 0, nullptr)) << GetLastError();
-    ScHandle read = Open(GENERIC_READ);
-    EXPECT_EQ(DWORD{SERVICE_RUNNING}, WaitFor(read.get(), SERVICE_RUNNING));
-    EXPECT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitFor(read.get(), SERVICE_STOPPED));
+    ASSERT_EQ(DWORD{SERVICE_STOPPED}, WaitForState(read.get(), SERVICE_STOPPED));
+    // Started again through its own rights, it stops through the generic ones too.
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitForState(read.get(), SERVICE_RUNNING));
+    ASSERT_TRUE(ControlService(execute.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, WaitForState(read.get(), SERVICE_STOPPED));
 }
 
 TEST_F(ServiceTest, StartTypeChangesReachTheRegistryAndADisabledServiceDoesNotStart) {
@@ -145,7 +134,7 @@ TEST_F(ServiceTest, StartTypeChangesReachTheRegistryAndADisabledServiceDoesNotSt
         {0x40, SERVICE_AUTO_START, kSame},
         {kSame, SERVICE_AUTO_START, 7},
     };
-    const bool errorControlChecked = !conformance::WineDeviates("ChangeServiceConfigW takes any error control");
+    const bool errorControlChecked = !WineDeviates("ChangeServiceConfigW takes any error control");
     for (const auto& c : refused) {
         if (c.errorControl == 7 && !errorControlChecked) continue;
         SCOPED_TRACE(testing::Message() << c.type << " " << c.start << " " << c.errorControl);

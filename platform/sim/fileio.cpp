@@ -310,6 +310,10 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
     }
+    if (DWORD fault = sim::InjectedPathFault("GetFileSize", file->path)) {
+        SetLastError(fault);
+        return INVALID_FILE_SIZE;
+    }
     uint64_t size = known ? file->sizeAtOpen : st.stx_size;
     if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     SetLastError(ERROR_SUCCESS);

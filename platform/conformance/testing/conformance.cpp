@@ -1,7 +1,5 @@
 #include "platform/conformance/testing/conformance.h"
 
-#include "platform/conformance/testing/system.h"
-
 namespace conformance {
 
 void ConformanceTest::SetUp() {

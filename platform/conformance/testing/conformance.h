@@ -50,4 +50,26 @@ private:
     std::wstring directory_;
 };
 
+// The state the service is in once it reaches `state` or ten seconds have
+// passed: a real service takes a moment to get there.
+inline DWORD WaitForState(SC_HANDLE service, DWORD state) {
+    SERVICE_STATUS status{};
+    for (int i = 0; i < 200 && QueryServiceStatus(service, &status) && status.dwCurrentState != state; ++i) Sleep(50);
+    return status.dwCurrentState;
+}
+
+// What each build does around a test: conformance_sim.cpp on the simulated
+// world, conformance_win32.cpp on Windows.
+namespace test_system {
+
+// A clean system for the next test: no scratch key, folder or test service
+// left from an earlier one. Returns the path of the scratch folder to make.
+std::wstring Prepare();
+// Own process, demand start, stopped; the program runs as a service that
+// reports running once started and stops when asked.
+void InstallService(const wchar_t* name);
+// Removes what the test left.
+void CleanUp();
+
+}  // namespace test_system
 }  // namespace conformance

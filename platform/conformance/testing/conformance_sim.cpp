@@ -4,7 +4,6 @@
 
 #include "platform/conformance/testing/conformance.h"
 #include "platform/conformance/testing/registry_calls.h"
-#include "platform/conformance/testing/system.h"
 #include "platform/sim/testing/test_world.h"
 
 namespace conformance {

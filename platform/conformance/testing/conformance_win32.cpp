@@ -8,7 +8,6 @@
 #include <string>
 
 #include "platform/conformance/testing/conformance.h"
-#include "platform/conformance/testing/system.h"
 
 namespace conformance {
 
@@ -29,19 +28,13 @@ std::wstring TemporaryScratchFolder() {
     return folder + L"\\CorvanConformance";
 }
 
-void WaitUntilStopped(SC_HANDLE service) {
-    SERVICE_STATUS status;
-    for (int i = 0; i < 200 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
-        Sleep(50);
-}
-
 void RemoveService(const wchar_t* name) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager) return;
     if (SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS)) {
         SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
-        WaitUntilStopped(service);
+        WaitForState(service, SERVICE_STOPPED);
         DeleteService(service);
         CloseServiceHandle(service);
     }

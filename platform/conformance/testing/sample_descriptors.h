@@ -14,6 +14,9 @@ inline const std::vector<BYTE> kAdmins = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0
 inline const std::vector<BYTE> kSystem = {1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0};                 // S-1-5-18
 inline PSID Sid(const std::vector<BYTE>& sid) { return const_cast<BYTE*>(sid.data()); }
 
+constexpr DWORD kShareRead = 0x001200A9;  // read and execute, as a share grants it
+constexpr DWORD kFullControl = 0x001F01FF;
+
 // A share's descriptor as the server keeps it in the registry: self-relative,
 // revision 1, control SE_SELF_RELATIVE | SE_DACL_PRESENT, no owner, group or
 // SACL, the DACL right after the 20-byte header. Everyone (S-1-1-0) may read

@@ -145,6 +145,9 @@ inline PACL BuildAcl(const std::vector<AceEntry>& entries, std::vector<BYTE>& bu
         const AceEntry& e = entries[i];
         if (e.type == ACCESS_DENIED_ACE_TYPE)
             EXPECT_TRUE(AddAccessDeniedAceEx(acl, ACL_REVISION, e.flags, e.mask, sids[i]));
+        else if (e.type == SYSTEM_AUDIT_ACE_TYPE)
+            EXPECT_TRUE(AddAuditAccessAceEx(acl, ACL_REVISION, e.flags & VALID_INHERIT_FLAGS, e.mask, sids[i],
+                                            e.flags & SUCCESSFUL_ACCESS_ACE_FLAG, e.flags & FAILED_ACCESS_ACE_FLAG));
         else
             EXPECT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, e.flags, e.mask, sids[i]));
         LocalFree(sids[i]);
