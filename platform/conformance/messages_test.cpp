@@ -68,6 +68,10 @@ TEST(MessageTextTest, FromStringExpandsInsertsAndEscapes) {
     EXPECT_EQ(L"i j s t0 x", FromString(L"%9 %10 %19 %200 %1", L"x"));  // at most two digits
     // A percent sign before a character without an escape is dropped.
     EXPECT_EQ(L"keep s", FromString(L"keep %s", L"x"));
+    // An insert with nothing to take it from is refused.
+    WCHAR buffer[8];
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER,
+                      FormatMessageW(FORMAT_MESSAGE_FROM_STRING, L"a %1", 0, 0, buffer, 8, nullptr));
 }
 
 }  // namespace
