@@ -180,6 +180,10 @@ TEST_F(ShareMigrationTest, BackupFilesThatNestTooDeepOrHoldNoShareFailTheirItem)
     EXPECT_EQ(outcome, Outcomes(outcome));
     EXPECT_EQ(std::vector<std::string>({"SHARE=ALL,\"nested.dat\"", "SHARE=Public,\"noclass.bkp\""}),
               Section("RESTOREERROR"));
+    // Alone, the set nested too deep gives the outcome.
+    Write("Nested.ini", kMigLocations + "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=ALL,\"nested.dat\"\r\n");
+    ASSERT_EQ(0, Restore("Nested.ini").exitCode);
+    EXPECT_EQ("Objects are nested deeper than 512 levels.", Outcome("RestoreErrorText"));
 }
 
 // File parts that climb out of their folder are refused: the backup, a
