@@ -145,6 +145,11 @@ TEST_F(FileTest, CopyKeepsTheTargetsNameAndRefusesWhatItCannotDo) {
         EXPECT_EQ(c.error, ErrorOf([&] { return CopyFileW(Scratch(c.source).c_str(), Scratch(c.target).c_str(), FALSE); }))
             << testing::PrintToString(std::wstring(c.source)) << " -> " << testing::PrintToString(std::wstring(c.target));
     EXPECT_EQ(NameList{}, Names(Scratch(L"copy.txt")));
+
+    // The attributes go with the bytes.
+    ASSERT_TRUE(SetFileAttributesW(Scratch(L"src.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(CopyFileW(Scratch(L"src.txt").c_str(), Scratch(L"hidden.txt").c_str(), TRUE));
+    EXPECT_TRUE(GetFileAttributesW(Scratch(L"hidden.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
 TEST_F(FileTest, FoldersTheirAttributesAndTheCurrentDirectory) {
