@@ -9,12 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "platform/sim/folder_watch.h"
 #include "platform/sim/paths.h"
 #include "platform/text.h"
 
@@ -65,36 +65,19 @@ struct Indexes {
     // Applies every change reported since the last lookup.
     void Drain() {
         if (inotify < 0 || byFolder.empty()) return;
-        alignas(inotify_event) char buffer[16384];
-        for (;;) {
-            ssize_t n = ::read(inotify, buffer, sizeof buffer);
-            if (n <= 0) {
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && errno != EAGAIN) DropAll();
+        bool counted = ReadInotifyEvents(inotify, [&](const inotify_event& event) {
+            auto folder = folderOfWatch.find(event.wd);
+            if (folder == folderOfWatch.end()) return;
+            if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
+                Drop(folder->second);
                 return;
             }
-            for (char* p = buffer; p < buffer + n;) {
-                auto* event = reinterpret_cast<inotify_event*>(p);
-                p += sizeof(inotify_event) + event->len;
-                if (event->mask & IN_Q_OVERFLOW) {
-                    DropAll();
-                    continue;
-                }
-                auto folder = folderOfWatch.find(event->wd);
-                if (folder == folderOfWatch.end()) continue;
-                if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
-                    Drop(folder->second);
-                    continue;
-                }
-                FolderIndex& index = byFolder[folder->second];
-                std::wstring name = corvan::FromUtf8(event->len ? event->name : "");
-                if (event->mask & (IN_CREATE | IN_MOVED_TO)) index.Add(name);
-                if (event->mask & (IN_DELETE | IN_MOVED_FROM)) index.Remove(name);
-            }
-            // A read with room left for the longest event took all there
-            // was: asking again would only be told so.
-            if (static_cast<size_t>(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer) return;
-        }
+            FolderIndex& index = byFolder[folder->second];
+            std::wstring name = corvan::FromUtf8(event.len ? event.name : "");
+            if (event.mask & (IN_CREATE | IN_MOVED_TO)) index.Add(name);
+            if (event.mask & (IN_DELETE | IN_MOVED_FROM)) index.Remove(name);
+        });
+        if (!counted) DropAll();
     }
 };
 

@@ -57,33 +57,39 @@ bool FolderWatch::WatchDown(const std::string& top, const std::string& folder) {
 
 bool FolderWatch::Changes(std::vector<std::string>& changed) {
     if (inotify_ < 0 || folderOfWatch_.empty()) return false;
+    bool counted = ReadInotifyEvents(inotify_, [&](const inotify_event& event) {
+        // What happens to the files in a folder is not the folder's own change.
+        auto folder = folderOfWatch_.find(event.wd);
+        if (event.len || folder == folderOfWatch_.end()) return;
+        std::string path = folder->second;
+        changed.push_back(path);
+        if (event.mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT)) Unwatch(path);
+    });
+    if (counted) return false;
+    Clear();
+    return true;
+}
+
+bool ReadInotifyEvents(int inotify, const std::function<void(const inotify_event&)>& onEvent) {
     alignas(inotify_event) char buffer[16384];
+    bool counted = true;
     for (;;) {
-        ssize_t n = ::read(inotify_, buffer, sizeof buffer);
+        ssize_t n = ::read(inotify, buffer, sizeof buffer);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != EAGAIN) {
-                Clear();
-                return true;
-            }
-            return false;
+            return counted && (n == 0 || errno == EAGAIN);
         }
         for (char* p = buffer; p < buffer + n;) {
             auto* event = reinterpret_cast<inotify_event*>(p);
             p += sizeof(inotify_event) + event->len;
-            if (event->mask & IN_Q_OVERFLOW) {
-                Clear();
-                return true;
-            }
-            // What happens to the files in a folder is not the folder's own change.
-            auto folder = folderOfWatch_.find(event->wd);
-            if (event->len || folder == folderOfWatch_.end()) continue;
-            std::string path = folder->second;
-            changed.push_back(path);
-            if (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT)) Unwatch(path);
+            if (event->mask & IN_Q_OVERFLOW)
+                counted = false;
+            else
+                onEvent(*event);
         }
-        // A read with room left for the longest event took all there was.
-        if (static_cast<size_t>(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer) return false;
+        // A read with room left for the longest event took all there was:
+        // asking again would only be told so.
+        if (static_cast<size_t>(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer) return counted;
     }
 }
 

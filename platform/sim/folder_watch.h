@@ -5,11 +5,18 @@
 // before the change returns.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+struct inotify_event;
+
 namespace sim {
+
+// Hands every event queued on an inotify descriptor to onEvent. False when
+// the descriptor failed or the kernel lost count: anything may have changed.
+bool ReadInotifyEvents(int inotify, const std::function<void(const inotify_event&)>& onEvent);
 
 class FolderWatch {
 public:
