@@ -137,6 +137,7 @@ TEST(AclTest, InitializeChecksSizeAndRevision) {
 TEST(AclTest, ValidityWalksEveryEntryAndAddRefusesBadListsAndSids) {
     Bytes sd = kShareSd;
     EXPECT_TRUE(IsValidAcl(reinterpret_cast<PACL>(sd.data() + 20)));
+    EXPECT_FALSE(IsValidAcl(nullptr));
     const bool fits = !WineDeviates("IsValidAcl does not check that each SID fits its entry");
     struct { size_t offset; BYTE value; const char* damage; bool wine; } cases[] = {
         {24, 3, "three entries claimed, two present, no room left", true},
@@ -180,6 +181,7 @@ TEST(SecurityDescriptorTest, ReadsStoredShareAndFileDescriptors) {
     Bytes sd = kShareSd;
     EXPECT_TRUE(IsValidSecurityDescriptor(sd.data()));
     EXPECT_EQ(GetSecurityDescriptorLength(sd.data()), 72u);
+    EXPECT_EQ(GetSecurityDescriptorLength(nullptr), 0u);
     EXPECT_EQ(ControlOf(sd.data()), SE_SELF_RELATIVE | SE_DACL_PRESENT);
     EXPECT_EQ(ListOf(GetSecurityDescriptorDacl, sd.data()), List(TRUE, sd.data() + 20, FALSE));
     // An absent list leaves the pointer and the defaulted flag as they were.

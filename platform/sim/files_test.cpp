@@ -204,10 +204,7 @@ TEST_F(FilesTest, FullPathNamesAndTheirFilePart) {
         LPWSTR filePart = nullptr;
         DWORD n = GetFullPathNameW(c.path, MAX_PATH, buffer, &filePart);
         EXPECT_EQ(std::wstring(c.full), std::wstring(buffer, n)) << corvan::ToUtf8(c.path);
-        if (c.filePart)
-            EXPECT_EQ(std::wstring(c.filePart), filePart ? std::wstring(filePart) : L"<none>");
-        else
-            EXPECT_EQ(nullptr, filePart);
+        EXPECT_EQ(std::wstring(c.filePart ? c.filePart : L"<none>"), filePart ? filePart : L"<none>");
     }
     // Too small a buffer gives the size needed, terminator included.
     WCHAR small[4];
@@ -304,7 +301,7 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     // Sparse, so the test writes no 4 GB.
     int fd = ::open(HostPathOf(L"SRV01", L"D:\\T\\big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(0, ::ftruncate(fd, (1LL << 32) + 7));
+    ASSERT_EQ(0, ::ftruncate(fd, (1LL << 33) - 1));
     ::close(fd);
 
     WIN32_FIND_DATAW data = Found(L"D:\\T\\old.txt");
@@ -314,12 +311,18 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), data.dwFileAttributes);
     data = Found(L"D:\\T\\big.bin");
     EXPECT_EQ(1u, data.nFileSizeHigh);
-    EXPECT_EQ(7u, data.nFileSizeLow);
+    EXPECT_EQ(INVALID_FILE_SIZE, data.nFileSizeLow);
+    // Through a handle a low part of all ones is told from a failure by the last error alone.
+    HANDLE big = CreateFileW(L"D:\\T\\big.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD high = 0;
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_FILE_SIZE, GetFileSize(big, &high));
+    EXPECT_EQ(std::make_pair(DWORD{ERROR_SUCCESS}, 1u), std::make_pair(GetLastError(), high));
+    CloseHandle(big);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
               Found(L"D:\\T\\locked.txt").dwFileAttributes);
     // A leading dot hides nothing on Windows.
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Found(L"D:\\T\\.profile").dwFileAttributes);
-
 }
 
 // ---- security ----
@@ -327,9 +330,10 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
 // Own entries come first, then what the folders above pass on, flagged as
 // inherited; a protected list takes nothing from above.
 TEST_F(FilesTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
-    ASSERT_TRUE(CreateDirectoryW(L"D:\\Sec", nullptr));
-    ASSERT_TRUE(CreateDirectoryW(L"D:\\Sec\\Team", nullptr));
-    ASSERT_TRUE(WriteNewFile(L"D:\\Sec\\Team\\plan.doc", "plan"));
+    // Deep enough below Team for the walk to go folder by folder.
+    std::wstring plan = L"D:\\Sec\\Team";
+    for (int i = 0; i < 16; ++i) plan += L"\\d";
+    AddFile(L"SRV01", plan += L"\\plan.doc", "plan");
     const wchar_t* const contractors = L"S-1-5-21-1004336348-1177238915-682003330-1211";
     const wchar_t* const finance = L"S-1-5-21-1004336348-1177238915-682003330-1210";
     const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
@@ -341,24 +345,23 @@ TEST_F(FilesTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
     EXPECT_TRUE(control & SE_DACL_PROTECTED);
     EXPECT_EQ((std::vector<AceEntry>{{ACCESS_DENIED_ACE_TYPE, INHERITED_ACE, 0x000D0116, contractors},
                                      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, finance}}),
-              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
+              DaclOf(plan));
 
     // An entry given as inherited is the folder's to pass on, not the file's own.
-    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team\\plan.doc",
-                        {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, contractors},
-                         {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-5-32-545"}},
-                        0));
+    ASSERT_TRUE(SetDacl(plan, {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, contractors},
+                               {ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-5-32-545"}}, 0));
     EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001200A9, L"S-1-5-32-545"},
                                      {ACCESS_DENIED_ACE_TYPE, INHERITED_ACE, 0x000D0116, contractors},
                                      {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, finance}}),
-              DaclOf(L"D:\\Sec\\Team\\plan.doc"));
+              DaclOf(plan));
 
     // A list set again replaces the one before.
     ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {allow}, SE_DACL_PROTECTED));
     EXPECT_EQ((std::vector<AceEntry>{allow}), DaclOf(L"D:\\Sec\\Team"));
-    // An empty, unprotected list of its own leaves the folder with what every
-    // folder below an untouched drive root inherits.
-    ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
+    // An empty, unprotected list of its own (given twice: the second time
+    // there is none to take away) leaves the folder with what every folder
+    // below an untouched drive root inherits.
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
     const BYTE inherited = inherit | INHERITED_ACE;
     EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001F01FF, L"S-1-5-32-544"},
                                      {ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001F01FF, L"S-1-5-18"},
@@ -429,7 +432,20 @@ TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndWhatIsNoFileIsRefused) {
     EXPECT_EQ("new", get("old"));
     EXPECT_FALSE(fs::exists(WorldRoot() / "new"));
     EXPECT_EQ(0u, move("old", "renamed", 0));
+    EXPECT_EQ(0u, move("renamed", "renamed", 0));  // onto itself: nothing to replace
     EXPECT_EQ("new", get("renamed"));
+
+    // Another file system of the host is another volume: a file crosses it
+    // as a copy when one is allowed, a folder never.
+    const std::wstring far = L"/dev/shm/" + corvan::FromUtf8(WorldRoot().filename()), here = HostPath("renamed");
+    struct stat shm {}, world {};
+    if (::stat("/dev/shm", &shm) == 0 && ::stat(WorldRoot().c_str(), &world) == 0 && shm.st_dev != world.st_dev) {
+        EXPECT_FAILS_WITH(ERROR_NOT_SAME_DEVICE, MoveFileExW(here.c_str(), far.c_str(), 0));
+        EXPECT_FAILS_WITH(ERROR_NOT_SAME_DEVICE,
+                          MoveFileExW(HostPath("folder").c_str(), far.c_str(), MOVEFILE_COPY_ALLOWED));
+        EXPECT_TRUE(MoveFileExW(here.c_str(), far.c_str(), MOVEFILE_COPY_ALLOWED));
+        ASSERT_TRUE(MoveFileExW(far.c_str(), here.c_str(), MOVEFILE_COPY_ALLOWED));
+    }
 
     EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, DeleteFileW(HostPath("missing").c_str()));
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, DeleteFileW(HostPath("folder").c_str()));

@@ -158,7 +158,7 @@ TEST_F(ProcessTest, StandardHandlesWorkingDirectoryAndEnvironmentAreWhatTheCallS
 
     // Without a directory the child starts in the simulated current one.
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\kitbox"));
-    const WCHAR block[] = L"GREETING=hello\0OTHER=1\0";
+    const WCHAR block[] = L"OTHER=1\0GREETING=hello\0";
     ASSERT_EQ(0, Run(L"toolsdir\\where.sh", nullptr, nullptr, const_cast<WCHAR*>(block), CREATE_UNICODE_ENVIRONMENT));
     EXPECT_EQ("hello|", ReadHostFile(WorldRoot() / "SRV01/drives/D/kitbox/env.txt"));
 

@@ -174,8 +174,8 @@ TEST_F(SpoolerTest, ChecksComeInWindowsOrder) {
 // ---- printers -------------------------------------------------------------------
 
 TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
-    std::wstring badName = L"A,B", tooLong(221, L'x'), badPort = L"LPT1:,LPT9:", unknown = L"none",
-                 badSep = L"missing.sep", emptyShare, badShare = L"a/b", taken = L"TAKEN";
+    std::wstring badName = L"A,B", tooLong(221, L'x'), longest(220, L'x'), badPort = L"LPT1:,LPT9:", unknown = L"none",
+                 badSep = L"missing.sep", emptyShare, badShare = L"a/b", taken = L"TAKEN", trailing = L"LPT1:,";
     DEVMODEW broken{};
     broken.dmSize = offsetof(DEVMODEW, dmFormName) + 2;  // ends inside the form name
     alignas(8) BYTE notADescriptor[64] = {9};
@@ -192,6 +192,7 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
         {"no name", [&](auto& r) { r.pPrinterName = nullptr; }, ERROR_INVALID_PRINTER_NAME},
         {"name taken, in another case", [&](auto& r) { r.pPrinterName = const_cast<LPWSTR>(L"holder"); r.pPortName = unknown.data(); }, ERROR_PRINTER_ALREADY_EXISTS},
         {"one port of a pool unknown", [&](auto& r) { r.pPortName = badPort.data(); r.pDriverName = unknown.data(); }, ERROR_UNKNOWN_PORT},
+        {"a pool's last port empty", [&](auto& r) { r.pPortName = trailing.data(); }, ERROR_UNKNOWN_PORT},
         {"driver", [&](auto& r) { r.pDriverName = unknown.data(); r.pPrintProcessor = unknown.data(); }, ERROR_UNKNOWN_PRINTER_DRIVER},
         {"print processor", [&](auto& r) { r.pPrintProcessor = unknown.data(); r.pDatatype = unknown.data(); }, ERROR_UNKNOWN_PRINTPROCESSOR},
         {"data type", [&](auto& r) { r.pDatatype = unknown.data(); r.pSepFile = badSep.data(); }, ERROR_INVALID_DATATYPE},
@@ -213,9 +214,9 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER09"));
 
     // Unshared, a printer may take a share name in use; a blank is no control
-    // character; a file share's name counts as taken.
+    // character; a name may be as long as allowed; a file share's name counts as taken.
     EXPECT_NE(nullptr, Add(Record(L"QUIET", L"TAKEN", 0)));
-    EXPECT_NE(nullptr, Add(Record(L"FRONT", L"Front Desk")));
+    EXPECT_NE(nullptr, Add(Record(longest.c_str(), L"Front Desk")));
     SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", L"Files",
                            {L"Path=D:\\Files", L"Type=0"});
     EXPECT_FAILS_WITH(ERROR_INVALID_SHARENAME, Add(Record(L"CLASH", L"FILES")));
@@ -265,11 +266,16 @@ TEST_F(SpoolerTest, APrinterAddedWithoutSettingsGetsTheSpoolersDefaults) {
     EXPECT_TRUE(ClosePrinter(printer));
 
     // A device name longer than the member is cut to leave room for its terminator.
+    // Added on "" (the local server), the printer is known by its name alone.
     const std::wstring longName(40, L'L');
-    printer = Add(Record(longName.c_str(), L"LASER", 0));
+    info = Record(longName.c_str(), L"LASER", 0);
+    WCHAR local[] = L"";
+    printer = AddPrinterW(local, 2, reinterpret_cast<LPBYTE>(&info));
     ASSERT_NE(nullptr, printer);
     record = Get(printer, 2);
     r = reinterpret_cast<const PRINTER_INFO_2W*>(record.data());
+    EXPECT_EQ(longName, Text(r->pPrinterName));
+    EXPECT_EQ(nullptr, r->pServerName);
     ASSERT_NE(nullptr, r->pDevMode);
     EXPECT_EQ(std::wstring(CCHDEVICENAME - 1, L'L'), std::wstring(r->pDevMode->dmDeviceName));
     ClosePrinter(printer);
@@ -292,6 +298,8 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange)
     security.pSecurityDescriptor = descriptor.data();
 
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetPrinterW(use, 2, reinterpret_cast<LPBYTE>(&change), 0));
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER,
+                      SetPrinterW(administer, 2, reinterpret_cast<LPBYTE>(&change), 1));  // and a command
     EXPECT_TRUE(SetPrinterW(administer, 2, reinterpret_cast<LPBYTE>(&change), 0));
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetPrinterW(administer, 3, reinterpret_cast<LPBYTE>(&security), 0));
     EXPECT_FAILS_WITH(ERROR_INVALID_LEVEL, SetPrinterW(all, 5, reinterpret_cast<LPBYTE>(&security), 0));
@@ -373,6 +381,17 @@ TEST_F(SpoolerTest, StoredBlocksThatDoNotHoldTogetherAreNotHandedOut) {
     Bytes got = record();
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(nullptr, reinterpret_cast<const PRINTER_INFO_2W*>(got.data())->pSecurityDescriptor);
+    // Nor is a stored list that is none carried into the descriptor an owner given alone makes.
+    Bytes owner = seeded.security = sim::TestDescriptor({});
+    seeded.security[20] = 9;  // the list's revision
+    owner[2] &= ~SE_DACL_PRESENT;
+    sim::AddPrinter(L"SRV01", seeded);
+    HANDLE handle = Open(L"SEEDED", PRINTER_ALL_ACCESS);
+    PRINTER_INFO_3 given{owner.data()};
+    EXPECT_TRUE(SetPrinterW(handle, 3, reinterpret_cast<LPBYTE>(&given), 0));
+    Bytes three = Get(handle, 3);
+    ClosePrinter(handle);
+    EXPECT_TRUE(!three.empty() && reinterpret_cast<PRINTER_INFO_3*>(three.data())->pSecurityDescriptor);
     seeded.security.clear();
 
     // A shorter public part that ends on a member boundary converts; one that

@@ -63,6 +63,7 @@ TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
     auto services = MachineSection(L"SRV01", L"Services");
     ASSERT_EQ(2u, services.size());
     EXPECT_EQ(L"Browser", services[1].first);
+    EXPECT_FALSE(WriteHostFileAtomic(MachineDir(L"SRV01") / "none" / "machine.ini", ""));  // no folder: said so
 }
 
 TEST_F(WorldTest, FaultRulesFireAsOftenAsTheySayAndTestRulesAddToTheFile) {
