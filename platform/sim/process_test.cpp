@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,20 +125,22 @@ TEST_F(ProcessTest, ExitCodeAndStillActive) {
 
 TEST_F(ProcessTest, StandardHandlesWorkingDirectoryAndEnvironmentAreWhatTheCallSays) {
     Script("talk.sh", "echo out-line; echo err-line >&2; read line; echo \"got $line\"", true);
+    // The caller's own standard input (in.txt here) is passed on as it is.
     std::ofstream(tools_ / "in.txt") << "typed\n";
-    HANDLE in = CreateFileW(L"D:\\kitbox\\toolsdir\\in.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+    const int in = ::open((tools_ / "in.txt").c_str(), O_RDONLY), caller = ::dup(STDIN_FILENO);
+    ASSERT_EQ(STDIN_FILENO, ::dup2(in, STDIN_FILENO));
+    ::close(in);
     HANDLE out = CreateFileW(L"D:\\kitbox\\toolsdir\\out.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, in);
     ASSERT_NE(INVALID_HANDLE_VALUE, out);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = out;
     EXPECT_EQ(0, Run(L"D:\\kitbox\\toolsdir\\talk.sh", &startup));
-    CloseHandle(in);
+    ::dup2(caller, STDIN_FILENO);
+    ::close(caller);
     CloseHandle(out);
     EXPECT_EQ("out-line\nerr-line\ngot typed\n", ReadHostFile(tools_ / "out.txt"));
 

@@ -51,17 +51,17 @@ TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachineWhereTheVariableThatNamesItS
 TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
     AddMachine(L"SRV01");
     fs::path ini = MachineDir(L"SRV01") / "machine.ini";
-    ASSERT_TRUE(WriteHostFileAtomic(ini, "; kept comment\n[Machine]\nVersionMajor=4\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\n"));
+    ASSERT_TRUE(WriteHostFileAtomic(ini, "; kept comment\n[Machine]\nVersionMajor=4\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\n[]\nX=1\n"));
     SetMachineSetting(L"SRV01", L"machine", L"versionmajor", L"5");
     SetMachineSetting(L"SRV01", L"Services", L"Browser", L"Stopped");
     SetMachineSetting(L"SRV01", L"Accounts", L"Administrator", L"S-1-5-21-1-2-3-500");
-    EXPECT_EQ("; kept comment\n[Machine]\nversionmajor=5\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\nBrowser=Stopped\n\n"
+    EXPECT_EQ("; kept comment\n[Machine]\nversionmajor=5\n\n[services]\n# Old=1\n; Gone=1\nSpooler = Running\nBrowser=Stopped\n[]\nX=1\n\n"
               "[Accounts]\nAdministrator=S-1-5-21-1-2-3-500\n",
               ReadHostFile(ini));
     EXPECT_EQ(L"Running", MachineSetting(L"srv01", L"SERVICES", L"spooler", L"?"));
     EXPECT_EQ(L"?", MachineSetting(L"SRV01", L"Services", L"Missing", L"?"));
     auto services = MachineSection(L"SRV01", L"Services");
-    ASSERT_EQ(2u, services.size());
+    ASSERT_EQ(2u, services.size());  // "[]" opens a section of its own
     EXPECT_EQ(L"Browser", services[1].first);
     EXPECT_FALSE(WriteHostFileAtomic(MachineDir(L"SRV01") / "none" / "machine.ini", ""));  // no folder: said so
 }
