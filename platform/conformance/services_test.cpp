@@ -1,9 +1,6 @@
 // What the service control manager does with a service of the test's own:
 // error numbers, states, and the access each call needs.
-#include <cstring>
-#include <memory>
 #include <string>
-#include <type_traits>
 
 #include "platform/conformance/testing/conformance.h"
 #include "platform/conformance/testing/registry_calls.h"
@@ -11,11 +8,6 @@
 namespace {
 
 using namespace conformance;
-
-struct CloseSc {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, CloseSc>;
 
 constexpr DWORD kSame = SERVICE_NO_CHANGE;
 
@@ -26,19 +18,8 @@ protected:
         InstallTestService();
     }
 
-    // A service handle; its manager handle is closed at once, which leaves it valid.
     static ScHandle Open(DWORD access, const wchar_t* name = kTestService) {
-        ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        EXPECT_NE(nullptr, manager.get()) << GetLastError();
-        ScHandle service(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
-        EXPECT_NE(nullptr, service.get()) << GetLastError();
-        return service;
-    }
-    static SERVICE_STATUS Query(SC_HANDLE service) {
-        SERVICE_STATUS status;
-        std::memset(&status, 0xcc, sizeof status);
-        EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
-        return status;
+        return OpenServiceOn(nullptr, name, access);
     }
     static DWORD StartType() {
         std::wstring path = std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + kTestService;
@@ -79,7 +60,7 @@ TEST_F(ServiceTest, ManagersServicesAndHandlesAreFoundOrNamedByTheirError) {
 
 TEST_F(ServiceTest, StartsAndStopsOnlyThroughHandlesWithTheRightsAndRefusesControlsItDoesNotAccept) {
     ScHandle queryOnly = Open(SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status = Query(queryOnly.get());
+    SERVICE_STATUS status = QueryStatus(queryOnly.get());
     EXPECT_EQ(DWORD{SERVICE_WIN32_OWN_PROCESS}, status.dwServiceType);
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, status.dwCurrentState);
     EXPECT_EQ(0u, status.dwControlsAccepted);
@@ -102,7 +83,7 @@ TEST_F(ServiceTest, StartsAndStopsOnlyThroughHandlesWithTheRightsAndRefusesContr
     EXPECT_FAILS_WITH(ERROR_SERVICE_ALREADY_RUNNING, StartServiceW(service.get(), 0, nullptr));
     ScHandle read = Open(GENERIC_READ);
     ASSERT_EQ(DWORD{SERVICE_RUNNING}, WaitForState(read.get(), SERVICE_RUNNING));
-    EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, Query(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP);
+    EXPECT_EQ(DWORD{SERVICE_ACCEPT_STOP}, QueryStatus(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP);
     EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status));
     EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
     EXPECT_FAILS_WITH(ERROR_INVALID_SERVICE_CONTROL, ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status));
@@ -123,7 +104,7 @@ TEST_F(ServiceTest, StartTypeChangesReachTheRegistryAndADisabledServiceDoesNotSt
     ASSERT_TRUE(Change(service.get(), kSame, SERVICE_DISABLED, kSame)) << GetLastError();
     EXPECT_EQ(DWORD{SERVICE_DISABLED}, StartType());
     EXPECT_FAILS_WITH(ERROR_SERVICE_DISABLED, StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(DWORD{SERVICE_STOPPED}, Query(service.get()).dwCurrentState);
+    EXPECT_EQ(DWORD{SERVICE_STOPPED}, QueryStatus(service.get()).dwCurrentState);
 
     // Boot and system start are for drivers; nothing of a refused change is written.
     struct {

@@ -4,12 +4,8 @@
 // a service is stated in platform/conformance/services_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
-#include <type_traits>
-
+#include "platform/conformance/testing/conformance.h"
 #include "platform/sim/testing/test_world.h"
-#include "platform/sim/testing/win32_files.h"
 #include "platform/sim/world.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -21,10 +17,7 @@ const std::wstring kSpoolerKey = kServices + L"Spooler";
 constexpr DWORD kOwnInteractive = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 constexpr DWORD kSame = SERVICE_NO_CHANGE;
 
-struct CloseSc {
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, CloseSc>;
+using namespace conformance;
 
 class ServiceWorldTest : public sim::SimWorldTest {
 protected:
@@ -42,20 +35,7 @@ protected:
         }
     }
 
-    static ScHandle Open(const wchar_t* server, const wchar_t* name, DWORD access) {
-        ScHandle manager(OpenSCManagerW(server, nullptr, SC_MANAGER_CONNECT));
-        EXPECT_NE(nullptr, manager.get());
-        ScHandle service(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
-        EXPECT_NE(nullptr, service.get()) << "error " << GetLastError();
-        return service;
-    }
-    static SERVICE_STATUS Query(SC_HANDLE service) {
-        SERVICE_STATUS status;
-        std::memset(&status, 0xcc, sizeof status);
-        EXPECT_TRUE(QueryServiceStatus(service, &status)) << "error " << GetLastError();
-        return status;
-    }
-    static DWORD State(SC_HANDLE service) { return Query(service).dwCurrentState; }
+    static DWORD State(SC_HANDLE service) { return QueryStatus(service).dwCurrentState; }
     static std::wstring RunState(const std::wstring& machine, const std::wstring& name) {
         return sim::MachineSetting(machine, L"Services", name, L"<none>");
     }
@@ -90,7 +70,7 @@ TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeAndAChangeWritesWhatItIsGiv
                                                           << (c.server ? corvan::ToUtf8(c.server) : "null");
 
     // A change writes what it is given into the machine's registry; a driver may start at boot.
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
+    ScHandle service(OpenServiceOn(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
     ASSERT_TRUE(ChangeServiceConfigW(service.get(), kSame, SERVICE_DEMAND_START, kSame, nullptr, nullptr, nullptr,
                                      nullptr, L"LocalSystem", nullptr, L"Print Spooler"));
     EXPECT_EQ(SERVICE_DEMAND_START, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
@@ -102,18 +82,18 @@ TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeAndAChangeWritesWhatItIsGiv
     EXPECT_EQ(SERVICE_AUTO_START, ReadRegistryDword(L"SRV02", kSpoolerKey, L"Start"));
 
     SetRegistryDword(L"SRV01", kServices + L"Disk", L"Type", SERVICE_KERNEL_DRIVER);
-    ScHandle driver(Open(nullptr, L"Disk", SERVICE_CHANGE_CONFIG));
+    ScHandle driver(OpenServiceOn(nullptr, L"Disk", SERVICE_CHANGE_CONFIG));
     EXPECT_TRUE(ChangeServiceConfigW(driver.get(), kSame, SERVICE_BOOT_START, kSame, nullptr, nullptr, nullptr,
                                      nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(SERVICE_BOOT_START, ReadRegistryDword(L"SRV01", kServices + L"Disk", L"Start"));
 }
 
 TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInTheMachinesIni) {
-    ScHandle remote(Open(L"\\\\SRV02", L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
+    ScHandle remote(OpenServiceOn(L"\\\\SRV02", L"Spooler", SERVICE_START | SERVICE_QUERY_STATUS));
     ASSERT_TRUE(StartServiceW(remote.get(), 0, nullptr));
     EXPECT_EQ(L"Running", RunState(L"SRV02", L"Spooler"));
     EXPECT_EQ(L"<none>", RunState(L"SRV01", L"Spooler"));
-    ScHandle service(Open(nullptr, L"Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    ScHandle service(OpenServiceOn(nullptr, L"Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
     ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
     EXPECT_EQ(L"Running", RunState(L"SRV01", L"Spooler"));
 
@@ -131,7 +111,7 @@ TEST_F(ServiceWorldTest, PendingTimesRunOnTheProcessClockAndEveryStateIsKeptInTh
     EXPECT_EQ(DWORD{SERVICE_STOPPED}, State(service.get()));
 
     ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
-    status = Query(service.get());
+    status = QueryStatus(service.get());
     EXPECT_EQ(DWORD{SERVICE_START_PENDING}, status.dwCurrentState);
     EXPECT_GE(status.dwCheckPoint, 1u);
     Sleep(2000);

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "platform/sim/testing/win32_files.h"
 #include "platform/win32.h"
@@ -56,6 +59,29 @@ inline DWORD WaitForState(SC_HANDLE service, DWORD state) {
     SERVICE_STATUS status{};
     for (int i = 0; i < 200 && QueryServiceStatus(service, &status) && status.dwCurrentState != state; ++i) Sleep(50);
     return status.dwCurrentState;
+}
+
+struct CloseSc {
+    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
+};
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, CloseSc>;
+
+// A service's handle, through a manager on `server` that is closed at once:
+// the service's handle stays valid.
+inline ScHandle OpenServiceOn(const wchar_t* server, const wchar_t* name, DWORD access) {
+    ScHandle manager(OpenSCManagerW(server, nullptr, SC_MANAGER_CONNECT));
+    EXPECT_NE(nullptr, manager.get()) << GetLastError();
+    ScHandle service(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
+    EXPECT_NE(nullptr, service.get()) << GetLastError();
+    return service;
+}
+
+// The service's status; what the call leaves unset reads 0xcccccccc.
+inline SERVICE_STATUS QueryStatus(SC_HANDLE service) {
+    SERVICE_STATUS status;
+    std::memset(&status, 0xcc, sizeof status);
+    EXPECT_TRUE(QueryServiceStatus(service, &status)) << GetLastError();
+    return status;
 }
 
 // What each build does around a test: conformance_sim.cpp on the simulated
