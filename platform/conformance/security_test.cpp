@@ -159,9 +159,11 @@ TEST(AclTest, ValidityWalksEveryEntryAndAddRefusesBadListsAndSids) {
                              0xFF, 0x01, 0x1F, 0x00, 0, 0, 0, 0,        // mask, no GUIDs
                              0x01, 0x01, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0};  // S-1-1-0
     EXPECT_TRUE(IsValidAcl(reinterpret_cast<PACL>(const_cast<BYTE*>(objectAcl.data()))));
-    Bytes announcing = objectAcl;
+    Bytes announcing = objectAcl, cut = objectAcl;
     announcing[16] = 1;  // flags announce a GUID there is no room for
-    if (fits) EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(announcing.data())));
+    cut[10] = 8;         // the entry ends before its flags
+    for (Bytes* list : {&announcing, &cut})
+        if (fits) EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(list->data())));
 
     // The SID is checked first, then the revisions, then the list.
     AclBuffer buffer(64, ACL_REVISION);

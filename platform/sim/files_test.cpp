@@ -329,7 +329,7 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
 
 // Own entries come first, then what the folders above pass on, flagged as
 // inherited; a protected list takes nothing from above.
-TEST_F(FilesTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
+TEST_F(FilesTest, InheritedListsFollowTheFoldersAboveUnlessProtected) {
     // Deep enough below Team for the walk to go folder by folder.
     std::wstring plan = L"D:\\Sec\\Team";
     for (int i = 0; i < 16; ++i) plan += L"\\d";
@@ -367,40 +367,36 @@ TEST_F(FilesTest, AProtectedListTakesNothingFromAboveAndPassesItsOwnOn) {
                                      {ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001F01FF, L"S-1-5-18"},
                                      {ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001200A9, L"S-1-5-32-545"}}),
               DaclOf(L"D:\\Sec\\Team"));
-}
 
-// A file's inherited list follows the folders above it, however they change.
-TEST_F(FilesTest, AFilesInheritedListFollowsTheFoldersAbove) {
-    AddFile(L"SRV01", L"D:\\Fin\\Team\\plan.doc", "plan");
-    const wchar_t* const finance = L"S-1-5-21-1004336348-1177238915-682003330-1210";
-    const AceEntry financeAll{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, 0x001F01FF, finance};
+    // A file's inherited list follows the folders above it, however they change.
+    AddFile(L"SRV01", L"D:\\Fin\\Team\\report.doc", "report");
     const std::vector<AceEntry> standard = {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, L"S-1-5-32-544"},
                                             {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, L"S-1-5-18"},
                                             {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001200A9, L"S-1-5-32-545"}};
     const std::vector<AceEntry> financeOnly = {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, finance}};
-    const wchar_t* const plan = L"D:\\Fin\\Team\\plan.doc";
+    const wchar_t* const report = L"D:\\Fin\\Team\\report.doc";
     // Asked often enough for the folders' lists to be kept.
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(standard, DaclOf(plan));
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(standard, DaclOf(report));
 
     // Set through the calls, two levels up.
-    ASSERT_TRUE(SetDacl(L"D:\\Fin", {financeAll}, SE_DACL_PROTECTED));
-    EXPECT_EQ(financeOnly, DaclOf(plan));
+    ASSERT_TRUE(SetDacl(L"D:\\Fin", {allow}, SE_DACL_PROTECTED));
+    EXPECT_EQ(financeOnly, DaclOf(report));
 
     // Taken away on the host.
     fs::path fin = HostPathOf(L"SRV01", L"D:\\Fin");
     ASSERT_EQ(0, ::removexattr(fin.c_str(), "user.corvan.security"));
-    EXPECT_EQ(standard, DaclOf(plan));
+    EXPECT_EQ(standard, DaclOf(report));
 
     // The folder moved away on the host and another made in its place.
-    ASSERT_TRUE(SetDacl(L"D:\\Fin", {financeAll}, SE_DACL_PROTECTED));
-    EXPECT_EQ(financeOnly, DaclOf(plan));
+    ASSERT_TRUE(SetDacl(L"D:\\Fin", {allow}, SE_DACL_PROTECTED));
+    EXPECT_EQ(financeOnly, DaclOf(report));
     fs::rename(fin, fin.parent_path() / "Old");
-    AddFile(L"SRV01", plan, "new plan");
-    EXPECT_EQ(standard, DaclOf(plan));
-    EXPECT_EQ(financeOnly, DaclOf(L"D:\\Old\\Team\\plan.doc"));
+    AddFile(L"SRV01", report, "new report");
+    EXPECT_EQ(standard, DaclOf(report));
+    EXPECT_EQ(financeOnly, DaclOf(L"D:\\Old\\Team\\report.doc"));
     // The new folders are the ones followed now.
-    ASSERT_TRUE(SetDacl(L"D:\\Fin\\Team", {financeAll}, SE_DACL_PROTECTED));
-    EXPECT_EQ(financeOnly, DaclOf(plan));
+    ASSERT_TRUE(SetDacl(L"D:\\Fin\\Team", {allow}, SE_DACL_PROTECTED));
+    EXPECT_EQ(financeOnly, DaclOf(report));
 }
 
 // ---- what Windows refuses, on paths of the host ----

@@ -138,12 +138,4 @@ TEST(SecurityDescriptorWorldTest, DescriptorsOfAnotherRevisionAreRefusedWithoutR
     munmap(pages, 2 * page);
 }
 
-// An object entry holds its mask and flags before anything else: one that
-// ends sooner is no entry, and makes its list invalid.
-TEST(SecurityDescriptorWorldTest, AnObjectEntryTooShortForItsFlagsMakesItsListInvalid) {
-    alignas(4) BYTE list[16] = {ACL_REVISION_DS, 0, 16, 0, 1, 0, 0, 0,                            // one entry
-                                ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, 8, 0, 0xFF, 0x01, 0x1F, 0x00};  // 8 bytes
-    EXPECT_FALSE(IsValidAcl(reinterpret_cast<PACL>(list)));
-}
-
 }  // namespace

@@ -34,12 +34,10 @@ TEST(SidTextTest, ParsesIntoBinaryLayoutAndBackAndRefusesMalformedTextsAndInvali
     std::wstring sixteen = L"S-1-5";
     for (int i = 0; i < 16; ++i) sixteen += L"-1";
     Bytes sid{0xEE};
-    for (const std::wstring& text :
-         {std::wstring(L""), std::wstring(L"S"), std::wstring(L"S-"), std::wstring(L"S-1"), std::wstring(L"S-1-"),
-          std::wstring(L"S-2-5-32"), std::wstring(L"X-1-5"), std::wstring(L"S-1-5-"), std::wstring(L"S-1--5"),
-          std::wstring(L"S-1-5-32-abc"), std::wstring(L"S-1-5-4294967296"), std::wstring(L"S-1-281474976710656"),
-          std::wstring(L"S-1-0x1234567890ABC"), std::wstring(L"S-1-5-32 "), std::wstring(L"S-1-0x"), sixteen})
-        EXPECT_FALSE(sim::ParseSidText(text, sid)) << testing::PrintToString(text);
+    for (const wchar_t* text : {L"", L"S", L"S-", L"S-1", L"S-1-", L"S-2-5-32", L"X-1-5", L"S-1-5-", L"S-1--5",
+                                L"S-1-5-32-abc", L"S-1-5-4294967296", L"S-1-281474976710656", L"S-1-0x1234567890ABC",
+                                L"S-1-5-32 ", L"S-1-0x", sixteen.c_str()})
+        EXPECT_FALSE(sim::ParseSidText(text, sid)) << testing::PrintToString(std::wstring(text));
     EXPECT_EQ(sid, Bytes{0xEE});
 
     BYTE wrongRevision[] = {2, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};

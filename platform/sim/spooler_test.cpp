@@ -50,16 +50,10 @@ protected:
     // (the texts must outlive the call), the TCP/IP port and the laser's driver.
     PRINTER_INFO_2W Record(const wchar_t* name, const wchar_t* share = L"LASER",
                            DWORD attributes = PRINTER_ATTRIBUTE_SHARED) {
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = const_cast<LPWSTR>(name);
-        info.pShareName = const_cast<LPWSTR>(share);
-        info.pPortName = const_cast<LPWSTR>(L"IP_10.0.0.5");
-        info.pDriverName = driver_.data();
-        info.pPrintProcessor = const_cast<LPWSTR>(L"winprint");
-        info.pDatatype = const_cast<LPWSTR>(L"RAW");
-        info.Attributes = attributes;
-        info.Priority = 1;
-        return info;
+        return {.pPrinterName = const_cast<LPWSTR>(name), .pShareName = const_cast<LPWSTR>(share),
+                .pPortName = const_cast<LPWSTR>(L"IP_10.0.0.5"), .pDriverName = driver_.data(),
+                .pPrintProcessor = const_cast<LPWSTR>(L"winprint"), .pDatatype = const_cast<LPWSTR>(L"RAW"),
+                .Attributes = attributes, .Priority = 1};
     }
 
     HANDLE Add(PRINTER_INFO_2W info) { return AddPrinterW(kServer, 2, reinterpret_cast<LPBYTE>(&info)); }
@@ -68,8 +62,7 @@ protected:
         std::wstring text = name;
         PRINTER_DEFAULTSW defaults{nullptr, nullptr, access};
         HANDLE handle = nullptr;
-        if (!OpenPrinterW(text.data(), &handle, &defaults)) return nullptr;
-        return handle;
+        return OpenPrinterW(text.data(), &handle, &defaults) ? handle : nullptr;
     }
 
     // The printer's record through GetPrinterW, or nothing.
@@ -369,10 +362,12 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange)
 // round trip; what the spooler makes of stored blocks that do not fit is here.
 TEST_F(SpoolerTest, StoredBlocksThatDoNotHoldTogetherAreNotHandedOut) {
     sim::TestPrinter seeded{L"SEEDED", L"", L"LPT1:", driver_};
-    auto record = [&] {
+    // The record at `level`, `set` given to SetPrinterW first when there is one.
+    auto record = [&](DWORD level = 2, PRINTER_INFO_3* set = nullptr) {
         sim::AddPrinter(L"SRV01", seeded);
-        HANDLE handle = Open(L"SEEDED", 0);
-        Bytes got = Get(handle, 2);
+        HANDLE handle = Open(L"SEEDED", PRINTER_ALL_ACCESS);
+        if (set) EXPECT_TRUE(SetPrinterW(handle, 3, reinterpret_cast<LPBYTE>(set), 0));
+        Bytes got = Get(handle, level);
         ClosePrinter(handle);
         return got;
     };
@@ -385,13 +380,9 @@ TEST_F(SpoolerTest, StoredBlocksThatDoNotHoldTogetherAreNotHandedOut) {
     Bytes owner = seeded.security = sim::TestDescriptor({});
     seeded.security[20] = 9;  // the list's revision
     owner[2] &= ~SE_DACL_PRESENT;
-    sim::AddPrinter(L"SRV01", seeded);
-    HANDLE handle = Open(L"SEEDED", PRINTER_ALL_ACCESS);
     PRINTER_INFO_3 given{owner.data()};
-    EXPECT_TRUE(SetPrinterW(handle, 3, reinterpret_cast<LPBYTE>(&given), 0));
-    Bytes three = Get(handle, 3);
-    ClosePrinter(handle);
-    EXPECT_TRUE(!three.empty() && reinterpret_cast<PRINTER_INFO_3*>(three.data())->pSecurityDescriptor);
+    got = record(3, &given);
+    EXPECT_TRUE(!got.empty() && reinterpret_cast<PRINTER_INFO_3*>(got.data())->pSecurityDescriptor);
     seeded.security.clear();
 
     // A shorter public part that ends on a member boundary converts; one that
