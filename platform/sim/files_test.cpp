@@ -310,8 +310,7 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     EXPECT_EQ(3u, data.nFileSizeLow);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), data.dwFileAttributes);
     data = Found(L"D:\\T\\big.bin");
-    EXPECT_EQ(1u, data.nFileSizeHigh);
-    EXPECT_EQ(INVALID_FILE_SIZE, data.nFileSizeLow);
+    EXPECT_EQ(std::make_pair(1u, INVALID_FILE_SIZE), std::make_pair(data.nFileSizeHigh, data.nFileSizeLow));
     // Through a handle a low part of all ones is told from a failure by the last error alone.
     HANDLE big = CreateFileW(L"D:\\T\\big.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD high = 0;
@@ -362,17 +361,15 @@ TEST_F(FilesTest, InheritedListsFollowTheFoldersAboveUnlessProtected) {
     // there is none to take away) leaves the folder with what every folder
     // below an untouched drive root inherits.
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
-    const BYTE inherited = inherit | INHERITED_ACE;
-    EXPECT_EQ((std::vector<AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001F01FF, L"S-1-5-32-544"},
-                                     {ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001F01FF, L"S-1-5-18"},
-                                     {ACCESS_ALLOWED_ACE_TYPE, inherited, 0x001200A9, L"S-1-5-32-545"}}),
-              DaclOf(L"D:\\Sec\\Team"));
-
-    // A file's inherited list follows the folders above it, however they change.
-    AddFile(L"SRV01", L"D:\\Fin\\Team\\report.doc", "report");
     const std::vector<AceEntry> standard = {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, L"S-1-5-32-544"},
                                             {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, L"S-1-5-18"},
                                             {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001200A9, L"S-1-5-32-545"}};
+    std::vector<AceEntry> passedOn = standard;  // the same entries, for the folders below to inherit
+    for (AceEntry& entry : passedOn) entry.flags |= inherit;
+    EXPECT_EQ(passedOn, DaclOf(L"D:\\Sec\\Team"));
+
+    // A file's inherited list follows the folders above it, however they change.
+    AddFile(L"SRV01", L"D:\\Fin\\Team\\report.doc", "report");
     const std::vector<AceEntry> financeOnly = {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, finance}};
     const wchar_t* const report = L"D:\\Fin\\Team\\report.doc";
     // Asked often enough for the folders' lists to be kept.

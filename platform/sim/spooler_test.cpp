@@ -71,7 +71,7 @@ protected:
         EXPECT_FALSE(GetPrinterW(printer, level, nullptr, 0, &needed));
         Bytes buffer(needed);
         if (!GetPrinterW(printer, level, buffer.data(), needed, &needed)) return {};
-        return buffer;
+        return buffer;  // moved: the record's pointers point into it
     }
 
     std::wstring driver_ = L"HP LaserJet 4000 Series PCL";
@@ -286,9 +286,8 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange)
     PRINTER_INFO_2W change = Record(L"LASER01");
     std::wstring comment = L"second floor";
     change.pComment = comment.data();
-    PRINTER_INFO_3 security{nullptr};
     Bytes descriptor = sim::TestDescriptor({{ACCESS_ALLOWED_ACE_TYPE, 0, PRINTER_ALL_ACCESS, L"S-1-1-0"}});
-    security.pSecurityDescriptor = descriptor.data();
+    PRINTER_INFO_3 security{descriptor.data()};
 
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, SetPrinterW(use, 2, reinterpret_cast<LPBYTE>(&change), 0));
     EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER,

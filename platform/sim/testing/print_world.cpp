@@ -152,10 +152,7 @@ void AddPrinter(const std::wstring& machine, const TestPrinter& p) {
     SetText(machine, key, L"Parameters", L"");
     SetDword(machine, key, L"Attributes", p.attributes);
     SetDword(machine, key, L"Priority", p.priority);
-    SetDword(machine, key, L"Default Priority", 0);
-    SetDword(machine, key, L"StartTime", 0);
-    SetDword(machine, key, L"UntilTime", 0);
-    SetDword(machine, key, L"Status", 0);
+    for (auto name : {L"Default Priority", L"StartTime", L"UntilTime", L"Status"}) SetDword(machine, key, name, 0);
     if (!p.devMode.empty()) Set(machine, key, L"Default DevMode", REG_BINARY, p.devMode);
     if (!p.security.empty()) Set(machine, key, L"Security", REG_BINARY, p.security);
     ASSERT_EQ(0u, RegistryCreateKey(machine, key + L"\\PrinterDriverData"));

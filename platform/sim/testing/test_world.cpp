@@ -1,7 +1,6 @@
 #include "platform/sim/testing/test_world.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <cwctype>
 #include <fstream>
 #include <system_error>
@@ -166,9 +165,7 @@ std::optional<DWORD> SimWorldTest::ReadRegistryDword(const std::wstring& machine
     std::vector<BYTE> bytes;
     if (!ReadRegistryValue(machine, keyPath, valueName, &type, &bytes)) return std::nullopt;
     if (type != REG_DWORD || bytes.size() != sizeof(DWORD)) return std::nullopt;
-    DWORD value;
-    std::memcpy(&value, bytes.data(), sizeof(value));
-    return value;
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | DWORD{bytes[3]} << 24;  // little-endian
 }
 
 std::optional<std::vector<std::wstring>> SimWorldTest::ReadRegistryMultiString(const std::wstring& machine,
