@@ -210,6 +210,7 @@ TEST_F(FilesTest, FullPathNamesAndTheirFilePart) {
     WCHAR small[4];
     EXPECT_EQ(std::wstring(L"D:\\Ops\\Sub\\a.txt").size() + 1, GetFullPathNameW(L"a.txt", 4, small, nullptr));
     EXPECT_FAILS_WITH(ERROR_INVALID_NAME, GetFullPathNameW(L"", 4, small, nullptr));
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, GetFullPathNameW(nullptr, 4, small, nullptr));
 }
 
 TEST_F(FilesTest, LongFormsLiftTheLengthLimitButNotTheNameLimit) {
