@@ -121,6 +121,8 @@ TEST(AclTest, InitializeChecksSizeAndRevision) {
     EXPECT_EQ(Bytes(buffer.bytes.begin(), buffer.bytes.begin() + 9),
               (Bytes{0x04, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0xCC}));
     EXPECT_TRUE(IsValidAcl(buffer.acl()));
+    LPVOID entry = kUntouched;
+    EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, GetAce(buffer.acl(), 0, &entry));  // room for one, but none there
     ACL_REVISION_INFORMATION revision{};
     ASSERT_TRUE(GetAclInformation(buffer.acl(), &revision, sizeof revision, AclRevisionInformation));
     EXPECT_EQ(revision.AclRevision, static_cast<DWORD>(ACL_REVISION4));

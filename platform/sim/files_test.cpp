@@ -321,7 +321,8 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     CloseHandle(big);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
               Found(L"D:\\T\\locked.txt").dwFileAttributes);
-    // A leading dot hides nothing on Windows.
+    // A leading dot hides nothing on Windows; an attribute word left empty on the host is none.
+    ASSERT_EQ(0, ::setxattr(HostPathOf(L"SRV01", L"D:\\T\\.profile").c_str(), "user.corvan.attributes", "", 0, 0));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Found(L"D:\\T\\.profile").dwFileAttributes);
 }
 
@@ -358,9 +359,8 @@ TEST_F(FilesTest, InheritedListsFollowTheFoldersAboveUnlessProtected) {
     // A list set again replaces the one before.
     ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {allow}, SE_DACL_PROTECTED));
     EXPECT_EQ((std::vector<AceEntry>{allow}), DaclOf(L"D:\\Sec\\Team"));
-    // An empty, unprotected list of its own (given twice: the second time
-    // there is none to take away) leaves the folder with what every folder
-    // below an untouched drive root inherits.
+    // An empty, unprotected list of its own (twice: the second time there is none to take away)
+    // leaves the folder with what every folder below an untouched drive root inherits.
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(SetDacl(L"D:\\Sec\\Team", {}, 0));
     const std::vector<AceEntry> standard = {{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, L"S-1-5-32-544"},
                                             {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, 0x001F01FF, L"S-1-5-18"},

@@ -107,6 +107,7 @@ TEST(RegExportTest, AcceptsEmptyFileCommentsRegedit4RemovalLinesAndOtherHives) {
     }
     const std::pair<std::string, std::string> cases[] = {
         {"", "[HKLM]\n"},
+        {"\xFE\xFF", "[HKLM]\n"},  // a big-endian mark alone
         {utf16 + "x", "[HKLM]\n[HKLM\\A]\n"},
         // Parents appear without a line of their own.
         {"\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n; a comment\r\n\r\n"

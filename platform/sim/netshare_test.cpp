@@ -215,18 +215,21 @@ TEST_F(ShareTest, ShareWrittenIntoTheRegistryIsListed) {
     SetRegistryString(L"SRV02", kShares, L"NotAShare", L"Path=D:\\Tools");  // wrong type
     Bytes sd = EveryoneDescriptor().SelfRelative();
     SetRegistryValue(L"SRV02", kSecurity, L"Tools", REG_BINARY, sd);
-    // A descriptor cut short is not handed out; one whose list is empty (no one may connect) is.
+    // Not handed out: a descriptor cut short. Handed out: the header alone (everyone) and an empty list (no one).
     SetRegistryValue(L"SRV02", kSecurity, L"Old", REG_BINARY, Bytes(sd.begin(), sd.end() - 4));
+    SetRegistryMultiString(L"SRV02", kShares, L"Bare", {L"Path=D:\\Tools", L"Type=0"});
+    const Bytes bare = {1, 0, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    SetRegistryValue(L"SRV02", kSecurity, L"Bare", REG_BINARY, bare);
     SetRegistryMultiString(L"SRV02", kShares, L"Closed", {L"Path=D:\\Tools", L"Type=0"});
     const Bytes closed = {1, 0, 0x04, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, 2, 0, 8, 0, 0, 0, 0, 0};
     SetRegistryValue(L"SRV02", kSecurity, L"Closed", REG_BINARY, closed);
 
     std::vector<Listed> shares = EnumAll(L"\\\\srv02");
-    ASSERT_EQ((Names{L"Tools", L"Old", L"Closed", L"C$", L"D$", L"ADMIN$", L"IPC$"}), NamesOf(shares));
+    ASSERT_EQ((Names{L"Tools", L"Old", L"Bare", L"Closed", L"C$", L"D$", L"ADMIN$", L"IPC$"}), NamesOf(shares));
     EXPECT_EQ(shares[0], (Listed{L"Tools", 0, L"Admin tools", SHI_USES_UNLIMITED, 0, L"D:\\Tools", true, sd}));
     // Unlimited uses is the server's default for a missing line.
     EXPECT_EQ(shares[1], (Listed{L"Old", 0, L"", SHI_USES_UNLIMITED, 0, L"D:\\Old", true, {}}));
-    EXPECT_EQ(closed, shares[2].descriptor);
+    EXPECT_EQ(std::make_pair(bare, closed), std::make_pair(shares[2].descriptor, shares[3].descriptor));
 }
 
 TEST_F(ShareTest, AddRefusesBadRecordsAndNamesInUse) {

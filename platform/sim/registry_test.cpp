@@ -42,9 +42,7 @@ TEST_F(RegistryWorldTest, ChangesReachTheFileOnFlushOrResetAndOldHandlesDieWithT
     std::filesystem::path file = sim::MachineDir(sim::LocalMachineName()) / "HKLM.reg";
     std::string before = ReadHostFile(file);
     ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"Path", L"%SystemRoot%\\x", REG_EXPAND_SZ));
-    const WCHAR multi[] = L"A\0B\0";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, L"List", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi),
-                                            sizeof(multi)));
+    ASSERT_EQ(ERROR_SUCCESS, SetText(key_, L"List", std::wstring(L"A\0B\0", 4), REG_MULTI_SZ));
     EXPECT_EQ(before, ReadHostFile(file));
 
     sim::FlushWorld();

@@ -5,7 +5,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <tuple>
 #include <vector>
 
@@ -127,8 +126,7 @@ TEST(SecurityDescriptorWorldTest, DescriptorsOfAnotherRevisionAreRefusedWithoutR
     ASSERT_NE(MAP_FAILED, pages);
     ASSERT_EQ(0, mprotect(static_cast<char*>(pages) + page, page, PROT_NONE));
     BYTE* descriptor = static_cast<BYTE*>(pages) + page - 4;
-    const BYTE header[4] = {2, 0, 0, 0};  // revision 2, no self-relative bit
-    std::memcpy(descriptor, header, sizeof(header));
+    descriptor[0] = 2;  // revision 2, no self-relative bit: the fresh page holds zeros
 
     EXPECT_FAILS_WITH(ERROR_INVALID_SECURITY_DESCR, IsValidSecurityDescriptor(descriptor));
     SECURITY_DESCRIPTOR_CONTROL control = 0;

@@ -72,7 +72,8 @@ TEST_F(ServiceWorldTest, OpeningFindsTheKeysWithATypeAndAChangeWritesWhatItIsGiv
     // A change writes what it is given into the machine's registry; a driver may start at boot.
     ScHandle service(OpenServiceOn(nullptr, L"Spooler", SERVICE_CHANGE_CONFIG));
     ASSERT_TRUE(ChangeServiceConfigW(service.get(), kSame, SERVICE_DEMAND_START, kSame, nullptr, nullptr, nullptr,
-                                     nullptr, L"LocalSystem", nullptr, L"Print Spooler"));
+                                     L"RpcSs\0+Base\0", L"LocalSystem", nullptr, L"Print Spooler"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Base"}, ReadRegistryMultiString(L"SRV01", kSpoolerKey, L"DependOnGroup"));
     EXPECT_EQ(SERVICE_DEMAND_START, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Start"));
     EXPECT_EQ(kOwnInteractive, ReadRegistryDword(L"SRV01", kSpoolerKey, L"Type"));
     EXPECT_EQ(SERVICE_ERROR_NORMAL, ReadRegistryDword(L"SRV01", kSpoolerKey, L"ErrorControl"));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/conformance/testing/registry_calls.h"
 #include "platform/sim/testing/print_world.h"
 #include "platform/sim/testing/test_world.h"
 #include "platform/sim/testing/win32_files.h"
@@ -338,12 +339,9 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange)
     EXPECT_EQ(DWORD{ERROR_INVALID_SHARENAME}, add(L"Third", L"MOVED"));
 
     // A share name written into the registry past the spooler is seen.
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kTestPrintersKey) + L"\\P100").c_str(),
-                                           0, KEY_ALL_ACCESS, &key));
-    const wchar_t direct[] = L"Direct";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Share Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(direct),
-                                            sizeof(direct)));
+    HKEY key =
+        conformance::OpenKey(HKEY_LOCAL_MACHINE, (std::wstring(kTestPrintersKey) + L"\\P100").c_str(), KEY_SET_VALUE);
+    ASSERT_EQ(ERROR_SUCCESS, conformance::SetText(key, L"Share Name", L"Direct"));
     RegCloseKey(key);
     EXPECT_EQ(DWORD{ERROR_INVALID_SHARENAME}, add(L"Fourth", L"direct"));
     EXPECT_EQ(0u, add(L"Fourth", L"S100"));
@@ -381,6 +379,9 @@ TEST_F(SpoolerTest, StoredBlocksThatDoNotHoldTogetherAreNotHandedOut) {
     owner[2] &= ~SE_DACL_PRESENT;
     PRINTER_INFO_3 given{owner.data()};
     got = record(3, &given);
+    EXPECT_TRUE(!got.empty() && reinterpret_cast<PRINTER_INFO_3*>(got.data())->pSecurityDescriptor);
+    seeded.security = {1, 0, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // the header alone: everyone
+    got = record(3);
     EXPECT_TRUE(!got.empty() && reinterpret_cast<PRINTER_INFO_3*>(got.data())->pSecurityDescriptor);
     seeded.security.clear();
 

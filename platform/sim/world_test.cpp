@@ -40,10 +40,7 @@ TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachineWhereTheVariableThatNamesItS
     unsetenv("CORVAN_WORLD");
     const fs::path root = sim::WorldRoot();
     setenv("CORVAN_WORLD", folder.c_str(), 1);
-    if (savedHome)
-        setenv("HOME", savedHome->c_str(), 1);
-    else
-        unsetenv("HOME");
+    savedHome ? setenv("HOME", savedHome->c_str(), 1) : unsetenv("HOME");
     EXPECT_EQ(fs::path(folder) / ".corvan" / "world", root);
     EXPECT_EQ(fs::path(folder), sim::WorldRoot());
 }

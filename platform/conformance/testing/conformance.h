@@ -66,8 +66,7 @@ struct CloseSc {
 };
 using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, CloseSc>;
 
-// A service's handle, through a manager on `server` that is closed at once:
-// the service's handle stays valid.
+// A service's handle; the manager on `server` it came through is closed at once.
 inline ScHandle OpenServiceOn(const wchar_t* server, const wchar_t* name, DWORD access) {
     ScHandle manager(OpenSCManagerW(server, nullptr, SC_MANAGER_CONNECT));
     EXPECT_NE(nullptr, manager.get()) << GetLastError();
