@@ -321,6 +321,10 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     CloseHandle(big);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
               Found(L"D:\\T\\locked.txt").dwFileAttributes);
+    // A link made on the host is a reparse point, whose attributes may be set.
+    fs::create_symlink("old.txt", HostPathOf(L"SRV01", L"D:\\T\\link"));
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE}, GetFileAttributesW(L"D:\\T\\link"));
+    EXPECT_TRUE(SetFileAttributesW(L"D:\\T\\link", FILE_ATTRIBUTE_ARCHIVE));
     // A leading dot hides nothing on Windows; an attribute word left empty on the host is none.
     ASSERT_EQ(0, ::setxattr(HostPathOf(L"SRV01", L"D:\\T\\.profile").c_str(), "user.corvan.attributes", "", 0, 0));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Found(L"D:\\T\\.profile").dwFileAttributes);

@@ -44,9 +44,7 @@ protected:
 
     // The last error of a look at the path's attributes; 0 when it is there.
     static DWORD LookError(const wchar_t* path) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        SetLastError(0);
-        return GetFileAttributesExW(path, GetFileExInfoStandard, &data) ? 0 : GetLastError();
+        return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
     }
 
     // Each path maps to the host path below the world (relative) or fails with error.

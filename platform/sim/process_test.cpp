@@ -40,8 +40,7 @@ protected:
     // CreateProcessW failed (its error is then in error_).
     long long Run(std::wstring commandLine, STARTUPINFOW* startup = nullptr, LPCWSTR directory = nullptr,
                   LPVOID environment = nullptr, DWORD flags = 0) {
-        STARTUPINFOW plain = {};
-        plain.cb = sizeof plain;
+        STARTUPINFOW plain{sizeof(STARTUPINFOW)};
         PROCESS_INFORMATION info;
         std::memset(&info, 0xAB, sizeof info);
         SetLastError(0xdeadbeef);
@@ -89,8 +88,7 @@ TEST_F(ProcessTest, ScriptInTheWorldGetsItsArgumentsSplitAsOnWindowsUnlessAFault
 TEST_F(ProcessTest, ExitCodeAndStillActive) {
     Script("wait.sh", "while [ ! -e \"$(dirname \"$0\")/go\" ]; do sleep 0.01; done; exit 7", true);
     std::wstring commandLine = L"D:\\kitbox\\toolsdir\\wait.sh";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOW startup{sizeof(STARTUPINFOW)};
     PROCESS_INFORMATION info = {};
     ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                &info));
@@ -132,8 +130,7 @@ TEST_F(ProcessTest, StandardHandlesWorkingDirectoryAndEnvironmentAreWhatTheCallS
     ::close(in);
     HANDLE out = CreateFileW(L"D:\\kitbox\\toolsdir\\out.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, out);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOW startup{sizeof(STARTUPINFOW)};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
