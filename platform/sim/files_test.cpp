@@ -423,6 +423,11 @@ TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndWhatIsNoFileIsRefused) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), move("missing", "old", replace));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), move("new", "no/such/file", replace));
     EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, MoveFileExW(HostPath("new").c_str(), L"/dev/null", replace));
+    // Nor a file held open, though its handle shares everything.
+    HANDLE held = CreateFileW(HostPath("old").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), move("new", "old", replace));
+    CloseHandle(held);
     EXPECT_EQ("old", get("old"));
     EXPECT_EQ("kept", get("read-only"));
 
@@ -454,8 +459,7 @@ TEST_F(FilesTest, MoveFileExReplacesOnlyWhenAskedAndWhatIsNoFileIsRefused) {
     std::string twin = (fs::temp_directory_path() / "corvan-world-XXXXXX").string();
     ASSERT_TRUE(mkdtemp(twin.data()));
     ASSERT_EQ(WorldRoot().string().size(), twin.size()) << "a folder beside the world, as long as its name";
-    fs::create_directories(twin + "/m/drives/A");
-    fs::create_directories(twin + "/m/drives/B");
+    for (const char* drive : {"/m/drives/A", "/m/drives/B"}) fs::create_directories(twin + drive);
     std::ofstream(twin + "/m/drives/A/f") << "f";
     EXPECT_TRUE(MoveFileExW(corvan::FromUtf8(twin + "/m/drives/A/f").c_str(),
                             corvan::FromUtf8(twin + "/m/drives/B/f").c_str(), 0));

@@ -31,8 +31,7 @@ TEST(SidTextTest, ParsesIntoBinaryLayoutAndBackAndRefusesMalformedTextsAndInvali
         EXPECT_EQ(c.written, sim::SidToText(sid.data()));
     }
 
-    std::wstring sixteen = L"S-1-5";
-    for (int i = 0; i < 16; ++i) sixteen += L"-1";
+    const std::wstring sixteen = fifteen + L"-1";
     Bytes sid{0xEE};
     for (const wchar_t* text : {L"", L"S", L"S-", L"S-1", L"S-1-", L"S-2-5-32", L"X-1-5", L"S-1-5-", L"S-1--5",
                                 L"S-1-5-32-abc", L"S-1-5-4294967296", L"S-1-281474976710656", L"S-1-0x1234567890ABC",

@@ -34,8 +34,7 @@ TEST_F(WorldTest, AFreshWorldHasOneEmptyLocalMachineWhereTheVariableThatNamesItS
     // HOME names the world only while CORVAN_WORLD is unset, and then as
     // HOME/.corvan/world, even when it is the folder CORVAN_WORLD named before.
     const std::string folder = WorldRoot().string();
-    const char* home = std::getenv("HOME");
-    const std::optional<std::string> savedHome = home ? std::optional<std::string>(home) : std::nullopt;
+    const auto savedHome = std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME")) : std::nullopt;
     setenv("HOME", folder.c_str(), 1);
     unsetenv("CORVAN_WORLD");
     const fs::path root = sim::WorldRoot();
