@@ -433,9 +433,9 @@ TEST_F(CShareTest, NothingToRestoreLeavesTheListAloneAndSourceNamesAreMergedOnce
 }
 
 TEST_F(CShareTest, NestedSetLoadsOnlyItsOwnSections) {
-    // A set holding A, a nested set (B, a printer of its own to pass over, C), and D.
+    // A set holding A, a nested set (B, a printer of its own to pass over, C), E and D.
     auto shares = corvan_test::LoadedFrom<CCompositeShare>(corvan_test::TestData("shares/testdata/nested_sets.ini"));
-    ASSERT_EQ((Texts{L"A", L"", L"D"}), Names(*shares));
+    ASSERT_EQ((Texts{L"A", L"", L"E", L"D"}), Names(*shares));
     auto* nested = dynamic_cast<CCompositeShare*>(shares->GetAt(1));
     ASSERT_NE(nullptr, nested);
     EXPECT_EQ((Texts{L"B", L"C"}), Names(*nested));
