@@ -368,14 +368,16 @@ TEST_F(PrintMigrationTest, APrinterWhoseDriverIsMissingIsRefusedAndRetriedAloneO
     }
 }
 
-// A backup of a server whose spooler does not answer names the whole set; a
+// A backup of a server whose spooler does not answer names the whole set,
+// saved under its usual name when the one asked for leaves the folder; a
 // restore whose spooler does not start again keeps the ports to be restored.
 TEST_F(PrintMigrationTest, ASpoolerThatDoesNotAnswerOrDoesNotStartAgainFailsTheRun) {
     SetServiceState(L"SRV01", L"Spooler", L"Stopped");
-    Backup(kPortsOnly);
+    Backup("[BACKUP]\r\nPORT=ALL,\"..\\ports.dat\"\r\n");
     const Keys outcome = {{"BackupStatus", "error"}, {"BackupLastError", "1722"}, {"BackupErrorStep", "PORT"}};
     EXPECT_EQ(outcome, Outcomes(outcome));
-    EXPECT_EQ("ALL,\"ports_backup.dat\"", Control("BACKUPERROR", "PORT"));
+    EXPECT_EQ((std::vector<std::string>{"PORT=ALL,\"..\\ports.dat\"", "PORT=ALL,\"ports_backup.dat\""}),
+              Section("BACKUPERROR"));
 
     SetServiceState(L"SRV01", L"Spooler", L"Running");
     Backup(kPortsOnly);
