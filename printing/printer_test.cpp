@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "core/object_store.h"
 #include "core/test_support.h"
@@ -108,9 +109,8 @@ TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
     mode.Orientation = DMORIENT_LANDSCAPE;
     mode.Get(block);
     ASSERT_NE(nullptr, block);
-    EXPECT_EQ(0, block->dmDriverExtra);
-    EXPECT_EQ(std::wstring(CCHDEVICENAME - 1, L'x'), std::wstring(block->dmDeviceName));
-    EXPECT_EQ(DMORIENT_LANDSCAPE, block->dmOrientation);
+    EXPECT_EQ(std::make_tuple(WORD{0}, std::wstring(CCHDEVICENAME - 1, L'x'), short{DMORIENT_LANDSCAPE}),
+              std::make_tuple(block->dmDriverExtra, std::wstring(block->dmDeviceName), block->dmOrientation));
 
     // A shorter public part keeps only the members it holds, the private bytes right after it.
     mode.Size = static_cast<WORD>(offsetof(DEVMODEW, dmICMMethod));
@@ -123,9 +123,8 @@ TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
 
     CDeviceMode read;
     read.Enum(block);
-    EXPECT_EQ(0u, read.ICMMethod);
-    EXPECT_EQ(std::vector<BYTE>({1, 2, 3}), read.DriverData);
-    EXPECT_EQ(mode.DisplayFrequency, read.DisplayFrequency);
+    EXPECT_EQ(std::make_tuple(0u, std::vector<BYTE>{1, 2, 3}, mode.DisplayFrequency),
+              std::tie(read.ICMMethod, read.DriverData, read.DisplayFrequency));
 }
 
 TEST_F(PrinterTest, PortsAreCutAtTheirColonOnlyForNewerTargets) {
@@ -233,8 +232,8 @@ TEST_F(PrinterTest, OnlyTheFirstDependentFileIsKeptAndInstalledAsAOneFileList) {
     saved->GetAt(0)->Restore = 1;
     saved->GetAt(0)->Version = 7;
     EXPECT_EQ(0, saved->Add());
-    EXPECT_EQ(1u, saved->GetAt(0)->Restore);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), saved->LastErrorCode);
+    EXPECT_EQ(std::make_tuple(1u, DWORD{ERROR_INVALID_PARAMETER}),
+              std::tie(saved->GetAt(0)->Restore, saved->LastErrorCode));
 }
 
 }  // namespace

@@ -398,8 +398,7 @@ TEST_F(CShareTest, RestoreOntoAnotherServerRecreatesSharesPermissionsAndListAfte
     EXPECT_EQ(1u, Report(*shares).size());
 
     EXPECT_EQ(1, shares->Add());
-    EXPECT_EQ(L"Restore Share", shares->Task);
-    EXPECT_EQ(0u, finance->Restore);
+    EXPECT_EQ(std::make_tuple(L"Restore Share", 0u), std::tie(shares->Task, finance->Restore));
     EXPECT_EQ(0, Find(*shares, L"C$")->ReportFlag);  // switched off on backup: not touched
     EXPECT_TRUE(Report(*shares).empty());
 
