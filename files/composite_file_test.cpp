@@ -177,9 +177,8 @@ TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
     ASSERT_TRUE(failed.Backup(L"D:\\Copies1"));
     // Failed: Sub, b.txt, Inner, c.txt.
     EXPECT_EQ(std::make_tuple(4u, 1u), std::tie(failed.Tally.Failed, failed.Tally.Files));
-    EXPECT_EQ(0u, sub(failed)->RestoreFlag);
-    EXPECT_EQ(0u, static_cast<CCompositeFile*>(sub(failed)->GetAt(1))->GetAt(0)->RestoreFlag);
-    EXPECT_EQ(5u, static_cast<CCompositeFile*>(sub(failed)->GetAt(1))->GetAt(0)->LastErrorCode);
+    const CWin32File* c = static_cast<CCompositeFile*>(sub(failed)->GetAt(1))->GetAt(0);
+    EXPECT_EQ(std::make_tuple(0u, 0u, 5u), std::tie(sub(failed)->RestoreFlag, c->RestoreFlag, c->LastErrorCode));
 
     // Restore: the same below a folder that cannot be made again; the rest comes back.
     CCompositeFile whole(L"\\\\SRV01");

@@ -152,13 +152,12 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     ASSERT_EQ("success", Outcome("BackupStatus"));
     const std::string backupFolder = Outcome("BackupLocation");
     // Every port but the excluded one, named by the text before its first colon, and every printer.
-    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"",
-                                        "PORT=FILE,\"FILE_port.bkp\"", "PORT=C,\"C_port.bkp\"",
-                                        "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"",
-                                        "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
-                                        "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
-                                        "PRINTER=LASER02,\"LASER02_prt.bkp\""}),
-              Section("RESTORE"));
+    const std::vector<std::string> saved = {
+        "PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"", "PORT=FILE,\"FILE_port.bkp\"",
+        "PORT=C,\"C_port.bkp\"", "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
+        "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
+        "PRINTER=LASER02,\"LASER02_prt.bkp\""};
+    EXPECT_EQ(saved, Section("RESTORE"));
     EXPECT_FALSE(fs::exists(HostPathOf(L"ADMIN", corvan::FromUtf8(backupFolder + "\\IP_10.0.0.9_port.bkp"))));
 
     ReplaceMachine({kLaserDriver, kPlotterDriver});
@@ -188,12 +187,9 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     expectRestored();
     std::string trace = Trace();
     EXPECT_EQ(1u, Count(trace, "Service stopped.")) << trace;
-    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"0,Success.\"", "PORT=LPT1,\"0,Success.\"",
-                                        "PORT=FILE,\"0,Success.\"", "PORT=C,\"0,Success.\"",
-                                        "PORT=IP_10.0.0.5,\"0,Success.\"",
-                                        "PORT=IP_10.0.0.6,\"0,Success.\"", "PRINTER=DESIGN01,\"0,Success.\"",
-                                        "PRINTER=LASER01,\"0,Success.\"", "PRINTER=LASER02,\"0,Success.\""}),
-              Section("STATUS"));
+    std::vector<std::string> done;  // every entry succeeded
+    for (const auto& entry : saved) done.push_back(entry.substr(0, entry.find(',')) + ",\"0,Success.\"");
+    EXPECT_EQ(done, Section("STATUS"));
     // The monitor key written is kept in the restore's run folder.
     EXPECT_TRUE(fs::exists(ResultFile("PortRegistry\\IP_10.0.0.5_Port.bkp")));
     EXPECT_EQ("dword:00000000", IniValue(ResultFile("IP_10.0.0.5_port.bkp"), "1", "Restore"));
