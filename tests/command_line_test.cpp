@@ -139,6 +139,9 @@ TEST_F(CorvanCommandLineTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
     auto run = Corvan({"/B", "/S:SRV01"});
     EXPECT_EQ(1, run.exitCode);
     EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(\\\\NAS\\Mig)")) << run.out;
+    // So does the machine's folder in the log folder.
+    Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=\\\\NAS\\Logs\r\n");
+    EXPECT_EQ(1, Corvan({"/B", "/S:SRV01"}).exitCode);
 
     // So does a restore whose own run folder cannot be made: nothing is restored.
     Write("ControlBackup.ini", corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
