@@ -383,9 +383,12 @@ TEST_F(PrintMigrationTest, ASpoolerThatDoesNotAnswerOrDoesNotStartAgainFailsTheR
     EXPECT_EQ("error", Outcome("RestoreStatus"));
     EXPECT_EQ("PORT", Outcome("RestoreErrorStep"));
     EXPECT_EQ("Stopped", IniValue(WorldRoot() / "SRV01" / "machine.ini", "Services", "Spooler"));
-    // Written, but not in use: the ports stay to be restored.
+    // Written, but not in use: the ports added stay to be restored.
     EXPECT_TRUE(RegistryKeyExists(L"SRV01", kPorts + L"\\IP_10.0.0.5"));
     EXPECT_EQ("dword:00000001", IniValue(ResultFile("IP_10.0.0.5_port.bkp"), "1", "Restore"));
+    EXPECT_EQ((std::vector<std::string>{"PORT=C,\"C_port.bkp\"", "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"",
+                                        "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\""}),
+              Section("RESTOREERROR"));
 }
 
 }  // namespace
