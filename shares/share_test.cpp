@@ -289,9 +289,9 @@ TEST_F(CShareTest, CommandLineLongerThanTheBufferIsRefusedNotCut) {
     EXPECT_EQ((std::vector<std::string>{"1", std::string(room, 'x')}), FixUpRecord());
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), share.ExecuteCommand(longest + L"y"));
-    EXPECT_EQ(L"CShare::ExecuteCommand()", share.ErrorFunction);
-    EXPECT_EQ(0u, share.ErrorWin32API.find(L"CreateProcess(" + longest + L"y) failed."));
-    EXPECT_NE(std::wstring::npos, share.ErrorWin32API.find(L"too long"));
+    const std::wstring call =
+        L"CreateProcess(" + longest + L"y) failed. Command line too long (256 characters, at most 255).";
+    EXPECT_EQ(std::make_tuple(L"CShare::ExecuteCommand()", call), std::tie(share.ErrorFunction, share.ErrorWin32API));
     EXPECT_EQ(2u, FixUpRecord().size());
 }
 
