@@ -43,27 +43,38 @@ std::wstring Format(const wchar_t* fmt, ...) {
     return text;
 }
 
-void AppendUtf8(std::string& out, uint32_t code) {
+namespace {
+
+// One code point as UTF-8 at p; returns the end of what was written (at most four bytes).
+char* EncodeUtf8(char* p, uint32_t code) {
     if (code < 0x80) {
-        out += static_cast<char>(code);
+        *p++ = static_cast<char>(code);
     } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        *p++ = static_cast<char>(0xC0 | (code >> 6));
+        *p++ = static_cast<char>(0x80 | (code & 0x3F));
     } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        *p++ = static_cast<char>(0xE0 | (code >> 12));
+        *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (code & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        *p++ = static_cast<char>(0xF0 | (code >> 18));
+        *p++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (code & 0x3F));
     }
+    return p;
 }
 
-uint32_t NextCodePoint(const std::wstring& text, size_t& i) {
+}  // namespace
+
+void AppendUtf8(std::string& out, uint32_t code) {
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(bytes, code));
+}
+
+uint32_t NextCodePoint(const wchar_t* text, size_t length, size_t& i) {
     auto code = static_cast<uint32_t>(text[i++]);
-    if (sizeof(wchar_t) == 2 && code >= 0xD800 && code <= 0xDBFF && i < text.size()) {
+    if (sizeof(wchar_t) == 2 && code >= 0xD800 && code <= 0xDBFF && i < length) {
         auto low = static_cast<uint32_t>(text[i]);
         if (low >= 0xDC00 && low <= 0xDFFF) {
             ++i;
@@ -77,32 +88,12 @@ void AppendUtf8(std::string& out, const wchar_t* text, size_t length) {
     size_t at = out.size();
     out.resize(at + 4 * length);  // the most any character takes
     char* p = out.data() + at;
-    for (size_t i = 0; i < length; ++i) {
-        uint32_t c = static_cast<uint32_t>(text[i]);
-        if (c < 0x80) {
-            *p++ = static_cast<char>(c);
-            continue;
-        }
-        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
-            uint32_t low = static_cast<uint32_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (c < 0x800) {
-            *p++ = static_cast<char>(0xC0 | (c >> 6));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *p++ = static_cast<char>(0xE0 | (c >> 12));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *p++ = static_cast<char>(0xF0 | (c >> 18));
-            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
+    for (size_t i = 0; i < length;) {
+        // The plain ASCII of paths and store files goes without the call.
+        if (static_cast<uint32_t>(text[i]) < 0x80)
+            *p++ = static_cast<char>(text[i++]);
+        else
+            p = EncodeUtf8(p, NextCodePoint(text, length, i));
     }
     out.resize(static_cast<size_t>(p - out.data()));
 }

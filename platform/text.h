@@ -16,7 +16,8 @@ std::wstring VFormat(const wchar_t* fmt, va_list args);
 std::string ToUtf8(const std::wstring& text);
 // The code point at text[i], a surrogate pair taken whole where wchar_t is
 // 16 bits; i moves past it. A lone surrogate is its own code point.
-uint32_t NextCodePoint(const std::wstring& text, size_t& i);
+uint32_t NextCodePoint(const wchar_t* text, size_t length, size_t& i);
+inline uint32_t NextCodePoint(const std::wstring& text, size_t& i) { return NextCodePoint(text.data(), text.size(), i); }
 void AppendUtf8(std::string& out, uint32_t code);
 // The same for a whole text at once.
 void AppendUtf8(std::string& out, const wchar_t* text, size_t length);

@@ -152,6 +152,44 @@ TEST_F(FileTest, CopyKeepsTheTargetsNameAndRefusesWhatItCannotDo) {
     EXPECT_TRUE(GetFileAttributesW(Scratch(L"hidden.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
+// An open file lets other opens, moves and deletes do only what its share
+// mode allows; asking for attributes alone clashes with nothing.
+TEST_F(FileTest, AnOpenFileSharesOnlyWhatItsOpenAllows) {
+    const std::wstring held = Scratch(L"held.txt"), other = Scratch(L"other.txt"), moved = Scratch(L"moved.txt");
+    ASSERT_TRUE(WriteNewFile(held, "kept"));
+    ASSERT_TRUE(WriteNewFile(other, "other"));
+    HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    struct {
+        DWORD access, share, disposition, error;
+    } opens[] = {
+        {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, ERROR_SUCCESS},
+        {GENERIC_READ, FILE_SHARE_WRITE, OPEN_EXISTING, ERROR_SHARING_VIOLATION},  // the held open reads
+        {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, ERROR_SHARING_VIOLATION},
+        {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS, ERROR_SHARING_VIOLATION},
+        {FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, ERROR_SHARING_VIOLATION},
+        {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING, ERROR_SUCCESS},
+    };
+    for (const auto& c : opens) {
+        SCOPED_TRACE(testing::Message() << std::hex << "access " << c.access << " share " << c.share);
+        SetLastError(0xdeadbeef);
+        HANDLE second = CreateFileW(held.c_str(), c.access, c.share, nullptr, c.disposition, 0, nullptr);
+        EXPECT_EQ(c.error, c.error ? GetLastError() : ERROR_SUCCESS);
+        EXPECT_EQ(c.error != ERROR_SUCCESS, second == INVALID_HANDLE_VALUE);
+        if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+    }
+    EXPECT_FAILS_WITH(ERROR_SHARING_VIOLATION, DeleteFileW(held.c_str()));
+    EXPECT_FAILS_WITH(ERROR_SHARING_VIOLATION, MoveFileExW(held.c_str(), moved.c_str(), 0));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, MoveFileExW(other.c_str(), held.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("kept", ReadWholeFile(held));
+    EXPECT_EQ("other", ReadWholeFile(other));
+    CloseHandle(file);
+
+    // Closed, it is free again.
+    ASSERT_TRUE(MoveFileExW(held.c_str(), moved.c_str(), 0));
+    EXPECT_TRUE(DeleteFileW(moved.c_str()));
+}
+
 TEST_F(FileTest, FoldersTheirAttributesAndTheCurrentDirectory) {
     ASSERT_TRUE(CreateDirectoryW(Scratch(L"Sub").c_str(), nullptr));
     ASSERT_TRUE(WriteNewFile(Scratch(L"file.txt"), "x"));

@@ -1,8 +1,11 @@
 // Files on paths: CreateFileW and friends over host file descriptors.
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/sim/file_meta.h"
 #include "platform/sim/fileio.h"
@@ -68,15 +71,42 @@ DWORD IoError(int err) {
 // a size an open found is used only while nothing can have changed it.
 uint64_t writesSoFar = 0;
 
-HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD lastError, const struct statx* opened = nullptr) {
+// The uses of a file that Windows' sharing rules weigh, as the FILE_SHARE_*
+// bit that lets another open make each. Asking only for attributes, times or
+// security is no use of the file's content and clashes with nothing.
+DWORD Uses(DWORD access) {
+    DWORD uses = 0;
+    if (access & (GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL | FILE_READ_DATA | FILE_EXECUTE)) uses |= FILE_SHARE_READ;
+    if (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) uses |= FILE_SHARE_WRITE;
+    if (access & (DELETE | GENERIC_ALL)) uses |= FILE_SHARE_DELETE;
+    return uses;
+}
+
+// Never destroyed: handles still open at exit are closed after every other
+// static has gone.
+std::vector<FileObject*>& OpenFiles() {
+    static auto* files = new std::vector<FileObject*>();
+    return *files;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD share, const struct statx& opened,
+                     DWORD lastError) {
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->access = access;
     file->path = std::move(path);
-    if (opened && (opened->stx_mask & STATX_SIZE)) {
+    if (opened.stx_mask & STATX_SIZE) {
         file->sizeKnown = true;
-        file->sizeAtOpen = opened->stx_size;
+        file->sizeAtOpen = opened.stx_size;
         file->writesAtOpen = writesSoFar;
+    }
+    if (Uses(access)) {
+        file->device = makedev(opened.stx_dev_major, opened.stx_dev_minor);
+        file->inode = opened.stx_ino;
+        file->share = share;
+        sim::TrackOpen(file.get());
     }
     HANDLE handle = sim::AddHandle(file);
     SetLastError(lastError);
@@ -87,9 +117,8 @@ HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD lastError, c
 // as a device name is, never read without end or waited on. Files are opened
 // without waiting (O_NONBLOCK, which a regular file ignores, so it can stay),
 // and what the open found is checked before anything uses it.
-DWORD CheckOpened(int fd) {
-    struct statx opened {};
-    if (!Status(fd, STATX_TYPE, opened) || !S_ISREG(opened.stx_mode)) {
+DWORD CheckOpened(int fd, struct statx& opened) {
+    if (!Status(fd, STATX_TYPE | STATX_INO, opened) || !S_ISREG(opened.stx_mode)) {
         DWORD error = S_ISDIR(opened.stx_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME;
         ::close(fd);
         return error;
@@ -99,7 +128,33 @@ DWORD CheckOpened(int fd) {
 
 }  // namespace
 
-HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+namespace sim {
+
+void TrackOpen(FileObject* file) {
+    OpenFiles().push_back(file);
+    file->tracked = true;
+}
+
+void ForgetOpen(FileObject* file) {
+    auto& files = OpenFiles();
+    files.erase(std::remove(files.begin(), files.end(), file), files.end());
+    file->tracked = false;
+}
+
+DWORD SharingConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
+    DWORD uses = Uses(access);
+    if (!uses) return ERROR_SUCCESS;
+    for (const FileObject* open : OpenFiles()) {
+        if (open->inode != inode || open->device != device) continue;
+        // Each side must allow every use the other makes.
+        if ((uses & ~open->share) || (Uses(open->access) & ~share)) return ERROR_SHARING_VIOLATION;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace sim
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                           HANDLE /*hTemplateFile*/) {
@@ -153,9 +208,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         // Truncated only once it is known to be a file that may be written.
         int fd = open(exact.c_str(), (openExisting & ~O_TRUNC) | O_NONBLOCK);
         struct statx opened {};
-        if (fd >= 0 && Status(fd, STATX_TYPE | STATX_MODE | STATX_SIZE, opened) && S_ISREG(opened.stx_mode)) {
+        if (fd >= 0 && Status(fd, STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_INO, opened) &&
+            S_ISREG(opened.stx_mode)) {
             // The host would let its superuser write a read-only file; Windows lets nobody.
             DWORD error = wantWrite && !(opened.stx_mode & S_IWUSR) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+            if (!error)
+                error = sim::SharingConflict(makedev(opened.stx_dev_major, opened.stx_dev_minor), opened.stx_ino,
+                                             dwDesiredAccess, dwShareMode);
             if (!error && (openExisting & O_TRUNC)) {
                 ++writesSoFar;
                 if (::ftruncate(fd, 0) != 0) error = OpenError(errno, exact);
@@ -166,8 +225,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
                 SetLastError(error);
                 return INVALID_HANDLE_VALUE;
             }
-            return NewFileHandle(fd, std::move(name), dwDesiredAccess,
-                                 reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS, &opened);
+            return NewFileHandle(fd, std::move(name), dwDesiredAccess, dwShareMode, opened,
+                                 reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
         }
         // A folder, or no file at all: the full resolution below decides.
         if (fd >= 0) ::close(fd);
@@ -209,6 +268,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
+    // Before anything is truncated.
+    if (existed) {
+        if (DWORD error = sim::SharingConflict(resolved.status.st_dev, resolved.status.st_ino, dwDesiredAccess,
+                                               dwShareMode)) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     switch (dwCreationDisposition) {
     case CREATE_NEW:
         flags |= O_CREAT | O_EXCL;
@@ -240,12 +307,15 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         SetLastError(OpenError(errno, host));
         return INVALID_HANDLE_VALUE;
     }
-    if (CheckOpened(fd)) {
+    struct statx opened {};
+    if (CheckOpened(fd, opened)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
     if (!existed && (flags & O_CREAT)) sim::NoteHostChange(host);
-    return NewFileHandle(fd, std::move(name), dwDesiredAccess,
+    // Its size is left to be asked: the open may have truncated or created it.
+    opened.stx_mask &= ~STATX_SIZE;
+    return NewFileHandle(fd, std::move(name), dwDesiredAccess, dwShareMode, opened,
                          reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
 
@@ -385,13 +455,16 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
     if (!resolvedSource.plain && ::lstat(source.c_str(), &from) != 0) return fail(OpenError(errno, source));
     // What the resolution found at the target, with the stat it took.
     const struct stat& to = resolvedTarget.status;
+    // A file held open moves only if every open of it shares deleting.
+    if (DWORD error = sim::SharingConflict(from.st_dev, from.st_ino, DELETE, kShareAll)) return fail(error);
     if (resolvedTarget.exists) {
         bool same = to.st_dev == from.st_dev && to.st_ino == from.st_ino;
         if (!same) {
             if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
             // Only a file that may be written is replaced: never a folder, a
-            // device or a read-only file.
-            if (!S_ISREG(to.st_mode) || S_ISDIR(from.st_mode) || !(to.st_mode & S_IWUSR))
+            // device, a read-only file or one that is open.
+            if (!S_ISREG(to.st_mode) || S_ISDIR(from.st_mode) || !(to.st_mode & S_IWUSR) ||
+                sim::SharingConflict(to.st_dev, to.st_ino, DELETE, 0))
                 return fail(ERROR_ACCESS_DENIED);
         }
     } else if (!resolvedTarget.absent) {
@@ -436,9 +509,11 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     struct stat st;
     if (error == ERROR_SUCCESS && ::lstat(host.c_str(), &st) != 0) error = OpenError(errno, host);
     // A read-only file must be made writable before it can go.
-    if (error == ERROR_SUCCESS && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) ||
-                                   ::unlink(host.c_str()) != 0))
+    if (error == ERROR_SUCCESS && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))))
         error = ERROR_ACCESS_DENIED;
+    // A file held open goes only if every open of it shares deleting.
+    if (error == ERROR_SUCCESS) error = sim::SharingConflict(st.st_dev, st.st_ino, DELETE, kShareAll);
+    if (error == ERROR_SUCCESS && ::unlink(host.c_str()) != 0) error = ERROR_ACCESS_DENIED;
     if (error == ERROR_SUCCESS) sim::NoteHostChange(host);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);

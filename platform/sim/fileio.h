@@ -2,6 +2,7 @@
 // standard handles that processes hand to each other.
 #pragma once
 
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -11,6 +12,16 @@
 #include "platform/sim/wintypes.h"
 
 namespace sim {
+
+struct FileObject;
+
+// Opens of this process that take part in Windows' sharing rules: an open for
+// reading, writing or deleting. Other processes' opens are not seen.
+void TrackOpen(FileObject* file);
+void ForgetOpen(FileObject* file);
+// ERROR_SHARING_VIOLATION when an open of the file with this access and this
+// share mode would clash with one that is open now, else ERROR_SUCCESS.
+DWORD SharingConflict(dev_t device, ino_t inode, DWORD access, DWORD share);
 
 struct FileObject : KernelObject {
     int fd = -1;
@@ -23,7 +34,13 @@ struct FileObject : KernelObject {
     bool sizeKnown = false;
     uint64_t sizeAtOpen = 0;
     uint64_t writesAtOpen = 0;
+    // Which file it is and what it lets other opens do, while it is tracked.
+    bool tracked = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    DWORD share = 0;
     ~FileObject() override {
+        if (tracked) ForgetOpen(this);
         if (fd >= 0 && ownsDescriptor) ::close(fd);
     }
 };
