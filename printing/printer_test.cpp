@@ -87,6 +87,12 @@ TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
         EXPECT_EQ(c.restore, laser->Restore);
     }
     EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
+
+    // Driver data that cannot be read fails the printer: it is not left out.
+    AddFault(L"RegOpenKeyExW:PrinterDriverData=5");
+    CCompositePrinter failing(L"\\\\SRV01");
+    failing.Enum();
+    EXPECT_EQ(5u, failing.GetAt(0)->LastErrorCode);
 }
 
 TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
