@@ -33,6 +33,10 @@ const wchar_t kPrintUsers[] = L"S-1-5-21-1004336348-1177238915-682003330-1301";
 const char kPortsOnly[] = "[EXCLUSION]\r\nPortName=ip_10.0.0.9\r\n[BACKUP]\r\nPORT=ALL\r\n";
 const char kPortsAndPrinters[] = "[EXCLUSION]\r\nPortName=ip_10.0.0.9\r\n[BACKUP]\r\nPORT=ALL\r\nPRINTER=ALL\r\n";
 const char kMapping[] = "[MIGRATION]\r\nhp laserjet 4 = \"HP LaserJet 4000 Series PCL\" \r\n";
+// The RESTORE entries of the ports a backup saves but for IP_10.0.0.9.
+const std::vector<std::string> kPortEntries = {
+    "PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"", "PORT=FILE,\"FILE_port.bkp\"",
+    "PORT=C,\"C_port.bkp\"", "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\""};
 
 class PrintMigrationTest : public corvan_test::CorvanWorldTest {
 protected:
@@ -152,11 +156,9 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     ASSERT_EQ("success", Outcome("BackupStatus"));
     const std::string backupFolder = Outcome("BackupLocation");
     // Every port but the excluded one, named by the text before its first colon, and every printer.
-    const std::vector<std::string> saved = {
-        "PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"", "PORT=FILE,\"FILE_port.bkp\"",
-        "PORT=C,\"C_port.bkp\"", "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"", "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
-        "PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
-        "PRINTER=LASER02,\"LASER02_prt.bkp\""};
+    std::vector<std::string> saved = kPortEntries;
+    saved.insert(saved.end(), {"PRINTER=DESIGN01,\"DESIGN01_prt.bkp\"", "PRINTER=LASER01,\"LASER01_prt.bkp\"",
+                               "PRINTER=LASER02,\"LASER02_prt.bkp\""});
     EXPECT_EQ(saved, Section("RESTORE"));
     EXPECT_FALSE(fs::exists(HostPathOf(L"ADMIN", corvan::FromUtf8(backupFolder + "\\IP_10.0.0.9_port.bkp"))));
 
@@ -221,13 +223,9 @@ TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIs
         "PORT=IP_10.0.0.9\r\nPRINTER=LASER02\r\nPRINTER=DESIGN01\r\n");
     // A selected name wins over the exclusion of its name, so every port is
     // saved; the driver exclusion comes last: it wins over the selected DESIGN01.
-    EXPECT_EQ(std::vector<std::string>({"PORT=COM1,\"COM1_port.bkp\"", "PORT=LPT1,\"LPT1_port.bkp\"",
-                                        "PORT=FILE,\"FILE_port.bkp\"", "PORT=C,\"C_port.bkp\"",
-                                        "PORT=IP_10.0.0.5,\"IP_10.0.0.5_port.bkp\"",
-                                        "PORT=IP_10.0.0.6,\"IP_10.0.0.6_port.bkp\"",
-                                        "PORT=IP_10.0.0.9,\"IP_10.0.0.9_port.bkp\"",
-                                        "PRINTER=LASER02,\"LASER02_prt.bkp\""}),
-              Section("RESTORE"));
+    std::vector<std::string> saved = kPortEntries;
+    saved.insert(saved.end(), {"PORT=IP_10.0.0.9,\"IP_10.0.0.9_port.bkp\"", "PRINTER=LASER02,\"LASER02_prt.bkp\""});
+    EXPECT_EQ(saved, Section("RESTORE"));
 }
 
 // A port the target has is left alone, with a warning that names how it
