@@ -134,41 +134,35 @@ TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
 }
 
 TEST_F(PrinterTest, PortsAreCutAtTheirColonOnlyForNewerTargets) {
-    struct Case {
-        const wchar_t* port;
-        DWORD version;
-        int added;
-    } cases[] = {
-        {L"IP_1:9100", 5, 1},   {L"IP_1:9100,IP_2:9100", 5, 1}, {L"LPT1:", 5, 1},
-        {L"C:\\out.prn", 5, 1}, {L"IP_1:9100", 4, 0},
-    };
+    // Port, the target's version, whether the queue is made.
+    const std::tuple<const wchar_t*, DWORD, int> cases[] = {
+        {L"IP_1:9100", 5, 1}, {L"IP_1:9100,IP_2:9100", 5, 1}, {L"LPT1:", 5, 1}, {L"C:\\out.prn", 5, 1},
+        {L"IP_1:9100", 4, 0}};
     int n = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(corvan::ToUtf8(c.port));
-        sim::SetMachineSetting(L"SRV02", L"Machine", L"VersionMajor", std::to_wstring(c.version));
-        auto printer = Bound(L"P" + std::to_wstring(++n), c.port);
-        EXPECT_EQ(c.added, printer->Add());
-        EXPECT_EQ(c.added ? 0u : static_cast<DWORD>(ERROR_UNKNOWN_PORT), printer->LastErrorCode);
+    for (const auto& [port, version, added] : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(port));
+        sim::SetMachineSetting(L"SRV02", L"Machine", L"VersionMajor", std::to_wstring(version));
+        auto printer = Bound(L"P" + std::to_wstring(++n), port);
+        EXPECT_EQ(added, printer->Add());
+        EXPECT_EQ(added ? 0u : static_cast<DWORD>(ERROR_UNKNOWN_PORT), printer->LastErrorCode);
     }
     EXPECT_EQ(std::optional<std::wstring>(L"IP_1,IP_2"), ReadRegistryString(L"SRV02", kPrinters + L"\\P2", L"Port"));
 }
 
 TEST_F(PrinterTest, AServerThatDoesNotAnswerIsWaitedForTwiceForTwoMinutes) {
     // The list of drivers: read after the second wait, or failed after it.
-    struct Case {
-        const wchar_t* fault;
-        int result;
-    } cases[] = {{L"EnumPrinterDriversW@SRV01=1722,2", 1}, {L"EnumPrinterDriversW@SRV01=1722", 0}};
-    for (const auto& c : cases) {
+    const std::pair<const wchar_t*, int> cases[] = {{L"EnumPrinterDriversW@SRV01=1722,2", 1},
+                                                    {L"EnumPrinterDriversW@SRV01=1722", 0}};
+    for (const auto& [fault, result] : cases) {
         sim::ClearFaultRules();
-        sim::AddFaultRule(c.fault);
+        sim::AddFaultRule(fault);
         CCompositeDriver drivers(L"\\\\SRV01");
         const DWORD before = GetTickCount();
-        EXPECT_EQ(c.result, drivers.Enum()) << corvan::ToUtf8(c.fault);
+        EXPECT_EQ(result, drivers.Enum()) << corvan::ToUtf8(fault);
         EXPECT_EQ(2 * CCompositeDriver::kUnavailableWaitMs, GetTickCount() - before);
-        EXPECT_EQ(c.result ? 1 : 0, drivers.GetCount());
-        EXPECT_EQ(c.result ? 0u : static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), drivers.LastErrorCode);
-        if (!c.result) EXPECT_EQ(L"EnumPrinterDrivers(\\\\SRV01)", drivers.ErrorWin32API);
+        EXPECT_EQ(result ? 1 : 0, drivers.GetCount());
+        EXPECT_EQ(result ? 0u : static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), drivers.LastErrorCode);
+        if (!result) EXPECT_EQ(L"EnumPrinterDrivers(\\\\SRV01)", drivers.ErrorWin32API);
     }
     // A queue: made after the second wait.
     sim::ClearFaultRules();
