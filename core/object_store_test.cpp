@@ -167,6 +167,8 @@ TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {
         ASSERT_EQ(1, store_.SaveToReport(WorldFile("report.txt")));
         EXPECT_EQ(after, ReadBytes(WorldRoot() / "report.txt")) << testing::PrintToString(before);
     }
+    const std::wstring op = L"CObjectStore::SaveToReport(" + WorldFile("report.txt") + L")";
+    EXPECT_EQ(std::vector<std::wstring>(4, op + L"," + op + L",0"), log_.texts);  // each logged, as a load is
 }
 
 TEST(ObjectStoreTest, WritingEntries) {
@@ -229,8 +231,7 @@ TEST(ObjectStoreTest, CursorAndDump) {
     ASSERT_EQ(1, store.NextEntry(s, k, v, n));
     EXPECT_EQ(L"class", store.CurrentKey());  // NextEntry leaves the registers alone
     ASSERT_EQ(1, store.Next());
-    EXPECT_EQ(L"2", store.GetCurrentSection());
-    EXPECT_EQ(3u, store.CurrentNumber());
+    EXPECT_EQ(std::make_pair(std::wstring(L"2"), 3u), std::make_pair(store.GetCurrentSection(), store.CurrentNumber()));
     EXPECT_EQ(0, store.Next());
     EXPECT_EQ(L"k", store.CurrentKey());
 
@@ -497,8 +498,7 @@ TEST_F(StoreSaveTest, AFailedSaveKeepsTheFileThatWasThere) {
 }
 
 TEST_F(StoreSaveTest, AFailedAppendIsTakenBackOut) {
-    sim::AddFaultRule(L"WriteFile:report.log=112");
-    sim::AddFaultRule(L"WriteFile:new.log=112");
+    sim::AddFaultRule(L"WriteFile:.log=112");
     WriteBytes(dir_.path() / "report.log", "earlier\r\n");
     EXPECT_EQ(0, store_.SaveToReport(dir_.File("report.log")));
     EXPECT_EQ("earlier\r\n", ReadBytes(dir_.path() / "report.log"));
