@@ -443,10 +443,16 @@ TEST(ObjectStorePartsTest, LoadedInPartsAsLoadedWhole) {
     CObjectStore parts;
     EXPECT_EQ(0, parts.LoadFromFileInParts(dir.File("missing.ini")));
     EXPECT_EQ(2u, parts.LastErrorCode);
-    // A file whose sections come in order is never held whole.
+    // A file whose sections come in order is never held whole; a read that
+    // fails part way (the first read passes) fails the load.
+    sim::AddFaultRule(L"ReadFile:latin1.ini=0,1");
+    sim::AddFaultRule(L"ReadFile:latin1.ini=23,1");
     ASSERT_EQ(1, parts.LoadFromFileInParts(dir.File("latin1.ini")));
     ASSERT_EQ(1, parts.Next());
     EXPECT_LT(parts.GetEntryCount(), static_cast<size_t>(kEntries));
+    while (parts.Next()) {}
+    EXPECT_EQ(23u, parts.LastErrorCode);
+    sim::ClearFaultRules();
 }
 
 // Saving never leaves a part of a file: a save that fails keeps the file
