@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "core/object_store.h"
 #include "core/test_support.h"
@@ -86,6 +87,12 @@ TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
         EXPECT_EQ(c.restore, laser->Restore);
     }
     EXPECT_EQ(L"\\\\SRV01\\LASER01", laser->PrinterName);
+
+    // Driver data that cannot be read fails the printer: it is not left out.
+    AddFault(L"RegOpenKeyExW:PrinterDriverData=5");
+    CCompositePrinter failing(L"\\\\SRV01");
+    failing.Enum();
+    EXPECT_EQ(5u, failing.GetAt(0)->LastErrorCode);
 }
 
 TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
@@ -108,9 +115,8 @@ TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
     mode.Orientation = DMORIENT_LANDSCAPE;
     mode.Get(block);
     ASSERT_NE(nullptr, block);
-    EXPECT_EQ(0, block->dmDriverExtra);
-    EXPECT_EQ(std::wstring(CCHDEVICENAME - 1, L'x'), std::wstring(block->dmDeviceName));
-    EXPECT_EQ(DMORIENT_LANDSCAPE, block->dmOrientation);
+    EXPECT_EQ(std::make_tuple(WORD{0}, std::wstring(CCHDEVICENAME - 1, L'x'), short{DMORIENT_LANDSCAPE}),
+              std::make_tuple(block->dmDriverExtra, std::wstring(block->dmDeviceName), block->dmOrientation));
 
     // A shorter public part keeps only the members it holds, the private bytes right after it.
     mode.Size = static_cast<WORD>(offsetof(DEVMODEW, dmICMMethod));
@@ -123,47 +129,40 @@ TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
 
     CDeviceMode read;
     read.Enum(block);
-    EXPECT_EQ(0u, read.ICMMethod);
-    EXPECT_EQ(std::vector<BYTE>({1, 2, 3}), read.DriverData);
-    EXPECT_EQ(mode.DisplayFrequency, read.DisplayFrequency);
+    EXPECT_EQ(std::make_tuple(0u, std::vector<BYTE>{1, 2, 3}, mode.DisplayFrequency),
+              std::tie(read.ICMMethod, read.DriverData, read.DisplayFrequency));
 }
 
 TEST_F(PrinterTest, PortsAreCutAtTheirColonOnlyForNewerTargets) {
-    struct Case {
-        const wchar_t* port;
-        DWORD version;
-        int added;
-    } cases[] = {
-        {L"IP_1:9100", 5, 1},   {L"IP_1:9100,IP_2:9100", 5, 1}, {L"LPT1:", 5, 1},
-        {L"C:\\out.prn", 5, 1}, {L"IP_1:9100", 4, 0},
-    };
+    // Port, the target's version, whether the queue is made.
+    const std::tuple<const wchar_t*, DWORD, int> cases[] = {
+        {L"IP_1:9100", 5, 1}, {L"IP_1:9100,IP_2:9100", 5, 1}, {L"LPT1:", 5, 1}, {L"C:\\out.prn", 5, 1},
+        {L"IP_1:9100", 4, 0}};
     int n = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(corvan::ToUtf8(c.port));
-        sim::SetMachineSetting(L"SRV02", L"Machine", L"VersionMajor", std::to_wstring(c.version));
-        auto printer = Bound(L"P" + std::to_wstring(++n), c.port);
-        EXPECT_EQ(c.added, printer->Add());
-        EXPECT_EQ(c.added ? 0u : static_cast<DWORD>(ERROR_UNKNOWN_PORT), printer->LastErrorCode);
+    for (const auto& [port, version, added] : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(port));
+        sim::SetMachineSetting(L"SRV02", L"Machine", L"VersionMajor", std::to_wstring(version));
+        auto printer = Bound(L"P" + std::to_wstring(++n), port);
+        EXPECT_EQ(added, printer->Add());
+        EXPECT_EQ(added ? 0u : static_cast<DWORD>(ERROR_UNKNOWN_PORT), printer->LastErrorCode);
     }
     EXPECT_EQ(std::optional<std::wstring>(L"IP_1,IP_2"), ReadRegistryString(L"SRV02", kPrinters + L"\\P2", L"Port"));
 }
 
 TEST_F(PrinterTest, AServerThatDoesNotAnswerIsWaitedForTwiceForTwoMinutes) {
     // The list of drivers: read after the second wait, or failed after it.
-    struct Case {
-        const wchar_t* fault;
-        int result;
-    } cases[] = {{L"EnumPrinterDriversW@SRV01=1722,2", 1}, {L"EnumPrinterDriversW@SRV01=1722", 0}};
-    for (const auto& c : cases) {
+    const std::pair<const wchar_t*, int> cases[] = {{L"EnumPrinterDriversW@SRV01=1722,2", 1},
+                                                    {L"EnumPrinterDriversW@SRV01=1722", 0}};
+    for (const auto& [fault, result] : cases) {
         sim::ClearFaultRules();
-        sim::AddFaultRule(c.fault);
+        sim::AddFaultRule(fault);
         CCompositeDriver drivers(L"\\\\SRV01");
         const DWORD before = GetTickCount();
-        EXPECT_EQ(c.result, drivers.Enum()) << corvan::ToUtf8(c.fault);
+        EXPECT_EQ(result, drivers.Enum()) << corvan::ToUtf8(fault);
         EXPECT_EQ(2 * CCompositeDriver::kUnavailableWaitMs, GetTickCount() - before);
-        EXPECT_EQ(c.result ? 1 : 0, drivers.GetCount());
-        EXPECT_EQ(c.result ? 0u : static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), drivers.LastErrorCode);
-        if (!c.result) EXPECT_EQ(L"EnumPrinterDrivers(\\\\SRV01)", drivers.ErrorWin32API);
+        EXPECT_EQ(result ? 1 : 0, drivers.GetCount());
+        EXPECT_EQ(result ? 0u : static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE), drivers.LastErrorCode);
+        if (!result) EXPECT_EQ(L"EnumPrinterDrivers(\\\\SRV01)", drivers.ErrorWin32API);
     }
     // A queue: made after the second wait.
     sim::ClearFaultRules();
@@ -233,8 +232,8 @@ TEST_F(PrinterTest, OnlyTheFirstDependentFileIsKeptAndInstalledAsAOneFileList) {
     saved->GetAt(0)->Restore = 1;
     saved->GetAt(0)->Version = 7;
     EXPECT_EQ(0, saved->Add());
-    EXPECT_EQ(1u, saved->GetAt(0)->Restore);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), saved->LastErrorCode);
+    EXPECT_EQ(std::make_tuple(1u, DWORD{ERROR_INVALID_PARAMETER}),
+              std::tie(saved->GetAt(0)->Restore, saved->LastErrorCode));
 }
 
 }  // namespace

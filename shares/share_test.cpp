@@ -289,9 +289,9 @@ TEST_F(CShareTest, CommandLineLongerThanTheBufferIsRefusedNotCut) {
     EXPECT_EQ((std::vector<std::string>{"1", std::string(room, 'x')}), FixUpRecord());
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), share.ExecuteCommand(longest + L"y"));
-    EXPECT_EQ(L"CShare::ExecuteCommand()", share.ErrorFunction);
-    EXPECT_EQ(0u, share.ErrorWin32API.find(L"CreateProcess(" + longest + L"y) failed."));
-    EXPECT_NE(std::wstring::npos, share.ErrorWin32API.find(L"too long"));
+    const std::wstring call =
+        L"CreateProcess(" + longest + L"y) failed. Command line too long (256 characters, at most 255).";
+    EXPECT_EQ(std::make_tuple(L"CShare::ExecuteCommand()", call), std::tie(share.ErrorFunction, share.ErrorWin32API));
     EXPECT_EQ(2u, FixUpRecord().size());
 }
 
@@ -398,8 +398,7 @@ TEST_F(CShareTest, RestoreOntoAnotherServerRecreatesSharesPermissionsAndListAfte
     EXPECT_EQ(1u, Report(*shares).size());
 
     EXPECT_EQ(1, shares->Add());
-    EXPECT_EQ(L"Restore Share", shares->Task);
-    EXPECT_EQ(0u, finance->Restore);
+    EXPECT_EQ(std::make_tuple(L"Restore Share", 0u), std::tie(shares->Task, finance->Restore));
     EXPECT_EQ(0, Find(*shares, L"C$")->ReportFlag);  // switched off on backup: not touched
     EXPECT_TRUE(Report(*shares).empty());
 
@@ -433,9 +432,9 @@ TEST_F(CShareTest, NothingToRestoreLeavesTheListAloneAndSourceNamesAreMergedOnce
 }
 
 TEST_F(CShareTest, NestedSetLoadsOnlyItsOwnSections) {
-    // A set holding A, a nested set (B, a printer of its own to pass over, C), and D.
+    // A set holding A, a nested set (B, a printer of its own to pass over, C), E and D.
     auto shares = corvan_test::LoadedFrom<CCompositeShare>(corvan_test::TestData("shares/testdata/nested_sets.ini"));
-    ASSERT_EQ((Texts{L"A", L"", L"D"}), Names(*shares));
+    ASSERT_EQ((Texts{L"A", L"", L"E", L"D"}), Names(*shares));
     auto* nested = dynamic_cast<CCompositeShare*>(shares->GetAt(1));
     ASSERT_NE(nullptr, nested);
     EXPECT_EQ((Texts{L"B", L"C"}), Names(*nested));

@@ -61,17 +61,14 @@ TEST_F(CorvanCommandLineTest, UsageAndValidationMessagesAndNothingRuns) {
         {{"/R", "/T:SRV01\\x", "/C:ControlBackup.ini"}, {"", "Target machine name \"SRV01\\x\" is incorrect. "}},
         {{"/B", "/T:SRV01", "/C:ControlBackup.ini"}, {"", "Parameter /T: is used with /R only. "}},
         {{"/P", "/C:ControlBackup.ini"}, {"", "Parameter /P is used with /B or /R. "}},
+        // No arguments, or /? anywhere (what follows it is never examined): the usage.
+        {{}, Golden("usage.txt")},
+        {{"/B", "/?", "/Unknown"}, Golden("usage.txt")},
     };
     for (const auto& c : cases) {
         auto run = Corvan(c.args);
-        EXPECT_EQ(1, run.exitCode) << c.args[0];
+        EXPECT_EQ(1, run.exitCode) << testing::PrintToString(c.args);
         EXPECT_EQ(c.said, Lines(run.out));
-    }
-    // No arguments, or /? anywhere (what follows it is never examined): the usage.
-    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"/B", "/?", "/Unknown"}}) {
-        auto run = Corvan(args);
-        EXPECT_EQ(1, run.exitCode);
-        EXPECT_EQ(Golden("usage.txt"), Lines(run.out));
     }
     // Validation stops before any folder is made.
     EXPECT_FALSE(std::filesystem::exists(HostPathOf(L"SRV01", L"D:\\Mig")));
@@ -139,6 +136,9 @@ TEST_F(CorvanCommandLineTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
     auto run = Corvan({"/B", "/S:SRV01"});
     EXPECT_EQ(1, run.exitCode);
     EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(\\\\NAS\\Mig)")) << run.out;
+    // So does the machine's folder in the log folder.
+    Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=\\\\NAS\\Logs\r\n");
+    EXPECT_EQ(1, Corvan({"/B", "/S:SRV01"}).exitCode);
 
     // So does a restore whose own run folder cannot be made: nothing is restored.
     Write("ControlBackup.ini", corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");

@@ -318,17 +318,16 @@ TEST_F(DirectoryMigrationTest, HostileBackupFilesAreRefusedBeforeAnythingIsWritt
 TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason) {
     ASSERT_TRUE(CreateDirectoryW(L"D:\\Data", nullptr));
     ASSERT_TRUE(WriteNewFile(L"D:\\boot.ini", "[boot loader]"));
-    struct {
-        std::string name;  // in the control file and the report
-        std::string file;
-        std::string logged;  // in the error line of the log
-        std::string code;
+    // The name in the control file and the report, its file, its error line in the log, its code.
+    const struct {
+        std::string name, file, logged, code;
     } expected[] = {{"D:\\boot.ini", "file.bkp", "\\D$\\boot.ini", "267"},
                     {"Data", "relative.bkp", "Enum(Data)", "123"},
                     {"\\\\SRV01\\D$\\Data", "unc.bkp", "Enum(\\\\SRV01\\D$\\Data)", "123"},
                     {"D:\\Da*", "wild.bkp", "Da*", "123"},
                     {"D:\\Missing", "missing.bkp", "\\D$\\Missing", "2"},
-                    {"Z:\\Data", "z.bkp", "\\Z$\\Data", "67"}};  // a drive the machine lacks
+                    {"Z:\\Data", "z.bkp", "\\Z$\\Data", "67"},  // a drive the machine lacks
+                    {"Z:\\", "zroot.bkp", "\\Z$", "67"}};
     std::string entries = "[BACKUP]\r\n";
     for (const auto& e : expected) entries += "DIRECTORY=" + e.name + "," + e.file + "\r\n";
     WriteControl(entries);

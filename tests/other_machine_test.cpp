@@ -163,6 +163,8 @@ TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     for (const auto& entry : fs::recursive_directory_iterator(Mig("Data")))
         if (entry.path().filename().string().find("_ControlRestore.ini") != std::string::npos)
             copy = fs::relative(entry.path(), Mig("")).string();
+    // Its folder and the other copy, but no result file: a preview saves none.
+    EXPECT_EQ(3, std::distance(fs::recursive_directory_iterator(Mig("Data\\SRV01\\SRV02")), {}));
     EXPECT_EQ("preview", Outcome("RestoreStatus", copy));
     EXPECT_EQ("SRV02", Outcome("RestoreTargetMachine", copy));
     EXPECT_EQ("0xE0081797", Outcome("RestoreLastError", copy));

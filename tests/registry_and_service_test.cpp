@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <regex>
+#include <tuple>
 
 #include "tests/corvan_world_test.h"
 
@@ -69,6 +70,7 @@ TEST_F(RegistryAndServiceTest, EveryEntryGetsItsOwnFileAndTheOutcomeKeys) {
     EXPECT_NE(std::string::npos, ReadHostFile(folder / (stamp + "_reg_2.bkp")).find("saValue=\"a\",\"b\""));
     EXPECT_NE(std::string::npos, ReadHostFile(folder / "TOOL_2.bkp").find("KeyName=\"Other\""));
     EXPECT_NE(std::string::npos, run.out.find("using TOOL_2.bkp")) << run.out;
+    EXPECT_EQ(2u, Count(run.out, "is taken by an earlier entry of this run")) << run.out;  // and no other name
 
     const Keys outcome = {{"BackupMachine", "SRV01"},
                           {"BackupMajorVersion", "00000005"},
@@ -90,26 +92,24 @@ TEST_F(RegistryAndServiceTest, AKeyOrFileThatFailsIsAnErrorNotABackup) {
     WriteControl(
         "[BACKUP]\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Tool,tool.bkp\r\nREGISTRY=HKLM\\SOFTWARE\\Vendor\\Other,o."
         "bkp\r\n");
-    const struct {
-        const wchar_t* fault;
-        std::string code, text;
-        bool written;
-    } cases[] = {{L"RegOpenKeyExW:Vendor\\Tool=5", "5", "Access is denied.  ", true},
-                 {L"CreateFileW:tool.bkp=5", "5", "Access to the file was denied.", false},
-                 {L"WriteFile:tool.bkp=112", "13", "The disk is full.", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(corvan::ToUtf8(c.fault));
+    // The rule, the error and its text, whether the file is written.
+    const std::tuple<const wchar_t*, std::string, std::string, bool> cases[] = {
+        {L"RegOpenKeyExW:Vendor\\Tool=5", "5", "Access is denied.  ", true},
+        {L"CreateFileW:tool.bkp=5", "5", "Access to the file was denied.", false},
+        {L"WriteFile:tool.bkp=112", "13", "The disk is full.", false}};
+    for (const auto& [fault, code, text, written] : cases) {
+        SCOPED_TRACE(corvan::ToUtf8(fault));
         fs::remove(WorldRoot() / "faults.ini");
-        AddFault(c.fault);
+        AddFault(fault);
         EXPECT_EQ(0, Corvan({"/B", "/S:SRV01"}).exitCode);  // the outcome goes to the control file, not the exit code
 
         fs::path folder = RunFolder();
-        EXPECT_EQ(c.written, fs::is_regular_file(folder / "tool.bkp"));
+        EXPECT_EQ(written, fs::is_regular_file(folder / "tool.bkp"));
         EXPECT_NE(std::string::npos, ReadHostFile(folder / "o.bkp").find("Value=\"%SystemRoot%\\x\""));
         const Keys outcome = {
             {"BackupStatus", "error"},
-            {"BackupLastError", c.code},
-            {"BackupErrorText", c.text},
+            {"BackupLastError", code},
+            {"BackupErrorText", text},
             {"BackupErrorStep", "REGISTRY"},
             {"BackupErrorFile", "D:\\Mig\\Data\\SRV01\\" + folder.filename().string() + "\\tool.bkp"}};
         EXPECT_EQ(outcome, Outcomes(outcome));

@@ -144,12 +144,9 @@ TEST_F(ShareMigrationTest, FailedShareStaysMarkedAndOnlyItIsRetried) {
     // must not be touched again, Finance is retried.
     fs::remove(WorldRoot() / "faults.ini");
     AddFault(L"NetShareAdd@SRV01:Public=5");
-    Write("Retry.ini",
-          "[Control]\r\nDefaultMigLocation=D:\\Mig2\r\nDefaultDataLocation=D:\\Mig2\\Data\r\n"
-          "BackupLocation=" +
-              restoreFolder +
-              "\r\n"
-              "[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n");
+    Write("Retry.ini", "[Control]\r\nDefaultMigLocation=D:\\Mig2\r\nDefaultDataLocation=D:\\Mig2\\Data\r\n"
+                       "BackupLocation=" + restoreFolder +
+                           "\r\n[RESTORE]\r\nSHARE=Public,\"Public_shr.bkp\"\r\nSHARE=Finance,\"Finance_shr.bkp\"\r\n");
     ASSERT_EQ(0, Restore("Retry.ini").exitCode);
     EXPECT_EQ("success", IniValue(HostPathOf(L"SRV01", L"D:\\Mig2\\ControlRestore.ini"), "Control", "RestoreStatus"));
     EXPECT_EQ(std::vector<std::wstring>({L"Public", L"Finance", L"Hidden$", L"Anon"}), SharesOnMachine());
@@ -180,6 +177,7 @@ TEST_F(ShareMigrationTest, BackupFilesThatNestTooDeepOrHoldNoShareFailTheirItem)
     EXPECT_EQ(outcome, Outcomes(outcome));
     EXPECT_EQ(std::vector<std::string>({"SHARE=ALL,\"nested.dat\"", "SHARE=Public,\"noclass.bkp\""}),
               Section("RESTOREERROR"));
+    EXPECT_FALSE(fs::exists(OnSrv01(Outcome("RestoreLocation") + "\\nested.dat")));  // no result of a refused set
     // Alone, the set nested too deep gives the outcome.
     Write("Nested.ini", kMigLocations + "BackupLocation=D:\\Mig\\Old\r\n[RESTORE]\r\nSHARE=ALL,\"nested.dat\"\r\n");
     ASSERT_EQ(0, Restore("Nested.ini").exitCode);

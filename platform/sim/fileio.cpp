@@ -327,6 +327,10 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (DWORD fault = sim::InjectedPathFault("ReadFile", file->path)) {
+        SetLastError(fault);
+        return FALSE;
+    }
     DWORD total = 0;
     auto* out = static_cast<char*>(lpBuffer);
     while (total < nNumberOfBytesToRead) {
