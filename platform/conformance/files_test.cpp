@@ -185,8 +185,11 @@ TEST_F(FileTest, AnOpenFileSharesOnlyWhatItsOpenAllows) {
     EXPECT_EQ("other", ReadWholeFile(other));
     CloseHandle(file);
 
-    // Closed, it is free again.
+    // Closed, it is free again; a move that changes only the case renames it.
     ASSERT_TRUE(MoveFileExW(held.c_str(), moved.c_str(), 0));
+    ASSERT_TRUE(MoveFileExW(moved.c_str(), Scratch(L"MOVED.txt").c_str(), 0));
+    if (!WineDeviates("MoveFileExW to a name differing only in case keeps the old spelling"))
+        EXPECT_EQ(NameList{L"MOVED.txt"}, Names(Scratch(L"moved.*")));
     EXPECT_TRUE(DeleteFileW(moved.c_str()));
 }
 

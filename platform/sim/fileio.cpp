@@ -126,6 +126,18 @@ DWORD CheckOpened(int fd, struct statx& opened) {
     return ERROR_SUCCESS;
 }
 
+// The last name of a Windows path as the host spells it, or fallback when
+// there is none. Outside the long form Windows drops trailing dots and spaces.
+std::filesystem::path LastName(const std::wstring& text, const std::filesystem::path& fallback) {
+    size_t end = text.size();
+    if (text.rfind(L"\\\\?\\", 0) != 0)
+        while (end > 0 && (text[end - 1] == L'.' || text[end - 1] == L' ')) --end;
+    size_t start = text.find_last_of(L"\\/:", end == 0 ? 0 : end - 1);
+    start = start == std::wstring::npos ? 0 : start + 1;
+    if (start >= end) return fallback;
+    return corvan::ToUtf8(text.substr(start, end - start));
+}
+
 }  // namespace
 
 namespace sim {
@@ -476,25 +488,28 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
         if (!std::filesystem::is_directory(target.parent_path(), ec)) return fail(ERROR_PATH_NOT_FOUND);
     }
 
-    // Each drive of each machine is a volume of its own, though the host may
-    // keep them all on one file system.
-    if (sim::VolumeRootOf(source) != sim::VolumeRootOf(target)) {
+    // A file crosses volumes as a copy, with its attributes and time, when
+    // the caller allows one; a folder never does.
+    auto moveByCopy = [&]() -> BOOL {
         if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(from.st_mode)) return fail(ERROR_NOT_SAME_DEVICE);
         if (!CopyFileW(lpExistingFileName, lpNewFileName, FALSE)) return FALSE;
         if (::unlink(source.c_str()) != 0) return fail(ERROR_ACCESS_DENIED);
         sim::NoteHostChange(source);
         return TRUE;
-    }
-    if (::rename(source.c_str(), target.c_str()) != 0) {
-        if (errno != EXDEV) return fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
-        if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(from.st_mode)) return fail(ERROR_NOT_SAME_DEVICE);
-        std::error_code ec;
-        std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, ec);
-        if (ec) return fail(ec.value() == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
-        std::filesystem::remove(source, ec);
+    };
+    // Each drive of each machine is a volume of its own, though the host may
+    // keep them all on one file system.
+    if (sim::VolumeRootOf(source) != sim::VolumeRootOf(target)) return moveByCopy();
+    // A name changed only in case is renamed all the same, as NTFS does.
+    std::filesystem::path destination = target;
+    if (resolvedTarget.exists && source == target)
+        destination.replace_filename(LastName(targetText, target.filename()));
+    if (::rename(source.c_str(), destination.c_str()) != 0) {
+        if (errno == EXDEV) return moveByCopy();
+        return fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED);
     }
     sim::NoteHostChange(source);
-    sim::NoteHostChange(target);
+    sim::NoteHostChange(destination);
     // MOVEFILE_WRITE_THROUGH asks that the move be on the disk when the call
     // returns. The rename is, for every later reader; the world has no power
     // to lose, so nothing is flushed beyond it.
