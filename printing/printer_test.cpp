@@ -217,7 +217,7 @@ TEST_F(PrinterTest, OnlyTheFirstDependentFileIsKeptAndInstalledAsAOneFileList) {
     ASSERT_EQ(1, saved->GetCount());
     saved->GetAt(0)->ServerName = L"\\\\SRV03";
     EXPECT_EQ(1, saved->Add());
-    EXPECT_EQ(0u, saved->GetAt(0)->Restore);
+    EXPECT_EQ(std::make_tuple(0u, 0u), std::tie(saved->GetAt(0)->Restore, saved->GetAt(0)->LastErrorCode));
     EXPECT_EQ(std::optional<std::vector<std::wstring>>({L"UNIRES.DLL"}),
               ReadRegistryMultiString(L"SRV03", std::wstring(sim::kTestDrivers3) + L"\\HP LaserJet 4000 Series PCL",
                                       L"Dependent Files"));

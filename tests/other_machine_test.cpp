@@ -142,6 +142,24 @@ TEST_F(OtherMachineTest, EveryObjectComesBackOnTheTargetAndTheOldServerIsUntouch
     EXPECT_TRUE(control & SE_DACL_PROTECTED);
 }
 
+// A backup file that names no machine cannot say it was the old server's:
+// its object is refused, not restored onto whatever machine runs the tool.
+TEST_F(OtherMachineTest, ABackupFileThatNamesNoMachineIsRefusedNotRestored) {
+    AddLocalAccount(L"SRV02", L"LocalOps", kNewLocalOps);
+    const fs::path file = HostPathOf(L"SRV02", corvan::FromUtf8(Outcome("BackupLocation"))) / "Public_shr.bkp";
+    std::string kept;
+    for (const auto& line : Lines(ReadHostFile(file)))
+        kept += (line.rfind("ServerName=", 0) == 0 ? "ServerName=\"\"" : line) + "\r\n";
+    ASSERT_NE(ReadHostFile(file).size(), kept.size());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << kept;
+
+    Restore({"/T:SRV02"});
+    EXPECT_EQ("error", Outcome("RestoreStatus"));
+    const auto errors = Section("RESTOREERROR");
+    EXPECT_NE(errors.end(), std::find(errors.begin(), errors.end(), "SHARE=Public,\"Public_shr.bkp\""));
+    EXPECT_EQ(std::nullopt, ReadRegistryMultiString(L"SRV02", kShares, L"Public"));
+}
+
 TEST_F(OtherMachineTest, PreviewChangesNothingAndForetellsWhatTheRestoreDoes) {
     // The new server lacks the printer's driver, the null-session share's
     // folder and the local account; a domain account of that name must not
