@@ -252,6 +252,16 @@ TEST_F(ShareMigrationTest, FullDataDiskFailsTheRunAndLosesNothing) {
     EXPECT_FALSE(fs::exists(OnSrv01(Outcome("RestoreLocation") + "\\Public_shr.bkp")));
 }
 
+// A status report that cannot be written fails the backup under its step.
+TEST_F(ShareMigrationTest, AReportThatCannotBeWrittenFailsTheBackup) {
+    AddFault(L"WriteFile:StatusReport=112");
+    Corvan({"/B", "/S:SRV01"});
+    EXPECT_EQ("REPORT", Outcome("BackupErrorStep"));
+    const auto errors = Section("BACKUPERROR");
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(0u, errors[0].rfind("REPORT=", 0)) << errors[0];
+}
+
 // Control files the run cannot follow are named on the console and in the
 // error log; a run with nothing to do says so.
 TEST_F(ShareMigrationTest, ControlFilesTheRunCannotFollowAreNamed) {
