@@ -93,6 +93,9 @@ TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
     CCompositePrinter failing(L"\\\\SRV01");
     failing.Enum();
     EXPECT_EQ(5u, failing.GetAt(0)->LastErrorCode);
+    // A list of printers that cannot be read fails the whole set.
+    AddFault(L"EnumPrintersW@SRV01=5");
+    EXPECT_EQ(0, CCompositePrinter(L"\\\\SRV01").Enum());
 }
 
 TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
@@ -201,6 +204,7 @@ TEST_F(PrinterTest, PermissionsGoWithTheQueueOrItIsNotMade) {
     EXPECT_EQ(0, plain->Delete());
     EXPECT_EQ(1, plain->Delete());
     EXPECT_FALSE(RegistryKeyExists(L"SRV02", kPrinters + L"\\PLAIN"));
+    EXPECT_EQ(0, plain->Delete());  // gone: nothing to open
 }
 
 TEST_F(PrinterTest, OnlyTheFirstDependentFileIsKeptAndInstalledAsAOneFileList) {
