@@ -20,6 +20,7 @@ TEST(SidTextTest, ParsesIntoBinaryLayoutAndBackAndRefusesMalformedTextsAndInvali
         // A wide authority is hex; one that fits 32 bits is decimal however it was given.
         {L"S-1-0x123456789ABC-7", {1, 1, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 7, 0, 0, 0}, L"S-1-0x123456789ABC-7"},
         {L"S-1-0x10-1", {}, L"S-1-16-1"},
+        {L"S-1-0xFFFFFFFF-1", {}, L"S-1-4294967295-1"},
         {L"S-1-5-21-3000000000-4294967295-0-1001", {}, L"S-1-5-21-3000000000-4294967295-0-1001"},
         {fifteen, Bytes(68), fifteen.c_str()},
     };
