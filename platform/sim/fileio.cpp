@@ -91,6 +91,8 @@ std::vector<FileObject*>& OpenFiles() {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+dev_t DeviceOf(const struct statx& status) { return makedev(status.stx_dev_major, status.stx_dev_minor); }
+
 HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD share, const struct statx& opened,
                      DWORD lastError) {
     auto file = std::make_shared<FileObject>();
@@ -103,7 +105,7 @@ HANDLE NewFileHandle(int fd, std::wstring path, DWORD access, DWORD share, const
         file->writesAtOpen = writesSoFar;
     }
     if (Uses(access)) {
-        file->device = makedev(opened.stx_dev_major, opened.stx_dev_minor);
+        file->device = DeviceOf(opened);
         file->inode = opened.stx_ino;
         file->share = share;
         sim::TrackOpen(file.get());
@@ -225,8 +227,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
             // The host would let its superuser write a read-only file; Windows lets nobody.
             DWORD error = wantWrite && !(opened.stx_mode & S_IWUSR) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
             if (!error)
-                error = sim::SharingConflict(makedev(opened.stx_dev_major, opened.stx_dev_minor), opened.stx_ino,
-                                             dwDesiredAccess, dwShareMode);
+                error = sim::SharingConflict(DeviceOf(opened), opened.stx_ino, dwDesiredAccess, dwShareMode);
             if (!error && (openExisting & O_TRUNC)) {
                 ++writesSoFar;
                 if (::ftruncate(fd, 0) != 0) error = OpenError(errno, exact);
