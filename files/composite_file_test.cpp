@@ -29,6 +29,7 @@ TEST(CompositeFileStoreTest, ATreeLoadsFromItsFileSavesBackUnchangedAndDumps) {
     auto loaded = corvan_test::LoadedFrom<CCompositeFile>(corvan_test::TestData(kSample));
     EXPECT_EQ(corvan_test::Golden(kSample), corvan_test::SavedBytes(*loaded, dir.File("tree.bkp")));
     ASSERT_EQ(2, loaded->GetCount());
+    EXPECT_EQ(nullptr, loaded->GetAt(2));
     auto* sub = dynamic_cast<CCompositeFile*>(loaded->GetAt(1));
     ASSERT_TRUE(sub);
     ASSERT_EQ(1, sub->GetCount());

@@ -70,6 +70,8 @@ TEST_F(PrinterTest, APrinterSavesAsTheGoldenFileLoadsBackWholeAndIsSelected) {
     EXPECT_EQ(golden, corvan_test::SavedBytes(*laser, WorldFile("printer.bkp")));
     auto copy = corvan_test::LoadedFrom<CPrinter>(WorldFile("printer.bkp"));
     EXPECT_EQ(golden, corvan_test::SavedBytes(*copy, WorldFile("again.bkp")));
+    const std::string dump = corvan_test::Printed([&] { copy->Dump(); });
+    EXPECT_NE(std::string::npos, dump.find("devicename: LASER01, formname: \"Letter\"")) << dump;
 
     // Selection matches parts of names, ignoring case; any type matches all.
     struct Case {

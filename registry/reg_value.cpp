@@ -466,7 +466,7 @@ std::vector<WCHAR> CRegValueMultiSz::MultiStringBuffer() const {
 
 int CRegValueMultiSz::Add(const std::wstring& keyPath, const std::wstring& valueName, HKEY& handle) {
     const std::wstring function = CallName({L"CRegValueMultiSz::Add(", keyPath.c_str(), L", ", valueName.c_str(), L")"});
-    CRegValue::Add(keyPath, valueName, handle);
+    if (!CRegValue::Add(keyPath, valueName, handle)) return 0;  // keeps the open's own error
     const std::vector<WCHAR> buffer = MultiStringBuffer();
     LSTATUS rc =
         RegSetValueExW(handle, valueName.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(buffer.data()),

@@ -71,6 +71,9 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     EXPECT_TRUE(
         Logged(L"CRegValueMultiSz::Enum(SOFTWARE\\Missing, List),CRegValue::Enum(SOFTWARE\\Missing, List...),0"));
     EXPECT_EQ(2u, list.LastErrorCode);  // from the open step
+    list.LastErrorCode = 0;
+    EXPECT_EQ(0, list.Add(L"SOFTWARE\\Missing", L"List", handle));  // nor is a write made through no key
+    EXPECT_EQ(2u, list.LastErrorCode);
 }
 
 // The other kinds are written back byte for byte by the key tests.

@@ -105,6 +105,7 @@ protected:
         mode.paperSize = paper;
         mode.duplex = duplex;
         mode.privateBytes = privateBytes;
+        mode.panningHeight = 1;  // the last member must come across too
         return mode.Bytes();
     }
 

@@ -96,6 +96,13 @@ TEST(RegExportTest, RejectsTextWithoutHeaderOrWithBrokenLinesAndNamesTheLine) {
         EXPECT_EQ(nullptr, Parse(text, &error)) << text;
         EXPECT_NE(std::wstring::npos, error.find(line)) << text << corvan::ToUtf8(error);
     }
+    // A key as deep as Windows keeps one loads; one level deeper is refused.
+    std::string deep = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE";
+    for (size_t i = 0; i < kMaxKeyLevels; ++i) deep += "\\k";
+    std::wstring error;
+    EXPECT_NE(nullptr, Parse(deep + "]\n"));
+    EXPECT_EQ(nullptr, Parse(deep + "\\k]\n", &error));
+    EXPECT_NE(std::wstring::npos, error.find(L"line 2")) << corvan::ToUtf8(error);
 }
 
 TEST(RegExportTest, AcceptsEmptyFileCommentsRegedit4RemovalLinesAndOtherHives) {
