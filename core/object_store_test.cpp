@@ -169,6 +169,13 @@ TEST_F(ObjectStoreFileTest, SaveToReportAppendsTheValuesInTheFilesEncoding) {
     }
     const std::wstring op = L"CObjectStore::SaveToReport(" + WorldFile("report.txt") + L")";
     EXPECT_EQ(std::vector<std::wstring>(4, op + L"," + op + L",0"), log_.texts);  // each logged, as a load is
+
+    // From U+10000 on, a character is a pair of UTF-16 units.
+    CObjectStore wide;
+    wide.AddEntry(L"S", L"k", L"\U00010000", 0);
+    WriteBytes(WorldRoot() / "wide.txt", "\xFF\xFE");
+    ASSERT_EQ(1, wide.SaveToReport(WorldFile("wide.txt")));
+    EXPECT_EQ(std::string("\xFF\xFE\x00\xD8\x00\xDC\r\0\n\0", 10), ReadBytes(WorldRoot() / "wide.txt"));
 }
 
 TEST(ObjectStoreTest, WritingEntries) {

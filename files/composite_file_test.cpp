@@ -211,6 +211,11 @@ TEST_F(CompositeFileTest, AnAccountTheTargetDoesNotKnowIsSetByItsSid) {
     ASSERT_EQ(0u, dacl.Apply(L"\\\\?\\D:\\orphan.txt", L"", call)) << corvan::ToUtf8(call);
     EXPECT_EQ((std::vector<win32_files::AceEntry>{{ACCESS_ALLOWED_ACE_TYPE, 0, 0x001F01FF, L"S-1-5-21-9-9-9-4242"}}),
               win32_files::DaclOf(L"D:\\orphan.txt"));
+    // Only a lookup that found no account names one.
+    CWin32File file;
+    CFileTransfer transfer(nullptr, L"Restore");
+    file.RecordFailure(transfer, L"Apply", L"LookupAccountName(OLDDOMAIN\\gone)", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(std::wstring::npos, file.ErrorDescription.find(L"Account:")) << corvan::ToUtf8(file.ErrorDescription);
 }
 
 }  // namespace

@@ -45,6 +45,10 @@ TEST(TextTest, BytesThatAreNotUtf8StayAsTheirLatin1Characters) {
         {"\xc3\xa9\x80", L"\u00e9\u0080"},            // a stray follower
     };
     for (const auto& [bytes, text] : cases) EXPECT_EQ(text, corvan::FromUtf8(bytes)) << testing::PrintToString(bytes);
+    // And back, up to the last character Latin-1 holds.
+    std::string latin1;
+    EXPECT_TRUE(corvan::ToLatin1(L"caf\u00e9\u00ff", latin1) && latin1 == "caf\xe9\xff") << latin1;
+    EXPECT_FALSE(corvan::ToLatin1(L"\u0100", latin1));
 }
 
 TEST(TextTest, CaseRulesPairTheLettersOfLatin1GreekAndCyrillic) {

@@ -60,6 +60,7 @@ TEST_F(RegValueTest, ReadFailuresNameTheFailingCall) {
     asked.Value = 9;
     asked.LastErrorCode = 5;
     EXPECT_EQ(0, asked.Enum(kKey, L"Text", handle));  // through the handle opened above
+    EXPECT_EQ(0, CRegValueBinary().Enum(kKey, L"Text", handle));
     RegCloseKey(handle);
     EXPECT_TRUE(Logged(L"CRegValueDword::Enum(Text),RegQueryValueEx(Text), Type is NOT REG_DWORD.,0"));
     EXPECT_EQ(std::make_pair(5u, 9u), std::make_pair(asked.LastErrorCode, asked.Value));

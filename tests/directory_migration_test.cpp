@@ -327,7 +327,7 @@ TEST_F(DirectoryMigrationTest, EntriesThatNameNoFolderAreRefusedWithTheirReason)
                     {"D:\\Da*", "wild.bkp", "Da*", "123"},
                     {"D:\\Missing", "missing.bkp", "\\D$\\Missing", "2"},
                     {"Z:\\Data", "z.bkp", "\\Z$\\Data", "67"},  // a drive the machine lacks
-                    {"Z:\\", "zroot.bkp", "\\Z$", "67"}};
+                    {"z:\\", "zroot.bkp", "\\z$", "67"}};  // a drive letter in lower case too
     std::string entries = "[BACKUP]\r\n";
     for (const auto& e : expected) entries += "DIRECTORY=" + e.name + "," + e.file + "\r\n";
     WriteControl(entries);
