@@ -310,6 +310,7 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     EXPECT_EQ(126444736000000000ULL, Ticks(data.ftLastAccessTime));
     EXPECT_EQ(3u, data.nFileSizeLow);
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), data.dwFileAttributes);
+    EXPECT_EQ(0u, Found(L"D:\\T").nFileSizeLow);  // a folder has no size, whatever the host says
     data = Found(L"D:\\T\\big.bin");
     EXPECT_EQ(std::make_pair(1u, INVALID_FILE_SIZE), std::make_pair(data.nFileSizeHigh, data.nFileSizeLow));
     // Through a handle a low part of all ones is told from a failure by the last error alone.

@@ -3,6 +3,7 @@
 // platform/conformance/registry_test.cpp.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,7 +59,15 @@ TEST_F(RegistryWorldTest, ChangesReachTheFileOnFlushOrResetAndOldHandlesDieWithT
     sim::ResetWorld();
     DWORD size = 0;
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegQueryValueExW(key_, L"Kept", nullptr, nullptr, nullptr, &size));
-    HKEY key = OpenKey(HKEY_LOCAL_MACHINE, kScratch);
+    // A file that did not parse is read afresh after a reset, once mended.
+    const std::string kept = ReadHostFile(file);
+    std::ofstream(file, std::ios::trunc) << "not a hive";
+    sim::ResetWorld();
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_BADDB, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kScratch, 0, KEY_READ, &key));
+    std::ofstream(file, std::ios::trunc) << kept;
+    sim::ResetWorld();
+    key = OpenKey(HKEY_LOCAL_MACHINE, kScratch);
     EXPECT_EQ(42u, QueryDword(key, L"Kept"));
     RegCloseKey(key);
 }
