@@ -24,6 +24,7 @@ namespace {
 struct FindObject : sim::KernelObject {
     std::vector<WIN32_FIND_DATAW> entries;
     size_t next = 0;
+    std::wstring searched;  // as FindFirstFileW was given it, for fault rules
 };
 
 bool IsDirectory(const fs::path& path) {
@@ -197,6 +198,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
     }
     *lpFindFileData = find->entries[0];
     find->next = 1;
+    find->searched = std::move(text);
     return sim::AddHandle(find);
 }
 
@@ -204,6 +206,7 @@ BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
     auto find = sim::HandleObject<FindObject>(hFindFile);
     if (!find) return Fail(ERROR_INVALID_HANDLE);
     if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD fault = sim::InjectedPathFault("FindNextFileW", find->searched)) return Fail(fault);
     if (find->next >= find->entries.size()) return Fail(ERROR_NO_MORE_FILES);
     *lpFindFileData = find->entries[find->next++];
     return TRUE;
