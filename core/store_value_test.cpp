@@ -37,6 +37,8 @@ TEST(StoreValueTest, TextRulesOfTheClassAndOfTheStore) {
     EXPECT_EQ(L"keeps sz: inside", out);
     CStoreValue::GetString(L"expand_sz:%SystemRoot%", out);
     EXPECT_EQ(L"%SystemRoot%", out);
+    CStoreValue::GetString(L"\"opened, never closed", out);  // quoted only when both ends are quotes
+    EXPECT_EQ(L"\"opened, never closed", out);
 
     EXPECT_EQ(L" inside", StoreTextRule(L"\"keeps sz: inside\""));  // the store drops it even when quoted
     EXPECT_EQ(L"open", StoreTextRule(L"\"open"));

@@ -164,6 +164,13 @@ TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
         ASSERT_TRUE(WriteNewFile(file, "x"));
     auto sub = [](CCompositeFile& tree) { return static_cast<CCompositeFile*>(tree.GetAt(1)); };
 
+    // A listing that fails part way (after ".." and Inner) keeps what it read and fails its folder.
+    AddFault(L"FindNextFileW:Sub\\*=0,2");
+    AddFault(L"FindNextFileW:Sub\\*=59,1");
+    CCompositeFile cut(L"\\\\SRV01");
+    ASSERT_TRUE(cut.Enum(L"\\\\SRV01\\D$\\Data"));
+    EXPECT_EQ(std::make_tuple(59u, 1), std::make_tuple(sub(cut)->LastErrorCode, sub(cut)->GetCount()));
+
     // Backup: a copy of the root that cannot be made fails the backup, counted once.
     AddFault(L"CreateDirectoryW:Copies0\\Data=5,1");
     CCompositeFile root(L"\\\\SRV01");

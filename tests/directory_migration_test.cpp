@@ -233,7 +233,7 @@ TEST_F(DirectoryMigrationTest, WhatFailsIsReportedAndARestoreRunAgainCopiesOnlyT
 
     fs::remove(WorldRoot() / "faults.ini");
     Wipe(L"D:\\Data");
-    AddFault(L"CopyFileW:b.txt=112,1");
+    AddFault(L"MoveFileExW:b.txt=112,1");  // once its copy is whole
     ASSERT_EQ(0, Restore().exitCode);
     EXPECT_EQ("error", Outcome("RestoreStatus"));
     EXPECT_EQ("112", Outcome("RestoreLastError"));
