@@ -224,8 +224,10 @@ TEST_F(ShareTest, ShareWrittenIntoTheRegistryIsListed) {
     const Bytes closed = {1, 0, 0x04, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, 2, 0, 8, 0, 0, 0, 0, 0};
     SetRegistryValue(L"SRV02", kSecurity, L"Closed", REG_BINARY, closed);
 
+    AddDirectory(L"SRV02", L"Z:\\");  // the last letter is a drive too
+
     std::vector<Listed> shares = EnumAll(L"\\\\srv02");
-    ASSERT_EQ((Names{L"Tools", L"Old", L"Bare", L"Closed", L"C$", L"D$", L"ADMIN$", L"IPC$"}), NamesOf(shares));
+    ASSERT_EQ((Names{L"Tools", L"Old", L"Bare", L"Closed", L"C$", L"D$", L"Z$", L"ADMIN$", L"IPC$"}), NamesOf(shares));
     EXPECT_EQ(shares[0], (Listed{L"Tools", 0, L"Admin tools", SHI_USES_UNLIMITED, 0, L"D:\\Tools", true, sd}));
     // Unlimited uses is the server's default for a missing line.
     EXPECT_EQ(shares[1], (Listed{L"Old", 0, L"", SHI_USES_UNLIMITED, 0, L"D:\\Old", true, {}}));

@@ -387,6 +387,15 @@ TEST_F(SpoolerTest, StoredBlocksThatDoNotHoldTogetherAreNotHandedOut) {
     EXPECT_TRUE(!got.empty() && reinterpret_cast<PRINTER_INFO_3*>(got.data())->pSecurityDescriptor);
     seeded.security.clear();
 
+    // A driver whose dependent files are not a list has none.
+    SetRegistryString(L"SRV01", std::wstring(sim::kTestDrivers3) + L"\\" + driver_, L"Dependent Files", L"UNIRES.DLL");
+    DWORD needed = 0, count = 0;
+    EnumPrinterDriversW(kServer, nullptr, 3, nullptr, 0, &needed, &count);
+    Bytes drivers(needed);
+    ASSERT_TRUE(EnumPrinterDriversW(kServer, nullptr, 3, drivers.data(), needed, &needed, &count));
+    const auto* listed = reinterpret_cast<const DRIVER_INFO_3W*>(drivers.data());
+    EXPECT_TRUE(!listed->pDependentFiles || !*listed->pDependentFiles) << corvan::ToUtf8(Text(listed->pDependentFiles));
+
     // A shorter public part that ends on a member boundary converts; one that
     // ends inside a member, or data cut short, is no device mode.
     struct Case {
