@@ -45,27 +45,36 @@ TEST(CompositeFileStoreTest, ATreeLoadsFromItsFileSavesBackUnchangedAndDumps) {
 }
 
 TEST(CompositeFileStoreTest, TreesThatWouldWriteOrReadOutsideTheirFoldersAreRefused) {
+    const wchar_t* const name = L"is not a plain file name";
+    const wchar_t* const outside = L"lies outside its folder";
+    const wchar_t* const root = L"is not a folder path ending in the folder's name";
     struct {
         const char* what;
         std::function<void(CCompositeFile&)> spoil;
+        const wchar_t* why;  // each is refused for its own reason
     } cases[] = {
-        {"a name that climbs", [](CCompositeFile& t) { t.GetAt(0)->FileName = L"..\\..\\Windows\\evil.dll"; }},
-        {"a name of dots", [](CCompositeFile& t) { t.GetAt(0)->FileName = L".."; }},
-        {"a name with a drive", [](CCompositeFile& t) { t.GetAt(0)->FileName = L"C:evil.dll"; }},
-        {"a file in another folder", [](CCompositeFile& t) { t.GetAt(0)->FilePath = L"\\\\SRV01\\C$\\Windows"; }},
-        {"a folder outside its parent", [](CCompositeFile& t) { t.GetAt(1)->FilePath = L"\\\\SRV01\\C$\\Sub"; }},
-        {"a copy outside its folder's copy", [](CCompositeFile& t) { t.GetAt(0)->BackupPath = L"C:\\Windows"; }},
-        {"copies outside the run folder", [](CCompositeFile& t) { t.BackupPath = L"D:\\Mig\\Data\\SRV01\\Other"; }},
-        {"a root path with dots", [](CCompositeFile& t) { t.FilePath = L"\\\\SRV01\\D$\\x\\..\\Data"; }},
-        {"a root that is no full path", [](CCompositeFile& t) { t.FilePath = L"Data"; }},
-        {"an unreadable list", [](CCompositeFile& t) { t.GetAt(0)->OwnDacl->Valid = false; }},
+        {"a name that climbs", [](CCompositeFile& t) { t.GetAt(0)->FileName = L"..\\..\\Windows\\evil.dll"; }, name},
+        {"a name of dots", [](CCompositeFile& t) { t.GetAt(0)->FileName = L".."; }, name},
+        {"a name with a drive", [](CCompositeFile& t) { t.GetAt(0)->FileName = L"C:evil.dll"; }, name},
+        {"a file in another folder", [](CCompositeFile& t) { t.GetAt(0)->FilePath = L"\\\\SRV01\\C$\\Windows"; },
+         outside},
+        {"a folder outside its parent", [](CCompositeFile& t) { t.GetAt(1)->FilePath = L"\\\\SRV01\\C$\\Sub"; },
+         outside},
+        {"a copy outside its folder's copy", [](CCompositeFile& t) { t.GetAt(0)->BackupPath = L"C:\\Windows"; },
+         L"has its copy outside its folder's copy"},
+        {"copies outside the run folder", [](CCompositeFile& t) { t.BackupPath = L"D:\\Mig\\Data\\SRV01\\Other"; },
+         L"has its copies outside the backup's run folder"},
+        {"a root path with dots", [](CCompositeFile& t) { t.FilePath = L"\\\\SRV01\\D$\\x\\..\\Data"; }, root},
+        {"a root that is no full path", [](CCompositeFile& t) { t.FilePath = L"Data"; }, root},
+        {"an unreadable list", [](CCompositeFile& t) { t.GetAt(0)->OwnDacl->Valid = false; },
+         L"has an unreadable access list"},
     };
     for (const auto& c : cases) {
         auto tree = corvan_test::LoadedFrom<CCompositeFile>(corvan_test::TestData(kSample));
         c.spoil(*tree);
         std::wstring problem;
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), tree->Validate(kRun, problem)) << c.what;
-        EXPECT_FALSE(problem.empty()) << c.what;
+        EXPECT_NE(std::wstring::npos, problem.find(c.why)) << c.what << ": " << corvan::ToUtf8(problem);
     }
 }
 
@@ -202,11 +211,17 @@ TEST_F(CompositeFileTest, AFolderThatCannotBeMadeFailsEverythingBelowIt) {
         EXPECT_FALSE(failed.Restore());
         EXPECT_EQ(std::make_tuple(1u, 2u), std::tie(failed.Tally.Failed, failed.LastErrorCode));
     }
+    CWin32File* a = whole.GetAt(0);
+    a->CreationTime = {};  // a copy kept without its creation time still gets its write time
+    a->LastWriteTime = {0, 0x01D00000};
     AddFault(L"CreateDirectoryW:D$\\Data\\Sub=5,1");
     EXPECT_FALSE(whole.Restore());
     EXPECT_EQ(std::make_tuple(4u, 1u, 5u), std::tie(whole.Tally.Failed, whole.Tally.Files, whole.LastErrorCode));
     EXPECT_EQ(1u, static_cast<CCompositeFile*>(sub(whole)->GetAt(1))->GetAt(0)->RestoreFlag);
     EXPECT_EQ("x", win32_files::ReadWholeFile(L"D:\\Data\\a.txt"));
+    WIN32_FILE_ATTRIBUTE_DATA written{};
+    ASSERT_TRUE(GetFileAttributesExW(L"D:\\Data\\a.txt", GetFileExInfoStandard, &written));
+    EXPECT_EQ(0x01D00000u, written.ftLastWriteTime.dwHighDateTime);
 }
 
 TEST_F(CompositeFileTest, AnAccountTheTargetDoesNotKnowIsSetByItsSid) {

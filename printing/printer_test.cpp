@@ -224,6 +224,7 @@ TEST_F(PrinterTest, OnlyTheFirstDependentFileIsKeptAndInstalledAsAOneFileList) {
     saved->GetAt(0)->ServerName = L"\\\\SRV03";
     EXPECT_EQ(1, saved->Add());
     EXPECT_EQ(std::make_tuple(0u, 0u), std::tie(saved->GetAt(0)->Restore, saved->GetAt(0)->LastErrorCode));
+    EXPECT_EQ(1, saved->Add());  // installed: nothing left to do
     EXPECT_EQ(std::optional<std::vector<std::wstring>>({L"UNIRES.DLL"}),
               ReadRegistryMultiString(L"SRV03", std::wstring(sim::kTestDrivers3) + L"\\HP LaserJet 4000 Series PCL",
                                       L"Dependent Files"));

@@ -169,6 +169,10 @@ TEST_F(RegValueTest, DumpPrintsExportLinesAndWrapsBinaryLinesAtTheColumnCounter)
     ASSERT_EQ(3u, report.GetEntryCount());
     EXPECT_EQ(L"57,58,59,5a,5b,5c,1f,80", report.GetEntryAt(1).Value);
     EXPECT_EQ(L"report", report.GetEntryAt(1).Key);
+    data.ValueName = L"B";
+    data.Value = {0x20, 0x41, 0x1f};  // a blank is printable
+    data.WriteReport(report, 0);
+    EXPECT_EQ(L"\"B\"=string: A.", report.GetEntryAt(report.GetEntryCount() - 1).Value);
 }
 
 TEST_F(RegValueTest, StringKindsSplitReplaceAndFind) {
