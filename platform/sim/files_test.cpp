@@ -329,6 +329,12 @@ TEST_F(FilesTest, TimesSizesAndAttributesComeFromTheHost) {
     // A leading dot hides nothing on Windows; an attribute word left empty on the host is none.
     ASSERT_EQ(0, ::setxattr(HostPathOf(L"SRV01", L"D:\\T\\.profile").c_str(), "user.corvan.attributes", "", 0, 0));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), Found(L"D:\\T\\.profile").dwFileAttributes);
+    // The host's own attributes, more than one listing holds, hide nothing of ours.
+    ASSERT_TRUE(SetFileAttributesW(L"D:\\T\\old.txt", FILE_ATTRIBUTE_HIDDEN));
+    const std::string tagged = HostPathOf(L"SRV01", L"D:\\T\\old.txt").string();
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(0, ::setxattr(tagged.c_str(), ("user.host.tag" + std::to_string(i)).c_str(), "x", 1, 0));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN), GetFileAttributesW(L"D:\\T\\old.txt"));
 }
 
 // ---- security ----
