@@ -320,6 +320,9 @@ TEST_F(SpoolerTest, HandlesGrantWhatWasAskedAndTakenShareNamesFollowEveryChange)
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, ClosePrinter(use));
     DWORD needed = 0;
     EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, GetPrinterW(use, 2, nullptr, 0, &needed));
+    HANDLE server = Open(L"\\\\SRV01", SERVER_ACCESS_ENUMERATE);  // a print server's handle is no printer's
+    EXPECT_FAILS_WITH(ERROR_INVALID_HANDLE, GetPrinterW(server, 2, nullptr, 0, &needed));
+    EXPECT_TRUE(ClosePrinter(server));
 
     // AddPrinterW and SetPrinterW find a taken share name without reading every
     // printer again; what they keep must follow every way a printer changes.
