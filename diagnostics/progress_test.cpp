@@ -17,6 +17,7 @@ TEST(ProgressTest, LineSaysStepCountsTimeAndAsMuchOfTheObjectAsFits) {
         {3, 5ull << 30, 0, L"D:\\Data\\deep\\file.txt", 60,
          L"Restore DIRECTORY: 3 objects, 5.0 GB, 00:00 ...deep\\file.txt"},
         {3, 0, 0, L"D:\\Data", 20, L"Restore DIRECTORY: 3"},
+        {3, 0, 0, L"x", 49, L"Restore DIRECTORY: 3 objects, 0 bytes, 00:00"},  // five columns short: no object
     };
     for (const auto& c : cases) {
         std::wstring line = CProgress::Line(L"Restore DIRECTORY", c.objects, c.bytes, c.ms, c.object, c.columns);

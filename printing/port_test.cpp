@@ -91,6 +91,9 @@ TEST_F(PortTest, AddWritesWhatThePortCarriesAndRefusesWhatNothingCouldMake) {
     auto ip = SavedPort(L"IP_9", L"Standard TCP/IP Port", 9100);
     EXPECT_EQ(1, ip->Add());
     EXPECT_TRUE(std::filesystem::exists(WorldRoot() / "restore" / "IP_9_Port.bkp"));
+    AddFault(L"CreateFileW:IP_7_Port=5");  // a copy of the settings that cannot be kept fails the port
+    auto unkept = SavedPort(L"IP_7", L"Standard TCP/IP Port", 9100);
+    EXPECT_EQ(std::make_tuple(0, 5u, 1u), std::make_tuple(unkept->Add(), unkept->LastErrorCode, unkept->Restore));
 
     struct Case {
         const wchar_t* name;
