@@ -208,9 +208,10 @@ TEST_F(SpoolerTest, AddPrinterChecksItsRecordInWindowsOrder) {
     EXPECT_FALSE(RegistryKeyExists(L"SRV01", std::wstring(kTestPrintersKey) + L"\\LASER09"));
 
     // Unshared, a printer may take a share name in use; a blank is no control
-    // character; a name may be as long as allowed, priorities as high; a file share's name counts as taken.
+    // character; names may be as long as allowed, priorities as high; a file share's name counts as taken.
     EXPECT_NE(nullptr, Add(Record(L"QUIET", L"TAKEN", 0)));
-    PRINTER_INFO_2W highest = Record(longest.c_str(), L"Front Desk");
+    const std::wstring longestShare(NNLEN, L'S');
+    PRINTER_INFO_2W highest = Record(longest.c_str(), longestShare.c_str());
     highest.Priority = highest.DefaultPriority = MAX_PRIORITY;
     EXPECT_NE(nullptr, Add(highest));
     SetRegistryMultiString(L"SRV01", L"SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares", L"Files",
