@@ -80,6 +80,15 @@ TEST(RegExportTest, SavedExportsAreTheGoldenFilesAndLoadBackUnchanged) {
     ExpectSavedAsGolden(kinds, "every_kind.saved.reg");
 }
 
+// Windows' two-byte units become the host's characters and back: a pair of
+// surrogates is one character, up to the last pair; a stray last byte stays.
+TEST(RegExportTest, TextUnitsConvertBothWays) {
+    const Bytes utf16 = {0x41, 0, 0x3D, 0xD8, 0x00, 0xDE, 0xFF, 0xDB, 0xFF, 0xDF, 0x07};  // A, U+1F600, U+10FFFF
+    const Bytes wide = Utf16ToWide(utf16);
+    EXPECT_EQ(3 * sizeof(wchar_t) + 1, wide.size());
+    EXPECT_EQ(utf16, WideToUtf16(wide));
+}
+
 TEST(RegExportTest, RejectsTextWithoutHeaderOrWithBrokenLinesAndNamesTheLine) {
     const std::string head = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n";
     const std::pair<std::string, const wchar_t*> cases[] = {

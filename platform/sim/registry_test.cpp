@@ -70,6 +70,18 @@ TEST_F(RegistryWorldTest, ChangesReachTheFileOnFlushOrResetAndOldHandlesDieWithT
     key = OpenKey(HKEY_LOCAL_MACHINE, kScratch);
     EXPECT_EQ(42u, QueryDword(key, L"Kept"));
     RegCloseKey(key);
+
+    // A change is written out before the process turns to another world.
+    key = CreateKey(HKEY_LOCAL_MACHINE, kScratch);
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key, L"Carried", 7));
+    const std::string here = WorldRoot().string();
+    const std::filesystem::path elsewhere = WorldRoot() / "elsewhere";
+    std::filesystem::create_directory(elsewhere);
+    setenv("CORVAN_WORLD", elsewhere.c_str(), 1);
+    sim::WorldRoot();
+    setenv("CORVAN_WORLD", here.c_str(), 1);
+    EXPECT_NE(std::string::npos, ReadHostFile(file).find("\"Carried\"=dword:00000007"));
+    RegCloseKey(key);
 }
 
 TEST_F(RegistryWorldTest, InjectedFailuresReachEveryCallAndKeysDeeperThanWindowsKeepsAreNotCreated) {
