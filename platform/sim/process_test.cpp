@@ -52,7 +52,10 @@ protected:
         // Asked without a wait, the exit code alone shows when the child has ended.
         DWORD code = STILL_ACTIVE;
         for (int i = 0; i < 12000 && code == STILL_ACTIVE; ++i) {  // a minute at most
-            EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+            if (!GetExitCodeProcess(info.hProcess, &code)) {
+                ADD_FAILURE() << "GetExitCodeProcess failed with " << GetLastError();
+                break;
+            }
             if (code == STILL_ACTIVE) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         EXPECT_TRUE(CloseHandle(info.hThread));
