@@ -269,7 +269,15 @@ int CCorvanrator::CheckDirectories(const std::wstring& path) {
         size_t j = path.find_first_of(L"\\/", i + 1);
         if (j == std::wstring::npos) j = path.size();
         std::wstring component = path.substr(i + 1, j - i - 1);
-        if (!SetCurrentDirectoryW(component.c_str()) && !CreateDirectoryW(component.c_str(), nullptr)) return fail();
+        // Another run started at the same moment may make the folder between
+        // the look and the make: a folder that is there by then will do.
+        if (!SetCurrentDirectoryW(component.c_str()) && !CreateDirectoryW(component.c_str(), nullptr)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_ALREADY_EXISTS || !SetCurrentDirectoryW(component.c_str())) {
+                SetLastError(error);
+                return fail();
+            }
+        }
         passed = true;
         i = j;
     }

@@ -51,6 +51,20 @@ TEST_F(MigratorTest, CheckDirectoriesMakesEveryMissingFolderKeepsTheWorkingDirec
     EXPECT_EQ(L"D:\\", Current());
 }
 
+TEST_F(MigratorTest, AFolderMadeByAnotherRunBetweenTheLookAndTheMakeWillDo) {
+    // The look fails as it did before the other run made the folder.
+    AddDirectory(L"SRV01", L"D:\\Mig\\Race");
+    AddFault(L"SetCurrentDirectoryW:\\Mig\\Race=2,1");
+    CCorvanrator migrator;
+    EXPECT_EQ(1, migrator.CheckDirectories(L"D:\\Mig\\Race\\SRV01"));
+    EXPECT_TRUE(fs::is_directory(HostPathOf(L"SRV01", L"D:\\Mig\\Race\\SRV01")));
+
+    // A file in the folder's place is no folder, and keeps its error.
+    AddFile(L"SRV01", L"D:\\Mig\\Plain", "not a folder");
+    EXPECT_EQ(0, migrator.CheckDirectories(L"D:\\Mig\\Plain\\SRV01"));
+    EXPECT_EQ(183u, migrator.LastErrorCode);
+}
+
 TEST_F(MigratorTest, AnExistingRunFolderIsNeverReused) {
     AddFile(L"SRV01", L"D:\\Data\\261206034512042\\earlier.bkp", "earlier");
     AddDirectory(L"SRV01", L"D:\\Data\\261206034512043");

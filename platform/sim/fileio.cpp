@@ -557,6 +557,10 @@ BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName) {
         return FALSE;
     }
     std::wstring full = sim::FullPathName(lpPathName);
+    if (DWORD fault = sim::InjectedPathFault("SetCurrentDirectoryW", full)) {
+        SetLastError(fault);
+        return FALSE;
+    }
     std::filesystem::path host;
     DWORD error = sim::MapPath(full, host);
     if (error != ERROR_SUCCESS) {
