@@ -147,11 +147,15 @@ expect "the failure is reported once" test "$(grep -c 'Cannot open file' "$work/
 expect "and in the error log" contains "$work/logs/CorvanError.log" 'Cannot open file'
 expect "no log files in the working directory" test -z "$(ls "$work/logcwd")"
 control twice.ini '[Control]' 'DefaultMigLocation=C:\smoke\twice' 'DefaultDataLocation=C:\smoke\twice'
-(cd "$work" && timeout 60 wine "$exe" /B '/C:twice.ini' >/dev/null 2>&1) &
-(cd "$work" && timeout 60 wine "$exe" /B '/C:twice.ini' >/dev/null 2>&1) &
+for run in 1 2; do
+    (cd "$work" && timeout 60 wine "$exe" /B '/C:twice.ini' >"$work/twice$run.txt" 2>&1; printf "\nexit code %s\n" $? >>"$work/twice$run.txt") &
+done
 wait
 folders=$(find "$work/twice" -mindepth 2 -maxdepth 2 -type d -name '[0-9]*' | wc -l)  # twice\<machine>\<stamp>
+before=$failures
 expect "two runs at once get two run folders" test "$folders" = 2
+expect "and both succeed" test "$(cat "$work/twice1.txt" "$work/twice2.txt" | grep -cx 'exit code 0')" = 2
+if [ "$failures" != "$before" ]; then cat "$work/twice1.txt" "$work/twice2.txt"; fi
 
 echo "== conformance tests"
 wine "$conformance" >"$work/conformance.txt" 2>&1
