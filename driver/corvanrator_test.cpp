@@ -65,6 +65,20 @@ TEST_F(MigratorTest, AFolderMadeByAnotherRunBetweenTheLookAndTheMakeWillDo) {
     EXPECT_EQ(183u, migrator.LastErrorCode);
 }
 
+TEST_F(MigratorTest, ATemporaryFolderThatFillsOrOutgrowsTheFirstBufferIsTakenWhole) {
+    std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    for (size_t length : {511u, 700u}) {  // the first buffer holds 511 characters and the NUL
+        fs::path temp = WorldRoot() / std::to_string(length);
+        while (temp.string().size() < length)
+            temp /= std::string(std::min<size_t>(200, length - temp.string().size() - 1), 't');
+        fs::create_directories(temp);
+        setenv("TMPDIR", temp.c_str(), 1);
+        CCorvanrator migrator;
+        EXPECT_EQ(corvan::FromUtf8(temp.string()), migrator.DefaultMigLocation) << length;
+    }
+    saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
+}
+
 TEST_F(MigratorTest, AnExistingRunFolderIsNeverReused) {
     AddFile(L"SRV01", L"D:\\Data\\261206034512042\\earlier.bkp", "earlier");
     AddDirectory(L"SRV01", L"D:\\Data\\261206034512043");
