@@ -65,7 +65,7 @@ TEST(CompositeFileStoreTest, TreesThatWouldWriteOrReadOutsideTheirFoldersAreRefu
         {"copies outside the run folder", [](CCompositeFile& t) { t.BackupPath = L"D:\\Mig\\Data\\SRV01\\Other"; },
          L"has its copies outside the backup's run folder"},
         {"a root path with dots", [](CCompositeFile& t) { t.FilePath = L"\\\\SRV01\\D$\\x\\..\\Data"; }, root},
-        {"a root that is no full path", [](CCompositeFile& t) { t.FilePath = L"Data"; }, root},
+        {"a root that is no full path", [](CCompositeFile& t) { t.FilePath = L"My\\Data"; }, root},
         {"an unreadable list", [](CCompositeFile& t) { t.GetAt(0)->OwnDacl->Valid = false; },
          L"has an unreadable access list"},
     };
