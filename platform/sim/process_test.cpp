@@ -167,6 +167,9 @@ TEST_F(ProcessTest, StandardHandlesWorkingDirectoryAndEnvironmentAreWhatTheCallS
     const WCHAR block[] = L"OTHER=1\0GREETING=hello\0";
     ASSERT_EQ(0, Run(L"toolsdir\\where.sh", nullptr, nullptr, const_cast<WCHAR*>(block), CREATE_UNICODE_ENVIRONMENT));
     EXPECT_EQ("hello|", ReadHostFile(WorldRoot() / "SRV01/drives/D/kitbox/env.txt"));
+    // A bare name without an extension is also looked for with ".exe".
+    fs::copy_file(tools_ / "where.sh", WorldRoot() / "SRV01/drives/D/kitbox/bare.exe");
+    ASSERT_EQ(0, Run(L"bare", nullptr, nullptr, const_cast<WCHAR*>(block), CREATE_UNICODE_ENVIRONMENT));
 
     EXPECT_EQ(-1, Run(L"D:\\kitbox\\toolsdir\\where.sh", nullptr, L"D:\\NoSuchDir"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), error_);
