@@ -88,7 +88,9 @@ TEST_F(ServiceTest, StartsAndStopsOnlyThroughHandlesWithTheRightsAndRefusesContr
     EXPECT_EQ(DWORD{SERVICE_RUNNING}, status.dwCurrentState);
     EXPECT_FAILS_WITH(ERROR_INVALID_SERVICE_CONTROL, ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status));
     EXPECT_FAILS_WITH(ERROR_INVALID_PARAMETER, ControlService(service.get(), 0, &status));
-    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(service.get(), 255, &status));  // a user code, not asked for
+    // The first and last user codes, not asked for.
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(service.get(), 128, &status));
+    EXPECT_FAILS_WITH(ERROR_ACCESS_DENIED, ControlService(service.get(), 255, &status));
 
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
     ASSERT_EQ(DWORD{SERVICE_STOPPED}, WaitForState(read.get(), SERVICE_STOPPED));
