@@ -367,7 +367,17 @@ int CCorvanrator::Run() {
             // does a restore after the backup of the same run, whose results
             // would otherwise replace the backup files they are read from.
             if (BackupRequested) runFolderClaimed_ = false;
-            if (!MakeRunFolder(RestoreLocation)) return false;
+            if (!MakeRunFolder(RestoreLocation)) {
+                // The restore never ran. Its outcome keys say so, and not
+                // what an earlier restore left in the control file: after a
+                // backup the control copies all have their folders, and no
+                // failed save marks the restore.
+                RunSucceeded = 0;
+                OutcomeErrorCode = ErrorCode;
+                OutcomeErrorText = ErrorDescription;
+                WriteOutcome(control, L"Restore");
+                return false;
+            }
             // The restored state of each file goes under the file's own name
             // into RestoreLocation: in the backup's folder it would replace
             // the backup it was read from.

@@ -152,6 +152,18 @@ TEST_F(CorvanCommandLineTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
     EXPECT_NE(std::string::npos, run.out.find("CreateDirectory(D:\\Mig\\Data\\SRV01\\" + std::string(year))) << run.out;
     EXPECT_EQ("error", Outcome("RestoreStatus"));
     EXPECT_EQ("<missing>", IniValue(Mig("ControlRestore.ini"), "RESTOREERROR", "SERVICE"));  // the entry never ran
+
+    // So does a restore after its backup in one run. Two makes pass: the
+    // backup's folder, and the restore's first try, which finds it taken.
+    // The control file still holds an earlier restore's outcome.
+    fs::remove(WorldRoot() / "faults.ini");
+    Write("ControlBackup.ini", corvan_test::kMigLocations + "RestoreStatus=success\r\nRestoreLastError=0\r\n");
+    AddFault(L"CreateDirectoryW:" + corvan::FromUtf8(year) + L"=0,2");
+    AddFault(L"CreateDirectoryW:" + corvan::FromUtf8(year) + L"=5");
+    run = Corvan({"/B", "/R", "/C:ControlBackup.ini", "/S:SRV01"});
+    EXPECT_EQ(1, run.exitCode) << run.out;
+    const Keys outcome = {{"BackupStatus", "success"}, {"RestoreStatus", "error"}, {"RestoreLastError", "5"}};
+    EXPECT_EQ(outcome, Outcomes(outcome));
 }
 
 }  // namespace
