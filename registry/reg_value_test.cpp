@@ -187,6 +187,7 @@ TEST_F(RegValueTest, StringKindsSplitReplaceAndFind) {
     std::wstring found;
     EXPECT_EQ(1, path.FindValue(L"path", found));
     EXPECT_EQ(L"a|b||c", found);
+    EXPECT_EQ(0, path.FindValue(L"Level", found));
 
     CRegValueDword level;  // other kinds rename the value instead
     level.ValueName = L"Level";
