@@ -337,7 +337,7 @@ int CCorvanrator::Run() {
 
     // A folder that cannot be made ends the resolution; the copies of the
     // control file are still written below.
-    bool restoreRefused = false;
+    bool restoreRefused = false, backupRan = false;
     auto resolve = [&]() -> bool {
         if (DefaultMigLocation.empty()) DefaultMigLocation = current;
         if (!CheckDirectories(DefaultMigLocation)) return false;
@@ -358,6 +358,7 @@ int CCorvanrator::Run() {
 
         if (BackupRequested) {
             if (!MakeRunFolder(BackupLocation)) return false;
+            backupRan = true;
             RunBackup(control);
         }
         if (RestoreRequested) {
@@ -367,17 +368,7 @@ int CCorvanrator::Run() {
             // does a restore after the backup of the same run, whose results
             // would otherwise replace the backup files they are read from.
             if (BackupRequested) runFolderClaimed_ = false;
-            if (!MakeRunFolder(RestoreLocation)) {
-                // The restore never ran. Its outcome keys say so, and not
-                // what an earlier restore left in the control file: after a
-                // backup the control copies all have their folders, and no
-                // failed save marks the restore.
-                RunSucceeded = 0;
-                OutcomeErrorCode = ErrorCode;
-                OutcomeErrorText = ErrorDescription;
-                WriteOutcome(control, L"Restore");
-                return false;
-            }
+            if (!MakeRunFolder(RestoreLocation)) return false;
             // The restored state of each file goes under the file's own name
             // into RestoreLocation: in the backup's folder it would replace
             // the backup it was read from.
@@ -396,7 +387,17 @@ int CCorvanrator::Run() {
         }
         return true;
     };
-    if (!resolve()) result = 0;
+    if (!resolve()) {
+        result = 0;
+        // A run stopped by a folder that cannot be made never ran. Its
+        // outcome keys say so, and not what an earlier run left in the
+        // control file, which the copies would otherwise carry on.
+        RunSucceeded = 0;
+        OutcomeErrorCode = ErrorCode;
+        OutcomeErrorText = ErrorDescription;
+        if (BackupRequested && !backupRan) WriteOutcome(control, L"Backup");
+        if (RestoreRequested) WriteOutcome(control, L"Restore");
+    }
 
     control.SetValue(L"Control", L"DefaultMigLocation", DefaultMigLocation);
     control.SetValue(L"Control", L"DefaultLogLocation", DefaultLogLocation);

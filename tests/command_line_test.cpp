@@ -139,6 +139,15 @@ TEST_F(CorvanCommandLineTest, FolderThatCannotBeMadeEndsTheRunWithExitCodeOne) {
     // So does the machine's folder in the log folder.
     Write("ControlBackup.ini", "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=\\\\NAS\\Logs\r\n");
     EXPECT_EQ(1, Corvan({"/B", "/S:SRV01"}).exitCode);
+    // A restore stopped there is no success, whatever an earlier one left in
+    // its control file; every copy of it can still be saved.
+    AddDirectory(L"SRV01", L"D:\\Mig\\Data");
+    AddDirectory(L"SRV01", L"D:\\Mig\\Earlier");
+    Write("ControlBackup.ini",
+          "[Control]\r\nDefaultMigLocation=D:\\Mig\r\nDefaultLogLocation=\\\\NAS\\Logs\r\n"
+          "DefaultDataLocation=D:\\Mig\\Data\r\nRestoreLocation=D:\\Mig\\Earlier\r\nRestoreStatus=success\r\n");
+    EXPECT_EQ(1, Corvan({"/R", "/C:ControlBackup.ini", "/S:SRV01"}).exitCode);
+    EXPECT_EQ("error", Outcome("RestoreStatus"));
 
     // So does a restore whose own run folder cannot be made: nothing is restored.
     Write("ControlBackup.ini", corvan_test::kMigLocations + "[RESTORE]\r\nSERVICE=Spooler,Stop\r\n");
