@@ -206,6 +206,9 @@ TEST_F(FileTest, FoldersTheirAttributesAndTheCurrentDirectory) {
     EXPECT_FAILS_WITH(ERROR_FILE_NOT_FOUND, GetFileAttributesW(Scratch(L"new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
     EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND,
                       GetFileAttributesW(Scratch(L"None\\new.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, GetFileAttributesW(L"") != INVALID_FILE_ATTRIBUTES);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, GetFileAttributesExW(L"", GetFileExInfoStandard, &data));
 
     // The current directory anchors relative paths.
     ASSERT_TRUE(SetCurrentDirectoryW(Scratch(L"Sub").c_str()));

@@ -419,7 +419,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     }
     std::wstring text = lpFileName;
     sim::HostPath file;
-    DWORD error = text.empty() ? ERROR_FILE_NOT_FOUND : sim::ResolvePath(text, file);
+    DWORD error = text.empty() ? ERROR_PATH_NOT_FOUND : sim::ResolvePath(text, file);
     sim::HostEntry entry;
     if (!error && !sim::ReadHostEntry(file.path, entry)) error = MissingError(file.path);
     if (error) {
