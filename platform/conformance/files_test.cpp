@@ -190,6 +190,10 @@ TEST_F(FileTest, AnOpenFileSharesOnlyWhatItsOpenAllows) {
     ASSERT_TRUE(MoveFileExW(moved.c_str(), Scratch(L"MOVED.txt").c_str(), 0));
     if (!WineDeviates("MoveFileExW to a name differing only in case keeps the old spelling"))
         EXPECT_EQ(NameList{L"MOVED.txt"}, Names(Scratch(L"moved.*")));
+    // A move over a file spelled in another case replaces it: one file is left.
+    ASSERT_TRUE(MoveFileExW(other.c_str(), Scratch(L"Moved.TXT").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(1u, Names(Scratch(L"moved.*")).size());
+    EXPECT_EQ("other", ReadWholeFile(moved));
     EXPECT_TRUE(DeleteFileW(moved.c_str()));
 }
 
@@ -209,6 +213,8 @@ TEST_F(FileTest, FoldersTheirAttributesAndTheCurrentDirectory) {
     EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, GetFileAttributesW(L"") != INVALID_FILE_ATTRIBUTES);
     WIN32_FILE_ATTRIBUTE_DATA data;
     EXPECT_FAILS_WITH(ERROR_PATH_NOT_FOUND, GetFileAttributesExW(L"", GetFileExInfoStandard, &data));
+    ASSERT_TRUE(GetFileAttributesExW(Scratch(L"FILE.TXT").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(DWORD{FILE_ATTRIBUTE_ARCHIVE}, data.dwFileAttributes);
 
     // The current directory anchors relative paths.
     ASSERT_TRUE(SetCurrentDirectoryW(Scratch(L"Sub").c_str()));
