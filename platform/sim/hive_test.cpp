@@ -116,15 +116,17 @@ TEST(RegExportTest, RejectsTextWithoutHeaderOrWithBrokenLinesAndNamesTheLine) {
 
 TEST(RegExportTest, AcceptsEmptyFileCommentsRegedit4RemovalLinesAndOtherHives) {
     // A UTF-16 file cut inside its last character: the odd byte is none.
+    // U+10000 is the first pair of surrogates.
     std::string utf16 = "\xFF\xFE";
-    for (char c : std::string("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\A]\r\n")) {
-        utf16 += c;
-        utf16 += '\0';
+    for (char16_t unit : std::u16string(u"Windows Registry Editor Version 5.00\r\n"
+                                        u"[HKEY_LOCAL_MACHINE\\A\U00010000]\r\n")) {
+        utf16 += static_cast<char>(unit & 0xFF);
+        utf16 += static_cast<char>(unit >> 8);
     }
     const std::pair<std::string, std::string> cases[] = {
         {"", "[HKLM]\n"},
         {"\xFE\xFF", "[HKLM]\n"},  // a big-endian mark alone
-        {utf16 + "x", "[HKLM]\n[HKLM\\A]\n"},
+        {utf16 + "x", "[HKLM]\n[HKLM\\A\xF0\x90\x80\x80]\n"},
         // Parents appear without a line of their own.
         {"\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n; a comment\r\n\r\n"
          "  [HKEY_LOCAL_MACHINE\\A\\B]  \r\n  \"X\" = dword:0000001f\r\n",
