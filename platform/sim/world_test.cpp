@@ -64,6 +64,7 @@ TEST_F(WorldTest, SettingsChangeOneLineAndKeepTheRest) {
 
 TEST_F(WorldTest, FaultRulesFireAsOftenAsTheySayAndTestRulesAddToTheFile) {
     AddMachine(L"SRV02");
+    EXPECT_EQ(0u, InjectedFault("NetShareAdd", L"SRV02", {}));  // no rules yet; a reset forgets that
     ASSERT_TRUE(WriteHostFileAtomic(WorldRoot() / "faults.ini",
                                     "[Faults]\n; comment\nNetShareAdd@SRV02=2118,1\nEnumPrinterDriversW=1722,3\n"
                                     "RegOpenKeyExW:Vendor\\Tool=5\nbroken rule\nBad=x\nTrailing=5x\n@SRV02=5\n"));
