@@ -425,6 +425,10 @@ void ExpectSameReading(const std::wstring& path, const std::string& label) {
     EXPECT_EQ(0, parts.Next()) << label;
     EXPECT_EQ(whole.LoadMetZero(), parts.LoadMetZero()) << label;
     EXPECT_EQ(0u, parts.LastErrorCode) << label;
+    // Read to its end, the file is let go: an open that shares nothing is taken.
+    HANDLE alone = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, alone) << label;
+    if (alone != INVALID_HANDLE_VALUE) CloseHandle(alone);
 }
 
 TEST(ObjectStorePartsTest, LoadedInPartsAsLoadedWhole) {
