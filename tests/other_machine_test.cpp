@@ -155,6 +155,8 @@ TEST_F(OtherMachineTest, ABackupFileThatNamesNoMachineIsRefusedNotRestored) {
 
     Restore({"/T:SRV02"});
     EXPECT_EQ("error", Outcome("RestoreStatus"));
+    // Nothing of it was taken up: no result file stands for it.
+    EXPECT_FALSE(fs::exists(HostPathOf(L"SRV02", corvan::FromUtf8(Outcome("RestoreLocation"))) / "Public_shr.bkp"));
     const auto errors = Section("RESTOREERROR");
     EXPECT_NE(errors.end(), std::find(errors.begin(), errors.end(), "SHARE=Public,\"Public_shr.bkp\""));
     EXPECT_EQ(std::nullopt, ReadRegistryMultiString(L"SRV02", kShares, L"Public"));
