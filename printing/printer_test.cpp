@@ -130,6 +130,7 @@ TEST_F(PrinterTest, TheBlockForTheSpoolerHoldsWhatWasKeptAndNothingOutsideIt) {
     mode.Get(block);
     ASSERT_NE(nullptr, block);
     EXPECT_EQ(3, block->dmDriverExtra);
+    EXPECT_EQ(0u, mode.LastErrorCode);  // the refusals before it are not its error
     EXPECT_EQ(0, std::memcmp(reinterpret_cast<BYTE*>(block) + mode.Size, "\1\2\3", 3));
 
     CDeviceMode read;

@@ -58,6 +58,10 @@ TEST_F(CAceWorldTest, NamesOfSixtyCharactersDoNotFitAndAnEntryTooShortForItsSidH
     CAce ace(entry.data(), 0);
     EXPECT_EQ(std::make_tuple(kShareRead, false, std::wstring()),
               std::make_tuple(ace.AccessMask, ace.HasSid(), ace.SIDName));
+    // A SID of no sub-authority (S-1-5) ends where its sixteen-byte entry ends.
+    Bytes bare = MakeEntry(ACCESS_ALLOWED_ACE_TYPE, 0, 1, MakeSid(5, {}));
+    ASSERT_EQ(16u, bare.size());
+    EXPECT_TRUE(CAce(bare.data(), 0).HasSid());
 }
 
 TEST(CAceStoreTest, LoadsItsSectionAndLeavesTheNext) {
