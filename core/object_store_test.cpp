@@ -70,6 +70,8 @@ TEST_F(ObjectStoreFileTest, ByteOrderMarksChooseTheEncoding) {
         {"\xEF\xBB\xBF" "k=\xC3\xA9\xE2\x82\xAC", L"k=\u00e9\u20ac"},
         {std::string("\xFF\xFE" "k\0=\0\xE9\0\xAC\x20=\xD8\0\xDE", 14), L"k=\u00e9\u20ac\U0001F600"},
         {std::string("\xFE\xFF" "\0k\0=\0\xE9\x20\xAC" "A", 11), L"k=\u00e9\u20acA"},  // a stray last byte kept
+        // A lone high surrogate stays as it is; what follows it is not taken into it.
+        {std::string("\xFF\xFE" "k\0=\0\0\xD8" "A\0", 10), std::wstring(L"k=") + wchar_t(0xD800) + L'A'},
         {"\xEF\xBB" "k=\xC3\xA9", L"\u00ef\u00bbk=\u00c3\u00a9"},  // no whole mark: Latin-1
     };
     for (const auto& [bytes, expected] : cases) {
