@@ -216,6 +216,7 @@ TEST_F(PrintMigrationTest, PortsAndQueuesComeBackOnAFreshServerWithEverySetting)
     Run("/R", "Whole.ini");
     EXPECT_NE(std::string::npos, ControlText().find("PRINTER=ALL,\"0,Success.\""));
     expectRestored();
+    EXPECT_TRUE(fs::exists(ResultFile("PortRegistry\\IP_10.0.0.5_Port.bkp")));  // for ports of a set too
 }
 
 TEST_F(PrintMigrationTest, ExclusionsByNameAndDriverAndASelectedNameChooseWhatIsSaved) {
