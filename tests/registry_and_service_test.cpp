@@ -142,14 +142,15 @@ TEST_F(RegistryAndServiceTest, ServiceEntriesActInTurnAndThoseThatFailAreNamed) 
     // A disabled service cannot start: the start fails, the start type still changes.
     WriteControl(
         "[BACKUP]\r\nSERVICE=NoSuch,Stop\r\nSERVICE=Spooler,Stop,Disable\r\nSERVICE=W3SVC,Start,manual\r\n"
-        "SERVICE=W3SVC,Start\r\nSERVICE=W3SVC,Restart\r\nSERVICE=W3SVC\r\n");
+        "SERVICE=W3SVC,Start\r\nSERVICE=W3SVC,Restart\r\nSERVICE=W3SVC\r\nSERVICE=Spooler,Restart\r\n");
     auto run = Corvan({"/B", "/S:SRV01"});
     EXPECT_EQ(0, run.exitCode) << run.out;
     EXPECT_NE(std::string::npos, run.out.find(",1060,The specified service does not exist")) << run.out;
     EXPECT_EQ("Stopped", State("Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
-    // The second entry found it startable; neither Restart nor an entry without action stop it.
+    // The second entry found it startable; neither Restart nor an entry without action stop it,
+    // and Restart starts nothing.
     EXPECT_EQ("Running", State("W3SVC"));
     const Keys outcome = {{"BackupStatus", "error"},
                           {"BackupLastError", "1058"},
