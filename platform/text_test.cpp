@@ -61,6 +61,7 @@ TEST(TextTest, CaseRulesPairTheLettersOfLatin1GreekAndCyrillic) {
     EXPECT_EQ(L"\u00f7\u03c2@[", corvan::ToUpper(L"\u00f7\u03c2@["));
     EXPECT_TRUE(corvan::EqualsNoCase(L"\u041e\u0442\u0447\u0451\u0442", L"\u043e\u0422\u0427\u0401\u0422"));
     EXPECT_EQ(2u, corvan::FindNoCase(L"a\\B\u00c9c", L"b\u00e9"));
+    EXPECT_EQ(0u, corvan::FindNoCase(L"abc", L""));  // found at the start, as std::wstring::find has it
     EXPECT_TRUE(corvan::StartsWithNoCase(L"/backup", L"/B"));
 }
 
