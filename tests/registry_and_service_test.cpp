@@ -146,6 +146,7 @@ TEST_F(RegistryAndServiceTest, ServiceEntriesActInTurnAndThoseThatFailAreNamed) 
     auto run = Corvan({"/B", "/S:SRV01"});
     EXPECT_EQ(0, run.exitCode) << run.out;
     EXPECT_NE(std::string::npos, run.out.find(",1060,The specified service does not exist")) << run.out;
+    EXPECT_EQ(2u, Count(run.out, "is not Start or Stop")) << run.out;  // the two Restart entries
     EXPECT_EQ("Stopped", State("Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DISABLED), StartType(L"Spooler"));
     EXPECT_EQ(std::optional<DWORD>(SERVICE_DEMAND_START), StartType(L"W3SVC"));
