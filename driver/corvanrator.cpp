@@ -392,9 +392,7 @@ int CCorvanrator::Run() {
         // A run stopped by a folder that cannot be made never ran. Its
         // outcome keys say so, and not what an earlier run left in the
         // control file, which the copies would otherwise carry on.
-        RunSucceeded = 0;
-        OutcomeErrorCode = ErrorCode;
-        OutcomeErrorText = ErrorDescription;
+        FailRun(ErrorCode, ErrorDescription);
         if (BackupRequested && !backupRan) WriteOutcome(control, L"Backup");
         if (RestoreRequested) WriteOutcome(control, L"Restore");
     }

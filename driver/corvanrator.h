@@ -107,6 +107,12 @@ public:
     int RunSucceeded = 1;
     std::wstring OutcomeErrorCode;
     std::wstring OutcomeErrorText;
+    // The run is no success, and this is its most recent error.
+    void FailRun(const std::wstring& code, const std::wstring& text) {
+        RunSucceeded = 0;
+        OutcomeErrorCode = code;
+        OutcomeErrorText = text;
+    }
 
 private:
     template <class Kind>

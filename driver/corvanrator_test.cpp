@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "core/test_support.h"
 #include "driver/control_paths.h"
 #include "platform/sim/testing/test_world.h"
@@ -66,7 +68,7 @@ TEST_F(MigratorTest, AFolderMadeByAnotherRunBetweenTheLookAndTheMakeWillDo) {
 }
 
 TEST_F(MigratorTest, ATemporaryFolderThatFillsOrOutgrowsTheFirstBufferIsTakenWhole) {
-    std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    const auto saved = std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR")) : std::nullopt;
     for (size_t length : {511u, 700u}) {  // the first buffer holds 511 characters and the NUL
         fs::path temp = WorldRoot() / std::to_string(length);
         while (temp.string().size() < length)
@@ -76,7 +78,7 @@ TEST_F(MigratorTest, ATemporaryFolderThatFillsOrOutgrowsTheFirstBufferIsTakenWho
         CCorvanrator migrator;
         EXPECT_EQ(corvan::FromUtf8(temp.string()), migrator.DefaultMigLocation) << length;
     }
-    saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
+    saved ? setenv("TMPDIR", saved->c_str(), 1) : unsetenv("TMPDIR");
 }
 
 TEST_F(MigratorTest, AnExistingRunFolderIsNeverReused) {

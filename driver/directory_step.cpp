@@ -221,9 +221,7 @@ int CCorvanrator::ProcessDirectories(int backup, CObjectStore& control, const st
             continue;
         }
         r = 0;
-        RunSucceeded = 0;
-        OutcomeErrorCode = Format(L"%u", static_cast<unsigned>(code));
-        OutcomeErrorText = text;
+        FailRun(Format(L"%u", static_cast<unsigned>(code)), text);
         // A preview records its foreseen failures in the outcome keys alone.
         if (preview) continue;
         control.AddEntry(L"RESTOREERROR", kStep, entry);

@@ -49,9 +49,7 @@ struct PortKind {
     void AfterRestore(CCorvanrator& m, CObjectStore& control) {
         if (restorer.Finish()) return;
         const CWin32Service* service = restorer.FailedService();
-        m.RunSucceeded = 0;
-        m.OutcomeErrorCode = service->ErrorCode;
-        m.OutcomeErrorText = service->ErrorDescription;
+        m.FailRun(service->ErrorCode, service->ErrorDescription);
         const std::wstring setFile = m.PortsFile.substr(m.PortsFile.find_last_of(L"\\/") + 1);
         control.SetValue(L"Control", L"RestoreErrorFile", m.RestoreLocation + L"\\" + setFile);
         control.SetValue(L"Control", L"RestoreErrorStep", L"PORT");

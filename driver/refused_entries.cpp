@@ -13,9 +13,7 @@ void CCorvanrator::RefuseEntry(CObjectStore& control, int backup, const std::wst
     const std::wstring prefix = backup ? L"Backup" : L"Restore";
     SetError(Format(L"CCorvanrator::Run%ls()", prefix.c_str()),
              Format(L"%ls %ls=%ls", backup ? L"BACKUP" : L"RESTORE", key.c_str(), entry.c_str()), code, why);
-    RunSucceeded = 0;
-    OutcomeErrorCode = ErrorCode;
-    OutcomeErrorText = ErrorDescription;
+    FailRun(ErrorCode, ErrorDescription);
     control.AddEntry(backup ? L"BACKUPERROR" : L"RESTOREERROR", key, entry);
     if (!file.empty()) control.SetValue(L"Control", prefix + L"ErrorFile", file);
     control.SetValue(L"Control", prefix + L"ErrorStep", key);
@@ -24,9 +22,7 @@ void CCorvanrator::RefuseEntry(CObjectStore& control, int backup, const std::wst
 void CCorvanrator::SaveFailed(CObjectStore& control, int backup, const std::wstring& step, const std::wstring& file,
                               const CBaseObject& failure) {
     const std::wstring prefix = backup ? L"Backup" : L"Restore";
-    RunSucceeded = 0;
-    OutcomeErrorCode = failure.ErrorCode;
-    OutcomeErrorText = failure.ErrorDescription;
+    FailRun(failure.ErrorCode, failure.ErrorDescription);
     control.AddEntry(backup ? L"BACKUPERROR" : L"RESTOREERROR", step, Format(L"\"%ls\"", file.c_str()));
     control.SetValue(L"Control", prefix + L"ErrorFile", file);
     control.SetValue(L"Control", prefix + L"ErrorStep", step);

@@ -67,7 +67,7 @@ public:
                 if (preview) {
                     // Its status line says whether it could be saved.
                     if (const CBaseObject* failure = Kind::BackupFailure(*item))
-                        Fail(failure->ErrorCode, failure->ErrorDescription);
+                        m_.FailRun(failure->ErrorCode, failure->ErrorDescription);
                     continue;
                 }
                 const std::wstring name = Kind::NameOf(*item);
@@ -83,16 +83,14 @@ public:
                 }
                 // No restore entry for a file that was not written, or not whole.
                 if (!failure) failure = &saved;
-                m_.RunSucceeded = 0;
-                m_.OutcomeErrorCode = failure->ErrorCode;
-                m_.OutcomeErrorText = failure->ErrorDescription;
+                m_.FailRun(failure->ErrorCode, failure->ErrorDescription);
                 control_.AddEntry(L"BACKUPERROR", Kind::kEntryKey, entry);
                 control_.SetValue(L"Control", L"BackupErrorFile",
                                   Kind::kFullErrorPath ? m_.BackupLocation + L"\\" + file : file);
                 control_.SetValue(L"Control", L"BackupErrorStep", Kind::kEntryKey);
             }
         } else {
-            Fail(composite.ErrorCode, composite.ErrorDescription);
+            m_.FailRun(composite.ErrorCode, composite.ErrorDescription);
             if (preview)
                 ReportFailure(L"ALL", L"Backup", composite.ErrorDescription);
             else
@@ -159,13 +157,6 @@ private:
         return store.SaveToFile(path);
     }
 
-    // Records a failure in the run's outcome; the step's result is the caller's.
-    void Fail(const std::wstring& code, const std::wstring& text) {
-        m_.RunSucceeded = 0;
-        m_.OutcomeErrorCode = code;
-        m_.OutcomeErrorText = text;
-    }
-
     // The status line of a preview for an item that has no object to report
     // (a file that cannot be loaded, a whole set that cannot be listed).
     void ReportFailure(const std::wstring& name, const wchar_t* operation, const std::wstring& text) {
@@ -187,12 +178,12 @@ private:
 
         CObjectStore store;
         if (!store.LoadFromFile(source)) {
-            Fail(store.ErrorCode, store.ErrorDescription);
+            m_.FailRun(store.ErrorCode, store.ErrorDescription);
             out.loadFailed = true;
             return out;
         }
         if (!store.Next() || !corvan::EqualsNoCase(store.CurrentKey(), L"class")) {
-            Fail(invalid, Format(L"%ls holds no %ls.", source.c_str(), Kind::kNoun));
+            m_.FailRun(invalid, Format(L"%ls holds no %ls.", source.c_str(), Kind::kNoun));
             return out;
         }
         typename Kind::Composite* set = nullptr;
@@ -203,18 +194,18 @@ private:
         } else if (corvan::EqualsNoCase(store.CurrentValue(), Kind::kItemClass)) {
             out.object = std::make_unique<typename Kind::Item>(server_);
         } else {
-            Fail(invalid, Format(L"%ls holds a %ls, not a %ls.", source.c_str(), store.CurrentValue().c_str(),
+            m_.FailRun(invalid, Format(L"%ls holds a %ls, not a %ls.", source.c_str(), store.CurrentValue().c_str(),
                                  Kind::kNoun));
             return out;
         }
         if (!out.object->LoadProperty(store)) {
             // A file refused while loading restores nothing of it.
-            Fail(out.object->ErrorCode, out.object->ErrorDescription);
+            m_.FailRun(out.object->ErrorCode, out.object->ErrorDescription);
             out.object.reset();
             return out;
         }
         if (!m_.Retarget(*out.object)) {
-            Fail(invalid, Format(L"%ls names no machine its %ls could be moved from onto %ls.", source.c_str(),
+            m_.FailRun(invalid, Format(L"%ls names no machine its %ls could be moved from onto %ls.", source.c_str(),
                                  Kind::kNoun, m_.TargetMachineName.c_str()));
             out.object.reset();
             return out;
@@ -235,12 +226,12 @@ private:
         const bool preview = corvan::PreviewOnly();
         out.finished = true;
         if (out.object) {
-            if (!out.ok) Fail(out.object->ErrorCode, out.object->ErrorDescription);
+            if (!out.ok) m_.FailRun(out.object->ErrorCode, out.object->ErrorDescription);
             CObjectStore saved;
             if (!preview && !Save(*out.object, out.target, saved) && out.ok) {
                 // Without its result file a retry could not tell what is left to do.
                 out.ok = 0;
-                Fail(saved.ErrorCode, saved.ErrorDescription);
+                m_.FailRun(saved.ErrorCode, saved.ErrorDescription);
             }
             out.object->ReportStatus(report_->Store());
             report_->Append();
